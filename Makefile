@@ -1,0 +1,28 @@
+# Thin front over CMake. `make test` and `make demo` install what they need on Debian 12 (as root).
+BUILD   ?= build
+HOST    := $(BUILD)/host
+JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(HOST) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(HOST) -j $(JOBS)
+
+test: build
+	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@echo "The demo boots the simulated board under OVMF once the application image exists."
+	@echo "Built so far: the host library and tests in $(HOST)."
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,127 @@
+// The format engine: "%" directives and line ends expanded into a caller's buffer, 8-bit or
+// UCS-2 format into 8-bit or UCS-2 output, always cut at the buffer's end and NUL-terminated.
+//
+// Arguments are not read blindly from a va_list: every call site builds an in-order list of
+// 64-bit slots, each tagged with the kind of value it was built from. A directive takes the next
+// slot; a slot whose kind does not fit (an integer where a string pointer is expected, or a slot
+// beyond the end of the list) reads as a null pointer or as 0, so a wrong format can print a
+// wrong value but can never dereference a wrong one.
+#pragma once
+
+#include "uefi/uefi.h"
+
+// Bits of the engine's flag word.
+constexpr UINT64 FormatLeftJustify = 0x0001;
+constexpr UINT64 FormatSignPrefix = 0x0002;
+constexpr UINT64 FormatBlankPrefix = 0x0004;
+constexpr UINT64 FormatCommaGroups = 0x0008;
+constexpr UINT64 FormatLongValue = 0x0010;
+constexpr UINT64 FormatZeroFill = 0x0020;
+constexpr UINT64 FormatWideOutput = 0x0040;
+constexpr UINT64 FormatHexRadix = 0x0080;
+constexpr UINT64 FormatWideFormat = 0x0100;
+constexpr UINT64 FormatWidthGiven = 0x0200;
+constexpr UINT64 FormatWideArgument = 0x0400;
+constexpr UINT64 FormatPrecisionGiven = 0x0800;
+constexpr UINT64 FormatReversedArgument = 0x1000;
+constexpr UINT64 FormatCountOnly = 0x2000;
+constexpr UINT64 FormatUnsignedValue = 0x4000;
+
+enum class FormatArgKind : UINT8 {
+  Integer,    // any integer, sign- or zero-extended to 64 bits as its type says
+  NarrowText, // const CHAR8 * / const UINT8 *
+  WideText,   // const CHAR16 *
+  Guid,       // const EFI_GUID *
+  Time,       // const EFI_TIME *
+  Pointer,    // any other pointer (usable by numeric directives such as %p)
+};
+
+struct FormatArg {
+  UINT64 Value;
+  FormatArgKind Kind;
+};
+
+struct FormatArgList {
+  const FormatArg *Items;
+  UINT64 Count;
+};
+
+// Slot builders, one per argument type the callers pass.
+inline FormatArg MakeFormatArg(const CHAR8 *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::NarrowText};
+}
+inline FormatArg MakeFormatArg(const UINT8 *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::NarrowText};
+}
+inline FormatArg MakeFormatArg(const CHAR16 *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::WideText};
+}
+inline FormatArg MakeFormatArg(const EFI_GUID *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::Guid};
+}
+inline FormatArg MakeFormatArg(const EFI_TIME *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::Time};
+}
+inline FormatArg MakeFormatArg(const VOID *P) {
+  return {reinterpret_cast<UINT64>(P), FormatArgKind::Pointer};
+}
+inline FormatArg MakeFormatArg(decltype(nullptr)) { return {0, FormatArgKind::Pointer}; }
+inline FormatArg MakeFormatArg(bool V) { return {V ? 1u : 0u, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(char16_t V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(signed char V) {
+  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(unsigned char V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(short V) {
+  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(unsigned short V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(int V) {
+  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(unsigned int V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(long V) {
+  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(unsigned long V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(long long V) {
+  return {static_cast<UINT64>(V), FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(unsigned long long V) {
+  return {static_cast<UINT64>(V), FormatArgKind::Integer};
+}
+
+// Expands Format into Buffer (BufferSize characters, the NUL included). Returns the number of
+// characters written before the NUL. BufferSize 0 writes nothing.
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
+                    FormatArgList Arguments);
+
+// Writes Character Count times from Position (Step 1: low byte; Step 2: low byte then bits
+// 8-15), never reaching End. Returns the position after the last write.
+UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step);
+
+template <typename... T>
+UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
+                       const T &...Values) {
+  const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
+  return FormatEngine(Buffer, BufferSize, Flags, Format, FormatArgList{Items, sizeof...(T)});
+}
+
+// 8-bit format into an 8-bit buffer of BufferSize bytes.
+template <typename... T>
+UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const CHAR8 *Format, const T &...Values) {
+  return FormatWithFlags(Buffer, BufferSize, 0, Format, Values...);
+}
+
+// Formats a UCS-2 message into a 321-character pool buffer and hands it to Console (may be
+// null). Returns the number of characters formatted, or 0 when nothing was shown.
+UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+                      FormatArgList Arguments);
+
+// PrintToConsole through the system table's ConOut.
+UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments);
+
+template <typename... T> UINT64 PrintConsole(const CHAR16 *Format, const T &...Values) {
+  const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
+  return PrintConsoleArgs(Format, FormatArgList{Items, sizeof...(T)});
+}

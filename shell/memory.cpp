@@ -1,0 +1,56 @@
+#include "shell/memory.h"
+
+#include "shell/platform_context.h"
+
+VOID *AllocateBuffer(UINTN Size) {
+  EFI_BOOT_SERVICES *Bs = PlatformContext.BootServices;
+  if (Bs == nullptr)
+    return nullptr;
+  VOID *Buffer = nullptr;
+  if (EFI_ERROR(Bs->AllocatePool(EfiBootServicesData, Size, &Buffer)))
+    return nullptr;
+  return Buffer;
+}
+
+VOID *AllocateZeroedBuffer(UINTN Size) {
+  VOID *Buffer = AllocateBuffer(Size);
+  if (Buffer != nullptr)
+    ZeroBytes(Buffer, Size);
+  return Buffer;
+}
+
+VOID FreeBuffer(VOID *Buffer) {
+  if (Buffer != nullptr && PlatformContext.BootServices != nullptr)
+    PlatformContext.BootServices->FreePool(Buffer);
+}
+
+VOID *CopyBytes(VOID *Destination, const VOID *Source, UINTN Count) {
+  UINT8 *To = static_cast<UINT8 *>(Destination);
+  const UINT8 *From = static_cast<const UINT8 *>(Source);
+  if (Count == 0 || To == From)
+    return Destination;
+  // Copy backwards when the destination starts inside the source, so nothing is overwritten
+  // before it has been read.
+  if (To > From && To < From + Count) {
+    for (UINTN I = Count; I > 0; I--)
+      To[I - 1] = From[I - 1];
+  } else {
+    for (UINTN I = 0; I < Count; I++)
+      To[I] = From[I];
+  }
+  return Destination;
+}
+
+VOID ZeroBytes(VOID *Buffer, UINTN Count) {
+  UINT8 *Bytes = static_cast<UINT8 *>(Buffer);
+  for (UINTN I = 0; I < Count; I++)
+    Bytes[I] = 0;
+}
+
+INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
+  while (*A != 0 && *A == *B) {
+    A++;
+    B++;
+  }
+  return static_cast<INTN>(*A) - static_cast<INTN>(*B);
+}

@@ -1,0 +1,3 @@
+#include "shell/platform_context.h"
+
+PlatformContextRecord PlatformContext = {nullptr, nullptr, nullptr};
