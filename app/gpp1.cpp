@@ -187,19 +187,22 @@ ToolStatus WriteGpp1Record(const UINT8 *Image) {
 const EFI_HOB_GUID_TYPE *FindPlatformInfoHob(const VOID *HobList) {
   const UINT8 *Block = static_cast<const UINT8 *>(HobList);
   for (UINTN Count = 0; Block != nullptr && Count < MaxHobBlocks; Count++) {
-    const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Block);
-    if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST)
+    // Headers are copied out byte by byte: a block length that is not a multiple of 8, as a
+    // damaged list can have, leaves the next header misaligned.
+    EFI_HOB_GENERIC_HEADER Header;
+    CopyBytes(&Header, Block, sizeof(Header));
+    if (Header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST)
       return nullptr;
     // A block shorter than its header would stall the walk; the list is unusable past it.
-    if (Header->HobLength < sizeof(EFI_HOB_GENERIC_HEADER))
+    if (Header.HobLength < sizeof(EFI_HOB_GENERIC_HEADER))
       return nullptr;
-    if (Header->HobType == EFI_HOB_TYPE_GUID_EXTENSION &&
-        Header->HobLength >= sizeof(EFI_HOB_GUID_TYPE)) {
-      const auto *GuidHob = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Block);
-      if (GuidsEqual(&GuidHob->Name, &PlatformInfoHobGuid))
-        return GuidHob;
+    if (Header.HobType == EFI_HOB_TYPE_GUID_EXTENSION &&
+        Header.HobLength >= sizeof(EFI_HOB_GUID_TYPE) &&
+        GuidsEqual(reinterpret_cast<const EFI_GUID *>(Block + offsetof(EFI_HOB_GUID_TYPE, Name)),
+                   &PlatformInfoHobGuid)) {
+      return reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Block);
     }
-    Block += Header->HobLength;
+    Block += Header.HobLength;
   }
   return nullptr;
 }
@@ -208,9 +211,11 @@ bool IsGpp1WriteProtected(const VOID *HobList) {
   const EFI_HOB_GUID_TYPE *Hob = FindPlatformInfoHob(HobList);
   if (Hob == nullptr)
     return false;
+  EFI_HOB_GENERIC_HEADER Header;
+  CopyBytes(&Header, Hob, sizeof(Header));
   constexpr UINTN FlagOffset = sizeof(EFI_HOB_GUID_TYPE) + PlatformInfoWriteProtectOffset;
   // A platform block too short to carry the flag cannot vouch for a writable partition.
-  if (Hob->Header.HobLength <= FlagOffset)
+  if (Header.HobLength <= FlagOffset)
     return true;
   return reinterpret_cast<const UINT8 *>(Hob)[FlagOffset] != 0;
 }
