@@ -4,7 +4,7 @@ HOST    := $(BUILD)/host
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo clean fuzz
 
 all: build
 
@@ -23,6 +23,14 @@ test: build
 demo: build
 	@echo "The demo boots the simulated board under OVMF once the application image exists."
 	@echo "Built so far: the host library and tests in $(HOST)."
+
+# Each fuzz target for FUZZ_TIME seconds, one after the other (clang, libFuzzer, ASan, UBSan).
+FUZZ_TIME ?= 60
+fuzz: deps
+	cmake -S . -B $(BUILD)/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DKESTREL_FUZZ=ON
+	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
+	tests/fuzz/run_fuzzers.sh $(BUILD)/fuzz $(FUZZ_TIME)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,62 @@
+// The device-path walk over arbitrary paths, alone and inside the GPP1 search.
+//
+// Input: a byte choosing the eMMC partition (0 to 7) whose handle gets the path, then the path's
+// bytes, followed in memory by 64 KiB of 0x7F, which reads as end nodes (see PaddedRegion).
+//
+// Properties: DevicePathPciDevice stays inside memory, ends, and agrees with the rule written
+// out here: go node by node; an end node (type 0x7F), or a node shorter than its own 4-byte
+// header, ends the path without a device; the first PCI node (type 1, sub-type 1) gives its
+// Device byte, or nothing when it is too short to hold one. GetBlockIo on a board whose chosen
+// partition carries this path finds GPP1 exactly when GPP1's path still leads to device 28, and
+// leaves nothing allocated.
+#include "app/gpp1.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+constexpr size_t NodeHeaderSize = 4;
+constexpr size_t PciNodeSize = 6;
+constexpr size_t PciDeviceOffset = 5;
+constexpr uint8_t EndType = 0x7F;
+
+bool ReferencePciDevice(const uint8_t *Path, uint8_t *Device) {
+  const uint8_t *Node = Path;
+  for (size_t Count = 0; Count < MaxDevicePathNodes; Count++) {
+    const uint16_t Length = static_cast<uint16_t>(Node[2] | Node[3] << 8);
+    if (Node[0] == EndType || Length < NodeHeaderSize)
+      return false;
+    if (Node[0] == HARDWARE_DEVICE_PATH && Node[1] == HW_PCI_DP) {
+      if (Length < PciNodeSize)
+        return false;
+      *Device = Node[PciDeviceOffset];
+      return true;
+    }
+    Node += Length;
+  }
+  return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  FuzzReader In(Data, Size);
+  const uint8_t Partition = In.Byte() % SimEmmcPartitionCount;
+  PaddedRegion Path(In.Rest(), EndType);
+  const auto *Node = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Path.Data());
+
+  uint8_t Expected = 0, Got = 0;
+  const bool HasExpected = ReferencePciDevice(Path.Data(), &Expected);
+  const bool Has = DevicePathPciDevice(Node, &Got);
+  FUZZ_CHECK(Has == HasExpected);
+  if (Has)
+    FUZZ_CHECK(Got == Expected);
+
+  Board B;
+  B.Sim.Handles.Install(B.Card.HandleOf(Partition), EfiDevicePathProtocolGuid, Path.Data());
+  const bool Gpp1Reachable = Partition != SimEmmcGpp1 || (HasExpected && Expected == EmmcPciDevice);
+  EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo();
+  FUZZ_CHECK(Found == (Gpp1Reachable ? B.Gpp1().Interface : nullptr));
+  FUZZ_CHECK(B.Sim.LiveAllocations() == 0);
+  return 0;
+}

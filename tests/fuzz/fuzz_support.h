@@ -1,0 +1,123 @@
+// Shared pieces of the fuzz targets: a reader that takes fields off the front of an input,
+// arguments decoded from bytes into UCS-2, exact-size heap copies (so AddressSanitizer sees a
+// read one past the end) and a loud stop for a broken property.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "uefi/uefi.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
+
+// A property of the code under test does not hold: report it and stop, so libFuzzer keeps the
+// input as a crash and the corpus replay fails.
+#define FUZZ_CHECK(Condition)                                                                      \
+  do {                                                                                             \
+    if (!(Condition)) {                                                                            \
+      fprintf(stderr, "fuzz property failed: %s (%s:%d)\n", #Condition, __FILE__, __LINE__);       \
+      abort();                                                                                     \
+    }                                                                                              \
+  } while (0)
+
+class FuzzReader {
+public:
+  FuzzReader(const uint8_t *Data, size_t Size) : Data(Data), Size(Size) {}
+
+  bool Empty() const { return Used >= Size; }
+  size_t Left() const { return Size - Used; }
+  // Fields past the end of the input read as zeros.
+  uint8_t Byte() { return Used < Size ? Data[Used++] : 0; }
+  uint16_t U16() {
+    uint16_t Low = Byte();
+    return static_cast<uint16_t>(Low | Byte() << 8);
+  }
+  uint32_t U32() {
+    uint32_t Low = U16();
+    return Low | static_cast<uint32_t>(U16()) << 16;
+  }
+  uint64_t U64() {
+    uint64_t Low = U32();
+    return Low | static_cast<uint64_t>(U32()) << 32;
+  }
+  std::vector<uint8_t> Rest() {
+    std::vector<uint8_t> Out(Data + Used, Data + Size);
+    Used = Size;
+    return Out;
+  }
+
+private:
+  const uint8_t *Data;
+  size_t Size;
+  size_t Used = 0;
+};
+
+// A byte text as UCS-2: every byte widened, except that 0x01 followed by two bytes (low, high)
+// stands for one arbitrary 16-bit unit, so seeds stay readable and any character can occur.
+constexpr uint8_t WideEscape = 0x01;
+inline std::u16string DecodeWide(const std::vector<uint8_t> &Bytes) {
+  std::u16string Out;
+  for (size_t I = 0; I < Bytes.size(); I++) {
+    if (Bytes[I] == WideEscape && I + 2 < Bytes.size()) {
+      Out.push_back(static_cast<char16_t>(Bytes[I + 1] | Bytes[I + 2] << 8));
+      I += 2;
+    } else {
+      Out.push_back(Bytes[I]);
+    }
+  }
+  return Out;
+}
+
+// Splits at each 0x00 byte.
+inline std::vector<std::vector<uint8_t>> SplitAtNul(const std::vector<uint8_t> &Bytes) {
+  std::vector<std::vector<uint8_t>> Parts(1);
+  for (uint8_t B : Bytes) {
+    if (B == 0)
+      Parts.emplace_back();
+    else
+      Parts.back().push_back(B);
+  }
+  return Parts;
+}
+
+// An exact-size heap copy of a text and its NUL terminator, ending where the allocation ends.
+template <typename Unit> class ExactText {
+public:
+  template <typename Container> explicit ExactText(const Container &Text) {
+    Units = std::make_unique<Unit[]>(Text.size() + 1);
+    for (size_t I = 0; I < Text.size(); I++)
+      Units[I] = static_cast<Unit>(Text[I]);
+    Units[Text.size()] = 0;
+  }
+  Unit *Get() const { return Units.get(); }
+
+private:
+  std::unique_ptr<Unit[]> Units;
+};
+
+// Firmware data (a HOB list, a device path) placed in memory followed by a region filled with
+// Fill. Firmware gives no list length, only its end marker; a walk that trusts a block's own
+// length may land anywhere up to 64 KiB further on. With a fill that reads as an end marker,
+// every such landing lies inside this allocation, so the sanitizers judge the walk and not the
+// harness. The start is 8-byte aligned, as firmware places its tables.
+class PaddedRegion {
+public:
+  static constexpr size_t PadBytes = 0x10000 + 64;
+  PaddedRegion(const std::vector<uint8_t> &Bytes, uint8_t Fill)
+      : Storage((Bytes.size() + PadBytes + 7) / 8) {
+    auto *P = reinterpret_cast<uint8_t *>(Storage.data());
+    memset(P, Fill, Storage.size() * 8);
+    if (!Bytes.empty())
+      memcpy(P, Bytes.data(), Bytes.size());
+  }
+  uint8_t *Data() { return reinterpret_cast<uint8_t *>(Storage.data()); }
+
+private:
+  std::vector<uint64_t> Storage;
+};

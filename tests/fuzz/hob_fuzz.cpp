@@ -1,0 +1,55 @@
+// The HOB walk (FindPlatformInfoHob, IsGpp1WriteProtected) over arbitrary lists.
+//
+// Input: the list's bytes, placed 8-byte aligned and followed by 64 KiB of 0xFF, which reads as
+// end-of-list blocks (see PaddedRegion).
+//
+// Properties: the walk stays inside memory, ends, and agrees with the rule written out here: go
+// block by block from the start; an end block, or a block shorter than its header, ends the list
+// without a find; the first GUID-extension block long enough for its name and carrying the
+// platform-information GUID is the find; the write-protect answer is its data byte 89, and a
+// block too short to hold that byte counts as write-protected. A null list finds nothing.
+#include "app/gpp1.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr size_t HobHeaderSize = 8;
+constexpr size_t GuidHobSize = 24;
+constexpr uint16_t EndType = 0xFFFF;
+constexpr uint16_t GuidType = 4;
+
+uint16_t Le16(const uint8_t *P) {
+  return static_cast<uint16_t>(P[0] | P[1] << 8);
+}
+
+const uint8_t *ReferenceFind(const uint8_t *List) {
+  const uint8_t *Block = List;
+  for (size_t Count = 0; Count < MaxHobBlocks; Count++) {
+    const uint16_t Type = Le16(Block), Length = Le16(Block + 2);
+    if (Type == EndType || Length < HobHeaderSize)
+      return nullptr;
+    if (Type == GuidType && Length >= GuidHobSize &&
+        memcmp(Block + HobHeaderSize, &PlatformInfoHobGuid, sizeof(EFI_GUID)) == 0)
+      return Block;
+    Block += Length;
+  }
+  return nullptr;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  PaddedRegion List(std::vector<uint8_t>(Data, Data + Size), 0xFF);
+  const uint8_t *Expected = ReferenceFind(List.Data());
+  const auto *Found = FindPlatformInfoHob(List.Data());
+  FUZZ_CHECK(reinterpret_cast<const uint8_t *>(Found) == Expected);
+
+  bool Protected = false;
+  if (Expected != nullptr) {
+    const size_t FlagAt = GuidHobSize + PlatformInfoWriteProtectOffset;
+    Protected = Le16(Expected + 2) <= FlagAt || Expected[FlagAt] != 0;
+  }
+  FUZZ_CHECK(IsGpp1WriteProtected(List.Data()) == Protected);
+  FUZZ_CHECK(FindPlatformInfoHob(nullptr) == nullptr && !IsGpp1WriteProtected(nullptr));
+  return 0;
+}

@@ -1,0 +1,96 @@
+// The whole tool from an arbitrary argument vector on a simulated board.
+//
+// Input: one byte of board set-up, then the arguments separated by 0x00 bytes (see DecodeWide
+// for characters beyond 8 bits; an argument of the single byte 0x02 is a null vector entry).
+// Set-up bits: 0-1 the platform's write-protect report (none, off, on), 2 block 0 holds a valid
+// record beforehand, 3 a 4096-byte block size.
+//
+// Properties: the run leaves nothing allocated; a non-zero status comes with an "ERROR: " line
+// and without "Operation successful!"; no console message exceeds 320 characters; a read or the
+// help leaves block 0 as it was; a successful write leaves a valid record followed by zeros, and
+// a successful clear leaves zeros.
+#include <algorithm>
+
+#include "app/board_record.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+constexpr size_t MaxArguments = 64;
+constexpr uint8_t NullEntryMark = 0x02;
+constexpr size_t ConsoleLineLimit = 320;
+
+// Messages are judged whole, so an unknown argument echoed back cannot pass for one.
+bool HasMessage(const SimFirmware &Sim, const std::string &Text) {
+  for (const auto &Call : Sim.ConsoleCalls)
+    if (NarrowText(Call) == Text)
+      return true;
+  return false;
+}
+
+bool HasErrorLine(const SimFirmware &Sim) {
+  for (const auto &Call : Sim.ConsoleCalls)
+    if (NarrowText(Call).rfind("ERROR: ", 0) == 0)
+      return true;
+  return false;
+}
+
+bool IsValidRecordBlock(Board &B, const std::vector<uint8_t> &Block) {
+  std::vector<uint8_t> Record(Block.begin(), Block.begin() + BoardRecordSize);
+  if (!RecordCrcMatches(Record.data(), nullptr, nullptr))
+    return false;
+  return std::all_of(Block.begin() + BoardRecordSize, Block.end(),
+                     [](uint8_t V) { return V == 0; }) &&
+         B.BlockSize >= BoardRecordSize;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  FuzzReader In(Data, Size);
+  const uint8_t SetUp = In.Byte();
+  const WriteProtect Protect[] = {WriteProtect::NoPlatformHob, WriteProtect::Off, WriteProtect::On,
+                                  WriteProtect::Off};
+  Board B(SetUp & 8 ? 4096 : 512, Protect[SetUp & 3]);
+  if (SetUp & 4)
+    B.Run({"-w", "-p", "PRIOR", "-m", "PRIOR-MM"});
+
+  std::vector<std::u16string> Storage;
+  std::vector<bool> IsNull;
+  for (const auto &Part : SplitAtNul(In.Rest())) {
+    if (Storage.size() == MaxArguments)
+      break;
+    IsNull.push_back(Part.size() == 1 && Part[0] == NullEntryMark);
+    Storage.push_back(DecodeWide(Part));
+  }
+  std::vector<CHAR16 *> Argv;
+  static char16_t Name[] = u"Kestrel.efi";
+  Argv.push_back(Name);
+  for (size_t I = 0; I < Storage.size(); I++)
+    Argv.push_back(IsNull[I] ? nullptr : Storage[I].data());
+
+  const std::vector<uint8_t> Before = B.Block0();
+  B.Sim.ClearConsole();
+  const ToolStatus Status = ToolMain(Argv.size(), Argv.data());
+  const std::vector<uint8_t> After = B.Block0();
+
+  FUZZ_CHECK(B.Sim.LiveAllocations() == 0);
+  for (const auto &Call : B.Sim.ConsoleCalls)
+    FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
+  if (Status != 0) {
+    FUZZ_CHECK(HasErrorLine(B.Sim));
+    FUZZ_CHECK(!HasMessage(B.Sim, "Operation successful!\r\n"));
+  } else {
+    FUZZ_CHECK(HasMessage(B.Sim, "Operation successful!\r\n"));
+  }
+  const bool Wrote = HasMessage(B.Sim, "- Creating binary image...\r\n");
+  const bool Cleared = HasMessage(B.Sim, "- Clearing GPP1 data...\r\n");
+  if (!Wrote && !Cleared)
+    FUZZ_CHECK(After == Before);
+  if (Status == 0 && Wrote)
+    FUZZ_CHECK(IsValidRecordBlock(B, After));
+  if (Status == 0 && Cleared)
+    FUZZ_CHECK(std::all_of(After.begin(), After.end(), [](uint8_t V) { return V == 0; }));
+  return 0;
+}
