@@ -1,0 +1,319 @@
+// The fault sweep: for each operation, every firmware call it makes that can fail is made to
+// fail in turn (each pool allocation, LocateHandleBuffer, HandleProtocol, ReadBlocks,
+// WriteBlocks, OutputString), and a device that lies (drops the write, flips a bit on read-back,
+// writes only part of the block) is swept over every bit and every partial length. Every run
+// must either succeed with the intended block on the device or fail with a non-zero status and
+// an "ERROR: " line; none may report "Operation successful!" with any other block; nothing may
+// stay allocated. A console line whose own buffer or OutputString failed is merely lost: such a
+// run must otherwise be the fault-free run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <map>
+
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+const Args Example = {"-w", "-p", "12345678", "-s", "87654321", "-m", "09876"};
+const Args DebugWriteAll = {"--debug", "-w", "-p", "PY-0001", "-m", "Mm42", "-s",
+                            "SD7",     "-b", "1b", "-f",      "C",  "-o",   "123456789"};
+
+// Every operation, the device-changing ones with and without their debug lines.
+const std::vector<Args> Operations = {{"-r"}, {"--debug", "-r"}, Example, DebugWriteAll,
+                                      {"-c"}, {"--debug", "-c"}, {"-h"},  {"-w", "-r"}};
+
+// Firmware calls that the sweep fails one at a time. Pool allocations use the simulated pool's
+// own failure injection; the others go through wrappers placed in the firmware's tables.
+enum class Call { Pool, LocateHandleBuffer, HandleProtocol, ReadBlocks, WriteBlocks, OutputString };
+constexpr size_t CallKinds = 6;
+
+const char *CallName(Call C) {
+  constexpr const char *Names[CallKinds] = {"AllocatePool", "LocateHandleBuffer", "HandleProtocol",
+                                            "ReadBlocks",   "WriteBlocks",        "OutputString"};
+  return Names[static_cast<size_t>(C)];
+}
+
+// The wrappers are plain firmware-convention functions, so their state is process-wide; one
+// board exists at a time.
+struct Injection {
+  Call Target = Call::Pool;
+  size_t FailAt = 0; // 1-based number of the Target call that fails; 0: none
+  size_t Seen[CallKinds] = {};
+  EFI_LOCATE_HANDLE_BUFFER LocateHandleBuffer = nullptr;
+  EFI_HANDLE_PROTOCOL HandleProtocol = nullptr;
+  EFI_BLOCK_READ ReadBlocks = nullptr;
+  EFI_BLOCK_WRITE WriteBlocks = nullptr;
+  EFI_TEXT_STRING OutputString = nullptr;
+
+  // Counts the call and tells whether this one fails.
+  bool Fails(Call C) {
+    size_t N = ++Seen[static_cast<size_t>(C)];
+    return C == Target && N == FailAt;
+  }
+};
+Injection Inject;
+
+EFI_STATUS EFIAPI FaultyLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE Type, const EFI_GUID *Protocol,
+                                           VOID *Key, UINTN *Count, EFI_HANDLE **Buffer) {
+  if (Inject.Fails(Call::LocateHandleBuffer))
+    return EFI_NOT_FOUND;
+  return Inject.LocateHandleBuffer(Type, Protocol, Key, Count, Buffer);
+}
+
+EFI_STATUS EFIAPI FaultyHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                       VOID **Interface) {
+  if (Inject.Fails(Call::HandleProtocol))
+    return EFI_UNSUPPORTED;
+  return Inject.HandleProtocol(Handle, Protocol, Interface);
+}
+
+EFI_STATUS EFIAPI FaultyReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                   UINTN Size, VOID *Buffer) {
+  if (Inject.Fails(Call::ReadBlocks))
+    return EFI_DEVICE_ERROR;
+  return Inject.ReadBlocks(This, MediaId, Lba, Size, Buffer);
+}
+
+EFI_STATUS EFIAPI FaultyWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                    UINTN Size, VOID *Buffer) {
+  if (Inject.Fails(Call::WriteBlocks))
+    return EFI_DEVICE_ERROR;
+  return Inject.WriteBlocks(This, MediaId, Lba, Size, Buffer);
+}
+
+EFI_STATUS EFIAPI FaultyOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
+  // The simulated console records the text before answering; a failed call is a line lost.
+  EFI_STATUS Status = Inject.OutputString(This, Text);
+  return Inject.Fails(Call::OutputString) ? EFI_DEVICE_ERROR : Status;
+}
+
+// GPP1 block 0 holding another record with junk behind it, so that neither a dropped nor a
+// partial write can leave what a write or a clear asks for. Made once per block size.
+const std::vector<uint8_t> &PriorBlock(uint32_t BlockSize) {
+  static std::map<uint32_t, std::vector<uint8_t>> Blocks;
+  auto &Block = Blocks[BlockSize];
+  if (Block.empty()) {
+    Board B(BlockSize);
+    EXPECT_EQ(B.Run({"-w", "-p", "PRIOR", "-m", "PRIOR-MM"}).Status, 0u);
+    Block = B.Block0();
+    std::fill(Block.begin() + 176, Block.end(), 0x5C);
+  }
+  return Block;
+}
+
+// A board with the prior block and the failing wrappers in its firmware tables.
+struct SweepBoard {
+  explicit SweepBoard(uint32_t BlockSize = 512) : Prior(PriorBlock(BlockSize)), B(BlockSize) {
+    B.SetBlock0(Prior);
+    Inject = Injection{};
+    EFI_BOOT_SERVICES &Bs = B.Sim.BootServices;
+    EFI_BLOCK_IO_PROTOCOL *Gpp1 = B.Gpp1().Interface;
+    Inject.LocateHandleBuffer = Bs.LocateHandleBuffer;
+    Inject.HandleProtocol = Bs.HandleProtocol;
+    Inject.ReadBlocks = Gpp1->ReadBlocks;
+    Inject.WriteBlocks = Gpp1->WriteBlocks;
+    Inject.OutputString = B.Sim.ConOut.OutputString;
+    Bs.LocateHandleBuffer = FaultyLocateHandleBuffer;
+    Bs.HandleProtocol = FaultyHandleProtocol;
+    Gpp1->ReadBlocks = FaultyReadBlocks;
+    Gpp1->WriteBlocks = FaultyWriteBlocks;
+    B.Sim.ConOut.OutputString = FaultyOutputString;
+  }
+  const std::vector<uint8_t> &Prior;
+  Board B;
+};
+
+struct Outcome {
+  uint64_t Status;
+  std::vector<std::u16string> Lines; // every console message, in order
+  std::vector<uint8_t> Block;
+  size_t Allocations; // pool allocations made by the run
+  size_t LiveAllocations;
+  size_t Seen[CallKinds];
+};
+
+Outcome RunOnce(SweepBoard &S, const Args &A) {
+  const size_t Before = S.B.Sim.AllocationCount;
+  std::fill(std::begin(Inject.Seen), std::end(Inject.Seen), 0);
+  RunResult R = S.B.Run(A);
+  Outcome O{R.Status,
+            S.B.Sim.ConsoleCalls,
+            S.B.Block0(),
+            S.B.Sim.AllocationCount - Before,
+            S.B.Sim.LiveAllocations(),
+            {}};
+  std::copy(std::begin(Inject.Seen), std::end(Inject.Seen), O.Seen);
+  return O;
+}
+
+bool HasLine(const Outcome &O, const std::u16string &Line) {
+  return std::find(O.Lines.begin(), O.Lines.end(), Line) != O.Lines.end();
+}
+
+bool HasErrorLine(const Outcome &O) {
+  return std::any_of(O.Lines.begin(), O.Lines.end(),
+                     [](const std::u16string &L) { return L.rfind(u"ERROR: ", 0) == 0; });
+}
+
+// The fault-free run's console with exactly one message taken out.
+bool IsOneLineShort(const std::vector<std::u16string> &Lines,
+                    const std::vector<std::u16string> &Full) {
+  if (Lines.size() + 1 != Full.size())
+    return false;
+  size_t I = 0;
+  while (I < Lines.size() && Lines[I] == Full[I])
+    I++;
+  return std::equal(Lines.begin() + I, Lines.end(), Full.begin() + I + 1);
+}
+
+// What a run of Args on a fresh sweep board must leave on the device when it succeeds.
+struct Reference {
+  Outcome Clean;
+  std::vector<uint8_t> Before;
+  std::vector<uint8_t> Intended;
+};
+
+Reference ReferenceFor(const Args &A, uint32_t BlockSize = 512) {
+  SweepBoard S(BlockSize);
+  Reference R{{}, S.B.Block0(), {}};
+  R.Clean = RunOnce(S, A);
+  const bool Writes = HasLine(R.Clean, u"- Creating binary image...\r\n");
+  const bool Clears = HasLine(R.Clean, u"- Clearing GPP1 data...\r\n");
+  if (Clears)
+    R.Intended.assign(BlockSize, 0);
+  else if (Writes)
+    R.Intended = R.Clean.Block; // checked against the record layout in read_write_test
+  else
+    R.Intended = R.Before;
+  return R;
+}
+
+// The properties every run must have, faulted or not. Returns a description of the first one
+// broken, or an empty string.
+std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
+  if (O.LiveAllocations != 0)
+    return "pool buffers left allocated";
+  const bool Successful = HasLine(O, u"Operation successful!\r\n");
+  if (Successful && O.Status != 0)
+    return "\"Operation successful!\" with a failure status";
+  if (O.Status == 0 && O.Block != Ref.Intended)
+    return "success with a block other than the one asked for";
+  if (O.Status == 0)
+    return "";
+  if (HasErrorLine(O))
+    return "";
+  // A failure without its "ERROR: " line is right only when that line itself was the one lost.
+  if (LineMayBeLost && O.Status == Ref.Clean.Status && O.Block == Ref.Clean.Block &&
+      IsOneLineShort(O.Lines, Ref.Clean.Lines))
+    return "";
+  return "failure without an \"ERROR: \" line";
+}
+
+std::string Describe(const Args &A) {
+  std::string Out;
+  for (const auto &W : A)
+    Out += W + " ";
+  return Out;
+}
+
+TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
+  size_t Injected = 0;
+  size_t PerKind[CallKinds] = {};
+  for (const Args &A : Operations) {
+    const Reference Ref = ReferenceFor(A);
+    ASSERT_EQ(Judge(Ref.Clean, Ref, false), "") << Describe(A);
+    if (A == Example || A == DebugWriteAll || A[A.size() - 1] == "-c")
+      ASSERT_EQ(Ref.Clean.Status, 0u) << Describe(A);
+
+    size_t Counts[CallKinds];
+    std::copy(std::begin(Ref.Clean.Seen), std::end(Ref.Clean.Seen), Counts);
+    Counts[static_cast<size_t>(Call::Pool)] = Ref.Clean.Allocations;
+
+    for (size_t Kind = 0; Kind < CallKinds; Kind++) {
+      const Call C = static_cast<Call>(Kind);
+      for (size_t N = 1; N <= Counts[Kind]; N++) {
+        SweepBoard S;
+        if (C == Call::Pool) {
+          S.B.Sim.FailAllocationNumber(N);
+        } else {
+          Inject.Target = C;
+          Inject.FailAt = N;
+        }
+        const Outcome O = RunOnce(S, A);
+        Injected++;
+        PerKind[Kind]++;
+        // A failed console call, or a failed allocation of a console line, changes nothing but
+        // that line.
+        const bool ConsoleFault = C == Call::OutputString;
+        ASSERT_EQ(Judge(O, Ref, C == Call::Pool || ConsoleFault), "")
+            << Describe(A) << CallName(C) << " #" << N << " fails";
+        if (ConsoleFault) {
+          EXPECT_EQ(O.Status, Ref.Clean.Status) << Describe(A) << "OutputString #" << N;
+          EXPECT_EQ(O.Block, Ref.Clean.Block) << Describe(A) << "OutputString #" << N;
+        }
+      }
+    }
+  }
+  std::string Breakdown;
+  for (size_t Kind = 0; Kind < CallKinds; Kind++)
+    Breakdown +=
+        std::string(" ") + CallName(static_cast<Call>(Kind)) + "=" + std::to_string(PerKind[Kind]);
+  std::cout << "[ sweep    ] " << Injected << " failing firmware calls over " << Operations.size()
+            << " operations:" << Breakdown << "\n";
+  RecordProperty("InjectedFaults", static_cast<int>(Injected));
+  // Every kind of call was reached by some operation.
+  for (size_t Kind = 0; Kind < CallKinds; Kind++)
+    EXPECT_GT(PerKind[Kind], 0u) << CallName(static_cast<Call>(Kind));
+}
+
+struct Lie {
+  std::string Name;
+  std::function<void(SimBlockFaults &)> Apply;
+};
+
+// Every bit of the block flipped on read-back, every length of a partial write, and a write that
+// is dropped: over a read, a write and a clear, on 512-byte blocks and, more sparsely, on
+// 4096-byte ones.
+std::vector<Lie> LiesFor(uint32_t BlockSize, size_t Stride, bool Writes) {
+  std::vector<Lie> Lies;
+  if (Writes)
+    Lies.push_back({"drops the write", [](SimBlockFaults &F) { F.DropWrites = true; }});
+  for (size_t Bit = 0; Bit < BlockSize * 8; Bit += Stride)
+    Lies.push_back({"flips bit " + std::to_string(Bit),
+                    [Bit](SimBlockFaults &F) { F.FlipBitOnRead = static_cast<int>(Bit); }});
+  for (size_t Bytes = 1; Writes && Bytes < BlockSize; Bytes += Stride)
+    Lies.push_back({"writes " + std::to_string(Bytes) + " bytes",
+                    [Bytes](SimBlockFaults &F) { F.PartialWriteBytes = Bytes; }});
+  return Lies;
+}
+
+TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
+  size_t Injected = 0;
+  size_t Caught = 0;
+  const std::vector<Args> Changing = {{"-r"}, Example, {"-c"}};
+  for (const auto &[BlockSize, Stride] : {std::pair<uint32_t, size_t>{512, 1}, {4096, 97}}) {
+    for (const Args &A : Changing) {
+      const Reference Ref = ReferenceFor(A, BlockSize);
+      for (const Lie &L : LiesFor(BlockSize, Stride, A != Args{"-r"})) {
+        SweepBoard S(BlockSize);
+        L.Apply(S.B.Gpp1().Faults);
+        const Outcome O = RunOnce(S, A);
+        Injected++;
+        ASSERT_EQ(Judge(O, Ref, false), "")
+            << Describe(A) << "device " << L.Name << ", blocks of " << BlockSize;
+        if (O.Status != 0)
+          Caught++;
+      }
+    }
+  }
+  std::cout << "[ sweep    ] " << Injected << " lying-device runs, " << Caught
+            << " reported as failures, none passed off as success\n";
+  RecordProperty("LyingDeviceRuns", static_cast<int>(Injected));
+}
+
+} // namespace
