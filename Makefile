@@ -4,7 +4,7 @@ HOST    := $(BUILD)/host
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo clean fuzz
+.PHONY: all deps configure build test demo clean fuzz coverage bench
 
 all: build
 
@@ -31,6 +31,20 @@ fuzz: deps
 	      -DKESTREL_FUZZ=ON
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 	tests/fuzz/run_fuzzers.sh $(BUILD)/fuzz $(FUZZ_TIME)
+
+# Line and branch coverage of the host tests over app/, shell/ and diag/.
+coverage: deps
+	cmake -S . -B $(BUILD)/coverage -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+	      -DKESTREL_SANITIZE=OFF -DKESTREL_COVERAGE=ON
+	cmake --build $(BUILD)/coverage -j $(JOBS)
+	cmake -DBUILD_DIR=$(BUILD)/coverage -DSOURCE_DIR=$(CURDIR) -P cmake/coverage_report.cmake
+
+# Google Benchmark figures from an optimised build without sanitizers, and the image's sections.
+bench: deps
+	cmake -S . -B $(BUILD)/bench -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
+	      -DKESTREL_SANITIZE=OFF -DKESTREL_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS) --target kestrel_bench
+	$(BUILD)/bench/bench/kestrel_bench
 
 clean:
 	rm -rf $(BUILD)

@@ -12,3 +12,5 @@ if(KESTREL_COVERAGE)
   add_compile_options(-fprofile-instr-generate -fcoverage-mapping)
   add_link_options(-fprofile-instr-generate)
 endif()
+
+option(KESTREL_BENCH "Build the benchmarks (make bench)" OFF)
