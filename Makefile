@@ -3,8 +3,9 @@ BUILD   ?= build
 HOST    := $(BUILD)/host
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+PREFIX  ?= /usr/local
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo install clean
 
 all: build
 
@@ -23,6 +24,13 @@ test: build
 demo: build
 	@echo "The demo boots the simulated board under OVMF once the application image exists."
 	@echo "Built so far: the host library and tests in $(HOST)."
+
+# The Linux front end and its man page, built without the test sanitizers.
+install: deps
+	cmake -S . -B $(BUILD)/release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
+	      -DKESTREL_SANITIZE=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/release -j $(JOBS) --target kestrel
+	cmake --install $(BUILD)/release --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)
