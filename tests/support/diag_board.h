@@ -1,0 +1,56 @@
+// Building blocks of a simulated board for the diagnostics-channel tests: the devices the
+// channel looks for, placed where the board has them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "diag/platform_constants.h"
+#include "sim/hardware_model.h"
+
+namespace diagboard {
+
+constexpr uint64_t Ecam = 0xE0000000;
+constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
+  return Ecam + (Device << 15) + (Function << 12);
+}
+
+// The trace hub (0/0/2) with its software-trace window at TraceWindow.
+constexpr uint32_t TraceWindow = 0xFE000000;
+constexpr uint64_t TraceChannel = TraceWindow + 0x340;
+inline void AddTraceHub(SimHardware &Hw, uint32_t Window = TraceWindow) {
+  Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+  Hw.AddRegisters(Window, 0x1000);
+}
+
+// The level selector (0/13/3): a window whose register 0x1408 holds Selector.
+constexpr uint32_t LevelWindow = 0xFE100000;
+inline void AddLevelSelector(SimHardware &Hw, uint32_t Selector) {
+  Hw.AddPciFunction(0, 13, 3, PlatformVendorId, 0x1235).Set32(0x10, LevelWindow);
+  Hw.AddRegisters(LevelWindow, 0x2000);
+  Hw.Poke32(LevelWindow + 0x1408, Selector);
+}
+
+// The debug CMOS word in bytes 0x40-0x43.
+inline void SetCmosWord(SimHardware &Hw, uint32_t Word) {
+  Hw.SetCmos(0x40, {uint8_t(Word), uint8_t(Word >> 8), uint8_t(Word >> 16), uint8_t(Word >> 24)});
+}
+inline uint32_t CmosWord(const SimHardware &Hw) {
+  return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
+}
+
+// The debug UART (0/24/2, serial controller 10) with its memory window at Base.
+constexpr uint32_t UartBase = 0xFEA10000;
+inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+  SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
+  Function.Set32(0x10, Base);
+  return Hw.AddUart(Base);
+}
+
+// CMOS saying "output on", and the debug UART.
+inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+  SetCmosWord(Hw, 0x80000000);
+  return AddDebugUart(Hw, Base);
+}
+
+} // namespace diagboard
