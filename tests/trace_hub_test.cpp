@@ -11,35 +11,13 @@
 namespace {
 
 using A = SimAccess;
+using diagboard::DebugRecord;
+using diagboard::GuidHigh;
+using diagboard::GuidLow;
+using diagboard::Le;
 using diagboard::TraceChannel;
 
 constexpr uint64_t TraceWindowRegister = diagboard::EcamOf(0, 2) + 0x18;
-constexpr uint64_t GuidLow = 0x4CB975D123A3E7BAull;
-constexpr uint64_t GuidHigh = 0x9ED9484EFA568F9Cull;
-
-uint64_t Le(const std::string &Text, size_t At, size_t Size) {
-  uint64_t Value = 0;
-  for (size_t I = Size; I > 0; I--)
-    Value = (Value << 8) | static_cast<uint8_t>(Text[At + I - 1]);
-  return Value;
-}
-
-// The stores of a debug record for Text, as the hub must see them.
-std::vector<A> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
-  std::vector<A> Seq = {A::Write(32, TraceChannel + 0x10, Header),
-                        A::Write(64, TraceChannel, GuidLow), A::Write(64, TraceChannel, GuidHigh),
-                        A::Write(16, TraceChannel, Text.size())};
-  size_t At = 0;
-  for (; Text.size() - At >= 8; At += 8)
-    Seq.push_back(A::Write(64, TraceChannel, Le(Text, At, 8)));
-  for (size_t Size = 4; Size > 0; Size /= 2)
-    if (Text.size() - At >= Size) {
-      Seq.push_back(A::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
-      At += Size;
-    }
-  Seq.push_back(A::Write(32, TraceChannel + 0x30, 0));
-  return Seq;
-}
 
 std::string TextOf(size_t Length) {
   std::string Text;

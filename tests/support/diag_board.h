@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "diag/platform_constants.h"
@@ -21,6 +22,35 @@ constexpr uint64_t TraceChannel = TraceWindow + 0x340;
 inline void AddTraceHub(SimHardware &Hw, uint32_t Window = TraceWindow) {
   Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
   Hw.AddRegisters(Window, 0x1000);
+}
+
+// The origin GUID of debug records, as the two 64-bit stores that carry it.
+constexpr uint64_t GuidLow = 0x4CB975D123A3E7BAull;
+constexpr uint64_t GuidHigh = 0x9ED9484EFA568F9Cull;
+
+inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
+  uint64_t Value = 0;
+  for (size_t I = Size; I > 0; I--)
+    Value = (Value << 8) | static_cast<uint8_t>(Text[At + I - 1]);
+  return Value;
+}
+
+// The stores of a debug record for Text, as the hub must see them.
+inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
+  std::vector<SimAccess> Seq = {SimAccess::Write(32, TraceChannel + 0x10, Header),
+                                SimAccess::Write(64, TraceChannel, GuidLow),
+                                SimAccess::Write(64, TraceChannel, GuidHigh),
+                                SimAccess::Write(16, TraceChannel, Text.size())};
+  size_t At = 0;
+  for (; Text.size() - At >= 8; At += 8)
+    Seq.push_back(SimAccess::Write(64, TraceChannel, Le(Text, At, 8)));
+  for (size_t Size = 4; Size > 0; Size /= 2)
+    if (Text.size() - At >= Size) {
+      Seq.push_back(SimAccess::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
+      At += Size;
+    }
+  Seq.push_back(SimAccess::Write(32, TraceChannel + 0x30, 0));
+  return Seq;
 }
 
 // The level selector (0/13/3): a window whose register 0x1408 holds Selector.
