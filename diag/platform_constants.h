@@ -1,6 +1,6 @@
-// Board-specific PCI identities of the diagnostics channel, in one place. The defaults are
-// placeholders for builds without a board definition; a board build passes its real values on
-// the compiler command line, e.g. -DKESTREL_PLATFORM_VENDOR_ID=0x1234.
+// The PCI identities of the board that the diagnostics channel relies on, in one place. The
+// defaults are placeholders for builds without a board definition; a board build passes its real
+// values on the compiler command line, e.g. -DKESTREL_PLATFORM_VENDOR_ID=0x1234.
 #pragma once
 
 #include "uefi/uefi.h"
