@@ -24,6 +24,8 @@ constexpr UINT64 FormatWidthGiven = 0x0200;
 constexpr UINT64 FormatWideArgument = 0x0400;
 constexpr UINT64 FormatPrecisionGiven = 0x0800;
 constexpr UINT64 FormatReversedArgument = 0x1000;
+// Reserved for counting without writing: it survives from one format element to the next like
+// the caller's two choices, but this engine offers no such mode and always writes.
 constexpr UINT64 FormatCountOnly = 0x2000;
 constexpr UINT64 FormatUnsignedValue = 0x4000;
 
@@ -89,6 +91,11 @@ inline FormatArg MakeFormatArg(long long V) {
 }
 inline FormatArg MakeFormatArg(unsigned long long V) {
   return {static_cast<UINT64>(V), FormatArgKind::Integer};
+}
+// Enumerations print as their underlying integer, extended as that type says.
+template <typename E>
+requires(__is_enum(E)) inline FormatArg MakeFormatArg(E V) {
+  return MakeFormatArg(static_cast<__underlying_type(E)>(V));
 }
 
 // Expands Format into Buffer (BufferSize characters, the NUL included). Returns the number of

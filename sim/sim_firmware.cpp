@@ -5,6 +5,8 @@
 
 #include "shell/platform_context.h"
 
+void InstallHandleServices(EFI_BOOT_SERVICES &Bs);
+
 namespace {
 
 SimFirmware *ActiveSim = nullptr;
@@ -91,6 +93,7 @@ SimFirmware::SimFirmware() {
   BootServices.AllocatePool = SimAllocatePool;
   BootServices.FreePool = SimFreePool;
   BootServices.CalculateCrc32 = SimCalculateCrc32;
+  InstallHandleServices(BootServices);
 
   void **ConSlots = reinterpret_cast<void **>(&ConOut);
   for (size_t I = 0; I < sizeof(ConOut) / sizeof(void *); I++)
@@ -106,6 +109,7 @@ SimFirmware::SimFirmware() {
   SystemTable.BootServices = &BootServices;
   SystemTable.NumberOfTableEntries = 0;
   SystemTable.ConfigurationTable = nullptr;
+  ImageHandle = Handles.CreateHandle();
 }
 
 SimFirmware::~SimFirmware() {

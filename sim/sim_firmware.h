@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_handles.h"
 #include "uefi/uefi.h"
 
 class SimFirmware {
@@ -41,6 +42,10 @@ public:
   EFI_STATUS ConsoleStatus = EFI_SUCCESS;   // what OutputString returns
   std::string ConsoleText() const;          // all calls joined, narrowed to 8 bits
   void ClearConsole() { ConsoleCalls.clear(); }
+
+  // --- Handles and protocols -------------------------------------------------------------
+  SimHandleDatabase Handles;
+  EFI_HANDLE ImageHandle = nullptr; // the loaded image of the application under test
 
   // --- Configuration table ----------------------------------------------------------------
   void AddConfigurationTable(const EFI_GUID &Guid, void *Table);

@@ -1,0 +1,175 @@
+#include "app/board_record.h"
+
+#include "shell/format.h"
+#include "shell/memory.h"
+#include "shell/platform_context.h"
+
+namespace {
+
+// The text formats leave a NUL behind each field; the fields are laid in ascending order so the
+// next field overwrites it.
+constexpr UINTN SignatureWindow = 9;
+constexpr UINTN TextWindow = RecordTextFieldSize + 1;
+
+bool IsHexDigit(CHAR16 C) {
+  return (C >= u'0' && C <= u'9') || (C >= u'A' && C <= u'F') || (C >= u'a' && C <= u'f');
+}
+
+UINT64 HexDigitValue(CHAR16 C) {
+  if (C >= u'0' && C <= u'9')
+    return C - u'0';
+  if (C >= u'A' && C <= u'F')
+    return C - u'A' + 10;
+  return C - u'a' + 10;
+}
+
+// Shape check: optional '-', zeros, an 'x' only right after a '0', then hexadecimal digits up to
+// the first NUL or space.
+bool LooksHexadecimal(const CHAR16 *Text) {
+  const CHAR16 *P = Text;
+  if (*P == u'-')
+    P++;
+  while (*P == u'0')
+    P++;
+  if (*P == u'x' || *P == u'X') {
+    if (P == Text || P[-1] != u'0')
+      return false;
+    P++;
+  }
+  for (; *P != 0 && *P != u' '; P++) {
+    if (!IsHexDigit(*P))
+      return false;
+  }
+  return true;
+}
+
+void CrcOf(const UINT8 *Data, UINTN Length, UINT32 *Crc) {
+  PlatformContext.BootServices->CalculateCrc32(Data, Length, Crc);
+}
+
+// One ID field: the option's value when given (its text has been checked to be present),
+// otherwise the absent marker. A text that is no number, or too large for 64 bits, is refused so
+// that no write carries an ID the user did not ask for.
+ToolStatus StoreId(UINT8 *Field, UINT8 Given, const CHAR16 *Text, const CHAR16 *Name) {
+  UINT64 Value = AbsentId;
+  if (Given) {
+    EFI_STATUS Status = Text == nullptr ? EFI_INVALID_PARAMETER : ParseHexId(Text, &Value);
+    if (EFI_ERROR(Status)) {
+      PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name,
+                   Text);
+      return ToolInvalidParameter;
+    }
+  }
+  StoreLe32(Field, static_cast<UINT32>(Value));
+  return ToolSuccess;
+}
+
+} // namespace
+
+UINT32 LoadLe32(const UINT8 *Bytes) {
+  return static_cast<UINT32>(Bytes[0]) | static_cast<UINT32>(Bytes[1]) << 8 |
+         static_cast<UINT32>(Bytes[2]) << 16 | static_cast<UINT32>(Bytes[3]) << 24;
+}
+
+VOID StoreLe32(UINT8 *Bytes, UINT32 Value) {
+  for (UINTN I = 0; I < 4; I++)
+    Bytes[I] = static_cast<UINT8>(Value >> (8 * I));
+}
+
+EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value) {
+  if (Text == nullptr || Value == nullptr || !LooksHexadecimal(Text))
+    return EFI_INVALID_PARAMETER;
+  const CHAR16 *P = Text;
+  while (*P == u' ')
+    P++;
+  if (*P == 0 || !LooksHexadecimal(P))
+    return EFI_INVALID_PARAMETER;
+
+  while (*P == u' ' || *P == u'\t')
+    P++;
+  while (*P == u'0')
+    P++;
+  if ((*P == u'x' || *P == u'X') && P != Text && P[-1] == u'0')
+    P++;
+  if (*P == u' ')
+    return EFI_INVALID_PARAMETER;
+
+  // A leading '-' passes the shape check but is no digit: the number ends at once, as 0.
+  UINT64 Result = 0;
+  for (; IsHexDigit(*P); P++) {
+    UINT64 Digit = HexDigitValue(*P);
+    if (Result > (~0ULL - Digit) / 16)
+      return EFI_DEVICE_ERROR;
+    Result = Result * 16 + Digit;
+  }
+  *Value = Result;
+  return EFI_SUCCESS;
+}
+
+ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {
+  if (Record != nullptr)
+    ZeroBytes(Record, BoardRecordSize);
+  if (Options == nullptr || Record == nullptr) {
+    ReportInternalError(InternalCheck::BuildBoardRecordArguments);
+    return ToolInvalidParameter;
+  }
+
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Signature), SignatureWindow,
+                "%-8a", "$Eeprom$");
+  StoreLe32(Record + RecordOffset::FormatWord, RecordFormatWord);
+  StoreLe32(Record + RecordOffset::HeaderLength, RecordHeaderLength);
+  StoreLe32(Record + RecordOffset::RecordLength, BoardRecordSize);
+  StoreLe32(Record + RecordOffset::Crc32, 0);
+  StoreLe32(Record + RecordOffset::HeaderReserved, 0);
+
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::BlockSignature), SignatureWindow,
+                "%-8a", "$BrdInfo");
+  StoreLe32(Record + RecordOffset::BlockVersion, RecordBlockVersion);
+  StoreLe32(Record + RecordOffset::BlockLength, RecordBlockLength);
+
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Vendor), TextWindow, "%-16a",
+                "Vexor$");
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Product), TextWindow, "%-16a",
+                "Pylon$");
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::ModuleSerial), TextWindow,
+                "%-16s", Options->ModuleSerialText);
+
+  // Converted in the order Board, BOM, Fab.
+  if (StoreId(Record + RecordOffset::BoardId, Options->BoardGiven, Options->BoardText,
+              u"Board ID") != ToolSuccess ||
+      StoreId(Record + RecordOffset::BomId, Options->BomGiven, Options->BomText, u"BOM ID") !=
+          ToolSuccess ||
+      StoreId(Record + RecordOffset::FabId, Options->FabGiven, Options->FabText, u"Fab ID") !=
+          ToolSuccess) {
+    return ToolInvalidParameter;
+  }
+  Record[RecordOffset::IdReserved] = 0;
+
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::MmNumber), TextWindow, "%-16s",
+                Options->MmText);
+  // An absent carrier serial is stored as a lone '$', which readers see as the empty text.
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::CarrierSerial), TextWindow,
+                "%-16s", Options->CarrierSerialGiven ? Options->CarrierSerialText : u"$");
+
+  UINT32 Crc = 0;
+  CrcOf(Record, BoardRecordSize, &Crc);
+  StoreLe32(Record + RecordOffset::Crc32, Crc);
+  return ToolSuccess;
+}
+
+bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
+  UINT32 Stored = LoadLe32(Record + RecordOffset::Crc32);
+  UINT32 Length = LoadLe32(Record + RecordOffset::RecordLength);
+  StoreLe32(Record + RecordOffset::Crc32, 0);
+  // A computation over no bytes leaves the zero in place: a blank record is valid.
+  UINT32 Computed = 0;
+  bool Checkable = Length <= BoardRecordSize;
+  if (Checkable)
+    CrcOf(Record, Length, &Computed);
+  StoreLe32(Record + RecordOffset::Crc32, Computed);
+  if (StoredCrc != nullptr)
+    *StoredCrc = Stored;
+  if (ComputedCrc != nullptr)
+    *ComputedCrc = Computed;
+  return Checkable && Computed == Stored;
+}

@@ -1,0 +1,46 @@
+// Access to GPP1 of the on-board eMMC: finding its Block I/O interface among all the firmware
+// publishes, one-block reads and writes of block 0, and the platform's write-protect flag.
+#pragma once
+
+#include "app/tool_status.h"
+
+// The eMMC controller sits at PCI device 28; GPP1 is partition 4 in the eMMC numbering
+// (0 user area, 1-2 boot, 3 RPMB, 4-7 GPP1-GPP4).
+constexpr UINT8 EmmcPciDevice = 28;
+constexpr UINT64 Gpp1PartitionNumber = 4;
+
+// The platform's eMMC driver keeps each partition's Block I/O interface inside a 136-byte
+// private record of an array that belongs to the card; 96 bytes past the interface it stores a
+// pointer to that array. The interface sits 48 bytes into its record.
+constexpr UINTN EmmcCardPointerOffset = 96;
+constexpr UINT64 EmmcInterfaceOffsetInRecord = 48;
+constexpr UINT64 EmmcPartitionRecordSize = 136;
+
+// The platform firmware's description of the board, published as a GUID-extension HOB; byte 89
+// of its data is the GPP1 write-protect flag.
+constexpr EFI_GUID PlatformInfoHobGuid = {
+    0x1E2ACC41, 0xE26A, 0x483D, {0xAF, 0xC7, 0xA0, 0x56, 0xC3, 0x4E, 0x08, 0x7B}};
+constexpr UINTN PlatformInfoWriteProtectOffset = 89;
+
+// Bounds on walks over firmware data, far beyond anything a real platform publishes.
+constexpr UINTN MaxHobBlocks = 0x10000;
+constexpr UINTN MaxDevicePathNodes = 0x400;
+
+EFI_BLOCK_IO_PROTOCOL *GetBlockIo();
+ToolStatus ReadGpp1Record(UINT8 *Destination);
+// ReadGpp1Record that also tells whether the rest of the block beyond the record is all zeros,
+// as a write leaves it; the write and clear verifications use it.
+ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero);
+ToolStatus WriteGpp1Record(const UINT8 *Image);
+
+// The partition number the eMMC driver's private record gives an interface.
+UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
+// The Device field of the first PCI node of Path; false when the path has none.
+bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device);
+
+const EFI_HOB_GUID_TYPE *FindPlatformInfoHob(const VOID *HobList);
+bool IsGpp1WriteProtected(const VOID *HobList);
+
+// The tool's status for a failed block transfer: the firmware's own code without its error bit,
+// so a script sees the device's reason, and never 0.
+ToolStatus TransferFailureStatus(EFI_STATUS Status);

@@ -1,0 +1,129 @@
+#include "app/read_command.h"
+
+#include "app/board_record.h"
+#include "app/gpp1.h"
+#include "shell/format.h"
+#include "shell/memory.h"
+
+namespace {
+
+constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
+constexpr UINTN IdTextSize = 17;
+constexpr UINTN DumpBytesPerRow = 16;
+constexpr UINTN DumpRowsPerGroup = 4;
+constexpr UINTN DumpBytesPerGroup = 4;
+constexpr CHAR8 FieldEnd = '$';
+
+// Digits needed to write the number of dump rows in hexadecimal.
+constexpr UINT8 DumpRowLabelWidth() {
+  UINT8 Width = 1;
+  for (UINTN Rows = BoardRecordSize / DumpBytesPerRow; Rows >= 16; Rows /= 16)
+    Width++;
+  return Width;
+}
+
+VOID PrintDumpSeparator(UINT8 LabelWidth) {
+  PrintConsole(u" +");
+  PrintRepeated(static_cast<UINT8>(LabelWidth + 3), u"-");
+  PrintConsole(u"+----------------------------------------------------+------------------+\n");
+}
+
+VOID PrintIdLine(const CHAR16 *Format, const CHAR8 *Label, const UINT8 *Field) {
+  CHAR8 IdText[IdTextSize];
+  FormatToAscii(IdText, sizeof(IdText), "%08x", LoadLe32(Field));
+  PrintConsole(Format, Label, IdText);
+}
+
+VOID PrintTextLine(const CHAR16 *Format, const CHAR8 *Label, const UINT8 *Field) {
+  CHAR8 Value[TextBufferSize];
+  CopyRecordText(Value, Field);
+  PrintConsole(Format, Label, Value);
+}
+
+} // namespace
+
+ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source) {
+  if (Source == nullptr || Destination == nullptr) {
+    ReportInternalError(InternalCheck::CopyRecordTextSource);
+    return ToolInvalidParameter;
+  }
+  // A field of nothing but padding reads as the empty text.
+  bool OnlySpaces = true;
+  UINTN Length = 0;
+  for (; Length < RecordTextFieldSize && Source[Length] != FieldEnd; Length++) {
+    Destination[Length] = static_cast<CHAR8>(Source[Length]);
+    if (Source[Length] != ' ')
+      OnlySpaces = false;
+  }
+  Destination[OnlySpaces ? 0 : Length] = 0;
+  return ToolSuccess;
+}
+
+VOID PrintRepeated(UINT8 Count, const CHAR16 *Text) {
+  if (Text == nullptr) {
+    ReportInternalError(InternalCheck::PrintRepeatedText);
+    return;
+  }
+  for (UINT8 I = 0; I < Count; I++)
+    PrintConsole(u"%s", Text);
+}
+
+VOID ShowBoardRecord(const UINT8 *Record) {
+  CHAR8 Label[TextBufferSize];
+  CopyRecordText(Label, Record + RecordOffset::Product);
+  PrintTextLine(u"%16a Serial   #%a\n", Label, Record + RecordOffset::ModuleSerial);
+  PrintIdLine(u"%16a Board ID  %a\n", Label, Record + RecordOffset::BoardId);
+  PrintIdLine(u"%16a Fab ID    %a\n", Label, Record + RecordOffset::FabId);
+  PrintIdLine(u"%16a BOM ID    %a\n", Label, Record + RecordOffset::BomId);
+  PrintTextLine(u"%16a MM       #%a\n", Label, Record + RecordOffset::MmNumber);
+  PrintTextLine(u"%16a Serial   #%a\n", "Sandrel", Record + RecordOffset::CarrierSerial);
+}
+
+VOID DumpRecordHex(const UINT8 *Record) {
+  constexpr UINT8 LabelWidth = DumpRowLabelWidth();
+  PrintRepeated(LabelWidth + 5, u" ");
+  PrintConsole(u"+----------------------------------------------------+------------------+\n");
+  PrintRepeated(LabelWidth + 5, u" ");
+  PrintConsole(u"| x0 x1 x2 x3  x4 x5 x6 x7  x8 x9 xA xB  xC xD xE xF |      String      |\n");
+  PrintDumpSeparator(LabelWidth);
+
+  CHAR8 Column[DumpBytesPerRow + 1];
+  for (UINTN I = 0; I < BoardRecordSize; I++) {
+    UINTN InRow = I % DumpBytesPerRow;
+    if (InRow == 0) {
+      if (I != 0 && I % (DumpBytesPerRow * DumpRowsPerGroup) == 0)
+        PrintDumpSeparator(LabelWidth);
+      PrintConsole(u" | %0*xx | ", static_cast<UINT64>(LabelWidth),
+                   static_cast<UINT32>(I / DumpBytesPerRow));
+    }
+    PrintConsole(u"%02x ", Record[I]);
+    Column[InRow] = (Record[I] >= 0x20 && Record[I] <= 0x7E) ? static_cast<CHAR8>(Record[I]) : '.';
+    if (InRow == DumpBytesPerRow - 1) {
+      Column[DumpBytesPerRow] = 0;
+      PrintConsole(u"| %a |\n", Column);
+    } else if (InRow % DumpBytesPerGroup == DumpBytesPerGroup - 1) {
+      PrintConsole(u" ");
+    }
+  }
+  PrintDumpSeparator(LabelWidth);
+}
+
+ToolStatus ReadCommand(const CliOptions *Options) {
+  if (Options == nullptr)
+    ReportInternalError(InternalCheck::ReadCommandOptions);
+  UINT8 Record[BoardRecordSize];
+  ZeroBytes(Record, sizeof(Record));
+  ToolStatus Status = ReadGpp1Record(Record);
+  if (Status != ToolSuccess) {
+    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    return Status;
+  }
+  if (!RecordCrcMatches(Record, nullptr, nullptr)) {
+    PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+    return ToolVolumeCorrupted;
+  }
+  ShowBoardRecord(Record);
+  if (DebugEnabled)
+    DumpRecordHex(Record);
+  return ToolSuccess;
+}

@@ -1,0 +1,32 @@
+// The console print: one message formatted into a pool line buffer and handed to the firmware's
+// text output in a single OutputString call.
+#include "shell/format.h"
+#include "shell/memory.h"
+#include "shell/platform_context.h"
+
+namespace {
+
+// 320 characters of message and the NUL; a longer message is cut.
+constexpr UINT64 ConsoleLineCharacters = 321;
+// The messages are UCS-2 and so is what OutputString takes.
+constexpr UINT64 ConsoleFormatFlags = FormatWideOutput | FormatWideFormat;
+
+} // namespace
+
+UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+                      FormatArgList Arguments) {
+  CHAR16 *Line = static_cast<CHAR16 *>(AllocateBuffer(ConsoleLineCharacters * sizeof(CHAR16)));
+  if (Line == nullptr)
+    return 0;
+  UINT64 Count = FormatEngine(Line, ConsoleLineCharacters, ConsoleFormatFlags, Format, Arguments);
+  // An empty message is not handed over: it would cost a firmware call that shows nothing.
+  if (Console != nullptr && Count != 0 && EFI_ERROR(Console->OutputString(Console, Line)))
+    Count = 0;
+  FreeBuffer(Line);
+  return Count;
+}
+
+UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments) {
+  EFI_SYSTEM_TABLE *SystemTable = PlatformContext.SystemTable;
+  return PrintToConsole(Format, SystemTable != nullptr ? SystemTable->ConOut : nullptr, Arguments);
+}

@@ -1,0 +1,237 @@
+#include "sim/sim_handles.h"
+
+#include "sim/sim_firmware.h"
+
+EFI_HANDLE SimHandleDatabase::CreateHandle() {
+  Handles.push_back(new SimHandleRecord());
+  return Handles.back();
+}
+
+bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
+  for (auto *H : Handles) {
+    if (H == Handle)
+      return true;
+  }
+  return false;
+}
+
+void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
+  auto *Record = static_cast<SimHandleRecord *>(Handle);
+  for (auto &Entry : Record->Protocols) {
+    if (GuidsEqual(&Entry.Guid, &Guid)) {
+      Entry.Interface = Interface;
+      return;
+    }
+  }
+  Record->Protocols.push_back({Guid, Interface});
+}
+
+void *SimHandleDatabase::Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
+  if (!Exists(Handle))
+    return nullptr;
+  for (const auto &Entry : static_cast<SimHandleRecord *>(Handle)->Protocols) {
+    if (GuidsEqual(&Entry.Guid, &Guid))
+      return Entry.Interface;
+  }
+  return nullptr;
+}
+
+std::vector<EFI_HANDLE> SimHandleDatabase::HandlesWith(const EFI_GUID &Guid) const {
+  std::vector<EFI_HANDLE> Out;
+  for (auto *H : Handles) {
+    for (const auto &Entry : H->Protocols) {
+      if (GuidsEqual(&Entry.Guid, &Guid)) {
+        Out.push_back(H);
+        break;
+      }
+    }
+  }
+  return Out;
+}
+
+void SimHandleDatabase::FailLookup(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_STATUS Status) {
+  Faults.push_back({Handle, Guid, Status});
+}
+
+const SimFault *SimHandleDatabase::FaultFor(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
+  for (const auto &F : Faults) {
+    if ((F.Handle == nullptr || F.Handle == Handle) && GuidsEqual(&F.Guid, &Guid))
+      return &F;
+  }
+  return nullptr;
+}
+
+void SimHandleDatabase::Clear() {
+  for (auto *H : Handles)
+    delete H;
+  Handles.clear();
+  Faults.clear();
+  Opens.clear();
+}
+
+SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
+                                      const std::vector<uint8_t> &Payload) {
+  Bytes.push_back(Type);
+  Bytes.push_back(SubType);
+  Bytes.push_back(static_cast<uint8_t>(Length & 0xFF));
+  Bytes.push_back(static_cast<uint8_t>(Length >> 8));
+  Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
+  return *this;
+}
+
+SimDevicePath &SimDevicePath::Node(uint8_t Type, uint8_t SubType,
+                                   const std::vector<uint8_t> &Payload) {
+  return RawNode(Type, SubType, static_cast<uint16_t>(4 + Payload.size()), Payload);
+}
+
+SimDevicePath &SimDevicePath::Acpi(uint32_t Hid, uint32_t Uid) {
+  std::vector<uint8_t> P;
+  for (int I = 0; I < 4; I++)
+    P.push_back(static_cast<uint8_t>(Hid >> (8 * I)));
+  for (int I = 0; I < 4; I++)
+    P.push_back(static_cast<uint8_t>(Uid >> (8 * I)));
+  return Node(ACPI_DEVICE_PATH, ACPI_DP, P);
+}
+
+SimDevicePath &SimDevicePath::Pci(uint8_t Device, uint8_t Function) {
+  return Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {Function, Device});
+}
+
+SimDevicePath &SimDevicePath::Emmc(uint8_t Slot) {
+  return Node(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, {Slot});
+}
+
+SimDevicePath &SimDevicePath::Controller(uint32_t Number) {
+  std::vector<uint8_t> P;
+  for (int I = 0; I < 4; I++)
+    P.push_back(static_cast<uint8_t>(Number >> (8 * I)));
+  return Node(HARDWARE_DEVICE_PATH, 0x05, P);
+}
+
+SimDevicePath &SimDevicePath::End() {
+  return Node(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {});
+}
+
+// ---- Boot services over the active firmware's handle database ----------------------------
+namespace {
+
+SimHandleDatabase &Db() { return SimFirmware::Active().Handles; }
+
+EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                    VOID **Interface) {
+  SimFirmware::Active().CountCall("HandleProtocol");
+  if (Protocol == nullptr || Interface == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (const SimFault *F = Db().FaultFor(Handle, *Protocol))
+    return F->Status;
+  void *Found = Db().Find(Handle, *Protocol);
+  if (Found == nullptr)
+    return EFI_UNSUPPORTED;
+  *Interface = Found;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                        const EFI_GUID *Protocol, VOID *, UINTN *NoHandles,
+                                        EFI_HANDLE **Buffer) {
+  SimFirmware &Sim = SimFirmware::Active();
+  Sim.CountCall("LocateHandleBuffer");
+  if (NoHandles == nullptr || Buffer == nullptr || SearchType != ByProtocol || Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(Db().LocateHandleBufferStatus))
+    return Db().LocateHandleBufferStatus;
+  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
+  if (Found.empty())
+    return EFI_NOT_FOUND;
+  // The firmware takes the array from pool; the caller releases it with FreePool.
+  auto *Array = static_cast<EFI_HANDLE *>(Sim.PoolAllocate(Found.size() * sizeof(EFI_HANDLE)));
+  if (Array == nullptr)
+    return EFI_OUT_OF_RESOURCES;
+  for (size_t I = 0; I < Found.size(); I++)
+    Array[I] = Found[I];
+  *NoHandles = Found.size();
+  *Buffer = Array;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
+                                  VOID *, UINTN *BufferSize, EFI_HANDLE *Buffer) {
+  SimFirmware::Active().CountCall("LocateHandle");
+  if (BufferSize == nullptr || SearchType != ByProtocol || Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(Db().LocateHandleStatus))
+    return Db().LocateHandleStatus;
+  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
+  if (Found.empty())
+    return EFI_NOT_FOUND;
+  UINTN Needed = Found.size() * sizeof(EFI_HANDLE);
+  if (*BufferSize < Needed) {
+    *BufferSize = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (Buffer == nullptr)
+    return EFI_INVALID_PARAMETER;
+  for (size_t I = 0; I < Found.size(); I++)
+    Buffer[I] = Found[I];
+  *BufferSize = Needed;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                                  EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
+  SimFirmware::Active().CountCall("OpenProtocol");
+  Db().OpenCalls++;
+  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4))
+    return EFI_INVALID_PARAMETER;
+  if (!Db().Exists(Handle))
+    return EFI_INVALID_PARAMETER;
+  if (const SimFault *F = Db().FaultFor(Handle, *Protocol))
+    return F->Status;
+  void *Found = Db().Find(Handle, *Protocol);
+  if (Found == nullptr)
+    return EFI_UNSUPPORTED;
+  *Interface = Found;
+  Db().Opens.push_back({Handle, *Protocol, AgentHandle});
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                   EFI_HANDLE AgentHandle, EFI_HANDLE) {
+  SimFirmware::Active().CountCall("CloseProtocol");
+  Db().CloseCalls++;
+  if (Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  auto &Opens = Db().Opens;
+  for (auto It = Opens.begin(); It != Opens.end(); ++It) {
+    if (It->Handle == Handle && It->Agent == AgentHandle && GuidsEqual(&It->Guid, Protocol)) {
+      Opens.erase(It);
+      return EFI_SUCCESS;
+    }
+  }
+  Db().UnmatchedCloses++;
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *, VOID **Interface) {
+  SimFirmware::Active().CountCall("LocateProtocol");
+  if (Protocol == nullptr || Interface == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(Db().LocateProtocolStatus))
+    return Db().LocateProtocolStatus;
+  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
+  if (Found.empty())
+    return EFI_NOT_FOUND;
+  *Interface = Db().Find(Found.front(), *Protocol);
+  return EFI_SUCCESS;
+}
+
+} // namespace
+
+void InstallHandleServices(EFI_BOOT_SERVICES &Bs) {
+  Bs.HandleProtocol = SimHandleProtocol;
+  Bs.LocateHandleBuffer = SimLocateHandleBuffer;
+  Bs.LocateHandle = SimLocateHandle;
+  Bs.OpenProtocol = SimOpenProtocol;
+  Bs.CloseProtocol = SimCloseProtocol;
+  Bs.LocateProtocol = SimLocateProtocol;
+}

@@ -1,0 +1,46 @@
+#include "sim/sim_hob.h"
+
+#include <cstring>
+
+#include "app/gpp1.h"
+#include "sim/sim_firmware.h"
+
+SimHobList &SimHobList::AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body) {
+  uint8_t Header[8] = {static_cast<uint8_t>(Type), static_cast<uint8_t>(Type >> 8),
+                       static_cast<uint8_t>(Length), static_cast<uint8_t>(Length >> 8)};
+  Bytes.insert(Bytes.end(), Header, Header + 8);
+  Bytes.insert(Bytes.end(), Body.begin(), Body.end());
+  return *this;
+}
+
+SimHobList &SimHobList::Add(uint16_t Type, const std::vector<uint8_t> &Body) {
+  // Blocks are multiples of 8 bytes on a real list.
+  std::vector<uint8_t> Padded = Body;
+  Padded.resize((Body.size() + 7) / 8 * 8, 0);
+  return AddRaw(Type, static_cast<uint16_t>(8 + Padded.size()), Padded);
+}
+
+SimHobList &SimHobList::AddGuid(const EFI_GUID &Guid, const std::vector<uint8_t> &Data) {
+  std::vector<uint8_t> Body(sizeof(EFI_GUID));
+  memcpy(Body.data(), &Guid, sizeof(EFI_GUID));
+  Body.insert(Body.end(), Data.begin(), Data.end());
+  return Add(EFI_HOB_TYPE_GUID_EXTENSION, Body);
+}
+
+SimHobList &SimHobList::AddPlatformInfo(uint8_t WriteProtect) {
+  std::vector<uint8_t> Data(PlatformInfoWriteProtectOffset + 7, 0x5A);
+  Data[PlatformInfoWriteProtectOffset] = WriteProtect;
+  return AddGuid(PlatformInfoHobGuid, Data);
+}
+
+SimHobList &SimHobList::AddFirmwareBlocks() {
+  Add(EFI_HOB_TYPE_HANDOFF, std::vector<uint8_t>(48, 0x11));
+  Add(EFI_HOB_TYPE_MEMORY_ALLOCATION, std::vector<uint8_t>(40, 0x22));
+  Add(EFI_HOB_TYPE_RESOURCE_DESCRIPTOR, std::vector<uint8_t>(40, 0x33));
+  return AddGuid(EFI_GUID{0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}},
+                 std::vector<uint8_t>(96, 0xFF));
+}
+
+SimHobList &SimHobList::End() { return Add(EFI_HOB_TYPE_END_OF_HOB_LIST, {}); }
+
+void SimHobList::InstallIn(SimFirmware &Sim) { Sim.AddConfigurationTable(EfiHobListGuid, Data()); }

@@ -1,0 +1,30 @@
+// Builds a hand-off block list as the platform firmware publishes it, and installs it in the
+// configuration table.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "uefi/uefi.h"
+
+class SimFirmware;
+
+class SimHobList {
+public:
+  // A block with the given type and body; HobLength covers the 8-byte header and the body.
+  SimHobList &Add(uint16_t Type, const std::vector<uint8_t> &Body);
+  // A block whose HobLength field says Length whatever the bytes that follow (malformed lists).
+  SimHobList &AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body);
+  SimHobList &AddGuid(const EFI_GUID &Guid, const std::vector<uint8_t> &Data);
+  // The platform-information block with the GPP1 write-protect flag at data byte 89.
+  SimHobList &AddPlatformInfo(uint8_t WriteProtect);
+  // The blocks a firmware puts first: hand-off information, memory and resource descriptors.
+  SimHobList &AddFirmwareBlocks();
+  SimHobList &End();
+
+  void *Data() { return Bytes.data(); }
+  size_t Size() const { return Bytes.size(); }
+  void InstallIn(SimFirmware &Sim);
+
+  std::vector<uint8_t> Bytes;
+};

@@ -1,0 +1,195 @@
+// The record layout and the ID parser.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/board_record.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+// The example of the help text, laid out by hand from the record's layout.
+const char *ExampleRecordHex =
+    "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
+    "24427264496e666f01000000900000005665786f722420202020202020202020"
+    "50796c6f6e242020202020202020202031323334353637382020202020202020"
+    "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
+    "3039383736202020202020202020202038373635343332312020202020202020"
+    "00000000000000000000000000000000";
+
+struct Built {
+  uint64_t Status;
+  std::vector<uint8_t> Record;
+  std::string Output;
+};
+
+Built Build(Board &B, CliOptions Options) {
+  B.Sim.ClearConsole();
+  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
+  uint64_t Status = BuildBoardRecord(&Options, Record.data());
+  return {Status, Record, Unix(B.Sim.ConsoleText())};
+}
+
+CliOptions Example() {
+  CliOptions O{};
+  O.ModuleSerialGiven = 1;
+  O.ModuleSerialText = u"12345678";
+  O.MmGiven = 1;
+  O.MmText = u"09876";
+  O.CarrierSerialGiven = 1;
+  O.CarrierSerialText = u"87654321";
+  return O;
+}
+
+std::string Field(const std::vector<uint8_t> &R, size_t Offset) {
+  return std::string(R.begin() + Offset, R.begin() + Offset + 16);
+}
+
+TEST(BoardRecord, HelpExampleMatchesTheLayoutByteForByte) {
+  Board B;
+  Built R = Build(B, Example());
+  ASSERT_EQ(R.Status, 0u);
+  EXPECT_EQ(R.Record, HexBytes(ExampleRecordHex));
+  EXPECT_EQ(R.Output, "");
+}
+
+TEST(BoardRecord, AbsentOptionalFieldsAndTextLimits) {
+  Board B;
+  CliOptions O{};
+  O.ModuleSerialGiven = 1;
+  O.ModuleSerialText = u"ABCDEFGHIJKLMNOPQRST"; // 20 characters: first 16 kept
+  O.MmGiven = 1;
+  O.MmText = u"AbC";
+  Built R = Build(B, O);
+  ASSERT_EQ(R.Status, 0u);
+  EXPECT_EQ(Field(R.Record, RecordOffset::ModuleSerial), "ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(Field(R.Record, RecordOffset::MmNumber), "AbC             ");
+  EXPECT_EQ(Field(R.Record, RecordOffset::CarrierSerial), "$               ");
+  for (size_t Off : {RecordOffset::BoardId, RecordOffset::FabId, RecordOffset::BomId})
+    EXPECT_EQ(LoadLe32(R.Record.data() + Off), 0xFFFFFFFFu);
+  // Reserved areas stay zero, including the byte after the IDs and the tail.
+  for (size_t I = RecordOffset::IdReserved; I < RecordOffset::MmNumber; I++)
+    EXPECT_EQ(R.Record[I], 0) << I;
+  for (size_t I = RecordOffset::TailReserved; I < BoardRecordSize; I++)
+    EXPECT_EQ(R.Record[I], 0) << I;
+  EXPECT_TRUE(RecordCrcMatches(R.Record.data(), nullptr, nullptr));
+}
+
+TEST(BoardRecord, IdsKeepTheirLowBitsAndConvertInBoardBomFabOrder) {
+  Board B;
+  CliOptions O = Example();
+  O.BoardGiven = 1;
+  O.BoardText = u"123456789";
+  O.FabGiven = 1;
+  O.FabText = u"0x1a";
+  O.BomGiven = 1;
+  O.BomText = u"00ff";
+  Built R = Build(B, O);
+  ASSERT_EQ(R.Status, 0u);
+  EXPECT_EQ(LoadLe32(R.Record.data() + RecordOffset::BoardId), 0x23456789u);
+  EXPECT_EQ(LoadLe32(R.Record.data() + RecordOffset::FabId), 0x1Au);
+  EXPECT_EQ(LoadLe32(R.Record.data() + RecordOffset::BomId), 0xFFu);
+}
+
+TEST(BoardRecord, InvalidOrOverflowingIdIsRefusedWithOneLine) {
+  Board B;
+  CliOptions O = Example();
+  O.BomGiven = 1;
+  O.BomText = u"12G4";
+  Built R = Build(B, O);
+  EXPECT_EQ(R.Status, 2u);
+  EXPECT_EQ(R.Output, "ERROR: BOM ID \"12G4\" is not a hexadecimal number of at most 64 bits!\n");
+
+  O = Example();
+  O.FabGiven = 1;
+  O.FabText = u"10000000000000000"; // 2^64
+  R = Build(B, O);
+  EXPECT_EQ(R.Status, 2u);
+  EXPECT_EQ(R.Output,
+            "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n");
+}
+
+TEST(BoardRecord, MissingArgumentsReportTheInternalCheck) {
+  Board B;
+  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
+  EXPECT_EQ(BuildBoardRecord(nullptr, Record.data()), 2u);
+  EXPECT_EQ(Record, std::vector<uint8_t>(BoardRecordSize, 0)); // zeroed first
+  CliOptions O = Example();
+  EXPECT_EQ(BuildBoardRecord(&O, nullptr), 2u);
+  EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#259] Internal coding error!\n"
+                                       "ERROR: [#259] Internal coding error!\n");
+}
+
+TEST(BoardRecord, SameOptionsGiveIdenticalRecords) {
+  Board B;
+  EXPECT_EQ(Build(B, Example()).Record, Build(B, Example()).Record);
+}
+
+TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
+  Board B;
+  std::vector<uint8_t> Blank(BoardRecordSize, 0);
+  EXPECT_TRUE(RecordCrcMatches(Blank.data(), nullptr, nullptr));
+
+  std::vector<uint8_t> R = HexBytes(ExampleRecordHex);
+  R[RecordOffset::Crc32] ^= 1;
+  EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
+
+  // A record claiming more bytes than it has must not be checked past its end.
+  R = HexBytes(ExampleRecordHex);
+  StoreLe32(R.data() + RecordOffset::RecordLength, 0xFFFFFFFF);
+  EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
+
+  // A shorter covered length is honoured as stored.
+  R = std::vector<uint8_t>(BoardRecordSize, 0x41);
+  StoreLe32(R.data() + RecordOffset::RecordLength, 24);
+  StoreLe32(R.data() + RecordOffset::Crc32, 0);
+  uint32_t Crc = 0;
+  B.Sim.BootServices.CalculateCrc32(R.data(), 24, &Crc);
+  StoreLe32(R.data() + RecordOffset::Crc32, Crc);
+  EXPECT_TRUE(RecordCrcMatches(R.data(), nullptr, nullptr));
+}
+
+struct HexCase {
+  const char16_t *Text;
+  EFI_STATUS Status;
+  uint64_t Value;
+};
+
+TEST(ParseHexId, AcceptsTheToolsNumberForms) {
+  const HexCase Cases[] = {
+      {u"1A", EFI_SUCCESS, 0x1A},
+      {u"0x1a", EFI_SUCCESS, 0x1A},
+      {u"0X1A", EFI_SUCCESS, 0x1A},
+      {u"00ff", EFI_SUCCESS, 0xFF},
+      {u"123456789", EFI_SUCCESS, 0x123456789},
+      {u"0", EFI_SUCCESS, 0},
+      {u"0x", EFI_SUCCESS, 0},
+      {u"  12", EFI_SUCCESS, 0x12},
+      {u"1A 77", EFI_SUCCESS, 0x1A},
+      {u"-5", EFI_SUCCESS, 0},
+      {u"FFFFFFFFFFFFFFFF", EFI_SUCCESS, 0xFFFFFFFFFFFFFFFFull},
+      {u"000000000000000000000001", EFI_SUCCESS, 1},
+  };
+  for (const auto &C : Cases) {
+    uint64_t V = 0xDEAD;
+    EXPECT_EQ(ParseHexId(C.Text, &V), C.Status) << NarrowText(C.Text);
+    EXPECT_EQ(V, C.Value) << NarrowText(C.Text);
+  }
+}
+
+TEST(ParseHexId, RejectsNonNumbersAndOverflowLeavingTheValue) {
+  const HexCase Cases[] = {
+      {u"", EFI_INVALID_PARAMETER, 0},       {u"   ", EFI_INVALID_PARAMETER, 0},
+      {u"x12", EFI_INVALID_PARAMETER, 0},    {u"1x2", EFI_INVALID_PARAMETER, 0},
+      {u"12G", EFI_INVALID_PARAMETER, 0},    {u"0x 5", EFI_INVALID_PARAMETER, 0},
+      {u"-x1", EFI_INVALID_PARAMETER, 0},    {u"\t5", EFI_INVALID_PARAMETER, 0},
+      {u"10000000000000000", EFI_DEVICE_ERROR, 0},
+  };
+  for (const auto &C : Cases) {
+    uint64_t V = 0xDEAD;
+    EXPECT_EQ(ParseHexId(C.Text, &V), C.Status) << NarrowText(C.Text);
+    EXPECT_EQ(V, 0xDEADu) << NarrowText(C.Text);
+  }
+}
+
+} // namespace

@@ -1,0 +1,364 @@
+// The format engine: directives, padding, numbers, names, line ends, character widths, argument
+// slots and cutting at the buffer's end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/format.h"
+
+namespace {
+
+constexpr UINT64 WideFlags = FormatWideOutput | FormatWideFormat;
+
+template <typename... T> std::string Ascii(const char *Format, const T &...Values) {
+  char Buffer[512];
+  memset(Buffer, 0x5A, sizeof Buffer);
+  const UINT64 Count = FormatToAscii(Buffer, sizeof Buffer, Format, Values...);
+  EXPECT_EQ(Count, strlen(Buffer)) << Format;
+  return std::string(Buffer, strlen(Buffer));
+}
+
+template <typename... T> std::u16string Wide(UINT64 Flags, const void *Format, const T &...Values) {
+  CHAR16 Buffer[512];
+  const UINT64 Count = FormatWithFlags(Buffer, 512, Flags, Format, Values...);
+  EXPECT_EQ(Buffer[Count], 0);
+  return std::u16string(Buffer, Count);
+}
+
+// Every buffer size from 0 to past the full text, each an exact-size heap block so ASan reports
+// any write beyond it: the text is cut, the NUL is inside, the count is what was stored.
+template <typename... T> void ExpectCutsCleanly(const char *Format, const T &...Values) {
+  const std::string Full = Ascii(Format, Values...);
+  for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
+    std::unique_ptr<char[]> Buffer(new char[Size]);
+    memset(Buffer.get(), 0x5A, Size);
+    const UINT64 Count = FormatToAscii(Buffer.get(), Size, Format, Values...);
+    if (Size == 0) {
+      EXPECT_EQ(Count, 0u);
+      continue;
+    }
+    const size_t Expected = std::min(Full.size(), Size - 1);
+    ASSERT_EQ(Count, Expected) << Format << " size " << Size;
+    EXPECT_EQ(std::string(Buffer.get(), Count), Full.substr(0, Expected));
+    EXPECT_EQ(Buffer[Count], 0);
+  }
+}
+
+template <typename... T> void ExpectWideCutsCleanly(const char16_t *Format, const T &...Values) {
+  const std::u16string Full = Wide(WideFlags, Format, Values...);
+  for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
+    std::unique_ptr<UINT8[]> Buffer(new UINT8[Size * 2]);
+    memset(Buffer.get(), 0x5A, Size * 2);
+    const UINT64 Count = FormatWithFlags(Buffer.get(), Size, WideFlags, Format, Values...);
+    if (Size == 0) {
+      EXPECT_EQ(Count, 0u);
+      continue;
+    }
+    const size_t Expected = std::min(Full.size(), Size - 1);
+    ASSERT_EQ(Count, Expected) << "size " << Size;
+    std::u16string Got(Count, u'\0');
+    memcpy(Got.data(), Buffer.get(), Count * 2);
+    EXPECT_TRUE(Got == Full.substr(0, Expected));
+    EXPECT_EQ(Buffer[Count * 2], 0);
+    EXPECT_EQ(Buffer[Count * 2 + 1], 0);
+  }
+}
+
+TEST(FormatHex, DigitsAreUppercaseAndWidthNeverTruncates) {
+  EXPECT_EQ(Ascii("%08x", 0xABCD), "0000ABCD");
+  EXPECT_EQ(Ascii("%x", 255), "FF");
+  EXPECT_EQ(Ascii("%02x", 5), "05");
+  EXPECT_EQ(Ascii("%02x", 0x1FF), "1FF");
+  EXPECT_EQ(Ascii("%02x ", 0xA), "0A ");
+  EXPECT_EQ(Ascii("%0*x", 1, 10), "A");
+  EXPECT_EQ(Ascii("%0*x", 3, 10), "00A");
+  EXPECT_EQ(Ascii("%4X", 10), "000A");
+  EXPECT_EQ(Ascii("%4x", 10), "   A");
+  EXPECT_EQ(Ascii("%-4X|", 10), "A   |");
+  EXPECT_EQ(Ascii("%08X", 0xDEADBEEFu), "DEADBEEF");
+  EXPECT_EQ(Ascii("%,x", 0x123456), "123456");
+  EXPECT_EQ(Ascii("% x|%+x", 31, 31), " 1F|+1F");
+  EXPECT_EQ(Ascii("%x", -1), "FFFFFFFF");
+  EXPECT_EQ(Ascii("%lx", -1), "FFFFFFFFFFFFFFFF");
+}
+
+TEST(FormatHex, ThirtyTwoBitsUnlessLong) {
+  EXPECT_EQ(Ascii("%x", 0x123456789ull), "23456789");
+  EXPECT_EQ(Ascii("%lx", 0x123456789ull), "123456789");
+  EXPECT_EQ(Ascii("%Lx", 0x123456789ull), "123456789");
+  EXPECT_EQ(Ascii("%p", 0x1000), "1000");
+  EXPECT_EQ(Ascii("%8p", 0x1000), "00001000");
+  EXPECT_EQ(Ascii("%+ p", 0x123456789ull), "123456789");
+}
+
+TEST(FormatDecimal, SignsPaddingAndPrefixes) {
+  EXPECT_EQ(Ascii("%d", -42), "-42");
+  EXPECT_EQ(Ascii("%5d", -42), "  -42");
+  EXPECT_EQ(Ascii("%05d", -42), "-0042");
+  EXPECT_EQ(Ascii("%-5d|", -42), "-42  |");
+  EXPECT_EQ(Ascii("%+d", 7), "+7");
+  EXPECT_EQ(Ascii("% d", 7), " 7");
+  EXPECT_EQ(Ascii("%+ d", 7), "+7");
+  EXPECT_EQ(Ascii("%+05d", 7), "+0007");
+  EXPECT_EQ(Ascii("% u", 5), " 5");
+  EXPECT_EQ(Ascii("%+u", 5), "5");
+  EXPECT_EQ(Ascii("%d", 0), "0");
+  EXPECT_EQ(Ascii("%.0d", 0), "");
+  EXPECT_EQ(Ascii("%.5d", 42), "00042");
+  EXPECT_EQ(Ascii("%8.5d", -42), "  -00042");
+  EXPECT_EQ(Ascii("%08.3d", 42), "     042");
+  EXPECT_EQ(Ascii("%-05d|", 42), "42   |");
+  EXPECT_EQ(Ascii("%d", 0x100000005ull), "5");
+}
+
+TEST(FormatDecimal, WidthsOfSixtyFourBitsAndUnsigned) {
+  EXPECT_EQ(Ascii("%u", -1), "4294967295");
+  EXPECT_EQ(Ascii("%lu", -1ll), "18446744073709551615");
+  EXPECT_EQ(Ascii("%ld", INT64_MIN), "-9223372036854775808");
+  EXPECT_EQ(Ascii("%ld", INT64_MAX), "9223372036854775807");
+  EXPECT_EQ(Ascii("%d", INT32_MIN), "-2147483648");
+  // Without "l" a 64-bit value is cut to its low 32 bits and read as signed.
+  EXPECT_EQ(Ascii("%d", 0xFFFFFFFFull), "-1");
+}
+
+TEST(FormatDecimal, AgreesWithTheCLibraryAcrossDigitCounts) {
+  // Values on both sides of every power of ten and of the 32-bit boundary.
+  std::vector<unsigned long long> Values = {0xFFFFFFFFull, 0x100000000ull, ~0ull};
+  for (unsigned long long Power = 1; Power <= 10000000000000000000ull / 10; Power *= 10) {
+    for (unsigned long long V : {Power - 1, Power, Power + 1, Power * 10 - 1})
+      Values.push_back(V);
+  }
+  for (unsigned long long V : Values) {
+    char Expected[64];
+    snprintf(Expected, sizeof Expected, "%llu|%lld|%llX", V, static_cast<long long>(V), V);
+    EXPECT_EQ(Ascii("%lu|%ld|%lx", V, V, V), Expected);
+  }
+}
+
+TEST(FormatDecimal, CommaGroups) {
+  EXPECT_EQ(Ascii("%,d", 1234567), "1,234,567");
+  EXPECT_EQ(Ascii("%,d", -1234), "-1,234");
+  EXPECT_EQ(Ascii("%,d", 123), "123");
+  EXPECT_EQ(Ascii("%,d", 0), "0");
+  EXPECT_EQ(Ascii("%0,8d", 1234), "   1,234");
+  EXPECT_EQ(Ascii("%.6,d", 1234), "1,234");
+  EXPECT_EQ(Ascii("%-,8d|", 1234), "1,234   |");
+  EXPECT_EQ(Ascii("%,lu", -1ll), "18,446,744,073,709,551,615");
+}
+
+TEST(FormatWidth, StarsTakeSlotsInOrder) {
+  EXPECT_EQ(Ascii("%*d", 5, 42), "   42");
+  EXPECT_EQ(Ascii("%-*d|", 5, 42), "42   |");
+  EXPECT_EQ(Ascii("%.*a", 2, "abcdef"), "ab");
+  EXPECT_EQ(Ascii("%*.*d|%d", 6, 3, 42, 9), "   042|9");
+  // A later width replaces an earlier one.
+  EXPECT_EQ(Ascii("%*5d", 10, 42), "   42");
+  EXPECT_EQ(Ascii("%9.2.4d", 42), "     0042");
+  // A huge width read as unsigned 64 bits pads nothing (its difference is negative).
+  EXPECT_EQ(Ascii("%*d", ~0ull, 42), "42");
+  EXPECT_EQ(Ascii("%*a", ~0ull, "ab"), "ab");
+}
+
+TEST(FormatStrings, PaddingAndPrecision) {
+  EXPECT_EQ(Ascii("%16a", "abc"), std::string(13, ' ') + "abc");
+  EXPECT_EQ(Ascii("%16a", "abcdefghijklmnopqrst"), "abcdefghijklmnopqrst");
+  EXPECT_EQ(Ascii("%16a", "abcdefghijklmnop"), "abcdefghijklmnop");
+  EXPECT_EQ(Ascii("%-16a|", "abc"), "abc" + std::string(13, ' ') + "|");
+  EXPECT_EQ(Ascii("%05a", "ab"), "   ab");
+  EXPECT_EQ(Ascii("%.3a", "abcdef"), "abc");
+  EXPECT_EQ(Ascii("%.5a", "ab"), "   ab");
+  EXPECT_EQ(Ascii("%-8.5a|", "ab"), "   ab   |");
+  EXPECT_EQ(Ascii("%8.3a", "abcdef"), "     abc");
+  EXPECT_EQ(Ascii("%.0a|", "abc"), "|");
+  EXPECT_EQ(Ascii("%a|%5a|%-5a|", "", "", ""), "|     |     |");
+  EXPECT_EQ(Ascii("%16a Serial   #%a\n", "Board", "12345678"),
+            "           Board Serial   #12345678\r\n");
+  // Line ends inside an argument are the caller's text and pass unchanged.
+  EXPECT_EQ(Ascii("%a", "x\ny\r"), "x\ny\r");
+}
+
+TEST(FormatStrings, NullPointersPrintPlaceholders) {
+  EXPECT_EQ(Ascii("%a", static_cast<const CHAR8 *>(nullptr)), "<null string>");
+  EXPECT_EQ(Ascii("%s", static_cast<const CHAR16 *>(nullptr)), "<null string>");
+  EXPECT_EQ(Ascii("%15S|", static_cast<const CHAR16 *>(nullptr)), "  <null string>|");
+  EXPECT_EQ(Ascii("%.4a", static_cast<const CHAR8 *>(nullptr)), "<nul");
+  EXPECT_EQ(Ascii("%g", static_cast<const EFI_GUID *>(nullptr)), "<null guid>");
+  EXPECT_EQ(Ascii("%t", static_cast<const EFI_TIME *>(nullptr)), "<null time>");
+}
+
+TEST(FormatStrings, RecordFieldsLayIntoExactBuffers) {
+  // The record's text fields: a 16-character field with its NUL in a 17-byte buffer.
+  std::unique_ptr<char[]> Field(new char[17]);
+  EXPECT_EQ(FormatToAscii(Field.get(), 17, "%-16s", u"ABCDEFGHIJKLMNOPQRST"), 16u);
+  EXPECT_EQ(std::string(Field.get(), 17), std::string("ABCDEFGHIJKLMNOP") + '\0');
+  EXPECT_EQ(FormatToAscii(Field.get(), 17, "%-16s", u"$"), 16u);
+  EXPECT_EQ(std::string(Field.get()), "$" + std::string(15, ' '));
+  std::unique_ptr<char[]> Header(new char[9]);
+  EXPECT_EQ(FormatToAscii(Header.get(), 9, "%-8a", "$Eeprom$"), 8u);
+  EXPECT_EQ(std::string(Header.get(), 9), std::string("$Eeprom$") + '\0');
+  std::unique_ptr<char[]> Id(new char[17]);
+  EXPECT_EQ(FormatToAscii(Id.get(), 17, "%08x", 0x1F), 8u);
+  EXPECT_STREQ(Id.get(), "0000001F");
+}
+
+TEST(FormatCharacters, NarrowingAndWidening) {
+  // UCS-2 into 8-bit output keeps the low byte, whatever it is.
+  EXPECT_EQ(Ascii("%s", u"\u0141\u00E9z"), "A\xE9z");
+  // 8-bit text into UCS-2 output: the bytes 0x80 to 0xFF become U+0080 to U+00FF, never
+  // sign-extended.
+  EXPECT_TRUE(Wide(FormatWideOutput, "\xE9%a", "\xFF\x80") == u"\u00E9\u00FF\u0080");
+  EXPECT_TRUE(Wide(WideFlags, u"%a|%s|\u263A", "\xB5", u"\u263A") == u"\u00B5|\u263A|\u263A");
+  // A UCS-2 format into 8-bit output: format characters narrowed too.
+  char Narrow[32];
+  EXPECT_EQ(FormatWithFlags(Narrow, sizeof Narrow, FormatWideFormat, u"\u0142%d\n", 5), 4u);
+  EXPECT_STREQ(Narrow, "B5\r\n");
+  // %c takes the low 16 bits of its slot; the zero character counts 0 and leaves a space.
+  EXPECT_TRUE(Wide(WideFlags, u"%c%c", 0x1263A, u'x') == u"\u263Ax");
+  EXPECT_EQ(Ascii("%c|%3c|%-3c|", 0, 'A', 'B'), " |  A|B  |");
+  EXPECT_EQ(Ascii("%.0c|", 'A'), "|");
+}
+
+TEST(FormatDirectives, UnrecognisedConversionsAndEndings) {
+  EXPECT_EQ(Ascii("%i%d", 7), "i7");
+  EXPECT_EQ(Ascii("100%%"), "100%");
+  EXPECT_EQ(Ascii("%5i|%-3o|", 1), "    i|o  |");
+  EXPECT_EQ(Ascii("abc%"), "abc");
+  EXPECT_EQ(Ascii("abc%-08"), "abc        ");
+  EXPECT_EQ(Ascii("abc%5"), "abc     ");
+  EXPECT_EQ(Ascii("abc%l"), "abc");
+  // Caller flags other than the two widths are dropped before every element.
+  char Buffer[32];
+  FormatWithFlags(Buffer, sizeof Buffer,
+                  FormatLeftJustify | FormatZeroFill | FormatSignPrefix | FormatLongValue |
+                      FormatCommaGroups | FormatPrecisionGiven,
+                  "%5d|%x|%a", 1234, 0x100000001ull, "ab");
+  EXPECT_STREQ(Buffer, " 1234|1|ab");
+  EXPECT_EQ(Ascii("no directives at all"), "no directives at all");
+}
+
+TEST(FormatDirectives, LineEnds) {
+  EXPECT_EQ(Ascii("a\nb"), "a\r\nb");
+  EXPECT_EQ(Ascii("a\n\rb"), "a\r\nb");
+  EXPECT_EQ(Ascii("a\r\nb"), "a\r\nb");
+  EXPECT_EQ(Ascii("a\rb"), "a\rb");
+  EXPECT_EQ(Ascii("\n\n\r\r"), "\r\n\r\n\r");
+  EXPECT_EQ(Ascii("\r\r\n"), "\r\r\n");
+  EXPECT_EQ(Ascii("%\n%\r|%\r\n"), "\r\n\r|\r\n");
+  EXPECT_TRUE(Wide(WideFlags, u"x\ny\n\r") == u"x\r\ny\r\n");
+}
+
+TEST(FormatNames, StatusCodes) {
+  const UINT64 Error = 0x8000000000000000ull;
+  EXPECT_EQ(Ascii("%r", 0), "Success");
+  EXPECT_EQ(Ascii("%r", Error | 14), "Not Found");
+  EXPECT_EQ(Ascii("%r", Error | 1), "Load Error");
+  EXPECT_EQ(Ascii("%r", Error | 29), "Reserved (29)");
+  EXPECT_EQ(Ascii("%r", Error | 33), "Compromised Data");
+  EXPECT_EQ(Ascii("%r", 1), "Warning Unknown Glyph");
+  EXPECT_EQ(Ascii("%r", 5), "Warning Stale Data");
+  EXPECT_EQ(Ascii("%r", 6), "00000006");
+  EXPECT_EQ(Ascii("%r", Error | 34), "00000022");
+  EXPECT_EQ(Ascii("%r", Error), "00000000");
+  EXPECT_EQ(Ascii("%r", 0x1234567800000009ull), "00000009");
+  EXPECT_EQ(Ascii("%10r|%-10r|%.3r", 0, 0, Error | 7), "   Success|Success   |Dev");
+  EXPECT_EQ(Ascii("ERROR: %r\n", EFI_DEVICE_ERROR), "ERROR: Device Error\r\n");
+}
+
+TEST(FormatNames, GuidAndTime) {
+  const EFI_GUID Guid = {0xA, 0xB, 0xC, {0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14}};
+  EXPECT_EQ(Ascii("%g", &Guid), "0000000A-000B-000C-0D0E-0F1011121314");
+  const EFI_GUID Full = {0xDEADBEEF, 0xCAFE, 0xF00D, {0xFF, 0xFE, 0, 1, 2, 3, 4, 0xAB}};
+  EXPECT_EQ(Ascii("[%40g]", &Full), "[    DEADBEEF-CAFE-F00D-FFFE-0001020304AB]");
+  // GUIDs sit unaligned in firmware records.
+  alignas(8) UINT8 Unaligned[sizeof(EFI_GUID) + 1];
+  memcpy(Unaligned + 1, &Guid, sizeof Guid);
+  EXPECT_EQ(Ascii("%g", reinterpret_cast<const EFI_GUID *>(Unaligned + 1)),
+            "0000000A-000B-000C-0D0E-0F1011121314");
+  EFI_TIME Time{};
+  Time.Year = 2017;
+  Time.Month = 7;
+  Time.Day = 4;
+  Time.Hour = 13;
+  Time.Minute = 5;
+  Time.Second = 59;
+  EXPECT_EQ(Ascii("%t", &Time), "07/04/2017  13:05");
+}
+
+TEST(FormatSlots, MismatchedOrMissingSlotsReadAsNullOrZero) {
+  const EFI_GUID Guid{};
+  EFI_TIME Time{};
+  // A pointer directive never dereferences a slot of another kind.
+  EXPECT_EQ(Ascii("%a", 0x1234), "<null string>");
+  EXPECT_EQ(Ascii("%a", u"wide"), "<null string>");
+  EXPECT_EQ(Ascii("%s", "narrow"), "<null string>");
+  EXPECT_EQ(Ascii("%g|%t", &Time, &Guid), "<null guid>|<null time>");
+  EXPECT_EQ(Ascii("%a", static_cast<const void *>("text")), "<null string>");
+  EXPECT_EQ(Ascii("%g", 0x1000), "<null guid>");
+  // Slots beyond the list read as 0 or null.
+  EXPECT_EQ(Ascii("%d|%x|%a|%s|%g|%t|%r|%c|%*d", 1), "1|0|<null string>|<null string>|"
+                                                     "<null guid>|<null time>|Success| |0");
+  // Numeric directives take any slot's value.
+  const void *Pointer = reinterpret_cast<const void *>(0x12345678ABCDull);
+  EXPECT_EQ(Ascii("%p|%x", Pointer, Pointer), "12345678ABCD|5678ABCD");
+  enum class Small : UINT8 { Nine = 9 };
+  enum Signed { MinusTwo = -2 };
+  EXPECT_EQ(Ascii("%d|%d|%d", Small::Nine, MinusTwo, true), "9|-2|1");
+}
+
+TEST(FormatCutting, EveryBufferSize) {
+  ExpectCutsCleanly("%16a Serial   #%a\n", "Board", "12345678");
+  ExpectCutsCleanly("%-16a|", "abc");
+  ExpectCutsCleanly("%08x", 0xABCD);
+  ExpectCutsCleanly("%,d and %-+8d|", -1234567, 5);
+  ExpectCutsCleanly("%-8.5a|%5c|%.2s", "ab", 'x', u"wide");
+  ExpectCutsCleanly("a\nb\r\nc%\n");
+  ExpectCutsCleanly("%g", static_cast<const EFI_GUID *>(nullptr));
+  ExpectCutsCleanly("%r %r", EFI_NOT_FOUND, 0x22);
+  ExpectCutsCleanly("%a", "abcdef");
+  ExpectWideCutsCleanly(u"%-10s|%5d\n", u"wide", -3);
+  ExpectWideCutsCleanly(u"%a %r", "\xE9t\xE9", EFI_SUCCESS);
+}
+
+TEST(FormatCutting, SmallBuffersAndHugePads) {
+  char Four[4];
+  EXPECT_EQ(FormatToAscii(Four, 4, "%a", "abcdef"), 3u);
+  EXPECT_STREQ(Four, "abc");
+  char One[1] = {'x'};
+  EXPECT_EQ(FormatToAscii(One, 1, "%a", "abcdef"), 0u);
+  EXPECT_EQ(One[0], 0);
+  char Untouched = 'x';
+  EXPECT_EQ(FormatToAscii(&Untouched, 0, "%a", "abcdef"), 0u);
+  EXPECT_EQ(Untouched, 'x');
+  // Pads far beyond the buffer stop at its end.
+  std::unique_ptr<char[]> Small(new char[16]);
+  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%1000d", 42), 15u);
+  EXPECT_EQ(std::string(Small.get()), std::string(15, ' '));
+  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%.*d", 1ull << 62, 42), 15u);
+  EXPECT_EQ(std::string(Small.get()), std::string(15, '0'));
+  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%-*a|", 1ull << 40, "x"), 15u);
+  EXPECT_EQ(std::string(Small.get()), "x" + std::string(14, ' '));
+  // A missing format leaves an empty text.
+  EXPECT_EQ(FormatToAscii(Four, 4, nullptr), 0u);
+  EXPECT_EQ(Four[0], 0);
+}
+
+TEST(FillChars, WritesBothBytesAndStopsBeforeTheEnd) {
+  UINT8 Buffer[8];
+  memset(Buffer, 0xEE, sizeof Buffer);
+  UINT8 *After = FillChars(Buffer, Buffer + 5, 10, 0x1234, 2);
+  EXPECT_EQ(After, Buffer + 4); // never half a character
+  const UINT8 Expected[] = {0x34, 0x12, 0x34, 0x12, 0xEE, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(memcmp(Buffer, Expected, sizeof Buffer), 0);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 0, 'x', 1), Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, -5, 'x', 1), Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 3, 0x1241, 1), Buffer + 3);
+  EXPECT_EQ(Buffer[0], 0x41);
+  EXPECT_EQ(Buffer[3], 0x12);
+  EXPECT_EQ(FillChars(Buffer + 8, Buffer + 8, 3, 'x', 1), Buffer + 8);
+}
+
+} // namespace

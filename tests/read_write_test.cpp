@@ -1,0 +1,371 @@
+// The read, write and clear operations end to end over the simulated board.
+#include <gtest/gtest.h>
+
+#include "app/board_record.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+const std::string Banner = "Kestrel for Tarnm - Version #1.01.00\n"
+                           "Board record tool for Tarn boards, eMMC GPP1 block 0; first released "
+                           "2017.\n\n";
+
+const std::vector<std::string> Example = {"-w", "-p", "12345678", "-s", "87654321", "-m", "09876"};
+
+const std::string ExampleDisplay = "           Pylon Serial   #12345678        \n"
+                                   "           Pylon Board ID  FFFFFFFF\n"
+                                   "           Pylon Fab ID    FFFFFFFF\n"
+                                   "           Pylon BOM ID    FFFFFFFF\n"
+                                   "           Pylon MM       #09876           \n"
+                                   "         Sandrel Serial   #87654321        \n";
+
+const std::string BlankDisplay = "                 Serial   #\n"
+                                 "                 Board ID  00000000\n"
+                                 "                 Fab ID    00000000\n"
+                                 "                 BOM ID    00000000\n"
+                                 "                 MM       #\n"
+                                 "         Sandrel Serial   #\n";
+
+const std::string ExampleDump =
+    "      +----------------------------------------------------+------------------+\n"
+    "      | x0 x1 x2 x3  x4 x5 x6 x7  x8 x9 xA xB  xC xD xE xF |      String      |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 0x | 24 45 65 70  72 6F 6D 24  01 00 02 00  20 00 00 00 | $Eeprom$.... ... |\n"
+    " | 1x | B0 00 00 00  6D 33 B9 C7  00 00 00 00  00 00 00 00 | ....m3.......... |\n"
+    " | 2x | 24 42 72 64  49 6E 66 6F  01 00 00 00  90 00 00 00 | $BrdInfo........ |\n"
+    " | 3x | 56 65 78 6F  72 24 20 20  20 20 20 20  20 20 20 20 | Vexor$           |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 4x | 50 79 6C 6F  6E 24 20 20  20 20 20 20  20 20 20 20 | Pylon$           |\n"
+    " | 5x | 31 32 33 34  35 36 37 38  20 20 20 20  20 20 20 20 | 12345678         |\n"
+    " | 6x | FF FF FF FF  FF FF FF FF  FF FF FF FF  00 00 00 00 | ................ |\n"
+    " | 7x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 8x | 30 39 38 37  36 20 20 20  20 20 20 20  20 20 20 20 | 09876            |\n"
+    " | 9x | 38 37 36 35  34 33 32 31  20 20 20 20  20 20 20 20 | 87654321         |\n"
+    " | Ax | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " +----+----------------------------------------------------+------------------+\n";
+
+const std::string BlankDump =
+    "      +----------------------------------------------------+------------------+\n"
+    "      | x0 x1 x2 x3  x4 x5 x6 x7  x8 x9 xA xB  xC xD xE xF |      String      |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 0x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 1x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 2x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 3x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 4x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 5x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 6x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 7x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " +----+----------------------------------------------------+------------------+\n"
+    " | 8x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | 9x | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " | Ax | 00 00 00 00  00 00 00 00  00 00 00 00  00 00 00 00 | ................ |\n"
+    " +----+----------------------------------------------------+------------------+\n";
+
+const std::string WriteLines = "- Creating binary image...\n- Writing binary image...\n"
+                               "- Verifying binary image...\n";
+
+RunResult RunUnix(Board &B, const std::vector<std::string> &Args) {
+  RunResult R = B.Run(Args);
+  R.Output = Unix(R.Output);
+  return R;
+}
+
+TEST(Read, BlankPartitionIsAValidEmptyRecord) {
+  Board B;
+  RunResult R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Status, 0u);
+  EXPECT_EQ(R.Output, Banner + BlankDisplay + "Operation successful!\n");
+  R = RunUnix(B, {"--debug", "-r"});
+  EXPECT_EQ(R.Output, Banner + "- GetBlockIo()...\n"
+                               "GetBlockIo(#460) - BlockIo handle count is: 8\n"
+                               "Get eMMC Partition number is: 0\n"
+                               "Get eMMC Partition number is: 1\n"
+                               "Get eMMC Partition number is: 2\n"
+                               "Get eMMC Partition number is: 3\n"
+                               "Get eMMC Partition number is: 4\n" +
+                          BlankDisplay + BlankDump + "Operation successful!\n");
+  EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
+  EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+}
+
+TEST(Read, CorruptedCrcShowsOnlyTheCorruptionLine) {
+  Board B;
+  ASSERT_EQ(B.Run(Example).Status, 0u);
+  for (size_t Bit : {0u, 7u, 20u * 8u, 175u * 8u + 7u}) {
+    std::vector<uint8_t> Block = B.Block0();
+    Block[Bit / 8] ^= static_cast<uint8_t>(1u << (Bit % 8));
+    B.SetBlock0(Block);
+    RunResult R = RunUnix(B, {"-r"});
+    EXPECT_EQ(R.Status, 10u);
+    EXPECT_EQ(R.Output, Banner + "ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+    Block[Bit / 8] ^= static_cast<uint8_t>(1u << (Bit % 8));
+    B.SetBlock0(Block);
+  }
+  // A stored length beyond the record cannot be checked: reported as corrupt, nothing over-read.
+  std::vector<uint8_t> Block = B.Block0();
+  StoreLe32(Block.data() + RecordOffset::RecordLength, 177);
+  B.SetBlock0(Block);
+  EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u);
+}
+
+TEST(Read, ReadFailuresGiveTheirLinesAndStatus) {
+  Board B;
+  B.Gpp1().Faults.ReadStatus = EFI_NO_MEDIA;
+  RunResult R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Status, 12u);
+  EXPECT_EQ(R.Output, Banner + "ERROR: Failed to read GPP1!\nERROR: Failed to read eMMC GPP1!\n");
+
+  B.Sim.Handles.LocateHandleBufferStatus = EFI_OUT_OF_RESOURCES;
+  R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Status, 7u);
+  EXPECT_EQ(R.Output, Banner + "ERROR: Cannot Locate BlockIo protocol. Status = Out of Resources\n"
+                               "ERROR: Failed to open eMMC driver!\n"
+                               "ERROR: Failed to read eMMC GPP1!\n");
+}
+
+TEST(Read, ProductFieldWithoutDollarGivesASixteenCharacterLabel) {
+  Board B;
+  ASSERT_EQ(B.Run(Example).Status, 0u);
+  std::vector<uint8_t> Block = B.Block0();
+  memcpy(Block.data() + RecordOffset::Product, "ABCDEFGHIJKLMNOP", 16);
+  memcpy(Block.data() + RecordOffset::MmNumber, "                ", 16); // only padding
+  StoreLe32(Block.data() + RecordOffset::Crc32, 0);
+  uint32_t Crc = 0;
+  B.Sim.BootServices.CalculateCrc32(Block.data(), BoardRecordSize, &Crc);
+  StoreLe32(Block.data() + RecordOffset::Crc32, Crc);
+  B.SetBlock0(Block);
+  RunResult R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Status, 0u);
+  EXPECT_NE(R.Output.find("ABCDEFGHIJKLMNOP Serial   #12345678        \n"), std::string::npos);
+  EXPECT_NE(R.Output.find("ABCDEFGHIJKLMNOP MM       #\n"), std::string::npos);
+}
+
+TEST(Write, HelpExampleThenReadRoundTripsWithDump) {
+  Board B;
+  RunResult R = RunUnix(B, Example);
+  EXPECT_EQ(R.Status, 0u);
+  EXPECT_EQ(R.Output, Banner + WriteLines + "Operation successful!\n");
+  R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Output, Banner + ExampleDisplay + "Operation successful!\n");
+  R = RunUnix(B, {"-r", "--debug"});
+  EXPECT_EQ(R.Status, 0u);
+  size_t At = R.Output.find(ExampleDisplay + ExampleDump + "Operation successful!\n");
+  EXPECT_NE(At, std::string::npos) << R.Output;
+  EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+}
+
+TEST(Write, DebugShowsTheNewImageBetweenCreateAndWrite) {
+  Board B;
+  std::vector<std::string> Args = Example;
+  Args.push_back("--debug");
+  RunResult R = RunUnix(B, Args);
+  EXPECT_EQ(R.Status, 0u);
+  std::string Search = "- GetBlockIo()...\n"
+                       "GetBlockIo(#460) - BlockIo handle count is: 8\n"
+                       "Get eMMC Partition number is: 0\n"
+                       "Get eMMC Partition number is: 1\n"
+                       "Get eMMC Partition number is: 2\n"
+                       "Get eMMC Partition number is: 3\n"
+                       "Get eMMC Partition number is: 4\n";
+  EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n" + ExampleDump +
+                          "- Writing binary image...\n" + Search +
+                          "- Copying data...\n- Writing data...\n"
+                          "- Verifying binary image...\n" + Search + "Operation successful!\n");
+}
+
+TEST(Write, AllSixOptionsRoundTripEveryField) {
+  Board B;
+  RunResult R = RunUnix(B, {"--write", "--pylon", "PY-0001", "--mm", "Mm42", "--sandrel", "SD7",
+                            "--board", "0x1b", "--fab", "C", "--bom", "123456789"});
+  ASSERT_EQ(R.Status, 0u) << R.Output;
+  R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Output, Banner + "           Pylon Serial   #PY-0001         \n"
+                               "           Pylon Board ID  0000001B\n"
+                               "           Pylon Fab ID    0000000C\n"
+                               "           Pylon BOM ID    23456789\n"
+                               "           Pylon MM       #Mm42            \n"
+                               "         Sandrel Serial   #SD7             \n"
+                               "Operation successful!\n");
+}
+
+TEST(Write, BlockSizesAndJunkBeyondTheRecord) {
+  for (uint32_t Size : {512u, 4096u}) {
+    Board B(Size);
+    std::vector<uint8_t> Junk(Size, 0xA5);
+    B.SetBlock0(Junk);
+    ASSERT_EQ(B.Run(Example).Status, 0u);
+    std::vector<uint8_t> Block = B.Block0();
+    for (size_t I = BoardRecordSize; I < Size; I++)
+      ASSERT_EQ(Block[I], 0) << Size << " " << I;
+    EXPECT_EQ(B.Gpp1().WrittenLbas, std::vector<uint64_t>{0});
+    // Junk beyond the record does not disturb a read.
+    std::fill(Block.begin() + BoardRecordSize, Block.end(), 0x3C);
+    B.SetBlock0(Block);
+    RunResult R = RunUnix(B, {"-r"});
+    EXPECT_EQ(R.Output, Banner + ExampleDisplay + "Operation successful!\n");
+    // Nothing but block 0 was touched.
+    EXPECT_EQ(std::vector<uint8_t>(B.Gpp1Medium.Bytes.begin() + Size, B.Gpp1Medium.Bytes.end()),
+              std::vector<uint8_t>(B.Gpp1Medium.Bytes.size() - Size, 0));
+  }
+}
+
+TEST(Write, SameOptionsTwiceGiveIdenticalBlocks) {
+  Board B;
+  ASSERT_EQ(B.Run(Example).Status, 0u);
+  std::vector<uint8_t> First = B.Block0();
+  ASSERT_EQ(B.Run(Example).Status, 0u);
+  EXPECT_EQ(B.Block0(), First);
+}
+
+TEST(Write, OnlyRequiredOptionsStoreAbsentMarkers) {
+  Board B;
+  ASSERT_EQ(B.Run({"-w", "-p", "1", "-m", "2"}).Status, 0u);
+  RunResult R = RunUnix(B, {"-r"});
+  EXPECT_EQ(R.Output, Banner + "           Pylon Serial   #1               \n"
+                               "           Pylon Board ID  FFFFFFFF\n"
+                               "           Pylon Fab ID    FFFFFFFF\n"
+                               "           Pylon BOM ID    FFFFFFFF\n"
+                               "           Pylon MM       #2               \n"
+                               "         Sandrel Serial   #\n"
+                               "Operation successful!\n");
+}
+
+TEST(Write, DeviceThatLiesIsCaughtByVerification) {
+  struct Case {
+    const char *Name;
+    std::function<void(SimBlockFaults &)> Fault;
+  } Cases[] = {
+      {"drops the write", [](SimBlockFaults &F) { F.DropWrites = true; }},
+      {"flips a bit on read-back", [](SimBlockFaults &F) { F.FlipBitOnRead = 100 * 8 + 3; }},
+      {"writes half the record", [](SimBlockFaults &F) { F.PartialWriteBytes = 88; }},
+      {"leaves the old tail", [](SimBlockFaults &F) { F.PartialWriteBytes = 200; }},
+  };
+  for (const auto &C : Cases) {
+    Board B;
+    B.SetBlock0(std::vector<uint8_t>(512, 0x11));
+    C.Fault(B.Gpp1().Faults);
+    RunResult R = RunUnix(B, Example);
+    EXPECT_EQ(R.Status, 27u) << C.Name;
+    EXPECT_EQ(R.Output, Banner + WriteLines +
+                            "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n")
+        << C.Name;
+    R = RunUnix(B, {"-c"});
+    EXPECT_EQ(R.Status, 27u) << C.Name;
+    EXPECT_EQ(R.Output, Banner + "- Clearing GPP1 data...\n"
+                                 "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n")
+        << C.Name;
+  }
+}
+
+TEST(Write, FailedWriteAndFailedReadBack) {
+  {
+    Board B;
+    B.Gpp1().Faults.WriteStatus = EFI_DEVICE_ERROR;
+    RunResult R = RunUnix(B, Example);
+    EXPECT_EQ(R.Status, 7u);
+    EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n- Writing binary image...\n"
+                                 "ERROR: Failed to write GPP1!\nERROR: Failed to write binary data!\n");
+  }
+  Board C;
+  C.Gpp1().Faults.ReadStatus = EFI_DEVICE_ERROR;
+  RunResult R = RunUnix(C, Example);
+  EXPECT_EQ(R.Status, 7u);
+  EXPECT_EQ(R.Output, Banner + WriteLines +
+                          "ERROR: Failed to read GPP1!\nERROR: Failed to read eMMC GPP1!\n"
+                          "ERROR: Failed to verify binary data!\n");
+}
+
+TEST(Write, BadIdIsRefusedBeforeTheDeviceIsTouched) {
+  Board B;
+  std::vector<std::string> Args = Example;
+  Args.insert(Args.end(), {"-b", "0xZZ"});
+  RunResult R = RunUnix(B, Args);
+  EXPECT_EQ(R.Status, 2u);
+  EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n"
+                               "ERROR: Board ID \"0xZZ\" is not a hexadecimal number of at most 64 "
+                               "bits!\nERROR: Failed to create binary data!\n");
+  EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
+}
+
+TEST(WriteProtected, WriteAndClearRefuseWhileReadWorks) {
+  Board B(512, WriteProtect::On);
+  std::vector<uint8_t> Before(512, 0x42);
+  B.SetBlock0(Before);
+  for (auto Args : {Example, std::vector<std::string>{"-c"}}) {
+    RunResult R = RunUnix(B, Args);
+    EXPECT_EQ(R.Status, 8u);
+    EXPECT_EQ(R.Output, Banner + "ERROR: eMMC GPP1 is still write protected!\n");
+  }
+  EXPECT_EQ(B.Block0(), Before);
+  EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
+  EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u); // read still runs (the block holds no record)
+}
+
+TEST(Clear, WriteThenClearThenReadShowsTheBlankRecord) {
+  Board B;
+  ASSERT_EQ(B.Run(Example).Status, 0u);
+  RunResult R = RunUnix(B, {"--clear"});
+  EXPECT_EQ(R.Status, 0u);
+  EXPECT_EQ(R.Output, Banner + "- Clearing GPP1 data...\nOperation successful!\n");
+  EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(RunUnix(B, {"-r"}).Output, Banner + BlankDisplay + "Operation successful!\n");
+}
+
+// Every pool allocation an operation makes, made to fail in turn: the operation reports a
+// failure and leaves nothing allocated.
+TEST(PoolFailures, EachAllocationOfEachOperationFailsCleanly) {
+  const std::vector<std::vector<std::string>> Operations = {
+      {"-r"}, {"--debug", "-r"}, Example, {"-c"}, {"-h"}};
+  for (const auto &Args : Operations) {
+    size_t Total = 0;
+    {
+      Board Probe;
+      size_t Before = Probe.Sim.AllocationCount;
+      ASSERT_EQ(Probe.Run(Args).Status, 0u);
+      Total = Probe.Sim.AllocationCount - Before;
+    }
+    ASSERT_GT(Total, 0u);
+    for (size_t N = 1; N <= Total; N++) {
+      Board B;
+      B.Sim.FailAllocationNumber(N);
+      RunResult R = RunUnix(B, Args);
+      EXPECT_EQ(B.Sim.LiveAllocations(), 0u) << Args[0] << " allocation " << N;
+      // A failed console buffer only loses its line; a failed block buffer or handle array
+      // fails the operation.
+      if (R.Status == 0u) {
+        EXPECT_EQ(R.Output.find("ERROR: "), std::string::npos) << Args[0] << " " << N;
+      } else {
+        EXPECT_TRUE(R.Status == 7u || R.Status == 9u) << Args[0] << " " << N;
+        EXPECT_NE(R.Output.find("ERROR: "), std::string::npos) << Args[0] << " " << N;
+      }
+    }
+  }
+}
+
+TEST(PoolFailures, BlockBufferFailureGivesOutOfResources) {
+  // The console allocates for each line; one of the read's allocations is the block buffer.
+  size_t Total = 0;
+  {
+    Board B;
+    size_t Start = B.Sim.AllocationCount;
+    ASSERT_EQ(B.Run({"-r"}).Status, 0u);
+    Total = B.Sim.AllocationCount - Start;
+  }
+  bool SawNine = false;
+  for (size_t N = 1; N <= Total; N++) {
+    Board C;
+    C.Sim.FailAllocationNumber(N);
+    RunResult R = RunUnix(C, {"-r"});
+    if (R.Status == 9u) {
+      SawNine = true;
+      EXPECT_NE(R.Output.find("ERROR: Failed to allocate pool!\nERROR: Failed to read eMMC GPP1!\n"),
+                std::string::npos);
+    }
+  }
+  EXPECT_TRUE(SawNine);
+}
+
+} // namespace

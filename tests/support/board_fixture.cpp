@@ -1,0 +1,73 @@
+#include "tests/support/board_fixture.h"
+
+#include "app/command_line.h"
+#include "shell/platform_context.h"
+
+ArgVector::ArgVector(const std::vector<std::string> &Args) {
+  Storage.push_back(u"Kestrel.efi");
+  for (const auto &A : Args)
+    Storage.push_back(WideText(A));
+  for (auto &S : Storage)
+    Pointers.push_back(S.data());
+  Pointers.push_back(nullptr);
+}
+
+Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
+    : Gpp1Medium(BlockSizeIn * Blocks), Card(Sim), BlockSize(BlockSizeIn) {
+  Gpp1Device = Card.PublishAll(&Gpp1Medium, BlockSize);
+  Hobs.AddFirmwareBlocks();
+  if (Protect != WriteProtect::NoPlatformHob)
+    Hobs.AddPlatformInfo(Protect == WriteProtect::On ? 1 : 0);
+  Hobs.End();
+  Hobs.InstallIn(Sim);
+  Sim.InstallInPlatformContext();
+}
+
+RunResult Board::Run(const std::vector<std::string> &Args) {
+  Sim.ClearConsole();
+  ArgVector Vector(Args);
+  uint64_t Status = ToolMain(Vector.Argc(), Vector.Argv());
+  return {Status, Sim.ConsoleText()};
+}
+
+std::vector<uint8_t> Board::Block0() const {
+  return std::vector<uint8_t>(Gpp1Medium.Bytes.begin(), Gpp1Medium.Bytes.begin() + BlockSize);
+}
+
+void Board::SetBlock0(const std::vector<uint8_t> &Bytes) {
+  std::copy(Bytes.begin(), Bytes.end(), Gpp1Medium.Bytes.begin());
+}
+
+std::string Unix(const std::string &Text) {
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); I++) {
+    if (Text[I] == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n')
+      continue;
+    Out.push_back(Text[I]);
+  }
+  return Out;
+}
+
+std::vector<uint8_t> HexBytes(const std::string &Hex) {
+  std::vector<uint8_t> Out;
+  int Nibbles = 0;
+  uint8_t Byte = 0;
+  for (char C : Hex) {
+    int V;
+    if (C >= '0' && C <= '9')
+      V = C - '0';
+    else if (C >= 'a' && C <= 'f')
+      V = C - 'a' + 10;
+    else if (C >= 'A' && C <= 'F')
+      V = C - 'A' + 10;
+    else
+      continue;
+    Byte = static_cast<uint8_t>(Byte << 4 | V);
+    if (++Nibbles == 2) {
+      Out.push_back(Byte);
+      Nibbles = 0;
+      Byte = 0;
+    }
+  }
+  return Out;
+}

@@ -1,0 +1,57 @@
+// A simulated board for the tool's tests: firmware, an eMMC card on PCI device 28 with GPP1 in
+// memory, and a HOB list with the platform-information block.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_emmc.h"
+#include "sim/sim_firmware.h"
+#include "sim/sim_hob.h"
+
+struct RunResult {
+  uint64_t Status;
+  std::string Output; // console text, narrowed; line ends as the console received them
+};
+
+// Holds UCS-2 copies of the arguments for ToolMain, which lowers option words in place.
+class ArgVector {
+public:
+  explicit ArgVector(const std::vector<std::string> &Args);
+  CHAR16 **Argv() { return Pointers.data(); }
+  UINTN Argc() const { return Pointers.size() - 1; }
+
+private:
+  std::vector<std::u16string> Storage;
+  std::vector<CHAR16 *> Pointers;
+};
+
+enum class WriteProtect { NoPlatformHob, Off, On };
+
+class Board {
+public:
+  explicit Board(uint32_t BlockSize = 512, WriteProtect Protect = WriteProtect::Off,
+                 size_t Blocks = 4);
+
+  // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
+  RunResult Run(const std::vector<std::string> &Args);
+
+  std::vector<uint8_t> Block0() const;
+  void SetBlock0(const std::vector<uint8_t> &Bytes);
+  SimBlockDevice &Gpp1() { return *Gpp1Device; }
+
+  SimFirmware Sim;
+  SimMemoryBackend Gpp1Medium;
+  SimEmmcCard Card;
+  SimHobList Hobs;
+  uint32_t BlockSize;
+
+private:
+  SimBlockDevice *Gpp1Device;
+};
+
+// Console text with "\r\n" turned into "\n".
+std::string Unix(const std::string &Text);
+// The record the tool builds for the given fields (to compare against what lands on disk).
+std::vector<uint8_t> HexBytes(const std::string &Hex);
