@@ -6,7 +6,7 @@
 //     size, the others are small blocks of pool memory;
 //   - republishes the firmware's HOB list with a PlatformInfoHob holding the GPP1 write-protect
 //     flag.
-// Its settings come from SimBoard.cfg beside it on the volume it was loaded from. It only
+// Its settings come from SimBoard.cfg at the root of the volume it was loaded from. It only
 // publishes software interfaces: the real PCI slot 0x1C is never touched.
 #include "e2e/board_logic.h"
 #include "e2e/console_text.h"
@@ -135,7 +135,7 @@ bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
   const EFI_STATUS Status = ReadSettingsFile(ImageHandle, &Length);
   if (Status == EFI_NOT_FOUND) {
     Message M{};
-    Append(M, u"SimBoard: no SimBoard.cfg beside the driver; using the defaults");
+    Append(M, u"SimBoard: no SimBoard.cfg on the driver's volume; using the defaults");
     Say(gST, M);
     return true;
   }

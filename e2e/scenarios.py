@@ -224,8 +224,8 @@ SESSIONS = {
 
 
 def transcript(steps):
-    return "".join(f"=== Kestrel.efi {args}".rstrip(" ") + "\n" + output + f"=== status {status}\n"
-                   for args, output, status in steps)
+    return "".join("=== Kestrel.efi" + (" " + args if args else "") + "\n" + output +
+                   f"=== status {status}\n" for args, output, status in steps)
 
 
 def run_session(name, build):
