@@ -309,6 +309,11 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
     Fail(u"no whole-disk Block I/O on the PCI device set for GPP1", EFI_NOT_FOUND);
     return EFI_NOT_FOUND;
   }
+  // Every transfer check divides by the block size.
+  if (Disk->Media->BlockSize == 0) {
+    Fail(u"the GPP1 disk reports a block size of 0", EFI_UNSUPPORTED);
+    return EFI_UNSUPPORTED;
+  }
   if (!PrepareCard(Disk))
     return EFI_OUT_OF_RESOURCES;
   VOID *HobList = PrepareHobList(Settings.WriteProtect);
