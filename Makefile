@@ -22,8 +22,7 @@ test: build
 	cd $(HOST) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	@echo "The demo boots the simulated board under OVMF once the application image exists."
-	@echo "Built so far: the host library and tests in $(HOST)."
+	@KESTREL_EFI=$(HOST)/Kestrel.efi KESTREL_BOARD_DRIVER=$(HOST)/SimBoard.efi e2e/demo
 
 # The Linux front end and its man page, built without the test sanitizers.
 install: deps
