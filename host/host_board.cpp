@@ -3,35 +3,29 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if __has_include("shell/entry.h")
 #include "shell/entry.h"
-#else
-#include "app/command_line.h"
-#include "shell/platform_context.h"
-#endif
 
 namespace {
 
 // Partitions of a card without general purpose partitions: user area, two boot areas, RPMB.
 constexpr uint8_t PartitionsBeforeGpp = 4;
+// Where the harness's firmware finds its two disks.
+constexpr uint8_t BootVolumePciDevice = 3;
+constexpr uint8_t Gpp1DiskPciDevice = 5;
 constexpr const char *ProgramName = "kestrel";
-
-EFI_STATUS StartImage(SimFirmware &Sim, EFI_HANDLE Image) {
-#if __has_include("shell/entry.h")
-  return AppEntry(Image, &Sim.SystemTable);
-#else
-  // Until the image's own entry exists: its start-up reduced to what the tool needs.
-  Sim.InstallInPlatformContext();
-  auto *Parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(
-      Sim.Handles.Find(Image, EfiShellParametersProtocolGuid));
-  return ToolMain(Parameters->Argc, Parameters->Argv);
-#endif
-}
 
 } // namespace
 
 HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Sim) {
+  BootVolume =
+      std::make_unique<SimPlainDisk>(Sim, SimDevicePath().Acpi().Pci(BootVolumePciDevice).End());
   if (Gpp1 != nullptr) {
+    // The same medium as GPP1: the tool never picks this handle, being on another PCI device.
+    Gpp1DiskPath.Acpi().Pci(Gpp1DiskPciDevice).End();
+    Gpp1Disk = std::make_unique<SimBlockDevice>(Gpp1, BlockSize);
+    EFI_HANDLE Disk = Sim.Handles.CreateHandle();
+    Sim.Handles.Install(Disk, EfiBlockIoProtocolGuid, Gpp1Disk->Interface);
+    Sim.Handles.Install(Disk, EfiDevicePathProtocolGuid, Gpp1DiskPath.Data());
     Card.PublishAll(Gpp1, BlockSize);
   } else {
     for (uint8_t P = 0; P < PartitionsBeforeGpp; P++)
@@ -51,7 +45,7 @@ uint64_t HostBoard::Run(const std::vector<std::string> &ToolArgs) {
     abort();
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, Argv);
-  return StartImage(Sim, Sim.ImageHandle);
+  return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
 }
 
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls) {
