@@ -22,6 +22,28 @@ UINT32 UsableBlockSize(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
   return BlockSize;
 }
 
+// Finds GPP1 afresh and takes a zeroed buffer of one block for the transfer; the caller releases
+// the buffer.
+ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, UINT8 **Block, UINT32 *BlockSize) {
+  if (DebugEnabled)
+    PrintConsole(u"- GetBlockIo()...\n");
+  *BlockIo = GetBlockIo();
+  if (*BlockIo == nullptr) {
+    PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
+    return ToolDeviceError;
+  }
+  // The size is read once: the buffer and the transfer must agree on it.
+  *BlockSize = UsableBlockSize(*BlockIo);
+  if (*BlockSize == 0)
+    return ToolDeviceError;
+  *Block = static_cast<UINT8 *>(AllocateZeroedBuffer(*BlockSize));
+  if (*Block == nullptr) {
+    PrintConsole(u"ERROR: Failed to allocate pool!\n");
+    return ToolOutOfResources;
+  }
+  return ToolSuccess;
+}
+
 } // namespace
 
 ToolStatus TransferFailureStatus(EFI_STATUS Status) {
@@ -113,21 +135,12 @@ ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
     ReportInternalError(InternalCheck::ReadGpp1Destination);
     return ToolInvalidParameter;
   }
-  if (DebugEnabled)
-    PrintConsole(u"- GetBlockIo()...\n");
-  EFI_BLOCK_IO_PROTOCOL *BlockIo = GetBlockIo();
-  if (BlockIo == nullptr) {
-    PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
-    return ToolDeviceError;
-  }
-  UINT32 BlockSize = UsableBlockSize(BlockIo);
-  if (BlockSize == 0)
-    return ToolDeviceError;
-  auto *Block = static_cast<UINT8 *>(AllocateZeroedBuffer(BlockSize));
-  if (Block == nullptr) {
-    PrintConsole(u"ERROR: Failed to allocate pool!\n");
-    return ToolOutOfResources;
-  }
+  EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
+  UINT8 *Block = nullptr;
+  UINT32 BlockSize = 0;
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Block, &BlockSize);
+  if (Opened != ToolSuccess)
+    return Opened;
   EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Block);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Failed to read GPP1!\n");
@@ -154,21 +167,12 @@ ToolStatus WriteGpp1Record(const UINT8 *Image) {
       ReportInternalError(InternalCheck::WriteGpp1Image);
     return ToolInvalidParameter;
   }
-  if (DebugEnabled)
-    PrintConsole(u"- GetBlockIo()...\n");
-  EFI_BLOCK_IO_PROTOCOL *BlockIo = GetBlockIo();
-  if (BlockIo == nullptr) {
-    PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
-    return ToolDeviceError;
-  }
-  UINT32 BlockSize = UsableBlockSize(BlockIo);
-  if (BlockSize == 0)
-    return ToolDeviceError;
-  auto *Block = static_cast<UINT8 *>(AllocateZeroedBuffer(BlockSize));
-  if (Block == nullptr) {
-    PrintConsole(u"ERROR: Failed to allocate pool!\n");
-    return ToolOutOfResources;
-  }
+  EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
+  UINT8 *Block = nullptr;
+  UINT32 BlockSize = 0;
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Block, &BlockSize);
+  if (Opened != ToolSuccess)
+    return Opened;
   if (DebugEnabled)
     PrintConsole(u"- Copying data...\n");
   // The record fills the start of the block; the rest of the block is written as zeros.

@@ -6,7 +6,7 @@ find_program(KESTREL_LLD_LINK lld-link REQUIRED)
 set(KESTREL_EFI_CXX_FLAGS
     --target=x86_64-unknown-windows -std=c++20 -ffreestanding -nostdlibinc -fno-exceptions
     -fno-rtti -mno-red-zone -mgeneral-regs-only -mno-stack-arg-probe -fno-stack-protector -O2
-    -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR})
+    -Wall -Wextra -Werror -I${CMAKE_SOURCE_DIR} ${KESTREL_PLATFORM_DEFINE_LIST})
 set(KESTREL_EFI_DIR ${CMAKE_BINARY_DIR}/efi)
 
 # kestrel_efi_objects(<out-var> <tag> <sources...>): one .obj per source.

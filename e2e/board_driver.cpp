@@ -1,0 +1,335 @@
+// SimBoard.efi: a UEFI boot-service driver that turns a QEMU/OVMF machine into a simulated Tarn
+// board for the end-to-end runs. Started with the shell's `load`, it
+//   - publishes the eight partitions of an eMMC card on PCI device 0x1C as Block I/O handles,
+//     laid out in 136-byte per-partition records as the platform's eMMC driver keeps them;
+//     GPP1 (partition 4) forwards to a raw disk that QEMU attaches, and takes that disk's block
+//     size, the others are small blocks of pool memory;
+//   - republishes the firmware's HOB list with a PlatformInfoHob holding the GPP1 write-protect
+//     flag.
+// Its settings come from SimBoard.cfg at the root of the volume it was loaded from. It only
+// publishes software interfaces: the real PCI slot 0x1C is never touched.
+#include "e2e/board_logic.h"
+#include "e2e/console_text.h"
+
+namespace {
+
+using namespace board;
+
+constexpr const CHAR16 *SettingsFileName = u"\\SimBoard.cfg";
+constexpr UINTN SettingsFileMax = 4096;
+constexpr UINTN MemoryPartitionBlocks = 16;
+// Firmware device paths are a few dozen bytes; this only bounds the walk.
+constexpr UINTN DevicePathLimit = 4096;
+
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EmmcCard Card;
+CHAR8 SettingsText[SettingsFileMax + 1];
+
+void Fail(const CHAR16 *What, EFI_STATUS Status) {
+  Message M{};
+  Append(M, u"SimBoard: ERROR: ");
+  Append(M, What);
+  Append(M, u" (status ");
+  AppendNumber(M, Status & ~EfiErrorBit, 10);
+  Append(M, u")");
+  Say(gST, M);
+}
+
+// --- Block I/O of the partitions ----------------------------------------------------------
+
+EmmcPartitionRecord *RecordOf(EFI_BLOCK_IO_PROTOCOL *This) {
+  return reinterpret_cast<EmmcPartitionRecord *>(reinterpret_cast<UINT8 *>(This) -
+                                                 offsetof(EmmcPartitionRecord, BlockIo));
+}
+
+EFI_STATUS CheckTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba, UINTN Size,
+                         VOID *Buffer) {
+  const EFI_BLOCK_IO_MEDIA *Media = This->Media;
+  if (MediaId != Media->MediaId)
+    return EFI_MEDIA_CHANGED;
+  if (Buffer == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (Size % Media->BlockSize != 0)
+    return EFI_BAD_BUFFER_SIZE;
+  const UINT64 Blocks = Size / Media->BlockSize;
+  if (Lba > Media->LastBlock || Blocks > Media->LastBlock - Lba + 1)
+    return EFI_INVALID_PARAMETER;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI PartitionReset(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI PartitionRead(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                UINTN Size, VOID *Buffer) {
+  const EFI_STATUS Status = CheckTransfer(This, MediaId, Lba, Size, Buffer);
+  if (EFI_ERROR(Status) || Size == 0)
+    return Status;
+  EmmcPartitionRecord *Record = RecordOf(This);
+  if (Record->Backing != nullptr)
+    return Record->Backing->ReadBlocks(Record->Backing, Record->Backing->Media->MediaId, Lba, Size,
+                                       Buffer);
+  __builtin_memcpy(Buffer, Record->Storage + Lba * This->Media->BlockSize, Size);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI PartitionWrite(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                 UINTN Size, VOID *Buffer) {
+  const EFI_STATUS Status = CheckTransfer(This, MediaId, Lba, Size, Buffer);
+  if (EFI_ERROR(Status) || Size == 0)
+    return Status;
+  EmmcPartitionRecord *Record = RecordOf(This);
+  if (Record->Backing != nullptr) {
+    EFI_BLOCK_IO_PROTOCOL *Disk = Record->Backing;
+    const EFI_STATUS Written = Disk->WriteBlocks(Disk, Disk->Media->MediaId, Lba, Size, Buffer);
+    // An eMMC write is durable when it completes; make the disk behind it so too.
+    return EFI_ERROR(Written) ? Written : Disk->FlushBlocks(Disk);
+  }
+  __builtin_memcpy(Record->Storage + Lba * This->Media->BlockSize, Buffer, Size);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI PartitionFlush(EFI_BLOCK_IO_PROTOCOL *This) {
+  EFI_BLOCK_IO_PROTOCOL *Disk = RecordOf(This)->Backing;
+  return Disk != nullptr ? Disk->FlushBlocks(Disk) : EFI_SUCCESS;
+}
+
+// --- Settings -----------------------------------------------------------------------------
+
+EFI_STATUS ReadSettingsFile(EFI_HANDLE ImageHandle, UINTN *Length) {
+  *Length = 0;
+  VOID *Interface = nullptr;
+  EFI_STATUS Status = gBS->HandleProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface);
+  if (EFI_ERROR(Status))
+    return Status;
+  EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
+  Status = gBS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface);
+  if (EFI_ERROR(Status))
+    return Status;
+  auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);
+  EFI_FILE_PROTOCOL *Root = nullptr;
+  Status = Volume->OpenVolume(Volume, &Root);
+  if (EFI_ERROR(Status))
+    return Status;
+  EFI_FILE_PROTOCOL *File = nullptr;
+  Status = Root->Open(Root, &File, SettingsFileName, EFI_FILE_MODE_READ, 0);
+  if (!EFI_ERROR(Status)) {
+    // One byte more than allowed tells an oversized file from one that just fits.
+    UINTN Size = SettingsFileMax + 1;
+    Status = File->Read(File, &Size, SettingsText);
+    if (!EFI_ERROR(Status) && Size > SettingsFileMax)
+      Status = EFI_BAD_BUFFER_SIZE;
+    if (!EFI_ERROR(Status))
+      *Length = Size;
+    File->Close(File);
+  }
+  Root->Close(Root);
+  return Status;
+}
+
+bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
+  *Settings = DefaultBoardSettings;
+  UINTN Length = 0;
+  const EFI_STATUS Status = ReadSettingsFile(ImageHandle, &Length);
+  if (Status == EFI_NOT_FOUND) {
+    Message M{};
+    Append(M, u"SimBoard: no SimBoard.cfg on the driver's volume; using the defaults");
+    Say(gST, M);
+    return true;
+  }
+  if (EFI_ERROR(Status)) {
+    Fail(u"cannot read SimBoard.cfg", Status);
+    return false;
+  }
+  UINTN ErrorLine = 0;
+  if (!ParseBoardSettings(SettingsText, Length, Settings, &ErrorLine)) {
+    Message M{};
+    Append(M, u"SimBoard: ERROR: SimBoard.cfg line ");
+    AppendNumber(M, ErrorLine, 10);
+    Append(M, u" is not a known \"key = value\" setting");
+    Say(gST, M);
+    return false;
+  }
+  return true;
+}
+
+// --- The disk behind GPP1 -----------------------------------------------------------------
+
+// The whole-disk Block I/O of the PCI device that QEMU attached GPP1's image to; a partition
+// the firmware may have found inside the image is passed over.
+EFI_BLOCK_IO_PROTOCOL *FindBackingDisk(UINT8 PciDevice) {
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  if (EFI_ERROR(
+          gBS->LocateHandleBuffer(ByProtocol, &EfiBlockIoProtocolGuid, nullptr, &Count, &Handles)))
+    return nullptr;
+  EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
+  for (UINTN I = 0; I < Count && Found == nullptr; I++) {
+    VOID *BlockIo = nullptr;
+    VOID *Path = nullptr;
+    if (EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)) ||
+        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiDevicePathProtocolGuid, &Path)))
+      continue;
+    UINT8 Device = 0;
+    auto *Disk = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
+    if (FirstPciDevice(static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), DevicePathLimit, &Device) &&
+        Device == PciDevice && !Disk->Media->LogicalPartition)
+      Found = Disk;
+  }
+  gBS->FreePool(Handles);
+  return Found;
+}
+
+// --- Building the board -------------------------------------------------------------------
+
+// Gives back the memory partitions' blocks when the board cannot be completed.
+void ReleaseStorage() {
+  for (EmmcPartitionRecord &Record : Card.Partitions) {
+    if (Record.Storage != nullptr)
+      gBS->FreePool(Record.Storage);
+    Record.Storage = nullptr;
+  }
+}
+
+bool PrepareCard(EFI_BLOCK_IO_PROTOCOL *Disk) {
+  InitEmmcCard(&Card);
+  const UINT32 BlockSize = Disk->Media->BlockSize;
+  for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
+    EmmcPartitionRecord &Record = Card.Partitions[I];
+    EFI_BLOCK_IO_MEDIA &Media = Card.Media[I];
+    Media.MediaId = 0;
+    Media.MediaPresent = 1;
+    Media.BlockSize = BlockSize;
+    Media.LogicalBlocksPerPhysicalBlock = 1;
+    if (I == Gpp1Partition) {
+      Record.Backing = Disk;
+      Media.IoAlign = Disk->Media->IoAlign;
+      Media.LastBlock = Disk->Media->LastBlock;
+    } else {
+      const UINTN Bytes = static_cast<UINTN>(BlockSize) * MemoryPartitionBlocks;
+      VOID *Storage = nullptr;
+      const EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Bytes, &Storage);
+      if (EFI_ERROR(Status)) {
+        Fail(u"no pool for a partition", Status);
+        ReleaseStorage();
+        return false;
+      }
+      __builtin_memset(Storage, 0, Bytes);
+      Record.Storage = static_cast<UINT8 *>(Storage);
+      Media.LastBlock = MemoryPartitionBlocks - 1;
+    }
+    Record.BlockIo.Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3;
+    Record.BlockIo.Reset = PartitionReset;
+    Record.BlockIo.ReadBlocks = PartitionRead;
+    Record.BlockIo.WriteBlocks = PartitionWrite;
+    Record.BlockIo.FlushBlocks = PartitionFlush;
+    // The tool knows a partition only by the layout; a slip here would make the whole run
+    // meaningless, so check it the tool's way before publishing anything.
+    if (PartitionNumberOf(&Record.BlockIo) != I) {
+      Fail(u"partition record layout does not give the partition number", EFI_LOAD_ERROR);
+      ReleaseStorage();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InstallPartitions() {
+  for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
+    EmmcPartitionRecord &Record = Card.Partitions[I];
+    Record.Handle = nullptr;
+    EFI_STATUS Status = gBS->InstallProtocolInterface(&Record.Handle, &EfiDevicePathProtocolGuid,
+                                                      EFI_NATIVE_INTERFACE, Record.DevicePath);
+    if (!EFI_ERROR(Status))
+      Status = gBS->InstallProtocolInterface(&Record.Handle, &EfiBlockIoProtocolGuid,
+                                             EFI_NATIVE_INTERFACE, &Record.BlockIo);
+    if (EFI_ERROR(Status)) {
+      Fail(u"cannot install a partition's protocols", Status);
+      return false;
+    }
+  }
+  return true;
+}
+
+const VOID *FirmwareHobList() {
+  for (UINTN I = 0; I < gST->NumberOfTableEntries; I++) {
+    if (GuidsEqual(&gST->ConfigurationTable[I].VendorGuid, &EfiHobListGuid))
+      return gST->ConfigurationTable[I].VendorTable;
+  }
+  return nullptr;
+}
+
+// Builds the board's HOB list; published only once everything else is in place.
+VOID *PrepareHobList(UINT8 WriteProtect) {
+  const VOID *Firmware = FirmwareHobList();
+  UINTN Length = 0;
+  if (Firmware != nullptr && !MeasureHobList(Firmware, HobListLimit, &Length)) {
+    Message M{};
+    Append(M, u"SimBoard: the firmware's HOB list has no end; publishing the board's block alone");
+    Say(gST, M);
+    Length = 0;
+  }
+  VOID *List = nullptr;
+  const EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BoardHobListSize(Length), &List);
+  if (EFI_ERROR(Status)) {
+    Fail(u"no pool for the HOB list", Status);
+    return nullptr;
+  }
+  BuildBoardHobList(Firmware, Length, WriteProtect, List);
+  return List;
+}
+
+void Announce(const BoardSettings &Settings, const EFI_BLOCK_IO_PROTOCOL *Disk) {
+  Message M{};
+  Append(M, u"SimBoard: eMMC on PCI device 0x1C, partitions 0-7; GPP1 = disk on PCI device ");
+  AppendNumber(M, Settings.Gpp1PciDevice, 16);
+  Append(M, u", ");
+  AppendNumber(M, Disk->Media->LastBlock + 1, 10);
+  Append(M, u" blocks of ");
+  AppendNumber(M, Disk->Media->BlockSize, 10);
+  Append(M, u" bytes; GPP1 write-protect flag ");
+  AppendNumber(M, Settings.WriteProtect, 10);
+  Say(gST, M);
+}
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
+                                              EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+
+  BoardSettings Settings;
+  if (!LoadSettings(ImageHandle, &Settings))
+    return EFI_LOAD_ERROR;
+  EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings.Gpp1PciDevice);
+  if (Disk == nullptr) {
+    Fail(u"no whole-disk Block I/O on the PCI device set for GPP1", EFI_NOT_FOUND);
+    return EFI_NOT_FOUND;
+  }
+  // Every transfer check divides by the block size.
+  if (Disk->Media->BlockSize == 0) {
+    Fail(u"the GPP1 disk reports a block size of 0", EFI_UNSUPPORTED);
+    return EFI_UNSUPPORTED;
+  }
+  if (!PrepareCard(Disk))
+    return EFI_OUT_OF_RESOURCES;
+  VOID *HobList = PrepareHobList(Settings.WriteProtect);
+  if (HobList == nullptr) {
+    ReleaseStorage();
+    return EFI_OUT_OF_RESOURCES;
+  }
+  // From here on the image must stay resident, since installed interfaces point into it; a
+  // failure is reported on the console, where the runner looks for it.
+  if (!InstallPartitions())
+    return EFI_SUCCESS;
+  const EFI_STATUS Status = gBS->InstallConfigurationTable(&EfiHobListGuid, HobList);
+  if (EFI_ERROR(Status)) {
+    Fail(u"cannot publish the HOB list", Status);
+    return EFI_SUCCESS;
+  }
+  Announce(Settings, Disk);
+  return EFI_SUCCESS;
+}

@@ -1,0 +1,186 @@
+// Host tests of the simulated board's pure parts: the eMMC layout must give the tool the
+// partition numbers it looks for, the settings text must be read strictly, and the HOB list the
+// board publishes must keep the firmware's blocks and carry the write-protect flag where the tool
+// reads it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/board_logic.h"
+
+using namespace board;
+
+namespace {
+
+std::vector<UINT8> Node(UINT8 Type, UINT8 SubType, std::vector<UINT8> Payload) {
+  std::vector<UINT8> Bytes = {Type, SubType, static_cast<UINT8>(4 + Payload.size()), 0};
+  Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
+  return Bytes;
+}
+
+std::vector<UINT8> Path(std::initializer_list<std::vector<UINT8>> Nodes) {
+  std::vector<UINT8> Bytes;
+  for (const auto &N : Nodes)
+    Bytes.insert(Bytes.end(), N.begin(), N.end());
+  const auto End = Node(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {});
+  Bytes.insert(Bytes.end(), End.begin(), End.end());
+  return Bytes;
+}
+
+const auto *AsPath(const std::vector<UINT8> &Bytes) {
+  return reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Bytes.data());
+}
+
+} // namespace
+
+TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
+  auto Card = std::make_unique<EmmcCard>();
+  std::memset(Card.get(), 0, sizeof(EmmcCard));
+  InitEmmcCard(Card.get());
+  for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
+    const EmmcPartitionRecord &Record = Card->Partitions[I];
+    EXPECT_EQ(PartitionNumberOf(&Record.BlockIo), I);
+    EXPECT_EQ(Record.BlockIo.Media, &Card->Media[I]);
+    UINT8 Device = 0;
+    ASSERT_TRUE(
+        FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
+                       DevicePathBytes, &Device));
+    EXPECT_EQ(Device, EmmcPciDevice);
+    // PciRoot(0x0)/Pci(0x0,0x1C)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
+    const UINT8 *P = Record.DevicePath;
+    EXPECT_EQ(P[18], MESSAGING_DEVICE_PATH);
+    EXPECT_EQ(P[23], HARDWARE_DEVICE_PATH);
+    EXPECT_EQ(P[24], HW_CONTROLLER_DP);
+    EXPECT_EQ(P[27], I);
+    EXPECT_EQ(P[31], END_DEVICE_PATH_TYPE);
+    EXPECT_EQ(P[33], 4);
+  }
+}
+
+TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
+  UINT8 Device = 0;
+  const auto Nested = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8)),
+                            Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x05}),
+                            Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
+  ASSERT_TRUE(FirstPciDevice(AsPath(Nested), Nested.size(), &Device));
+  EXPECT_EQ(Device, 0x05);
+
+  const auto NoPci = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8))});
+  EXPECT_FALSE(FirstPciDevice(AsPath(NoPci), NoPci.size(), &Device));
+
+  auto ZeroLength =
+      Path({Node(MEDIA_DEVICE_PATH, 1, {}), Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
+  ZeroLength[2] = 0; // a node that claims no length must not loop or be skipped
+  EXPECT_FALSE(FirstPciDevice(AsPath(ZeroLength), ZeroLength.size(), &Device));
+
+  // A path cut short by the byte limit is not read past it.
+  const auto Pci = Path({Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
+  EXPECT_FALSE(FirstPciDevice(AsPath(Pci), 5, &Device));
+}
+
+TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
+  BoardSettings Settings = DefaultBoardSettings;
+  UINTN Line = 0;
+  const std::string Good = "# board\r\n  gpp1-pci-device = 0x06  # slot\n\nwrite-protect=1\n";
+  ASSERT_TRUE(ParseBoardSettings(Good.data(), Good.size(), &Settings, &Line));
+  EXPECT_EQ(Settings.Gpp1PciDevice, 6);
+  EXPECT_EQ(Settings.WriteProtect, 1);
+
+  Settings = DefaultBoardSettings;
+  ASSERT_TRUE(ParseBoardSettings("", 0, &Settings, &Line));
+  EXPECT_EQ(Settings.Gpp1PciDevice, DefaultBoardSettings.Gpp1PciDevice);
+  EXPECT_EQ(Settings.WriteProtect, 0);
+
+  for (const std::string Bad :
+       {"write-protect = 256\n", "gpp1-pci-device = 32\n", "write-protect\n", "write-protect = \n",
+        "write-protect = 1x\n", "writeprotect = 1\n", "gpp1-pci-device = 0x\n",
+        "write-protect = 99999999999999999999999\n"}) {
+    const std::string Text = "# first line\n" + Bad;
+    EXPECT_FALSE(ParseBoardSettings(Text.data(), Text.size(), &Settings, &Line)) << Bad;
+    EXPECT_EQ(Line, 2u) << Bad;
+  }
+}
+
+namespace {
+
+// A firmware-like list: hand-off table, a GUID block of another kind, end block.
+std::vector<UINT64> FirmwareList() {
+  std::vector<UINT64> Words(32, 0);
+  auto *Bytes = reinterpret_cast<UINT8 *>(Words.data());
+  auto *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
+  Handoff->Header = {EFI_HOB_TYPE_HANDOFF, sizeof(EFI_HOB_HANDOFF_INFO_TABLE), 0};
+  auto *Other = reinterpret_cast<EFI_HOB_GUID_TYPE *>(Bytes + 56);
+  Other->Header = {EFI_HOB_TYPE_GUID_EXTENSION, 32, 0};
+  Other->Name = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+  Bytes[56 + 24] = 0xAA;
+  auto *End = reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(Bytes + 88);
+  *End = {EFI_HOB_TYPE_END_OF_HOB_LIST, 8, 0};
+  return Words;
+}
+
+} // namespace
+
+TEST(HobList, MeasuresUpToTheEndBlockAndRefusesListsWithoutOne) {
+  auto List = FirmwareList();
+  UINTN Length = 0;
+  ASSERT_TRUE(MeasureHobList(List.data(), List.size() * 8, &Length));
+  EXPECT_EQ(Length, 88u);
+
+  // No end block within the limit.
+  EXPECT_FALSE(MeasureHobList(List.data(), 88, &Length));
+  // A block claiming less than its own header would stall or loop the walk.
+  reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(reinterpret_cast<UINT8 *>(List.data()) + 56)
+      ->HobLength = 4;
+  EXPECT_FALSE(MeasureHobList(List.data(), List.size() * 8, &Length));
+}
+
+TEST(HobList, BoardListKeepsTheFirmwareBlocksAndAddsTheFlagBeforeANewEnd) {
+  const auto Firmware = FirmwareList();
+  constexpr UINTN FirmwareLength = 88;
+  for (const UINT8 Flag : {0, 1, 0xFF}) {
+    std::vector<UINT64> Out(BoardHobListSize(FirmwareLength) / 8 + 1, 0x5A5A5A5A5A5A5A5AULL);
+    auto *Bytes = reinterpret_cast<UINT8 *>(Out.data());
+    BuildBoardHobList(Firmware.data(), FirmwareLength, Flag, Bytes);
+
+    // Firmware blocks unchanged except the hand-off table's end pointer.
+    const auto *Original = reinterpret_cast<const UINT8 *>(Firmware.data());
+    constexpr UINTN EndPointer = offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList);
+    constexpr UINTN AfterHandoff = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
+    EXPECT_EQ(std::memcmp(Bytes, Original, EndPointer), 0);
+    EXPECT_EQ(
+        std::memcmp(Bytes + AfterHandoff, Original + AfterHandoff, FirmwareLength - AfterHandoff),
+        0);
+    const auto *Handoff = reinterpret_cast<const EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
+    const UINT8 *End = Bytes + FirmwareLength + PlatformInfoHobLength;
+    EXPECT_EQ(Handoff->EfiEndOfHobList, reinterpret_cast<EFI_PHYSICAL_ADDRESS>(End));
+
+    const auto *Info = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Bytes + FirmwareLength);
+    EXPECT_EQ(Info->Header.HobType, EFI_HOB_TYPE_GUID_EXTENSION);
+    EXPECT_EQ(Info->Header.HobLength, PlatformInfoHobLength);
+    EXPECT_TRUE(GuidsEqual(&Info->Name, &PlatformInfoHobGuid));
+    // The tool reads the flag 113 bytes from the block's start; every other data byte is zero.
+    const UINT8 *Block = Bytes + FirmwareLength;
+    for (UINTN I = sizeof(EFI_HOB_GUID_TYPE); I < PlatformInfoHobLength; I++)
+      EXPECT_EQ(Block[I], I == 113 ? Flag : 0) << I;
+
+    UINTN Length = 0;
+    ASSERT_TRUE(MeasureHobList(Bytes, BoardHobListSize(FirmwareLength), &Length));
+    EXPECT_EQ(Length, FirmwareLength + PlatformInfoHobLength);
+    EXPECT_EQ(Bytes[BoardHobListSize(FirmwareLength)], 0x5A) << "wrote past the list";
+  }
+}
+
+TEST(HobList, WithoutAFirmwareListTheBoardBlockStandsAlone) {
+  std::vector<UINT64> Out(BoardHobListSize(0) / 8, 0);
+  BuildBoardHobList(nullptr, 0, 1, Out.data());
+  const auto *Bytes = reinterpret_cast<const UINT8 *>(Out.data());
+  EXPECT_EQ(reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes)->HobType,
+            EFI_HOB_TYPE_GUID_EXTENSION);
+  EXPECT_EQ(Bytes[113], 1);
+  EXPECT_EQ(
+      reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes + PlatformInfoHobLength)->HobType,
+      EFI_HOB_TYPE_END_OF_HOB_LIST);
+}

@@ -1,0 +1,180 @@
+// Fixture.efi: a small shell application that stands in for the tool when the runner itself is
+// tested. It prints its arguments, and on request looks at the simulated board the way the tool
+// does (Block I/O handles on PCI device 0x1C, partition numbers from the eMMC driver's layout,
+// the PlatformInfoHob flag), stamps a text into GPP1's block 0, hangs, or exits with a status:
+//   --exit=N   return N          --hang     never return (the runner's time-out must end it)
+//   --probe    describe GPP1     --stamp=T  write T at the start of GPP1's block 0, rest zero
+#include "e2e/board_logic.h"
+#include "e2e/console_text.h"
+
+namespace {
+
+using namespace board;
+
+constexpr UINTN DevicePathLimit = 4096;
+constexpr UINTN DumpBytes = 16;
+
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+
+bool StartsWith(const CHAR16 *Text, const CHAR16 *Prefix, const CHAR16 **Rest) {
+  for (; *Prefix != u'\0'; Prefix++, Text++) {
+    if (*Text != *Prefix)
+      return false;
+  }
+  *Rest = Text;
+  return true;
+}
+
+UINT64 DecimalValue(const CHAR16 *Text) {
+  UINT64 Value = 0;
+  for (; *Text >= u'0' && *Text <= u'9'; Text++)
+    Value = Value * 10 + static_cast<UINT64>(*Text - u'0');
+  return Value;
+}
+
+UINT8 PlatformWriteProtectFlag(bool *Found) {
+  *Found = false;
+  const UINT8 *Hob = nullptr;
+  for (UINTN I = 0; I < gST->NumberOfTableEntries; I++) {
+    if (GuidsEqual(&gST->ConfigurationTable[I].VendorGuid, &EfiHobListGuid))
+      Hob = static_cast<const UINT8 *>(gST->ConfigurationTable[I].VendorTable);
+  }
+  for (UINTN Walked = 0; Hob != nullptr && Walked < HobListLimit;) {
+    const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);
+    if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST ||
+        Header->HobLength < sizeof(EFI_HOB_GENERIC_HEADER))
+      break;
+    const auto *Guided = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Hob);
+    if (Header->HobType == EFI_HOB_TYPE_GUID_EXTENSION &&
+        GuidsEqual(&Guided->Name, &PlatformInfoHobGuid)) {
+      *Found = true;
+      return Hob[sizeof(EFI_HOB_GUID_TYPE) + PlatformInfoGpp1WriteProtect];
+    }
+    Walked += Header->HobLength;
+    Hob += Header->HobLength;
+  }
+  return 0;
+}
+
+// The first Block I/O handle on PCI device 0x1C whose partition number is 4.
+EFI_BLOCK_IO_PROTOCOL *FindGpp1(bool Verbose) {
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  if (EFI_ERROR(
+          gBS->LocateHandleBuffer(ByProtocol, &EfiBlockIoProtocolGuid, nullptr, &Count, &Handles)))
+    return nullptr;
+  EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
+  for (UINTN I = 0; I < Count && Found == nullptr; I++) {
+    VOID *BlockIo = nullptr;
+    VOID *Path = nullptr;
+    UINT8 Device = 0;
+    if (EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)) ||
+        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiDevicePathProtocolGuid, &Path)) ||
+        !FirstPciDevice(static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), DevicePathLimit, &Device) ||
+        Device != EmmcPciDevice)
+      continue;
+    const UINT64 Partition = PartitionNumberOf(static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo));
+    if (Verbose) {
+      Message M{};
+      Append(M, u"fixture: handle on device 0x1C, partition ");
+      AppendNumber(M, Partition, 10);
+      Say(gST, M);
+    }
+    if (Partition == Gpp1Partition)
+      Found = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
+  }
+  gBS->FreePool(Handles);
+  return Found;
+}
+
+EFI_STATUS Probe() {
+  EFI_BLOCK_IO_PROTOCOL *Gpp1 = FindGpp1(true);
+  Message M{};
+  if (Gpp1 == nullptr) {
+    Append(M, u"fixture: no GPP1");
+    Say(gST, M);
+    return EFI_NOT_FOUND;
+  }
+  bool Found = false;
+  const UINT8 Flag = PlatformWriteProtectFlag(&Found);
+  Append(M, u"fixture: GPP1 block size ");
+  AppendNumber(M, Gpp1->Media->BlockSize, 10);
+  Append(M, u", last block ");
+  AppendNumber(M, Gpp1->Media->LastBlock, 10);
+  Append(M, Found ? u", write-protect flag " : u", no platform information");
+  if (Found)
+    AppendNumber(M, Flag, 10);
+  Say(gST, M);
+
+  VOID *Block = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Gpp1->Media->BlockSize, &Block);
+  if (EFI_ERROR(Status))
+    return Status;
+  Status = Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
+  Message Dump{};
+  Append(Dump, u"fixture: block 0:");
+  for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++) {
+    Append(Dump, u" ");
+    AppendNumber(Dump, static_cast<UINT8 *>(Block)[I], 16);
+  }
+  Say(gST, Dump);
+  gBS->FreePool(Block);
+  return Status;
+}
+
+EFI_STATUS Stamp(const CHAR16 *Text) {
+  EFI_BLOCK_IO_PROTOCOL *Gpp1 = FindGpp1(false);
+  if (Gpp1 == nullptr)
+    return EFI_NOT_FOUND;
+  const UINT32 BlockSize = Gpp1->Media->BlockSize;
+  VOID *Block = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
+  if (EFI_ERROR(Status))
+    return Status;
+  auto *Bytes = static_cast<UINT8 *>(Block);
+  __builtin_memset(Bytes, 0, BlockSize);
+  for (UINTN I = 0; I < BlockSize && Text[I] != u'\0'; I++)
+    Bytes[I] = static_cast<UINT8>(Text[I]);
+  Status = Gpp1->WriteBlocks(Gpp1, Gpp1->Media->MediaId, 0, BlockSize, Block);
+  gBS->FreePool(Block);
+  return Status;
+}
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  VOID *Interface = nullptr;
+  if (EFI_ERROR(gBS->HandleProtocol(ImageHandle, &EfiShellParametersProtocolGuid, &Interface)))
+    return EFI_UNSUPPORTED;
+  const auto *Parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(Interface);
+
+  Message Count{};
+  Append(Count, u"fixture: argc ");
+  AppendNumber(Count, Parameters->Argc, 10);
+  Say(gST, Count);
+  EFI_STATUS Result = EFI_SUCCESS;
+  for (UINTN I = 1; I < Parameters->Argc; I++) {
+    const CHAR16 *Argument = Parameters->Argv[I];
+    Message M{};
+    Append(M, u"argv[");
+    AppendNumber(M, I, 10);
+    Append(M, u"] <");
+    Append(M, Argument);
+    Append(M, u">");
+    Say(gST, M);
+    const CHAR16 *Rest = nullptr;
+    if (StartsWith(Argument, u"--exit=", &Rest))
+      Result = DecimalValue(Rest);
+    else if (StartsWith(Argument, u"--hang", &Rest))
+      for (;;)
+        __asm__ volatile("pause");
+    else if (StartsWith(Argument, u"--probe", &Rest))
+      Result = Probe();
+    else if (StartsWith(Argument, u"--stamp=", &Rest))
+      Result = Stamp(Rest);
+  }
+  return Result;
+}

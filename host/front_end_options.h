@@ -1,0 +1,30 @@
+// The Linux front end's own options. They come first on the command line and are consumed; what
+// follows (after an optional "--") is the tool's command line, handed over unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FrontEndOptions {
+  std::string DevicePath; // --device PATH
+  std::string ImagePath;  // --image FILE
+  bool WriteProtect = false;
+  uint32_t BlockSize = 0; // --block-size N; 0 when not given
+  std::string BackupPath; // --backup FILE
+  bool Json = false;      // --json
+  std::vector<std::string> ToolArgs;
+};
+
+constexpr uint32_t DefaultImageBlockSize = 512;
+// Block sizes an eMMC partition or its image can have: powers of two in this range.
+constexpr uint32_t MinBlockSize = 512;
+constexpr uint32_t MaxBlockSize = 65536;
+
+// Fills Options from Args (without the program name). On a usage error returns false with a
+// one-line explanation in Error.
+bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
+                          std::string *Error);
+
+// The synopsis line that usage errors point to.
+extern const char *const FrontEndUsage;

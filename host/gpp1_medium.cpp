@@ -1,0 +1,319 @@
+#include "host/gpp1_medium.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// Direct transfers need a buffer aligned to the device's logical block size; a page covers
+// every block size up to it.
+constexpr size_t PageAlignment = 4096;
+constexpr const char *Gpp1NamePrefix = "mmcblk";
+constexpr const char *Gpp1NameSuffix = "gp0";
+
+std::string ErrnoText(int Error) {
+  return strerror(Error);
+}
+
+void Warn(const std::string &Text) {
+  fprintf(stderr, "kestrel: %s\n", Text.c_str());
+}
+
+struct AlignedBuffer {
+  explicit AlignedBuffer(size_t Alignment, size_t Length) {
+    if (posix_memalign(&Data, Alignment, Length == 0 ? Alignment : Length) != 0)
+      Data = nullptr;
+  }
+  ~AlignedBuffer() { free(Data); }
+  AlignedBuffer(const AlignedBuffer &) = delete;
+  AlignedBuffer &operator=(const AlignedBuffer &) = delete;
+  void *Data = nullptr;
+};
+
+// The kernel's read-only state of a block device, as sysfs shows it; it also reflects the
+// eMMC driver's force_ro switch for the boot and general purpose partitions.
+bool DeviceIsReadOnly(int Fd, const struct stat &Info) {
+  char SysPath[64];
+  snprintf(SysPath, sizeof(SysPath), "/sys/dev/block/%u:%u/ro", major(Info.st_rdev),
+           minor(Info.st_rdev));
+  if (FILE *F = fopen(SysPath, "re")) {
+    int Flag = 0;
+    bool Got = fscanf(F, "%d", &Flag) == 1;
+    fclose(F);
+    if (Got)
+      return Flag != 0;
+  }
+  // Without sysfs the same state comes from the block layer directly.
+  int Flag = 0;
+  if (ioctl(Fd, BLKROGET, &Flag) == 0)
+    return Flag != 0;
+  // Unknown: refusing a write is the safe answer.
+  return true;
+}
+
+// Number N of a name mmcblkNgp0; -1 for any other name.
+long Gpp1DeviceNumber(const char *Name) {
+  size_t PrefixLength = strlen(Gpp1NamePrefix);
+  if (strncmp(Name, Gpp1NamePrefix, PrefixLength) != 0)
+    return -1;
+  const char *P = Name + PrefixLength;
+  if (*P < '0' || *P > '9')
+    return -1;
+  char *End = nullptr;
+  errno = 0;
+  long N = strtol(P, &End, 10);
+  if (errno != 0 || strcmp(End, Gpp1NameSuffix) != 0)
+    return -1;
+  return N;
+}
+
+} // namespace
+
+Gpp1Medium::Gpp1Medium(MediumKind TypeIn, std::string NameIn, int Fd, uint32_t BlockIn,
+                       uint64_t BytesIn)
+    : Type(TypeIn), Name(std::move(NameIn)), ReadFd(Fd), Block(BlockIn), Bytes(BytesIn) {}
+
+Gpp1Medium::~Gpp1Medium() {
+  if (WriteFd >= 0)
+    close(WriteFd);
+  close(ReadFd);
+}
+
+std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint32_t BlockSize,
+                                                  MediumError *Error) {
+  int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) {
+    Error->Message = "cannot open image " + Path + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  struct stat Info;
+  if (fstat(Fd, &Info) != 0) {
+    Error->Message = "cannot examine image " + Path + ": " + ErrnoText(errno);
+    close(Fd);
+    return nullptr;
+  }
+  if (!S_ISREG(Info.st_mode)) {
+    Error->Message = S_ISBLK(Info.st_mode) ? Path + " is a block device; use --device for it"
+                                           : "image " + Path + " is not a regular file";
+    close(Fd);
+    return nullptr;
+  }
+  uint64_t Size = static_cast<uint64_t>(Info.st_size);
+  if (Size == 0 || Size % BlockSize != 0) {
+    Error->Message = "image " + Path + " holds " + std::to_string(Size) +
+                     " bytes, not a whole number of " + std::to_string(BlockSize) + "-byte blocks";
+    close(Fd);
+    return nullptr;
+  }
+  return std::unique_ptr<Gpp1Medium>(new Gpp1Medium(MediumKind::Image, Path, Fd, BlockSize, Size));
+}
+
+std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenDevice(const std::string &Path, MediumError *Error) {
+  // Checked before opening with O_DIRECT, which some file systems refuse for regular files.
+  struct stat Info;
+  if (stat(Path.c_str(), &Info) != 0) {
+    Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  if (!S_ISBLK(Info.st_mode)) {
+    Error->Message = Path + " is not a block device; use --image for a file";
+    return nullptr;
+  }
+  int Fd = open(Path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+  if (Fd < 0) {
+    Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  int LogicalBlock = 0;
+  uint64_t Size = 0;
+  if (ioctl(Fd, BLKSSZGET, &LogicalBlock) != 0 || ioctl(Fd, BLKGETSIZE64, &Size) != 0) {
+    Error->Message = "cannot read the geometry of " + Path + ": " + ErrnoText(errno);
+    close(Fd);
+    return nullptr;
+  }
+  if (LogicalBlock <= 0 || Size < static_cast<uint64_t>(LogicalBlock)) {
+    Error->Message = "device " + Path + " holds no whole block";
+    close(Fd);
+    return nullptr;
+  }
+  struct stat Opened;
+  // The node could have been replaced between stat and open.
+  if (fstat(Fd, &Opened) != 0 || !S_ISBLK(Opened.st_mode) || Opened.st_rdev != Info.st_rdev) {
+    Error->Message = "device " + Path + " changed while it was opened";
+    close(Fd);
+    return nullptr;
+  }
+  auto Medium = std::unique_ptr<Gpp1Medium>(
+      new Gpp1Medium(MediumKind::Device, Path, Fd, static_cast<uint32_t>(LogicalBlock), Size));
+  Medium->ReadOnly = DeviceIsReadOnly(Fd, Opened);
+  return Medium;
+}
+
+bool Gpp1Medium::ReadAt(int Fd, uint64_t Offset, void *Buffer, size_t Length) {
+  auto *Out = static_cast<uint8_t *>(Buffer);
+  size_t Done = 0;
+  while (Done < Length) {
+    ssize_t N = pread(Fd, Out + Done, Length - Done, static_cast<off_t>(Offset + Done));
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N < 0) {
+      Warn("read of " + Name + " failed: " + ErrnoText(errno));
+      return false;
+    }
+    if (N == 0) {
+      Warn("read of " + Name + " ended early");
+      return false;
+    }
+    Done += static_cast<size_t>(N);
+  }
+  return true;
+}
+
+bool Gpp1Medium::WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Length) {
+  const auto *In = static_cast<const uint8_t *>(Buffer);
+  size_t Done = 0;
+  while (Done < Length) {
+    ssize_t N = pwrite(Fd, In + Done, Length - Done, static_cast<off_t>(Offset + Done));
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N <= 0) {
+      Warn("write to " + Name + " failed: " + (N < 0 ? ErrnoText(errno) : "nothing written"));
+      return false;
+    }
+    Done += static_cast<size_t>(N);
+  }
+  return true;
+}
+
+bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
+  if (Offset > Bytes || Length > Bytes - Offset)
+    return false;
+  bool Ok;
+  if (Type == MediumKind::Device) {
+    // Direct transfers move whole logical blocks from and to an aligned buffer.
+    if (Offset % Block != 0 || Length % Block != 0)
+      return false;
+    AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
+    if (Aligned.Data == nullptr)
+      return false;
+    Ok = ReadAt(ReadFd, Offset, Aligned.Data, Length);
+    if (Ok)
+      memcpy(Buffer, Aligned.Data, Length);
+  } else {
+    Ok = ReadAt(ReadFd, Offset, Buffer, Length);
+  }
+  if (Ok && Offset == 0 && Length >= Block) {
+    const auto *In = static_cast<const uint8_t *>(Buffer);
+    Block0Read.assign(In, In + Block);
+  }
+  return Ok;
+}
+
+bool Gpp1Medium::OpenForWriting() {
+  if (WriteFd >= 0)
+    return true;
+  int Flags = O_RDWR | O_CLOEXEC;
+  // O_EXCL on a block device fails while the kernel holds it (mounted, or claimed by a driver),
+  // and the record is not written behind a file system's back.
+  if (Type == MediumKind::Device)
+    Flags |= O_DIRECT | O_EXCL;
+  int Fd = open(Name.c_str(), Flags);
+  if (Fd < 0) {
+    Warn("cannot open " + Name + " for writing: " + ErrnoText(errno));
+    return false;
+  }
+  struct stat Reading, Writing;
+  bool Same = fstat(ReadFd, &Reading) == 0 && fstat(Fd, &Writing) == 0 &&
+              Reading.st_dev == Writing.st_dev && Reading.st_ino == Writing.st_ino &&
+              Reading.st_rdev == Writing.st_rdev;
+  if (!Same) {
+    Warn(Name + " is no longer what was opened for reading; nothing written");
+    close(Fd);
+    return false;
+  }
+  WriteFd = Fd;
+  return true;
+}
+
+bool Gpp1Medium::SaveBackup() {
+  if (BackupPath.empty() || BackupDone)
+    return true;
+  std::vector<uint8_t> Old(Block);
+  if (!Read(0, Old.data(), Block)) {
+    Warn("cannot read block 0 for the backup; nothing written");
+    return false;
+  }
+  // O_EXCL: an existing backup is never overwritten, not even one that appeared just now.
+  int Fd = open(BackupPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (Fd < 0) {
+    Warn("cannot create backup " + BackupPath + ": " + ErrnoText(errno) + "; nothing written");
+    return false;
+  }
+  bool Ok = WriteAt(Fd, 0, Old.data(), Old.size()) && fsync(Fd) == 0;
+  int SyncError = errno;
+  if (close(Fd) != 0)
+    Ok = false;
+  if (!Ok) {
+    Warn("cannot write backup " + BackupPath + ": " + ErrnoText(SyncError) + "; nothing written");
+    unlink(BackupPath.c_str());
+    return false;
+  }
+  BackupDone = true;
+  return true;
+}
+
+bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
+  WriteCalls++;
+  // The record lives in block 0 and nothing else of the partition is the tool's to change.
+  if (Offset != 0 || Length != Block) {
+    Warn("refused a write of " + std::to_string(Length) + " bytes at offset " +
+         std::to_string(Offset) + " of " + Name + "; only block 0 is written");
+    return false;
+  }
+  if (!OpenForWriting() || !SaveBackup())
+    return false;
+  bool Ok;
+  if (Type == MediumKind::Device) {
+    AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
+    if (Aligned.Data == nullptr)
+      return false;
+    memcpy(Aligned.Data, Buffer, Length);
+    Ok = WriteAt(WriteFd, 0, Aligned.Data, Length);
+  } else {
+    Ok = WriteAt(WriteFd, 0, Buffer, Length);
+  }
+  // On the medium before the tool's read-back, not in a cache: fsync on a block device also
+  // flushes the device's own write cache.
+  if (Ok && fsync(WriteFd) != 0) {
+    Warn("sync of " + Name + " failed: " + ErrnoText(errno));
+    Ok = false;
+  }
+  return Ok;
+}
+
+std::string FindDefaultGpp1(const std::string &Directory) {
+  DIR *Dir = opendir(Directory.c_str());
+  if (Dir == nullptr)
+    return "";
+  long Best = -1;
+  std::string BestName;
+  while (struct dirent *Entry = readdir(Dir)) {
+    long N = Gpp1DeviceNumber(Entry->d_name);
+    if (N >= 0 && (Best < 0 || N < Best)) {
+      Best = N;
+      BestName = Entry->d_name;
+    }
+  }
+  closedir(Dir);
+  return Best < 0 ? "" : Directory + "/" + BestName;
+}

@@ -1,0 +1,77 @@
+// GPP1 on Linux: block 0 of an image file or of a block device (the eMMC's first general
+// purpose partition appears as /dev/mmcblkNgp0), behind the simulated eMMC card's Block I/O.
+//
+// The medium is opened read-only; it is opened for writing only when the tool actually writes,
+// so a read or the help never holds a writable descriptor. Every write is the whole of block 0,
+// synced to the medium before the call returns, so the tool's read-back sees what is stored. On a
+// block device every transfer goes around the page cache (O_DIRECT), so the read-back comes from
+// the device and not from memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_block.h"
+
+enum class MediumKind { Image, Device };
+
+struct MediumError {
+  std::string Message; // one line, without the program name or the newline
+};
+
+class Gpp1Medium : public SimBlockBackend {
+public:
+  // An image file: a regular file whose size is a non-zero multiple of BlockSize.
+  static std::unique_ptr<Gpp1Medium> OpenImage(const std::string &Path, uint32_t BlockSize,
+                                               MediumError *Error);
+  // A block device: block size and size from the kernel, write protection from its read-only
+  // state.
+  static std::unique_ptr<Gpp1Medium> OpenDevice(const std::string &Path, MediumError *Error);
+  ~Gpp1Medium() override;
+  Gpp1Medium(const Gpp1Medium &) = delete;
+  Gpp1Medium &operator=(const Gpp1Medium &) = delete;
+
+  bool Read(uint64_t Offset, void *Buffer, size_t Length) override;
+  // Only the whole of block 0 is accepted; anything else is refused without touching the medium.
+  bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
+  uint64_t Size() const override { return Bytes; }
+
+  // Before the first write, block 0 as it was goes to this file, which must not exist yet.
+  void SetBackupPath(const std::string &Path) { BackupPath = Path; }
+
+  uint32_t BlockSize() const { return Block; }
+  MediumKind Kind() const { return Type; }
+  const std::string &Path() const { return Name; }
+  // The kernel's read-only state of a block device; always false for an image.
+  bool KernelReadOnly() const { return ReadOnly; }
+
+  // What happened during the run, for the JSON view and for tests.
+  bool OpenedForWriting() const { return WriteFd >= 0; }
+  size_t WritesAttempted() const { return WriteCalls; }
+  // Block 0 as the last successful read of it returned it; empty before any.
+  const std::vector<uint8_t> &LastBlock0() const { return Block0Read; }
+
+private:
+  Gpp1Medium(MediumKind Type, std::string Name, int Fd, uint32_t Block, uint64_t Bytes);
+  bool OpenForWriting();
+  bool SaveBackup();
+  bool ReadAt(int Fd, uint64_t Offset, void *Buffer, size_t Length);
+  bool WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Length);
+
+  MediumKind Type;
+  std::string Name;
+  int ReadFd;
+  int WriteFd = -1;
+  uint32_t Block;
+  uint64_t Bytes;
+  bool ReadOnly = false;
+  std::string BackupPath;
+  bool BackupDone = false;
+  size_t WriteCalls = 0;
+  std::vector<uint8_t> Block0Read;
+};
+
+// The first /dev/mmcblkNgp0 in Directory (lowest N), or empty when there is none.
+std::string FindDefaultGpp1(const std::string &Directory = "/dev");

@@ -1,0 +1,46 @@
+// The board the Linux front end presents to the tool: simulated firmware with an eMMC card on
+// PCI device 28 whose partition 4 (GPP1) is the given medium, a HOB list whose platform block
+// carries the write-protect flag, and a Shell 2.0 that starts the application with an argument
+// vector.
+//
+// Its Block I/O handles are those of the board as the end-to-end harness boots it under OVMF:
+// first the volume the shell started the tool from (PCI device 3) and the disk that holds GPP1
+// (PCI device 5), then the card's eight partitions. The tool's --debug lines count the handles,
+// so a session gives the same console text here and under the firmware.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/sim_emmc.h"
+#include "sim/sim_firmware.h"
+#include "sim/sim_hob.h"
+#include "sim/sim_shell.h"
+
+class HostBoard {
+public:
+  // A null Gpp1 gives a card without general purpose partitions: the user area, the boot
+  // partitions and RPMB only, as on a board whose eMMC was never partitioned; there is then no
+  // GPP1 disk either.
+  HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected);
+
+  // Starts the application through its firmware entry with "kestrel" and ToolArgs as the shell's
+  // argument vector; returns the image's exit status. One run per board: the shell that starts
+  // the image stays installed on the image handle.
+  uint64_t Run(const std::vector<std::string> &ToolArgs);
+
+  SimFirmware Sim;
+  SimEmmcCard Card;
+  SimHobList Hobs;
+
+private:
+  std::unique_ptr<SimPlainDisk> BootVolume;
+  SimDevicePath Gpp1DiskPath;
+  std::unique_ptr<SimBlockDevice> Gpp1Disk;
+  std::unique_ptr<SimShell20> Shell;
+};
+
+// Console text as a Linux terminal wants it: UCS-2 narrowed to bytes, "\r\n" as "\n".
+std::string ConsoleToUnix(const std::vector<std::u16string> &Calls);

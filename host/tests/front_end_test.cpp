@@ -1,0 +1,384 @@
+// The Linux front end in process: its options, the file medium's safety rules, the JSON view and
+// whole runs over image files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "app/board_record.h"
+#include "app/command_line.h"
+#include "host/front_end.h"
+#include "host/front_end_options.h"
+#include "host/gpp1_medium.h"
+#include "host/host_board.h"
+#include "host/record_json.h"
+#include "sim/sim_firmware.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> Example = {"-w", "-p", "12345678", "-s", "87654321", "-m", "09876"};
+
+class TempDir {
+public:
+  TempDir() {
+    std::string Pattern = (fs::temp_directory_path() / "kestrel-host-XXXXXX").string();
+    Path = mkdtemp(Pattern.data());
+  }
+  ~TempDir() { fs::remove_all(Path); }
+  std::string File(const std::string &Name) const { return Path + "/" + Name; }
+  std::string Path;
+};
+
+void WriteFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
+  std::ofstream F(Path, std::ios::binary | std::ios::trunc);
+  F.write(reinterpret_cast<const char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string &Path) {
+  std::ifstream F(Path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(F), {});
+}
+
+std::vector<std::string> With(std::vector<std::string> Front,
+                              const std::vector<std::string> &Tail) {
+  Front.insert(Front.end(), Tail.begin(), Tail.end());
+  return Front;
+}
+
+struct Outcome {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+// One invocation of the front end with stdout and stderr captured.
+Outcome Kestrel(const std::vector<std::string> &Args, const std::string &DeviceDir = "/dev") {
+  char *OutText = nullptr, *ErrText = nullptr;
+  size_t OutSize = 0, ErrSize = 0;
+  FILE *Out = open_memstream(&OutText, &OutSize);
+  FILE *Err = open_memstream(&ErrText, &ErrSize);
+  int Status = RunFrontEnd(Args, Out, Err, DeviceDir);
+  fclose(Out);
+  fclose(Err);
+  Outcome R{Status, std::string(OutText, OutSize), std::string(ErrText, ErrSize)};
+  free(OutText);
+  free(ErrText);
+  return R;
+}
+
+// --- Options -------------------------------------------------------------------------------
+
+TEST(FrontEndOptions, FrontEndWordsAreConsumedAndTheToolLineFollowsUnchanged) {
+  FrontEndOptions O;
+  std::string E;
+  ASSERT_TRUE(ParseFrontEndOptions({"--image", "a.img", "--write-protect", "--block-size", "4096",
+                                    "--backup", "b.bin", "--json", "-R", "--Debug", "x"},
+                                   &O, &E));
+  EXPECT_EQ(O.ImagePath, "a.img");
+  EXPECT_TRUE(O.WriteProtect);
+  EXPECT_EQ(O.BlockSize, 4096u);
+  EXPECT_EQ(O.BackupPath, "b.bin");
+  EXPECT_TRUE(O.Json);
+  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"-R", "--Debug", "x"}));
+
+  // "--" ends the front end's part; what follows reaches the tool even if it looks like ours.
+  ASSERT_TRUE(ParseFrontEndOptions({"--device", "/dev/x", "--", "--json", "-r"}, &O, &E));
+  EXPECT_EQ(O.DevicePath, "/dev/x");
+  EXPECT_FALSE(O.Json);
+  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"--json", "-r"}));
+
+  ASSERT_TRUE(ParseFrontEndOptions({}, &O, &E));
+  EXPECT_TRUE(O.ToolArgs.empty());
+}
+
+TEST(FrontEndOptions, UsageErrorsAreRefused) {
+  const std::vector<std::vector<std::string>> Bad = {
+      {"--imag", "a.img", "-r"},                // mistyped front-end option
+      {"--image"},                              // value missing
+      {"--image", "a", "--device", "/dev/x"},   // both media
+      {"--image", "a", "--image", "b"},         // twice
+      {"--image", "a", "--block-size", "1000"}, // not a power of two
+      {"--image", "a", "--block-size", "256"},  // below an eMMC sector
+      {"--image", "a", "--block-size", "131072"},
+      {"--image", "a", "--block-size", "0x200"},
+      {"--device", "/dev/x", "--block-size", "512"}, // a device's size is the kernel's
+      {"-r", "--image", "a.img"},                    // front-end option after the tool's
+      {"-w", "-p", "1", "-m", "2", "--write-protect"},
+  };
+  for (const auto &Args : Bad) {
+    FrontEndOptions O;
+    std::string E;
+    EXPECT_FALSE(ParseFrontEndOptions(Args, &O, &E)) << Args[0] << " " << Args.back();
+    EXPECT_FALSE(E.empty());
+    EXPECT_EQ(E.find('\n'), std::string::npos);
+  }
+}
+
+// The front end tells its own mistyped words from the tool's long options by a list of the
+// latter; every word on that list must be one the tool knows.
+TEST(FrontEndOptions, ToolLongOptionsPassThroughAndAreKnownToTheTool) {
+  for (const char *Word : {"--board", "--bom", "--clear", "--fab", "--help", "--pylon", "--mm",
+                           "--read", "--sandrel", "--write", "--debug", "--HELP"}) {
+    FrontEndOptions O;
+    std::string E;
+    ASSERT_TRUE(ParseFrontEndOptions({Word}, &O, &E)) << Word;
+    ASSERT_EQ(O.ToolArgs.size(), 1u);
+
+    SimFirmware Sim;
+    Sim.InstallInPlatformContext();
+    std::u16string Wide = WideText(Word);
+    CHAR16 *Argv[] = {const_cast<CHAR16 *>(u"kestrel"), Wide.data(), nullptr};
+    CliOptions Parsed{};
+    ParseCommandLine(2, Argv, &Parsed);
+    EXPECT_EQ(Sim.ConsoleText().find("Unknown!"), std::string::npos) << Word;
+  }
+}
+
+TEST(FrontEndOptions, ExitStatusKeepsSmallCodesAndNeverTurnsAFailureIntoSuccess) {
+  EXPECT_EQ(ExitStatusOf(0), 0);
+  EXPECT_EQ(ExitStatusOf(2), 2);
+  EXPECT_EQ(ExitStatusOf(27), 27);
+  EXPECT_EQ(ExitStatusOf(255), 255);
+  EXPECT_EQ(ExitStatusOf(256), 255);
+  EXPECT_EQ(ExitStatusOf(~0ULL), 255);
+  EXPECT_EQ(ExitStatusOf(0x8000000000000000ULL), 255);
+}
+
+// --- The medium ------------------------------------------------------------------------------
+
+TEST(Gpp1Medium, ImagesThatCannotBeGpp1AreRefusedWhenOpened) {
+  TempDir D;
+  MediumError E;
+  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("missing.img"), 512, &E), nullptr);
+  EXPECT_NE(E.Message.find("No such file"), std::string::npos) << E.Message;
+  WriteFile(D.File("odd.img"), std::vector<uint8_t>(1000));
+  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("odd.img"), 512, &E), nullptr);
+  EXPECT_NE(E.Message.find("1000 bytes"), std::string::npos) << E.Message;
+  WriteFile(D.File("empty.img"), {});
+  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("empty.img"), 512, &E), nullptr);
+  WriteFile(D.File("small.img"), std::vector<uint8_t>(2048));
+  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("small.img"), 4096, &E), nullptr);
+  EXPECT_EQ(Gpp1Medium::OpenImage(D.Path, 512, &E), nullptr);
+  EXPECT_EQ(Gpp1Medium::OpenDevice(D.File("small.img"), &E), nullptr);
+  EXPECT_NE(E.Message.find("not a block device"), std::string::npos) << E.Message;
+}
+
+TEST(Gpp1Medium, OnlyTheWholeOfBlockZeroIsEverWritten) {
+  TempDir D;
+  std::vector<uint8_t> Original(4 * 512, 0x77);
+  WriteFile(D.File("g.img"), Original);
+  MediumError E;
+  auto M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  ASSERT_NE(M, nullptr);
+  EXPECT_EQ(M->Size(), 2048u);
+  EXPECT_FALSE(M->OpenedForWriting());
+
+  std::vector<uint8_t> Block(512, 0x11);
+  EXPECT_FALSE(M->Write(512, Block.data(), 512));
+  EXPECT_FALSE(M->Write(0, Block.data(), 256));
+  EXPECT_FALSE(M->Write(0, Block.data(), 1024));
+  EXPECT_EQ(ReadFile(D.File("g.img")), Original);
+  EXPECT_FALSE(M->OpenedForWriting());
+
+  ASSERT_TRUE(M->Write(0, Block.data(), 512));
+  std::vector<uint8_t> Expected = Original;
+  std::fill(Expected.begin(), Expected.begin() + 512, 0x11);
+  EXPECT_EQ(ReadFile(D.File("g.img")), Expected);
+  std::vector<uint8_t> Back(512);
+  ASSERT_TRUE(M->Read(0, Back.data(), 512));
+  EXPECT_EQ(Back, Block);
+  EXPECT_EQ(M->LastBlock0(), Block);
+}
+
+TEST(Gpp1Medium, BackupHoldsBlockZeroAsItWasAndIsNeverOverwritten) {
+  TempDir D;
+  std::vector<uint8_t> Original(2 * 512);
+  for (size_t I = 0; I < Original.size(); I++)
+    Original[I] = static_cast<uint8_t>(I * 7);
+  WriteFile(D.File("g.img"), Original);
+  std::vector<uint8_t> Block(512, 0x22);
+  MediumError E;
+
+  auto M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  M->SetBackupPath(D.File("b.bin"));
+  ASSERT_TRUE(M->Write(0, Block.data(), 512));
+  ASSERT_TRUE(M->Write(0, Block.data(), 512)); // a second write keeps the first backup
+  EXPECT_EQ(ReadFile(D.File("b.bin")),
+            std::vector<uint8_t>(Original.begin(), Original.begin() + 512));
+
+  // The backup appeared after the front end looked: still not overwritten, nothing written.
+  WriteFile(D.File("g.img"), Original);
+  M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  M->SetBackupPath(D.File("b.bin"));
+  WriteFile(D.File("b.bin"), {1, 2, 3});
+  EXPECT_FALSE(M->Write(0, Block.data(), 512));
+  EXPECT_EQ(ReadFile(D.File("b.bin")), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(ReadFile(D.File("g.img")), Original);
+
+  // A backup that cannot be created: nothing written.
+  M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  M->SetBackupPath(D.File("no/such/dir/b.bin"));
+  EXPECT_FALSE(M->Write(0, Block.data(), 512));
+  EXPECT_EQ(ReadFile(D.File("g.img")), Original);
+}
+
+TEST(Gpp1Medium, DefaultGpp1IsTheLowestNumberedCard) {
+  TempDir D;
+  EXPECT_EQ(FindDefaultGpp1(D.Path), "");
+  for (const char *Name : {"mmcblk10gp0", "mmcblk2gp0", "mmcblk0boot0", "mmcblk1gp1", "mmcblk0",
+                           "mmcblkgp0", "mmcblk3gp0p1"})
+    WriteFile(D.File(Name), {});
+  EXPECT_EQ(FindDefaultGpp1(D.Path), D.File("mmcblk2gp0"));
+  EXPECT_EQ(FindDefaultGpp1(D.File("absent")), "");
+}
+
+// --- JSON ------------------------------------------------------------------------------------
+
+TEST(RecordJson, TextsAreEscapedIntoPlainAsciiJson) {
+  EXPECT_EQ(JsonString("ab"), "\"ab\"");
+  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonString(std::string("\x01\t\n\x7f\xe9", 5)),
+            "\"\\u0001\\u0009\\u000a\\u007f\\u00e9\"");
+  EXPECT_EQ(JsonString(""), "\"\"");
+}
+
+// --- Whole runs --------------------------------------------------------------------------
+
+class ImageRun : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Image = Dir.File("gpp1.img");
+    WriteFile(Image, std::vector<uint8_t>(8 * 512, 0xEE));
+  }
+  TempDir Dir;
+  std::string Image;
+};
+
+TEST_F(ImageRun, WriteReadAndClearGoThroughTheToolToTheFile) {
+  Outcome W = Kestrel(With({"--image", Image, "--"}, Example));
+  EXPECT_EQ(W.Status, 0) << W.Err;
+  EXPECT_NE(W.Out.find("- Verifying binary image...\nOperation successful!\n"), std::string::npos)
+      << W.Out;
+  EXPECT_EQ(W.Out.find('\r'), std::string::npos);
+  EXPECT_EQ(W.Err, "");
+  std::vector<uint8_t> Disk = ReadFile(Image);
+  EXPECT_EQ(std::string(Disk.begin(), Disk.begin() + 8), "$Eeprom$");
+  EXPECT_TRUE(
+      std::all_of(Disk.begin() + 176, Disk.begin() + 512, [](uint8_t B) { return B == 0; }));
+  EXPECT_TRUE(std::all_of(Disk.begin() + 512, Disk.end(), [](uint8_t B) { return B == 0xEE; }));
+
+  Outcome R = Kestrel({"--image", Image, "-r"});
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_NE(R.Out.find("           Pylon Serial   #12345678        \n"), std::string::npos)
+      << R.Out;
+
+  Outcome C = Kestrel({"--image", Image, "-c"});
+  EXPECT_EQ(C.Status, 0);
+  Disk = ReadFile(Image);
+  EXPECT_TRUE(std::all_of(Disk.begin(), Disk.begin() + 512, [](uint8_t B) { return B == 0; }));
+}
+
+TEST_F(ImageRun, WriteProtectionRefusesWithoutTouchingTheImage) {
+  std::vector<uint8_t> Before = ReadFile(Image);
+  Outcome W =
+      Kestrel(With({"--image", Image, "--write-protect", "--backup", Dir.File("b.bin")}, Example));
+  EXPECT_EQ(W.Status, 8);
+  EXPECT_NE(W.Out.find("ERROR: eMMC GPP1 is still write protected!\n"), std::string::npos);
+  Outcome C = Kestrel({"--image", Image, "--write-protect", "-c"});
+  EXPECT_EQ(C.Status, 8);
+  EXPECT_EQ(ReadFile(Image), Before);
+  EXPECT_FALSE(fs::exists(Dir.File("b.bin")));
+}
+
+TEST_F(ImageRun, ReadsAndHelpNeverOpenTheMediumForWriting) {
+  for (const std::vector<std::string> &Args :
+       {std::vector<std::string>{"-r"}, {"-h"}, {"-r", "--debug"}, {"-x"}}) {
+    MediumError E;
+    auto M = Gpp1Medium::OpenImage(Image, 512, &E);
+    ASSERT_NE(M, nullptr);
+    HostBoard Board(M.get(), 512, false);
+    Board.Run(Args);
+    EXPECT_FALSE(M->OpenedForWriting()) << Args[0];
+    EXPECT_EQ(M->WritesAttempted(), 0u);
+  }
+}
+
+TEST_F(ImageRun, FrontEndErrorsWriteNothingAndSayOneLine) {
+  // 8 blocks and 100 bytes: no whole number of blocks at any block size.
+  WriteFile(Image, std::vector<uint8_t>(8 * 512 + 100, 0xEE));
+  std::vector<uint8_t> Before = ReadFile(Image);
+  WriteFile(Dir.File("b.bin"), {9});
+  const std::vector<std::vector<std::string>> Bad = {
+      {"--image", Image, "-c"},
+      {"--image", Image, "--block-size", "4096", "-c"},
+      {"--image", Dir.File("absent.img"), "-c"},
+      {"--image", Image, "--bogus", "-c"},
+      {"--image", Image, "--backup", Dir.File("b.bin"), "-c"},
+      {"--device", Image, "-c"},
+      {"--image", Dir.Path, "-c"},
+  };
+  for (const auto &Args : Bad) {
+    Outcome R = Kestrel(Args);
+    EXPECT_EQ(R.Status, FrontEndErrorExit) << Args[1] << " " << Args[2];
+    EXPECT_EQ(R.Out, "");
+    ASSERT_FALSE(R.Err.empty());
+    EXPECT_EQ(R.Err.find('\n'), R.Err.size() - 1) << R.Err;
+    EXPECT_EQ(R.Err.rfind("kestrel: ", 0), 0u) << R.Err;
+  }
+  EXPECT_EQ(ReadFile(Image), Before);
+  EXPECT_EQ(ReadFile(Dir.File("b.bin")), std::vector<uint8_t>{9});
+}
+
+TEST_F(ImageRun, WithoutAnyGpp1TheToolReportsAMissingPartition) {
+  TempDir NoDevices;
+  Outcome R = Kestrel({"-r"}, NoDevices.Path);
+  EXPECT_EQ(R.Status, 7);
+  EXPECT_NE(R.Out.find("ERROR: Failed to find partition!\nERROR: Failed to open eMMC driver!\n"),
+            std::string::npos)
+      << R.Out;
+}
+
+TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
+  ASSERT_EQ(Kestrel(With(With({"--image", Image}, Example), {"-b", "1a", "-f", "0x2"})).Status, 0);
+
+  Outcome R = Kestrel({"--image", Image, "--json", "-r"});
+  EXPECT_EQ(R.Status, 0);
+  std::vector<uint8_t> Disk = ReadFile(Image);
+  uint32_t Crc = LoadLe32(Disk.data() + RecordOffset::Crc32);
+  EXPECT_EQ(R.Out, "{\"module_serial\":\"12345678        \",\"mm_number\":\"09876           \","
+                   "\"carrier_serial\":\"87654321        \",\"board_id\":26,\"board_id_text\":"
+                   "\"0000001A\",\"fab_id\":2,\"fab_id_text\":\"00000002\",\"bom_id\":4294967295,"
+                   "\"bom_id_text\":\"FFFFFFFF\",\"vendor\":\"Vexor\",\"product\":\"Pylon\","
+                   "\"crc_stored\":" +
+                       std::to_string(Crc) + ",\"crc_computed\":" + std::to_string(Crc) +
+                       ",\"crc_matches\":true}\n");
+  // The rest of the console goes to stderr, without the six display lines.
+  EXPECT_NE(R.Err.find("Kestrel for Tarnm"), std::string::npos);
+  EXPECT_NE(R.Err.find("Operation successful!\n"), std::string::npos);
+  EXPECT_EQ(R.Err.find("Serial   #"), std::string::npos) << R.Err;
+
+  // A damaged record still shows, with the mismatch, and the status of the plain read.
+  Disk[RecordOffset::ModuleSerial] = '"';
+  WriteFile(Image, Disk);
+  Outcome Bad = Kestrel({"--image", Image, "--json", "-r"});
+  Outcome Plain = Kestrel({"--image", Image, "-r"});
+  EXPECT_EQ(Bad.Status, Plain.Status);
+  EXPECT_EQ(Bad.Status, 10);
+  EXPECT_NE(Bad.Out.find("\"module_serial\":\"\\\"2345678        \""), std::string::npos)
+      << Bad.Out;
+  EXPECT_NE(Bad.Out.find("\"crc_matches\":false}"), std::string::npos);
+  EXPECT_NE(Bad.Err.find("ERROR: GPP1 data is corrupted! CRC32 fails.\n"), std::string::npos);
+
+  // Nothing read (the write-protected write): no object on stdout.
+  Outcome W = Kestrel(With({"--image", Image, "--json", "--write-protect"}, Example));
+  EXPECT_EQ(W.Status, 8);
+  EXPECT_EQ(W.Out, "");
+  EXPECT_NE(W.Err.find("write protected"), std::string::npos);
+}
+
+} // namespace

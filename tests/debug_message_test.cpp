@@ -1,0 +1,338 @@
+// Debug messages and the debug UART: the level mask, both outputs, the CMOS switch, the UART's
+// window and power, bounded transmission, and the serial-controller lookup.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/debug_message.h"
+#include "sim/hardware_model.h"
+#include "support/diag_board.h"
+
+namespace {
+
+using A = SimAccess;
+using diagboard::UartBase;
+
+constexpr uint64_t Lsr = UartBase + 0x14;
+constexpr uint64_t Thr = UartBase + 0x00;
+
+// Accesses to the UART's registers only.
+std::vector<A> UartAccesses(const SimHardware &Hw) {
+  std::vector<A> Out;
+  for (const A &Access : Hw.Log)
+    if ((Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite) &&
+        Access.Address >= UartBase && Access.Address < UartBase + 0x20)
+      Out.push_back(Access);
+  return Out;
+}
+
+std::vector<A> PortAccesses(const std::vector<A> &Log, uint16_t Low, uint16_t High) {
+  std::vector<A> Out;
+  for (const A &Access : Log)
+    if ((Access.Kind == SimAccessKind::PortIn || Access.Kind == SimAccessKind::PortOut) &&
+        Access.Address >= Low && Access.Address <= High)
+      Out.push_back(Access);
+  return Out;
+}
+
+// A board with everything the messages go to.
+class DebugBoard : public ::testing::Test {
+protected:
+  SimHardware Hw;
+  SimUart *Uart = nullptr;
+  void SetUp() override {
+    diagboard::AddTraceHub(Hw);
+    Uart = &diagboard::AddWorkingDebugUart(Hw);
+  }
+  bool TraceSent() const {
+    return !Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40).empty();
+  }
+};
+
+// --- Level mask ----------------------------------------------------------------------------------
+
+TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
+  struct Case {
+    uint32_t Selector;
+    bool Emitted;
+  };
+  for (Case C : {Case{0, false}, Case{1, true}, Case{2, false}, Case{0xFFFFFFFF, false}}) {
+    SCOPED_TRACE(C.Selector);
+    Hw.ClearLog();
+    Uart->Transmitted.clear();
+    diagboard::AddLevelSelector(Hw, C.Selector);
+    EXPECT_EQ(CurrentDebugLevelMask(), C.Emitted ? DebugLevelError : DefaultDebugLevelMask);
+    EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0x80000007u);
+    EXPECT_EQ(TraceSent(), C.Emitted);
+    EXPECT_EQ(Uart->Transmitted, C.Emitted ? "Status: 0x80000007\r\n" : "");
+    // Info is never emitted, whatever the selector says.
+    Hw.ClearLog();
+    EmitDebugMessage(DebugLevelInfo, "info %d\n", 1);
+    EXPECT_FALSE(TraceSent());
+  }
+}
+
+TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingElseIsTouched) {
+  for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(Window);
+    Hw.AddPciFunction(0, 13, 3, PlatformVendorId, 0x1235).Set32(0x10, Window);
+    Hw.ClearLog();
+    EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 1u);
+    // The window register is read and the message dropped before anything else happens.
+    EXPECT_EQ(Hw.Log, (std::vector<A>{A::Read(32, diagboard::EcamOf(13, 3) + 0x10, Window)}))
+        << DescribeAccesses(Hw.Log);
+  }
+}
+
+// --- Both outputs --------------------------------------------------------------------------------
+
+TEST_F(DebugBoard, MessageGoesToTheTraceHubThenTheUartExactlyAsFormatted) {
+  diagboard::AddLevelSelector(Hw, 1);
+  EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0x1Fu);
+  // Hexadecimal digits are uppercase, and the engine already ends the line with "\r\n"; the
+  // channel sends that text as it is.
+  std::string Text = "Status: 0x0000001F\r\n";
+  EXPECT_EQ(Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40),
+            diagboard::DebugRecord(Text));
+  EXPECT_EQ(Uart->Transmitted, Text);
+  // The record is complete before the first byte reaches the UART.
+  size_t LastTrace = 0, FirstUart = Hw.Log.size();
+  for (size_t I = 0; I < Hw.Log.size(); I++) {
+    if (Hw.Log[I].Kind != SimAccessKind::MemWrite)
+      continue;
+    if (Hw.Log[I].Address == diagboard::TraceChannel + 0x30)
+      LastTrace = I;
+    if (Hw.Log[I].Address == Thr && FirstUart == Hw.Log.size())
+      FirstUart = I;
+  }
+  EXPECT_LT(LastTrace, FirstUart);
+}
+
+TEST_F(DebugBoard, LongMessagesAreCutAt255Bytes) {
+  diagboard::AddLevelSelector(Hw, 1);
+  std::string Long(300, 'x');
+  EmitDebugMessage(DebugLevelError, Long.c_str());
+  EXPECT_EQ(Uart->Transmitted, Long.substr(0, 255));
+  EXPECT_EQ(Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40),
+            diagboard::DebugRecord(Long.substr(0, 255)));
+}
+
+TEST_F(DebugBoard, EmptyMessageSendsAnEmptyRecordAndOnlyWaitsOnTheUart) {
+  diagboard::AddLevelSelector(Hw, 1);
+  EmitDebugMessage(DebugLevelError, "");
+  std::vector<A> Trace = Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40);
+  ASSERT_EQ(Trace.size(), 7u);
+  EXPECT_EQ(Trace[0].Value, 0x01FF0002u);
+  EXPECT_EQ(UartAccesses(Hw), (std::vector<A>{A::Read(8, Lsr, 0x60)}));
+}
+
+TEST(DebugMessageEmptyBus, MessagesOnAnEmptyBusAreSilent) {
+  SimHardware Hw;
+  EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0u);
+  EXPECT_TRUE(Hw.Writes().empty());
+  // The UART is looked for (the CMOS, reading all ones, is invalid and its reset is attempted),
+  // and nothing is found.
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  for (const A &Write : Hw.Writes())
+    EXPECT_TRUE(Write.Address == 0x70 || Write.Address == 0x71) << Write;
+}
+
+// --- UART writes ---------------------------------------------------------------------------------
+
+TEST_F(DebugBoard, FortyBytesGoOutAsSixteenSixteenAndEightAfterEachEmptyTransmitter) {
+  std::string Text;
+  for (int I = 0; I < 40; I++)
+    Text.push_back(static_cast<char>('0' + I % 10));
+  // Bit 6 clear, then set; the holding-register bit alone (0x20) is not enough.
+  Uart->LineStatusScript = {0x00, 0x40, 0x20, 0x00, 0x60, 0x20, 0x40};
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>(Text.data()), 40), 40u);
+  std::vector<A> Expected = {A::Read(8, Lsr, 0x00), A::Read(8, Lsr, 0x40)};
+  for (int I = 0; I < 16; I++)
+    Expected.push_back(A::Write(8, Thr, Text[I]));
+  for (uint8_t Status : {0x20, 0x00, 0x60})
+    Expected.push_back(A::Read(8, Lsr, Status));
+  for (int I = 16; I < 32; I++)
+    Expected.push_back(A::Write(8, Thr, Text[I]));
+  Expected.push_back(A::Read(8, Lsr, 0x20));
+  Expected.push_back(A::Read(8, Lsr, 0x40));
+  for (int I = 32; I < 40; I++)
+    Expected.push_back(A::Write(8, Thr, Text[I]));
+  EXPECT_EQ(UartAccesses(Hw), Expected) << DescribeAccesses(UartAccesses(Hw));
+  EXPECT_EQ(Uart->Transmitted, Text);
+}
+
+TEST_F(DebugBoard, ZeroBytesWaitForAnIdleTransmitterAndReturnZero) {
+  Uart->LineStatusScript = {0x40, 0x20};
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("x"), 0), 0u);
+  EXPECT_EQ(UartAccesses(Hw),
+            (std::vector<A>{A::Read(8, Lsr, 0x40), A::Read(8, Lsr, 0x20), A::Read(8, Lsr, 0x60)}));
+}
+
+TEST_F(DebugBoard, UartThatNeverEmptiesCostsBoundedPollsAndDropsTheBytes) {
+  Uart->LineStatus = 0x00;
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  EXPECT_EQ(Uart->LineStatusReads, DebugUartPollLimit);
+  EXPECT_EQ(Uart->Transmitted, "");
+
+  // Stuck after the first burst: the rest is dropped and the write reports nothing written.
+  Uart->LineStatusReads = 0;
+  Uart->LineStatusScript = {0x40};
+  std::string Text(20, 'q');
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>(Text.data()), 20), 0u);
+  EXPECT_EQ(Uart->Transmitted, std::string(16, 'q'));
+  EXPECT_EQ(Uart->LineStatusReads, 1 + DebugUartPollLimit);
+
+  // An idle wait on such a UART ends too.
+  Uart->LineStatusReads = 0;
+  EXPECT_EQ(DebugUartWrite(nullptr, 0), 0u);
+  EXPECT_EQ(Uart->LineStatusReads, DebugUartPollLimit);
+}
+
+// --- CMOS ----------------------------------------------------------------------------------------
+
+TEST_F(DebugBoard, CmosIsReadHighByteFirstAndAValidWordIsLeftAlone) {
+  diagboard::SetCmosWord(Hw, 0x80000200);
+  EXPECT_TRUE(CheckDebugCmos());
+  EXPECT_EQ(PortAccesses(Hw.Log, 0x70, 0x71),
+            (std::vector<A>{A::Out(8, 0x70, 0x43), A::In(8, 0x71, 0x80), A::Out(8, 0x70, 0x42),
+                            A::In(8, 0x71, 0x00), A::Out(8, 0x70, 0x41), A::In(8, 0x71, 0x02),
+                            A::Out(8, 0x70, 0x40), A::In(8, 0x71, 0x00)}))
+      << DescribeAccesses(Hw.Log);
+  // Output off: every write is dropped, and nothing at all is written for it.
+  Hw.ClearLog();
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  EXPECT_EQ(LocateDebugUart(), 0u);
+  EXPECT_TRUE(Hw.Writes().size() == 8u) << DescribeAccesses(Hw.Writes()); // CMOS index selects
+  for (const A &Write : Hw.Writes())
+    EXPECT_EQ(Write.Address, 0x70u);
+}
+
+TEST_F(DebugBoard, InvalidWordsAreRewrittenToOutputOn) {
+  diagboard::AddLevelSelector(Hw, 1); // errors pass; the warning is at Info and still does not
+  for (uint32_t Word : {0x80000400u, 0xC0000000u, 0x00000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(Word);
+    diagboard::SetCmosWord(Hw, Word);
+    Hw.ClearLog();
+    EXPECT_FALSE(CheckDebugCmos());
+    std::vector<A> Ports = PortAccesses(Hw.Log, 0x70, 0x71);
+    ASSERT_EQ(Ports.size(), 16u);
+    EXPECT_EQ(std::vector<A>(Ports.begin() + 8, Ports.end()),
+              (std::vector<A>{A::Out(8, 0x70, 0x40), A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x41),
+                              A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x42), A::Out(8, 0x71, 0x00),
+                              A::Out(8, 0x70, 0x43), A::Out(8, 0x71, 0x80)}));
+    EXPECT_EQ(diagboard::CmosWord(Hw), 0x80000000u);
+    EXPECT_FALSE(TraceSent());
+  }
+  // From then on the output is on.
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("ok"), 2), 2u);
+  EXPECT_EQ(Uart->Transmitted, "ok");
+}
+
+TEST(DebugCmos, AbsentUartMeansOffEvenWithOutputOn) {
+  SimHardware Hw;
+  diagboard::SetCmosWord(Hw, 0x80000000);
+  Hw.AddPciFunction(0, 24, 2, PlatformVendorId + 1, 0x1236);
+  EXPECT_TRUE(CheckDebugCmos());
+}
+
+// --- Finding and powering the UART ---------------------------------------------------------------
+
+class UartWindow : public DebugBoard {
+protected:
+  SimPciFunction &Function() { return *Hw.FindPciFunction(0, 24, 2); }
+  std::vector<A> ConfigWrites() const { return PortAccessesOut(0xCFC, 0xCFF); }
+  std::vector<A> PortAccessesOut(uint16_t Low, uint16_t High) const {
+    std::vector<A> Out;
+    for (const A &Access : PortAccesses(Hw.Log, Low, High))
+      if (Access.Kind == SimAccessKind::PortOut)
+        Out.push_back(Access);
+    return Out;
+  }
+};
+
+TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
+  Function().Set32(0x10, 0x0000E001); // I/O
+  Function().Set32(0x14, 0x0000E101); // I/O
+  Function().Set32(0x18, UartBase | 0x4);
+  EXPECT_EQ(LocateDebugUart(), UartBase);
+  EXPECT_EQ(Function().Get16(0x04), 0x0002);
+  // The window search reads 0x10, 0x14, 0x18 and then 0x18 again.
+  std::vector<uint64_t> Selected;
+  for (const A &Access : PortAccesses(Hw.Log, 0xCF8, 0xCF8))
+    if (Access.Kind == SimAccessKind::PortOut && (Access.Value & 0x80000000u) && Access.Value != 0)
+      Selected.push_back(Access.Value & 0xFF);
+  EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x04, 0x84}));
+  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002)}));
+}
+
+TEST_F(UartWindow, NoMemoryWindowMeansNoUart) {
+  for (uint32_t Register = 0x10; Register <= 0x24; Register += 4)
+    Function().Set32(Register, 0xFFFFFFFF);
+  EXPECT_EQ(LocateDebugUart(), 0u);
+  EXPECT_TRUE(ConfigWrites().empty());
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("a"), 1), 0u);
+}
+
+TEST_F(UartWindow, UnassignedWindowGetsTheDefaultBase) {
+  Function().Set32(0x10, 0);
+  EXPECT_EQ(LocateDebugUart(), 0xFEA10000u);
+  EXPECT_EQ(Function().Get32(0x10), 0xFEA10000u);
+  EXPECT_EQ(ConfigWrites(),
+            (std::vector<A>{A::Out(32, 0xCFC, 0xFEA10000), A::Out(16, 0xCFC, 0x0002)}));
+}
+
+TEST_F(UartWindow, WindowInTheTopMebibyteIsRefusedWithoutTouchingTheFunction) {
+  for (uint32_t Base : {0xFFF00000u, 0xFFFFF000u}) {
+    Function().Set32(0x10, Base);
+    Hw.ClearLog();
+    EXPECT_EQ(LocateDebugUart(), 0u);
+    EXPECT_TRUE(ConfigWrites().empty());
+  }
+  Function().Set32(0x10, 0xFFEFF000);
+  EXPECT_EQ(LocateDebugUart(), 0xFFEFF000u);
+}
+
+TEST_F(UartWindow, PowerStepBringsTheUartToFullPowerAndReenablesTheFifo) {
+  Function().Set16(0x84, 0x0103);
+  EXPECT_EQ(LocateDebugUart(), UartBase);
+  EXPECT_EQ(Function().Get16(0x84), 0x0100);
+  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002), A::Out(16, 0xCFC, 0x0100)}));
+  EXPECT_EQ(Uart->FcrWrites, (std::vector<uint8_t>{0x01}));
+  // Already on: nothing more.
+  Hw.ClearLog();
+  Uart->FcrWrites.clear();
+  LocateDebugUart();
+  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002)}));
+  EXPECT_TRUE(Uart->FcrWrites.empty());
+}
+
+// --- Serial-controller lookup --------------------------------------------------------------------
+
+TEST(SerialIoBase, SelectorsGiveConfigurationSpaceOrAWindow) {
+  SimHardware Hw;
+  SimPciFunction &Spi = Hw.AddPciFunction(0, 22, 1, PlatformVendorId, 0x1111);
+  Spi.Set32(0x10, 0xFE920ABC);
+  Spi.Set32(0x20, 0xFE928004);
+  EXPECT_EQ(GetSerialIoBase(1, 0), 0xFE920000u);
+  EXPECT_EQ(GetSerialIoBase(1, 1), diagboard::EcamOf(22, 1));
+  EXPECT_EQ(GetSerialIoBase(1, 2), 0xFE928000u);
+  EXPECT_EQ(GetSerialIoBase(0, 0), SerialIoAbsent);
+  EXPECT_EQ(GetSerialIoBase(-1, 0), SerialIoAbsent);
+  EXPECT_EQ(GetSerialIoBase(15, 0), SerialIoAbsent);
+  Spi.Set16(0x00, PlatformVendorId ^ 0x8000);
+  EXPECT_EQ(GetSerialIoBase(1, 1), SerialIoAbsent);
+}
+
+TEST(SerialIoTable, RowsFollowTheDeviceLayoutOfTheChip) {
+  for (INT32 I = 0; I < SerialIoControllerCount; I++) {
+    const SerialIoController &Row = SerialIoControllers[I];
+    EXPECT_EQ(Row.Device, 22 + I / 4);
+    EXPECT_EQ(Row.Function, I % 4);
+    EXPECT_EQ(Row.DefaultBase1, Row.DefaultBase0 + 0x1000);
+    EXPECT_EQ(Row.Port90Offset, 0x200 + 4 * I);
+    EXPECT_EQ(Row.PortC6Offset, 0x1900 - 0x100 * I);
+  }
+  EXPECT_EQ(SerialIoControllers[DebugUartController].DefaultBase0, DebugUartDefaultBase);
+}
+
+} // namespace

@@ -1,0 +1,239 @@
+// Debug UART start-up: the controller set-up by type, the line-settings check and programming,
+// and silence when the serial output is off.
+#include <gtest/gtest.h>
+
+#include "diag/debug_message.h"
+#include "diag/debug_uart_init.h"
+#include "sim/hardware_model.h"
+#include "support/diag_board.h"
+
+namespace {
+
+using A = SimAccess;
+using diagboard::UartBase;
+
+constexpr uint64_t UartCfg = diagboard::EcamOf(24, 2);
+
+std::vector<A> MemAccesses(const std::vector<A> &Log) {
+  std::vector<A> Out;
+  for (const A &Access : Log)
+    if (Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite)
+      Out.push_back(Access);
+  return Out;
+}
+
+std::vector<A> UartRegisterAccesses(const std::vector<A> &Log) {
+  std::vector<A> Out;
+  for (const A &Access : MemAccesses(Log))
+    if (Access.Address >= UartBase && Access.Address < UartBase + 0x20)
+      Out.push_back(Access);
+  return Out;
+}
+
+// A board as the firmware leaves it: CMOS saying "output on", the debug UART with its window,
+// the sideband bridge's window, the GPIO community and the serial-I/O sideband ports.
+class StartUp : public ::testing::Test {
+protected:
+  SimHardware Hw;
+  SimUart *Uart = nullptr;
+  SimPciFunction *UartFunction = nullptr;
+
+  void SetUp() override {
+    Uart = &diagboard::AddWorkingDebugUart(Hw);
+    UartFunction = Hw.FindPciFunction(0, 24, 2);
+    SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
+    Bridge.Set32(0x10, 0xFD000000);
+    Bridge.Set16(0x04, 0x0006);
+    Hw.AddPciFunction(0, 0, 0, PlatformVendorId, HostBridgeIdSeries3);
+    for (uint8_t Port : {0x90, 0xC5, 0xC6})
+      Hw.AddSidebandPort(Port);
+  }
+  void SetLineSettings(uint8_t Lcr, uint16_t Divisor) {
+    Uart->Lcr = Lcr;
+    Uart->Dll = static_cast<uint8_t>(Divisor);
+    Uart->Dlm = static_cast<uint8_t>(Divisor >> 8);
+  }
+};
+
+// Reading the CMOS word takes four index selects; nothing else may be written.
+void ExpectOnlyCmosIndexSelects(const SimHardware &Hw) {
+  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42),
+                                         A::Out(8, 0x70, 0x41), A::Out(8, 0x70, 0x40)}))
+      << DescribeAccesses(Hw.Writes());
+}
+
+TEST_F(StartUp, SerialOutputOffInCmosWritesNothingAtAll) {
+  diagboard::SetCmosWord(Hw, 0x80000200);
+  InitDebugUart();
+  ExpectOnlyCmosIndexSelects(Hw);
+}
+
+TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
+  UartFunction->Set16(0x00, PlatformVendorId ^ 0x0100);
+  InitDebugUart();
+  ExpectOnlyCmosIndexSelects(Hw);
+}
+
+TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
+  SetLineSettings(0x43, 4); // bit 6 (break) plays no part
+  InitDebugUart();
+  EXPECT_EQ(UartRegisterAccesses(Hw.Log),
+            (std::vector<A>{A::Read(8, UartBase + 0x0C, 0x43), A::Read(8, UartBase + 0x0C, 0x43),
+                            A::Write(8, UartBase + 0x0C, 0xC3), A::Read(8, UartBase + 0x04, 0x00),
+                            A::Read(8, UartBase + 0x00, 0x04), A::Read(8, UartBase + 0x0C, 0xC3),
+                            A::Write(8, UartBase + 0x0C, 0x43)}))
+      << DescribeAccesses(UartRegisterAccesses(Hw.Log));
+  // The pads and the controller were still set up on the way.
+  EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
+  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+}
+
+TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
+  for (auto [Lcr, Divisor] : {std::pair<uint8_t, uint16_t>{0x07, 4}, {0x03, 0x0104}, {0x03, 1}}) {
+    SCOPED_TRACE(::testing::Message() << int(Lcr) << " " << Divisor);
+    SetLineSettings(Lcr, Divisor);
+    Uart->LineStatusScript = {0x20, 0x60};
+    Hw.ClearLog();
+    Uart->FcrWrites.clear();
+    InitDebugUart();
+    std::vector<A> Accesses = UartRegisterAccesses(Hw.Log);
+    ASSERT_GE(Accesses.size(), 7u);
+    std::vector<A> Programming(Accesses.begin() + 7, Accesses.end());
+    EXPECT_EQ(
+        Programming,
+        (std::vector<A>{A::Read(8, UartBase + 0x14, 0x20), A::Read(8, UartBase + 0x14, 0x60),
+                        A::Write(8, UartBase + 0x0C, 0x80), A::Write(8, UartBase + 0x04, 0x00),
+                        A::Write(8, UartBase + 0x00, 0x04), A::Write(8, UartBase + 0x0C, 0x03),
+                        A::Write(8, UartBase + 0x08, 0x00), A::Write(8, UartBase + 0x08, 0x01),
+                        A::Write(8, UartBase + 0x10, 0x00)}))
+        << DescribeAccesses(Programming);
+    EXPECT_EQ(Uart->Lcr, 0x03);
+    EXPECT_EQ(Uart->Dll, 4);
+    EXPECT_EQ(Uart->Dlm, 0);
+    EXPECT_EQ(Uart->Ier, 0); // interrupts stay off
+  }
+}
+
+TEST_F(StartUp, UartThatNeverGoesIdleIsStillProgrammedAndStartUpEnds) {
+  SetLineSettings(0x00, 0);
+  Uart->LineStatus = 0x00;
+  InitDebugUart();
+  EXPECT_EQ(Uart->Lcr, 0x03);
+  EXPECT_EQ(Uart->LineStatusReads, DebugUartPollLimit);
+}
+
+TEST_F(StartUp, UnassignedWindowIsAssignedAndTheUartProgrammed) {
+  UartFunction->Set32(0x10, 0);
+  InitDebugUart();
+  EXPECT_EQ(UartFunction->Get32(0x10), UartBase);
+  EXPECT_EQ(Uart->Lcr, 0x03);
+  EXPECT_EQ(Uart->Dll, 4);
+}
+
+// --- Serial-I/O controller set-up ----------------------------------------------------------------
+
+TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindow) {
+  UartFunction->Set32(0x10, 0);
+  UartFunction->Set16(0x04, 0x0000);
+  SetupSerialIoController(10, 2);
+  EXPECT_EQ(MemAccesses(Hw.Log), (std::vector<A>{
+                                     A::Read(16, UartCfg + 0x00, PlatformVendorId),
+                                     A::Read(32, UartCfg + 0xA0, 0),
+                                     A::Write(32, UartCfg + 0xA0, 0x00070000),
+                                     A::Read(32, UartCfg + 0x10, 0),
+                                     A::Read(32, 0xD0900228, 0),
+                                     A::Write(32, 0xD0900228, 0x80),
+                                     A::Read(32, 0xD0C60F1C, 0),
+                                     A::Write(32, 0xD0C60F1C, 0x40000),
+                                     A::Read(32, 0xD0C60F1C, 0x40000),
+                                     A::Write(32, UartCfg + 0x10, 0xFEA10000),
+                                     A::Write(32, UartCfg + 0x14, 0),
+                                     A::Read(32, UartCfg + 0x04, 0),
+                                     A::Write(32, UartCfg + 0x04, 0x6),
+                                     A::Read(32, UartCfg + 0x10, 0xFEA10000),
+                                     A::Write(32, UartBase + 0x240, 0xFEA10000),
+                                     A::Write(32, UartBase + 0x204, 0),
+                                     A::Read(32, UartBase + 0x204, 0),
+                                     A::Write(32, UartBase + 0x204, 0x7),
+                                     A::Write(32, UartBase + 0x200, 0xBD090901),
+                                 }))
+      << DescribeAccesses(MemAccesses(Hw.Log));
+}
+
+TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
+  SetupSerialIoController(10, 2);
+  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
+  EXPECT_EQ(Hw.MemWritesIn(UartCfg, UartCfg + 0x1000),
+            (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000)}));
+  EXPECT_EQ(Uart->PrivateGet32(0x240), UartBase);
+  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+}
+
+TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
+  UartFunction->Set32(0x10, 0);
+  Hw.AddRegisters(0, 0x1000); // low memory, to catch a stray write
+  SetupSerialIoController(10, 0);
+  EXPECT_TRUE(Hw.MemWritesIn(0, 0x100000).empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_EQ(Hw.Writes(),
+            (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000),
+                            A::Write(32, UartCfg + 0x84, 0x3), A::Write(32, 0xD0C60F1C, 0x100)}))
+      << DescribeAccesses(Hw.Writes());
+
+  // With a window, the clock goes into it.
+  UartFunction->Set32(0x10, UartBase);
+  SetupSerialIoController(10, 0);
+  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+}
+
+TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
+  UartFunction->Set32(0x10, 0);
+  Hw.SetSideband(0x90, 0x618, 0x1);
+  SetupSerialIoController(10, 4);
+  EXPECT_EQ(UartFunction->Get32(0x10), 0xFEA10000u);
+  EXPECT_EQ(UartFunction->Get32(0x18), 0xFEA11000u);
+  EXPECT_EQ(Hw.Sideband(0x90, 0x618), 0x5u); // bit 10 - 8
+  std::vector<A> Window = Hw.MemWritesIn(UartBase + 0x200, UartBase + 0x300);
+  EXPECT_EQ(Window,
+            (std::vector<A>{A::Write(32, UartBase + 0x240, UartBase),
+                            A::Write(32, UartBase + 0x204, 0), A::Write(32, UartBase + 0x204, 0x7),
+                            A::Write(32, UartBase + 0x200, 0xBD090901)}));
+  EXPECT_EQ(Hw.Log.back(), A::Read(32, UartBase + 0xF8, 0));
+}
+
+TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
+  SimHardware Hw;
+  SimPciFunction &I2c = Hw.AddPciFunction(0, 23, 1, PlatformVendorId, 0x2222); // index 5
+  I2c.Set32(0x10, 0x80000000);
+  Hw.AddRegisters(0x80000000, 0x1000);
+  Hw.AddRegisters(0xFE960000, 0x1000);
+  SetupSerialIoController(5, 1);
+  EXPECT_EQ(Hw.Peek32(0x80000240), 0x80000000u);
+  EXPECT_EQ(Hw.Peek32(0x80000204), 0x7u);
+  EXPECT_EQ(Hw.Peek32(0x80000200), 0u); // no UART clock
+  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0x002C002Cu);
+
+  Hw.Poke32(0xFE96007C, 0);
+  Hw.AddSidebandPort(0xC6);
+  SetupSerialIoController(5, 0);
+  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0u);
+}
+
+TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndex) {
+  SimHardware Hw;
+  SetupSerialIoController(10, 2);
+  SetupSerialIoController(-1, 2);
+  SetupSerialIoController(15, 2);
+  EXPECT_TRUE(Hw.Writes().empty());
+  diagboard::AddDebugUart(Hw);
+  SetupSerialIoController(10, 7);
+  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000)}));
+}
+
+TEST(StartUpEmptyBus, StartUpOnAnEmptyBusIsSilent) {
+  SimHardware Hw;
+  InitDebugUart();
+  for (const A &Write : Hw.Writes())
+    EXPECT_TRUE(Write.Address == 0x70 || Write.Address == 0x71) << Write;
+}
+
+} // namespace

@@ -1,0 +1,219 @@
+// The application's entry under both shells: where the arguments come from, which file
+// operations are used, the exit status, and that everything opened is closed again.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "shell/entry.h"
+#include "shell/platform_context.h"
+#include "shell/shell_connection.h"
+#include "sim/sim_shell.h"
+#include "tests/support/board_fixture.h"
+#include "tests/support/diag_board.h"
+
+namespace {
+
+const std::string HelpFirstLine = "Kestrel for Tarnm - Version #1.01.00";
+
+// After a run nothing the image opened may remain open.
+void ExpectAllClosed(SimFirmware &Sim) {
+  EXPECT_TRUE(Sim.Handles.Opens.empty()) << Sim.Handles.Opens.size() << " opens left";
+  EXPECT_EQ(ShellConnection.ShellProtocol, nullptr);
+  EXPECT_EQ(ShellConnection.ShellParameters, nullptr);
+  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
+  EXPECT_EQ(ShellConnection.ShellInterface, nullptr);
+  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
+  EXPECT_EQ(Sim.LiveAllocations(), 0u);
+}
+
+TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
+  Board B;
+  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
+  EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+  EXPECT_EQ(Status, EFI_SUCCESS);
+  EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(HelpFirstLine, 0), 0u);
+  EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
+  EXPECT_EQ(ShellFileOps.GetFileSize, Shell.Protocol.GetFileSize);
+  EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, ExitStatusIsToolStatusWidened) {
+  Board B;
+  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w", "-r"});
+  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 2u);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
+  Board B;
+  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                   ShellProtocolPlacement::ElsewhereOnly);
+  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+  EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
+  ExpectAllClosed(B.Sim);
+  // The tear-down closes the shell protocol on the image even though it was located elsewhere;
+  // that close has no open to match and is ignored.
+  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 1u);
+}
+
+TEST(AppEntry, Efi11EnvironmentOnTheImageUsesTheFallbacksAndItsArguments) {
+  Board B;
+  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"},
+                   EnvironmentPlacement::OnImage);
+  EFI_STATUS Status = SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable);
+  EXPECT_EQ(Status, EFI_SUCCESS);
+  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[0].get());
+  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
+  EXPECT_EQ(B.Sim.Calls["LocateHandle"], 0u); // no handle search was needed
+  EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
+  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
+  DisconnectShell(B.Sim.ImageHandle);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, Efi11EnvironmentOnOtherHandlesFirstEnvironment2Wins) {
+  Board B;
+  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                   EnvironmentPlacement::OnOtherHandles, {false, true, true});
+  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[1].get());
+  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, Shell.EnvironmentHandles[1]);
+  DisconnectShell(B.Sim.ImageHandle);
+  ExpectAllClosed(B.Sim);
+  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
+}
+
+// A board whose debug UART is on and whose level selector lets error messages through.
+struct DebugBoard {
+  SimHardware Hw;
+  SimUart &Uart;
+  DebugBoard() : Uart(diagboard::AddWorkingDebugUart(Hw)) { diagboard::AddLevelSelector(Hw, 1); }
+};
+
+TEST(AppEntry, NoEnvironment2FormMeansNoShellAndTheStatusGoesToTheDebugPort) {
+  DebugBoard Debug;
+  Board B;
+  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                   EnvironmentPlacement::OnOtherHandles, {false, false});
+  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
+  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
+  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x0000000E\r\n");
+  DisconnectShell(B.Sim.ImageHandle);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, Shell20SendsNoDebugLineAndTheUartIsSetUpFirst) {
+  DebugBoard Debug;
+  Board B;
+  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
+  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+  EXPECT_EQ(Debug.Uart.Transmitted, "");
+  EXPECT_EQ(Debug.Uart.Lcr, 0x03); // programmed by the start-up
+}
+
+TEST(AppEntry, NoEnvironmentMemoryIsReportedAsOutOfResources) {
+  DebugBoard Debug;
+  Board B;
+  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                   EnvironmentPlacement::OnOtherHandles, {true});
+  B.Sim.FailAllocationNumber(1); // the handle search buffer
+  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
+  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x00000009\r\n");
+  DisconnectShell(B.Sim.ImageHandle);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, ShellProtocolWithoutParametersButEfi11PairTakesShellFileOps) {
+  Board B;
+  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi"}, ShellProtocolPlacement::OnImage,
+                     /*WithParameters=*/false);
+  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                     EnvironmentPlacement::OnImage);
+  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+  EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
+  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u); // 1.1 interface's -h
+  DisconnectShell(B.Sim.ImageHandle);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, ParametersProtocolWinsOverTheEfi11Interface) {
+  Board B;
+  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"});
+  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                     EnvironmentPlacement::OnImage);
+  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 2u);
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
+  Board B;
+  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 0xFFFFFFFFFFFFFFFFull);
+  EXPECT_EQ(B.Sim.ConsoleText(), "");
+  ExpectAllClosed(B.Sim);
+}
+
+TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
+  SimFirmware Sim;
+  SimMemoryBackend Medium(2048);
+  SimEmmcCard Card(Sim);
+  Card.PublishAll(&Medium);
+  int Other = 0;
+  Sim.AddConfigurationTable(EFI_GUID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}}, &Other);
+  SimShell20 Shell(Sim, Sim.ImageHandle, {"Kestrel.efi", "-c"});
+  EXPECT_EQ(AppEntry(Sim.ImageHandle, &Sim.SystemTable), 0u);
+  EXPECT_EQ(PlatformContext.HobList, nullptr);
+}
+
+TEST(ShellFileOps, FallbacksForwardToTheFileAndCheckArguments) {
+  SimFirmware Sim;
+  Sim.InstallInPlatformContext();
+  SimFile File("gpp1.bin", std::vector<uint8_t>(300, 7));
+  SHELL_FILE_HANDLE H = &File.Protocol;
+  UINT64 Size = 0;
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_SUCCESS);
+  EXPECT_EQ(Size, 300u);
+  EFI_FILE_INFO *Info = FileFallback::GetFileInfo(H);
+  ASSERT_NE(Info, nullptr);
+  EXPECT_EQ(std::u16string(Info->FileName), u"gpp1.bin");
+  EXPECT_EQ(FileFallback::SetFileInfo(H, Info), EFI_SUCCESS);
+  Sim.BootServices.FreePool(Info);
+  UINT8 Buffer[16];
+  UINTN Len = sizeof(Buffer);
+  EXPECT_EQ(FileFallback::ReadFile(H, &Len, Buffer), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::SetFilePosition(H, 5), EFI_SUCCESS);
+  UINT64 Pos = 0;
+  EXPECT_EQ(FileFallback::GetFilePosition(H, &Pos), EFI_SUCCESS);
+  EXPECT_EQ(Pos, 5u);
+  EXPECT_EQ(FileFallback::WriteFile(H, &Len, Buffer), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::FlushFile(H), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::DeleteFile(H), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::CloseFile(H), EFI_SUCCESS);
+
+  EXPECT_EQ(FileFallback::GetFileInfo(nullptr), nullptr);
+  EXPECT_EQ(FileFallback::ReadFile(nullptr, &Len, Buffer), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FileFallback::SetFileInfo(H, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FileFallback::GetFilePosition(H, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FileFallback::GetFileSize(H, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Sim.LiveAllocations(), 0u);
+}
+
+TEST(ShellFileOps, GetFileSizeOverAFailingGetInfoLeavesNothingAllocated) {
+  SimFirmware Sim;
+  Sim.InstallInPlatformContext();
+  SimFile File("x", {1, 2, 3});
+  File.GetInfoStatus = EFI_DEVICE_ERROR;
+  UINT64 Size = 99;
+  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(Size, 99u);
+  // A record too small for its fixed part is refused rather than read past its end.
+  File.GetInfoStatus = EFI_SUCCESS;
+  File.GetInfoLiesAboutSize = true;
+  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  // No pool for the record.
+  File.GetInfoLiesAboutSize = false;
+  Sim.FailAllocationNumber(1);
+  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(Sim.LiveAllocations(), 0u);
+}
+
+} // namespace

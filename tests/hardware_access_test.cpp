@@ -1,0 +1,182 @@
+// PCI configuration access through the port pair and the window, the register accessors, and
+// the hardware model's empty-bus behaviour.
+#include <gtest/gtest.h>
+
+#include "diag/hardware_access.h"
+#include "sim/hardware_model.h"
+#include "support/diag_board.h"
+
+namespace {
+
+using A = SimAccess;
+
+constexpr uint32_t UartCfg(uint32_t Register) {
+  return PciCfgAddress(0, 24, 2, Register);
+}
+
+class PortPair : public ::testing::TestWithParam<bool> {
+protected:
+  SimHardware Hw;
+  SimPciFunction *Uart = nullptr;
+  static constexpr uint32_t Saved = 0x8000F8AC; // someone else's address, left in port 0xCF8
+
+  void SetUp() override {
+    Uart = &Hw.AddPciFunction(0, 24, 2, 0x7E57, 0x1236);
+    Uart->Set32(0x10, 0xFEA10004);
+    Uart->Set16(0x84, 0x0003);
+    Hw.ConfigAddressLatch = Saved;
+    Hw.InterruptsEnabled = GetParam();
+  }
+
+  // The bracket around every port-pair access: the flag read and interrupts off, the address
+  // port saved and set; at the end the address port and the flag put back.
+  std::vector<A> Bracketed(uint32_t Address, std::vector<A> Data) const {
+    bool On = GetParam();
+    std::vector<A> Seq = {A::FlagRead(On), A::Cli(), A::In(32, 0xCF8, Saved),
+                          A::Out(32, 0xCF8, Address)};
+    Seq.insert(Seq.end(), Data.begin(), Data.end());
+    Seq.push_back(A::Out(32, 0xCF8, Saved));
+    Seq.push_back(On ? A::Sti() : A::Cli());
+    return Seq;
+  }
+
+  void ExpectRestored() {
+    EXPECT_EQ(Hw.ConfigAddressLatch, Saved);
+    EXPECT_EQ(Hw.InterruptsEnabled, GetParam());
+  }
+};
+
+TEST_P(PortPair, Read32SelectsTheRegisterAndRestoresAddressAndFlag) {
+  EXPECT_EQ(PciCfgRead32(UartCfg(0x10)), 0xFEA10004u);
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)}))
+      << DescribeAccesses(Hw.Log);
+  ExpectRestored();
+}
+
+TEST_P(PortPair, SixteenBitAccessUsesTheWordLaneOfBitOne) {
+  Uart->Set32(0x04, 0x00100006);
+  EXPECT_EQ(PciCfgRead16(UartCfg(0x06)), 0x0010);
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)})) << DescribeAccesses(Hw.Log);
+  ExpectRestored();
+
+  Hw.ClearLog();
+  EXPECT_EQ(PciCfgRead16(UartCfg(0x04)), 0x0006);
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)})) << DescribeAccesses(Hw.Log);
+  ExpectRestored();
+}
+
+TEST_P(PortPair, WriteOrAndClearReadModifyWriteTheSamePort) {
+  EXPECT_EQ(PciCfgWrite32(UartCfg(0x10), 0xFEA20000), 0xFEA20000u);
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)}));
+  // The port pair and the window reach the same configuration space.
+  EXPECT_EQ(MmioRead32(diagboard::EcamOf(24, 2) + 0x10), 0xFEA20000u);
+  ExpectRestored();
+
+  Hw.ClearLog();
+  EXPECT_EQ(PciCfgOr16(UartCfg(0x04), 0x0002), 0x0002);
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)}));
+  ExpectRestored();
+
+  Hw.ClearLog();
+  EXPECT_EQ(PciCfgClear16(UartCfg(0x86)), 0x0000); // upper word of 0x84: nothing to clear
+  EXPECT_EQ(Hw.Log, Bracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)}));
+  size_t Mark = Hw.Mark();
+  EXPECT_EQ(PciCfgClear16(UartCfg(0x84)), 0x0000);
+  EXPECT_EQ(Uart->Get16(0x84), 0x0000);
+  EXPECT_EQ(Hw.LogSince(Mark), Bracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)}));
+  ExpectRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(InterruptsOnAndOff, PortPair, ::testing::Bool());
+
+TEST(PortPairAddress, CarriesBusDeviceFunctionAndDwordRegister) {
+  SimHardware Hw;
+  PciCfgRead32(PciCfgAddress(0x5A, 31, 7, 0xFF));
+  // 0xFF: the register's low 2 bits do not reach the address port.
+  EXPECT_EQ(Hw.Log[3], A::Out(32, 0xCF8, 0x805AFFFC));
+  // Absent function: all ones.
+  EXPECT_EQ(Hw.Log[4], A::In(32, 0xCFC, 0xFFFFFFFF));
+}
+
+TEST(Ecam, AddressesAFunctionsConfigurationSpace) {
+  EXPECT_EQ(EcamAddress(0, 0, 0), 0xE0000000u);
+  EXPECT_EQ(EcamAddress(0, 24, 2), 0xE00C2000u);
+  EXPECT_EQ(EcamAddress(0, 13, 3), 0xE006B000u);
+  EXPECT_EQ(EcamAddress(2, 31, 7), 0xE02FF000u);
+}
+
+TEST(Mmio, AccessesHaveExactlyTheNamedWidths) {
+  SimHardware Hw;
+  Hw.AddRegisters(0x1000, 0x100);
+  MmioWrite32(0x1010, 0x11223344);
+  MmioWrite16(0x1014, 0xBEEF);
+  MmioOr32(0x1010, 0x80000000);
+  EXPECT_EQ(MmioRead16(0x1012), 0x9122);
+  EXPECT_EQ(MmioRead32(0x1014), 0xBEEFu);
+  EXPECT_EQ(Hw.Log,
+            (std::vector<A>{A::Write(32, 0x1010, 0x11223344), A::Write(16, 0x1014, 0xBEEF),
+                            A::Read(32, 0x1010, 0x11223344), A::Write(32, 0x1010, 0x91223344),
+                            A::Read(16, 0x1012, 0x9122), A::Read(32, 0x1014, 0xBEEF)}))
+      << DescribeAccesses(Hw.Log);
+}
+
+TEST(Interrupts, SuspendReportsTheFormerStateAndRestorePutsItBack) {
+  SimHardware Hw;
+  EXPECT_TRUE(SuspendInterrupts());
+  EXPECT_FALSE(Hw.InterruptsEnabled);
+  EXPECT_FALSE(SuspendInterrupts());
+  RestoreInterrupts(0);
+  EXPECT_FALSE(Hw.InterruptsEnabled);
+  RestoreInterrupts(1);
+  EXPECT_TRUE(Hw.InterruptsEnabled);
+}
+
+TEST(HardwareModel, EmptyBusReadsAllOnesAndDropsWrites) {
+  SimHardware Hw;
+  PortOut8(0x70, 0x40);
+  PortOut8(0x71, 0x12);
+  EXPECT_EQ(PortIn8(0x71), 0xFF);
+  EXPECT_EQ(PhysRead8(0xFEA10014), 0xFF);
+  EXPECT_EQ(PhysRead16(0xE0000000), 0xFFFF);
+  EXPECT_EQ(PhysRead32(0xD0C50020), 0xFFFFFFFFu);
+  EXPECT_EQ(PhysRead64(0x1000), ~0ull);
+  PhysWrite32(0xE00C2010, 0);
+  EXPECT_EQ(PhysRead32(0xE00C2010), 0xFFFFFFFFu);
+  EXPECT_EQ(PciCfgRead32(PciCfgAddress(0, 24, 2, 0)), 0xFFFFFFFFu);
+}
+
+TEST(HardwareModel, WithoutAnyModelTheBuiltInEmptyBusAnswers) {
+  // No SimHardware constructed here: the platform operations must still work, silently.
+  EXPECT_EQ(PhysRead32(0xE0000000), 0xFFFFFFFFu);
+  EXPECT_EQ(PortIn8(0x71), 0xFF);
+  EXPECT_TRUE(SimHardware::Active().Log.empty());
+}
+
+TEST(HardwareModel, NewestModelIsActiveUntilItGoes) {
+  SimHardware Outer;
+  Outer.AddRegisters(0x2000, 16);
+  {
+    SimHardware Inner;
+    EXPECT_EQ(&SimHardware::Active(), &Inner);
+    EXPECT_EQ(PhysRead32(0x2000), 0xFFFFFFFFu);
+  }
+  EXPECT_EQ(&SimHardware::Active(), &Outer);
+  EXPECT_EQ(PhysRead32(0x2000), 0u);
+}
+
+TEST(HardwareModel, SidebandBridgeMessagesReachTheSidebandSpace) {
+  SimHardware Hw;
+  SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, 0x7E57, 0x1237);
+  Hw.SetSideband(0xC5, 0x20, 0xCAFEF00D);
+  PhysWrite32(diagboard::EcamOf(13, 0) + 0xD0, 0xC5000020);
+  PhysWrite16(diagboard::EcamOf(13, 0) + 0xD8, 0x0601);
+  EXPECT_EQ(Bridge.Get32(0xD4), 0xCAFEF00Du);
+  PhysWrite32(diagboard::EcamOf(13, 0) + 0xD4, 0x12345678);
+  PhysWrite16(diagboard::EcamOf(13, 0) + 0xD8, 0x0701);
+  EXPECT_EQ(Hw.Sideband(0xC5, 0x20), 0x12345678u);
+  EXPECT_EQ(Hw.SidebandMessages, 2u);
+  // The fixed window shows the same register.
+  EXPECT_EQ(PhysRead32(0xD0C50020), 0x12345678u);
+}
+
+} // namespace

@@ -1,0 +1,292 @@
+// Sideband register access (bridge window, message registers, fixed window), chip series, and
+// GPIO pad configuration with its routing and direct-IRQ rules.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/debug_message.h"
+#include "diag/gpio_pads.h"
+#include "diag/sideband.h"
+#include "sim/hardware_model.h"
+#include "support/diag_board.h"
+
+namespace {
+
+using A = SimAccess;
+
+constexpr uint64_t Bridge = diagboard::EcamOf(13, 0);
+constexpr uint32_t BridgeWindow = 0xFD000000;
+constexpr uint64_t LevelRegister = diagboard::EcamOf(13, 3) + 0x10;
+
+constexpr uint64_t Sb(uint8_t Port, uint16_t Offset) {
+  return BridgeWindow | uint64_t(Port) << 16 | Offset;
+}
+
+class Sideband : public ::testing::Test {
+protected:
+  SimHardware Hw;
+  SimPciFunction *BridgeFunction = nullptr;
+  SimUart *Uart = nullptr;
+
+  void SetUp() override {
+    BridgeFunction = &Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
+    BridgeFunction->Set32(0x10, BridgeWindow | 0x4);
+    BridgeFunction->Set16(0x04, 0x0006);
+    Hw.AddSidebandPort(0x90);
+    Hw.AddSidebandPort(0xC4);
+    Hw.AddSidebandPort(0xC5);
+    Hw.AddSidebandPort(0xC6);
+    SetSeries(HostBridgeIdSeries3);
+    // Error messages become visible on the debug UART.
+    Uart = &diagboard::AddWorkingDebugUart(Hw);
+    diagboard::AddLevelSelector(Hw, 1);
+  }
+  void SetSeries(uint16_t DeviceId, uint16_t VendorId = PlatformVendorId) {
+    Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
+  }
+  // Writes through the bridge's window only.
+  std::vector<A> SidebandWrites() const {
+    return Hw.MemWritesIn(BridgeWindow, BridgeWindow + 0x1000000);
+  }
+  // Every EmitDebugMessage call starts by reading the level-select window register once, so
+  // this counts the messages handed over, emitted or not.
+  size_t MessagesHanded() const {
+    size_t Count = 0;
+    for (const A &Access : Hw.Log)
+      if (Access.Kind == SimAccessKind::MemRead && Access.Address == LevelRegister)
+        Count++;
+    return Count;
+  }
+};
+
+// --- Sideband access -----------------------------------------------------------------------------
+
+TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
+  Hw.SetSideband(0xC5, 0x20, 0x11112222);
+  EXPECT_EQ(SidebandRead32(0xC5, 0x20), 0x11112222u);
+  SidebandWrite32(0xC5, 0x24, 0x33334444);
+  EXPECT_EQ(Hw.Sideband(0xC5, 0x24), 0x33334444u);
+  EXPECT_EQ(Hw.Log, (std::vector<A>{A::Read(32, Bridge + 0x10, BridgeWindow | 0x4),
+                                    A::Read(16, Bridge + 0x04, 0x0006),
+                                    A::Read(32, Sb(0xC5, 0x20), 0x11112222),
+                                    A::Read(32, Bridge + 0x10, BridgeWindow | 0x4),
+                                    A::Read(16, Bridge + 0x04, 0x0006),
+                                    A::Write(32, Sb(0xC5, 0x24), 0x33334444)}))
+      << DescribeAccesses(Hw.Log);
+}
+
+TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
+  BridgeFunction->Set32(0x10, 0xFFFFFFFF);
+  Hw.SetSideband(0xC5, 0x34, 0x0000A000);
+  EXPECT_EQ(SidebandRead32(0xC5, 0x34), 0x0000A000u);
+  EXPECT_EQ(
+      Hw.Log,
+      (std::vector<A>{A::Read(32, Bridge + 0x10, 0xFFFFFFFF), A::Read(16, Bridge + 0x04, 0x0006),
+                      A::Write(32, Bridge + 0xDC, 0), A::Write(32, Bridge + 0xD4, 0),
+                      A::Write(32, Bridge + 0xD0, 0xC5000034), A::Write(16, Bridge + 0xDA, 0xF000),
+                      A::Write(16, Bridge + 0xD8, 0x0601), A::Read(32, Bridge + 0xD4, 0x0000A000)}))
+      << DescribeAccesses(Hw.Log);
+
+  Hw.ClearLog();
+  SidebandWrite32(0xC5, 0x84, 0xBEEF);
+  EXPECT_EQ(Hw.Sideband(0xC5, 0x84), 0xBEEFu);
+  EXPECT_EQ(
+      Hw.Writes(),
+      (std::vector<A>{A::Write(32, Bridge + 0xD0, 0xC5000084), A::Write(16, Bridge + 0xDA, 0xF000),
+                      A::Write(32, Bridge + 0xDC, 0), A::Write(32, Bridge + 0xD4, 0xBEEF),
+                      A::Write(16, Bridge + 0xD8, 0x0701)}))
+      << DescribeAccesses(Hw.Writes());
+  EXPECT_EQ(Hw.SidebandMessages, 2u);
+}
+
+TEST_F(Sideband, UnassignedWindowDecodingOffOrMisalignedOffsetUseMessages) {
+  struct Case {
+    uint32_t Base;
+    uint16_t Command;
+    uint16_t Offset;
+  };
+  for (Case C : {Case{0x00000FFF, 0x6, 0x20}, Case{BridgeWindow, 0x4, 0x20},
+                 Case{BridgeWindow, 0x6, 0x22}}) {
+    BridgeFunction->Set32(0x10, C.Base);
+    BridgeFunction->Set16(0x04, C.Command);
+    size_t Before = Hw.SidebandMessages;
+    SidebandRead32(0xC4, C.Offset);
+    EXPECT_EQ(Hw.SidebandMessages, Before + 1) << std::hex << C.Base << " " << C.Offset;
+  }
+}
+
+TEST_F(Sideband, FixedWindowReachesTheRegisterByPortAndOffset) {
+  Hw.SetSideband(0x90, 0x618, 0x5);
+  UINT32 Value = 0;
+  EXPECT_EQ(PchPcrRead(0x90, 0x618, &Value), EFI_SUCCESS);
+  EXPECT_EQ(Value, 5u);
+  EXPECT_EQ(PchPcrWrite(0xC6, 0x0F1C, 0x100), EFI_SUCCESS);
+  EXPECT_EQ(Hw.Log, (std::vector<A>{A::Read(32, 0xD0900618, 5), A::Write(32, 0xD0C60F1C, 0x100)}));
+  PcrReadModifyWrite(0xC6, 0x0F1C, 0xFFFFFEFF, 0x40000);
+  EXPECT_EQ(Hw.Sideband(0xC6, 0x0F1C), 0x40000u);
+}
+
+TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
+  UINT32 Value = 0xA5A5A5A5;
+  EXPECT_EQ(PchPcrRead(0x90, 0x61A, &Value), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Value, 0xA5A5A5A5u);
+  EXPECT_EQ(Uart->Transmitted, "PchPcrRead error. Invalid Offset: 61A Size: 4");
+  Uart->Transmitted.clear();
+  EXPECT_EQ(PchPcrWrite(0x90, 0x61A, 1), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(Uart->Transmitted, "PchPcrWrite error. Invalid Offset: 61A Size: 4");
+  Hw.ClearLog();
+  PcrReadModifyWrite(0x90, 0x61A, 0, 1);
+  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
+}
+
+TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
+  SetSeries(HostBridgeIdSeries0);
+  EXPECT_EQ(DetectChipSeries(), 0);
+  SetSeries(HostBridgeIdSeries1);
+  EXPECT_EQ(DetectChipSeries(), 1);
+  SetSeries(HostBridgeIdSeries3);
+  EXPECT_EQ(DetectChipSeries(), 3);
+  EXPECT_EQ(Uart->Transmitted, "");
+  SetSeries(HostBridgeIdSeries3, PlatformVendorId ^ 1);
+  EXPECT_EQ(DetectChipSeries(), 0xFF);
+  EXPECT_EQ(Uart->Transmitted, "");
+  SetSeries(0x0BAD);
+  EXPECT_EQ(DetectChipSeries(), 0xFF);
+  EXPECT_EQ(Uart->Transmitted, "Unsupported Tarn Series.\r\n");
+}
+
+// --- Pads ----------------------------------------------------------------------------------------
+
+TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
+  for (uint16_t Offset = 0x570; Offset < 0x590; Offset += 4)
+    Hw.SetSideband(0xC5, Offset, 0xFFFFFFFF);
+  Hw.SetSideband(0xC5, 0x84, 0x00038000);
+  ConfigureUartPads();
+  EXPECT_EQ(
+      SidebandWrites(),
+      (std::vector<A>{
+          A::Write(32, Sb(0xC5, 0x570), 0xFD61E5FE), A::Write(32, Sb(0xC5, 0x574), 0xFFFE70FF),
+          A::Write(32, Sb(0xC5, 0x84), 0x0003C000), // pad 46: bit 14 set
+          A::Write(32, Sb(0xC5, 0x578), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x57C), 0xFFFC31FF),
+          A::Write(32, Sb(0xC5, 0x84), 0x00034000), // pad 47: bit 15 clear
+          A::Write(32, Sb(0xC5, 0x580), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x584), 0xFFFC31FF),
+          A::Write(32, Sb(0xC5, 0x84), 0x00024000), // pad 48: bit 16 clear
+          A::Write(32, Sb(0xC5, 0x588), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x58C), 0xFFFC30FF),
+          A::Write(32, Sb(0xC5, 0x84), 0x00004000), // pad 49: bit 17 clear
+      }))
+      << DescribeAccesses(SidebandWrites());
+  // Ownership of pads 46-49 was read from 0x34 (pads 40-47) and 0x38 (pads 48-55).
+  std::vector<uint64_t> OwnershipReads;
+  for (const A &Access : Hw.Log)
+    if (Access.Kind == SimAccessKind::MemRead && Access.Address >= Sb(0xC5, 0x20) &&
+        Access.Address < Sb(0xC5, 0x80))
+      OwnershipReads.push_back(Access.Address & 0xFFFF);
+  EXPECT_EQ(OwnershipReads, (std::vector<uint64_t>{0x34, 0x34, 0x38, 0x38}));
+  EXPECT_EQ(MessagesHanded(), 0u);
+}
+
+TEST_F(Sideband, PadOwnedElsewhereIsLeftUntouched) {
+  Hw.SetSideband(0xC5, 0x34, 0x02000000); // pad 46: owner 2; pad 47 (bits 28-29): host
+  ConfigureUartPads();
+  for (const A &Write : SidebandWrites())
+    EXPECT_NE(Write.Address, Sb(0xC5, 0x570)) << Write;
+  EXPECT_EQ(SidebandWrites().size(), 9u);
+  EXPECT_EQ(MessagesHanded(), 1u);
+}
+
+TEST_F(Sideband, PadIdentifierBelowThePadRegistersIsNoPad) {
+  EXPECT_EQ(GetPadOwnership(0x00C503F8), PadOwnerNone);
+  ConfigurePad({0x00C503F8, 0x04000400, 0, 0, 0});
+  EXPECT_TRUE(SidebandWrites().empty());
+}
+
+TEST_F(Sideband, SciGpeRoutingOnlyOnSeriesThreeForPadsTheHostDriverDoesNotOwn) {
+  const PadConfig Gpe = {0x00C40400 + 8 * 37, 0x00080000, 0, 0, 0}; // pad 37 of port 0xC4
+  ConfigurePad(Gpe);
+  std::vector<A> W = SidebandWrites();
+  ASSERT_EQ(W.size(), 5u) << DescribeAccesses(W);
+  EXPECT_EQ(W[3], A::Write(32, Sb(0xC4, 0x124), 1u << 5));
+  EXPECT_EQ(W[4], A::Write(32, Sb(0xC4, 0x134), 1u << 5));
+  EXPECT_EQ(MessagesHanded(), 4u);
+
+  for (uint16_t Series : {HostBridgeIdSeries0, HostBridgeIdSeries1}) {
+    SetSeries(Series);
+    Hw.ClearLog();
+    ConfigurePad(Gpe);
+    EXPECT_EQ(SidebandWrites().size(), 3u);
+  }
+  SetSeries(HostBridgeIdSeries3);
+  Hw.ClearLog();
+  ConfigurePad({Gpe.PadId, Gpe.PadDw0, 0, 1, 0});
+  EXPECT_EQ(SidebandWrites().size(), 3u);
+}
+
+TEST_F(Sideband, SmiRoutingUsesItsOwnRegisterPair) {
+  Hw.SetSideband(0xC5, 0x140, 0x1);
+  ConfigurePad({0x00C50400 + 8 * 3, 0x00040000, 0, 0, 0});
+  std::vector<A> W = SidebandWrites();
+  ASSERT_EQ(W.size(), 5u);
+  EXPECT_EQ(W[3], A::Write(32, Sb(0xC5, 0x140), 0x9));
+  EXPECT_EQ(W[4], A::Write(32, Sb(0xC5, 0x150), 0x8));
+}
+
+TEST_F(Sideband, DirectIrqRoutingProgramsTheSlotOnlyWhenAsked) {
+  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 0});
+  EXPECT_EQ(SidebandWrites().size(), 3u);
+  Hw.ClearLog();
+  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 1});
+  EXPECT_EQ(Hw.Sideband(0xC4, 0x220), 0x20u);
+  EXPECT_EQ(Hw.Sideband(0xC4, 0x210), 0x2u);
+}
+
+// --- Direct IRQ ----------------------------------------------------------------------------------
+
+TEST_F(Sideband, DirectIrqSlotAndGroupComeFromThePadNumber) {
+  Hw.SetSideband(0xC4, 0x220, 0x00000001);
+  Hw.SetSideband(0xC4, 0x224, 0x10000000);
+  Hw.SetSideband(0xC4, 0x210, 0x00008000);
+  ConfigureDirectIrq(0xC4, 33); // slot 1, group 2
+  EXPECT_EQ(SidebandWrites(), (std::vector<A>{A::Write(32, Sb(0xC4, 0x220), 0x00000021),
+                                              A::Write(32, Sb(0xC4, 0x224), 0x10000000),
+                                              A::Write(32, Sb(0xC4, 0x210), 0x00008002)}));
+  Hw.ClearLog();
+  ConfigureDirectIrq(0xC5, 61); // slot 13, group 3: bits 52-55, in the high half
+  EXPECT_EQ(SidebandWrites(), (std::vector<A>{A::Write(32, Sb(0xC5, 0x220), 0),
+                                              A::Write(32, Sb(0xC5, 0x224), 0x00300000),
+                                              A::Write(32, Sb(0xC5, 0x210), 0x00002000)}));
+}
+
+TEST_F(Sideband, DirectIrqLimitsDependOnCommunityAndSeries) {
+  struct Case {
+    uint16_t Series;
+    uint8_t Port;
+    uint16_t Pad;
+    bool Accepted;
+  };
+  const uint16_t S3 = HostBridgeIdSeries3, S0 = HostBridgeIdSeries0;
+  const Case Cases[] = {
+      {S3, 0xC5, 61, true}, {S3, 0xC5, 62, false},    {S0, 0xC5, 73, true},  {S0, 0xC5, 74, false},
+      {S3, 0xC4, 0, false}, {S3, 0xC4, 32, false},    {S3, 0xC4, 33, true},  {S3, 0xC4, 52, false},
+      {S3, 0xC4, 59, true}, {S3, 0xC4, 60, false},    {S3, 0xC4, 61, true},  {S0, 0xC4, 20, false},
+      {S0, 0xC4, 21, true}, {S0, 0xC4, 44, false},    {S0, 0xC4, 52, false}, {S0, 0xC4, 53, true},
+      {S0, 0xC4, 60, true}, {0x0BAD, 0xC5, 73, true},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << std::hex << C.Series << " " << int(C.Port) << " " << std::dec << C.Pad);
+    SetSeries(C.Series);
+    Hw.ClearLog();
+    Uart->Transmitted.clear();
+    ConfigureDirectIrq(C.Port, C.Pad);
+    EXPECT_EQ(SidebandWrites().size(), C.Accepted ? 3u : 0u);
+    if (!C.Accepted)
+      EXPECT_EQ(Uart->Transmitted, "\tThere is configuration error on direct IRQ! index: " +
+                                       std::to_string(C.Pad) + "\r\n");
+  }
+  Hw.ClearLog();
+  ConfigureDirectIrq(0x90, 5);
+  EXPECT_TRUE(SidebandWrites().empty());
+  EXPECT_EQ(MessagesHanded(), 0u);
+}
+
+} // namespace

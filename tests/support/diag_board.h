@@ -1,0 +1,86 @@
+// Building blocks of a simulated board for the diagnostics-channel tests: the devices the
+// channel looks for, placed where the board has them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "diag/platform_constants.h"
+#include "sim/hardware_model.h"
+
+namespace diagboard {
+
+constexpr uint64_t Ecam = 0xE0000000;
+constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
+  return Ecam + (Device << 15) + (Function << 12);
+}
+
+// The trace hub (0/0/2) with its software-trace window at TraceWindow.
+constexpr uint32_t TraceWindow = 0xFE000000;
+constexpr uint64_t TraceChannel = TraceWindow + 0x340;
+inline void AddTraceHub(SimHardware &Hw, uint32_t Window = TraceWindow) {
+  Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+  Hw.AddRegisters(Window, 0x1000);
+}
+
+// The origin GUID of debug records, as the two 64-bit stores that carry it.
+constexpr uint64_t GuidLow = 0x4CB975D123A3E7BAull;
+constexpr uint64_t GuidHigh = 0x9ED9484EFA568F9Cull;
+
+inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
+  uint64_t Value = 0;
+  for (size_t I = Size; I > 0; I--)
+    Value = (Value << 8) | static_cast<uint8_t>(Text[At + I - 1]);
+  return Value;
+}
+
+// The stores of a debug record for Text, as the hub must see them.
+inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
+  std::vector<SimAccess> Seq = {SimAccess::Write(32, TraceChannel + 0x10, Header),
+                                SimAccess::Write(64, TraceChannel, GuidLow),
+                                SimAccess::Write(64, TraceChannel, GuidHigh),
+                                SimAccess::Write(16, TraceChannel, Text.size())};
+  size_t At = 0;
+  for (; Text.size() - At >= 8; At += 8)
+    Seq.push_back(SimAccess::Write(64, TraceChannel, Le(Text, At, 8)));
+  for (size_t Size = 4; Size > 0; Size /= 2)
+    if (Text.size() - At >= Size) {
+      Seq.push_back(SimAccess::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
+      At += Size;
+    }
+  Seq.push_back(SimAccess::Write(32, TraceChannel + 0x30, 0));
+  return Seq;
+}
+
+// The level selector (0/13/3): a window whose register 0x1408 holds Selector.
+constexpr uint32_t LevelWindow = 0xFE100000;
+inline void AddLevelSelector(SimHardware &Hw, uint32_t Selector) {
+  Hw.AddPciFunction(0, 13, 3, PlatformVendorId, 0x1235).Set32(0x10, LevelWindow);
+  Hw.AddRegisters(LevelWindow, 0x2000);
+  Hw.Poke32(LevelWindow + 0x1408, Selector);
+}
+
+// The debug CMOS word in bytes 0x40-0x43.
+inline void SetCmosWord(SimHardware &Hw, uint32_t Word) {
+  Hw.SetCmos(0x40, {uint8_t(Word), uint8_t(Word >> 8), uint8_t(Word >> 16), uint8_t(Word >> 24)});
+}
+inline uint32_t CmosWord(const SimHardware &Hw) {
+  return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
+}
+
+// The debug UART (0/24/2, serial controller 10) with its memory window at Base.
+constexpr uint32_t UartBase = 0xFEA10000;
+inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+  SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
+  Function.Set32(0x10, Base);
+  return Hw.AddUart(Base);
+}
+
+// CMOS saying "output on", and the debug UART.
+inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+  SetCmosWord(Hw, 0x80000000);
+  return AddDebugUart(Hw, Base);
+}
+
+} // namespace diagboard

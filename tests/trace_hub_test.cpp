@@ -1,0 +1,241 @@
+// The trace-hub encoder: the exact store sequence of debug records, optional record parts, the
+// CRC, and silence without a hub.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/trace_hub.h"
+#include "sim/hardware_model.h"
+#include "support/diag_board.h"
+
+namespace {
+
+using A = SimAccess;
+using diagboard::DebugRecord;
+using diagboard::GuidHigh;
+using diagboard::GuidLow;
+using diagboard::Le;
+using diagboard::TraceChannel;
+
+constexpr uint64_t TraceWindowRegister = diagboard::EcamOf(0, 2) + 0x18;
+
+std::string TextOf(size_t Length) {
+  std::string Text;
+  for (size_t I = 0; I < Length; I++)
+    Text.push_back(static_cast<char>('A' + I % 26));
+  return Text;
+}
+
+class TraceRecord : public ::testing::Test {
+protected:
+  SimHardware Hw;
+  void SetUp() override { diagboard::AddTraceHub(Hw); }
+};
+
+TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWindowFirst) {
+  std::string Text = "Hello, trace!";
+  ASSERT_EQ(Text.size(), 13u);
+  EXPECT_EQ(SendDebugTrace(0, Text.data(), Text.size()), EFI_SUCCESS);
+  // One window read for the probe, then one before every store.
+  std::vector<A> Expected = {A::Read(32, TraceWindowRegister, diagboard::TraceWindow)};
+  for (const A &Store : DebugRecord(Text)) {
+    Expected.push_back(A::Read(32, TraceWindowRegister, diagboard::TraceWindow));
+    Expected.push_back(Store);
+  }
+  EXPECT_EQ(Hw.Log, Expected) << DescribeAccesses(Hw.Log);
+  EXPECT_EQ(DebugRecord(Text).size(), 8u); // header, 2 GUID, length, 64, 32, 8, end
+}
+
+TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
+  for (size_t Length : {1u, 7u, 8u, 15u, 255u}) {
+    Hw.ClearLog();
+    std::string Text = TextOf(Length);
+    SendDebugTrace(0, Text.data(), Text.size());
+    EXPECT_EQ(Hw.Writes(), DebugRecord(Text)) << "length " << Length << "\n"
+                                              << DescribeAccesses(Hw.Writes());
+  }
+  // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores and 40 window reads in all.
+  EXPECT_EQ(Hw.Writes().size(), 39u);
+  EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 40u);
+}
+
+TEST_F(TraceRecord, SevenBytesEndInThirtyTwoSixteenAndEightBitStores) {
+  SendDebugTrace(0, "1234567", 7);
+  std::vector<A> W = Hw.Writes();
+  ASSERT_EQ(W.size(), 8u);
+  EXPECT_EQ(W[4], A::Write(32, TraceChannel, 0x34333231));
+  EXPECT_EQ(W[5], A::Write(16, TraceChannel, 0x3635));
+  EXPECT_EQ(W[6], A::Write(8, TraceChannel, 0x37));
+}
+
+TEST_F(TraceRecord, LengthIsCutToSixteenBitsAndTheTextNeedNotBeTerminated) {
+  char Text[4] = {'a', 'b', 'c', 'd'}; // no zero byte
+  SendDebugTrace(0, Text, 0x10000 + 3);
+  EXPECT_EQ(Hw.Writes(), DebugRecord("abc"));
+}
+
+TEST_F(TraceRecord, EmptyTextSendsTheInlinePayloadWithoutLength) {
+  SendDebugTrace(0, "", 0);
+  EXPECT_EQ(
+      Hw.Writes(),
+      (std::vector<A>{A::Write(32, TraceChannel + 0x10, 0x01FF0002),
+                      A::Write(64, TraceChannel, GuidLow), A::Write(64, TraceChannel, GuidHigh),
+                      A::Write(64, TraceChannel, 0), A::Write(64, TraceChannel, 0),
+                      A::Write(64, TraceChannel, 0), A::Write(32, TraceChannel + 0x30, 0)}))
+      << DescribeAccesses(Hw.Writes());
+}
+
+TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
+  std::string Long = TextOf(30);
+  SendDebugTrace(0, Long.data(), 0);
+  std::vector<A> W = Hw.Writes();
+  ASSERT_EQ(W.size(), 7u);
+  EXPECT_EQ(W[3].Value, Le(Long, 0, 8));
+  EXPECT_EQ(W[4].Value, Le(Long, 8, 8));
+  EXPECT_EQ(W[5].Value, Le(Long, 16, 8)); // bytes 24-29 are cut
+
+  Hw.ClearLog();
+  SendDebugTrace(0, "ab\0cdefgh", 0);
+  W = Hw.Writes();
+  ASSERT_EQ(W.size(), 7u);
+  EXPECT_EQ(W[3].Value, 0x6261u); // "ab", its zero, then zeros
+}
+
+TEST_F(TraceRecord, SeverityKeepsItsLowThreeBits) {
+  SendDebugTrace(9, "x", 1);
+  EXPECT_EQ(Hw.Writes().front(), A::Write(32, TraceChannel + 0x10, 0x01FF0212));
+}
+
+TEST(TraceHubAbsent, NothingIsStoredWhenTheWindowIsZeroAllOnesOrPastFourGiB) {
+  for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu, 0xFFFFFE00u}) {
+    SimHardware Hw;
+    Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+    EXPECT_EQ(TraceChannelAddress(0, 0), 0u);
+    EXPECT_EQ(SendDebugTrace(0, "hello", 5), EFI_SUCCESS);
+    EXPECT_TRUE(Hw.Writes().empty()) << std::hex << Window << "\n" << DescribeAccesses(Hw.Writes());
+  }
+  SimHardware Empty;
+  SendDebugTrace(0, "hello", 5);
+  EXPECT_TRUE(Empty.Writes().empty());
+}
+
+TEST(TraceHubAbsent, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
+  SimHardware Hw;
+  diagboard::AddTraceHub(Hw);
+  TraceState State;
+  TraceHandle Handle = {};
+  InitTraceState(&State, InstallTraceHubWriters, nullptr);
+  const TracePlatformData Channel = {256, 13};
+  InitTraceHandle(&State, &Handle, &Channel, 1);
+  // The hub goes away after the probe: every store asks again and skips itself.
+  Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
+  WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
+  EXPECT_TRUE(Hw.Writes().empty());
+}
+
+// Encoder layers used directly, with parts the debug records do not carry.
+class TraceHandleParts : public ::testing::Test {
+protected:
+  SimHardware Hw;
+  TraceState State;
+  TraceHandle Handle = {};
+  const TracePlatformData Channel = {256, 13};
+
+  void SetUp() override {
+    diagboard::AddTraceHub(Hw);
+    InitTraceState(&State, InstallTraceHubWriters, nullptr);
+    ASSERT_EQ(InitTraceHandle(&State, &Handle, &Channel, 1), &Handle);
+  }
+};
+
+TEST_F(TraceHandleParts, BindingCopiesTheChannelAndStateWordsAreSet) {
+  EXPECT_EQ(Handle.Master, 256u);
+  EXPECT_EQ(Handle.Channel, 13u);
+  EXPECT_EQ(Handle.PlatformData, &Channel);
+  EXPECT_EQ(Handle.Flags & 1u, 1u);
+  EXPECT_EQ(State.Version, 0x00010400u);
+  EXPECT_EQ(State.Reserved, 0xFFFFFFFFu);
+  EXPECT_EQ(State.Ops.WriteRecord, &WriteScatterRecord);
+}
+
+TEST_F(TraceHandleParts, SequenceNumberIsSentAndCounted) {
+  Handle.HeaderTemplate = 1u << 7;
+  WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
+  WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
+  std::vector<A> W = Hw.Writes();
+  ASSERT_EQ(W.size(), 10u);
+  EXPECT_EQ(W[0], A::Write(32, TraceChannel + 0x10, 0x05000282));
+  EXPECT_EQ(W[1], A::Write(32, TraceChannel, 0));
+  EXPECT_EQ(W[6], A::Write(32, TraceChannel, 1));
+  EXPECT_EQ(Handle.Sequence, 2u);
+}
+
+TEST_F(TraceHandleParts, LocationIsSentAsFormatByteAndThirtyTwoOrSixtyFourBitAddress) {
+  TraceLocation Short = {0, 0x1122334455667788ull};
+  TraceLocation Wide = {1, 0x1122334455667788ull};
+  WriteTraceString(&Handle, &Short, 1, 0, 1, "z");
+  WriteTraceString(&Handle, &Wide, 1, 0, 1, "z");
+  std::vector<A> W = Hw.Writes();
+  ASSERT_EQ(W.size(), 12u);
+  EXPECT_EQ(W[0].Value, 0x01000302u); // location and length follow
+  EXPECT_EQ(W[1], A::Write(8, TraceChannel, 0));
+  EXPECT_EQ(W[2], A::Write(32, TraceChannel, 0x55667788));
+  EXPECT_EQ(W[7], A::Write(8, TraceChannel, 1));
+  EXPECT_EQ(W[8], A::Write(64, TraceChannel, 0x1122334455667788ull));
+}
+
+uint32_t BitwiseCrc32(const std::vector<uint8_t> &Bytes) {
+  uint32_t Crc = 0xFFFFFFFF;
+  for (uint8_t Byte : Bytes) {
+    Crc ^= Byte;
+    for (int Bit = 0; Bit < 8; Bit++)
+      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
+  }
+  return ~Crc;
+}
+
+TEST(TraceCrc, ReferenceCrcMatchesTheIeeeCheckValue) {
+  std::string Check = "123456789";
+  EXPECT_EQ(BitwiseCrc32(std::vector<uint8_t>(Check.begin(), Check.end())), 0xCBF43926u);
+}
+
+TEST_F(TraceHandleParts, CrcCoversEveryStoredByteAndPrecedesTheEnd) {
+  Handle.HeaderTemplate = (1u << 10) | 0x00FF0000;
+  Handle.Origin = {0x23A3E7BA, 0x75D1, 0x4CB9, {0x9C, 0x8F, 0x56, 0xFA, 0x4E, 0x48, 0xD9, 0x9E}};
+  std::string Text = "CRC-checked text";
+  WriteTraceString(&Handle, nullptr, 1, 0, static_cast<UINT16>(Text.size()), Text.data());
+  std::vector<A> W = Hw.Writes();
+  // header, GUID x2, length, 2 x 64-bit payload, CRC, end
+  ASSERT_EQ(W.size(), 8u) << DescribeAccesses(W);
+  EXPECT_EQ(W[0].Value, 0x01FF0602u);
+  std::vector<uint8_t> Stored;
+  for (size_t I = 0; I < 6; I++)
+    for (int B = 0; B < W[I].Width / 8; B++)
+      Stored.push_back(static_cast<uint8_t>(W[I].Value >> (8 * B)));
+  EXPECT_EQ(W[6], A::Write(32, TraceChannel, BitwiseCrc32(Stored)));
+  EXPECT_EQ(W[7], A::Write(32, TraceChannel + 0x30, 0));
+}
+
+TEST(TraceNullHandle, NoStorageGivesTheNullHandleWhichSendsNothing) {
+  SimHardware Hw;
+  diagboard::AddTraceHub(Hw);
+  TraceState State;
+  InitTraceState(&State, InstallTraceHubWriters, nullptr);
+  TraceHandle *Null = InitTraceHandle(&State, nullptr, nullptr, 0);
+  EXPECT_EQ(Null, &NullTraceHandle);
+  WriteTraceString(Null, nullptr, 1, 0, 3, "abc");
+  EXPECT_TRUE(Hw.Writes().empty());
+}
+
+TEST(TraceDefaultState, StateWithoutHookStoresNothingAndDoesNotCrash) {
+  SimHardware Hw;
+  diagboard::AddTraceHub(Hw);
+  InitTraceState(nullptr, nullptr, nullptr);
+  TraceHandle Handle = {};
+  InitTraceHandle(nullptr, &Handle, nullptr, 0);
+  EXPECT_EQ(Handle.State, &DefaultTraceState);
+  WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
+  EXPECT_TRUE(Hw.Writes().empty());
+}
+
+} // namespace
