@@ -3,9 +3,11 @@
 // WriteBlocks, OutputString), and a device that lies (drops the write, flips a bit on read-back,
 // writes only part of the block) is swept over every bit and every partial length. Every run
 // must either succeed with the intended block on the device or fail with a non-zero status and
-// an "ERROR: " line; none may report "Operation successful!" with any other block; nothing may
-// stay allocated. A console line whose own buffer or OutputString failed is merely lost: such a
-// run must otherwise be the fault-free run.
+// an "ERROR: " line; each run starts the image as the firmware does (AppEntry under UEFI Shell
+// 2.0, and for some operations under the EFI 1.1 shell, whose set-up searches handles); none may
+// report "Operation successful!" with any other block; nothing may stay allocated. A console line
+// whose own buffer or OutputString failed is merely lost: such a run must otherwise be the
+// fault-free run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +15,8 @@
 #include <iostream>
 #include <map>
 
+#include "shell/entry.h"
+#include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 
 namespace {
@@ -106,10 +110,21 @@ const std::vector<uint8_t> &PriorBlock(uint32_t BlockSize) {
   return Block;
 }
 
-// A board with the prior block and the failing wrappers in its firmware tables.
+enum class Shell { Uefi20, Efi11 };
+
+// A board with the prior block, the shell that starts the image with the operation's arguments,
+// and the failing wrappers in its firmware tables.
 struct SweepBoard {
-  explicit SweepBoard(uint32_t BlockSize = 512) : Prior(PriorBlock(BlockSize)), B(BlockSize) {
+  SweepBoard(const Args &A, Shell Kind, uint32_t BlockSize = 512)
+      : Prior(PriorBlock(BlockSize)), B(BlockSize) {
     B.SetBlock0(Prior);
+    Args Vector = {"Kestrel.efi"};
+    Vector.insert(Vector.end(), A.begin(), A.end());
+    if (Kind == Shell::Uefi20)
+      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Vector);
+    else
+      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Vector,
+                                             EnvironmentPlacement::OnOtherHandles);
     Inject = Injection{};
     EFI_BOOT_SERVICES &Bs = B.Sim.BootServices;
     EFI_BLOCK_IO_PROTOCOL *Gpp1 = B.Gpp1().Interface;
@@ -126,6 +141,8 @@ struct SweepBoard {
   }
   const std::vector<uint8_t> &Prior;
   Board B;
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
 };
 
 struct Outcome {
@@ -134,18 +151,22 @@ struct Outcome {
   std::vector<uint8_t> Block;
   size_t Allocations; // pool allocations made by the run
   size_t LiveAllocations;
+  size_t OpenProtocols;
   size_t Seen[CallKinds];
 };
 
-Outcome RunOnce(SweepBoard &S, const Args &A) {
+// Starts the image as the firmware does.
+Outcome RunOnce(SweepBoard &S) {
   const size_t Before = S.B.Sim.AllocationCount;
   std::fill(std::begin(Inject.Seen), std::end(Inject.Seen), 0);
-  RunResult R = S.B.Run(A);
-  Outcome O{R.Status,
+  S.B.Sim.ClearConsole();
+  const EFI_STATUS Status = AppEntry(S.B.Sim.ImageHandle, &S.B.Sim.SystemTable);
+  Outcome O{Status,
             S.B.Sim.ConsoleCalls,
             S.B.Block0(),
             S.B.Sim.AllocationCount - Before,
             S.B.Sim.LiveAllocations(),
+            S.B.Sim.Handles.Opens.size(),
             {}};
   std::copy(std::begin(Inject.Seen), std::end(Inject.Seen), O.Seen);
   return O;
@@ -178,10 +199,10 @@ struct Reference {
   std::vector<uint8_t> Intended;
 };
 
-Reference ReferenceFor(const Args &A, uint32_t BlockSize = 512) {
-  SweepBoard S(BlockSize);
+Reference ReferenceFor(const Args &A, Shell Kind, uint32_t BlockSize = 512) {
+  SweepBoard S(A, Kind, BlockSize);
   Reference R{{}, S.B.Block0(), {}};
-  R.Clean = RunOnce(S, A);
+  R.Clean = RunOnce(S);
   const bool Writes = HasLine(R.Clean, u"- Creating binary image...\r\n");
   const bool Clears = HasLine(R.Clean, u"- Clearing GPP1 data...\r\n");
   if (Clears)
@@ -198,6 +219,8 @@ Reference ReferenceFor(const Args &A, uint32_t BlockSize = 512) {
 std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
   if (O.LiveAllocations != 0)
     return "pool buffers left allocated";
+  if (O.OpenProtocols != 0)
+    return "protocols left open";
   const bool Successful = HasLine(O, u"Operation successful!\r\n");
   if (Successful && O.Status != 0)
     return "\"Operation successful!\" with a failure status";
@@ -221,54 +244,70 @@ std::string Describe(const Args &A) {
   return Out;
 }
 
+// The operations under each shell: everything under UEFI Shell 2.0, and the device operations
+// under the EFI 1.1 shell too, whose start-up allocates a handle search buffer of its own.
+std::vector<std::pair<Args, Shell>> SweptRuns() {
+  std::vector<std::pair<Args, Shell>> Runs;
+  for (const Args &A : Operations)
+    Runs.push_back({A, Shell::Uefi20});
+  for (const Args &A : {Args{"-r"}, Example, Args{"-c"}})
+    Runs.push_back({A, Shell::Efi11});
+  return Runs;
+}
+
+std::string Describe(const Args &A, Shell Kind) {
+  return Describe(A) + (Kind == Shell::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
+}
+
 TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
   size_t Injected = 0;
   size_t PerKind[CallKinds] = {};
-  for (const Args &A : Operations) {
-    const Reference Ref = ReferenceFor(A);
-    ASSERT_EQ(Judge(Ref.Clean, Ref, false), "") << Describe(A);
-    if (A == Example || A == DebugWriteAll || A[A.size() - 1] == "-c")
-      ASSERT_EQ(Ref.Clean.Status, 0u) << Describe(A);
+  const auto Runs = SweptRuns();
+  for (const auto &[A, Kind] : Runs) {
+    const Reference Ref = ReferenceFor(A, Kind);
+    ASSERT_EQ(Judge(Ref.Clean, Ref, false), "") << Describe(A, Kind);
+    if (A == Example || A == DebugWriteAll || A.back() == "-c")
+      ASSERT_EQ(Ref.Clean.Status, 0u) << Describe(A, Kind);
 
     size_t Counts[CallKinds];
     std::copy(std::begin(Ref.Clean.Seen), std::end(Ref.Clean.Seen), Counts);
     Counts[static_cast<size_t>(Call::Pool)] = Ref.Clean.Allocations;
 
-    for (size_t Kind = 0; Kind < CallKinds; Kind++) {
-      const Call C = static_cast<Call>(Kind);
-      for (size_t N = 1; N <= Counts[Kind]; N++) {
-        SweepBoard S;
+    for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
+      const Call C = static_cast<Call>(CallKind);
+      for (size_t N = 1; N <= Counts[CallKind]; N++) {
+        SweepBoard S(A, Kind);
         if (C == Call::Pool) {
           S.B.Sim.FailAllocationNumber(N);
         } else {
           Inject.Target = C;
           Inject.FailAt = N;
         }
-        const Outcome O = RunOnce(S, A);
+        const Outcome O = RunOnce(S);
         Injected++;
-        PerKind[Kind]++;
+        PerKind[CallKind]++;
         // A failed console call, or a failed allocation of a console line, changes nothing but
         // that line.
         const bool ConsoleFault = C == Call::OutputString;
         ASSERT_EQ(Judge(O, Ref, C == Call::Pool || ConsoleFault), "")
-            << Describe(A) << CallName(C) << " #" << N << " fails";
+            << Describe(A, Kind) << CallName(C) << " #" << N << " fails";
         if (ConsoleFault) {
-          EXPECT_EQ(O.Status, Ref.Clean.Status) << Describe(A) << "OutputString #" << N;
-          EXPECT_EQ(O.Block, Ref.Clean.Block) << Describe(A) << "OutputString #" << N;
+          EXPECT_EQ(O.Status, Ref.Clean.Status) << Describe(A, Kind) << "OutputString #" << N;
+          EXPECT_EQ(O.Block, Ref.Clean.Block) << Describe(A, Kind) << "OutputString #" << N;
         }
       }
     }
   }
   std::string Breakdown;
-  for (size_t Kind = 0; Kind < CallKinds; Kind++)
-    Breakdown +=
-        std::string(" ") + CallName(static_cast<Call>(Kind)) + "=" + std::to_string(PerKind[Kind]);
-  std::cout << "[ sweep    ] " << Injected << " failing firmware calls over " << Operations.size()
-            << " operations:" << Breakdown << "\n";
+  for (size_t CallKind = 0; CallKind < CallKinds; CallKind++)
+    Breakdown += std::string(" ") + CallName(static_cast<Call>(CallKind)) + "=" +
+                 std::to_string(PerKind[CallKind]);
+  std::cout << "[ sweep    ] " << Injected << " failing firmware calls over " << Runs.size()
+            << " runs of the operations:" << Breakdown << "\n";
   RecordProperty("InjectedFaults", static_cast<int>(Injected));
   // Every kind of call was reached by some operation.
-  for (size_t Kind = 0; Kind < CallKinds; Kind++)
-    EXPECT_GT(PerKind[Kind], 0u) << CallName(static_cast<Call>(Kind));
+  for (size_t CallKind = 0; CallKind < CallKinds; CallKind++)
+    EXPECT_GT(PerKind[CallKind], 0u) << CallName(static_cast<Call>(CallKind));
 }
 
 struct Lie {
@@ -298,11 +337,11 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
   const std::vector<Args> Changing = {{"-r"}, Example, {"-c"}};
   for (const auto &[BlockSize, Stride] : {std::pair<uint32_t, size_t>{512, 1}, {4096, 97}}) {
     for (const Args &A : Changing) {
-      const Reference Ref = ReferenceFor(A, BlockSize);
+      const Reference Ref = ReferenceFor(A, Shell::Uefi20, BlockSize);
       for (const Lie &L : LiesFor(BlockSize, Stride, A != Args{"-r"})) {
-        SweepBoard S(BlockSize);
+        SweepBoard S(A, Shell::Uefi20, BlockSize);
         L.Apply(S.B.Gpp1().Faults);
-        const Outcome O = RunOnce(S, A);
+        const Outcome O = RunOnce(S);
         Injected++;
         ASSERT_EQ(Judge(O, Ref, false), "")
             << Describe(A) << "device " << L.Name << ", blocks of " << BlockSize;

@@ -44,6 +44,8 @@ def tool():
         "unknown": (1, ["-q", "--Read", "stray"]),
         "nothing": (1, []),
         "null_entry": (1, ["-r", "\x02", "-h"]),
+        "read_shell11": (17, ["-r"]),
+        "write_shell11_prior": (21, ["-w", "-p", "12345678", "-m", "09876", "--debug"]),
     }
     for name, (setup, words) in cases.items():
         write("tool", name, bytes([setup]) + args(*words))

@@ -1,17 +1,22 @@
-// The whole tool from an arbitrary argument vector on a simulated board.
+// The whole tool from an arbitrary argument vector on a simulated board, started as the firmware
+// starts the image: AppEntry under a UEFI Shell 2.0 or an EFI 1.1 shell.
 //
 // Input: one byte of board set-up, then the arguments separated by 0x00 bytes (see DecodeWide
 // for characters beyond 8 bits; an argument of the single byte 0x02 is a null vector entry).
 // Set-up bits: 0-1 the platform's write-protect report (none, off, on), 2 block 0 holds a valid
-// record beforehand, 3 a 4096-byte block size.
+// record beforehand, 3 a 4096-byte block size, 4 the EFI 1.1 shell (environment on handles of
+// its own, interface on the image) instead of Shell 2.0.
 //
-// Properties: the run leaves nothing allocated; a non-zero status comes with an "ERROR: " line
+// Properties: the run leaves nothing allocated and nothing open; a non-zero status comes with an
+// "ERROR: " line
 // and without "Operation successful!"; no console message exceeds 320 characters; a read or the
 // help leaves block 0 as it was; a successful write leaves a valid record followed by zeros, and
 // a successful clear leaves zeros.
 #include <algorithm>
 
 #include "app/board_record.h"
+#include "shell/entry.h"
+#include "sim/sim_shell.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
 
@@ -70,12 +75,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   for (size_t I = 0; I < Storage.size(); I++)
     Argv.push_back(IsNull[I] ? nullptr : Storage[I].data());
 
+  // The shells' own vectors are replaced by this one, which may hold any character or a null.
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
+  if (SetUp & 16) {
+    Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, std::vector<std::string>{},
+                                           EnvironmentPlacement::OnOtherHandles);
+    Shell11->Interface.Argv = Argv.data();
+    Shell11->Interface.Argc = Argv.size();
+  } else {
+    Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, std::vector<std::string>{});
+    Shell20->Parameters.Argv = Argv.data();
+    Shell20->Parameters.Argc = Argv.size();
+  }
+
   const std::vector<uint8_t> Before = B.Block0();
   B.Sim.ClearConsole();
-  const ToolStatus Status = ToolMain(Argv.size(), Argv.data());
+  const EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
   const std::vector<uint8_t> After = B.Block0();
 
   FUZZ_CHECK(B.Sim.LiveAllocations() == 0);
+  FUZZ_CHECK(B.Sim.Handles.Opens.empty());
   for (const auto &Call : B.Sim.ConsoleCalls)
     FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
   if (Status != 0) {
