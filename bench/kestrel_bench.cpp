@@ -209,8 +209,8 @@ void PrintFormatTable(SummaryReporter &Reporter) {
   printf("| %-20s | %10s | %12s | %6s | %14s | %16s | %12s |\n", "format", "engine ns",
          "snprintf ns", "ratio", "engine Mchar/s", "snprintf Mchar/s", "console ns");
   printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(22, '-').c_str(), std::string(12, '-').c_str(),
-         std::string(14, '-').c_str(), std::string(8, '-').c_str(), std::string(15, '-').c_str(),
-         std::string(17, '-').c_str(), std::string(14, '-').c_str());
+         std::string(14, '-').c_str(), std::string(8, '-').c_str(), std::string(16, '-').c_str(),
+         std::string(18, '-').c_str(), std::string(14, '-').c_str());
   double EngineTotal = 0, LibcTotal = 0;
   for (const FormatCase &C : FormatCases) {
     const std::string Base = std::string("format/") + C.Name;
