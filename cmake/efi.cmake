@@ -34,7 +34,7 @@ function(kestrel_efi_image name entry subsystem)
   set(out ${CMAKE_BINARY_DIR}/${name})
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${KESTREL_LLD_LINK} -subsystem:${subsystem} -entry:${entry} -nodefaultlib
+    COMMAND ${KESTREL_LLD_LINK} -subsystem:${subsystem} -entry:${entry} -nodefaultlib -Brepro
             -machine:x64 -out:${out} ${ARGN}
     DEPENDS ${ARGN}
     COMMENT "Linking ${name}"
