@@ -3,14 +3,15 @@
 #include "app/command_line.h"
 #include "shell/platform_context.h"
 
-ArgVector::ArgVector(const std::vector<std::string> &Args) {
-  Storage.push_back(u"Kestrel.efi");
-  for (const auto &A : Args)
-    Storage.push_back(WideText(A));
-  for (auto &S : Storage)
-    Pointers.push_back(S.data());
-  Pointers.push_back(nullptr);
+namespace {
+std::vector<std::string> WithToolName(const std::vector<std::string> &Args) {
+  std::vector<std::string> All = {"Kestrel.efi"};
+  All.insert(All.end(), Args.begin(), Args.end());
+  return All;
 }
+} // namespace
+
+ArgVector::ArgVector(const std::vector<std::string> &Args) : SimArguments(WithToolName(Args)) {}
 
 Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
     : Gpp1Medium(BlockSizeIn * Blocks), Card(Sim), BlockSize(BlockSizeIn) {

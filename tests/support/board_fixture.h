@@ -9,22 +9,18 @@
 #include "sim/sim_emmc.h"
 #include "sim/sim_firmware.h"
 #include "sim/sim_hob.h"
+#include "sim/sim_shell.h"
 
 struct RunResult {
   uint64_t Status;
   std::string Output; // console text, narrowed; line ends as the console received them
 };
 
-// Holds UCS-2 copies of the arguments for ToolMain, which lowers option words in place.
-class ArgVector {
+// The shell's argument vector for ToolMain: "Kestrel.efi" followed by Args, as UCS-2 strings the
+// tool may lower in place.
+class ArgVector : public SimArguments {
 public:
   explicit ArgVector(const std::vector<std::string> &Args);
-  CHAR16 **Argv() { return Pointers.data(); }
-  UINTN Argc() const { return Pointers.size() - 1; }
-
-private:
-  std::vector<std::u16string> Storage;
-  std::vector<CHAR16 *> Pointers;
 };
 
 enum class WriteProtect { NoPlatformHob, Off, On };
