@@ -117,18 +117,24 @@ namespace {
 
 SimHandleDatabase &Db() { return SimFirmware::Active().Handles; }
 
+// The lookup HandleProtocol and OpenProtocol share: an injected fault first, then the handle's
+// own protocols.
+EFI_STATUS LookUp(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID **Interface) {
+  if (const SimFault *F = Db().FaultFor(Handle, Protocol))
+    return F->Status;
+  void *Found = Db().Find(Handle, Protocol);
+  if (Found == nullptr)
+    return EFI_UNSUPPORTED;
+  *Interface = Found;
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
                                     VOID **Interface) {
   SimFirmware::Active().CountCall("HandleProtocol");
   if (Protocol == nullptr || Interface == nullptr)
     return EFI_INVALID_PARAMETER;
-  if (const SimFault *F = Db().FaultFor(Handle, *Protocol))
-    return F->Status;
-  void *Found = Db().Find(Handle, *Protocol);
-  if (Found == nullptr)
-    return EFI_UNSUPPORTED;
-  *Interface = Found;
-  return EFI_SUCCESS;
+  return LookUp(Handle, *Protocol, Interface);
 }
 
 EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
@@ -185,12 +191,9 @@ EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, V
     return EFI_INVALID_PARAMETER;
   if (!Db().Exists(Handle))
     return EFI_INVALID_PARAMETER;
-  if (const SimFault *F = Db().FaultFor(Handle, *Protocol))
-    return F->Status;
-  void *Found = Db().Find(Handle, *Protocol);
-  if (Found == nullptr)
-    return EFI_UNSUPPORTED;
-  *Interface = Found;
+  EFI_STATUS Status = LookUp(Handle, *Protocol, Interface);
+  if (EFI_ERROR(Status))
+    return Status;
   Db().Opens.push_back({Handle, *Protocol, AgentHandle});
   return EFI_SUCCESS;
 }
