@@ -72,10 +72,9 @@ execute_process(COMMAND ${LLVM_COV} show ${cov_args} ${filters} -format=html
 # cover, branches, missed, cover.
 set(table "| directory | lines | missed | line cover | branches | missed | branch cover |\n")
 string(APPEND table "|-----------|-------|--------|------------|----------|--------|--------------|\n")
-foreach(dir ${filters})
-  execute_process(COMMAND ${LLVM_COV} report ${cov_args} ${dir} OUTPUT_VARIABLE report
-                  ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
-  string(REGEX MATCH "TOTAL[^\n]*" total "${report}")
+# Picks the line and branch figures out of the TOTAL row of an llvm-cov report.
+macro(report_totals report_text)
+  string(REGEX MATCH "TOTAL[^\n]*" total "${report_text}")
   string(REGEX REPLACE " +" ";" fields "${total}")
   list(GET fields 7 lines)
   list(GET fields 8 lines_missed)
@@ -83,20 +82,19 @@ foreach(dir ${filters})
   list(GET fields 10 branches)
   list(GET fields 11 branches_missed)
   list(GET fields 12 branches_cover)
+endmacro()
+
+foreach(dir ${filters})
+  execute_process(COMMAND ${LLVM_COV} report ${cov_args} ${dir} OUTPUT_VARIABLE report
+                  ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  report_totals("${report}")
   file(RELATIVE_PATH rel ${SOURCE_DIR} ${dir})
   string(APPEND table "| ${rel}/ | ${lines} | ${lines_missed} | ${lines_cover} | ${branches} | "
                       "${branches_missed} | ${branches_cover} |\n")
 endforeach()
 execute_process(COMMAND ${LLVM_COV} report ${cov_args} ${filters} OUTPUT_VARIABLE report
                 ERROR_QUIET)
-string(REGEX MATCH "TOTAL[^\n]*" total "${report}")
-string(REGEX REPLACE " +" ";" fields "${total}")
-list(GET fields 7 lines)
-list(GET fields 8 lines_missed)
-list(GET fields 9 lines_cover)
-list(GET fields 10 branches)
-list(GET fields 11 branches_missed)
-list(GET fields 12 branches_cover)
+report_totals("${report}")
 string(APPEND table "| all | ${lines} | ${lines_missed} | ${lines_cover} | ${branches} | "
                     "${branches_missed} | ${branches_cover} |\n")
 message("\nLine and branch coverage of the host tests:\n${table}"
