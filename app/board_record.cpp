@@ -47,14 +47,13 @@ void CrcOf(const UINT8 *Data, UINTN Length, UINT32 *Crc) {
   PlatformContext.BootServices->CalculateCrc32(Data, Length, Crc);
 }
 
-// One ID field: the option's value when given (its text has been checked to be present),
-// otherwise the absent marker. A text that is no number, or too large for 64 bits, is refused so
-// that no write carries an ID the user did not ask for.
+// One ID field: the option's value when given, otherwise the absent marker. The command line has
+// refused bad values already; a text that is no whole number, or too large for 64 bits, is still
+// refused here so that no record carries an ID the user did not ask for.
 ToolStatus StoreId(UINT8 *Field, UINT8 Given, const CHAR16 *Text, const CHAR16 *Name) {
   UINT64 Value = AbsentId;
   if (Given) {
-    EFI_STATUS Status = Text == nullptr ? EFI_INVALID_PARAMETER : ParseHexId(Text, &Value);
-    if (EFI_ERROR(Status)) {
+    if (!ParseIdValue(Text, &Value)) {
       PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name,
                    Text);
       return ToolInvalidParameter;
@@ -106,6 +105,32 @@ EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value) {
   return EFI_SUCCESS;
 }
 
+bool IsStorableText(const CHAR16 *Text) {
+  if (Text == nullptr || *Text == 0)
+    return false;
+  for (; *Text != 0; Text++) {
+    if (*Text < 0x20 || *Text > 0x7E || *Text == u'$')
+      return false;
+  }
+  return true;
+}
+
+bool ParseIdValue(const CHAR16 *Text, UINT64 *Value) {
+  if (Text == nullptr || Value == nullptr)
+    return false;
+  const CHAR16 *Digits = Text;
+  if (Digits[0] == u'0' && (Digits[1] == u'x' || Digits[1] == u'X'))
+    Digits += 2;
+  if (*Digits == 0)
+    return false;
+  for (const CHAR16 *P = Digits; *P != 0; P++) {
+    if (!IsHexDigit(*P))
+      return false;
+  }
+  // The shape is now plain digits after an optional prefix, which the converter takes whole.
+  return ParseHexId(Text, Value) == EFI_SUCCESS;
+}
+
 ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {
   if (Record != nullptr)
     ZeroBytes(Record, BoardRecordSize);
@@ -131,8 +156,8 @@ ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {
                 "Vexor$");
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Product), TextWindow, "%-16a",
                 "Pylon$");
-  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::ModuleSerial), TextWindow,
-                "%-16s", Options->ModuleSerialText);
+  FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::ModuleSerial), TextWindow, "%-16s",
+                Options->ModuleSerialText);
 
   // Converted in the order Board, BOM, Fab.
   if (StoreId(Record + RecordOffset::BoardId, Options->BoardGiven, Options->BoardText,
@@ -166,6 +191,12 @@ bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
   bool Checkable = Length <= BoardRecordSize;
   if (Checkable)
     CrcOf(Record, Length, &Computed);
+  // Nothing covered: only the blank block of a clear is a record; a block that merely has a zero
+  // length and CRC but other bytes set is a torn clear or someone else's data.
+  if (Length == 0) {
+    for (UINTN I = 0; I < BoardRecordSize && Checkable; I++)
+      Checkable = Record[I] == 0 && Stored == 0;
+  }
   StoreLe32(Record + RecordOffset::Crc32, Computed);
   if (StoredCrc != nullptr)
     *StoredCrc = Stored;

@@ -47,8 +47,19 @@ ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record);
 // that is not a number, EFI_DEVICE_ERROR when it does not fit 64 bits; Value is then untouched.
 EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value);
 
+// Whether a text option can be stored so that a reader gets back exactly what was given: at least
+// one character, every one printable ASCII (0x20-0x7E) and none of them the '$' that ends a field
+// for every reader. Longer texts keep their first RecordTextFieldSize characters.
+bool IsStorableText(const CHAR16 *Text);
+
+// An ID option's value: the whole text one hexadecimal number (an optional 0x or 0X, then at least
+// one digit, nothing else) that fits 64 bits. False, with Value untouched, for anything else.
+bool ParseIdValue(const CHAR16 *Text, UINT64 *Value);
+
 // Recomputes the CRC of a record read back (Crc32 zeroed during the computation, the stored
 // RecordLength bytes covered) and tells whether it matches the stored one. A RecordLength beyond
-// the record cannot be checked and counts as a mismatch. The record is left with the computed CRC
+// the record cannot be checked and counts as a mismatch. A RecordLength of 0 covers nothing, so
+// it counts as valid only for the blank block a clear leaves, all bytes zero; anything else with
+// it (a torn clear, foreign data) is a mismatch. The record is left with the computed CRC
 // in its Crc32 field.
 bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc);

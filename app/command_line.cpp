@@ -1,6 +1,8 @@
 #include "app/command_line.h"
 
+#include "app/board_record.h"
 #include "app/read_command.h"
+#include "app/version.h"
 #include "app/write_command.h"
 #include "shell/format.h"
 #include "shell/memory.h"
@@ -9,7 +11,6 @@ UINT8 DebugEnabled = 0;
 
 namespace {
 
-constexpr const CHAR16 *ToolVersion = u"1.01.00";
 constexpr const CHAR16 *ToolYear = u"2017";
 
 // Where a matched option records itself: its flag and, for options with a value, its text.
@@ -120,6 +121,55 @@ ToolStatus CheckWriteOptional(const CliOptions &Options) {
   return Status;
 }
 
+// A write or a clear runs only on a command line that was understood whole.
+ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operation) {
+  if (Options.FirstUnknownIndex == 0)
+    return ToolSuccess;
+  PrintConsole(u"ERROR: Unknown argument Argv[%d] \"%s\": GPP1 is not %s!\n",
+               static_cast<int>(Options.FirstUnknownIndex), Options.FirstUnknownText, Operation);
+  return ToolInvalidParameter;
+}
+
+// Every value of a write must be stored exactly as given, so each is checked before the device
+// is asked anything; the first that cannot be is reported.
+ToolStatus CheckWriteValues(const CliOptions &Options) {
+  struct TextValue {
+    UINT8 Given;
+    const CHAR16 *Text;
+    const CHAR16 *Name;
+  };
+  const TextValue Texts[] = {
+      {Options.ModuleSerialGiven, Options.ModuleSerialText, u"Pylon Serial #"},
+      {Options.MmGiven, Options.MmText, u"MM #"},
+      {Options.CarrierSerialGiven, Options.CarrierSerialText, u"Sandrel Serial #"},
+  };
+  for (const TextValue &Value : Texts) {
+    if (!Value.Given || IsStorableText(Value.Text))
+      continue;
+    if (Value.Text == nullptr || Value.Text[0] == 0)
+      PrintConsole(u"ERROR: %s is empty!\n", Value.Name);
+    else
+      PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than "
+                   u"'$'!\n",
+                   Value.Name, Value.Text);
+    return ToolInvalidParameter;
+  }
+  const TextValue Ids[] = {
+      {Options.BoardGiven, Options.BoardText, u"Board ID"},
+      {Options.BomGiven, Options.BomText, u"BOM ID"},
+      {Options.FabGiven, Options.FabText, u"Fab ID"},
+  };
+  for (const TextValue &Value : Ids) {
+    UINT64 Parsed = 0;
+    if (!Value.Given || ParseIdValue(Value.Text, &Parsed))
+      continue;
+    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Value.Name,
+                 Value.Text);
+    return ToolInvalidParameter;
+  }
+  return ToolSuccess;
+}
+
 } // namespace
 
 VOID ReportInternalError(InternalCheck Place) {
@@ -153,6 +203,10 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options) {
     }
     if (Match == nullptr) {
       PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(I), Entry);
+      if (Options->FirstUnknownIndex == 0) {
+        Options->FirstUnknownIndex = I;
+        Options->FirstUnknownText = Entry;
+      }
       continue;
     }
     Options->*(Match->Flag) = 1;
@@ -191,7 +245,9 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
     PrintHelp();
     Status = ToolSuccess;
   } else if (Options.ClearRequested) {
-    Status = ClearCommand();
+    Status = CheckNoUnknownEntry(Options, u"cleared");
+    if (Status == ToolSuccess)
+      Status = ClearCommand();
   } else if (!Options.WriteRequested) {
     if (Options.ReadRequested) {
       Status = ReadCommand(&Options);
@@ -203,6 +259,10 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
     Status = CheckWriteRequired(Options);
     if (Status == ToolSuccess)
       Status = CheckWriteOptional(Options);
+    if (Status == ToolSuccess)
+      Status = CheckNoUnknownEntry(Options, u"written");
+    if (Status == ToolSuccess)
+      Status = CheckWriteValues(Options);
     if (Status == ToolSuccess)
       Status = WriteCommand(&Options);
   }

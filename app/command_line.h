@@ -20,6 +20,11 @@ struct CliOptions {
   UINT8 CarrierSerialGiven;
   const CHAR16 *CarrierSerialText;
   UINT8 WriteRequested;
+  // The first entry that was neither an option nor an option's value (0 when there was none). A
+  // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
+  // record would not be what was asked.
+  UINTN FirstUnknownIndex;
+  const CHAR16 *FirstUnknownText;
 };
 
 // Set by --debug: extra progress lines and hex dumps.

@@ -15,8 +15,7 @@ constexpr UINT16 MinPciNodeLength = sizeof(PCI_DEVICE_PATH);
 UINT32 UsableBlockSize(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
   UINT32 BlockSize = BlockIo->Media == nullptr ? 0 : BlockIo->Media->BlockSize;
   if (BlockSize < BoardRecordSize) {
-    PrintConsole(u"ERROR: GPP1 block size of %d bytes cannot hold the board record!\n",
-                 BlockSize);
+    PrintConsole(u"ERROR: GPP1 block size of %d bytes cannot hold the board record!\n", BlockSize);
     return 0;
   }
   return BlockSize;
@@ -128,7 +127,9 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
   return Found;
 }
 
-ToolStatus ReadGpp1Record(UINT8 *Destination) { return ReadGpp1RecordAndTail(Destination, nullptr); }
+ToolStatus ReadGpp1Record(UINT8 *Destination) {
+  return ReadGpp1RecordAndTail(Destination, nullptr);
+}
 
 ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
   if (Destination == nullptr) {

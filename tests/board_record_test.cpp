@@ -134,6 +134,14 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   R[RecordOffset::Crc32] ^= 1;
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 
+  // Length and CRC zero cover nothing: only the whole blank block counts, not a torn clear or
+  // foreign data that happens to have zeros there.
+  for (size_t At : {size_t{0}, size_t{RecordOffset::HeaderReserved}, BoardRecordSize - 1}) {
+    std::vector<uint8_t> Torn(BoardRecordSize, 0);
+    Torn[At] = 0x5A;
+    EXPECT_FALSE(RecordCrcMatches(Torn.data(), nullptr, nullptr)) << At;
+  }
+
   // A record claiming more bytes than it has must not be checked past its end.
   R = HexBytes(ExampleRecordHex);
   StoreLe32(R.data() + RecordOffset::RecordLength, 0xFFFFFFFF);

@@ -79,13 +79,14 @@ TEST(Read, BlankPartitionIsAValidEmptyRecord) {
   EXPECT_EQ(R.Status, 0u);
   EXPECT_EQ(R.Output, Banner + BlankDisplay + "Operation successful!\n");
   R = RunUnix(B, {"--debug", "-r"});
-  EXPECT_EQ(R.Output, Banner + "- GetBlockIo()...\n"
-                               "GetBlockIo(#460) - BlockIo handle count is: 8\n"
-                               "Get eMMC Partition number is: 0\n"
-                               "Get eMMC Partition number is: 1\n"
-                               "Get eMMC Partition number is: 2\n"
-                               "Get eMMC Partition number is: 3\n"
-                               "Get eMMC Partition number is: 4\n" +
+  EXPECT_EQ(R.Output, Banner +
+                          "- GetBlockIo()...\n"
+                          "GetBlockIo(#460) - BlockIo handle count is: 8\n"
+                          "Get eMMC Partition number is: 0\n"
+                          "Get eMMC Partition number is: 1\n"
+                          "Get eMMC Partition number is: 2\n"
+                          "Get eMMC Partition number is: 3\n"
+                          "Get eMMC Partition number is: 4\n" +
                           BlankDisplay + BlankDump + "Operation successful!\n");
   EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
   EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
@@ -173,7 +174,8 @@ TEST(Write, DebugShowsTheNewImageBetweenCreateAndWrite) {
   EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n" + ExampleDump +
                           "- Writing binary image...\n" + Search +
                           "- Copying data...\n- Writing data...\n"
-                          "- Verifying binary image...\n" + Search + "Operation successful!\n");
+                          "- Verifying binary image...\n" +
+                          Search + "Operation successful!\n");
 }
 
 TEST(Write, AllSixOptionsRoundTripEveryField) {
@@ -254,8 +256,9 @@ TEST(Write, DeviceThatLiesIsCaughtByVerification) {
         << C.Name;
     R = RunUnix(B, {"-c"});
     EXPECT_EQ(R.Status, 27u) << C.Name;
-    EXPECT_EQ(R.Output, Banner + "- Clearing GPP1 data...\n"
-                                 "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n")
+    EXPECT_EQ(R.Output, Banner +
+                            "- Clearing GPP1 data...\n"
+                            "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n")
         << C.Name;
   }
 }
@@ -266,8 +269,9 @@ TEST(Write, FailedWriteAndFailedReadBack) {
     B.Gpp1().Faults.WriteStatus = EFI_DEVICE_ERROR;
     RunResult R = RunUnix(B, Example);
     EXPECT_EQ(R.Status, 7u);
-    EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n- Writing binary image...\n"
-                                 "ERROR: Failed to write GPP1!\nERROR: Failed to write binary data!\n");
+    EXPECT_EQ(R.Output, Banner +
+                            "- Creating binary image...\n- Writing binary image...\n"
+                            "ERROR: Failed to write GPP1!\nERROR: Failed to write binary data!\n");
   }
   Board C;
   C.Gpp1().Faults.ReadStatus = EFI_DEVICE_ERROR;
@@ -278,16 +282,66 @@ TEST(Write, FailedWriteAndFailedReadBack) {
                           "ERROR: Failed to verify binary data!\n");
 }
 
-TEST(Write, BadIdIsRefusedBeforeTheDeviceIsTouched) {
-  Board B;
-  std::vector<std::string> Args = Example;
-  Args.insert(Args.end(), {"-b", "0xZZ"});
-  RunResult R = RunUnix(B, Args);
-  EXPECT_EQ(R.Status, 2u);
-  EXPECT_EQ(R.Output, Banner + "- Creating binary image...\n"
-                               "ERROR: Board ID \"0xZZ\" is not a hexadecimal number of at most 64 "
-                               "bits!\nERROR: Failed to create binary data!\n");
-  EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
+// A write or clear whose result would not be what was asked is refused before the device is
+// asked anything: the board is write-protected, so a refusal that came after the platform's
+// write-protect report would show as status 8.
+TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Lines; // after the banner
+  };
+  const std::string Unknown = "Unknown! - Argv[6]: \"--sandral\"\nUnknown! - Argv[7]: \"789\"\n";
+  const Case Cases[] = {
+      {{"-w", "-p", "1", "-m", "2", "--sandral", "789"},
+       "ERROR: Unknown argument Argv[6] \"--sandral\": GPP1 is not written!\n"},
+      {{"-c", "--frob"}, "ERROR: Unknown argument Argv[2] \"--frob\": GPP1 is not cleared!\n"},
+      {{"-w", "-p", "AB$CD", "-m", "2"},
+       "ERROR: Pylon Serial # \"AB$CD\" can hold only printable ASCII characters other than "
+       "'$'!\n"},
+      {{"-w", "-p", "1", "-m", ""}, "ERROR: MM # is empty!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-s", "caf\xe9"},
+       "ERROR: Sandrel Serial # \"caf\xe9\" can hold only printable ASCII characters other than "
+       "'$'!\n"},
+      {{"-w", "-p", "a\x1b[2J", "-m", "2"},
+       "ERROR: Pylon Serial # \"a\x1b[2J\" can hold only printable ASCII characters other than "
+       "'$'!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-b", "1A 2B"},
+       "ERROR: Board ID \"1A 2B\" is not a hexadecimal number of at most 64 bits!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-o", "0x"},
+       "ERROR: BOM ID \"0x\" is not a hexadecimal number of at most 64 bits!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-f", "10000000000000000"},
+       "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n"},
+  };
+  {
+    Board B(512, WriteProtect::On);
+    std::vector<uint8_t> Before(512, 0x42);
+    B.SetBlock0(Before);
+    for (const Case &C : Cases) {
+      RunResult R = RunUnix(B, C.Args);
+      EXPECT_EQ(R.Status, 2u) << C.Lines;
+      std::string Echo = C.Args[0] == "-c" ? "Unknown! - Argv[2]: \"--frob\"\n"
+                         : C.Lines.find("sandral") != std::string::npos ? Unknown
+                                                                        : "";
+      EXPECT_EQ(R.Output, Echo + Banner + C.Lines);
+    }
+    EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
+    EXPECT_EQ(B.Block0(), Before);
+  }
+
+  // What is refused in a write is harmless in a read, which still runs; and the same values in
+  // their proper form are stored.
+  Board Open;
+  EXPECT_EQ(RunUnix(Open, {"-x", "-r"}).Status, 0u);
+  ASSERT_EQ(
+      RunUnix(Open, {"-w", "-p", "~ !#", "-m", "2", "-b", "0X1a", "-o", "00000000000000000000ff"})
+          .Status,
+      0u);
+  std::vector<uint8_t> Block = Open.Block0();
+  EXPECT_EQ(std::string(Block.begin() + RecordOffset::ModuleSerial,
+                        Block.begin() + RecordOffset::ModuleSerial + 4),
+            "~ !#");
+  EXPECT_EQ(LoadLe32(Block.data() + RecordOffset::BoardId), 0x1Au);
+  EXPECT_EQ(LoadLe32(Block.data() + RecordOffset::BomId), 0xFFu);
 }
 
 TEST(WriteProtected, WriteAndClearRefuseWhileReadWorks) {
@@ -361,8 +415,9 @@ TEST(PoolFailures, BlockBufferFailureGivesOutOfResources) {
     RunResult R = RunUnix(C, {"-r"});
     if (R.Status == 9u) {
       SawNine = true;
-      EXPECT_NE(R.Output.find("ERROR: Failed to allocate pool!\nERROR: Failed to read eMMC GPP1!\n"),
-                std::string::npos);
+      EXPECT_NE(
+          R.Output.find("ERROR: Failed to allocate pool!\nERROR: Failed to read eMMC GPP1!\n"),
+          std::string::npos);
     }
   }
   EXPECT_TRUE(SawNine);
