@@ -1,11 +1,12 @@
 #include "host/front_end.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include "app/board_record.h"
-#include "app/read_command.h"
+#include "app/version.h"
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
 #include "host/host_board.h"
@@ -20,20 +21,48 @@ int FrontEndError(FILE *Err, const std::string &Message) {
   return FrontEndErrorExit;
 }
 
-// Drops the record's display lines (as ShowBoardRecord prints them for Record) from the console
-// calls; the JSON object stands in for them.
-void RemoveDisplayLines(SimFirmware &Sim, const uint8_t *Record,
-                        std::vector<std::u16string> *Calls) {
-  Sim.InstallInPlatformContext();
-  Sim.ClearConsole();
-  ShowBoardRecord(Record);
-  std::vector<std::u16string> Display = Sim.ConsoleCalls;
-  Sim.ClearConsole();
-  if (Display.empty())
-    return;
-  auto At = std::search(Calls->begin(), Calls->end(), Display.begin(), Display.end());
-  if (At != Calls->end())
-    Calls->erase(At, At + static_cast<long>(Display.size()));
+// What the run did, in words, for a report that the result could not be shown.
+std::string OutcomeOf(ToolOperation Operation, int Status, size_t Writes) {
+  if (Status == 0 && Operation == ToolOperation::Write)
+    return "the record was written and verified";
+  if (Status == 0 && Operation == ToolOperation::Clear)
+    return "the record was cleared and verified";
+  if (Status == 0)
+    return "the tool succeeded and wrote nothing";
+  std::string Failed = "the tool failed with status " + std::to_string(Status);
+  return Failed + (Writes != 0 ? " after writing to GPP1" : " and wrote nothing");
+}
+
+// Writes Text to Stream and flushes it; false with errno set when any of it did not arrive.
+bool Emit(FILE *Stream, const std::string &Text) {
+  if (!Text.empty() && fwrite(Text.data(), 1, Text.size(), Stream) != Text.size())
+    return false;
+  return fflush(Stream) == 0 && !ferror(Stream);
+}
+
+std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
+                                       const FrontEndPlatform &Platform, std::string *Error) {
+  MediumError OpenError;
+  std::unique_ptr<Gpp1Medium> Medium;
+  if (!Options.ImagePath.empty()) {
+    uint32_t BlockSize = Options.BlockSize != 0 ? Options.BlockSize : DefaultImageBlockSize;
+    Medium = Gpp1Medium::OpenImage(Options.ImagePath, BlockSize, &OpenError);
+  } else {
+    std::string Device = Options.DevicePath;
+    bool Default = Device.empty();
+    if (Default)
+      Device = FindDefaultGpp1(Platform.DeviceDirectory);
+    // No device at all: the card is presented without GPP1 and the tool says so itself.
+    if (Device.empty())
+      return nullptr;
+    if (Default && Platform.DefaultMayBeFile)
+      Medium = Gpp1Medium::OpenImage(Device, DefaultImageBlockSize, &OpenError);
+    else
+      Medium = Gpp1Medium::OpenDevice(Device, &OpenError);
+  }
+  if (Medium == nullptr)
+    *Error = OpenError.Message;
+  return Medium;
 }
 
 } // namespace
@@ -44,62 +73,105 @@ int ExitStatusOf(uint64_t Status) {
   return LargestExitStatus;
 }
 
+bool MakeStandardDescriptorsSafe() {
+  for (int Fd = 0; Fd <= 2; Fd++) {
+    if (fcntl(Fd, F_GETFD) != -1 || errno != EBADF)
+      continue;
+    // open() returns the lowest free descriptor, which is this one.
+    int Null = open("/dev/null", O_RDWR);
+    if (Null != Fd) {
+      if (Null >= 0)
+        close(Null);
+      return false;
+    }
+  }
+  return true;
+}
+
 int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
-                const std::string &DeviceDirectory) {
+                const FrontEndPlatform &Platform) {
   FrontEndOptions Options;
   std::string Error;
   if (!ParseFrontEndOptions(Args, &Options, &Error))
     return FrontEndError(Err, Error + " (" + FrontEndUsage + ")");
-
-  struct stat Existing;
-  if (!Options.BackupPath.empty() && lstat(Options.BackupPath.c_str(), &Existing) == 0)
-    return FrontEndError(Err, "backup file " + Options.BackupPath +
-                                  " exists; a backup is never overwritten");
-
-  std::unique_ptr<Gpp1Medium> Medium;
-  MediumError OpenError;
-  if (!Options.ImagePath.empty()) {
-    uint32_t BlockSize = Options.BlockSize != 0 ? Options.BlockSize : DefaultImageBlockSize;
-    Medium = Gpp1Medium::OpenImage(Options.ImagePath, BlockSize, &OpenError);
-    if (Medium == nullptr)
-      return FrontEndError(Err, OpenError.Message);
-  } else {
-    std::string Device = Options.DevicePath;
-    if (Device.empty())
-      Device = FindDefaultGpp1(DeviceDirectory);
-    // No device at all: the card is presented without GPP1 and the tool says so itself.
-    if (!Device.empty()) {
-      Medium = Gpp1Medium::OpenDevice(Device, &OpenError);
-      if (Medium == nullptr)
-        return FrontEndError(Err, OpenError.Message);
+  if (Options.Version) {
+    if (!Options.ToolArgs.empty())
+      return FrontEndError(Err, "--version takes no tool options");
+    std::u16string Version(ToolVersion);
+    std::string Line = "kestrel " + std::string(Version.begin(), Version.end()) + "\n";
+    if (!Emit(Out, Line)) {
+      fprintf(Err, "kestrel: standard output failed: %s\n", strerror(errno));
+      return OutputFailedExit;
     }
+    return 0;
   }
-  if (Medium != nullptr)
+
+  // The shell hands the tool UCS-2; a Linux command line is UTF-8.
+  std::vector<std::u16string> ToolArgs;
+  for (const std::string &Arg : Options.ToolArgs) {
+    std::u16string Wide;
+    if (!DecodeUtf8Argument(Arg, &Wide))
+      return FrontEndError(Err, "argument \"" + ConsoleToUnix({WideText(Arg)}) +
+                                    "\" is not UTF-8 text of characters up to U+FFFF");
+    ToolArgs.push_back(Wide);
+  }
+  ToolOperation Operation = OperationOf(Options.ToolArgs);
+
+  if (!Options.BackupPath.empty() && access(Options.BackupPath.c_str(), F_OK) == 0)
+    return FrontEndError(Err,
+                         "backup " + Options.BackupPath + " exists; a backup is never overwritten");
+
+  std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, &Error);
+  if (Medium == nullptr && !Error.empty())
+    return FrontEndError(Err, Error);
+
+  // The backup is made before the tool runs, so that a backup that cannot be made stops the
+  // write with its own reason instead of reaching the tool as a failed transfer.
+  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Clear;
+  if (Medium != nullptr && !Options.BackupPath.empty() && MayWrite) {
     Medium->SetBackupPath(Options.BackupPath);
+    if (!Medium->MakeBackup(&Error))
+      return FrontEndError(Err, Error + "; nothing written");
+  }
 
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
-  uint64_t Status = Board.Run(Options.ToolArgs);
-  std::vector<std::u16string> Calls = Board.Sim.ConsoleCalls;
+  int Status = ExitStatusOf(Board.Run(ToolArgs));
+  size_t Writes = Medium != nullptr ? Medium->WritesAttempted() : 0;
+  // The tool refused or stopped before writing: block 0 is as it was, and a backup of it would
+  // only stand in the way of the next run.
+  if (Medium != nullptr && Writes == 0)
+    Medium->DiscardBackup();
 
-  if (!Options.Json) {
-    std::string Text = ConsoleToUnix(Calls);
-    fwrite(Text.data(), 1, Text.size(), Out);
-    return ExitStatusOf(Status);
-  }
-  // With --json stdout carries the record alone; the tool's other lines go to stderr. A record
-  // is shown when the run read block 0 and wrote nothing, i.e. for a read.
-  bool Read = Medium != nullptr && !Medium->LastBlock0().empty() && Medium->WritesAttempted() == 0;
+  std::string Console = ConsoleToUnix(Board.Sim.ConsoleCalls);
+  if (Operation == ToolOperation::Help && Status == 0)
+    Console += FrontEndHelp;
   std::string Json;
-  if (Read) {
-    const uint8_t *Record = Medium->LastBlock0().data();
-    RemoveDisplayLines(Board.Sim, Record, &Calls);
-    Json = RecordJson(Record);
+  if (Options.Json && Medium != nullptr) {
+    // The record as block 0 holds it now: after a read that found it (valid or not), or after a
+    // verified write.
+    bool Shown = (Operation == ToolOperation::Read && (Status == 0 || Status == 10)) ||
+                 (Operation == ToolOperation::Write && Status == 0);
+    std::vector<uint8_t> Block(Medium->BlockSize());
+    if (Shown && Medium->Read(0, Block.data(), Block.size())) {
+      Board.Sim.InstallInPlatformContext();
+      Json = RecordJson(Block.data()) + "\n";
+    }
   }
-  std::string Text = ConsoleToUnix(Calls);
-  fwrite(Text.data(), 1, Text.size(), Err);
-  if (Read)
-    fprintf(Out, "%s\n", Json.c_str());
-  return ExitStatusOf(Status);
+
+  // With --json stdout carries the object alone and the console goes to stderr.
+  bool OutOk = Emit(Out, Options.Json ? Json : Console);
+  int OutErrno = errno;
+  bool ErrOk = Emit(Err, Options.Json ? Console : "");
+  int ErrErrno = errno;
+  if (OutOk && ErrOk)
+    return Status;
+  std::string Report = "kestrel: " + OutcomeOf(Operation, Status, Writes) + ", but standard " +
+                       (OutOk ? "error" : "output") +
+                       " failed: " + strerror(OutOk ? ErrErrno : OutErrno) + "\n";
+  // Said on whichever stream still works.
+  if (!Emit(Err, Report))
+    Emit(Out, Report);
+  return OutputFailedExit;
 }

@@ -8,13 +8,28 @@
 #include <string>
 #include <vector>
 
-// Exit status of a front-end error (usage, a medium that cannot be used); nothing is written.
+// Exit status of a front-end error (usage, a medium that cannot be used, a backup that cannot be
+// made); nothing is written.
 constexpr int FrontEndErrorExit = 2;
+// Exit status when standard output or standard error could not be written. No status of the tool
+// has this number, so a script can tell "the tool's result is unknown to you" from any result.
+constexpr int OutputFailedExit = 74;
 
-// Args without the program name. DeviceDirectory is where the default GPP1 is looked for.
+// Where the front end looks for the board's GPP1, and whether what it finds there may be a
+// regular file (for tests, which cannot create block devices).
+struct FrontEndPlatform {
+  std::string DeviceDirectory = "/dev";
+  bool DefaultMayBeFile = false;
+};
+
+// Args without the program name.
 int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
-                const std::string &DeviceDirectory = "/dev");
+                const FrontEndPlatform &Platform = FrontEndPlatform());
 
 // The image's 64-bit exit status as a process exit status: the tool's small codes unchanged,
 // anything that does not fit a byte (such as -1) as 255, never as 0.
 int ExitStatusOf(uint64_t Status);
+
+// Descriptors 0, 1 and 2 that are closed are opened on /dev/null, so that no file the front end
+// opens later can become one of them and receive console text. Returns false when that fails.
+bool MakeStandardDescriptorsSafe();

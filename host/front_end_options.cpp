@@ -1,26 +1,27 @@
 #include "host/front_end_options.h"
 
 #include <cctype>
-#include <cstdlib>
 
 namespace {
 
-enum class Word { Device, Image, WriteProtect, BlockSize, Backup, Json };
+enum class Word { Device, Image, WriteProtect, BlockSize, Backup, Json, Version };
 
 struct FrontEndWord {
-  const char *Text;
+  const char *Name; // without the leading "--"
   Word Which;
   bool TakesValue;
 };
 
 constexpr FrontEndWord FrontEndWords[] = {
-    {"--device", Word::Device, true},
-    {"--image", Word::Image, true},
-    {"--write-protect", Word::WriteProtect, false},
-    {"--block-size", Word::BlockSize, true},
-    {"--backup", Word::Backup, true},
-    {"--json", Word::Json, false},
+    {"device", Word::Device, true},
+    {"image", Word::Image, true},
+    {"write-protect", Word::WriteProtect, false},
+    {"block-size", Word::BlockSize, true},
+    {"backup", Word::Backup, true},
+    {"json", Word::Json, false},
+    {"version", Word::Version, false},
 };
+constexpr size_t FrontEndWordCount = sizeof(FrontEndWords) / sizeof(FrontEndWords[0]);
 
 // The tool's own long options (matched without regard to case, as the tool does). A word that
 // starts with "--" and is neither these nor a front-end option is a mistyped front-end option
@@ -30,18 +31,50 @@ constexpr const char *ToolLongOptions[] = {
     "--mm",    "--read", "--sandrel", "--write", "--debug",
 };
 
-const FrontEndWord *FindFrontEndWord(const std::string &Arg) {
+std::string Lowered(const std::string &Text) {
+  std::string Lower;
+  for (char C : Text)
+    Lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(C))));
+  return Lower;
+}
+
+// A front-end option spelled exactly: "--name" or "--name=VALUE".
+const FrontEndWord *FindFrontEndWord(const std::string &Arg, std::string *Value, bool *HasValue) {
+  if (Arg.rfind("--", 0) != 0)
+    return nullptr;
+  size_t Equals = Arg.find('=');
+  std::string Name = Arg.substr(2, Equals == std::string::npos ? std::string::npos : Equals - 2);
   for (const FrontEndWord &W : FrontEndWords) {
-    if (Arg == W.Text)
+    if (Name == W.Name) {
+      *HasValue = Equals != std::string::npos;
+      *Value = *HasValue ? Arg.substr(Equals + 1) : "";
       return &W;
+    }
   }
   return nullptr;
 }
 
+// Any spelling of a front-end option: one or two dashes, any case, with or without "=VALUE".
+// Among the tool's words such a word is a front-end option out of place; handed to the tool it
+// would be an unknown word while the front end went on with its defaults, possibly with another
+// medium than the one named.
+bool LooksLikeFrontEndWord(const std::string &Arg) {
+  std::string Lower = Lowered(Arg.substr(0, Arg.find('=')));
+  if (Lower.rfind("--", 0) == 0)
+    Lower.erase(0, 2);
+  else if (Lower.rfind("-", 0) == 0)
+    Lower.erase(0, 1);
+  else
+    return false;
+  for (const FrontEndWord &W : FrontEndWords) {
+    if (Lower == W.Name)
+      return true;
+  }
+  return false;
+}
+
 bool IsToolLongOption(const std::string &Arg) {
-  std::string Lower;
-  for (char C : Arg)
-    Lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(C))));
+  std::string Lower = Lowered(Arg);
   for (const char *Option : ToolLongOptions) {
     if (Lower == Option)
       return true;
@@ -49,39 +82,59 @@ bool IsToolLongOption(const std::string &Arg) {
   return false;
 }
 
-bool ParseBlockSize(const std::string &Text, uint32_t *Value) {
-  if (Text.empty() || Text.size() > 6)
+// Decimal, with any number of leading zeros: 512, 0512 and 000512 are the same size, and every
+// spelling of a number outside the range is refused for that one reason.
+bool ParseBlockSize(const std::string &Text, uint32_t *Value, std::string *Error) {
+  if (Text.empty() || Text.find_first_not_of("0123456789") != std::string::npos) {
+    *Error = "--block-size " + Text + " is not a decimal number";
     return false;
-  for (char C : Text) {
-    if (C < '0' || C > '9')
-      return false;
   }
-  unsigned long N = strtoul(Text.c_str(), nullptr, 10);
-  if (N < MinBlockSize || N > MaxBlockSize || (N & (N - 1)) != 0)
+  uint64_t N = 0;
+  for (char C : Text) {
+    N = N * 10 + static_cast<uint64_t>(C - '0');
+    if (N > MaxBlockSize)
+      break;
+  }
+  if (N < MinBlockSize || N > MaxBlockSize || (N & (N - 1)) != 0) {
+    *Error = "--block-size " + Text + " is not a power of two from " +
+             std::to_string(MinBlockSize) + " to " + std::to_string(MaxBlockSize);
     return false;
+  }
   *Value = static_cast<uint32_t>(N);
   return true;
 }
 
 } // namespace
 
-const char *const FrontEndUsage = "usage: kestrel [--device PATH | --image FILE] [--write-protect] "
-                                  "[--block-size N] [--backup FILE] [--json] [--] TOOL-OPTIONS...";
+const char *const FrontEndUsage =
+    "usage: kestrel [--device PATH | --image FILE] [--write-protect] [--block-size N] "
+    "[--backup FILE] [--json] [--] TOOL-OPTIONS...";
+
+const char *const FrontEndHelp =
+    "\n"
+    " Linux front end (kestrel): these come before the tool's options, see kestrel(8).\n"
+    "  --device PATH       GPP1 is this block device (default: the first /dev/mmcblkNgp0)\n"
+    "  --image FILE        GPP1 is this image file\n"
+    "  --write-protect     report GPP1 as write-protected\n"
+    "  --block-size N      block size of an image, 512 to 65536 (default 512)\n"
+    "  --backup FILE       save block 0 to FILE (a new file) before a write or a clear\n"
+    "  --json              with -r or -w, the record as one JSON object on stdout\n"
+    "  --version           print the version\n";
 
 bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
                           std::string *Error) {
   *Options = FrontEndOptions{};
   size_t I = 0;
-  bool ExplicitEnd = false;
-  bool Seen[sizeof(FrontEndWords) / sizeof(FrontEndWords[0])] = {};
+  bool Seen[FrontEndWordCount] = {};
   for (; I < Args.size(); I++) {
     const std::string &Arg = Args[I];
     if (Arg == "--") {
-      ExplicitEnd = true;
       I++;
       break;
     }
-    const FrontEndWord *W = FindFrontEndWord(Arg);
+    std::string Value;
+    bool HasValue = false;
+    const FrontEndWord *W = FindFrontEndWord(Arg, &Value, &HasValue);
     if (W == nullptr) {
       if (Arg.rfind("--", 0) == 0 && !IsToolLongOption(Arg)) {
         *Error = "unknown option " + Arg;
@@ -89,19 +142,26 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
       }
       break;
     }
+    std::string Name = std::string("--") + W->Name;
     size_t Index = static_cast<size_t>(W - FrontEndWords);
     if (Seen[Index]) {
-      *Error = std::string(W->Text) + " given twice";
+      *Error = Name + " given twice";
       return false;
     }
     Seen[Index] = true;
-    std::string Value;
-    if (W->TakesValue) {
-      if (I + 1 >= Args.size() || Args[I + 1].empty()) {
-        *Error = std::string(W->Text) + " needs a value";
+    if (W->TakesValue && !HasValue) {
+      if (I + 1 >= Args.size()) {
+        *Error = Name + " needs a value";
         return false;
       }
       Value = Args[++I];
+    } else if (!W->TakesValue && HasValue) {
+      *Error = Name + " takes no value";
+      return false;
+    }
+    if (W->TakesValue && Value.empty()) {
+      *Error = Name + " needs a value";
+      return false;
     }
     switch (W->Which) {
     case Word::Device:
@@ -114,17 +174,17 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
       Options->WriteProtect = true;
       break;
     case Word::BlockSize:
-      if (!ParseBlockSize(Value, &Options->BlockSize)) {
-        *Error = "--block-size " + Value + " is not a power of two from " +
-                 std::to_string(MinBlockSize) + " to " + std::to_string(MaxBlockSize);
+      if (!ParseBlockSize(Value, &Options->BlockSize, Error))
         return false;
-      }
       break;
     case Word::Backup:
       Options->BackupPath = Value;
       break;
     case Word::Json:
       Options->Json = true;
+      break;
+    case Word::Version:
+      Options->Version = true;
       break;
     }
   }
@@ -138,15 +198,30 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
     *Error = "--block-size applies to --image only; a device's block size comes from the kernel";
     return false;
   }
-  // A front-end option after the tool's options would reach the tool as an unknown word while the
-  // front end went on with its defaults, possibly writing to another medium than the one named.
-  if (!ExplicitEnd) {
-    for (const std::string &Arg : Options->ToolArgs) {
-      if (FindFrontEndWord(Arg) != nullptr) {
-        *Error = Arg + " must come before the tool's options";
-        return false;
-      }
+  // Also after "--": the tool has no such option, so the word can only be a misplaced one.
+  for (const std::string &Arg : Options->ToolArgs) {
+    if (LooksLikeFrontEndWord(Arg)) {
+      *Error = Arg + " is a front-end option: it must come before the tool's options";
+      return false;
     }
   }
   return true;
+}
+
+ToolOperation OperationOf(const std::vector<std::string> &ToolArgs) {
+  bool Help = false, Clear = false, Write = false, Read = false;
+  for (const std::string &Arg : ToolArgs) {
+    std::string Lower = Lowered(Arg);
+    Help |= Lower == "-h" || Lower == "--help";
+    Clear |= Lower == "-c" || Lower == "--clear";
+    Write |= Lower == "-w" || Lower == "--write";
+    Read |= Lower == "-r" || Lower == "--read";
+  }
+  if (Help)
+    return ToolOperation::Help;
+  if (Clear)
+    return ToolOperation::Clear;
+  if (Write)
+    return ToolOperation::Write;
+  return Read ? ToolOperation::Read : ToolOperation::None;
 }

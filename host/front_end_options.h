@@ -13,6 +13,7 @@ struct FrontEndOptions {
   uint32_t BlockSize = 0; // --block-size N; 0 when not given
   std::string BackupPath; // --backup FILE
   bool Json = false;      // --json
+  bool Version = false;   // --version
   std::vector<std::string> ToolArgs;
 };
 
@@ -26,5 +27,13 @@ constexpr uint32_t MaxBlockSize = 65536;
 bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
                           std::string *Error);
 
+// The one operation a tool command line selects, with the tool's own precedence: help over clear,
+// clear over write, write over read. Option values never begin with '-', so every word that
+// spells an operation is one.
+enum class ToolOperation { None, Help, Clear, Write, Read };
+ToolOperation OperationOf(const std::vector<std::string> &ToolArgs);
+
 // The synopsis line that usage errors point to.
 extern const char *const FrontEndUsage;
+// The front end's part of `kestrel -h`, after the tool's own help.
+extern const char *const FrontEndHelp;

@@ -91,20 +91,27 @@ Gpp1Medium::~Gpp1Medium() {
 
 std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint32_t BlockSize,
                                                   MediumError *Error) {
-  int Fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The type is checked before the open, which would wait forever on a FIFO without a writer,
+  // and again on the opened descriptor, in case the name was replaced in between.
+  struct stat Named;
+  if (stat(Path.c_str(), &Named) != 0) {
+    Error->Message = "cannot open image " + Path + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(Named.st_mode)) {
+    Error->Message = S_ISBLK(Named.st_mode) ? Path + " is a block device; use --device for it"
+                                            : "image " + Path + " is not a regular file";
+    return nullptr;
+  }
+  int Fd = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (Fd < 0) {
     Error->Message = "cannot open image " + Path + ": " + ErrnoText(errno);
     return nullptr;
   }
   struct stat Info;
-  if (fstat(Fd, &Info) != 0) {
-    Error->Message = "cannot examine image " + Path + ": " + ErrnoText(errno);
-    close(Fd);
-    return nullptr;
-  }
-  if (!S_ISREG(Info.st_mode)) {
-    Error->Message = S_ISBLK(Info.st_mode) ? Path + " is a block device; use --device for it"
-                                           : "image " + Path + " is not a regular file";
+  if (fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode) || Info.st_dev != Named.st_dev ||
+      Info.st_ino != Named.st_ino) {
+    Error->Message = "image " + Path + " changed while it was opened";
     close(Fd);
     return nullptr;
   }
@@ -129,7 +136,7 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenDevice(const std::string &Path, Medi
     Error->Message = Path + " is not a block device; use --image for a file";
     return nullptr;
   }
-  int Fd = open(Path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+  int Fd = open(Path.c_str(), O_RDONLY | O_DIRECT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (Fd < 0) {
     Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
     return nullptr;
@@ -222,7 +229,7 @@ bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
 bool Gpp1Medium::OpenForWriting() {
   if (WriteFd >= 0)
     return true;
-  int Flags = O_RDWR | O_CLOEXEC;
+  int Flags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   // O_EXCL on a block device fails while the kernel holds it (mounted, or claimed by a driver),
   // and the record is not written behind a file system's back.
   if (Type == MediumKind::Device)
@@ -245,31 +252,79 @@ bool Gpp1Medium::OpenForWriting() {
   return true;
 }
 
-bool Gpp1Medium::SaveBackup() {
+bool Gpp1Medium::WriteBackupFile(const std::vector<uint8_t> &Old, std::string *Error) {
+  size_t Slash = BackupPath.rfind('/');
+  std::string Folder = Slash == std::string::npos ? "." : BackupPath.substr(0, Slash + 1);
+  std::string Base = Slash == std::string::npos ? BackupPath : BackupPath.substr(Slash + 1);
+  // Hidden and random: a temporary name left by a killed run never blocks the next one.
+  std::string Temporary = Folder + (Slash == std::string::npos ? "/." : ".") + Base + ".XXXXXX";
+  int Fd = mkostemp(Temporary.data(), O_CLOEXEC);
+  if (Fd < 0) {
+    *Error = "cannot create backup " + BackupPath + ": " + ErrnoText(errno);
+    return false;
+  }
+  // mkostemp creates the file for its owner only; a backup gets the usual mode.
+  mode_t Mask = umask(0);
+  umask(Mask);
+  bool Ok =
+      fchmod(Fd, 0666 & ~Mask) == 0 && WriteAt(Fd, 0, Old.data(), Old.size()) && fsync(Fd) == 0;
+  int Reason = errno;
+  if (close(Fd) != 0 && Ok) {
+    Ok = false;
+    Reason = errno;
+  }
+  // link() fails when the name exists, so an existing file is never replaced, not even one that
+  // appeared after the front end looked.
+  if (Ok && link(Temporary.c_str(), BackupPath.c_str()) != 0) {
+    Ok = false;
+    Reason = errno;
+  }
+  unlink(Temporary.c_str());
+  if (!Ok) {
+    *Error = (Reason == EEXIST ? "backup " + BackupPath + " exists; a backup is never overwritten"
+                               : "cannot write backup " + BackupPath + ": " + ErrnoText(Reason));
+    return false;
+  }
+  int FolderFd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool Synced = FolderFd >= 0 && fsync(FolderFd) == 0;
+  Reason = errno;
+  if (FolderFd >= 0)
+    close(FolderFd);
+  if (!Synced) {
+    unlink(BackupPath.c_str());
+    *Error = "cannot sync the folder of backup " + BackupPath + ": " + ErrnoText(Reason);
+    return false;
+  }
+  return true;
+}
+
+bool Gpp1Medium::MakeBackup(std::string *Error) {
   if (BackupPath.empty() || BackupDone)
     return true;
   std::vector<uint8_t> Old(Block);
   if (!Read(0, Old.data(), Block)) {
-    Warn("cannot read block 0 for the backup; nothing written");
+    *Error = "cannot read block 0 of " + Name + " for backup " + BackupPath;
     return false;
   }
-  // O_EXCL: an existing backup is never overwritten, not even one that appeared just now.
-  int Fd = open(BackupPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (Fd < 0) {
-    Warn("cannot create backup " + BackupPath + ": " + ErrnoText(errno) + "; nothing written");
+  if (!WriteBackupFile(Old, Error))
     return false;
-  }
-  bool Ok = WriteAt(Fd, 0, Old.data(), Old.size()) && fsync(Fd) == 0;
-  int SyncError = errno;
-  if (close(Fd) != 0)
-    Ok = false;
-  if (!Ok) {
-    Warn("cannot write backup " + BackupPath + ": " + ErrnoText(SyncError) + "; nothing written");
-    unlink(BackupPath.c_str());
-    return false;
-  }
   BackupDone = true;
   return true;
+}
+
+void Gpp1Medium::DiscardBackup() {
+  if (!BackupDone)
+    return;
+  unlink(BackupPath.c_str());
+  BackupDone = false;
+}
+
+bool Gpp1Medium::SaveBackup() {
+  std::string Error;
+  if (MakeBackup(&Error))
+    return true;
+  Warn(Error + "; nothing written");
+  return false;
 }
 
 bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {

@@ -40,6 +40,13 @@ public:
 
   // Before the first write, block 0 as it was goes to this file, which must not exist yet.
   void SetBackupPath(const std::string &Path) { BackupPath = Path; }
+  // Makes the backup now rather than at the first write. The file appears whole and synced, or
+  // not at all: it is written under a temporary name beside it, synced, then linked into place
+  // (which never replaces an existing file), and the folder is synced. On failure Error names the
+  // backup file and the system's reason.
+  bool MakeBackup(std::string *Error);
+  // Removes a backup this medium made (one that turned out not to be needed: nothing was written).
+  void DiscardBackup();
 
   uint32_t BlockSize() const { return Block; }
   MediumKind Kind() const { return Type; }
@@ -57,6 +64,7 @@ private:
   Gpp1Medium(MediumKind Type, std::string Name, int Fd, uint32_t Block, uint64_t Bytes);
   bool OpenForWriting();
   bool SaveBackup();
+  bool WriteBackupFile(const std::vector<uint8_t> &Old, std::string *Error);
   bool ReadAt(int Fd, uint64_t Offset, void *Buffer, size_t Length);
   bool WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Length);
 

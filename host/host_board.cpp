@@ -37,27 +37,77 @@ HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtec
   Hobs.InstallIn(Sim);
 }
 
-uint64_t HostBoard::Run(const std::vector<std::string> &ToolArgs) {
-  std::vector<std::string> Argv{ProgramName};
+uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
+  std::vector<std::u16string> Argv{WideText(ProgramName)};
   Argv.insert(Argv.end(), ToolArgs.begin(), ToolArgs.end());
   if (Shell != nullptr) {
     fprintf(stderr, "kestrel: a simulated board starts its image once\n");
     abort();
   }
-  Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, Argv);
+  Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
   return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
 }
 
+namespace {
+
+bool SteersTerminal(char16_t C) {
+  return (C < 0x20 && C != u'\t' && C != u'\n') || (C >= 0x7F && C <= 0x9F) ||
+         (C >= 0xD800 && C <= 0xDFFF);
+}
+
+void AppendUtf8(char16_t C, std::string *Out) {
+  if (C < 0x80) {
+    Out->push_back(static_cast<char>(C));
+  } else if (C < 0x800) {
+    Out->push_back(static_cast<char>(0xC0 | (C >> 6)));
+    Out->push_back(static_cast<char>(0x80 | (C & 0x3F)));
+  } else {
+    Out->push_back(static_cast<char>(0xE0 | (C >> 12)));
+    Out->push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
+    Out->push_back(static_cast<char>(0x80 | (C & 0x3F)));
+  }
+}
+
+} // namespace
+
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls) {
-  std::string Joined;
+  std::u16string Joined;
   for (const auto &Call : Calls)
-    Joined += NarrowText(Call);
+    Joined += Call;
   std::string Out;
   Out.reserve(Joined.size());
   for (size_t I = 0; I < Joined.size(); I++) {
-    if (Joined[I] == '\r' && I + 1 < Joined.size() && Joined[I + 1] == '\n')
+    char16_t C = Joined[I];
+    if (C == u'\r' && I + 1 < Joined.size() && Joined[I + 1] == u'\n')
       continue;
-    Out.push_back(Joined[I]);
+    AppendUtf8(SteersTerminal(C) ? u'?' : C, &Out);
   }
   return Out;
+}
+
+bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide) {
+  Wide->clear();
+  const auto *P = reinterpret_cast<const unsigned char *>(Text.data());
+  const auto *End = P + Text.size();
+  while (P < End) {
+    uint32_t C = *P++;
+    int Follow = 0;
+    uint32_t Least = 0;
+    if (C >= 0xC2 && C <= 0xDF) {
+      Follow = 1, Least = 0x80, C &= 0x1F;
+    } else if (C >= 0xE0 && C <= 0xEF) {
+      Follow = 2, Least = 0x800, C &= 0x0F;
+    } else if (C >= 0x80) {
+      return false; // a stray continuation byte, an overlong lead, or beyond UCS-2
+    }
+    for (int I = 0; I < Follow; I++) {
+      if (P == End || (*P & 0xC0) != 0x80)
+        return false;
+      C = C << 6 | (*P++ & 0x3F);
+    }
+    if (C < Least || (C >= 0xD800 && C <= 0xDFFF))
+      return false;
+    Wide->push_back(static_cast<char16_t>(C));
+  }
+  return true;
 }

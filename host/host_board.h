@@ -29,7 +29,8 @@ public:
   // Starts the application through its firmware entry with "kestrel" and ToolArgs as the shell's
   // argument vector; returns the image's exit status. One run per board: the shell that starts
   // the image stays installed on the image handle.
-  uint64_t Run(const std::vector<std::string> &ToolArgs);
+  uint64_t Run(const std::vector<std::u16string> &ToolArgs);
+  uint64_t Run(const std::vector<std::string> &ToolArgs) { return Run(WideTexts(ToolArgs)); }
 
   SimFirmware Sim;
   SimEmmcCard Card;
@@ -42,5 +43,11 @@ private:
   std::unique_ptr<SimShell20> Shell;
 };
 
-// Console text as a Linux terminal wants it: UCS-2 narrowed to bytes, "\r\n" as "\n".
+// Console text as a Linux terminal wants it: UTF-8, "\r\n" as "\n". Characters that would steer
+// a terminal (C0 controls other than tab and line feed, DEL, C1 controls) and lone surrogates
+// come out as '?': a record can hold any bytes, and the display must not let them act.
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls);
+
+// A command-line argument from UTF-8 into the UCS-2 a shell hands over. False for bytes that are
+// not UTF-8 and for characters beyond UCS-2.
+bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide);

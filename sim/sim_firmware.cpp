@@ -12,7 +12,9 @@ namespace {
 SimFirmware *ActiveSim = nullptr;
 
 // Slots not simulated answer with an error instead of crashing the caller.
-EFI_STATUS EFIAPI NotSimulated() { return EFI_UNSUPPORTED; }
+EFI_STATUS EFIAPI NotSimulated() {
+  return EFI_UNSUPPORTED;
+}
 
 EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE, UINTN Size, VOID **Buffer) {
   SimFirmware &Sim = SimFirmware::Active();
@@ -73,7 +75,9 @@ struct SimPoolAccess {
 };
 
 namespace {
-EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) { return SimPoolAccess::Free(Buffer); }
+EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
+  return SimPoolAccess::Free(Buffer);
+}
 } // namespace
 
 SimFirmware::SimFirmware() {
@@ -140,7 +144,9 @@ void SimFirmware::InstallInPlatformContext() {
   }
 }
 
-void SimFirmware::FailAllocationNumber(size_t N) { FailAt = N == 0 ? 0 : AllocationCount + N; }
+void SimFirmware::FailAllocationNumber(size_t N) {
+  FailAt = N == 0 ? 0 : AllocationCount + N;
+}
 
 void *SimFirmware::PoolAllocate(size_t Size) {
   AllocationCount++;
@@ -187,5 +193,12 @@ std::u16string WideText(const std::string &Text) {
   std::u16string Out;
   for (unsigned char C : Text)
     Out.push_back(C);
+  return Out;
+}
+
+std::vector<std::u16string> WideTexts(const std::vector<std::string> &Texts) {
+  std::vector<std::u16string> Out;
+  for (const auto &Text : Texts)
+    Out.push_back(WideText(Text));
   return Out;
 }

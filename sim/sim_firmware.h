@@ -68,3 +68,4 @@ private:
 // Text helpers for tests and the host front end.
 std::string NarrowText(const std::u16string &Text);
 std::u16string WideText(const std::string &Text);
+std::vector<std::u16string> WideTexts(const std::vector<std::string> &Texts);

@@ -134,13 +134,13 @@ EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE F, UINT64 *Size) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI Unsupported() { return EFI_UNSUPPORTED; }
+EFI_STATUS EFIAPI Unsupported() {
+  return EFI_UNSUPPORTED;
+}
 
 } // namespace
 
-SimArguments::SimArguments(const std::vector<std::string> &Args) {
-  for (const auto &A : Args)
-    Storage.push_back(WideText(A));
+SimArguments::SimArguments(const std::vector<std::u16string> &Args) : Storage(Args) {
   for (auto &S : Storage)
     Pointers.push_back(S.data());
   Pointers.push_back(nullptr);
@@ -148,7 +148,11 @@ SimArguments::SimArguments(const std::vector<std::string> &Args) {
 
 SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
                        ShellProtocolPlacement Placement, bool WithParameters)
-    : Arguments(Args) {
+    : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
+
+SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
+                       ShellProtocolPlacement Placement, bool WithParameters)
+    : Arguments(Args.Args) {
   void **Slots = reinterpret_cast<void **>(&Protocol);
   for (size_t I = 0; I < offsetof(EFI_SHELL_PROTOCOL, MajorVersion) / sizeof(void *); I++)
     Slots[I] = reinterpret_cast<void *>(&Unsupported);
@@ -219,7 +223,9 @@ SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &Contents
   Protocol.Flush = FileFlush;
 }
 
-SimFile::~SimFile() { Files().erase(&Protocol); }
+SimFile::~SimFile() {
+  Files().erase(&Protocol);
+}
 
 SimFile *SimFile::From(EFI_FILE_PROTOCOL *P) {
   auto It = Files().find(P);

@@ -13,7 +13,8 @@
 // The shell's argument vector (the shell owns the strings; the tool may lower them in place).
 class SimArguments {
 public:
-  explicit SimArguments(const std::vector<std::string> &Args);
+  explicit SimArguments(const std::vector<std::u16string> &Args);
+  explicit SimArguments(const std::vector<std::string> &Args) : SimArguments(WideTexts(Args)) {}
   CHAR16 **Argv() { return Pointers.data(); }
   UINTN Argc() const { return Pointers.size() - 1; }
 
@@ -27,6 +28,13 @@ enum class ShellProtocolPlacement { None, OnImage, ElsewhereOnly };
 class SimShell20 {
 public:
   SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
+             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
+             bool WithParameters = true);
+  // Arguments already in UCS-2, as a shell holds them.
+  struct Ucs2 {
+    const std::vector<std::u16string> &Args;
+  };
+  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
              ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
              bool WithParameters = true);
   EFI_SHELL_PROTOCOL Protocol{};

@@ -57,12 +57,13 @@ struct Outcome {
 };
 
 // One invocation of the front end with stdout and stderr captured.
-Outcome Kestrel(const std::vector<std::string> &Args, const std::string &DeviceDir = "/dev") {
+Outcome Kestrel(const std::vector<std::string> &Args, const std::string &DeviceDir = "/dev",
+                bool DefaultMayBeFile = false) {
   char *OutText = nullptr, *ErrText = nullptr;
   size_t OutSize = 0, ErrSize = 0;
   FILE *Out = open_memstream(&OutText, &OutSize);
   FILE *Err = open_memstream(&ErrText, &ErrSize);
-  int Status = RunFrontEnd(Args, Out, Err, DeviceDir);
+  int Status = RunFrontEnd(Args, Out, Err, FrontEndPlatform{DeviceDir, DefaultMayBeFile});
   fclose(Out);
   fclose(Err);
   Outcome R{Status, std::string(OutText, OutSize), std::string(ErrText, ErrSize)};
@@ -86,11 +87,11 @@ TEST(FrontEndOptions, FrontEndWordsAreConsumedAndTheToolLineFollowsUnchanged) {
   EXPECT_TRUE(O.Json);
   EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"-R", "--Debug", "x"}));
 
-  // "--" ends the front end's part; what follows reaches the tool even if it looks like ours.
-  ASSERT_TRUE(ParseFrontEndOptions({"--device", "/dev/x", "--", "--json", "-r"}, &O, &E));
-  EXPECT_EQ(O.DevicePath, "/dev/x");
-  EXPECT_FALSE(O.Json);
-  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"--json", "-r"}));
+  // "--" ends the front end's part; the "=" form gives a value in the same word.
+  ASSERT_TRUE(ParseFrontEndOptions({"--image=/x=y", "--block-size=0004096", "--", "-r"}, &O, &E));
+  EXPECT_EQ(O.ImagePath, "/x=y");
+  EXPECT_EQ(O.BlockSize, 4096u);
+  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"-r"}));
 
   ASSERT_TRUE(ParseFrontEndOptions({}, &O, &E));
   EXPECT_TRUE(O.ToolArgs.empty());
@@ -109,6 +110,8 @@ TEST(FrontEndOptions, UsageErrorsAreRefused) {
       {"--device", "/dev/x", "--block-size", "512"}, // a device's size is the kernel's
       {"-r", "--image", "a.img"},                    // front-end option after the tool's
       {"-w", "-p", "1", "-m", "2", "--write-protect"},
+      {"--json=yes", "-r"}, // a flag given a value
+      {"--image=", "-r"},   // an empty value
   };
   for (const auto &Args : Bad) {
     FrontEndOptions O;
@@ -357,10 +360,8 @@ TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
                    "\"crc_stored\":" +
                        std::to_string(Crc) + ",\"crc_computed\":" + std::to_string(Crc) +
                        ",\"crc_matches\":true}\n");
-  // The rest of the console goes to stderr, without the six display lines.
-  EXPECT_NE(R.Err.find("Kestrel for Tarnm"), std::string::npos);
-  EXPECT_NE(R.Err.find("Operation successful!\n"), std::string::npos);
-  EXPECT_EQ(R.Err.find("Serial   #"), std::string::npos) << R.Err;
+  // The console goes to stderr as it is, display lines included.
+  EXPECT_EQ(R.Err, Kestrel({"--image", Image, "-r"}).Out);
 
   // A damaged record still shows, with the mismatch, and the status of the plain read.
   Disk[RecordOffset::ModuleSerial] = '"';
@@ -379,6 +380,124 @@ TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
   EXPECT_EQ(W.Status, 8);
   EXPECT_EQ(W.Out, "");
   EXPECT_NE(W.Err.find("write protected"), std::string::npos);
+}
+
+// A front-end option among the tool's words, however it is spelled, stops the run before any
+// medium is opened; the board's own GPP1 (here a file standing in for it) stays as it was.
+TEST_F(ImageRun, MisplacedFrontEndOptionsNeverReachTheBoardsOwnGpp1) {
+  TempDir Dev;
+  std::string Board = Dev.File("mmcblk0gp0");
+  WriteFile(Board, std::vector<uint8_t>(4 * 512, 0x77));
+  std::vector<uint8_t> Before = ReadFile(Board), ImageBefore = ReadFile(Image);
+  const std::vector<std::string> Write = {"-w", "-p", "X", "-m", "1"};
+  const std::vector<std::vector<std::string>> Misplaced = {
+      With(Write, {"--image=" + Image}), With(Write, {"--IMAGE", Image}),
+      With(Write, {"-image", Image}),    With({"--", "--image", Image}, Write),
+      With(Write, {"--Json"}),           With({"-c"}, {"-backup=" + Dir.File("b")}),
+  };
+  for (const auto &Args : Misplaced) {
+    Outcome R = Kestrel(Args, Dev.Path, true);
+    EXPECT_EQ(R.Status, FrontEndErrorExit) << R.Err;
+    EXPECT_EQ(R.Out, "");
+    EXPECT_NE(R.Err.find("front-end option"), std::string::npos) << R.Err;
+  }
+  EXPECT_EQ(ReadFile(Board), Before);
+  EXPECT_EQ(ReadFile(Image), ImageBefore);
+  // In front, the same spellings are the front end's own.
+  EXPECT_EQ(Kestrel(With({"--image=" + Image}, Write), Dev.Path, true).Status, 0);
+  EXPECT_EQ(ReadFile(Board), Before);
+  EXPECT_NE(ReadFile(Image), ImageBefore);
+  // The number of a block size is the same however it is written, and refused for one reason.
+  EXPECT_EQ(Kestrel({"--image", Image, "--block-size", "000512", "-r"}).Status, 0);
+  for (const char *Size : {"1000", "0001000", "99999999999999999999999"})
+    EXPECT_NE(Kestrel({"--image", Image, "--block-size", Size, "-r"})
+                  .Err.find(std::string(Size) + " is not a power of two from 512 to 65536"),
+              std::string::npos)
+        << Size;
+}
+
+// Arguments are UTF-8 on Linux and reach the tool as the UCS-2 a shell would hand it; the
+// console comes back as UTF-8, and record bytes that would steer a terminal show as '?'.
+TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
+  std::vector<uint8_t> Before = ReadFile(Image);
+  Outcome Accent = Kestrel({"--image", Image, "-w", "-p", "caf\xc3\xa9", "-m", "1"});
+  EXPECT_EQ(Accent.Status, 2);
+  EXPECT_NE(Accent.Out.find("ERROR: Pylon Serial # \"caf\xc3\xa9\" can hold only"),
+            std::string::npos)
+      << Accent.Out;
+  Outcome Euro = Kestrel({"--image", Image, "-r", "-\xe2\x82\xac"});
+  EXPECT_NE(Euro.Out.find("Unknown! - Argv[2]: \"-\xe2\x82\xac\"\n"), std::string::npos);
+  for (const char *Bad : {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf0\x9f\x98\x80"}) {
+    Outcome R = Kestrel({"--image", Image, "-w", "-p", Bad, "-m", "1"});
+    EXPECT_EQ(R.Status, FrontEndErrorExit) << Bad;
+    EXPECT_EQ(R.Out, "");
+  }
+  EXPECT_EQ(ReadFile(Image), Before);
+
+  // A record written by something else, with an escape sequence, DEL and a C1 control.
+  ASSERT_EQ(Kestrel(With({"--image", Image}, Example)).Status, 0);
+  std::vector<uint8_t> Disk = ReadFile(Image);
+  const uint8_t Steering[] = {0x1B, '[', '2', 'J', 0x7F, 0x85, '\t', 0xE9};
+  std::copy(std::begin(Steering), std::end(Steering), Disk.begin() + RecordOffset::ModuleSerial);
+  StoreLe32(Disk.data() + RecordOffset::Crc32, 0);
+  uint32_t Crc = 0;
+  {
+    SimFirmware Sim;
+    Sim.BootServices.CalculateCrc32(Disk.data(), BoardRecordSize, &Crc);
+  }
+  StoreLe32(Disk.data() + RecordOffset::Crc32, Crc);
+  WriteFile(Image, Disk);
+  Outcome R = Kestrel({"--image", Image, "-r"});
+  EXPECT_EQ(R.Status, 0);
+  EXPECT_NE(R.Out.find("Pylon Serial   #?[2J??\t\xc3\xa9" + std::string(8, ' ') + "\n"),
+            std::string::npos)
+      << R.Out;
+  Outcome J = Kestrel({"--image", Image, "--json", "-r"});
+  EXPECT_NE(J.Out.find("\"module_serial\":\"\\u001b[2J\\u007f\\u0085\\u0009\\u00e9"),
+            std::string::npos)
+      << J.Out;
+}
+
+// A backup is made whole before the tool runs, or the run stops with the backup's own reason;
+// when nothing gets written, no backup is left to block the next run.
+TEST_F(ImageRun, BackupFailuresNameTheBackupAndUnneededBackupsAreNotLeft) {
+  std::vector<uint8_t> Before = ReadFile(Image);
+  Outcome R = Kestrel(With({"--image", Image, "--backup", Dir.File("no/dir/b.bin")}, Example));
+  EXPECT_EQ(R.Status, FrontEndErrorExit);
+  EXPECT_EQ(R.Out, "");
+  EXPECT_EQ(R.Err, "kestrel: cannot create backup " + Dir.File("no/dir/b.bin") +
+                       ": No such file or directory; nothing written\n");
+  Outcome Refused =
+      Kestrel({"--image", Image, "--backup", Dir.File("b.bin"), "-w", "-p", "", "-m", "1"});
+  EXPECT_EQ(Refused.Status, 2);
+  EXPECT_FALSE(fs::exists(Dir.File("b.bin")));
+  EXPECT_EQ(ReadFile(Image), Before);
+
+  Outcome W = Kestrel(With({"--image", Image, "--backup", Dir.File("b.bin")}, Example));
+  EXPECT_EQ(W.Status, 0);
+  EXPECT_EQ(ReadFile(Dir.File("b.bin")),
+            std::vector<uint8_t>(Before.begin(), Before.begin() + 512));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path), fs::directory_iterator()), 2);
+}
+
+// --json after a verified write shows what was read back; help ends with the front end's own
+// options; --version is one line.
+TEST_F(ImageRun, JsonAfterAWriteHelpAndVersion) {
+  Outcome W = Kestrel(With({"--image", Image, "--json"}, Example));
+  EXPECT_EQ(W.Status, 0);
+  EXPECT_EQ(W.Out, Kestrel({"--image", Image, "--json", "-r"}).Out);
+  EXPECT_NE(W.Err.find("Operation successful!\n"), std::string::npos);
+  Outcome Refused = Kestrel({"--image", Image, "--json", "-w", "-p", "1", "-m", "2", "-b", "x"});
+  EXPECT_EQ(Refused.Status, 2);
+  EXPECT_EQ(Refused.Out, "");
+
+  Outcome H = Kestrel({"-h"});
+  EXPECT_EQ(H.Status, 0);
+  EXPECT_NE(H.Out.find("Operation successful!\n\n Linux front end (kestrel)"), std::string::npos);
+  EXPECT_NE(H.Out.find("  --backup FILE"), std::string::npos);
+  Outcome V = Kestrel({"--version"});
+  EXPECT_EQ(V.Status, 0);
+  EXPECT_EQ(V.Out, "kestrel 1.01.00\n");
 }
 
 } // namespace
