@@ -102,6 +102,79 @@ EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
 check "odd image untouched" 1000 "$(stat -c %s "$WORK/odd.img")"
 
+# --- Standard streams -----------------------------------------------------------------------------
+# Whatever descriptors the caller closed, the medium never becomes one of them: block 0 holds
+# exactly the asked record and nothing else of the image changes.
+pattern=$WORK/pattern.img
+head -c 4096 /dev/zero | tr '\0' '\245' >"$pattern"
+cp "$pattern" "$WORK/ref.img"
+"$KESTREL" --image "$WORK/ref.img" -w -p AAAA -m BBBB >/dev/null 2>&1
+for closed in 0 1 2; do
+  cp "$pattern" "$WORK/c.img"
+  case $closed in
+  0) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB <&- >/dev/null 2>&1 ;;
+  1) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB >&- 2>/dev/null ;;
+  2) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB 2>&- >/dev/null ;;
+  esac
+  check "write with descriptor $closed closed" 0 "$?"
+  ok "descriptor $closed closed: the image holds exactly the record" cmp -s "$WORK/c.img" "$WORK/ref.img"
+done
+cp "$pattern" "$WORK/c.img"
+"$KESTREL" --image "$WORK/c.img" --backup "$WORK/nodir/x" -w -p 1 -m 2 >&- 2>&-
+check "refused backup with stdout and stderr closed" 2 "$?"
+ok "refused backup left the image alone" cmp -s "$WORK/c.img" "$pattern"
+
+# Output that cannot be written is said on the stream that still works, with the outcome.
+cp "$pattern" "$WORK/c.img"
+"$KESTREL" --image "$WORK/c.img" -w -p AAAA -m BBBB >/dev/full 2>"$WORK/err"
+check "stdout full: status" 74 "$?"
+check "stdout full: report" "kestrel: the record was written and verified, but standard output failed: No space left on device" "$(cat "$WORK/err")"
+ok "stdout full: the record was written" cmp -s "$WORK/c.img" "$WORK/ref.img"
+python3 -c '
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+p = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)
+print(p.returncode, p.stderr.decode().strip())' "$KESTREL" --image "$WORK/c.img" -r >"$WORK/out"
+check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output failed: Broken pipe" "$(cat "$WORK/out")"
+
+# A FIFO is no image, and looking at it must not wait for a writer.
+mkfifo "$WORK/fifo"
+timeout 10 "$KESTREL" --image "$WORK/fifo" -r >"$WORK/out" 2>"$WORK/err"
+check "FIFO as image" 2 "$?"
+check "FIFO refusal" "kestrel: image $WORK/fifo is not a regular file" "$(cat "$WORK/err")"
+
+run --version
+check "version" "0 kestrel 1.01.00" "$status $(cat "$WORK/out")"
+
+# --- A backup killed at each step -----------------------------------------------------------------
+# SIGKILL on entry to each system call of the backup and of the write: afterwards the backup is
+# absent or holds the whole of the old block 0, and never stands in the next run's way half-made.
+if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  head -c 512 "$pattern" >"$WORK/old-block0"
+  for step in fchmod:when=1 pwrite64:when=1 fsync:when=1 link,linkat:when=1 unlink,unlinkat:when=1 \
+    fsync:when=2 pwrite64:when=2 fsync:when=3; do
+    cp "$pattern" "$WORK/k.img"
+    rm -f "$WORK/kill/"* 2>/dev/null
+    mkdir -p "$WORK/kill"
+    # (LeakSanitizer cannot run under ptrace.)
+    (ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=${step%%:*}" \
+      -e "inject=${step%%:*}:signal=KILL:${step#*:}" \
+      "$KESTREL" --image "$WORK/k.img" --backup "$WORK/kill/b.bin" -w -p AAAA -m BBBB) >/dev/null 2>&1
+    check "killed at $step" 137 "$?"
+    if [ -e "$WORK/kill/b.bin" ]; then
+      ok "killed at $step: the backup is whole" cmp -s "$WORK/kill/b.bin" "$WORK/old-block0"
+    else
+      cp "$pattern" "$WORK/k.img"
+      run --image "$WORK/k.img" --backup "$WORK/kill/b.bin" -w -p AAAA -m BBBB
+      check "killed at $step: the next run makes its backup" "0 whole" \
+        "$status $(cmp -s "$WORK/kill/b.bin" "$WORK/old-block0" && echo whole)"
+    fi
+  done
+else
+  echo "note: strace cannot trace here; the killed-backup cases are not run"
+fi
+
 # --- No GPP1 at all ---------------------------------------------------------------------------
 if ls /dev/mmcblk*gp0 >/dev/null 2>&1; then
   echo "note: this machine has an eMMC GPP1; the no-GPP1 case is not run"
