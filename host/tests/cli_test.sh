@@ -160,8 +160,9 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
     # (LeakSanitizer cannot run under ptrace.)
     (ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=${step%%:*}" \
       -e "inject=${step%%:*}:signal=KILL:${step#*:}" \
-      "$KESTREL" --image "$WORK/k.img" --backup "$WORK/kill/b.bin" -w -p AAAA -m BBBB) >/dev/null 2>&1
-    check "killed at $step" 137 "$?"
+      "$KESTREL" --image "$WORK/k.img" --backup "$WORK/kill/b.bin" -w -p AAAA -m BBBB
+      echo $? >"$WORK/killed") >/dev/null 2>&1
+    check "killed at $step" 137 "$(cat "$WORK/killed")"
     if [ -e "$WORK/kill/b.bin" ]; then
       ok "killed at $step: the backup is whole" cmp -s "$WORK/kill/b.bin" "$WORK/old-block0"
     else
