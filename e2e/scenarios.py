@@ -216,8 +216,40 @@ def session_block_4096():
     return ["--block-size", "4096"], image, steps, with_block0(image, 4096, repaired)
 
 
+def session_refusals():
+    # A torn clear: length and CRC zero, one byte left over. Then every write or clear whose record
+    # would not be what was asked; none of them may touch the image.
+    torn = bytearray(176)
+    torn[100] = 0x5A
+    image = gpp1(512, 16, bytes(torn), fill=b"\x3c")
+    not_stored = "can hold only printable ASCII characters other than '$'!\n"
+    steps = [
+        ("-r", BANNER + CORRUPTED, "0xA"),
+        ("-x -r", unknown(1, "-x") + BANNER + CORRUPTED, "0xA"),
+        ("-w -p 1 -m 2 --sandral 789",
+         unknown(6, "--sandral") + unknown(7, "789") + BANNER +
+         'ERROR: Unknown argument Argv[6] "--sandral": GPP1 is not written!\n', "0x2"),
+        ("-c --frob", unknown(2, "--frob") + BANNER +
+         'ERROR: Unknown argument Argv[2] "--frob": GPP1 is not cleared!\n', "0x2"),
+        ("-w -p AB$CD -m 2", BANNER + 'ERROR: Pylon Serial # "AB$CD" ' + not_stored, "0x2"),
+        ('-w -p 1 -m ""', BANNER + "ERROR: MM # is empty!\n", "0x2"),
+        ("-w -p 1 -m 2 -s caf\u20ac", BANNER + 'ERROR: Sandrel Serial # "caf\u20ac" ' + not_stored,
+         "0x2"),
+        ('-w -p 1 -m 2 -b "1A 2B"',
+         BANNER + 'ERROR: Board ID "1A 2B" is not a hexadecimal number of at most 64 bits!\n', "0x2"),
+        ("-w -p 1 -m 2 -o 0x",
+         BANNER + 'ERROR: BOM ID "0x" is not a hexadecimal number of at most 64 bits!\n', "0x2"),
+        ("-w -p 1 -m 2 -f 10000000000000000",
+         BANNER + 'ERROR: Fab ID "10000000000000000" is not a hexadecimal number of at most 64 '
+         'bits!\n', "0x2"),
+    ]
+    # Write-protected: a refusal after the platform's report would show as 0x8.
+    return ["--write-protect"], image, steps, image
+
+
 SESSIONS = {
     "blank_512": session_blank_512,
+    "refusals": session_refusals,
     "write_protected": session_write_protected,
     "block_4096": session_block_4096,
 }

@@ -110,6 +110,28 @@ session protected-512 512 1 \
   "-c --debug" \
   "-r"
 
+# Refused writes and clears, on a write-protected board whose block 0 is a torn clear: length and
+# CRC zero with one byte left, which is no record.
+new_images 512
+printf '\0%.0s' $(seq 100) | cat - <(printf 'Z') <(head -c 411 /dev/zero) <(tail -c +513 "$WORK/qemu.img") \
+  >"$WORK/torn.img"
+cp "$WORK/torn.img" "$WORK/qemu.img"
+cp "$WORK/torn.img" "$WORK/host.img"
+session refusals-512 512 1 \
+  "-r" \
+  "-x -r" \
+  "-w -p 1 -m 2 --sandral 789" \
+  "-c --frob" \
+  '-w -p AB$CD -m 2' \
+  "-w -p 1 -m 2 -s caf€" \
+  "-w -p 1 -m 2 -o 0x" \
+  "-w -p 1 -m 2 -f 10000000000000000"
+checks=$((checks + 1))
+cmp -s "$WORK/qemu.img" "$WORK/torn.img" || {
+  echo "FAIL: a refusal changed GPP1"
+  failures=$((failures + 1))
+}
+
 new_images 4096
 session writable-4096 4096 0 \
   "-w -p 4096 -m 4k --debug" \
