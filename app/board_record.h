@@ -2,8 +2,7 @@
 // checksums the image, followed by the "$BrdInfo" block describing the Pylon module.
 #pragma once
 
-#include "app/command_line.h"
-#include "app/tool_status.h"
+#include "app/cli_options.h"
 
 constexpr UINTN BoardRecordSize = 176;
 constexpr UINTN RecordTextFieldSize = 16;

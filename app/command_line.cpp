@@ -7,8 +7,6 @@
 #include "shell/format.h"
 #include "shell/memory.h"
 
-UINT8 DebugEnabled = 0;
-
 namespace {
 
 constexpr const CHAR16 *ToolYear = u"2017";
@@ -171,10 +169,6 @@ ToolStatus CheckWriteValues(const CliOptions &Options) {
 }
 
 } // namespace
-
-VOID ReportInternalError(InternalCheck Place) {
-  PrintConsole(u"ERROR: [#%d] Internal coding error!\n", static_cast<int>(Place));
-}
 
 VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options) {
   if (Options == nullptr) {

@@ -1,7 +1,7 @@
 #include "app/gpp1.h"
 
 #include "app/board_record.h"
-#include "app/command_line.h"
+#include "app/cli_options.h"
 #include "shell/format.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"

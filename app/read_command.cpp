@@ -47,16 +47,22 @@ ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source) {
     ReportInternalError(InternalCheck::CopyRecordTextSource);
     return ToolInvalidParameter;
   }
+  UINTN Length = RecordTextLength(Source);
+  for (UINTN I = 0; I < Length; I++)
+    Destination[I] = static_cast<CHAR8>(Source[I]);
+  Destination[Length] = 0;
+  return ToolSuccess;
+}
+
+UINTN RecordTextLength(const UINT8 *Field) {
   // A field of nothing but padding reads as the empty text.
   bool OnlySpaces = true;
   UINTN Length = 0;
-  for (; Length < RecordTextFieldSize && Source[Length] != FieldEnd; Length++) {
-    Destination[Length] = static_cast<CHAR8>(Source[Length]);
-    if (Source[Length] != ' ')
+  for (; Length < RecordTextFieldSize && Field[Length] != FieldEnd; Length++) {
+    if (Field[Length] != ' ')
       OnlySpaces = false;
   }
-  Destination[OnlySpaces ? 0 : Length] = 0;
-  return ToolSuccess;
+  return OnlySpaces ? 0 : Length;
 }
 
 VOID PrintRepeated(UINT8 Count, const CHAR16 *Text) {

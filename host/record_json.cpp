@@ -10,11 +10,11 @@
 
 namespace {
 
-// A record text field as the read shows it: up to its '$', padding kept, empty when blank.
+// A record text field as readers take it: up to its '$', padding kept, empty when blank; every
+// byte kept, a NUL or a control character included, so the object is exactly what is stored.
 std::string FieldText(const uint8_t *Record, size_t Offset) {
-  CHAR8 Text[RecordTextFieldSize + 1] = {};
-  CopyRecordText(Text, Record + Offset);
-  return std::string(Text); // the display stops at a NUL as well
+  const uint8_t *Field = Record + Offset;
+  return std::string(Field, Field + RecordTextLength(Field));
 }
 
 // An ID in the eight hexadecimal digits of the read's display, formatted by the same engine.

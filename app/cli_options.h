@@ -1,0 +1,31 @@
+// What one command line asks for: the options the parser found, for the operations to read.
+#pragma once
+
+#include "app/tool_status.h"
+
+struct CliOptions {
+  UINT8 BoardGiven;
+  const CHAR16 *BoardText;
+  UINT8 BomGiven;
+  const CHAR16 *BomText;
+  UINT8 ClearRequested;
+  UINT8 FabGiven;
+  const CHAR16 *FabText;
+  UINT8 HelpRequested;
+  UINT8 ModuleSerialGiven;
+  const CHAR16 *ModuleSerialText;
+  UINT8 MmGiven;
+  const CHAR16 *MmText;
+  UINT8 ReadRequested;
+  UINT8 CarrierSerialGiven;
+  const CHAR16 *CarrierSerialText;
+  UINT8 WriteRequested;
+  // The first entry that was neither an option nor an option's value (0 when there was none). A
+  // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
+  // record would not be what was asked.
+  UINTN FirstUnknownIndex;
+  const CHAR16 *FirstUnknownText;
+};
+
+// Set by --debug: extra progress lines and hex dumps.
+inline UINT8 DebugEnabled = 0;

@@ -1,0 +1,7 @@
+#include "app/tool_status.h"
+
+#include "shell/format.h"
+
+VOID ReportInternalError(InternalCheck Place) {
+  PrintConsole(u"ERROR: [#%d] Internal coding error!\n", static_cast<int>(Place));
+}
