@@ -95,14 +95,16 @@ ToolStatus CheckWriteRequired(const CliOptions &Options) {
   return ToolSuccess;
 }
 
+// An option that takes a value, with what to call it (or what to say about it) in a message.
+struct ValueOption {
+  UINT8 Given;
+  const CHAR16 *Text;
+  const CHAR16 *Words;
+};
+
 // Checks of the optional values; every failing one is reported.
 ToolStatus CheckWriteOptional(const CliOptions &Options) {
-  struct OptionalValue {
-    UINT8 Given;
-    const CHAR16 *Text;
-    const CHAR16 *Message;
-  };
-  const OptionalValue Values[] = {
+  const ValueOption Values[] = {
       {Options.CarrierSerialGiven, Options.CarrierSerialText,
        u"ERROR: You can't write Sandrel without Serial #!\n"},
       {Options.BoardGiven, Options.BoardText, u"ERROR: You can't write Board ID without ID!\n"},
@@ -110,9 +112,9 @@ ToolStatus CheckWriteOptional(const CliOptions &Options) {
       {Options.FabGiven, Options.FabText, u"ERROR: You can't write Fab ID without ID!\n"},
   };
   ToolStatus Status = ToolSuccess;
-  for (const OptionalValue &Value : Values) {
+  for (const ValueOption &Value : Values) {
     if (Value.Given && Value.Text == nullptr) {
-      PrintConsole(Value.Message);
+      PrintConsole(Value.Words);
       Status = ToolInvalidParameter;
     }
   }
@@ -131,37 +133,32 @@ ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operatio
 // Every value of a write must be stored exactly as given, so each is checked before the device
 // is asked anything; the first that cannot be is reported.
 ToolStatus CheckWriteValues(const CliOptions &Options) {
-  struct TextValue {
-    UINT8 Given;
-    const CHAR16 *Text;
-    const CHAR16 *Name;
-  };
-  const TextValue Texts[] = {
+  const ValueOption Texts[] = {
       {Options.ModuleSerialGiven, Options.ModuleSerialText, u"Pylon Serial #"},
       {Options.MmGiven, Options.MmText, u"MM #"},
       {Options.CarrierSerialGiven, Options.CarrierSerialText, u"Sandrel Serial #"},
   };
-  for (const TextValue &Value : Texts) {
+  for (const ValueOption &Value : Texts) {
     if (!Value.Given || IsStorableText(Value.Text))
       continue;
     if (Value.Text == nullptr || Value.Text[0] == 0)
-      PrintConsole(u"ERROR: %s is empty!\n", Value.Name);
+      PrintConsole(u"ERROR: %s is empty!\n", Value.Words);
     else
       PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than "
                    u"'$'!\n",
-                   Value.Name, Value.Text);
+                   Value.Words, Value.Text);
     return ToolInvalidParameter;
   }
-  const TextValue Ids[] = {
+  const ValueOption Ids[] = {
       {Options.BoardGiven, Options.BoardText, u"Board ID"},
       {Options.BomGiven, Options.BomText, u"BOM ID"},
       {Options.FabGiven, Options.FabText, u"Fab ID"},
   };
-  for (const TextValue &Value : Ids) {
+  for (const ValueOption &Value : Ids) {
     UINT64 Parsed = 0;
     if (!Value.Given || ParseIdValue(Value.Text, &Parsed))
       continue;
-    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Value.Name,
+    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Value.Words,
                  Value.Text);
     return ToolInvalidParameter;
   }
