@@ -18,8 +18,10 @@ cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null || { echo "FAIL: cma
 export XDG_DATA_DIRS=$WORK/prefix/share
 # shellcheck disable=SC1090
 source "$BASH_COMPLETION"
-__load_completion kestrel || fail "bash-completion does not find the installed completion"
-[[ $(complete -p kestrel 2>/dev/null) == *"-F _kestrel kestrel" ]] || fail "kestrel not bound to _kestrel"
+__load_completion kestrel ||
+  fail "bash-completion does not find the installed completion"
+[[ $(complete -p kestrel 2>/dev/null) == *"-F _kestrel kestrel" ]] ||
+  fail "kestrel is not bound to _kestrel"
 
 # complete LINE: the candidates for the last word of LINE (a trailing space: a new, empty word).
 complete_line() {
@@ -44,11 +46,13 @@ cd "$WORK/files" || exit 1
 
 # Front-end options first; each only once, and one medium.
 expect "kestrel --im" "--image "
-expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug --fab --help --json --mm --pylon --read --sandrel --write --write-protect "
+tool="--board --bom --clear --debug --fab --help --mm --pylon --read --sandrel --write"
+expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug --fab \
+--help --json --mm --pylon --read --sandrel --write --write-protect "
 expect "kestrel --device /dev/x --i" ""
 expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
-expect "kestrel --image gpp1.img -r --" "--board --bom --clear --debug --fab --help --mm --pylon --read --sandrel --write "
+expect "kestrel --image gpp1.img -r --" "$tool "
 expect "kestrel -- --w" "--write "
 # Option values: files, block sizes, block devices, and nothing for free text.
 expect "kestrel --image gpp1." "gpp1.bak gpp1.img "

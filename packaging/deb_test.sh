@@ -8,7 +8,8 @@ SOURCE=$1
 BUILD=$2
 TESTED=$3
 for tool in dpkg-deb dpkg-shlibdeps lintian; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps)"; exit 77; }
+  command -v "$tool" >/dev/null ||
+    { echo "SKIP: $tool is not installed (scripts/install-deps)"; exit 77; }
 done
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
@@ -18,7 +19,9 @@ check() { [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"; }
 
 # Its own build tree inside the test's, so `make test` never touches a developer's build/deb.
 OUT=$BUILD/package-test
-if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$SOURCE" deb BUILD="$OUT" >"$WORK/make.log" 2>&1; then
+# A make of its own: not the jobserver of a `make test` that may have started ctest.
+if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$SOURCE" deb BUILD="$OUT" \
+  >"$WORK/make.log" 2>&1; then
   tail -n 30 "$WORK/make.log"
   echo "FAIL: make deb"
   exit 1
