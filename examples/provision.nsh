@@ -19,6 +19,11 @@
 #
 # A command line without SERIAL and MM touches no board and leaves no log line.
 #
+# The log line is written before the banner on purpose. A shell that cannot append to
+# provision.log (a full or read-only stick) stops the script with "Unable to redirect file."
+# and no banner at all, and the caller's %lasterror% is then that of the last Kestrel.efi run,
+# which the shell keeps through echo, set, if and goto: never 0 for a board that failed.
+#
 # Exit status (%lasterror% in a calling script), the status of the Kestrel.efi run that failed:
 #   0    PASS
 #   0x2  bad arguments: SERIAL or MM missing, too many arguments, or a value Kestrel.efi refuses
