@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX  ?= /usr/local
 
-.PHONY: all deps configure build test demo install clean fuzz coverage bench
+.PHONY: all deps configure build test demo install deb clean fuzz coverage bench
 
 all: build
 
@@ -30,12 +30,24 @@ demo: deps
 	   { tail -n 40 $(HOST)/build.log; exit 1; }
 	@KESTREL_EFI=$(HOST)/Kestrel.efi KESTREL_BOARD_DRIVER=$(HOST)/SimBoard.efi e2e/demo
 
-# The Linux front end and its man page, built without the test sanitizers.
+# The Linux front end, its man page and bash completion, Kestrel.efi and the factory scripts,
+# built without the test sanitizers.
 install: deps
 	cmake -S . -B $(BUILD)/release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
 	      -DKESTREL_SANITIZE=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD)/release -j $(JOBS) --target kestrel
+	cmake --build $(BUILD)/release -j $(JOBS) --target kestrel Kestrel_efi
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
+
+# $(BUILD)/kestrel_<version>_amd64.deb: the same files under /usr, kestrel in /usr/sbin, built
+# with Debian's hardening flags; cmake/package.cmake stages and checks the package.
+deb: deps
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all && \
+	cmake -S . -B $(BUILD)/deb -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
+	      -DKESTREL_SANITIZE=OFF -DCMAKE_INSTALL_BINDIR=sbin \
+	      "-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	      "-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_FLAGS)
+	cmake --build $(BUILD)/deb -j $(JOBS) --target kestrel Kestrel_efi
+	cmake -DBUILD_DIR=$(BUILD)/deb -DSOURCE_DIR=$(CURDIR) -DOUTPUT_DIR=$(BUILD) -P cmake/package.cmake
 
 # Each fuzz target for FUZZ_TIME seconds, one after the other (clang, libFuzzer, ASan, UBSan).
 FUZZ_TIME ?= 60
