@@ -119,7 +119,12 @@ UINT64 GetSerialIoBase(INT32 Index, UINT8 Selector) {
 }
 
 BOOLEAN CheckDebugCmos() {
-  bool Absent = GetSerialIoBase(DebugUartController, 0) == SerialIoAbsent;
+  // Without the board's own UART this is not a Tarn board, or not one we can talk to: the answer
+  // is "off" whatever the word says, so the CMOS is left alone. Even a read would write the index
+  // port, whose bit 7 masks NMI on PC chipsets, and bytes 0x40-0x43 may hold another firmware's
+  // settings under its checksum.
+  if (GetSerialIoBase(DebugUartController, 0) == SerialIoAbsent)
+    return 1;
   UINT32 Word = ReadDebugCmosWord();
   if (!DebugCmosWordValid(Word)) {
     // DebugLevelInfo never passes the level mask, so this cannot recurse through
@@ -128,7 +133,7 @@ BOOLEAN CheckDebugCmos() {
     WriteDebugCmosWord(DebugCmosDefault);
     Word = DebugCmosDefault;
   }
-  return Absent || (Word & DebugCmosSerialOff) != 0;
+  return (Word & DebugCmosSerialOff) != 0;
 }
 
 UINT32 LocateDebugUart() {

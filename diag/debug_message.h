@@ -91,8 +91,9 @@ constexpr UINT32 DebugUartPollLimit = 100000;
 // Polls the line-status register until all of Bits are set. False when the limit ran out.
 BOOLEAN WaitDebugUartStatus(UINT32 Base, UINT8 Bits);
 
-// True when the debug serial output is switched off in CMOS or the debug UART is absent. Resets
-// an invalid CMOS word to "valid, output on".
+// True when the debug UART is absent or the debug serial output is switched off in CMOS. With
+// the UART present, an invalid CMOS word is reset to "valid, output on"; with it absent, the CMOS
+// is not touched at all.
 BOOLEAN CheckDebugCmos();
 
 // The debug UART's window base, with memory decoding and full power switched on; 0 when the

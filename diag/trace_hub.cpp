@@ -3,6 +3,7 @@
 #include "diag/trace_hub.h"
 
 #include "diag/hardware_access.h"
+#include "diag/platform_constants.h"
 
 TraceState DefaultTraceState;
 TraceHandle NullTraceHandle;
@@ -129,6 +130,14 @@ VOID HubData64(TraceHandle *Handle, UINT64 Value) {
 VOID HubEnd(TraceHandle *Handle) {
   if (UINT64 Channel = ChannelOf(Handle))
     PhysWrite32(Channel + TraceChannelEnd, 0);
+}
+
+// Whether the function in the trace hub's place is the platform's own. On another machine that
+// place may hold anything, and a window register there says nothing about where a trace channel
+// is: stores into it would land in a device nobody identified.
+bool PlatformTraceHub() {
+  return MmioRead16(EcamAddress(0, TraceHubDevice, TraceHubFunction) + PciVendorIdRegister) ==
+         PlatformVendorId;
 }
 
 VOID ReleaseNothing(TraceHandle *) {}
@@ -270,9 +279,9 @@ VOID InstallTraceHubWriters(TraceState *State, const VOID *PlatformData) {
   Ops.Data64 = HubData64;
   Ops.End = HubEnd;
   State->PlatformData = PlatformData;
-  if (TraceChannelAddress(TraceProbeMaster, TraceProbeChannel) != 0)
+  if (PlatformTraceHub() && TraceChannelAddress(TraceProbeMaster, TraceProbeChannel) != 0)
     return;
-  // No hub: every record is dropped without touching the bus.
+  // No hub of ours: every record is dropped without touching the bus.
   Ops.FirstWord = StoreNothing32;
   Ops.AltFirstWord = StoreNothing32;
   Ops.Data8 = StoreNothing8;
