@@ -6,9 +6,9 @@
 //   --exit=N   return N          --hang     never return (the runner's time-out must end it)
 //   --probe    describe GPP1     --stamp=T  write T at the start of GPP1's block 0, rest zero
 //   --cmos     show CMOS bytes 0x40-0x43    --cmos=HHHHHHHH  set them (0x40 first), then show
-#include "diag/hardware_access.h"
 #include "e2e/board_logic.h"
 #include "e2e/console_text.h"
+#include "platform/hardware.h"
 
 namespace {
 
