@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diag/debug_message.h"
+#include "diag/debug_uart.h"
 #include "sim/hardware_model.h"
 #include "support/diag_board.h"
 

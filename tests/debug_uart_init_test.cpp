@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diag/debug_message.h"
+#include "diag/debug_uart.h"
 #include "diag/debug_uart_init.h"
 #include "shell/entry.h"
 #include "sim/hardware_model.h"
