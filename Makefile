@@ -57,11 +57,15 @@ fuzz: deps
 	cmake --build $(BUILD)/fuzz -j $(JOBS) --target fuzz_targets
 	tests/fuzz/run_fuzzers.sh $(BUILD)/fuzz $(FUZZ_TIME)
 
-# Line and branch coverage of the host tests over app/, shell/ and diag/.
+# Line and branch coverage of the host tests over app/, shell/ and diag/. Every instrumented
+# program writes a profile when it exits, also the test listings the build runs; without
+# LLVM_PROFILE_FILE that is a default.profraw in whatever folder it ran in, so the build's are
+# sent to a folder of their own (the report's are set in coverage_report.cmake).
 coverage: deps
 	cmake -S . -B $(BUILD)/coverage -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
 	      -DKESTREL_SANITIZE=OFF -DKESTREL_COVERAGE=ON
-	cmake --build $(BUILD)/coverage -j $(JOBS)
+	LLVM_PROFILE_FILE=$(abspath $(BUILD))/coverage/build-profiles/%p-%m.profraw \
+	      cmake --build $(BUILD)/coverage -j $(JOBS)
 	cmake -DBUILD_DIR=$(BUILD)/coverage -DSOURCE_DIR=$(CURDIR) -P cmake/coverage_report.cmake
 
 # Google Benchmark figures from an optimised build without sanitizers, and the image's sections.

@@ -65,16 +65,6 @@ ToolStatus StoreId(UINT8 *Field, UINT8 Given, const CHAR16 *Text, const CHAR16 *
 
 } // namespace
 
-UINT32 LoadLe32(const UINT8 *Bytes) {
-  return static_cast<UINT32>(Bytes[0]) | static_cast<UINT32>(Bytes[1]) << 8 |
-         static_cast<UINT32>(Bytes[2]) << 16 | static_cast<UINT32>(Bytes[3]) << 24;
-}
-
-VOID StoreLe32(UINT8 *Bytes, UINT32 Value) {
-  for (UINTN I = 0; I < 4; I++)
-    Bytes[I] = static_cast<UINT8>(Value >> (8 * I));
-}
-
 EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value) {
   if (Text == nullptr || Value == nullptr || !LooksHexadecimal(Text))
     return EFI_INVALID_PARAMETER;

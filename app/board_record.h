@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/cli_options.h"
+#include "shell/byte_order.h"
 
 constexpr UINTN BoardRecordSize = 176;
 constexpr UINTN RecordTextFieldSize = 16;
@@ -36,8 +37,6 @@ constexpr UINT32 RecordBlockVersion = 1;
 constexpr UINT32 RecordBlockLength = BoardRecordSize - RecordHeaderLength;
 constexpr UINT32 AbsentId = 0xFFFFFFFF;
 
-UINT32 LoadLe32(const UINT8 *Bytes);
-VOID StoreLe32(UINT8 *Bytes, UINT32 Value);
 
 // Lays out a record from the options; Record is BoardRecordSize bytes.
 ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record);

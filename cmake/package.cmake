@@ -31,10 +31,10 @@ function(run)
 endfunction()
 
 # The version is the tool's own, the one its banner prints.
-file(STRINGS ${SOURCE_DIR}/app/command_line.cpp version_line REGEX "ToolVersion = u\"[0-9.]+\"")
+file(STRINGS ${SOURCE_DIR}/app/version.h version_line REGEX "ToolVersion = u\"[0-9.]+\"")
 string(REGEX REPLACE ".*u\"([0-9.]+)\".*" "\\1" version "${version_line}")
 if(NOT version MATCHES "^[0-9]+(\\.[0-9]+)*$")
-  message(FATAL_ERROR "package.cmake: no ToolVersion in app/command_line.cpp")
+  message(FATAL_ERROR "package.cmake: no ToolVersion in app/version.h")
 endif()
 set(changelog ${SOURCE_DIR}/packaging/changelog)
 run(dpkg-parsechangelog -l ${changelog} -S Version)

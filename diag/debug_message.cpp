@@ -1,9 +1,9 @@
-// Debug messages and the debug UART: level mask, CMOS switch, the UART's window and power, and
-// bounded transmission.
+// Debug messages: the level mask the platform sets, and one formatted text sent to the trace hub
+// and to the debug UART.
 #include "diag/debug_message.h"
 
+#include "diag/debug_uart.h"
 #include "diag/hardware_access.h"
-#include "diag/platform_constants.h"
 #include "diag/trace_hub.h"
 
 namespace {
@@ -13,64 +13,9 @@ constexpr UINT32 LevelSelectDevice = 13;
 constexpr UINT32 LevelSelectFunction = 3;
 constexpr UINT32 LevelSelectRegister = 0x1408;
 constexpr UINT32 LevelSelectErrors = 1;
-constexpr UINT32 WindowFlagMask = 0xF;
-constexpr UINT32 WindowAbsent = 0xFFFFFFF0; // an all-ones window register with its flags cleared
 
 constexpr UINT32 DebugMessageBufferSize = 256;
 constexpr UINT32 DebugTraceSeverity = 0;
-
-// CMOS of the real-time clock: index and data ports, and the four bytes of the debug word,
-// least significant first.
-constexpr UINT16 CmosIndexPort = 0x70;
-constexpr UINT16 CmosDataPort = 0x71;
-constexpr UINT8 DebugCmosFirstByte = 0x40;
-constexpr UINT8 DebugCmosByteCount = 4;
-constexpr UINT32 DebugCmosValidMask = 0xC0000000;
-constexpr UINT32 DebugCmosValidValue = 0x80000000; // bit 31 set, bit 30 clear
-constexpr UINT32 DebugCmosPayloadMask = 0x3FFFFFFF;
-constexpr UINT32 DebugCmosPayloadLimit = 0x400;
-constexpr UINT32 DebugCmosSerialOff = 1u << 9;
-constexpr UINT32 DebugCmosDefault = 0x80000000; // valid, serial output on
-
-// The debug UART's memory window is in the first memory BAR among its six.
-constexpr UINT32 FirstBarRegister = 0x10;
-constexpr UINT32 LastBarRegister = 0x24;
-constexpr UINT32 BarIoSpace = 0x1;
-// The top 1 MiB below 4 GiB holds the firmware flash and the reset vector, never a device
-// window; a window register pointing there is garbage, and bytes written there do no good.
-constexpr UINT32 HighestUartBase = 0xFFF00000;
-constexpr UINT16 PowerStateMask = 0x0003;
-
-constexpr UINT32 SerialIoWindowSelectorStride = 8;
-constexpr UINT32 SerialIoPageMask = 0xFFFFF000;
-constexpr UINT8 SerialIoConfigSelector = 1;
-constexpr UINT32 VendorIdMask = 0xFFFF;
-
-UINT32 DebugUartConfig(UINT32 Register) {
-  const SerialIoController &Uart = SerialIoControllers[DebugUartController];
-  return PciCfgAddress(0, Uart.Device, Uart.Function, Register);
-}
-
-UINT32 ReadDebugCmosWord() {
-  UINT32 Word = 0;
-  for (UINT8 Index = DebugCmosByteCount; Index > 0; Index--) {
-    PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirstByte + Index - 1));
-    Word = (Word << 8) | PortIn8(CmosDataPort);
-  }
-  return Word;
-}
-
-VOID WriteDebugCmosWord(UINT32 Word) {
-  for (UINT8 Index = 0; Index < DebugCmosByteCount; Index++) {
-    PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirstByte + Index));
-    PortOut8(CmosDataPort, static_cast<UINT8>(Word >> (8 * Index)));
-  }
-}
-
-bool DebugCmosWordValid(UINT32 Word) {
-  return (Word & DebugCmosValidMask) == DebugCmosValidValue &&
-         (Word & DebugCmosPayloadMask) < DebugCmosPayloadLimit;
-}
 
 UINT64 TextLength(const CHAR8 *Text, UINT64 Limit) {
   UINT64 Length = 0;
@@ -84,8 +29,8 @@ UINT64 TextLength(const CHAR8 *Text, UINT64 Limit) {
 UINT64 CurrentDebugLevelMask() {
   UINT32 Window =
       MmioRead32(EcamAddress(0, LevelSelectDevice, LevelSelectFunction) + PciBar0Register) &
-      ~WindowFlagMask;
-  if (Window == 0 || Window == WindowAbsent)
+      ~PciBarFlagMask;
+  if (Window == 0 || Window == PciBarAbsent)
     return DefaultDebugLevelMask;
   if (MmioRead32(static_cast<UINT64>(Window) + LevelSelectRegister) == LevelSelectErrors)
     return DebugLevelError;
@@ -103,89 +48,4 @@ VOID EmitDebugMessageArgs(UINT64 Level, const CHAR8 *Format, FormatArgList Argum
   SendDebugTrace(DebugTraceSeverity, Buffer, TextLength(Buffer, DebugMessageBufferSize - 1));
   DebugUartWrite(reinterpret_cast<const UINT8 *>(Buffer),
                  TextLength(Buffer, DebugMessageBufferSize - 1));
-}
-
-UINT64 GetSerialIoBase(INT32 Index, UINT8 Selector) {
-  if (Index < 0 || Index >= SerialIoControllerCount)
-    return SerialIoAbsent;
-  const SerialIoController &Controller = SerialIoControllers[Index];
-  UINT64 Config = EcamAddress(0, Controller.Device, Controller.Function);
-  if ((MmioRead32(Config + PciVendorIdRegister) & VendorIdMask) != PlatformVendorId)
-    return SerialIoAbsent;
-  if (Selector == SerialIoConfigSelector)
-    return Config;
-  return MmioRead32(Config + PciBar0Register + SerialIoWindowSelectorStride * Selector) &
-         SerialIoPageMask;
-}
-
-BOOLEAN CheckDebugCmos() {
-  bool Absent = GetSerialIoBase(DebugUartController, 0) == SerialIoAbsent;
-  UINT32 Word = ReadDebugCmosWord();
-  if (!DebugCmosWordValid(Word)) {
-    // DebugLevelInfo never passes the level mask, so this cannot recurse through
-    // DebugUartWrite, which calls back in here.
-    EmitDebugMessage(DebugLevelInfo, "  WARNING: Platform CMOS data is invalid! (0x%08x)\n", Word);
-    WriteDebugCmosWord(DebugCmosDefault);
-    Word = DebugCmosDefault;
-  }
-  return Absent || (Word & DebugCmosSerialOff) != 0;
-}
-
-UINT32 LocateDebugUart() {
-  if (CheckDebugCmos())
-    return 0;
-  UINT32 BarRegister = 0;
-  for (UINT32 Register = FirstBarRegister; Register <= LastBarRegister; Register += 4) {
-    if ((PciCfgRead32(DebugUartConfig(Register)) & BarIoSpace) == 0) {
-      BarRegister = Register;
-      break;
-    }
-  }
-  if (BarRegister == 0)
-    return 0;
-  UINT32 Base = PciCfgRead32(DebugUartConfig(BarRegister)) & ~WindowFlagMask;
-  if (Base == 0) {
-    // Nobody assigned the window: give it the platform's fixed one.
-    PciCfgWrite32(DebugUartConfig(BarRegister), DebugUartDefaultBase);
-    Base = DebugUartDefaultBase;
-  }
-  if (Base >= HighestUartBase)
-    return 0;
-  PciCfgOr16(DebugUartConfig(PciCommandRegister), PciCommandMemorySpace);
-  if (DebugUartPowerControlOffset != 0 &&
-      (PciCfgRead16(DebugUartConfig(DebugUartPowerControlOffset)) & PowerStateMask) != 0) {
-    PciCfgClear16(DebugUartConfig(DebugUartPowerControlOffset));
-    // Leaving a low-power state loses the FIFO setting.
-    PhysWrite8(static_cast<UINT64>(Base) + UartFifoControl, UartFifoEnable);
-  }
-  return Base;
-}
-
-BOOLEAN WaitDebugUartStatus(UINT32 Base, UINT8 Bits) {
-  for (UINT32 Poll = 0; Poll < DebugUartPollLimit; Poll++) {
-    if ((PhysRead8(static_cast<UINT64>(Base) + UartLineStatus) & Bits) == Bits)
-      return 1;
-  }
-  return 0;
-}
-
-UINT64 DebugUartWrite(const UINT8 *Buffer, UINT64 Count) {
-  UINT32 Base = LocateDebugUart();
-  if (Base == 0)
-    return 0;
-  if (Count == 0) {
-    WaitDebugUartStatus(Base, UartLineStatusIdle);
-    return 0;
-  }
-  if (Buffer == nullptr)
-    return 0;
-  UINT64 Sent = 0;
-  while (Sent < Count) {
-    // The transmitter is empty, so the whole FIFO is free for one burst.
-    if (!WaitDebugUartStatus(Base, UartLineStatusTransmitterEmpty))
-      return 0;
-    for (UINT32 Burst = 0; Burst < UartTransmitFifoDepth && Sent < Count; Burst++)
-      PhysWrite8(static_cast<UINT64>(Base) + UartTransmitHolding, Buffer[Sent++]);
-  }
-  return Count;
 }

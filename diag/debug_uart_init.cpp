@@ -1,7 +1,7 @@
 // Debug UART start-up and serial-I/O controller set-up.
 #include "diag/debug_uart_init.h"
 
-#include "diag/debug_message.h"
+#include "diag/debug_uart.h"
 #include "diag/gpio_pads.h"
 #include "diag/hardware_access.h"
 #include "diag/platform_constants.h"
@@ -13,11 +13,9 @@ namespace {
 constexpr UINT32 SerialIoBar1Register = 0x14;
 constexpr UINT32 SerialIoBar2Register = 0x18;
 constexpr UINT32 SerialIoBar3Register = 0x1C;
-constexpr UINT32 SerialIoPowerControl = 0x84;
-constexpr UINT32 SerialIoPowerD3 = 0x3;
+constexpr UINT32 SerialIoPowerD3 = PciPowerStateMask;
 constexpr UINT32 SerialIoDeviceIdle = 0xA0;
 constexpr UINT32 SerialIoDeviceIdleBits = 0x00070000;
-constexpr UINT32 SerialIoPageMask = 0xFFFFF000;
 constexpr UINT32 SerialIoDecodeBits = PciCommandMemorySpace | PciCommandBusMaster;
 
 // Private registers in a controller's memory window.
@@ -46,15 +44,7 @@ VOID SetSidebandBit(UINT8 Port, UINT16 Offset, UINT32 Bit) {
 }
 
 UINT32 WindowBase(UINT64 Config) {
-  return MmioRead32(Config + PciBar0Register) & SerialIoPageMask;
-}
-
-UINT8 ReadUart(UINT32 Base, UINT32 Register) {
-  return PhysRead8(static_cast<UINT64>(Base) + Register);
-}
-
-VOID WriteUart(UINT32 Base, UINT32 Register, UINT8 Value) {
-  PhysWrite8(static_cast<UINT64>(Base) + Register, Value);
+  return MmioRead32(Config + PciBar0Register) & PciPageMask;
 }
 
 } // namespace
@@ -72,7 +62,8 @@ VOID SetupSerialIoController(INT32 Index, INT32 Type) {
 
   switch (Type) {
   case SerialIoTypeWindowless:
-    MmioOr32(Config + SerialIoPowerControl, SerialIoPowerD3);
+    if (SerialIoPowerControlOffset != 0)
+      MmioOr32(Config + SerialIoPowerControlOffset, SerialIoPowerD3);
     SetSidebandBit(SidebandPortSerialIoPower, PowerRegister, SerialIoPowerGateOff);
     break;
   case SerialIoTypeWindowed1:
@@ -146,13 +137,15 @@ VOID InitDebugUart() {
     return;
 
   // Read the divisor through the latch, then close the latch again.
-  UINT8 LineControl = ReadUart(Base, UartLineControl);
-  WriteUart(Base, UartLineControl,
-            static_cast<UINT8>(ReadUart(Base, UartLineControl) | UartLineControlDivisorLatch));
-  UINT16 Divisor = static_cast<UINT16>(ReadUart(Base, UartDivisorHigh) << 8);
-  Divisor |= ReadUart(Base, UartTransmitHolding);
-  WriteUart(Base, UartLineControl,
-            static_cast<UINT8>(ReadUart(Base, UartLineControl) & ~UartLineControlDivisorLatch));
+  UINT8 LineControl = ReadUartRegister(Base, UartLineControl);
+  WriteUartRegister(
+      Base, UartLineControl,
+      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) | UartLineControlDivisorLatch));
+  UINT16 Divisor = static_cast<UINT16>(ReadUartRegister(Base, UartDivisorHigh) << 8);
+  Divisor |= ReadUartRegister(Base, UartTransmitHolding);
+  WriteUartRegister(
+      Base, UartLineControl,
+      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) & ~UartLineControlDivisorLatch));
 
   // Bits 6 (break) and 7 (latch) are not settings: a port found with the right rate and frame
   // is already set up and is left as it is.
@@ -163,11 +156,11 @@ VOID InitDebugUart() {
   // Let anything still in the FIFO go out at the old settings; a transmitter that never empties
   // is reprogrammed all the same, which may be what it needs.
   WaitDebugUartStatus(Base, UartLineStatusIdle);
-  WriteUart(Base, UartLineControl, UartLineControlDivisorLatch);
-  WriteUart(Base, UartDivisorHigh, static_cast<UINT8>(DebugUartDivisor >> 8));
-  WriteUart(Base, UartTransmitHolding, static_cast<UINT8>(DebugUartDivisor));
-  WriteUart(Base, UartLineControl, DebugUartLineSettings);
-  WriteUart(Base, UartFifoControl, 0);
-  WriteUart(Base, UartFifoControl, UartFifoEnable);
-  WriteUart(Base, UartModemControl, 0);
+  WriteUartRegister(Base, UartLineControl, UartLineControlDivisorLatch);
+  WriteUartRegister(Base, UartDivisorHigh, static_cast<UINT8>(DebugUartDivisor >> 8));
+  WriteUartRegister(Base, UartTransmitHolding, static_cast<UINT8>(DebugUartDivisor));
+  WriteUartRegister(Base, UartLineControl, DebugUartLineSettings);
+  WriteUartRegister(Base, UartFifoControl, 0);
+  WriteUartRegister(Base, UartFifoControl, UartFifoEnable);
+  WriteUartRegister(Base, UartModemControl, 0);
 }

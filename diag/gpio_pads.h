@@ -41,7 +41,8 @@ constexpr UINT16 PadDirectIrqSelectHigh = 0x224;
 constexpr UINT16 PadConfigBase = 0x400;
 constexpr UINT16 PadConfigStride = 8;
 
-// Bits of PadDw0 and PadDw1 that a configuration replaces; the rest keep their value.
+// Bits of PadDw0 and PadDw1 that a configuration keeps from the pad's current value; the rest
+// are cleared, and the configured value is ORed over the result.
 constexpr UINT32 PadDw0KeepMask = 0xF961E0FE;
 constexpr UINT32 PadDw1KeepMask = 0xFFFC00FF;
 

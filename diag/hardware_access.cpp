@@ -13,7 +13,6 @@ constexpr UINT32 PciPortFunctionMask = 0x00FFFF00;
 constexpr UINT32 PciPortRegisterMask = 0xFC;
 // Bit 1 picks the upper word of the dword at the data port.
 constexpr UINT32 PciWordLaneMask = 0x2;
-constexpr UINT16 PowerStateBits = 0x0003;
 
 UINT32 PortPairAddress(UINT32 Address) {
   return PciConfigEnable | ((Address >> 4) & PciPortFunctionMask) | (Address & PciPortRegisterMask);
@@ -82,7 +81,7 @@ UINT16 PciCfgOr16(UINT32 Address, UINT16 Bits) {
 UINT16 PciCfgClear16(UINT32 Address) {
   PortPairAccess Access = BeginPortPairAccess(Address);
   UINT16 Port = WordDataPort(Address);
-  UINT16 Value = static_cast<UINT16>(PortIn16(Port) & ~PowerStateBits);
+  UINT16 Value = static_cast<UINT16>(PortIn16(Port) & ~PciPowerStateMask);
   PortOut16(Port, Value);
   EndPortPairAccess(Access);
   return Value;

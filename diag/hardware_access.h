@@ -1,33 +1,10 @@
-// The diagnostics channel's only contact with hardware. The platform operations (ports, physical
-// memory, the interrupt flag) are declared here once and defined twice: by x86 instructions for
-// the image (platform/) and by a recorded hardware model for the host (sim/). The PCI
-// configuration and register accessors above them are ordinary product code.
+// PCI configuration access (through the port pair and the memory-mapped window) and the
+// width-exact register accessors of the diagnostics channel, built on the platform operations
+// (platform/hardware.h), which are its only contact with hardware.
 #pragma once
 
+#include "platform/hardware.h"
 #include "uefi/uefi.h"
-
-// --- Platform operations ---------------------------------------------------------------------
-UINT8 PortIn8(UINT16 Port);
-UINT16 PortIn16(UINT16 Port);
-UINT32 PortIn32(UINT16 Port);
-VOID PortOut8(UINT16 Port, UINT8 Value);
-VOID PortOut16(UINT16 Port, UINT16 Value);
-VOID PortOut32(UINT16 Port, UINT32 Value);
-
-// One uncached access of exactly the named width at a physical address, in program order.
-UINT8 PhysRead8(UINT64 Address);
-UINT16 PhysRead16(UINT64 Address);
-UINT32 PhysRead32(UINT64 Address);
-UINT64 PhysRead64(UINT64 Address);
-VOID PhysWrite8(UINT64 Address, UINT8 Value);
-VOID PhysWrite16(UINT64 Address, UINT16 Value);
-VOID PhysWrite32(UINT64 Address, UINT32 Value);
-VOID PhysWrite64(UINT64 Address, UINT64 Value);
-
-// Whether the processor currently takes maskable interrupts; stop taking them; resume.
-BOOLEAN InterruptFlag();
-VOID InterruptsOff();
-VOID InterruptsOn();
 
 // --- PCI configuration addresses -------------------------------------------------------------
 // Base of the memory-mapped configuration window: 1 MiB per bus, 32 KiB per device, 4 KiB per
@@ -41,6 +18,16 @@ constexpr UINT32 PciCommandRegister = 0x04;
 constexpr UINT32 PciBar0Register = 0x10;
 constexpr UINT16 PciCommandMemorySpace = 0x0002;
 constexpr UINT16 PciCommandBusMaster = 0x0004;
+
+// A base-address register: bit 0 set for I/O space; the low 4 bits are flags, the rest the base.
+constexpr UINT32 PciBarIoSpace = 0x1;
+constexpr UINT32 PciBarFlagMask = 0xF;
+// What an all-ones register (no function there) leaves once its flags are cleared.
+constexpr UINT32 PciBarAbsent = 0xFFFFFFF0;
+// The chip's own functions decode page-aligned windows.
+constexpr UINT32 PciPageMask = 0xFFFFF000;
+// Bits 0-1 of a power-control register: the power state, 0 fully on, 3 powered down.
+constexpr UINT16 PciPowerStateMask = 0x0003;
 
 // The one 32-bit form both access paths start from.
 constexpr UINT32 PciCfgAddress(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register) {

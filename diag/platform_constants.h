@@ -24,8 +24,8 @@
 #define KESTREL_HOST_BRIDGE_ID_SERIES3 0x7E03
 #endif
 
-// Configuration offset of the debug UART's 16-bit power-control register; 0 leaves the power
-// state alone (for a board whose UART has no such register).
+// Configuration offset of the 16-bit power-control register of the serial-I/O controllers, the
+// debug UART among them; 0 leaves their power state alone (for a board without such a register).
 #ifndef KESTREL_DEBUG_UART_POWER_CONTROL_OFFSET
 #define KESTREL_DEBUG_UART_POWER_CONTROL_OFFSET 0x84
 #endif
@@ -34,7 +34,7 @@ constexpr UINT16 PlatformVendorId = KESTREL_PLATFORM_VENDOR_ID;
 constexpr UINT16 HostBridgeIdSeries0 = KESTREL_HOST_BRIDGE_ID_SERIES0;
 constexpr UINT16 HostBridgeIdSeries1 = KESTREL_HOST_BRIDGE_ID_SERIES1;
 constexpr UINT16 HostBridgeIdSeries3 = KESTREL_HOST_BRIDGE_ID_SERIES3;
-constexpr UINT16 DebugUartPowerControlOffset = KESTREL_DEBUG_UART_POWER_CONTROL_OFFSET;
+constexpr UINT16 SerialIoPowerControlOffset = KESTREL_DEBUG_UART_POWER_CONTROL_OFFSET;
 
 static_assert(KESTREL_PLATFORM_VENDOR_ID > 0x0000 && KESTREL_PLATFORM_VENDOR_ID < 0xFFFF,
               "an empty bus reads vendor ID 0xFFFF and an undecoded window 0x0000");
@@ -42,5 +42,5 @@ static_assert(HostBridgeIdSeries0 != HostBridgeIdSeries1 &&
                   HostBridgeIdSeries0 != HostBridgeIdSeries3 &&
                   HostBridgeIdSeries1 != HostBridgeIdSeries3,
               "each chip series needs its own host-bridge device ID");
-static_assert(DebugUartPowerControlOffset < 0x100 && DebugUartPowerControlOffset % 2 == 0,
+static_assert(SerialIoPowerControlOffset < 0x100 && SerialIoPowerControlOffset % 2 == 0,
               "the power-control register is a 16-bit register reached through the port pair");

@@ -10,8 +10,7 @@ namespace {
 // The sideband bridge: bus 0, device 13, function 0.
 constexpr UINT32 BridgeDevice = 13;
 constexpr UINT32 BridgeFunction = 0;
-constexpr UINT32 BridgePageMask = 0xFFFFF000;
-constexpr UINT32 BridgeNoWindow = 0xFFFFF000; // an all-ones base register
+constexpr UINT32 BridgeNoWindow = PciPageMask; // an all-ones base register
 // Only the top 8 bits of the bridge's base select its 16 MiB window.
 constexpr UINT32 BridgeWindowMask = 0xFF000000;
 
@@ -45,7 +44,7 @@ UINT64 BridgeConfig() {
 UINT64 BridgeWindowAddress(UINT8 Port, UINT16 Offset) {
   UINT32 Base = MmioRead32(BridgeConfig() + PciBar0Register);
   UINT16 Command = MmioRead16(BridgeConfig() + PciCommandRegister);
-  UINT32 Page = Base & BridgePageMask;
+  UINT32 Page = Base & PciPageMask;
   if (Page == 0 || Page == BridgeNoWindow || (Command & PciCommandMemorySpace) == 0 ||
       !Aligned(Offset))
     return 0;

@@ -124,7 +124,7 @@ using TracePlatformHook = VOID (*)(TraceState *State, const VOID *PlatformData);
 
 VOID InitTraceState(TraceState *State, TracePlatformHook Hook, const VOID *PlatformData);
 // The hook for a hub reached through the platform's trace channel: real stores when the hub is
-// there, stores that do nothing when it is not.
+// there (the platform's vendor ID and a window), stores that do nothing when it is not.
 VOID InstallTraceHubWriters(TraceState *State, const VOID *PlatformData);
 TraceHandle *InitTraceHandle(TraceState *State, TraceHandle *Handle, const VOID *PlatformData,
                              UINT32 OwnStorage);

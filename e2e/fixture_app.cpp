@@ -1,11 +1,14 @@
 // Fixture.efi: a small shell application that stands in for the tool when the runner itself is
 // tested. It prints its arguments, and on request looks at the simulated board the way the tool
 // does (Block I/O handles on PCI device 0x1C, partition numbers from the eMMC driver's layout,
-// the PlatformInfoHob flag), stamps a text into GPP1's block 0, hangs, or exits with a status:
+// the PlatformInfoHob flag), stamps a text into GPP1's block 0, shows or sets the CMOS bytes
+// that hold the tool's debug word, hangs, or exits with a status:
 //   --exit=N   return N          --hang     never return (the runner's time-out must end it)
 //   --probe    describe GPP1     --stamp=T  write T at the start of GPP1's block 0, rest zero
+//   --cmos     show CMOS bytes 0x40-0x43    --cmos=HHHHHHHH  set them (0x40 first), then show
 #include "e2e/board_logic.h"
 #include "e2e/console_text.h"
+#include "platform/hardware.h"
 
 namespace {
 
@@ -141,6 +144,51 @@ EFI_STATUS Stamp(const CHAR16 *Text) {
   return Status;
 }
 
+// The real-time clock's CMOS: an index port, then the data port.
+constexpr UINT16 CmosIndexPort = 0x70;
+constexpr UINT16 CmosDataPort = 0x71;
+constexpr UINT8 DebugCmosFirst = 0x40;
+constexpr UINTN DebugCmosBytes = 4;
+
+INT32 HexDigit(CHAR16 C) {
+  if (C >= u'0' && C <= u'9')
+    return C - u'0';
+  if (C >= u'a' && C <= u'f')
+    return C - u'a' + 10;
+  if (C >= u'A' && C <= u'F')
+    return C - u'A' + 10;
+  return -1;
+}
+
+// Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first.
+EFI_STATUS Cmos(const CHAR16 *Setting) {
+  if (Setting != nullptr) {
+    UINT8 Bytes[DebugCmosBytes];
+    for (UINTN I = 0; I < DebugCmosBytes; I++) {
+      const INT32 High = HexDigit(Setting[2 * I]);
+      const INT32 Low = High < 0 ? -1 : HexDigit(Setting[2 * I + 1]);
+      if (Low < 0)
+        return EFI_INVALID_PARAMETER;
+      Bytes[I] = static_cast<UINT8>(High << 4 | Low);
+    }
+    if (Setting[2 * DebugCmosBytes] != u'\0')
+      return EFI_INVALID_PARAMETER;
+    for (UINTN I = 0; I < DebugCmosBytes; I++) {
+      PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
+      PortOut8(CmosDataPort, Bytes[I]);
+    }
+  }
+  Message M{};
+  Append(M, u"fixture: cmos 0x40-0x43:");
+  for (UINTN I = 0; I < DebugCmosBytes; I++) {
+    PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
+    Append(M, u" ");
+    AppendNumber(M, PortIn8(CmosDataPort), 16);
+  }
+  Say(gST, M);
+  return EFI_SUCCESS;
+}
+
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -175,6 +223,10 @@ extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
       Result = Probe();
     else if (StartsWith(Argument, u"--stamp=", &Rest))
       Result = Stamp(Rest);
+    else if (StartsWith(Argument, u"--cmos=", &Rest))
+      Result = Cmos(Rest);
+    else if (StartsWith(Argument, u"--cmos", &Rest))
+      Result = Cmos(nullptr);
   }
   return Result;
 }

@@ -26,7 +26,7 @@ if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$SOURCE" deb BUILD="$OU
   echo "FAIL: make deb"
   exit 1
 fi
-version=$(sed -n 's/.*ToolVersion = u"\([0-9.]*\)".*/\1/p' "$SOURCE/app/command_line.cpp")
+version=$(sed -n 's/.*ToolVersion = u"\([0-9.]*\)".*/\1/p' "$SOURCE/app/version.h")
 deb=$OUT/kestrel_${version}_amd64.deb
 [ -f "$deb" ] || { echo "FAIL: make deb left no $deb"; ls "$OUT"; exit 1; }
 

@@ -3,7 +3,7 @@
 // device windows mapped uncached, so a physical address is used as a pointer; each access goes
 // through a volatile pointer of the exact width so the compiler emits one move per access,
 // neither split, merged, repeated nor reordered against the others.
-#include "diag/hardware_access.h"
+#include "platform/hardware.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Simulated hardware for the host: the I/O ports, physical address space and interrupt flag that
-// the diagnostics channel's platform operations reach, with a log of every access.
+// the platform operations reach (sim/hardware_platform.cpp), with a log of every access. This is
+// the bus; the devices on it are modelled in hardware_pci, hardware_sideband and hardware_uart.
 //
 // What is modelled: CMOS behind ports 0x70/0x71; PCI configuration space, reachable through the
 // 0xCF8/0xCFC port pair and through the window at 0xE0000000; the sideband register spaces,
@@ -16,84 +17,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <initializer_list>
-#include <iosfwd>
 #include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
-enum class SimAccessKind : uint8_t {
-  PortIn,
-  PortOut,
-  MemRead,
-  MemWrite,
-  InterruptFlagRead, // Value: 1 when interrupts were enabled
-  InterruptsOff,
-  InterruptsOn,
-};
-
-// One access as the product made it. Width in bits (0 for the interrupt operations).
-struct SimAccess {
-  SimAccessKind Kind;
-  uint8_t Width;
-  uint64_t Address;
-  uint64_t Value;
-
-  bool operator==(const SimAccess &) const = default;
-
-  // Builders for expected sequences.
-  static SimAccess In(uint8_t Width, uint64_t Port, uint64_t Value) {
-    return {SimAccessKind::PortIn, Width, Port, Value};
-  }
-  static SimAccess Out(uint8_t Width, uint64_t Port, uint64_t Value) {
-    return {SimAccessKind::PortOut, Width, Port, Value};
-  }
-  static SimAccess Read(uint8_t Width, uint64_t Address, uint64_t Value) {
-    return {SimAccessKind::MemRead, Width, Address, Value};
-  }
-  static SimAccess Write(uint8_t Width, uint64_t Address, uint64_t Value) {
-    return {SimAccessKind::MemWrite, Width, Address, Value};
-  }
-  static SimAccess FlagRead(bool Enabled) {
-    return {SimAccessKind::InterruptFlagRead, 0, 0, Enabled ? 1u : 0u};
-  }
-  static SimAccess Cli() { return {SimAccessKind::InterruptsOff, 0, 0, 0}; }
-  static SimAccess Sti() { return {SimAccessKind::InterruptsOn, 0, 0, 0}; }
-
-  bool IsWrite() const { return Kind == SimAccessKind::PortOut || Kind == SimAccessKind::MemWrite; }
-};
-
-std::ostream &operator<<(std::ostream &Out, const SimAccess &Access);
-// One access per line, for readable test failures.
-std::string DescribeAccesses(const std::vector<SimAccess> &Accesses);
-
-// A PCI function: 4 KiB of configuration space with plain register semantics.
-struct SimPciFunction {
-  uint8_t Config[4096] = {};
-  uint16_t Get16(uint32_t Offset) const;
-  uint32_t Get32(uint32_t Offset) const;
-  void Set16(uint32_t Offset, uint16_t Value);
-  void Set32(uint32_t Offset, uint32_t Value);
-};
-
-// A 16550-compatible UART with byte registers 4 bytes apart, in a 4 KiB window whose other
-// offsets (the controller's private registers) hold plain 32-bit values.
-struct SimUart {
-  uint64_t Base = 0;
-  uint8_t Lcr = 0, Dll = 0, Dlm = 0, Ier = 0, Fcr = 0, Mcr = 0, Scr = 0;
-  // Values the line-status register gives, one per read, before it settles on LineStatus.
-  std::deque<uint8_t> LineStatusScript;
-  uint8_t LineStatus = 0x60; // transmit holding register and transmitter empty
-  size_t LineStatusReads = 0;
-  std::string Transmitted;        // bytes written to the transmit holding register
-  std::vector<uint8_t> FcrWrites; // every FIFO-control value, in order
-  uint8_t Private[4096] = {};     // offsets 0x20 and up
-
-  uint32_t PrivateGet32(uint32_t Offset) const;
-  void PrivateSet32(uint32_t Offset, uint32_t Value);
-};
+#include "sim/hardware_log.h"
+#include "sim/hardware_pci.h"
+#include "sim/hardware_sideband.h"
+#include "sim/hardware_uart.h"
 
 class SimHardware {
 public:
@@ -118,7 +50,7 @@ public:
   uint8_t Cmos(uint8_t Index) const { return CmosBytes[Index & CmosIndexMask]; }
 
   // Sideband register spaces: a port added here answers with zeros until written.
-  void AddSidebandPort(uint8_t Port);
+  void AddSidebandPort(uint8_t Port) { SidebandSpaces.AddPort(Port); }
   uint32_t Sideband(uint8_t Port, uint16_t Offset) const; // all ones for an absent port
   void SetSideband(uint8_t Port, uint16_t Offset, uint32_t Value);
   size_t SidebandMessages = 0; // operations carried out through the bridge's message registers
@@ -159,21 +91,18 @@ private:
   static constexpr uint8_t CmosIndexMask = 0x7F;
 
   void Record(SimAccessKind Kind, uint8_t Width, uint64_t Address, uint64_t Value);
-  uint64_t ConfigRead(uint32_t CfgAddress, uint8_t Width);
   void ConfigWrite(uint32_t CfgAddress, uint8_t Width, uint64_t Value);
-  void RunBridgeMessage(SimPciFunction &Bridge);
-  bool SidebandDecode(uint64_t Address, uint8_t *Port, uint16_t *Offset) const;
+  bool SidebandDecode(uint64_t Address, uint8_t *Port, uint16_t *Offset);
   SimUart *FindUart(uint64_t Address);
   uint8_t *FindRegisters(uint64_t Address, uint8_t Width);
-  uint64_t UartRead(SimUart &Uart, uint64_t Offset, uint8_t Width);
-  void UartWrite(SimUart &Uart, uint64_t Offset, uint8_t Width, uint64_t Value);
+  const uint8_t *FindRegisters(uint64_t Address, uint8_t Width) const;
 
   SimHardware *Previous = nullptr;
-  std::map<uint32_t, std::unique_ptr<SimPciFunction>> Functions; // by bus/device/function
+  SimPciBus Pci;
   bool CmosPresent = false;
   uint8_t CmosIndex = 0;
   uint8_t CmosBytes[128] = {};
-  std::map<uint8_t, std::vector<uint8_t>> SidebandPorts; // 64 KiB each
+  SimSideband SidebandSpaces;
   std::vector<std::unique_ptr<SimUart>> Uarts;
   std::map<uint64_t, std::vector<uint8_t>> Registers; // by base address
 };

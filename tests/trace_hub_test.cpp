@@ -17,6 +17,7 @@ using diagboard::GuidLow;
 using diagboard::Le;
 using diagboard::TraceChannel;
 
+constexpr uint64_t TraceVendorRegister = diagboard::EcamOf(0, 2) + 0x00;
 constexpr uint64_t TraceWindowRegister = diagboard::EcamOf(0, 2) + 0x18;
 
 std::string TextOf(size_t Length) {
@@ -36,8 +37,9 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   std::string Text = "Hello, trace!";
   ASSERT_EQ(Text.size(), 13u);
   EXPECT_EQ(SendDebugTrace(0, Text.data(), Text.size()), EFI_SUCCESS);
-  // One window read for the probe, then one before every store.
-  std::vector<A> Expected = {A::Read(32, TraceWindowRegister, diagboard::TraceWindow)};
+  // The probe reads the vendor ID and the window, then the window is read before every store.
+  std::vector<A> Expected = {A::Read(16, TraceVendorRegister, PlatformVendorId),
+                             A::Read(32, TraceWindowRegister, diagboard::TraceWindow)};
   for (const A &Store : DebugRecord(Text)) {
     Expected.push_back(A::Read(32, TraceWindowRegister, diagboard::TraceWindow));
     Expected.push_back(Store);
@@ -54,9 +56,9 @@ TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
     EXPECT_EQ(Hw.Writes(), DebugRecord(Text)) << "length " << Length << "\n"
                                               << DescribeAccesses(Hw.Writes());
   }
-  // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores and 40 window reads in all.
+  // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores, 40 window reads and the vendor ID.
   EXPECT_EQ(Hw.Writes().size(), 39u);
-  EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 40u);
+  EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 41u);
 }
 
 TEST_F(TraceRecord, SevenBytesEndInThirtyTwoSixteenAndEightBitStores) {
@@ -106,7 +108,7 @@ TEST_F(TraceRecord, SeverityKeepsItsLowThreeBits) {
   EXPECT_EQ(Hw.Writes().front(), A::Write(32, TraceChannel + 0x10, 0x01FF0212));
 }
 
-TEST(TraceHubAbsent, NothingIsStoredWhenTheWindowIsZeroAllOnesOrPastFourGiB) {
+TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
   for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu, 0xFFFFFE00u}) {
     SimHardware Hw;
     Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
@@ -117,6 +119,12 @@ TEST(TraceHubAbsent, NothingIsStoredWhenTheWindowIsZeroAllOnesOrPastFourGiB) {
   SimHardware Empty;
   SendDebugTrace(0, "hello", 5);
   EXPECT_TRUE(Empty.Writes().empty());
+  // Another vendor's function in the hub's place, whatever its register 0x18 holds.
+  SimHardware Foreign;
+  diagboard::AddTraceHub(Foreign);
+  Foreign.FindPciFunction(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
+  SendDebugTrace(0, "hello", 5);
+  EXPECT_TRUE(Foreign.Writes().empty()) << DescribeAccesses(Foreign.Writes());
 }
 
 TEST(TraceHubAbsent, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {

@@ -49,5 +49,6 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
-// The record the tool builds for the given fields (to compare against what lands on disk).
+// Bytes written as hexadecimal text, two digits a byte; anything but a digit (spaces, line
+// breaks) is skipped, and a last lone digit is dropped.
 std::vector<uint8_t> HexBytes(const std::string &Hex);
