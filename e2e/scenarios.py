@@ -292,14 +292,17 @@ def run_session(name, build):
     return failures
 
 
-def main(argv):
-    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in SESSIONS):
-        sys.exit(__doc__ + "\nSessions: " + ", ".join(SESSIONS))
+def main(argv, sessions=None, run=None, usage=__doc__):
+    """Runs the named session (or all) of `sessions` with `run(name, build)`; prints a summary."""
+    sessions = SESSIONS if sessions is None else sessions
+    run = run_session if run is None else run
+    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in sessions):
+        sys.exit(usage + "\nSessions: " + ", ".join(sessions))
     build = os.path.abspath(argv[1])
-    names = list(SESSIONS) if argv[2] == "all" else [argv[2]]
+    names = list(sessions) if argv[2] == "all" else [argv[2]]
     failed = 0
     for name in names:
-        failures = run_session(name, build)
+        failures = run(name, build)
         print(f"{name}: " + ("passed" if not failures else "FAILED"))
         for failure in failures:
             print(failure)

@@ -21,6 +21,7 @@ EXAMPLES = os.path.join(os.path.dirname(HERE), "examples")
 SCRIPTS = [os.path.join(EXAMPLES, name) for name in ("provision.nsh", "inspect.nsh")]
 
 sys.path.insert(0, HERE)
+import scenarios  # noqa: E402
 from scenarios import (BANNER, EXAMPLE, WRITE_PROTECTED, gpp1, read_ok, record,  # noqa: E402
                        with_block0, write_ok)
 
@@ -178,21 +179,5 @@ def run_session(name, build):
     return failures
 
 
-def main(argv):
-    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in SESSIONS):
-        sys.exit(__doc__ + "\nSessions: " + ", ".join(SESSIONS))
-    build = os.path.abspath(argv[1])
-    names = list(SESSIONS) if argv[2] == "all" else [argv[2]]
-    failed_count = 0
-    for name in names:
-        failures = run_session(name, build)
-        print(f"{name}: " + ("passed" if not failures else "FAILED"))
-        for failure in failures:
-            print(failure)
-        failed_count += bool(failures)
-    print(f"{len(names) - failed_count} passed, {failed_count} failed")
-    return 1 if failed_count else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(scenarios.main(sys.argv, SESSIONS, run_session, __doc__))
