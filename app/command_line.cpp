@@ -2,7 +2,7 @@
 
 #include "app/read_command.h"
 #include "app/write_command.h"
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 
 UINT8 DebugEnabled = 0;

@@ -2,9 +2,9 @@
 // into the caller's buffer, without allocation. Numbers, and the nested texts of GUIDs, times
 // and unnamed status codes, are rendered in a small value buffer on the call's own stack.
 //
-// The loop is instantiated per format and output character width, so the common 8-bit and UCS-2
-// paths carry no per-character width tests. Every write is bounded by the end position, which
-// lies one character before the buffer's end, so the NUL always fits.
+// The loop is instantiated once per output character width; the format's width is a step read
+// as it goes. Every write is bounded by the end position, which lies one character before the
+// buffer's end, so the NUL always fits.
 #include "shell/format.h"
 
 namespace {
@@ -49,53 +49,72 @@ constexpr CHAR8 GuidFormat[] = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x
 constexpr CHAR8 TimeFormat[] = "%02d/%02d/%04d  %02d:%02d";
 constexpr CHAR8 UnnamedStatusFormat[] = "%08X";
 
-// Index 0 success, 1 to 5 the warning codes, 6 to 38 the error codes 1 to 33.
-constexpr const CHAR8 *StatusNameTable[] = {
-    "Success",
-    "Warning Unknown Glyph",
-    "Warning Delete Failure",
-    "Warning Write Failure",
-    "Warning Buffer Too Small",
-    "Warning Stale Data",
-    "Load Error",
-    "Invalid Parameter",
-    "Unsupported",
-    "Bad Buffer Size",
-    "Buffer Too Small",
-    "Not Ready",
-    "Device Error",
-    "Write Protected",
-    "Out of Resources",
-    "Volume Corrupt",
-    "Volume Full",
-    "No Media",
-    "Media changed",
-    "Not Found",
-    "Access Denied",
-    "No Response",
-    "No mapping",
-    "Time out",
-    "Not started",
-    "Already started",
-    "Aborted",
-    "ICMP Error",
-    "TFTP Error",
-    "Protocol Error",
-    "Incompatible Version",
-    "Security Violation",
-    "CRC Error",
-    "End of Media",
-    "Reserved (29)",
-    "Reserved (30)",
-    "End of File",
-    "Invalid Language",
-    "Compromised Data",
-};
+// The names of the status codes, one after another, each ended by its NUL: index 0 success, 1 to
+// 5 the warning codes, 6 to 38 the error codes 1 to 33. Kept as one block of text with 16-bit
+// offsets, so the table costs neither pointers nor their relocations in the image.
+constexpr CHAR8 StatusNames[] = "Success\0"
+                                "Warning Unknown Glyph\0"
+                                "Warning Delete Failure\0"
+                                "Warning Write Failure\0"
+                                "Warning Buffer Too Small\0"
+                                "Warning Stale Data\0"
+                                "Load Error\0"
+                                "Invalid Parameter\0"
+                                "Unsupported\0"
+                                "Bad Buffer Size\0"
+                                "Buffer Too Small\0"
+                                "Not Ready\0"
+                                "Device Error\0"
+                                "Write Protected\0"
+                                "Out of Resources\0"
+                                "Volume Corrupt\0"
+                                "Volume Full\0"
+                                "No Media\0"
+                                "Media changed\0"
+                                "Not Found\0"
+                                "Access Denied\0"
+                                "No Response\0"
+                                "No mapping\0"
+                                "Time out\0"
+                                "Not started\0"
+                                "Already started\0"
+                                "Aborted\0"
+                                "ICMP Error\0"
+                                "TFTP Error\0"
+                                "Protocol Error\0"
+                                "Incompatible Version\0"
+                                "Security Violation\0"
+                                "CRC Error\0"
+                                "End of Media\0"
+                                "Reserved (29)\0"
+                                "Reserved (30)\0"
+                                "End of File\0"
+                                "Invalid Language\0"
+                                "Compromised Data\0";
 constexpr UINT64 LastWarningCode = 5;
 constexpr UINT64 FirstErrorName = LastWarningCode + 1;
 constexpr UINT64 LastErrorCode = 33;
-static_assert(sizeof(StatusNameTable) / sizeof(StatusNameTable[0]) ==
-                  FirstErrorName + LastErrorCode,
+constexpr UINT64 StatusNameCount = FirstErrorName + LastErrorCode;
+
+struct StatusNameIndex {
+  UINT16 Offset[StatusNameCount];
+  UINT64 Names; // how many names the text holds
+};
+constexpr StatusNameIndex MakeStatusNameIndex() {
+  StatusNameIndex Index{};
+  UINT64 Start = 0;
+  for (UINT64 I = 0; I + 1 < sizeof(StatusNames); I++) {
+    if (StatusNames[I] != 0)
+      continue;
+    if (Index.Names < StatusNameCount)
+      Index.Offset[Index.Names] = static_cast<UINT16>(Start);
+    Index.Names++;
+    Start = I + 1;
+  }
+  return Index;
+}
+constexpr StatusNameIndex StatusNameOffsets = MakeStatusNameIndex();
+static_assert(StatusNameOffsets.Names == StatusNameCount,
               "one name for success, each warning and each error code");
 
 // --- Arguments --------------------------------------------------------------------------------
@@ -128,8 +147,26 @@ struct ArgumentCursor {
 
 // --- Output -----------------------------------------------------------------------------------
 
-// Characters of Step bytes each, written low byte first; UCS-2 output goes byte by byte so the
-// caller's buffer needs no particular alignment.
+// The one store of an output character: its low byte, and for UCS-2 its high byte after it.
+// UCS-2 output goes byte by byte so the caller's buffer needs no particular alignment.
+template <UINT64 Step> void StoreCharacter(UINT8 *At, UINT16 Character) {
+  At[0] = static_cast<UINT8>(Character);
+  if constexpr (Step == 2)
+    At[1] = static_cast<UINT8>(Character >> BitsPerByte);
+}
+
+template <UINT64 Step> UINT8 *FillRun(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character) {
+  if (Count <= 0 || Position >= End)
+    return Position;
+  const UINT64 Room = static_cast<UINT64>(End - Position) / Step;
+  const UINT64 Limit = static_cast<UINT64>(Count) < Room ? static_cast<UINT64>(Count) : Room;
+  for (UINT64 I = 0; I < Limit; I++, Position += Step)
+    StoreCharacter<Step>(Position, Character);
+  return Position;
+}
+
+// Characters of Step bytes each between Position and End, which lies Step-aligned one character
+// before the buffer's end.
 template <UINT64 Step> struct Output {
   UINT8 *Position;
   UINT8 *End;
@@ -138,13 +175,12 @@ template <UINT64 Step> struct Output {
   bool Full() const { return Position >= End; }
   // Only after checking Room or Full.
   void Put(UINT16 Character) {
-    Position[0] = static_cast<UINT8>(Character);
-    if constexpr (Step == 2)
-      Position[1] = static_cast<UINT8>(Character >> BitsPerByte);
+    StoreCharacter<Step>(Position, Character);
     Position += Step;
   }
-  void Fill(INT64 Count, UINT16 Character);
-
+  void Fill(INT64 Count, UINT16 Character) {
+    Position = FillRun<Step>(Position, End, Count, Character);
+  }
   // Up to Count characters of Text, each widened or narrowed to the output width.
   template <typename Unit> void Copy(const Unit *Text, UINT64 Count) {
     const UINT64 Limit = Count < Room() ? Count : Room();
@@ -160,24 +196,6 @@ template <UINT64 Step> struct Output {
     return I;
   }
 };
-
-template <UINT64 Step> UINT8 *FillRun(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character) {
-  if (Count <= 0 || Position >= End)
-    return Position;
-  const UINT64 Room = static_cast<UINT64>(End - Position) / Step;
-  const UINT64 Limit = static_cast<UINT64>(Count) < Room ? static_cast<UINT64>(Count) : Room;
-  for (UINT64 I = 0; I < Limit; I++) {
-    Position[0] = static_cast<UINT8>(Character);
-    if constexpr (Step == 2)
-      Position[1] = static_cast<UINT8>(Character >> BitsPerByte);
-    Position += Step;
-  }
-  return Position;
-}
-
-template <UINT64 Step> void Output<Step>::Fill(INT64 Count, UINT16 Character) {
-  Position = FillRun<Step>(Position, End, Count, Character);
-}
 
 // Pad lengths are differences of unsigned quantities read as signed, so a width or precision
 // taken from a huge "*" argument pads nothing instead of running to the end.
@@ -405,51 +423,92 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   if (EFI_ERROR(Status)) {
     const UINT64 Code = Status & ~EfiErrorBit;
     if (Code >= 1 && Code <= LastErrorCode)
-      return StatusNameTable[FirstErrorName + Code - 1];
+      return StatusNames + StatusNameOffsets.Offset[FirstErrorName + Code - 1];
   } else if (Status <= LastWarningCode) {
-    return StatusNameTable[Status];
+    return StatusNames + StatusNameOffsets.Offset[Status];
   }
   // "%08X" reads the status as 32 bits: the error bit and any high bits are not shown.
   FormatWithFlags(ValueBuffer, ValueBufferSize, 0, UnnamedStatusFormat, Status);
   return ValueBuffer;
 }
 
-// --- The loop ---------------------------------------------------------------------------------
+// --- The format ---------------------------------------------------------------------------------
 
-template <UINT64 Step> UINT16 ReadFormat(const UINT8 *Format) {
-  if constexpr (Step == 2)
-    return static_cast<UINT16>(Format[0] | (Format[1] << BitsPerByte));
-  else
-    return Format[0];
+// A format character: one byte, or a little-endian 16-bit value with a UCS-2 format.
+UINT16 ReadFormat(const UINT8 *Format, UINT64 FormatStep) {
+  UINT16 C = Format[0];
+  if (FormatStep == 2)
+    C = static_cast<UINT16>(C | Format[1] << BitsPerByte);
+  return C;
 }
 
 // NUL, line feed, carriage return and "%" end a run of ordinary characters.
-constexpr UINT16 RunEndTableSize = 64;
-struct RunEndTable {
-  bool Ends[RunEndTableSize];
-};
-constexpr RunEndTable MakeRunEndTable() {
-  RunEndTable Table{};
-  constexpr UINT8 Ends[] = {0, '\n', '\r', '%'};
-  for (const UINT8 C : Ends)
-    Table.Ends[C] = true;
-  return Table;
-}
-constexpr RunEndTable RunEnds = MakeRunEndTable();
+constexpr UINT64 RunEndBits = 1ull << 0 | 1ull << '\n' | 1ull << '\r' | 1ull << '%';
+constexpr UINT64 RunEndBitCount = 64;
 constexpr bool IsPlain(UINT16 C) {
-  return C >= RunEndTableSize || !RunEnds.Ends[C];
+  return C >= RunEndBitCount || ((RunEndBits >> C) & 1) == 0;
 }
 constexpr bool IsDigit(UINT16 C) {
   return C >= '0' && C <= '9';
 }
 
+// Whether a word of format text may hold a character that ends a plain run. Every character
+// below 0x0E (NUL, line feed and carriage return among them) and every "%" is reported; the
+// other controls only send their word down the character-by-character path. These are the
+// classic borrow tests: exact about whether any lane matches, which is all that is asked here.
+using FormatWord = UINT64;
+constexpr UINT64 WordBytes = sizeof(FormatWord);
+template <UINT64 Step> constexpr FormatWord LaneOnes() {
+  return Step == 2 ? 0x0001000100010001ull : 0x0101010101010101ull;
+}
+template <UINT64 Step> bool MayEndRun(FormatWord Word) {
+  constexpr FormatWord Ones = LaneOnes<Step>();
+  constexpr FormatWord Highs = Ones << (Step * BitsPerByte - 1);
+  constexpr UINT64 FirstPlainControl = 0x0E;
+  const FormatWord Low = (Word - Ones * FirstPlainControl) & ~Word;
+  const FormatWord Percent = Word ^ (Ones * '%');
+  const FormatWord IsPercent = (Percent - Ones) & ~Percent;
+  return ((Low | IsPercent) & Highs) != 0;
+}
+
+// A run of ordinary characters from Format, each an element of its own that emits just itself.
+// Returns the format position after the run (or where the output filled up).
+//
+// Where format and output characters have the same width and the format's storage is known to
+// reach to Limit, the text moves a word at a time: neither the load nor the store ever reaches
+// past its end, and a word that may hold the run's end goes character by character.
+template <UINT64 Step>
+const UINT8 *CopyPlain(Output<Step> &Out, const UINT8 *Format, const UINT8 *Limit,
+                       UINT64 FormatStep) {
+  if (FormatStep == Step) {
+    while (Limit - Format >= static_cast<INT64>(WordBytes) &&
+           Out.End - Out.Position >= static_cast<INT64>(WordBytes)) {
+      FormatWord Word;
+      __builtin_memcpy(&Word, Format, WordBytes);
+      if (MayEndRun<Step>(Word))
+        break;
+      __builtin_memcpy(Out.Position, &Word, WordBytes);
+      Out.Position += WordBytes;
+      Format += WordBytes;
+    }
+  }
+  UINT16 C = ReadFormat(Format, FormatStep);
+  while (IsPlain(C) && !Out.Full()) {
+    Out.Put(C);
+    Format += FormatStep;
+    C = ReadFormat(Format, FormatStep);
+  }
+  return Format;
+}
+
 // A line end in the format (or directly after "%") at Format: LF, LF CR and CR LF all give
 // "\r\n", a lone CR stays "\r". Returns the format position after it.
-template <UINT64 FormatStep, UINT64 OutStep>
-const UINT8 *EmitLineEnd(Output<OutStep> &Out, const Element &E, const UINT8 *Format) {
-  const UINT16 First = ReadFormat<FormatStep>(Format);
+template <UINT64 Step>
+const UINT8 *EmitLineEnd(Output<Step> &Out, const Element &E, const UINT8 *Format,
+                         UINT64 FormatStep) {
+  const UINT16 First = ReadFormat(Format, FormatStep);
   Format += FormatStep;
-  const UINT16 Second = ReadFormat<FormatStep>(Format);
+  const UINT16 Second = ReadFormat(Format, FormatStep);
   UINT64 Count = 1;
   if ((First == '\n' && Second == '\r') || (First == '\r' && Second == '\n')) {
     Format += FormatStep;
@@ -461,174 +520,182 @@ const UINT8 *EmitLineEnd(Output<OutStep> &Out, const Element &E, const UINT8 *Fo
   return Format;
 }
 
-template <UINT64 FormatStep, UINT64 OutStep>
-UINT8 *Expand(UINT8 *Buffer, UINT8 *End, UINT64 Flags, const UINT8 *Format,
+// --- Directives
+// -----------------------------------------------------------------------------------
+
+// What a directive's flags, width and precision said, and where its conversion character stands
+// (0 when the format ended inside the directive; At is then that NUL).
+struct Directive {
+  Element E;
+  UINT16 Conversion;
+  const UINT8 *At;
+};
+
+// Reads a directive from the character after its "%": flags, width and precision in any order
+// and any number, up to the conversion character. "*" takes its slot here.
+Directive ParseDirective(const UINT8 *Format, UINT64 FormatStep, UINT64 Flags,
+                         ArgumentCursor &Arguments) {
+  Directive D{{Flags, 0, 1}, 0, Format};
+  Element &E = D.E;
+  for (;; Format += FormatStep) {
+    UINT16 C = ReadFormat(Format, FormatStep);
+    switch (C) {
+    case '-':
+      E.Flags |= FormatLeftJustify;
+      continue;
+    case '+':
+      E.Flags |= FormatSignPrefix;
+      continue;
+    case ' ':
+      E.Flags |= FormatBlankPrefix;
+      continue;
+    case ',':
+      E.Flags |= FormatCommaGroups;
+      continue;
+    case 'l':
+    case 'L':
+      E.Flags |= FormatLongValue;
+      continue;
+    case '.':
+      E.Flags |= FormatPrecisionGiven;
+      continue;
+    case '*':
+      if (E.Has(FormatPrecisionGiven)) {
+        E.Precision = Arguments.TakeValue();
+      } else {
+        E.Width = Arguments.TakeValue();
+        E.Flags |= FormatWidthGiven;
+      }
+      continue;
+    default:
+      break;
+    }
+    if (!IsDigit(C)) {
+      D.Conversion = C;
+      D.At = Format;
+      return D;
+    }
+    if (C == '0' && !E.Has(FormatPrecisionGiven))
+      E.Flags |= FormatZeroFill;
+    UINT64 Number = 0;
+    for (;;) {
+      Number = Number * DecimalBase + (C - '0');
+      const UINT16 Following = ReadFormat(Format + FormatStep, FormatStep);
+      if (!IsDigit(Following))
+        break;
+      Format += FormatStep;
+      C = Following;
+    }
+    if (E.Has(FormatPrecisionGiven)) {
+      E.Precision = Number;
+    } else {
+      E.Width = Number;
+      E.Flags |= FormatWidthGiven;
+    }
+  }
+}
+
+// The text of one conversion, emitted. Line ends and the end of the format are the caller's.
+template <UINT64 Step>
+void EmitConversion(Output<Step> &Out, Element E, UINT16 Conversion, ArgumentCursor &Arguments,
+                    CHAR8 *ValueBuffer) {
+  UINT8 *const Digits = reinterpret_cast<UINT8 *>(ValueBuffer);
+  switch (Conversion) {
+  case 'a': {
+    const CHAR8 *Text =
+        static_cast<const CHAR8 *>(Arguments.TakePointer(FormatArgKind::NarrowText));
+    EmitString(Out, E, reinterpret_cast<const UINT8 *>(Text != nullptr ? Text : NullStringText));
+    return;
+  }
+  case 's':
+  case 'S': {
+    const CHAR16 *Text =
+        static_cast<const CHAR16 *>(Arguments.TakePointer(FormatArgKind::WideText));
+    if (Text != nullptr)
+      EmitString(Out, E, Text);
+    else
+      EmitString(Out, E, reinterpret_cast<const UINT8 *>(NullStringText));
+    return;
+  }
+  case 'c':
+    EmitCharacter(Out, E, static_cast<CHAR16>(Arguments.TakeValue()));
+    return;
+  case 'u':
+    E.Flags = (E.Flags & ~FormatSignPrefix) | FormatUnsignedValue;
+    break;
+  case 'd':
+    break;
+  case 'x':
+    E.Flags |= FormatHexRadix;
+    break;
+  case 'X':
+    E.Flags |= FormatHexRadix | FormatZeroFill;
+    break;
+  case 'p':
+    E.Flags = (E.Flags & ~(FormatSignPrefix | FormatBlankPrefix)) | FormatHexRadix |
+              FormatZeroFill | FormatLongValue;
+    break;
+  case 'g': {
+    const EFI_GUID *Guid =
+        static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid));
+    EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(GuidText(Guid, ValueBuffer)));
+    return;
+  }
+  case 't': {
+    const EFI_TIME *Time =
+        static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time));
+    EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(TimeText(Time, ValueBuffer)));
+    return;
+  }
+  case 'r':
+    EmitCountedText(
+        Out, E, reinterpret_cast<const UINT8 *>(StatusText(Arguments.TakeValue(), ValueBuffer)));
+    return;
+  default:
+    // No conversion ("%%", "%i", ...): the character itself, no argument taken.
+    EmitCharacter(Out, E, Conversion);
+    return;
+  }
+  EmitNumber(Out, E, Arguments.TakeValue(), Digits);
+}
+
+// --- The loop
+// -------------------------------------------------------------------------------------
+
+// One pass over the format into the output. The plain text, the commonest element by far, is
+// handled in line; everything else is one element at a time.
+template <UINT64 Step>
+UINT8 *Expand(Output<Step> Out, UINT64 Flags, const UINT8 *Format, const UINT8 *Limit,
               ArgumentCursor &Arguments) {
-  Output<OutStep> Out{Buffer, End};
   CHAR8 ValueBuffer[ValueBufferSize];
+  const UINT64 FormatStep = (Flags & FormatWideFormat) != 0 ? 2 : 1;
   const Element Plain{Flags & CallerFlags, 0, 1};
 
-  UINT16 C = ReadFormat<FormatStep>(Format);
+  UINT16 C = ReadFormat(Format, FormatStep);
   while (C != 0 && !Out.Full()) {
-    // A run of ordinary characters, each an element of its own that emits just itself: measured
-    // as far as the output has room, then copied in one go.
     if (IsPlain(C)) {
-      const UINT64 Room = Out.Room();
-      UINT64 Run = 1;
-      while (Run < Room && IsPlain(ReadFormat<FormatStep>(Format + Run * FormatStep)))
-        Run++;
-      UINT8 *const To = Out.Position;
-      for (UINT64 I = 0; I < Run; I++) {
-        const UINT16 Character = ReadFormat<FormatStep>(Format + I * FormatStep);
-        To[I * OutStep] = static_cast<UINT8>(Character);
-        if constexpr (OutStep == 2)
-          To[I * OutStep + 1] = static_cast<UINT8>(Character >> BitsPerByte);
-      }
-      Out.Position = To + Run * OutStep;
-      Format += Run * FormatStep;
-      C = ReadFormat<FormatStep>(Format);
-      continue;
-    }
-    if (C != '%') {
-      Format = EmitLineEnd<FormatStep>(Out, Plain, Format);
-      C = ReadFormat<FormatStep>(Format);
-      continue;
-    }
-
-    // A directive: flags, width and precision in any order, then the conversion character.
-    Element E = Plain;
-    bool Reading = true;
-    while (Reading) {
-      Format += FormatStep;
-      C = ReadFormat<FormatStep>(Format);
-      switch (C) {
-      case '-':
-        E.Flags |= FormatLeftJustify;
-        break;
-      case '+':
-        E.Flags |= FormatSignPrefix;
-        break;
-      case ' ':
-        E.Flags |= FormatBlankPrefix;
-        break;
-      case ',':
-        E.Flags |= FormatCommaGroups;
-        break;
-      case 'l':
-      case 'L':
-        E.Flags |= FormatLongValue;
-        break;
-      case '.':
-        E.Flags |= FormatPrecisionGiven;
-        break;
-      case '*':
-        if (E.Has(FormatPrecisionGiven)) {
-          E.Precision = Arguments.TakeValue();
-        } else {
-          E.Width = Arguments.TakeValue();
-          E.Flags |= FormatWidthGiven;
-        }
-        break;
-      default:
-        if (!IsDigit(C)) {
-          Reading = false;
-          break;
-        }
-        if (C == '0' && !E.Has(FormatPrecisionGiven))
-          E.Flags |= FormatZeroFill;
-        UINT64 Number = 0;
-        for (;;) {
-          Number = Number * DecimalBase + (C - '0');
-          const UINT16 Following = ReadFormat<FormatStep>(Format + FormatStep);
-          if (!IsDigit(Following))
-            break;
-          Format += FormatStep;
-          C = Following;
-        }
-        if (E.Has(FormatPrecisionGiven)) {
-          E.Precision = Number;
-        } else {
-          E.Width = Number;
-          E.Flags |= FormatWidthGiven;
-        }
+      Format = CopyPlain(Out, Format, Limit, FormatStep);
+    } else if (C != '%') {
+      Format = EmitLineEnd(Out, Plain, Format, FormatStep);
+    } else {
+      const Directive D = ParseDirective(Format + FormatStep, FormatStep, Plain.Flags, Arguments);
+      Format = D.At;
+      if (D.Conversion == 0) {
+        // The format ended inside the directive: an empty text (the width still pads), and the
+        // loop stops on this NUL.
+        Element E = D.E;
+        E.Precision = 0;
+        EmitText(Out, E, EmptyText, 0);
         break;
       }
+      if (D.Conversion == '\n' || D.Conversion == '\r') {
+        Format = EmitLineEnd(Out, D.E, Format, FormatStep);
+      } else {
+        EmitConversion(Out, D.E, D.Conversion, Arguments, ValueBuffer);
+        Format += FormatStep;
+      }
     }
-
-    switch (C) {
-    case 0:
-      // The format ended inside the directive: an empty text (the width still pads), and the
-      // main loop stops on this NUL.
-      E.Precision = 0;
-      EmitText(Out, E, EmptyText, 0);
-      continue;
-    case '\n':
-    case '\r':
-      Format = EmitLineEnd<FormatStep>(Out, E, Format);
-      C = ReadFormat<FormatStep>(Format);
-      continue;
-    case 'a': {
-      const CHAR8 *Text =
-          static_cast<const CHAR8 *>(Arguments.TakePointer(FormatArgKind::NarrowText));
-      EmitString(Out, E, reinterpret_cast<const UINT8 *>(Text != nullptr ? Text : NullStringText));
-      break;
-    }
-    case 's':
-    case 'S': {
-      const CHAR16 *Text =
-          static_cast<const CHAR16 *>(Arguments.TakePointer(FormatArgKind::WideText));
-      if (Text != nullptr)
-        EmitString(Out, E, Text);
-      else
-        EmitString(Out, E, reinterpret_cast<const UINT8 *>(NullStringText));
-      break;
-    }
-    case 'c':
-      EmitCharacter(Out, E, static_cast<CHAR16>(Arguments.TakeValue()));
-      break;
-    case 'u':
-      E.Flags = (E.Flags & ~FormatSignPrefix) | FormatUnsignedValue;
-      EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-      break;
-    case 'd':
-      EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-      break;
-    case 'x':
-      E.Flags |= FormatHexRadix;
-      EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-      break;
-    case 'X':
-      E.Flags |= FormatHexRadix | FormatZeroFill;
-      EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-      break;
-    case 'p':
-      E.Flags = (E.Flags & ~(FormatSignPrefix | FormatBlankPrefix)) | FormatHexRadix |
-                FormatZeroFill | FormatLongValue;
-      EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-      break;
-    case 'g': {
-      const EFI_GUID *Guid =
-          static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid));
-      EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(GuidText(Guid, ValueBuffer)));
-      break;
-    }
-    case 't': {
-      const EFI_TIME *Time =
-          static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time));
-      EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(TimeText(Time, ValueBuffer)));
-      break;
-    }
-    case 'r':
-      EmitCountedText(
-          Out, E, reinterpret_cast<const UINT8 *>(StatusText(Arguments.TakeValue(), ValueBuffer)));
-      break;
-    default:
-      // No conversion ("%%", "%i", ...): the character itself, no argument taken.
-      EmitCharacter(Out, E, C);
-      break;
-    }
-    Format += FormatStep;
-    C = ReadFormat<FormatStep>(Format);
+    C = ReadFormat(Format, FormatStep);
   }
   return Out.Position;
 }
@@ -636,12 +703,26 @@ UINT8 *Expand(UINT8 *Buffer, UINT8 *End, UINT64 Flags, const UINT8 *Format,
 } // namespace
 
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step) {
+  if (Step == 1)
+    return FillRun<1>(Position, End, Count, Character);
   if (Step == 2)
     return FillRun<2>(Position, End, Count, Character);
-  return FillRun<1>(Position, End, Count, Character);
+  if (Count <= 0 || Position >= End)
+    return Position;
+  // A step of 0 writes every character to the same byte and never moves.
+  if (Step == 0) {
+    Position[0] = static_cast<UINT8>(Character);
+    return Position;
+  }
+  // Wider steps: the low byte of each character, Step bytes apart.
+  const UINT64 Room = static_cast<UINT64>(End - Position) / Step;
+  const UINT64 Limit = static_cast<UINT64>(Count) < Room ? static_cast<UINT64>(Count) : Room;
+  for (UINT64 I = 0; I < Limit; I++, Position += Step)
+    Position[0] = static_cast<UINT8>(Character);
+  return Position;
 }
 
-UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, FormatSource Format,
                     FormatArgList Arguments) {
   if (BufferSize == 0 || Buffer == nullptr)
     return 0;
@@ -650,15 +731,15 @@ UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *F
   UINT8 *const Start = static_cast<UINT8 *>(Buffer);
   UINT8 *const End = Start + (BufferSize - 1) * OutStep;
   UINT8 *Stop = Start;
-  if (Format != nullptr) {
+  if (Format.Text != nullptr) {
     ArgumentCursor Cursor{Arguments.Items, Arguments.Items != nullptr ? Arguments.Count : 0, 0};
-    const UINT8 *F = static_cast<const UINT8 *>(Format);
-    if ((Flags & FormatWideFormat) != 0)
-      Stop = WideOut ? Expand<2, 2>(Start, End, Flags, F, Cursor)
-                     : Expand<2, 1>(Start, End, Flags, F, Cursor);
+    const UINT8 *F = static_cast<const UINT8 *>(Format.Text);
+    // Without a known size the limit is the format's start: no word is ever read.
+    const UINT8 *Limit = F + Format.Readable;
+    if (WideOut)
+      Stop = Expand(Output<2>{Start, End}, Flags, F, Limit, Cursor);
     else
-      Stop = WideOut ? Expand<1, 2>(Start, End, Flags, F, Cursor)
-                     : Expand<1, 1>(Start, End, Flags, F, Cursor);
+      Stop = Expand(Output<1>{Start, End}, Flags, F, Limit, Cursor);
   }
   Stop[0] = 0;
   if (WideOut)

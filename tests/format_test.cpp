@@ -359,6 +359,11 @@ TEST(FillChars, WritesBothBytesAndStopsBeforeTheEnd) {
   EXPECT_EQ(Buffer[0], 0x41);
   EXPECT_EQ(Buffer[3], 0x12);
   EXPECT_EQ(FillChars(Buffer + 8, Buffer + 8, 3, 'x', 1), Buffer + 8);
+  // A wider step writes the low byte Step bytes apart and leaves the bytes between alone.
+  memset(Buffer, 0xEE, sizeof Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 2, 0x4142, 4), Buffer + 8);
+  const UINT8 Spaced[] = {0x42, 0xEE, 0xEE, 0xEE, 0x42, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(memcmp(Buffer, Spaced, sizeof Buffer), 0);
 }
 
 } // namespace
