@@ -9,6 +9,14 @@
 
 namespace {
 
+// The runs of fill and text here are a few characters long: unrolled they would only grow the
+// image, and a handful of copies of them sits in each directive's path.
+#define KESTREL_SHORT_LOOP _Pragma("clang loop unroll(disable) interleave(disable)")
+// The rarer directives (GUIDs, times, single characters) and the dispatch itself are built for
+// size; the emitters of strings and numbers they call stay out of line and fast.
+#define KESTREL_COLD __attribute__((minsize, noinline))
+#define KESTREL_OUT_OF_LINE __attribute__((noinline))
+
 // Long enough for a GUID's 36 characters and a NUL, the longest text rendered here (a 64-bit
 // decimal needs 20 digits, commas are not stored).
 constexpr UINT64 ValueBufferSize = 38;
@@ -147,53 +155,77 @@ struct ArgumentCursor {
 
 // --- Output -----------------------------------------------------------------------------------
 
-// The one store of an output character: its low byte, and for UCS-2 its high byte after it.
-// UCS-2 output goes byte by byte so the caller's buffer needs no particular alignment.
-template <UINT64 Step> void StoreCharacter(UINT8 *At, UINT16 Character) {
+// Output characters are 1 byte, or 2 with UCS-2: a width of 1 << Shift.
+//
+// The one store of an output character per width: its low byte, and for UCS-2 its high byte
+// after it. UCS-2 goes byte by byte so the caller's buffer needs no particular alignment.
+template <UINT64 Shift> void StoreCharacter(UINT8 *At, UINT16 Character) {
   At[0] = static_cast<UINT8>(Character);
-  if constexpr (Step == 2)
+  if constexpr (Shift == 1)
     At[1] = static_cast<UINT8>(Character >> BitsPerByte);
 }
 
-template <UINT64 Step> UINT8 *FillRun(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character) {
+template <UINT64 Shift> UINT8 *FillRun(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character) {
   if (Count <= 0 || Position >= End)
     return Position;
-  const UINT64 Room = static_cast<UINT64>(End - Position) / Step;
+  const UINT64 Room = static_cast<UINT64>(End - Position) >> Shift;
   const UINT64 Limit = static_cast<UINT64>(Count) < Room ? static_cast<UINT64>(Count) : Room;
-  for (UINT64 I = 0; I < Limit; I++, Position += Step)
-    StoreCharacter<Step>(Position, Character);
+  KESTREL_SHORT_LOOP
+  for (UINT64 I = 0; I < Limit; I++, Position += 1 << Shift)
+    StoreCharacter<Shift>(Position, Character);
   return Position;
 }
 
-// Characters of Step bytes each between Position and End, which lies Step-aligned one character
-// before the buffer's end.
-template <UINT64 Step> struct Output {
+template <UINT64 Shift, typename Unit>
+UINT8 *CopyRun(UINT8 *Position, const Unit *Text, UINT64 Count) {
+  KESTREL_SHORT_LOOP
+  for (UINT64 I = 0; I < Count; I++, Position += 1 << Shift)
+    StoreCharacter<Shift>(Position, Text[I]);
+  return Position;
+}
+
+template <UINT64 Shift, typename Unit>
+UINT8 *CopyRunToNul(UINT8 *Position, UINT8 *End, const Unit *Text) {
+  KESTREL_SHORT_LOOP
+  for (; Position < End && *Text != 0; Text++, Position += 1 << Shift)
+    StoreCharacter<Shift>(Position, *Text);
+  return Position;
+}
+
+// The output between Position and End, which lies one character before the buffer's end. The
+// directives go through this one copy for both widths; the plain text has a loop of its own per
+// width (Expand). The runs work on local positions: a byte store could otherwise be taken to
+// change Position itself, and every character would reload it.
+struct Output {
   UINT8 *Position;
   UINT8 *End;
+  UINT64 Shift;
 
-  UINT64 Room() const { return static_cast<UINT64>(End - Position) / Step; }
+  UINT64 Room() const { return static_cast<UINT64>(End - Position) >> Shift; }
   bool Full() const { return Position >= End; }
   // Only after checking Room or Full.
   void Put(UINT16 Character) {
-    StoreCharacter<Step>(Position, Character);
-    Position += Step;
+    if (Shift != 0)
+      StoreCharacter<1>(Position, Character);
+    else
+      StoreCharacter<0>(Position, Character);
+    Position += 1 << Shift;
   }
   void Fill(INT64 Count, UINT16 Character) {
-    Position = FillRun<Step>(Position, End, Count, Character);
+    Position = Shift != 0 ? FillRun<1>(Position, End, Count, Character)
+                          : FillRun<0>(Position, End, Count, Character);
   }
   // Up to Count characters of Text, each widened or narrowed to the output width.
   template <typename Unit> void Copy(const Unit *Text, UINT64 Count) {
     const UINT64 Limit = Count < Room() ? Count : Room();
-    for (UINT64 I = 0; I < Limit; I++)
-      Put(Text[I]);
+    Position = Shift != 0 ? CopyRun<1>(Position, Text, Limit) : CopyRun<0>(Position, Text, Limit);
   }
   // Text up to its NUL (or the end position); returns the number of characters written.
   template <typename Unit> UINT64 CopyToNul(const Unit *Text) {
-    const UINT64 Limit = Room();
-    UINT64 I = 0;
-    for (; I < Limit && Text[I] != 0; I++)
-      Put(Text[I]);
-    return I;
+    UINT8 *const From = Position;
+    Position =
+        Shift != 0 ? CopyRunToNul<1>(Position, End, Text) : CopyRunToNul<0>(Position, End, Text);
+    return static_cast<UINT64>(Position - From) >> Shift;
   }
 };
 
@@ -205,6 +237,7 @@ INT64 PadLength(UINT64 Total, UINT64 Used) {
 
 template <typename Unit> UINT64 BoundedLength(const Unit *Text, UINT64 Limit) {
   UINT64 Length = 0;
+  KESTREL_SHORT_LOOP
   while (Length < Limit && Text[Length] != 0)
     Length++;
   return Length;
@@ -212,6 +245,7 @@ template <typename Unit> UINT64 BoundedLength(const Unit *Text, UINT64 Limit) {
 
 template <typename Unit> UINT64 TextLength(const Unit *Text) {
   UINT64 Length = 0;
+  KESTREL_SHORT_LOOP
   while (Text[Length] != 0)
     Length++;
   return Length;
@@ -231,8 +265,8 @@ struct Element {
 
 // A text of known count (line ends, single characters, GUID, time and status texts, and strings
 // cut by a precision): width padding, then precision - count spaces, then the text.
-template <UINT64 Step, typename Unit>
-void EmitText(Output<Step> &Out, const Element &E, const Unit *Text, UINT64 Count) {
+template <typename Unit>
+KESTREL_OUT_OF_LINE void EmitText(Output &Out, const Element &E, const Unit *Text, UINT64 Count) {
   const UINT64 Precision = E.Precision > Count ? E.Precision : Count;
   if (E.PadsBefore())
     Out.Fill(PadLength(E.Width, Precision), ' ');
@@ -243,17 +277,16 @@ void EmitText(Output<Step> &Out, const Element &E, const Unit *Text, UINT64 Coun
 }
 
 // A text counted as strings are: its length, but no more than a given precision.
-template <UINT64 Step, typename Unit>
-void EmitCountedText(Output<Step> &Out, const Element &E, const Unit *Text) {
+void EmitCountedText(Output &Out, const Element &E, const CHAR8 *Text) {
   const UINT64 Count =
       E.Has(FormatPrecisionGiven) ? BoundedLength(Text, E.Precision) : TextLength(Text);
-  EmitText(Out, E, Text, Count);
+  EmitText(Out, E, reinterpret_cast<const UINT8 *>(Text), Count);
 }
 
 // A string argument. Without a precision it is walked once: right-justified, only as far as
 // the width to size the padding, then copied up to its NUL; otherwise copied while counting.
-template <UINT64 Step, typename Unit>
-void EmitString(Output<Step> &Out, const Element &E, const Unit *Text) {
+template <typename Unit>
+KESTREL_OUT_OF_LINE void EmitString(Output &Out, const Element &E, const Unit *Text) {
   if (E.Has(FormatPrecisionGiven)) {
     EmitText(Out, E, Text, BoundedLength(Text, E.Precision));
     return;
@@ -271,7 +304,7 @@ void EmitString(Output<Step> &Out, const Element &E, const Unit *Text) {
 }
 
 // A one-character text (c, an unrecognised conversion): the zero character counts 0.
-template <UINT64 Step> void EmitCharacter(Output<Step> &Out, const Element &E, CHAR16 Character) {
+KESTREL_COLD void EmitCharacter(Output &Out, const Element &E, CHAR16 Character) {
   UINT64 Count = Character != 0 ? 1 : 0;
   if (E.Has(FormatPrecisionGiven) && Count > E.Precision)
     Count = E.Precision;
@@ -306,8 +339,7 @@ UINT8 *RenderDecimal(UINT64 Value, UINT8 *Digits) {
 
 // d, u, x, X and p. Digits are rendered least significant first downwards from the end of the
 // value buffer, so they read forwards from the most significant.
-template <UINT64 Step>
-void EmitNumber(Output<Step> &Out, Element E, UINT64 Argument, UINT8 *ValueBuffer) {
+KESTREL_OUT_OF_LINE void EmitNumber(Output &Out, Element E, UINT64 Argument, UINT8 *ValueBuffer) {
   const bool Long = E.Has(FormatLongValue);
   const bool Hex = E.Has(FormatHexRadix);
   // Without "l" the argument is a 32-bit integer, sign-extended.
@@ -392,7 +424,7 @@ UINT64 LittleEndianValue(const UINT8 *Bytes, UINT64 Size) {
   return Value;
 }
 
-const CHAR8 *GuidText(const EFI_GUID *Guid, CHAR8 *ValueBuffer) {
+KESTREL_COLD const CHAR8 *GuidText(const EFI_GUID *Guid, CHAR8 *ValueBuffer) {
   if (Guid == nullptr)
     return NullGuidText;
   const UINT8 *B = reinterpret_cast<const UINT8 *>(Guid);
@@ -407,7 +439,7 @@ const CHAR8 *GuidText(const EFI_GUID *Guid, CHAR8 *ValueBuffer) {
   return ValueBuffer;
 }
 
-const CHAR8 *TimeText(const EFI_TIME *Time, CHAR8 *ValueBuffer) {
+KESTREL_COLD const CHAR8 *TimeText(const EFI_TIME *Time, CHAR8 *ValueBuffer) {
   if (Time == nullptr)
     return NullTimeText;
   const UINT8 *B = reinterpret_cast<const UINT8 *>(Time);
@@ -452,72 +484,59 @@ constexpr bool IsDigit(UINT16 C) {
   return C >= '0' && C <= '9';
 }
 
+// A line end at Format (LF or CR): LF, LF CR and CR LF are "\r\n" (Count 2), a lone CR is "\r"
+// (Count 1). Returns the format position after it.
+const UINT8 *ReadLineEnd(const UINT8 *Format, UINT64 FormatStep, UINT64 &Count) {
+  const UINT16 First = ReadFormat(Format, FormatStep);
+  const UINT16 Second = ReadFormat(Format + FormatStep, FormatStep);
+  Count = First == '\n' ? 2 : 1;
+  if ((First == '\n' && Second == '\r') || (First == '\r' && Second == '\n')) {
+    Count = 2;
+    return Format + 2 * FormatStep;
+  }
+  return Format + FormatStep;
+}
+
 // Whether a word of format text may hold a character that ends a plain run. Every character
 // below 0x0E (NUL, line feed and carriage return among them) and every "%" is reported; the
 // other controls only send their word down the character-by-character path. These are the
 // classic borrow tests: exact about whether any lane matches, which is all that is asked here.
 using FormatWord = UINT64;
 constexpr UINT64 WordBytes = sizeof(FormatWord);
-template <UINT64 Step> constexpr FormatWord LaneOnes() {
-  return Step == 2 ? 0x0001000100010001ull : 0x0101010101010101ull;
-}
-template <UINT64 Step> bool MayEndRun(FormatWord Word) {
-  constexpr FormatWord Ones = LaneOnes<Step>();
-  constexpr FormatWord Highs = Ones << (Step * BitsPerByte - 1);
+template <UINT64 Shift> FormatWord RunEndLanes(FormatWord Word) {
+  constexpr FormatWord Ones = Shift == 1 ? 0x0001000100010001ull : 0x0101010101010101ull;
+  constexpr FormatWord Highs = Ones << ((BitsPerByte << Shift) - 1);
   constexpr UINT64 FirstPlainControl = 0x0E;
-  const FormatWord Low = (Word - Ones * FirstPlainControl) & ~Word;
-  const FormatWord Percent = Word ^ (Ones * '%');
-  const FormatWord IsPercent = (Percent - Ones) & ~Percent;
-  return ((Low | IsPercent) & Highs) != 0;
+  // A lane below 0x0E, or a lane that is "%" (zero once "%" is taken out), borrows into its top
+  // bit; "%" and the controls have that bit clear, so one mask of the word's clear top bits
+  // serves both tests.
+  const FormatWord Below = Word - Ones * FirstPlainControl;
+  const FormatWord Percent = (Word ^ (Ones * '%')) - Ones;
+  return (Below | Percent) & ~Word & Highs;
 }
 
-// A run of ordinary characters from Format, each an element of its own that emits just itself.
-// Returns the format position after the run (or where the output filled up).
-//
-// Where format and output characters have the same width and the format's storage is known to
-// reach to Limit, the text moves a word at a time: neither the load nor the store ever reaches
-// past its end, and a word that may hold the run's end goes character by character.
-template <UINT64 Step>
-const UINT8 *CopyPlain(Output<Step> &Out, const UINT8 *Format, const UINT8 *Limit,
-                       UINT64 FormatStep) {
-  if (FormatStep == Step) {
-    while (Limit - Format >= static_cast<INT64>(WordBytes) &&
-           Out.End - Out.Position >= static_cast<INT64>(WordBytes)) {
-      FormatWord Word;
-      __builtin_memcpy(&Word, Format, WordBytes);
-      if (MayEndRun<Step>(Word))
-        break;
-      __builtin_memcpy(Out.Position, &Word, WordBytes);
-      Out.Position += WordBytes;
-      Format += WordBytes;
+// Copies plain text from Format to To a word at a time while both have Room bytes or more, two
+// words a step while it can, and stops before a word that may end the run. Returns how many
+// bytes it moved; the character path carries on from there.
+template <UINT64 Shift> UINT64 CopyPlainWords(UINT8 *To, const UINT8 *Format, INT64 Room) {
+  FormatWord First, Second;
+  INT64 Moved = 0;
+  for (; Room - Moved >= static_cast<INT64>(2 * WordBytes); Moved += 2 * WordBytes) {
+    __builtin_memcpy(&First, Format + Moved, WordBytes);
+    __builtin_memcpy(&Second, Format + Moved + WordBytes, WordBytes);
+    if ((RunEndLanes<Shift>(First) | RunEndLanes<Shift>(Second)) != 0)
+      break;
+    __builtin_memcpy(To + Moved, &First, WordBytes);
+    __builtin_memcpy(To + Moved + WordBytes, &Second, WordBytes);
+  }
+  if (Room - Moved >= static_cast<INT64>(WordBytes)) {
+    __builtin_memcpy(&First, Format + Moved, WordBytes);
+    if (RunEndLanes<Shift>(First) == 0) {
+      __builtin_memcpy(To + Moved, &First, WordBytes);
+      Moved += WordBytes;
     }
   }
-  UINT16 C = ReadFormat(Format, FormatStep);
-  while (IsPlain(C) && !Out.Full()) {
-    Out.Put(C);
-    Format += FormatStep;
-    C = ReadFormat(Format, FormatStep);
-  }
-  return Format;
-}
-
-// A line end in the format (or directly after "%") at Format: LF, LF CR and CR LF all give
-// "\r\n", a lone CR stays "\r". Returns the format position after it.
-template <UINT64 Step>
-const UINT8 *EmitLineEnd(Output<Step> &Out, const Element &E, const UINT8 *Format,
-                         UINT64 FormatStep) {
-  const UINT16 First = ReadFormat(Format, FormatStep);
-  Format += FormatStep;
-  const UINT16 Second = ReadFormat(Format, FormatStep);
-  UINT64 Count = 1;
-  if ((First == '\n' && Second == '\r') || (First == '\r' && Second == '\n')) {
-    Format += FormatStep;
-    Count = 2;
-  } else if (First == '\n') {
-    Count = 2;
-  }
-  EmitText(Out, E, LineEndText, Count);
-  return Format;
+  return static_cast<UINT64>(Moved);
 }
 
 // --- Directives
@@ -595,17 +614,32 @@ Directive ParseDirective(const UINT8 *Format, UINT64 FormatStep, UINT64 Flags,
   }
 }
 
-// The text of one conversion, emitted. Line ends and the end of the format are the caller's.
-template <UINT64 Step>
-void EmitConversion(Output<Step> &Out, Element E, UINT16 Conversion, ArgumentCursor &Arguments,
-                    CHAR8 *ValueBuffer) {
-  UINT8 *const Digits = reinterpret_cast<UINT8 *>(ValueBuffer);
-  switch (Conversion) {
+// One directive, from the character after its "%": read, converted and emitted. Returns the
+// format position after it; when the format ended inside the directive, the position of that
+// NUL, on which the main loop then stops.
+KESTREL_COLD const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64 FormatStep,
+                                        UINT64 Flags, ArgumentCursor &Arguments) {
+  Directive D = ParseDirective(Format, FormatStep, Flags, Arguments);
+  Element &E = D.E;
+  CHAR8 ValueBuffer[ValueBufferSize];
+  switch (D.Conversion) {
+  case 0:
+    // The format ended inside the directive: an empty text (the width still pads).
+    E.Precision = 0;
+    EmitText(Out, E, EmptyText, 0);
+    return D.At;
+  case '\n':
+  case '\r': {
+    UINT64 Count;
+    const UINT8 *Next = ReadLineEnd(D.At, FormatStep, Count);
+    EmitText(Out, E, LineEndText, Count);
+    return Next;
+  }
   case 'a': {
     const CHAR8 *Text =
         static_cast<const CHAR8 *>(Arguments.TakePointer(FormatArgKind::NarrowText));
     EmitString(Out, E, reinterpret_cast<const UINT8 *>(Text != nullptr ? Text : NullStringText));
-    return;
+    break;
   }
   case 's':
   case 'S': {
@@ -615,84 +649,103 @@ void EmitConversion(Output<Step> &Out, Element E, UINT16 Conversion, ArgumentCur
       EmitString(Out, E, Text);
     else
       EmitString(Out, E, reinterpret_cast<const UINT8 *>(NullStringText));
-    return;
+    break;
   }
   case 'c':
     EmitCharacter(Out, E, static_cast<CHAR16>(Arguments.TakeValue()));
-    return;
+    break;
   case 'u':
     E.Flags = (E.Flags & ~FormatSignPrefix) | FormatUnsignedValue;
+    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
     break;
   case 'd':
+    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
     break;
   case 'x':
     E.Flags |= FormatHexRadix;
+    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
     break;
   case 'X':
     E.Flags |= FormatHexRadix | FormatZeroFill;
+    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
     break;
   case 'p':
     E.Flags = (E.Flags & ~(FormatSignPrefix | FormatBlankPrefix)) | FormatHexRadix |
               FormatZeroFill | FormatLongValue;
+    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
     break;
-  case 'g': {
-    const EFI_GUID *Guid =
-        static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid));
-    EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(GuidText(Guid, ValueBuffer)));
-    return;
-  }
-  case 't': {
-    const EFI_TIME *Time =
-        static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time));
-    EmitCountedText(Out, E, reinterpret_cast<const UINT8 *>(TimeText(Time, ValueBuffer)));
-    return;
-  }
-  case 'r':
+  case 'g':
     EmitCountedText(
-        Out, E, reinterpret_cast<const UINT8 *>(StatusText(Arguments.TakeValue(), ValueBuffer)));
-    return;
+        Out, E,
+        GuidText(static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid)),
+                 ValueBuffer));
+    break;
+  case 't':
+    EmitCountedText(
+        Out, E,
+        TimeText(static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time)),
+                 ValueBuffer));
+    break;
+  case 'r':
+    EmitCountedText(Out, E, StatusText(Arguments.TakeValue(), ValueBuffer));
+    break;
   default:
     // No conversion ("%%", "%i", ...): the character itself, no argument taken.
-    EmitCharacter(Out, E, Conversion);
-    return;
+    EmitCharacter(Out, E, D.Conversion);
+    break;
   }
-  EmitNumber(Out, E, Arguments.TakeValue(), Digits);
+  return D.At + FormatStep;
 }
 
 // --- The loop
 // -------------------------------------------------------------------------------------
 
-// One pass over the format into the output. The plain text, the commonest element by far, is
-// handled in line; everything else is one element at a time.
-template <UINT64 Step>
-UINT8 *Expand(Output<Step> Out, UINT64 Flags, const UINT8 *Format, const UINT8 *Limit,
+// One pass over the format into the output, one copy per output width. Plain text and line ends,
+// which make up most of every message, are written here; each directive goes to EmitDirective.
+//
+// Where format and output characters have the same width and the format's storage is known to
+// reach to Limit, plain text moves a word at a time: neither the load nor the store ever reaches
+// past its end, and a word that may hold the run's end goes character by character.
+template <UINT64 Shift>
+UINT8 *Expand(UINT8 *Start, UINT8 *End, UINT64 Flags, const UINT8 *Format, const UINT8 *Limit,
               ArgumentCursor &Arguments) {
-  CHAR8 ValueBuffer[ValueBufferSize];
+  constexpr UINT64 Step = 1 << Shift;
   const UINT64 FormatStep = (Flags & FormatWideFormat) != 0 ? 2 : 1;
-  const Element Plain{Flags & CallerFlags, 0, 1};
+  const bool Words = FormatStep == Step;
+  Output Out{Start, End, Shift};
 
   UINT16 C = ReadFormat(Format, FormatStep);
   while (C != 0 && !Out.Full()) {
     if (IsPlain(C)) {
-      Format = CopyPlain(Out, Format, Limit, FormatStep);
-    } else if (C != '%') {
-      Format = EmitLineEnd(Out, Plain, Format, FormatStep);
-    } else {
-      const Directive D = ParseDirective(Format + FormatStep, FormatStep, Plain.Flags, Arguments);
-      Format = D.At;
-      if (D.Conversion == 0) {
-        // The format ended inside the directive: an empty text (the width still pads), and the
-        // loop stops on this NUL.
-        Element E = D.E;
-        E.Precision = 0;
-        EmitText(Out, E, EmptyText, 0);
-        break;
+      UINT8 *To = Out.Position;
+      if (Words) {
+        const INT64 FormatRoom = Limit - Format;
+        const INT64 OutRoom = End - To;
+        const UINT64 Moved =
+            CopyPlainWords<Shift>(To, Format, FormatRoom < OutRoom ? FormatRoom : OutRoom);
+        To += Moved;
+        Format += Moved;
+        C = ReadFormat(Format, FormatStep);
       }
-      if (D.Conversion == '\n' || D.Conversion == '\r') {
-        Format = EmitLineEnd(Out, D.E, Format, FormatStep);
-      } else {
-        EmitConversion(Out, D.E, D.Conversion, Arguments, ValueBuffer);
+      while (IsPlain(C) && To < End) {
+        StoreCharacter<Shift>(To, C);
+        To += Step;
         Format += FormatStep;
+        C = ReadFormat(Format, FormatStep);
+      }
+      Out.Position = To;
+      continue;
+    }
+    if (C == '%') {
+      Format = EmitDirective(Out, Format + FormatStep, FormatStep, Flags & CallerFlags, Arguments);
+    } else {
+      UINT64 Count;
+      Format = ReadLineEnd(Format, FormatStep, Count);
+      StoreCharacter<Shift>(Out.Position, '\r');
+      Out.Position += Step;
+      if (Count == 2 && !Out.Full()) {
+        StoreCharacter<Shift>(Out.Position, '\n');
+        Out.Position += Step;
       }
     }
     C = ReadFormat(Format, FormatStep);
@@ -704,9 +757,9 @@ UINT8 *Expand(Output<Step> Out, UINT64 Flags, const UINT8 *Format, const UINT8 *
 
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step) {
   if (Step == 1)
-    return FillRun<1>(Position, End, Count, Character);
+    return FillRun<0>(Position, End, Count, Character);
   if (Step == 2)
-    return FillRun<2>(Position, End, Count, Character);
+    return FillRun<1>(Position, End, Count, Character);
   if (Count <= 0 || Position >= End)
     return Position;
   // A step of 0 writes every character to the same byte and never moves.
@@ -722,7 +775,7 @@ UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UIN
   return Position;
 }
 
-UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, FormatSource Format,
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
                     FormatArgList Arguments) {
   if (BufferSize == 0 || Buffer == nullptr)
     return 0;
@@ -735,11 +788,11 @@ UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, FormatSource 
     ArgumentCursor Cursor{Arguments.Items, Arguments.Items != nullptr ? Arguments.Count : 0, 0};
     const UINT8 *F = static_cast<const UINT8 *>(Format.Text);
     // Without a known size the limit is the format's start: no word is ever read.
-    const UINT8 *Limit = F + Format.Readable;
+    const UINT8 *const Limit = F + Format.Readable;
     if (WideOut)
-      Stop = Expand(Output<2>{Start, End}, Flags, F, Limit, Cursor);
+      Stop = Expand<1>(Start, End, Flags, F, Limit, Cursor);
     else
-      Stop = Expand(Output<1>{Start, End}, Flags, F, Limit, Cursor);
+      Stop = Expand<0>(Start, End, Flags, F, Limit, Cursor);
   }
   Stop[0] = 0;
   if (WideOut)

@@ -133,7 +133,7 @@ template <typename Unit, typename F> constexpr FormatSource MakeFormatSource(con
 
 // Expands Format into Buffer (BufferSize characters, the NUL included). Returns the number of
 // characters written before the NUL. BufferSize 0 writes nothing.
-UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, FormatSource Format,
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
                     FormatArgList Arguments);
 inline UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
                            FormatArgList Arguments) {
