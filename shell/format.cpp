@@ -2,9 +2,11 @@
 // into the caller's buffer, without allocation. Numbers, and the nested texts of GUIDs, times
 // and unnamed status codes, are rendered in a small value buffer on the call's own stack.
 //
-// The loop is instantiated once per output character width; the format's width is a step read
-// as it goes. Every write is bounded by the end position, which lies one character before the
-// buffer's end, so the NUL always fits.
+// Only the main loop (plain text and line ends, most of every message) is instantiated per
+// output character width; each directive is parsed by ParseDirective and emitted through one
+// path for both widths, and the format's own width is a step read as it goes. Every write is
+// bounded by the end position, which lies one character before the buffer's end, so the NUL
+// always fits.
 #include "shell/format.h"
 
 namespace {
@@ -125,7 +127,7 @@ constexpr StatusNameIndex StatusNameOffsets = MakeStatusNameIndex();
 static_assert(StatusNameOffsets.Names == StatusNameCount,
               "one name for success, each warning and each error code");
 
-// --- Arguments --------------------------------------------------------------------------------
+// --- Arguments -----------------------------------------------------------------------------------
 
 struct ArgumentCursor {
   const FormatArg *Items;
@@ -153,7 +155,7 @@ struct ArgumentCursor {
   }
 };
 
-// --- Output -----------------------------------------------------------------------------------
+// --- Output --------------------------------------------------------------------------------------
 
 // Output characters are 1 byte, or 2 with UCS-2: a width of 1 << Shift.
 //
@@ -251,7 +253,7 @@ template <typename Unit> UINT64 TextLength(const Unit *Text) {
   return Length;
 }
 
-// --- Elements ---------------------------------------------------------------------------------
+// --- Elements ------------------------------------------------------------------------------------
 
 struct Element {
   UINT64 Flags;
@@ -464,7 +466,7 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   return ValueBuffer;
 }
 
-// --- The format ---------------------------------------------------------------------------------
+// --- The format ----------------------------------------------------------------------------------
 
 // A format character: one byte, or a little-endian 16-bit value with a UCS-2 format.
 UINT16 ReadFormat(const UINT8 *Format, UINT64 FormatStep) {
@@ -474,11 +476,10 @@ UINT16 ReadFormat(const UINT8 *Format, UINT64 FormatStep) {
   return C;
 }
 
-// NUL, line feed, carriage return and "%" end a run of ordinary characters.
-constexpr UINT64 RunEndBits = 1ull << 0 | 1ull << '\n' | 1ull << '\r' | 1ull << '%';
-constexpr UINT64 RunEndBitCount = 64;
+// NUL, line feed, carriage return and "%" end a run of ordinary characters. Most text lies
+// above "%", and one comparison settles it.
 constexpr bool IsPlain(UINT16 C) {
-  return C >= RunEndBitCount || ((RunEndBits >> C) & 1) == 0;
+  return C > '%' || (C != '%' && C != '\n' && C != '\r' && C != 0);
 }
 constexpr bool IsDigit(UINT16 C) {
   return C >= '0' && C <= '9';
@@ -497,50 +498,51 @@ const UINT8 *ReadLineEnd(const UINT8 *Format, UINT64 FormatStep, UINT64 &Count) 
   return Format + FormatStep;
 }
 
-// Whether a word of format text may hold a character that ends a plain run. Every character
-// below 0x0E (NUL, line feed and carriage return among them) and every "%" is reported; the
-// other controls only send their word down the character-by-character path. These are the
-// classic borrow tests: exact about whether any lane matches, which is all that is asked here.
+// Plain text of a format moves a word at a time where it can. A word is let through only when
+// none of its lanes (bytes, or UCS-2 characters) can end the run: each lane is taken down by
+// 0x0E and, separately, "%" is taken out of it and 1 subtracted. A lane below 0x0E (NUL, line
+// feed and carriage return among them) or equal to "%" borrows into its top bit, so a word with
+// any such lane always shows a top bit. So do lanes of 0x80 and up, and a lane a borrow reached:
+// those words merely go down the character-by-character path, which decides for itself.
 using FormatWord = UINT64;
 constexpr UINT64 WordBytes = sizeof(FormatWord);
+template <UINT64 Shift> constexpr FormatWord LaneOnes() {
+  return Shift == 1 ? 0x0001000100010001ull : 0x0101010101010101ull;
+}
 template <UINT64 Shift> FormatWord RunEndLanes(FormatWord Word) {
-  constexpr FormatWord Ones = Shift == 1 ? 0x0001000100010001ull : 0x0101010101010101ull;
-  constexpr FormatWord Highs = Ones << ((BitsPerByte << Shift) - 1);
+  constexpr FormatWord Ones = LaneOnes<Shift>();
   constexpr UINT64 FirstPlainControl = 0x0E;
-  // A lane below 0x0E, or a lane that is "%" (zero once "%" is taken out), borrows into its top
-  // bit; "%" and the controls have that bit clear, so one mask of the word's clear top bits
-  // serves both tests.
-  const FormatWord Below = Word - Ones * FirstPlainControl;
-  const FormatWord Percent = (Word ^ (Ones * '%')) - Ones;
-  return (Below | Percent) & ~Word & Highs;
+  return (Word - Ones * FirstPlainControl) | ((Word ^ (Ones * '%')) - Ones);
+}
+template <UINT64 Shift> bool AnyRunEnd(FormatWord Lanes) {
+  constexpr FormatWord Highs = LaneOnes<Shift>() << ((BitsPerByte << Shift) - 1);
+  return (Lanes & Highs) != 0;
 }
 
-// Copies plain text from Format to To a word at a time while both have Room bytes or more, two
+// Copies plain text from Format to To a word at a time while both have Room bytes or more, four
 // words a step while it can, and stops before a word that may end the run. Returns how many
 // bytes it moved; the character path carries on from there.
 template <UINT64 Shift> UINT64 CopyPlainWords(UINT8 *To, const UINT8 *Format, INT64 Room) {
-  FormatWord First, Second;
+  constexpr INT64 Block = 4 * WordBytes;
+  FormatWord W[4];
   INT64 Moved = 0;
-  for (; Room - Moved >= static_cast<INT64>(2 * WordBytes); Moved += 2 * WordBytes) {
-    __builtin_memcpy(&First, Format + Moved, WordBytes);
-    __builtin_memcpy(&Second, Format + Moved + WordBytes, WordBytes);
-    if ((RunEndLanes<Shift>(First) | RunEndLanes<Shift>(Second)) != 0)
+  for (; Room - Moved >= Block; Moved += Block) {
+    __builtin_memcpy(W, Format + Moved, Block);
+    if (AnyRunEnd<Shift>(RunEndLanes<Shift>(W[0]) | RunEndLanes<Shift>(W[1]) |
+                         RunEndLanes<Shift>(W[2]) | RunEndLanes<Shift>(W[3])))
       break;
-    __builtin_memcpy(To + Moved, &First, WordBytes);
-    __builtin_memcpy(To + Moved + WordBytes, &Second, WordBytes);
+    __builtin_memcpy(To + Moved, W, Block);
   }
-  if (Room - Moved >= static_cast<INT64>(WordBytes)) {
-    __builtin_memcpy(&First, Format + Moved, WordBytes);
-    if (RunEndLanes<Shift>(First) == 0) {
-      __builtin_memcpy(To + Moved, &First, WordBytes);
-      Moved += WordBytes;
-    }
+  for (; Room - Moved >= static_cast<INT64>(WordBytes); Moved += WordBytes) {
+    __builtin_memcpy(W, Format + Moved, WordBytes);
+    if (AnyRunEnd<Shift>(RunEndLanes<Shift>(W[0])))
+      break;
+    __builtin_memcpy(To + Moved, W, WordBytes);
   }
   return static_cast<UINT64>(Moved);
 }
 
-// --- Directives
-// -----------------------------------------------------------------------------------
+// --- Directives ----------------------------------------------------------------------------------
 
 // What a directive's flags, width and precision said, and where its conversion character stands
 // (0 when the format ended inside the directive; At is then that NUL).
@@ -697,8 +699,7 @@ KESTREL_COLD const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64
   return D.At + FormatStep;
 }
 
-// --- The loop
-// -------------------------------------------------------------------------------------
+// --- The loop ------------------------------------------------------------------------------------
 
 // One pass over the format into the output, one copy per output width. Plain text and line ends,
 // which make up most of every message, are written here; each directive goes to EmitDirective.
