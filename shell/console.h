@@ -7,7 +7,7 @@
 
 // Formats a UCS-2 message into a 321-character pool buffer and hands it to Console (may be
 // null). Returns the number of characters formatted, or 0 when nothing was shown.
-UINT64 PrintToConsole(FormatSource Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+UINT64 PrintToConsole(const FormatSource &Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
                       FormatArgList Arguments);
 inline UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
                              FormatArgList Arguments) {
@@ -15,9 +15,14 @@ inline UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOC
 }
 
 // PrintToConsole through the system table's ConOut.
-UINT64 PrintConsoleArgs(FormatSource Format, FormatArgList Arguments);
+UINT64 PrintConsoleArgs(const FormatSource &Format, FormatArgList Arguments);
 
-template <typename F, typename... T> UINT64 PrintConsole(const F &Format, const T &...Values) {
+template <typename... T> UINT64 PrintConsoleFrom(const FormatSource &Format, const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return PrintConsoleArgs(MakeFormatSource<CHAR16>(Format), FormatArgList{Items, sizeof...(T)});
+  return PrintConsoleArgs(Format, FormatArgList{Items, sizeof...(T)});
+}
+
+template <typename F, typename... T>
+KESTREL_FORMAT_WRAPPER UINT64 PrintConsole(const F &Format, const T &...Values) {
+  return PrintConsoleFrom(MakeFormatSource<CHAR16>(Format), Values...);
 }

@@ -145,18 +145,27 @@ inline UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const 
 // End. Returns the position after the last write.
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step);
 
-template <typename F, typename... T>
-UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const F &Format,
-                       const T &...Values) {
+// The wrappers below are split in two: the outer one, always inlined, turns the format into its
+// source (address and, for an array, size); the inner one depends only on the argument types.
+// A wrapper instantiated per format length would otherwise sit in the image once per message.
+#define KESTREL_FORMAT_WRAPPER __attribute__((always_inline)) inline
+
+template <typename... T>
+UINT64 FormatWithSource(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
+                        const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return FormatEngine(Buffer, BufferSize, Flags, MakeFormatSource<VOID>(Format),
-                      FormatArgList{Items, sizeof...(T)});
+  return FormatEngine(Buffer, BufferSize, Flags, Format, FormatArgList{Items, sizeof...(T)});
+}
+
+template <typename F, typename... T>
+KESTREL_FORMAT_WRAPPER UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags,
+                                              const F &Format, const T &...Values) {
+  return FormatWithSource(Buffer, BufferSize, Flags, MakeFormatSource<VOID>(Format), Values...);
 }
 
 // 8-bit format into an 8-bit buffer of BufferSize bytes.
 template <typename F, typename... T>
-UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const F &Format, const T &...Values) {
-  const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return FormatEngine(Buffer, BufferSize, 0, MakeFormatSource<CHAR8>(Format),
-                      FormatArgList{Items, sizeof...(T)});
+KESTREL_FORMAT_WRAPPER UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const F &Format,
+                                            const T &...Values) {
+  return FormatWithSource(Buffer, BufferSize, 0, MakeFormatSource<CHAR8>(Format), Values...);
 }
