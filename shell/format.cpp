@@ -453,6 +453,12 @@ KESTREL_COLD const CHAR8 *TimeText(const EFI_TIME *Time, CHAR8 *ValueBuffer) {
   return ValueBuffer;
 }
 
+// "%08X" reads the status as 32 bits: the error bit and any high bits are not shown.
+KESTREL_COLD const CHAR8 *UnnamedStatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
+  FormatWithFlags(ValueBuffer, ValueBufferSize, 0, UnnamedStatusFormat, Status);
+  return ValueBuffer;
+}
+
 const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   if (EFI_ERROR(Status)) {
     const UINT64 Code = Status & ~EfiErrorBit;
@@ -461,9 +467,7 @@ const CHAR8 *StatusText(EFI_STATUS Status, CHAR8 *ValueBuffer) {
   } else if (Status <= LastWarningCode) {
     return StatusNames + StatusNameOffsets.Offset[Status];
   }
-  // "%08X" reads the status as 32 bits: the error bit and any high bits are not shown.
-  FormatWithFlags(ValueBuffer, ValueBufferSize, 0, UnnamedStatusFormat, Status);
-  return ValueBuffer;
+  return UnnamedStatusText(Status, ValueBuffer);
 }
 
 // --- The format ----------------------------------------------------------------------------------
@@ -616,17 +620,18 @@ Directive ParseDirective(const UINT8 *Format, UINT64 FormatStep, UINT64 Flags,
   }
 }
 
-// One directive, from the character after its "%": read, converted and emitted. Returns the
-// format position after it; when the format ended inside the directive, the position of that
-// NUL, on which the main loop then stops.
-KESTREL_COLD const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64 FormatStep,
-                                        UINT64 Flags, ArgumentCursor &Arguments) {
-  Directive D = ParseDirective(Format, FormatStep, Flags, Arguments);
+// The directives that are neither a string nor a number nor a status: the end of the format
+// inside the directive, a line end after "%", a single character, a GUID, a time, and any
+// character that is no conversion. Rare, so built for size. Returns the format position after
+// the directive.
+KESTREL_COLD const UINT8 *EmitRareDirective(Output &Out, Directive &D, UINT64 FormatStep,
+                                            ArgumentCursor &Arguments) {
   Element &E = D.E;
   CHAR8 ValueBuffer[ValueBufferSize];
   switch (D.Conversion) {
   case 0:
-    // The format ended inside the directive: an empty text (the width still pads).
+    // The format ended inside the directive: an empty text (the width still pads), and the
+    // main loop stops on this NUL.
     E.Precision = 0;
     EmitText(Out, E, EmptyText, 0);
     return D.At;
@@ -637,6 +642,39 @@ KESTREL_COLD const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64
     EmitText(Out, E, LineEndText, Count);
     return Next;
   }
+  case 'c':
+    EmitCharacter(Out, E, static_cast<CHAR16>(Arguments.TakeValue()));
+    break;
+  case 'g':
+    EmitCountedText(
+        Out, E,
+        GuidText(static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid)),
+                 ValueBuffer));
+    break;
+  case 't':
+    EmitCountedText(
+        Out, E,
+        TimeText(static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time)),
+                 ValueBuffer));
+    break;
+  default:
+    // No conversion ("%%", "%i", ...): the character itself, no argument taken.
+    EmitCharacter(Out, E, D.Conversion);
+    break;
+  }
+  return D.At + FormatStep;
+}
+
+// One directive, from the character after its "%": read, converted and emitted. Returns the
+// format position after it; when the format ended inside the directive, the position of that
+// NUL, on which the main loop then stops.
+KESTREL_OUT_OF_LINE const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64 FormatStep,
+                                               UINT64 Flags, ArgumentCursor &Arguments) {
+  Directive D = ParseDirective(Format, FormatStep, Flags, Arguments);
+  Element &E = D.E;
+  CHAR8 ValueBuffer[ValueBufferSize];
+  UINT8 *const Digits = reinterpret_cast<UINT8 *>(ValueBuffer);
+  switch (D.Conversion) {
   case 'a': {
     const CHAR8 *Text =
         static_cast<const CHAR8 *>(Arguments.TakePointer(FormatArgKind::NarrowText));
@@ -653,48 +691,31 @@ KESTREL_COLD const UINT8 *EmitDirective(Output &Out, const UINT8 *Format, UINT64
       EmitString(Out, E, reinterpret_cast<const UINT8 *>(NullStringText));
     break;
   }
-  case 'c':
-    EmitCharacter(Out, E, static_cast<CHAR16>(Arguments.TakeValue()));
-    break;
   case 'u':
     E.Flags = (E.Flags & ~FormatSignPrefix) | FormatUnsignedValue;
-    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
+    EmitNumber(Out, E, Arguments.TakeValue(), Digits);
     break;
   case 'd':
-    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
+    EmitNumber(Out, E, Arguments.TakeValue(), Digits);
     break;
   case 'x':
     E.Flags |= FormatHexRadix;
-    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
+    EmitNumber(Out, E, Arguments.TakeValue(), Digits);
     break;
   case 'X':
     E.Flags |= FormatHexRadix | FormatZeroFill;
-    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
+    EmitNumber(Out, E, Arguments.TakeValue(), Digits);
     break;
   case 'p':
     E.Flags = (E.Flags & ~(FormatSignPrefix | FormatBlankPrefix)) | FormatHexRadix |
               FormatZeroFill | FormatLongValue;
-    EmitNumber(Out, E, Arguments.TakeValue(), reinterpret_cast<UINT8 *>(ValueBuffer));
-    break;
-  case 'g':
-    EmitCountedText(
-        Out, E,
-        GuidText(static_cast<const EFI_GUID *>(Arguments.TakePointer(FormatArgKind::Guid)),
-                 ValueBuffer));
-    break;
-  case 't':
-    EmitCountedText(
-        Out, E,
-        TimeText(static_cast<const EFI_TIME *>(Arguments.TakePointer(FormatArgKind::Time)),
-                 ValueBuffer));
+    EmitNumber(Out, E, Arguments.TakeValue(), Digits);
     break;
   case 'r':
     EmitCountedText(Out, E, StatusText(Arguments.TakeValue(), ValueBuffer));
     break;
   default:
-    // No conversion ("%%", "%i", ...): the character itself, no argument taken.
-    EmitCharacter(Out, E, D.Conversion);
-    break;
+    return EmitRareDirective(Out, D, FormatStep, Arguments);
   }
   return D.At + FormatStep;
 }
