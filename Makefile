@@ -74,6 +74,7 @@ bench: deps
 	      -DKESTREL_SANITIZE=OFF -DKESTREL_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS) --target kestrel_bench
 	$(BUILD)/bench/bench/kestrel_bench
+	python3 bench/image_sizes.py $(BUILD)/bench/Kestrel.efi.map
 
 clean:
 	rm -rf $(BUILD)

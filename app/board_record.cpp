@@ -1,6 +1,6 @@
 #include "app/board_record.h"
 
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
 

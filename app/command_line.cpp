@@ -4,7 +4,7 @@
 #include "app/read_command.h"
 #include "app/version.h"
 #include "app/write_command.h"
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 
 namespace {

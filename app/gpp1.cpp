@@ -2,7 +2,7 @@
 
 #include "app/board_record.h"
 #include "app/cli_options.h"
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
 

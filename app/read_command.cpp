@@ -2,7 +2,7 @@
 
 #include "app/board_record.h"
 #include "app/gpp1.h"
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 
 namespace {

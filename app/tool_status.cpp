@@ -1,6 +1,6 @@
 #include "app/tool_status.h"
 
-#include "shell/format.h"
+#include "shell/console.h"
 
 VOID ReportInternalError(InternalCheck Place) {
   PrintConsole(u"ERROR: [#%d] Internal coding error!\n", static_cast<int>(Place));

@@ -3,7 +3,7 @@
 #include "app/board_record.h"
 #include "app/gpp1.h"
 #include "app/read_command.h"
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
 

@@ -67,25 +67,39 @@ inline FormatArg MakeFormatArg(const EFI_TIME *P) {
 inline FormatArg MakeFormatArg(const VOID *P) {
   return {reinterpret_cast<UINT64>(P), FormatArgKind::Pointer};
 }
-inline FormatArg MakeFormatArg(decltype(nullptr)) { return {0, FormatArgKind::Pointer}; }
-inline FormatArg MakeFormatArg(bool V) { return {V ? 1u : 0u, FormatArgKind::Integer}; }
-inline FormatArg MakeFormatArg(char16_t V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(decltype(nullptr)) {
+  return {0, FormatArgKind::Pointer};
+}
+inline FormatArg MakeFormatArg(bool V) {
+  return {V ? 1u : 0u, FormatArgKind::Integer};
+}
+inline FormatArg MakeFormatArg(char16_t V) {
+  return {V, FormatArgKind::Integer};
+}
 inline FormatArg MakeFormatArg(signed char V) {
   return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
 }
-inline FormatArg MakeFormatArg(unsigned char V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(unsigned char V) {
+  return {V, FormatArgKind::Integer};
+}
 inline FormatArg MakeFormatArg(short V) {
   return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
 }
-inline FormatArg MakeFormatArg(unsigned short V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(unsigned short V) {
+  return {V, FormatArgKind::Integer};
+}
 inline FormatArg MakeFormatArg(int V) {
   return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
 }
-inline FormatArg MakeFormatArg(unsigned int V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(unsigned int V) {
+  return {V, FormatArgKind::Integer};
+}
 inline FormatArg MakeFormatArg(long V) {
   return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
 }
-inline FormatArg MakeFormatArg(unsigned long V) { return {V, FormatArgKind::Integer}; }
+inline FormatArg MakeFormatArg(unsigned long V) {
+  return {V, FormatArgKind::Integer};
+}
 inline FormatArg MakeFormatArg(long long V) {
   return {static_cast<UINT64>(V), FormatArgKind::Integer};
 }
@@ -98,37 +112,60 @@ requires(__is_enum(E)) inline FormatArg MakeFormatArg(E V) {
   return MakeFormatArg(static_cast<__underlying_type(E)>(V));
 }
 
+// A format and how many of its bytes may be read. A format whose storage is known at compile time
+// (every literal) carries its size, so its plain text can be copied a word at a time without
+// ever reading past its end; a format known only by its address carries 0 and is read one
+// character at a time up to its NUL.
+struct FormatSource {
+  const VOID *Text;
+  UINT64 Readable;
+};
+
+// The source of a format of Unit characters (VOID: either width): an array brings its size, a
+// pointer none. Anything that is not a format of that width does not compile.
+template <typename Unit, typename F> constexpr FormatSource MakeFormatSource(const F &Format) {
+  const Unit *Text = Format;
+  if constexpr (__is_array(F))
+    return {Text, sizeof(F)};
+  else
+    return {Text, 0};
+}
+
 // Expands Format into Buffer (BufferSize characters, the NUL included). Returns the number of
 // characters written before the NUL. BufferSize 0 writes nothing.
-UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
                     FormatArgList Arguments);
+inline UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
+                           FormatArgList Arguments) {
+  return FormatEngine(Buffer, BufferSize, Flags, FormatSource{Format, 0}, Arguments);
+}
 
-// Writes Character Count times from Position (Step 1: low byte; Step 2: low byte then bits
-// 8-15), never reaching End. Returns the position after the last write.
+// Writes Character Count times from Position, Step bytes apart: its low byte and, when Step is
+// 2, bits 8-15 in the next byte. A character is written only when all its Step bytes lie below
+// End. Returns the position after the last write.
 UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step);
 
+// The wrappers below are split in two: the outer one, always inlined, turns the format into its
+// source (address and, for an array, size); the inner one depends only on the argument types.
+// A wrapper instantiated per format length would otherwise sit in the image once per message.
+#define KESTREL_FORMAT_WRAPPER __attribute__((always_inline)) inline
+
 template <typename... T>
-UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
-                       const T &...Values) {
+UINT64 FormatWithSource(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
+                        const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
   return FormatEngine(Buffer, BufferSize, Flags, Format, FormatArgList{Items, sizeof...(T)});
 }
 
-// 8-bit format into an 8-bit buffer of BufferSize bytes.
-template <typename... T>
-UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const CHAR8 *Format, const T &...Values) {
-  return FormatWithFlags(Buffer, BufferSize, 0, Format, Values...);
+template <typename F, typename... T>
+KESTREL_FORMAT_WRAPPER UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags,
+                                              const F &Format, const T &...Values) {
+  return FormatWithSource(Buffer, BufferSize, Flags, MakeFormatSource<VOID>(Format), Values...);
 }
 
-// Formats a UCS-2 message into a 321-character pool buffer and hands it to Console (may be
-// null). Returns the number of characters formatted, or 0 when nothing was shown.
-UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
-                      FormatArgList Arguments);
-
-// PrintToConsole through the system table's ConOut.
-UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments);
-
-template <typename... T> UINT64 PrintConsole(const CHAR16 *Format, const T &...Values) {
-  const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return PrintConsoleArgs(Format, FormatArgList{Items, sizeof...(T)});
+// 8-bit format into an 8-bit buffer of BufferSize bytes.
+template <typename F, typename... T>
+KESTREL_FORMAT_WRAPPER UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const F &Format,
+                                            const T &...Values) {
+  return FormatWithSource(Buffer, BufferSize, 0, MakeFormatSource<CHAR8>(Format), Values...);
 }

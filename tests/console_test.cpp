@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "shell/format.h"
+#include "shell/console.h"
 #include "shell/platform_context.h"
 #include "sim/sim_firmware.h"
 

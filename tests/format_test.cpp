@@ -346,6 +346,49 @@ TEST(FormatCutting, SmallBuffersAndHugePads) {
   EXPECT_EQ(Four[0], 0);
 }
 
+// A format of known size moves its plain text a word at a time. Over every length up to a few
+// words, with a run end or another character at every place, in both widths and into buffers
+// cut short, it must give what the character-by-character path gives, and ASan holds both the
+// exact-size format and the exact-size output to their bounds.
+TEST(FormatPlainText, KnownSizeFormatsMatchTheCharacterPath) {
+  const UINT16 Inserts[] = {'%', '\n', '\r', '\t', 0xE9, 0x2525, 0x0A41, 0};
+  for (size_t Length = 0; Length <= 40; Length++) {
+    for (size_t At = 0; At <= Length; At++) {
+      for (const UINT16 Insert : Inserts) {
+        for (const UINT64 Flags : {UINT64{0}, WideFlags}) {
+          const size_t Unit = Flags != 0 ? 2 : 1;
+          std::vector<UINT16> Text;
+          for (size_t I = 0; I < Length; I++)
+            Text.push_back(static_cast<UINT16>('A' + I % 26));
+          if (At < Length)
+            Text[At] = Unit == 1 ? (Insert & 0xFF) : Insert;
+          Text.push_back(0);
+          const size_t Readable = Text.size() * Unit;
+          std::unique_ptr<UINT8[]> Format(new UINT8[Readable]);
+          for (size_t I = 0; I < Text.size(); I++) {
+            Format[I * Unit] = static_cast<UINT8>(Text[I]);
+            if (Unit == 2)
+              Format[I * Unit + 1] = static_cast<UINT8>(Text[I] >> 8);
+          }
+          for (const size_t Size : {Length + 3, Length / 2 + 1}) {
+            std::unique_ptr<UINT8[]> Known(new UINT8[Size * Unit]);
+            std::unique_ptr<UINT8[]> Unknown(new UINT8[Size * Unit]);
+            memset(Known.get(), 0x5A, Size * Unit);
+            memset(Unknown.get(), 0x5A, Size * Unit);
+            const UINT64 A = FormatEngine(Known.get(), Size, Flags,
+                                          FormatSource{Format.get(), Readable}, FormatArgList{});
+            const UINT64 B =
+                FormatEngine(Unknown.get(), Size, Flags, Format.get(), FormatArgList{});
+            ASSERT_EQ(A, B) << "length " << Length << " at " << At << " insert " << Insert;
+            ASSERT_EQ(memcmp(Known.get(), Unknown.get(), Size * Unit), 0)
+                << "length " << Length << " at " << At << " insert " << Insert;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(FillChars, WritesBothBytesAndStopsBeforeTheEnd) {
   UINT8 Buffer[8];
   memset(Buffer, 0xEE, sizeof Buffer);
@@ -359,6 +402,11 @@ TEST(FillChars, WritesBothBytesAndStopsBeforeTheEnd) {
   EXPECT_EQ(Buffer[0], 0x41);
   EXPECT_EQ(Buffer[3], 0x12);
   EXPECT_EQ(FillChars(Buffer + 8, Buffer + 8, 3, 'x', 1), Buffer + 8);
+  // A wider step writes the low byte Step bytes apart and leaves the bytes between alone.
+  memset(Buffer, 0xEE, sizeof Buffer);
+  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 2, 0x4142, 4), Buffer + 8);
+  const UINT8 Spaced[] = {0x42, 0xEE, 0xEE, 0xEE, 0x42, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(memcmp(Buffer, Spaced, sizeof Buffer), 0);
 }
 
 } // namespace
