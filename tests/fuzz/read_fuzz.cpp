@@ -50,16 +50,22 @@ void PutLe32(uint8_t *P, uint32_t V) {
     P[I] = static_cast<uint8_t>(V >> (8 * I));
 }
 
-// The validity rule, written out here: CRC of the stored length with the CRC field zeroed, and a
-// length of 0 computing to 0.
+// The validity rule, written out here: CRC of the stored length with the CRC field zeroed; a
+// length of 0 covers nothing and is valid only for the all-zero block of a clear.
 bool RecordIsValid(const uint8_t *Record) {
   const uint32_t Length = Le32(Record + RecordOffset::RecordLength);
   if (Length > BoardRecordSize)
     return false;
   uint8_t Copy[BoardRecordSize];
+  if (Length == 0) {
+    for (size_t I = 0; I < BoardRecordSize; I++)
+      if (Record[I] != 0)
+        return false;
+    return true;
+  }
   memcpy(Copy, Record, sizeof(Copy));
   PutLe32(Copy + RecordOffset::Crc32, 0);
-  const uint32_t Computed = Length == 0 ? 0 : Crc32(Copy, Length);
+  const uint32_t Computed = Crc32(Copy, Length);
   return Computed == Le32(Record + RecordOffset::Crc32);
 }
 
