@@ -108,7 +108,7 @@ bool ParseBlockSize(const std::string &Text, uint32_t *Value, std::string *Error
 
 const char *const FrontEndUsage =
     "usage: kestrel [--device PATH | --image FILE] [--write-protect] [--block-size N] "
-    "[--backup FILE] [--json] [--] TOOL-OPTIONS...";
+    "[--backup FILE] [--json] [--] TOOL-OPTIONS... | kestrel --version";
 
 const char *const FrontEndHelp =
     "\n"
