@@ -183,10 +183,8 @@ bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
     CrcOf(Record, Length, &Computed);
   // Nothing covered: only the blank block of a clear is a record; a block that merely has a zero
   // length and CRC but other bytes set is a torn clear or someone else's data.
-  if (Length == 0) {
-    for (UINTN I = 0; I < BoardRecordSize && Checkable; I++)
-      Checkable = Record[I] == 0 && Stored == 0;
-  }
+  if (Length == 0)
+    Checkable = Stored == 0 && AllBytesZero(Record, BoardRecordSize);
   StoreLe32(Record + RecordOffset::Crc32, Computed);
   if (StoredCrc != nullptr)
     *StoredCrc = Stored;

@@ -149,15 +149,8 @@ ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
     return TransferFailureStatus(Status);
   }
   CopyBytes(Destination, Block, BoardRecordSize);
-  if (TailIsZero != nullptr) {
-    *TailIsZero = true;
-    for (UINTN I = BoardRecordSize; I < BlockSize; I++) {
-      if (Block[I] != 0) {
-        *TailIsZero = false;
-        break;
-      }
-    }
-  }
+  if (TailIsZero != nullptr)
+    *TailIsZero = AllBytesZero(Block + BoardRecordSize, BlockSize - BoardRecordSize);
   FreeBuffer(Block);
   return ToolSuccess;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "app/tool_status.h"
 #include "app/version.h"
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
@@ -151,8 +152,9 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   if (Options.Json && Medium != nullptr) {
     // The record as block 0 holds it now: after a read that found it (valid or not), or after a
     // verified write.
-    bool Shown = (Operation == ToolOperation::Read && (Status == 0 || Status == 10)) ||
-                 (Operation == ToolOperation::Write && Status == 0);
+    bool Shown = (Operation == ToolOperation::Read &&
+                  (Status == ToolSuccess || Status == ToolVolumeCorrupted)) ||
+                 (Operation == ToolOperation::Write && Status == ToolSuccess);
     std::vector<uint8_t> Block(Medium->BlockSize());
     if (Shown && Medium->Read(0, Block.data(), Block.size())) {
       Board.Sim.InstallInPlatformContext();

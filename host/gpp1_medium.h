@@ -54,7 +54,7 @@ public:
   // The kernel's read-only state of a block device; always false for an image.
   bool KernelReadOnly() const { return ReadOnly; }
 
-  // What happened during the run, for the JSON view and for tests.
+  // What happened during the run: the front end reports the writes; the rest is for tests.
   bool OpenedForWriting() const { return WriteFd >= 0; }
   size_t WritesAttempted() const { return WriteCalls; }
   // Block 0 as the last successful read of it returned it; empty before any.

@@ -47,6 +47,15 @@ VOID ZeroBytes(VOID *Buffer, UINTN Count) {
     Bytes[I] = 0;
 }
 
+bool AllBytesZero(const VOID *Buffer, UINTN Count) {
+  const UINT8 *Bytes = static_cast<const UINT8 *>(Buffer);
+  for (UINTN I = 0; I < Count; I++) {
+    if (Bytes[I] != 0)
+      return false;
+  }
+  return true;
+}
+
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
   while (*A != 0 && *A == *B) {
     A++;
