@@ -1,0 +1,549 @@
+// Launcher.efi: a boot application that runs the tool without any shell, for the end-to-end runs
+// that must not depend on one: the EFI 1.1 argument source under real firmware, and Secure Boot,
+// where the firmware refuses to start the built-in shell. The boot manager starts it as
+// \EFI\BOOT\BOOTX64.EFI; it reads \launch.txt from its own volume (UCS-2, one line each):
+//
+//   load NAME                 LoadImage + StartImage a driver (the simulated board)
+//   efi11 NAME ARGS           the EFI 1.1 shell's interface (Argv, Argc) and an environment-2
+//                             shell environment, both on the child's image handle
+//   efi11-search NAME ARGS    the interface on the image handle; on the image handle an
+//                             environment of the original form only, the environment-2 one on
+//                             a handle of its own between two decoys, so the tool must search
+//   shell2 NAME ARGS          the Shell 2.0 parameters protocol (Argv, Argc) on the image handle
+//
+// For the Nth command line it writes \oN.txt (what the image wrote to ConOut, UCS-2 with a
+// byte-order mark, as shell redirection does), \sN.txt (its exit status as the shell's
+// %lasterror% shows it, or "LoadImage" and the status when the firmware refused to load it) and
+// \pN.txt (whether the image closed the launcher's protocols again). It prints the runner's
+// progress markers on the console and powers the machine off at the end.
+//
+// Capture: while the child runs, ConOut's OutputString is replaced by a recorder that keeps the
+// text and passes it on. The check: while the child runs, CloseProtocol is replaced by a wrapper
+// that, after each close the child makes, asks OpenProtocolInformation how many opens the child
+// still holds on the protocols the launcher installed. The firmware closes whatever an
+// application left open once it returns, so the check has to happen before that: the count after
+// the child's last close is what it left open.
+#include "e2e/board_firmware.h"
+#include "e2e/console_text.h"
+
+namespace {
+
+constexpr const char16_t *Mark = u"KESTREL-E2E ";
+constexpr UINTN ScriptMax = 16384;   // bytes of \launch.txt
+constexpr UINTN CaptureChars = 32768; // characters of one run's console output
+constexpr UINTN ArgsMax = 32;
+constexpr UINTN PathMax = 1024;
+
+// --- Firmware interfaces beyond the tool's own -------------------------------------------
+
+typedef EFI_STATUS(EFIAPI *LoadImageFn)(BOOLEAN BootPolicy, EFI_HANDLE Parent,
+                                        EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
+                                        EFI_HANDLE *Image);
+typedef EFI_STATUS(EFIAPI *StartImageFn)(EFI_HANDLE Image, UINTN *ExitDataSize,
+                                         CHAR16 **ExitData);
+typedef EFI_STATUS(EFIAPI *UnloadImageFn)(EFI_HANDLE Image);
+typedef EFI_STATUS(EFIAPI *UninstallProtocolFn)(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                                VOID *Interface);
+
+struct OpenProtocolInformationEntry {
+  EFI_HANDLE AgentHandle;
+  EFI_HANDLE ControllerHandle;
+  UINT32 Attributes;
+  UINT32 OpenCount;
+};
+static_assert(sizeof(OpenProtocolInformationEntry) == 24, "open information entry layout");
+typedef EFI_STATUS(EFIAPI *OpenProtocolInformationFn)(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                                      OpenProtocolInformationEntry **Entries,
+                                                      UINTN *Count);
+
+// Runtime services: GetVariable (the SecureBoot flag) and ResetSystem (power off).
+typedef EFI_STATUS(EFIAPI *GetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                          UINT32 *Attributes, UINTN *Size, VOID *Data);
+typedef VOID(EFIAPI *ResetSystemFn)(UINT32 Type, EFI_STATUS Status, UINTN Size, VOID *Data);
+constexpr UINTN RuntimeGetVariableOffset = 24 + 6 * 8;
+constexpr UINTN RuntimeResetSystemOffset = 24 + 10 * 8;
+constexpr UINT32 EfiResetShutdown = 2;
+constexpr EFI_GUID EfiGlobalVariableGuid = {
+    0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
+
+static_assert(offsetof(EFI_BOOT_SERVICES, LoadImage) == 200, "LoadImage slot");
+static_assert(offsetof(EFI_BOOT_SERVICES, StartImage) == 208, "StartImage slot");
+static_assert(offsetof(EFI_BOOT_SERVICES, UnloadImage) == 224, "UnloadImage slot");
+static_assert(offsetof(EFI_BOOT_SERVICES, UninstallProtocolInterface) == 144, "Uninstall slot");
+static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocolInformation) == 296, "OpenInfo slot");
+static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeServices offset");
+
+constexpr UINT8 MediaDevicePath = 4, FilePathSubType = 4, EndDevicePath = 0x7F, EndEntire = 0xFF;
+constexpr UINT64 FileModeWrite = 0x2, FileModeCreate = 0x8000000000000000ULL;
+
+// --- State --------------------------------------------------------------------------------
+
+EFI_SYSTEM_TABLE *gST;
+EFI_BOOT_SERVICES *gBS;
+EFI_HANDLE gSelf;
+EFI_FILE_PROTOCOL *gRoot;
+EFI_DEVICE_PATH_PROTOCOL *gVolumePath;
+UINTN gVolumePathBytes;
+
+// What the running child wrote, and what it still held open after each of its closes.
+CHAR16 *gCapture;
+UINTN gCaptured;
+bool gCaptureOverflow;
+EFI_TEXT_STRING gRealOutputString;
+EFI_CLOSE_PROTOCOL gRealCloseProtocol;
+EFI_HANDLE gChild;
+struct Installed {
+  EFI_HANDLE Handle;
+  const EFI_GUID *Protocol;
+  VOID *Interface;
+};
+Installed gInstalled[6];
+UINTN gInstalledCount;
+UINTN gClosesSeen;
+UINTN gOpenAfterLastClose;
+bool gInformationFailed;
+
+// The interfaces the launcher installs: the EFI 1.1 ones, one environment of each form and the
+// Shell 2.0 parameters. The environments' functions are never called by the tool.
+EFI_SHELL_INTERFACE gInterface;
+EFI_SHELL_ENVIRONMENT2 gEnvironment2;
+EFI_SHELL_ENVIRONMENT2 gEnvironmentOriginal; // no environment-2 GUID: the original form
+EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
+CHAR16 *gArgv[ArgsMax + 1];
+CHAR16 gArgText[1024];
+
+void Say(const CHAR16 *A, const CHAR16 *B = u"", const CHAR16 *C = u"") {
+  Message M{};
+  Append(M, Mark);
+  Append(M, A);
+  Append(M, B);
+  Append(M, C);
+  Append(M, u"\r\n");
+  gRealOutputString(gST->ConOut, M.Text);
+}
+
+// The status as the shell's %lasterror% shows it: 0x and upper-case hex digits.
+void AppendStatus(Message &M, EFI_STATUS Status) { AppendNumber(M, Status, 16); }
+
+const CHAR16 *StatusName(EFI_STATUS Status) {
+  switch (Status) {
+  case EFI_ACCESS_DENIED: return u"Access Denied";
+  case EfiError(26): return u"Security Violation";
+  case EFI_NOT_FOUND: return u"Not Found";
+  case EFI_LOAD_ERROR: return u"Load Error";
+  case EFI_UNSUPPORTED: return u"Unsupported";
+  default: return u"";
+  }
+}
+
+// --- Files on the launcher's volume -------------------------------------------------------
+
+EFI_STATUS WriteFile(const CHAR16 *Name, const VOID *Data, UINTN Size) {
+  EFI_FILE_PROTOCOL *File = nullptr;
+  EFI_STATUS Status = gRoot->Open(gRoot, &File, Name,
+                                  EFI_FILE_MODE_READ | FileModeWrite | FileModeCreate, 0);
+  if (EFI_ERROR(Status))
+    return Status;
+  Status = File->Write(File, &Size, const_cast<VOID *>(Data));
+  const EFI_STATUS Closed = File->Close(File);
+  return EFI_ERROR(Status) ? Status : Closed;
+}
+
+// A short text file, UCS-2 with a byte-order mark like the shell's redirected output.
+EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
+  UINTN Bytes = (Length + 1) * sizeof(CHAR16);
+  CHAR16 *Buffer = nullptr;
+  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Bytes, reinterpret_cast<VOID **>(&Buffer));
+  if (EFI_ERROR(Status))
+    return Status;
+  Buffer[0] = 0xFEFF;
+  __builtin_memcpy(Buffer + 1, Text, Length * sizeof(CHAR16));
+  Status = WriteFile(Name, Buffer, Bytes);
+  gBS->FreePool(Buffer);
+  return Status;
+}
+
+void NumberedName(Message &M, CHAR16 Letter, UINTN Number) {
+  const CHAR16 Prefix[3] = {u'\\', Letter, u'\0'};
+  Append(M, Prefix);
+  AppendNumber(M, Number, 10);
+  Append(M, u".txt");
+}
+
+// --- Loading images -----------------------------------------------------------------------
+
+// The volume's device path with a file node for \NAME: where LoadImage reads the image from, so
+// that the firmware knows its source (and, under Secure Boot, verifies it as a disk image).
+EFI_DEVICE_PATH_PROTOCOL *FilePath(const CHAR16 *Name, UINT8 *Buffer) {
+  UINTN NameChars = 0;
+  while (Name[NameChars] != u'\0')
+    NameChars++;
+  const UINTN NodeBytes = 4 + (NameChars + 2) * sizeof(CHAR16);
+  if (gVolumePathBytes + NodeBytes + 4 > PathMax)
+    return nullptr;
+  __builtin_memcpy(Buffer, gVolumePath, gVolumePathBytes);
+  UINT8 *Node = Buffer + gVolumePathBytes;
+  Node[0] = MediaDevicePath;
+  Node[1] = FilePathSubType;
+  Node[2] = static_cast<UINT8>(NodeBytes);
+  Node[3] = static_cast<UINT8>(NodeBytes >> 8);
+  CHAR16 Path[PathMax / 2];
+  Path[0] = u'\\';
+  __builtin_memcpy(Path + 1, Name, (NameChars + 1) * sizeof(CHAR16));
+  __builtin_memcpy(Node + 4, Path, (NameChars + 2) * sizeof(CHAR16));
+  UINT8 *End = Node + NodeBytes;
+  End[0] = EndDevicePath;
+  End[1] = EndEntire;
+  End[2] = 4;
+  End[3] = 0;
+  return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Buffer);
+}
+
+EFI_STATUS Load(const CHAR16 *Name, EFI_HANDLE *Child) {
+  UINT8 Buffer[PathMax];
+  EFI_DEVICE_PATH_PROTOCOL *Path = FilePath(Name, Buffer);
+  if (Path == nullptr)
+    return EFI_BAD_BUFFER_SIZE;
+  *Child = nullptr;
+  return reinterpret_cast<LoadImageFn>(gBS->LoadImage)(false, gSelf, Path, nullptr, 0, Child);
+}
+
+// --- Capture and the close check ----------------------------------------------------------
+
+EFI_STATUS EFIAPI RecordOutput(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
+  for (const CHAR16 *C = Text; *C != u'\0'; C++) {
+    if (gCaptured < CaptureChars)
+      gCapture[gCaptured++] = *C;
+    else
+      gCaptureOverflow = true;
+  }
+  return gRealOutputString(This, Text);
+}
+
+UINTN OpensHeldByChild() {
+  auto Information = reinterpret_cast<OpenProtocolInformationFn>(gBS->OpenProtocolInformation);
+  UINTN Held = 0;
+  for (UINTN I = 0; I < gInstalledCount; I++) {
+    OpenProtocolInformationEntry *Entries = nullptr;
+    UINTN Count = 0;
+    if (EFI_ERROR(Information(gInstalled[I].Handle, gInstalled[I].Protocol, &Entries, &Count))) {
+      gInformationFailed = true;
+      continue;
+    }
+    for (UINTN E = 0; E < Count; E++) {
+      if (Entries[E].AgentHandle == gChild)
+        Held += Entries[E].OpenCount;
+    }
+    if (Entries != nullptr)
+      gBS->FreePool(Entries);
+  }
+  return Held;
+}
+
+EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HANDLE Agent,
+                             EFI_HANDLE Controller) {
+  const EFI_STATUS Status = gRealCloseProtocol(Handle, Protocol, Agent, Controller);
+  if (Agent == gChild && gChild != nullptr) {
+    gClosesSeen++;
+    gOpenAfterLastClose = OpensHeldByChild();
+  }
+  return Status;
+}
+
+// --- Argument vector ----------------------------------------------------------------------
+
+// NAME then ARGS split at spaces; double quotes group words and are dropped (as the shell does
+// for the simple command lines the sessions use).
+UINTN SplitArguments(const CHAR16 *Name, const CHAR16 *Args) {
+  UINTN Argc = 0, Used = 0;
+  auto Start = [&]() -> bool {
+    if (Argc >= ArgsMax)
+      return false;
+    gArgv[Argc++] = gArgText + Used;
+    return true;
+  };
+  auto Put = [&](CHAR16 C) {
+    if (Used + 1 < sizeof(gArgText) / sizeof(CHAR16))
+      gArgText[Used++] = C;
+  };
+  Start();
+  for (const CHAR16 *C = Name; *C != u'\0'; C++)
+    Put(*C);
+  Put(u'\0');
+  const CHAR16 *C = Args;
+  while (*C != u'\0') {
+    while (*C == u' ')
+      C++;
+    if (*C == u'\0' || !Start())
+      break;
+    bool Quoted = false;
+    for (; *C != u'\0' && (Quoted || *C != u' '); C++) {
+      if (*C == u'"')
+        Quoted = !Quoted;
+      else
+        Put(*C);
+    }
+    Put(u'\0');
+  }
+  gArgv[Argc] = nullptr;
+  return Argc;
+}
+
+// --- One command --------------------------------------------------------------------------
+
+bool Install(EFI_HANDLE *Handle, const EFI_GUID &Protocol, VOID *Interface) {
+  if (EFI_ERROR(gBS->InstallProtocolInterface(Handle, &Protocol, EFI_NATIVE_INTERFACE, Interface)))
+    return false;
+  gInstalled[gInstalledCount++] = {*Handle, &Protocol, Interface};
+  return true;
+}
+
+void UninstallAll() {
+  auto Uninstall = reinterpret_cast<UninstallProtocolFn>(gBS->UninstallProtocolInterface);
+  for (UINTN I = gInstalledCount; I > 0; I--)
+    Uninstall(gInstalled[I - 1].Handle, gInstalled[I - 1].Protocol, gInstalled[I - 1].Interface);
+  gInstalledCount = 0;
+}
+
+bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
+  auto Is = [&](const CHAR16 *Word) {
+    UINTN I = 0;
+    for (; Word[I] != u'\0'; I++) {
+      if (Mode[I] != Word[I])
+        return false;
+    }
+    return Mode[I] == u'\0';
+  };
+  EFI_HANDLE Child = gChild;
+  if (Is(u"shell2")) {
+    gParameters = {gArgv, Argc, nullptr, nullptr, nullptr};
+    return Install(&Child, EfiShellParametersProtocolGuid, &gParameters);
+  }
+  gInterface = {};
+  gInterface.ImageHandle = gChild;
+  gInterface.Argv = gArgv;
+  gInterface.Argc = Argc;
+  if (!Install(&Child, ShellInterfaceProtocolGuid, &gInterface))
+    return false;
+  if (Is(u"efi11"))
+    return Install(&Child, ShellEnvironmentProtocolGuid, &gEnvironment2);
+  if (!Is(u"efi11-search"))
+    return false;
+  // The original form on the image handle, then on new handles a decoy of the original form,
+  // the environment-2 one and another decoy: whatever order LocateHandle returns them in, the
+  // tool passes over at least one interface it cannot use.
+  EFI_HANDLE First = nullptr, Second = nullptr, Third = nullptr;
+  return Install(&Child, ShellEnvironmentProtocolGuid, &gEnvironmentOriginal) &&
+         Install(&First, ShellEnvironmentProtocolGuid, &gEnvironmentOriginal) &&
+         Install(&Second, ShellEnvironmentProtocolGuid, &gEnvironment2) &&
+         Install(&Third, ShellEnvironmentProtocolGuid, &gEnvironmentOriginal);
+}
+
+void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR16 *Args) {
+  Message Heading{};
+  AppendNumber(Heading, Number, 10);
+  Say(u"run ", Heading.Text);
+
+  Message Out{}, StatusFile{}, Protocols{};
+  NumberedName(Out, u'o', Number);
+  NumberedName(StatusFile, u's', Number);
+  NumberedName(Protocols, u'p', Number);
+  Message Status{}, Check{};
+
+  EFI_HANDLE Child = nullptr;
+  EFI_STATUS Loaded = Load(Name, &Child);
+  if (EFI_ERROR(Loaded)) {
+    // Never started. A refused image that the firmware still keeps loaded is unloaded.
+    if (Child != nullptr)
+      reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
+    Append(Status, u"LoadImage ");
+    AppendStatus(Status, Loaded);
+    const CHAR16 *Reason = StatusName(Loaded);
+    if (*Reason != u'\0') {
+      Append(Status, u" ");
+      Append(Status, Reason);
+    }
+    Append(Check, u"not started");
+    WriteText(Out.Text, u"", 0);
+  } else {
+    gChild = Child;
+    gCaptured = 0;
+    gCaptureOverflow = false;
+    gClosesSeen = 0;
+    gOpenAfterLastClose = 0;
+    gInformationFailed = false;
+    const UINTN Argc = SplitArguments(Name, Args);
+    if (!InstallArgumentSource(Mode, Argc)) {
+      UninstallAll();
+      reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
+      Say(u"failed: cannot install the argument source for ", Mode);
+      return;
+    }
+    gST->ConOut->OutputString = RecordOutput;
+    gBS->CloseProtocol = WatchClose;
+    const EFI_STATUS Exit =
+        reinterpret_cast<StartImageFn>(gBS->StartImage)(Child, nullptr, nullptr);
+    gBS->CloseProtocol = gRealCloseProtocol;
+    gST->ConOut->OutputString = gRealOutputString;
+    UninstallAll();
+    gChild = nullptr;
+    AppendStatus(Status, Exit);
+    if (gInformationFailed)
+      Append(Check, u"OpenProtocolInformation failed");
+    else if (gClosesSeen == 0)
+      Append(Check, u"never closed");
+    else if (gOpenAfterLastClose != 0) {
+      Append(Check, u"left open: ");
+      AppendNumber(Check, gOpenAfterLastClose, 10);
+    } else {
+      Append(Check, u"closed (");
+      AppendNumber(Check, gClosesSeen, 10);
+      Append(Check, u" closes)");
+    }
+    if (gCaptureOverflow)
+      Append(Check, u"; output cut");
+    WriteText(Out.Text, gCapture, gCaptured);
+  }
+  WriteText(StatusFile.Text, Status.Text, Status.Length);
+  Message Note{};
+  Append(Note, Mode);
+  Append(Note, u" ");
+  Append(Note, Check.Text);
+  WriteText(Protocols.Text, Note.Text, Note.Length);
+}
+
+// --- The script ---------------------------------------------------------------------------
+
+bool ReadScript(CHAR16 *Text, UINTN *Chars) {
+  EFI_FILE_PROTOCOL *File = nullptr;
+  if (EFI_ERROR(gRoot->Open(gRoot, &File, u"\\launch.txt", EFI_FILE_MODE_READ, 0)))
+    return false;
+  UINTN Size = ScriptMax;
+  const EFI_STATUS Status = File->Read(File, &Size, Text);
+  File->Close(File);
+  if (EFI_ERROR(Status) || Size >= ScriptMax)
+    return false;
+  *Chars = Size / sizeof(CHAR16);
+  Text[*Chars] = u'\0';
+  return true;
+}
+
+// Splits off the first word of Line (ended by a space or the end); returns the rest.
+CHAR16 *Word(CHAR16 *Line) {
+  while (*Line != u'\0' && *Line != u' ')
+    Line++;
+  if (*Line == u' ')
+    *Line++ = u'\0';
+  return Line;
+}
+
+void PowerOff() {
+  auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
+  auto Reset = *reinterpret_cast<ResetSystemFn *>(Runtime + RuntimeResetSystemOffset);
+  Reset(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+}
+
+bool OpenVolume() {
+  VOID *Interface = nullptr;
+  if (EFI_ERROR(gBS->HandleProtocol(gSelf, &EfiLoadedImageProtocolGuid, &Interface)))
+    return false;
+  EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
+  if (EFI_ERROR(gBS->HandleProtocol(Device, &EfiDevicePathProtocolGuid, &Interface)))
+    return false;
+  gVolumePath = static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Interface);
+  // The path's length up to its end node; firmware paths are a few nodes long.
+  const auto *Node = reinterpret_cast<const UINT8 *>(gVolumePath);
+  UINTN Bytes = 0;
+  while (Bytes < PathMax && Node[Bytes] != EndDevicePath) {
+    const UINTN Length = Node[Bytes + 2] | Node[Bytes + 3] << 8;
+    if (Length < 4)
+      return false;
+    Bytes += Length;
+  }
+  if (Bytes >= PathMax)
+    return false;
+  gVolumePathBytes = Bytes;
+  if (EFI_ERROR(gBS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface)))
+    return false;
+  auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);
+  return !EFI_ERROR(Volume->OpenVolume(Volume, &gRoot));
+}
+
+void SecureBootState() {
+  auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
+  auto GetVariable = *reinterpret_cast<GetVariableFn *>(Runtime + RuntimeGetVariableOffset);
+  UINT8 Value = 0;
+  UINTN Size = sizeof(Value);
+  const EFI_STATUS Status = GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
+  Say(u"launcher: secure boot ", EFI_ERROR(Status) ? u"unknown" : Value == 1 ? u"on" : u"off");
+}
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gST = SystemTable;
+  gBS = SystemTable->BootServices;
+  gSelf = ImageHandle;
+  gRealOutputString = gST->ConOut->OutputString;
+  gRealCloseProtocol = gBS->CloseProtocol;
+  gEnvironment2.SESGuid = ShellEnvironment2ExtensionGuid;
+  SecureBootState();
+
+  CHAR16 *Script = nullptr;
+  UINTN Chars = 0;
+  if (!OpenVolume()) {
+    Say(u"failed: the launcher cannot open its own volume");
+    PowerOff();
+  }
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, ScriptMax + sizeof(CHAR16),
+                                  reinterpret_cast<VOID **>(&Script))) ||
+      EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, CaptureChars * sizeof(CHAR16),
+                                  reinterpret_cast<VOID **>(&gCapture))) ||
+      !ReadScript(Script, &Chars)) {
+    Say(u"failed: the launcher cannot read \\launch.txt");
+    PowerOff();
+  }
+
+  UINTN Number = 0;
+  bool Ready = false;
+  CHAR16 *Line = Script;
+  if (*Line == 0xFEFF)
+    Line++;
+  while (*Line != u'\0') {
+    CHAR16 *End = Line;
+    while (*End != u'\0' && *End != u'\n')
+      End++;
+    CHAR16 *Next = *End == u'\0' ? End : End + 1;
+    *End = u'\0';
+    if (End > Line && End[-1] == u'\r')
+      End[-1] = u'\0';
+    CHAR16 *Mode = Line;
+    CHAR16 *Name = Word(Mode);
+    CHAR16 *Args = Word(Name);
+    if (*Mode == u'\0') {
+      // an empty line
+    } else if (Mode[0] == u'l' && Mode[1] == u'o' && Mode[2] == u'a' && Mode[3] == u'd' &&
+               Mode[4] == u'\0') {
+      EFI_HANDLE Driver = nullptr;
+      EFI_STATUS Status = Load(Name, &Driver);
+      if (!EFI_ERROR(Status))
+        Status = reinterpret_cast<StartImageFn>(gBS->StartImage)(Driver, nullptr, nullptr);
+      if (EFI_ERROR(Status)) {
+        Message M{};
+        Append(M, u" returned ");
+        AppendStatus(M, Status);
+        Say(u"failed: load ", Name, M.Text);
+        PowerOff();
+      }
+    } else {
+      if (!Ready)
+        Say(u"ready");
+      Ready = true;
+      RunCommand(++Number, Mode, Name, Args);
+    }
+    Line = Next;
+  }
+  Say(u"done");
+  PowerOff();
+  return EFI_SUCCESS;
+}

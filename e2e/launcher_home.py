@@ -1,0 +1,189 @@
+"""The runner's shell-less home: Launcher.efi as the boot image instead of the UEFI shell.
+
+  e2e/kestrel-qemu --launcher MODE [--secure-boot] {--gpp1 IMAGE [...] | --no-gpp1}
+                   [--file PATH]... [--shell] -- 'ARGS' ...
+
+MODE is how the launcher hands the tool its arguments: efi11 (the EFI 1.1 shell interface and an
+environment-2 shell environment on the tool's image handle), efi11-search (the environment only
+on other handles, between decoys of the original form, so that the tool must search), or shell2
+(the Shell 2.0 parameters protocol). With --shell each COMMAND is 'NAME ARGS': NAME is an image
+on the volume (Kestrel.efi, or a --file) and the heading reads "=== NAME ARGS".
+
+--secure-boot boots Debian's enforcing OVMF (OVMF_CODE_4M.secboot.fd with the test keys of
+OVMF_VARS_4M.snakeoil.fd, q35 with SMM and a secure flash); the launcher, the board driver and
+the tool must then be signed with the test key (KESTREL_SIGNED_DIR, default
+build/host/e2e-signed, which the build fills). MODE defaults to shell2 there.
+
+The output is the shell home's (=== heading, the tool's console text, === status S), with one
+more line per command: "=== protocols MODE closed (N closes)" when the tool closed every
+protocol the launcher installed (checked with OpenProtocolInformation), or what it left open.
+A command whose image the firmware refused to load reads "=== status LoadImage 0x8...F Access
+Denied" and "=== protocols MODE not started".
+"""
+
+import importlib.machinery
+import importlib.util
+import os
+import shutil
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+ROOT = os.path.dirname(HERE)
+MODES = ("efi11", "efi11-search", "shell2")
+SECURE_CODE = "/usr/share/OVMF/OVMF_CODE_4M.secboot.fd"
+SECURE_VARS = "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd"
+TEST_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
+TEST_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
+
+
+def runner_module():
+    """e2e/kestrel-qemu as a module (the file has no .py suffix)."""
+    path = os.path.join(HERE, "kestrel-qemu")
+    loader = importlib.machinery.SourceFileLoader("kestrel_qemu", path)
+    spec = importlib.util.spec_from_loader("kestrel_qemu", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def wants_launcher(argv):
+    """Whether a command line asks for this home: --launcher or --secure-boot before '--'."""
+    options = argv[:argv.index("--")] if "--" in argv else argv
+    return any(a in ("--secure-boot", "--launcher") or a.startswith("--launcher=")
+               for a in options)
+
+
+def split_options(argv, kq):
+    """Takes --launcher MODE and --secure-boot out of argv; the rest is the shell home's."""
+    mode, secure, rest = None, False, []
+    i = 0
+    while i < len(argv):
+        arg = argv[i]
+        if arg == "--":
+            rest += argv[i:]
+            break
+        if arg == "--secure-boot":
+            secure = True
+        elif arg == "--launcher" or arg.startswith("--launcher="):
+            if "=" in arg:
+                mode = arg.partition("=")[2]
+            else:
+                i += 1
+                mode = argv[i] if i < len(argv) else None
+            if mode not in MODES:
+                raise kq.usage_error(f"--launcher {mode!r}: the mode must be one of "
+                                     + ", ".join(MODES))
+        else:
+            rest.append(arg)
+        i += 1
+    if mode is None:
+        mode = "shell2"
+    return mode, secure, rest
+
+
+def images(kq, secure):
+    """Launcher, board driver and tool: signed copies under Secure Boot."""
+    tool, driver = kq.find_inputs()
+    build = os.path.dirname(os.path.abspath(tool))
+    launcher = os.environ.get("KESTREL_LAUNCHER", os.path.join(build, "Launcher.efi"))
+    if secure:
+        signed = os.environ.get("KESTREL_SIGNED_DIR", os.path.join(build, "e2e-signed"))
+        tool, driver, launcher = (os.path.join(signed, os.path.basename(p))
+                                  for p in (tool, driver, launcher))
+        for path in (SECURE_CODE, SECURE_VARS):
+            if not os.path.isfile(path):
+                raise kq.Failure(f"Secure Boot firmware {path} not found: run scripts/install-deps")
+    for path in (tool, driver, launcher):
+        if not os.path.isfile(path):
+            raise kq.Failure(f"{path} not found: build it (make build; the signed copies need "
+                             "sbsigntool)")
+    return tool, driver, launcher
+
+
+def launch_script(mode, commands, load_board, shell):
+    lines = ["load SimBoard.efi"] if load_board else []
+    for command in commands:
+        lines.append(f"{mode} {command}" if shell else f"{mode} Kestrel.efi {command}")
+    return b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le", "surrogatepass")
+
+
+def make_volume(kq, work, settings, mode, tool, driver, launcher):
+    """The boot volume: no startup.nsh, so that a firmware which skipped the launcher and fell
+    back to its shell would run nothing."""
+    volume = os.path.join(work, "volume.img")
+    config = os.path.join(work, "SimBoard.cfg")
+    script = os.path.join(work, "launch.txt")
+    with open(config, "w") as f:
+        f.write("# Simulated Tarn board for the end-to-end runs\n"
+                f"gpp1-pci-device = {kq.GPP1_PCI_DEVICE}\n"
+                f"write-protect = {1 if settings.write_protect else 0}\n")
+    with open(script, "wb") as f:
+        f.write(launch_script(mode, settings.commands, not settings.no_gpp1, settings.shell))
+    kq.run_tool(["mkfs.fat", "-n", "KESTREL", "-C", volume, str(kq.VOLUME_KIB)])
+    kq.run_tool(["mmd", "-i", volume, "::/EFI", "::/EFI/BOOT"])
+    files = [(launcher, "EFI/BOOT/BOOTX64.EFI"), (script, "launch.txt"),
+             (config, "SimBoard.cfg"), (driver, "SimBoard.efi"), (tool, "Kestrel.efi")]
+    files += [(path, os.path.basename(path)) for path in settings.files]
+    for source, name in files:
+        kq.run_tool(["mcopy", "-i", volume, source, "::/" + name])
+    return volume
+
+
+def secure_command(command, work):
+    """The shell home's QEMU command turned into an enforcing Secure Boot machine: the SMM-only
+    firmware build, its own copy of the test-key variable store, SMM and a flash that only SMM
+    may write (else the firmware stops at start)."""
+    shutil.copyfile(SECURE_VARS, os.path.join(work, "vars.fd"))
+    out = []
+    for arg in command:
+        if arg == "q35":
+            arg = "q35,smm=on"
+        elif arg.startswith("if=pflash") and "readonly=on" in arg:
+            arg = "if=pflash,format=raw,readonly=on,file=" + SECURE_CODE.replace(",", ",,")
+        out.append(arg)
+    return out + ["-global", "driver=cfi.pflash01,property=secure,value=on"]
+
+
+def run(argv, kq=None):
+    """Boots once; returns [(heading, output, status, protocols)]. Raises the runner's Failure
+    (kq: the runner module whose Failure the caller catches)."""
+    kq = kq or runner_module()
+    mode, secure, rest = split_options(argv, kq)
+    settings = kq.parse_arguments(rest)
+    tool, driver, launcher = images(kq, secure)
+    if shutil.which("mmd") is None:
+        raise kq.Failure("mmd not found: run scripts/install-deps")
+    boot_timeout = float(os.environ.get("KESTREL_QEMU_BOOT_TIMEOUT", "120"))
+    command_timeout = float(os.environ.get("KESTREL_QEMU_COMMAND_TIMEOUT", "60"))
+    keep = os.environ.get("KESTREL_QEMU_KEEP") == "1"
+    work = tempfile.mkdtemp(prefix="kestrel-launcher-")
+    try:
+        volume = make_volume(kq, work, settings, mode, tool, driver, launcher)
+        command = kq.qemu_command(work, volume, settings.image, settings.block_size)
+        if secure:
+            command = secure_command(command, work)
+        kq.boot(command, work, settings.commands, boot_timeout, command_timeout,
+                board=not settings.no_gpp1)
+        results = []
+        for number, line in enumerate(settings.commands, 1):
+            output = kq.read_back(work, volume, f"o{number}.txt").replace("\r\n", "\n")
+            status = kq.read_back(work, volume, f"s{number}.txt").strip()
+            protocols = kq.read_back(work, volume, f"p{number}.txt").strip()
+            results.append((kq.heading(line, settings.shell), output, status, protocols))
+        if settings.keep_volume is not None:
+            shutil.copyfile(volume, settings.keep_volume)
+        return results
+    finally:
+        if keep:
+            print(f"kestrel-qemu: work folder kept: {work}", file=sys.stderr)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+def main(argv, kq):
+    """The runner's entry for this home: prints the transcript like the shell home."""
+    out = "".join(heading + output + f"=== status {status}\n=== protocols {protocols}\n"
+                  for heading, output, status, protocols in run(argv, kq))
+    sys.stdout.buffer.write(out.encode("utf-8", "surrogatepass"))
+    sys.stdout.flush()
