@@ -10,6 +10,7 @@
 //                             environment of the original form only, the environment-2 one on
 //                             a handle of its own between two decoys, so the tool must search
 //   shell2 NAME ARGS          the Shell 2.0 parameters protocol (Argv, Argc) on the image handle
+//   builtin-shell             load and start the firmware's built-in UEFI Shell (see below)
 //
 // For the Nth command line it writes \oN.txt (what the image wrote to ConOut, UCS-2 with a
 // byte-order mark, as shell redirection does), \sN.txt (its exit status as the shell's
@@ -102,6 +103,15 @@ UINTN gInstalledCount;
 UINTN gClosesSeen;
 UINTN gOpenAfterLastClose;
 bool gInformationFailed;
+EFI_HANDLE_PROTOCOL gRealHandleProtocol;
+EFI_OPEN_PROTOCOL gRealOpenProtocol;
+UINTN gChildCalls; // the child's own HandleProtocol and OpenProtocol calls on its image handle
+typedef EFI_STATUS(EFIAPI *SetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                          UINT32 Attributes, UINTN Size, VOID *Data);
+constexpr UINTN RuntimeSetVariableOffset = 24 + 8 * 8;
+SetVariableFn gRealSetVariable;
+GetVariableFn gRealGetVariable;
+LoadImageFn gRealLoadImage;
 
 // The interfaces the launcher installs: the EFI 1.1 ones, one environment of each form and the
 // Shell 2.0 parameters. The environments' functions are never called by the tool.
@@ -238,6 +248,92 @@ UINTN OpensHeldByChild() {
       gBS->FreePool(Entries);
   }
   return Held;
+}
+
+void RecordText(const CHAR16 *Text);
+
+void RecordCall(const CHAR16 *What, const EFI_GUID *Protocol, EFI_STATUS Status) {
+  Message M{};
+  Append(M, u"[");
+  Append(M, What);
+  Append(M, u" ");
+  AppendNumber(M, Protocol->Data1, 16);
+  Append(M, u": ");
+  AppendStatus(M, Status);
+  Append(M, u"]\r\n");
+  RecordText(M.Text);
+}
+
+EFI_STATUS EFIAPI CountHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                     VOID **Interface) {
+  const EFI_STATUS Status = gRealHandleProtocol(Handle, Protocol, Interface);
+  if (Handle == gChild && gChild != nullptr) {
+    gChildCalls++;
+    RecordCall(u"HandleProtocol", Protocol, Status);
+  }
+  return Status;
+}
+
+EFI_STATUS EFIAPI CountOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                                    EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
+  const EFI_STATUS Status =
+      gRealOpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
+  if (Agent == gChild && gChild != nullptr) {
+    gChildCalls++;
+    RecordCall(u"OpenProtocol", Protocol, Status);
+  }
+  return Status;
+}
+
+// Every failed firmware call the probed shell makes is written into its transcript, so that the
+// reason for its refusal can be read there.
+void RecordText(const CHAR16 *Text) {
+  for (; *Text != u'\0' && gCaptured < CaptureChars; Text++)
+    gCapture[gCaptured++] = *Text;
+}
+
+EFI_STATUS EFIAPI RecordSetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 Attributes,
+                                    UINTN Size, VOID *Data) {
+  const EFI_STATUS Status = gRealSetVariable(Name, Vendor, Attributes, Size, Data);
+  Message M{};
+  Append(M, u"[SetVariable ");
+  Append(M, Name);
+  Append(M, u" attributes ");
+  AppendNumber(M, Attributes, 16);
+  Append(M, u": ");
+  AppendStatus(M, Status);
+  Append(M, u"]\r\n");
+  RecordText(M.Text);
+  return Status;
+}
+
+EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                    UINT32 *Attributes, UINTN *Size, VOID *Data) {
+  const EFI_STATUS Status = gRealGetVariable(Name, Vendor, Attributes, Size, Data);
+  Message M{};
+  Append(M, u"[GetVariable ");
+  Append(M, Name);
+  Append(M, u": ");
+  AppendStatus(M, Status);
+  if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1) {
+    Append(M, u", value ");
+    AppendNumber(M, *static_cast<UINT8 *>(Data), 10);
+  }
+  Append(M, u"]\r\n");
+  RecordText(M.Text);
+  return Status;
+}
+
+EFI_STATUS EFIAPI RecordLoadImage(BOOLEAN BootPolicy, EFI_HANDLE Parent,
+                                  EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
+                                  EFI_HANDLE *Image) {
+  const EFI_STATUS Status = gRealLoadImage(BootPolicy, Parent, Path, Source, Size, Image);
+  Message M{};
+  Append(M, u"[LoadImage: ");
+  AppendStatus(M, Status);
+  Append(M, u"]\r\n");
+  RecordText(M.Text);
+  return Status;
 }
 
 EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HANDLE Agent,
@@ -412,6 +508,87 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
   WriteText(Protocols.Text, Note.Text, Note.Length);
 }
 
+// --- The firmware's own shell -------------------------------------------------------------
+
+// OVMF's built-in UEFI Shell: the file 7C04A583-9E3E-4F1C-AD65-E05268D0B4D1 in the firmware
+// volume 7CB8BDC9-F8EB-4F34-AAEA-3EE4AF6516A1, the path of the boot manager's "EFI Internal
+// Shell" option. Loaded and started without arguments; what is recorded is whether LoadImage
+// accepts it, what StartImage returns, and whether any of the shell's own code ran (its calls
+// on its image handle: any image's start-up asks for its loaded-image protocol).
+void ProbeBuiltInShell(UINTN Number) {
+  Message Heading{};
+  AppendNumber(Heading, Number, 10);
+  Say(u"run ", Heading.Text);
+  struct {
+    UINT8 Fv[4 + 16];
+    UINT8 File[4 + 16];
+    UINT8 End[4];
+  } Path = {};
+  static_assert(sizeof(Path) == 44, "firmware-volume file path");
+  constexpr EFI_GUID FvGuid = {
+      0x7CB8BDC9, 0xF8EB, 0x4F34, {0xAA, 0xEA, 0x3E, 0xE4, 0xAF, 0x65, 0x16, 0xA1}};
+  constexpr EFI_GUID ShellFileGuid = {
+      0x7C04A583, 0x9E3E, 0x4F1C, {0xAD, 0x65, 0xE0, 0x52, 0x68, 0xD0, 0xB4, 0xD1}};
+  Path.Fv[0] = MediaDevicePath;
+  Path.Fv[1] = 7; // firmware volume
+  Path.Fv[2] = 20;
+  __builtin_memcpy(Path.Fv + 4, &FvGuid, 16);
+  Path.File[0] = MediaDevicePath;
+  Path.File[1] = 6; // firmware file
+  Path.File[2] = 20;
+  __builtin_memcpy(Path.File + 4, &ShellFileGuid, 16);
+  Path.End[0] = EndDevicePath;
+  Path.End[1] = EndEntire;
+  Path.End[2] = 4;
+  EFI_HANDLE Child = nullptr;
+  const EFI_STATUS Loaded = reinterpret_cast<LoadImageFn>(gBS->LoadImage)(
+      true, gSelf, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), nullptr, 0, &Child);
+  Message Status{};
+  Append(Status, u"LoadImage ");
+  AppendStatus(Status, Loaded);
+  gCaptured = 0;
+  if (!EFI_ERROR(Loaded)) {
+    gChild = Child;
+    gChildCalls = 0;
+    auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
+    auto *SetVariableSlot = reinterpret_cast<SetVariableFn *>(Runtime + RuntimeSetVariableOffset);
+    gRealSetVariable = *SetVariableSlot;
+    auto *GetVariableSlot = reinterpret_cast<GetVariableFn *>(Runtime + RuntimeGetVariableOffset);
+    gRealGetVariable = *GetVariableSlot;
+    *GetVariableSlot = RecordGetVariable;
+    gRealLoadImage = reinterpret_cast<LoadImageFn>(gBS->LoadImage);
+    gBS->HandleProtocol = CountHandleProtocol;
+    gBS->OpenProtocol = CountOpenProtocol;
+    gBS->LoadImage = reinterpret_cast<VOID *>(RecordLoadImage);
+    *SetVariableSlot = RecordSetVariable;
+    gST->ConOut->OutputString = RecordOutput;
+    const EFI_STATUS Exit =
+        reinterpret_cast<StartImageFn>(gBS->StartImage)(Child, nullptr, nullptr);
+    gST->ConOut->OutputString = gRealOutputString;
+    *SetVariableSlot = gRealSetVariable;
+    *GetVariableSlot = gRealGetVariable;
+    gBS->LoadImage = reinterpret_cast<VOID *>(gRealLoadImage);
+    gBS->OpenProtocol = gRealOpenProtocol;
+    gBS->HandleProtocol = gRealHandleProtocol;
+    gChild = nullptr;
+    Append(Status, u", StartImage ");
+    AppendStatus(Status, Exit);
+    Append(Status, u" ");
+    Append(Status, StatusName(Exit));
+    Append(Status, u", calls by the shell's code: ");
+    AppendNumber(Status, gChildCalls, 10);
+  } else if (Child != nullptr) {
+    reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
+  }
+  Message Out{}, StatusFile{}, Protocols{};
+  NumberedName(Out, u'o', Number);
+  NumberedName(StatusFile, u's', Number);
+  NumberedName(Protocols, u'p', Number);
+  WriteText(Out.Text, gCapture, gCaptured);
+  WriteText(StatusFile.Text, Status.Text, Status.Length);
+  WriteText(Protocols.Text, u"none", 4);
+}
+
 // --- The script ---------------------------------------------------------------------------
 
 bool ReadScript(CHAR16 *Text, UINTN *Chars) {
@@ -486,6 +663,8 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   gSelf = ImageHandle;
   gRealOutputString = gST->ConOut->OutputString;
   gRealCloseProtocol = gBS->CloseProtocol;
+  gRealHandleProtocol = gBS->HandleProtocol;
+  gRealOpenProtocol = gBS->OpenProtocol;
   gEnvironment2.SESGuid = ShellEnvironment2ExtensionGuid;
   SecureBootState();
 
@@ -539,7 +718,11 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       if (!Ready)
         Say(u"ready");
       Ready = true;
-      RunCommand(++Number, Mode, Name, Args);
+      if (Mode[0] == u'b' && Mode[1] == u'u' && Mode[2] == u'i' && Mode[3] == u'l' &&
+          Mode[4] == u't' && Mode[5] == u'i' && Mode[6] == u'n')
+        ProbeBuiltInShell(++Number);
+      else
+        RunCommand(++Number, Mode, Name, Args);
     }
     Line = Next;
   }

@@ -7,7 +7,10 @@ MODE is how the launcher hands the tool its arguments: efi11 (the EFI 1.1 shell 
 environment-2 shell environment on the tool's image handle), efi11-search (the environment only
 on other handles, between decoys of the original form, so that the tool must search), or shell2
 (the Shell 2.0 parameters protocol). With --shell each COMMAND is 'NAME ARGS': NAME is an image
-on the volume (Kestrel.efi, or a --file) and the heading reads "=== NAME ARGS".
+on the volume (Kestrel.efi, or a --file) and the heading reads "=== NAME ARGS"; the COMMAND
+builtin-shell loads and starts the firmware's own UEFI Shell from its firmware volume and reports
+"=== status LoadImage S, StartImage S, calls by the shell's code: N" (N: the calls it made on
+its image handle, so 0 when its code never ran).
 
 --secure-boot boots Debian's enforcing OVMF (OVMF_CODE_4M.secboot.fd with the test keys of
 OVMF_VARS_4M.snakeoil.fd, q35 with SMM and a secure flash); the launcher, the board driver and
@@ -31,6 +34,7 @@ import tempfile
 HERE = os.path.dirname(os.path.realpath(__file__))
 ROOT = os.path.dirname(HERE)
 MODES = ("efi11", "efi11-search", "shell2")
+BUILTIN_SHELL = "builtin-shell"
 SECURE_CODE = "/usr/share/OVMF/OVMF_CODE_4M.secboot.fd"
 SECURE_VARS = "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd"
 TEST_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
@@ -104,7 +108,10 @@ def images(kq, secure):
 def launch_script(mode, commands, load_board, shell):
     lines = ["load SimBoard.efi"] if load_board else []
     for command in commands:
-        lines.append(f"{mode} {command}" if shell else f"{mode} Kestrel.efi {command}")
+        if shell and command == BUILTIN_SHELL:
+            lines.append(BUILTIN_SHELL)
+        else:
+            lines.append(f"{mode} {command}" if shell else f"{mode} Kestrel.efi {command}")
     return b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le", "surrogatepass")
 
 
