@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX  ?= /usr/local
 
-.PHONY: all deps configure build test demo install deb clean fuzz coverage bench
+.PHONY: all deps configure build test demo install deb clean fuzz coverage bench sign
 
 all: build
 
@@ -37,6 +37,15 @@ install: deps
 	      -DKESTREL_SANITIZE=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/release -j $(JOBS) --target kestrel Kestrel_efi
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
+
+# A signed copy of Kestrel.efi beside it, $(HOST)/Kestrel.signed.efi, for boards with Secure Boot:
+# KEY and CERT are the board maker's db key and certificate (PEM), KEY_PASS its passphrase if it
+# has one. sbsign signs, sbverify checks; the package and `make install` keep the unsigned image.
+sign:
+	@scripts/sign-efi --check "" "$(KEY)" "$(CERT)"
+	@test -f $(HOST)/CMakeCache.txt || $(MAKE) --no-print-directory configure
+	cmake --build $(HOST) --target Kestrel_efi
+	@scripts/sign-efi $(HOST)/Kestrel.efi "$(KEY)" "$(CERT)"
 
 # $(BUILD)/kestrel_<version>_amd64.deb: the same files under /usr, kestrel in /usr/sbin, built
 # with Debian's hardening flags; cmake/package.cmake stages and checks the package.

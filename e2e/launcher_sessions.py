@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""End-to-end sessions without the shell: Launcher.efi boots and starts the tool itself.
+
+Usage: launcher_sessions.py BUILD_DIR SESSION   (SESSION: efi11_shell, secure_boot or "all")
+
+Each session runs one list of the tool's commands (read, write, a refusal, clear, read back, ...)
+through the UEFI shell as the shell home always does (Shell 2.0), and through the launcher, and
+compares command by command: the same console text and status, and the same GPP1 image at the end.
+What each path hands the tool differs; what the tool does with it may not.
+
+- efi11_shell: under OVMF, the launcher gives the tool the EFI 1.1 shell's argument source, once
+  with the environment-2 shell environment on the image handle and once only on other handles
+  among decoys (three boots in all). The tool must close every protocol it opened.
+- secure_boot: under OVMF with Secure Boot enforced (Debian's test keys), the tool signed with the
+  test key through the Shell 2.0 argument source; then the firmware's own shell, which refuses to
+  run there; then the tool unsigned, signed with another key, and signed with one byte changed,
+  each refused by LoadImage and never run, with GPP1 unchanged (two boots).
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+sys.path.insert(0, HERE)
+import launcher_home  # noqa: E402
+import scenarios  # noqa: E402
+
+RUNNER = os.path.join(HERE, "kestrel-qemu")
+
+COMMANDS = [
+    "-r",
+    "-w -p 12345678 -s 87654321 -m 09876",
+    "-r",
+    "-w -p 1 -m 2 --sandral 789",
+    "-c",
+    "-r",
+    "-w -p PYL-0042 -m MM-77 -s SAN-9 -b 1A -f 0x2 -o 00ff",
+    "-r",
+]
+# What the shell's run must show before the other paths are compared with it.
+SHELL_STATUSES = ["0x0", "0x0", "0x0", "0x2", "0x0", "0x0", "0x0", "0x0"]
+
+
+def start_image():
+    """A blank block 0, the rest of GPP1 patterned so that a stray write shows."""
+    return scenarios.gpp1(512, 64, bytes(512), fill=b"\xa5")
+
+
+FINAL_IMAGE = scenarios.with_block0(start_image(), 512, scenarios.ALL_SIX)
+
+
+def parse_transcript(text):
+    """The shell home's output as [(heading, output, status)]."""
+    entries, heading, output = [], None, []
+    for line in text.splitlines(True):
+        status = re.fullmatch(r"=== status (.*)\n", line)
+        if heading is not None and status:
+            entries.append((heading, "".join(output), status.group(1)))
+            heading, output = None, []
+        elif heading is None and line.startswith("=== "):
+            heading = line
+        elif heading is not None:
+            output.append(line)
+    return entries
+
+
+def environment(build):
+    env = dict(os.environ)
+    env.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
+    env.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
+    env.setdefault("KESTREL_SIGNED_DIR", os.path.join(build, "e2e-signed"))
+    return env
+
+
+def shell_run(build, work, failures):
+    """The Shell 2.0 path: the shell home, one boot. Returns (entries, image) or (None, None)."""
+    path = os.path.join(work, "shell.img")
+    with open(path, "wb") as f:
+        f.write(start_image())
+    result = subprocess.run([RUNNER, "--gpp1", path, "--"] + COMMANDS, capture_output=True,
+                            env=environment(build), timeout=900)
+    if result.returncode != 0:
+        failures.append("shell home: runner status %d: %s" % (
+            result.returncode, result.stderr.decode("utf-8", "replace")))
+        return None, None
+    entries = parse_transcript(result.stdout.decode("utf-8", "replace"))
+    statuses = [status for _, _, status in entries]
+    if statuses != SHELL_STATUSES:
+        failures.append(f"shell home: statuses {statuses}, expected {SHELL_STATUSES}")
+    with open(path, "rb") as f:
+        image = f.read()
+    if image != FINAL_IMAGE:
+        failures.append("shell home: the final GPP1 image is not the last record written")
+    return entries, image
+
+
+def launcher_run(build, work, name, options, commands, failures):
+    """One boot of the launcher home; returns (entries, image) or (None, None)."""
+    path = os.path.join(work, name + ".img")
+    with open(path, "wb") as f:
+        f.write(start_image())
+    saved = dict(os.environ)
+    os.environ.update(environment(build))
+    kq = launcher_home.runner_module()
+    try:
+        entries = launcher_home.run(options + ["--gpp1", path, "--"] + commands, kq)
+    except kq.Failure as failure:
+        failures.append(f"{name}: {failure}\n{kq.console_tail(failure.console)}")
+        return None, None
+    finally:
+        os.environ.clear()
+        os.environ.update(saved)
+    with open(path, "rb") as f:
+        return entries, f.read()
+
+
+def compare(name, shell_entries, entries, failures, expect_mode):
+    """The launcher's runs of COMMANDS against the shell's, entry by entry."""
+    for (heading, output, status), (l_heading, l_output, l_status, protocols) in zip(
+            shell_entries, entries):
+        where = f"{name}: {heading.strip()}"
+        if l_heading != heading:
+            failures.append(f"{where}: heading {l_heading!r}")
+        if l_output != output:
+            failures.append(f"{where}: console text differs from the shell's:\n--- shell\n"
+                            f"{output}--- {name}\n{l_output}")
+        if l_status != status:
+            failures.append(f"{where}: status {l_status}, through the shell {status}")
+        if not re.fullmatch(re.escape(expect_mode) + r" closed \(\d+ closes\)", protocols):
+            failures.append(f"{where}: protocols: {protocols}")
+
+
+def session_efi11_shell(build):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="kestrel-efi11-") as work:
+        shell_entries, shell_image = shell_run(build, work, failures)
+        if shell_entries is None:
+            return failures
+        for mode in ("efi11", "efi11-search"):
+            entries, image = launcher_run(build, work, mode, ["--launcher", mode], COMMANDS,
+                                          failures)
+            if entries is None:
+                continue
+            if len(entries) != len(COMMANDS):
+                failures.append(f"{mode}: {len(entries)} results for {len(COMMANDS)} commands")
+            compare(mode, shell_entries, entries, failures, mode)
+            if image != shell_image:
+                failures.append(f"{mode}: the final GPP1 image differs from the shell's")
+    return failures
+
+
+# --- Secure Boot ----------------------------------------------------------------------------
+
+REFUSED = "LoadImage 0x800000000000000F Access Denied"
+SHELL_REFUSED = "LoadImage 0x0, StartImage 0x800000000000001A Security Violation"
+
+
+def text_section_offset(path):
+    """File offset of the first byte of the image's .text section (PE32+ section table)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], \
+        struct.unpack_from("<H", data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    for i in range(sections):
+        entry = table + 40 * i
+        if data[entry:entry + 8].rstrip(b"\0") == b".text":
+            return struct.unpack_from("<I", data, entry + 20)[0]
+    raise RuntimeError(f"{path}: no .text section")
+
+
+def refused_images(build, work):
+    """unsigned.efi, otherkey.efi (signed with a key made here, not in db) and tampered.efi (the
+    test-signed tool with one byte of its code changed)."""
+    unsigned = os.path.join(build, "Kestrel.efi")
+    signed = os.path.join(environment(build)["KESTREL_SIGNED_DIR"], "Kestrel.efi")
+    made = {name: os.path.join(work, name) for name in
+            ("unsigned.efi", "otherkey.efi", "tampered.efi")}
+    shutil.copyfile(unsigned, made["unsigned.efi"])
+    key, cert = os.path.join(work, "other.key"), os.path.join(work, "other.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=Not a key of this board/", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    subprocess.run(["sbsign", "--key", key, "--cert", cert, "--output", made["otherkey.efi"],
+                    unsigned], check=True, capture_output=True)
+    with open(signed, "rb") as f:
+        data = bytearray(f.read())
+    data[text_section_offset(signed) + 0x40] ^= 0x01
+    with open(made["tampered.efi"], "wb") as f:
+        f.write(data)
+    return list(made.values())
+
+
+def session_secure_boot(build):
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="kestrel-secure-") as work:
+        extra = refused_images(build, work)
+        shell_entries, shell_image = shell_run(build, work, failures)
+        if shell_entries is None:
+            return failures
+        names = [os.path.basename(path) for path in extra]
+        commands = (["Kestrel.efi " + c for c in COMMANDS] + [launcher_home.BUILTIN_SHELL] +
+                    [name + " -c" for name in names] + ["Kestrel.efi -r"])
+        options = ["--secure-boot", "--shell"] + [o for path in extra for o in ("--file", path)]
+        entries, image = launcher_run(build, work, "secure-boot", options, commands, failures)
+        if entries is None:
+            return failures
+        if len(entries) != len(commands):
+            failures.append(f"secure-boot: {len(entries)} results for {len(commands)} commands")
+            return failures
+        count = len(COMMANDS)
+        compare("secure-boot", shell_entries, entries[:count], failures, "shell2")
+        _, output, status, _ = entries[count]
+        if not status.startswith(SHELL_REFUSED) or \
+                "[GetVariable SecureBoot: 0x0, value 1]" not in output:
+            failures.append(f"the firmware's shell under Secure Boot: {status}\n{output}")
+        for name, (heading, output, status, protocols) in zip(names, entries[count + 1:]):
+            if status != REFUSED or output or protocols != "shell2 not started":
+                failures.append(f"{name}: not refused by LoadImage: {status}, {protocols}\n"
+                                f"{output}")
+        compare("secure-boot (after the refusals)", shell_entries[-1:], entries[-1:], failures,
+                "shell2")
+        if image != shell_image:
+            failures.append("secure-boot: the final GPP1 image differs from the shell's")
+    return failures
+
+
+SESSIONS = {
+    "efi11_shell": session_efi11_shell,
+    "secure_boot": session_secure_boot,
+}
+
+
+if __name__ == "__main__":
+    sys.exit(scenarios.main(sys.argv, SESSIONS, lambda name, build: SESSIONS[name](build),
+                            __doc__))
