@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""`make sign`: a signed copy of Kestrel.efi that sbverify accepts, and clear refusals.
+
+Usage: sign_test.py BUILD_DIR   (the build folder, BUILD/host; make is run with BUILD=BUILD)
+
+A key and certificate are made here with openssl, standing in for a board maker's db key.
+"""
+
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def make_sign(build, env=None, **variables):
+    """`make sign` on the build folder; returns (status, stdout + stderr)."""
+    argv = ["make", "-s", "--no-print-directory", "-C", ROOT, "sign",
+            "BUILD=" + os.path.dirname(build), "HOST=" + build]
+    argv += [f"{name}={value}" for name, value in variables.items()]
+    result = subprocess.run(argv, capture_output=True, text=True, env=env,
+                            stdin=subprocess.DEVNULL)
+    return result.returncode, result.stdout + result.stderr
+
+
+def main(argv):
+    build = os.path.abspath(argv[1])
+    image = os.path.join(build, "Kestrel.efi")
+    signed = os.path.join(build, "Kestrel.signed.efi")
+    failures = []
+    checks = []
+
+    def check(condition, what, detail=""):
+        checks.append(what)
+        print(("ok: " if condition else "FAILED: ") + what)
+        if not condition:
+            failures.append(what)
+            if detail:
+                print(detail)
+
+    before = digest(image)
+    with tempfile.TemporaryDirectory(prefix="kestrel-sign-") as work:
+        key, cert = os.path.join(work, "db.key"), os.path.join(work, "db.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=Board maker db key for a test/", "-keyout", key,
+                        "-out", cert], check=True, capture_output=True)
+        if os.path.exists(signed):
+            os.remove(signed)
+
+        status, text = make_sign(build)
+        check(status != 0 and "no signing key" in text and "KEY=" in text
+              and not os.path.exists(signed), "without KEY and CERT: refused, nothing signed", text)
+        status, text = make_sign(build, KEY=os.path.join(work, "missing.key"), CERT=cert)
+        check(status != 0 and "cannot read" in text and "missing.key" in text
+              and not os.path.exists(signed), "a key file that is not there: named", text)
+        status, text = make_sign(build, KEY=cert, CERT=cert)
+        check(status != 0 and "not a PEM private key" in text, "a certificate given as the key",
+              text)
+        env = dict(os.environ, SBSIGN=os.path.join(work, "no-such-dir", "sbsign"))
+        status, text = make_sign(build, env=env, KEY=key, CERT=cert)
+        check(status != 0 and "not found" in text and "sbsigntool" in text
+              and not os.path.exists(signed), "without sbsign: says which package to install",
+              text)
+
+        status, text = make_sign(build, KEY=key, CERT=cert)
+        check(status == 0 and os.path.exists(signed), "with a key: Kestrel.signed.efi written",
+              text)
+        if os.path.exists(signed):
+            verify = subprocess.run(["sbverify", "--cert", cert, signed], capture_output=True,
+                                    text=True)
+            check(verify.returncode == 0, "sbverify accepts the signed copy with the certificate",
+                  verify.stdout + verify.stderr)
+            other = subprocess.run(["sbverify", "--cert", "/usr/share/ovmf/PkKek-1-snakeoil.pem",
+                                    signed], capture_output=True, text=True)
+            check(other.returncode != 0, "and refuses it with another certificate")
+        check(digest(image) == before, "Kestrel.efi itself is unchanged (what install ships)")
+        unsigned = subprocess.run(["sbverify", "--cert", cert, image], capture_output=True)
+        check(unsigned.returncode != 0, "Kestrel.efi stays unsigned")
+        if os.path.exists(signed):
+            os.remove(signed)
+    print(f"{len(checks) - len(failures)} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
