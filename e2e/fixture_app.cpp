@@ -6,6 +6,8 @@
 //   --exit=N   return N          --hang     never return (the runner's time-out must end it)
 //   --probe    describe GPP1     --stamp=T  write T at the start of GPP1's block 0, rest zero
 //   --cmos     show CMOS bytes 0x40-0x43    --cmos=HHHHHHHH  set them (0x40 first), then show
+//   --leak     open the parameters protocol on its image handle and never close it (the
+//              launcher's close check must see it; a close of another protocol comes first)
 #include "e2e/board_logic.h"
 #include "e2e/console_text.h"
 #include "platform/hardware.h"
@@ -189,6 +191,18 @@ EFI_STATUS Cmos(const CHAR16 *Setting) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS Leak(EFI_HANDLE ImageHandle) {
+  VOID *Interface = nullptr;
+  EFI_STATUS Status = gBS->OpenProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface,
+                                        ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (!EFI_ERROR(Status))
+    gBS->CloseProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, ImageHandle, nullptr);
+  if (!EFI_ERROR(Status))
+    Status = gBS->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid, &Interface,
+                               ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  return Status;
+}
+
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -223,6 +237,8 @@ extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
       Result = Probe();
     else if (StartsWith(Argument, u"--stamp=", &Rest))
       Result = Stamp(Rest);
+    else if (StartsWith(Argument, u"--leak", &Rest))
+      Result = Leak(ImageHandle);
     else if (StartsWith(Argument, u"--cmos=", &Rest))
       Result = Cmos(Rest);
     else if (StartsWith(Argument, u"--cmos", &Rest))

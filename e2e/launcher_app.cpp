@@ -19,11 +19,12 @@
 // progress markers on the console and powers the machine off at the end.
 //
 // Capture: while the child runs, ConOut's OutputString is replaced by a recorder that keeps the
-// text and passes it on. The check: while the child runs, CloseProtocol is replaced by a wrapper
-// that, after each close the child makes, asks OpenProtocolInformation how many opens the child
-// still holds on the protocols the launcher installed. The firmware closes whatever an
+// text and passes it on. The check: while the child runs, OpenProtocol and CloseProtocol are
+// wrapped; after each open or close the child makes, OpenProtocolInformation tells how many opens
+// the child holds on the protocols the launcher installed. The firmware closes whatever an
 // application left open once it returns, so the check has to happen before that: the count after
-// the child's last close is what it left open.
+// the child's last open or close is what it left open, and a child that never closed anything
+// is reported as such.
 #include "e2e/board_firmware.h"
 #include "e2e/console_text.h"
 
@@ -346,6 +347,16 @@ EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HA
   return Status;
 }
 
+// An open after the child's last close is counted too: it is then what the child leaves open.
+EFI_STATUS EFIAPI WatchOpen(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                            EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
+  const EFI_STATUS Status =
+      gRealOpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
+  if (Agent == gChild && gChild != nullptr)
+    gOpenAfterLastClose = OpensHeldByChild();
+  return Status;
+}
+
 // --- Argument vector ----------------------------------------------------------------------
 
 // NAME then ARGS split at spaces; double quotes group words and are dropped (as the shell does
@@ -477,8 +488,10 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
     }
     gST->ConOut->OutputString = RecordOutput;
     gBS->CloseProtocol = WatchClose;
+    gBS->OpenProtocol = WatchOpen;
     const EFI_STATUS Exit =
         reinterpret_cast<StartImageFn>(gBS->StartImage)(Child, nullptr, nullptr);
+    gBS->OpenProtocol = gRealOpenProtocol;
     gBS->CloseProtocol = gRealCloseProtocol;
     gST->ConOut->OutputString = gRealOutputString;
     UninstallAll();

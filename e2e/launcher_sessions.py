@@ -10,7 +10,8 @@ What each path hands the tool differs; what the tool does with it may not.
 
 - efi11_shell: under OVMF, the launcher gives the tool the EFI 1.1 shell's argument source, once
   with the environment-2 shell environment on the image handle and once only on other handles
-  among decoys (three boots in all). The tool must close every protocol it opened.
+  among decoys (three boots in all). The tool must close every protocol it opened; a fourth
+  boot shows that the launcher's check catches an image that does not (Fixture.efi --leak).
 - secure_boot: under OVMF with Secure Boot enforced (Debian's test keys), the tool signed with the
   test key through the Shell 2.0 argument source; then the firmware's own shell, which refuses to
   run there; then the tool unsigned, signed with another key, and signed with one byte changed,
@@ -151,6 +152,16 @@ def session_efi11_shell(build):
             compare(mode, shell_entries, entries, failures, mode)
             if image != shell_image:
                 failures.append(f"{mode}: the final GPP1 image differs from the shell's")
+        # The check itself: an image that leaves the parameters protocol open, and one that
+        # closes nothing, are both caught.
+        fixture = os.path.join(build, "Fixture.efi")
+        entries, _ = launcher_run(build, work, "close-check",
+                                  ["--launcher", "shell2", "--shell", "--file", fixture],
+                                  ["Fixture.efi --leak", "Fixture.efi"], failures)
+        if entries is not None:
+            notes = [protocols for _, _, _, protocols in entries]
+            if notes != ["shell2 left open: 1", "shell2 never closed"]:
+                failures.append(f"close check: {notes}, expected a leak and no close found")
     return failures
 
 
