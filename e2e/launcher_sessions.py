@@ -38,13 +38,14 @@ COMMANDS = [
     "-w -p 12345678 -s 87654321 -m 09876",
     "-r",
     "-w -p 1 -m 2 --sandral 789",
+    '-w -p 1 -m ""',
     "-c",
     "-r",
     "-w -p PYL-0042 -m MM-77 -s SAN-9 -b 1A -f 0x2 -o 00ff",
     "-r",
 ]
 # What the shell's run must show before the other paths are compared with it.
-SHELL_STATUSES = ["0x0", "0x0", "0x0", "0x2", "0x0", "0x0", "0x0", "0x0"]
+SHELL_STATUSES = ["0x0", "0x0", "0x0", "0x2", "0x2", "0x0", "0x0", "0x0", "0x0"]
 
 
 def start_image():
