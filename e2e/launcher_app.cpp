@@ -31,7 +31,7 @@
 namespace {
 
 constexpr const char16_t *Mark = u"KESTREL-E2E ";
-constexpr UINTN ScriptMax = 16384;   // bytes of \launch.txt
+constexpr UINTN ScriptMax = 16384;    // bytes of \launch.txt
 constexpr UINTN CaptureChars = 32768; // characters of one run's console output
 constexpr UINTN ArgsMax = 32;
 constexpr UINTN PathMax = 1024;
@@ -41,8 +41,7 @@ constexpr UINTN PathMax = 1024;
 typedef EFI_STATUS(EFIAPI *LoadImageFn)(BOOLEAN BootPolicy, EFI_HANDLE Parent,
                                         EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
                                         EFI_HANDLE *Image);
-typedef EFI_STATUS(EFIAPI *StartImageFn)(EFI_HANDLE Image, UINTN *ExitDataSize,
-                                         CHAR16 **ExitData);
+typedef EFI_STATUS(EFIAPI *StartImageFn)(EFI_HANDLE Image, UINTN *ExitDataSize, CHAR16 **ExitData);
 typedef EFI_STATUS(EFIAPI *UnloadImageFn)(EFI_HANDLE Image);
 typedef EFI_STATUS(EFIAPI *UninstallProtocolFn)(EFI_HANDLE Handle, const EFI_GUID *Protocol,
                                                 VOID *Interface);
@@ -134,16 +133,24 @@ void Say(const CHAR16 *A, const CHAR16 *B = u"", const CHAR16 *C = u"") {
 }
 
 // The status as the shell's %lasterror% shows it: 0x and upper-case hex digits.
-void AppendStatus(Message &M, EFI_STATUS Status) { AppendNumber(M, Status, 16); }
+void AppendStatus(Message &M, EFI_STATUS Status) {
+  AppendNumber(M, Status, 16);
+}
 
 const CHAR16 *StatusName(EFI_STATUS Status) {
   switch (Status) {
-  case EFI_ACCESS_DENIED: return u"Access Denied";
-  case EfiError(26): return u"Security Violation";
-  case EFI_NOT_FOUND: return u"Not Found";
-  case EFI_LOAD_ERROR: return u"Load Error";
-  case EFI_UNSUPPORTED: return u"Unsupported";
-  default: return u"";
+  case EFI_ACCESS_DENIED:
+    return u"Access Denied";
+  case EfiError(26):
+    return u"Security Violation";
+  case EFI_NOT_FOUND:
+    return u"Not Found";
+  case EFI_LOAD_ERROR:
+    return u"Load Error";
+  case EFI_UNSUPPORTED:
+    return u"Unsupported";
+  default:
+    return u"";
   }
 }
 
@@ -151,8 +158,8 @@ const CHAR16 *StatusName(EFI_STATUS Status) {
 
 EFI_STATUS WriteFile(const CHAR16 *Name, const VOID *Data, UINTN Size) {
   EFI_FILE_PROTOCOL *File = nullptr;
-  EFI_STATUS Status = gRoot->Open(gRoot, &File, Name,
-                                  EFI_FILE_MODE_READ | FileModeWrite | FileModeCreate, 0);
+  EFI_STATUS Status =
+      gRoot->Open(gRoot, &File, Name, EFI_FILE_MODE_READ | FileModeWrite | FileModeCreate, 0);
   if (EFI_ERROR(Status))
     return Status;
   Status = File->Write(File, &Size, const_cast<VOID *>(Data));
@@ -164,7 +171,8 @@ EFI_STATUS WriteFile(const CHAR16 *Name, const VOID *Data, UINTN Size) {
 EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
   UINTN Bytes = (Length + 1) * sizeof(CHAR16);
   CHAR16 *Buffer = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Bytes, reinterpret_cast<VOID **>(&Buffer));
+  EFI_STATUS Status =
+      gBS->AllocatePool(EfiBootServicesData, Bytes, reinterpret_cast<VOID **>(&Buffer));
   if (EFI_ERROR(Status))
     return Status;
   Buffer[0] = 0xFEFF;
@@ -266,7 +274,7 @@ void RecordCall(const CHAR16 *What, const EFI_GUID *Protocol, EFI_STATUS Status)
 }
 
 EFI_STATUS EFIAPI CountHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                     VOID **Interface) {
+                                      VOID **Interface) {
   const EFI_STATUS Status = gRealHandleProtocol(Handle, Protocol, Interface);
   if (Handle == gChild && gChild != nullptr) {
     gChildCalls++;
@@ -308,8 +316,8 @@ EFI_STATUS EFIAPI RecordSetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, 
   return Status;
 }
 
-EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor,
-                                    UINT32 *Attributes, UINTN *Size, VOID *Data) {
+EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes,
+                                    UINTN *Size, VOID *Data) {
   const EFI_STATUS Status = gRealGetVariable(Name, Vendor, Attributes, Size, Data);
   Message M{};
   Append(M, u"[GetVariable ");
@@ -428,6 +436,8 @@ bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
   }
   gInterface = {};
   gInterface.ImageHandle = gChild;
+  // The EFI 1.1 shell points Info at the image's loaded-image protocol.
+  gBS->HandleProtocol(gChild, &EfiLoadedImageProtocolGuid, &gInterface.Info);
   gInterface.Argv = gArgv;
   gInterface.Argc = Argc;
   if (!Install(&Child, ShellInterfaceProtocolGuid, &gInterface))
@@ -664,7 +674,8 @@ void SecureBootState() {
   auto GetVariable = *reinterpret_cast<GetVariableFn *>(Runtime + RuntimeGetVariableOffset);
   UINT8 Value = 0;
   UINTN Size = sizeof(Value);
-  const EFI_STATUS Status = GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
+  const EFI_STATUS Status =
+      GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
   Say(u"launcher: secure boot ", EFI_ERROR(Status) ? u"unknown" : Value == 1 ? u"on" : u"off");
 }
 
