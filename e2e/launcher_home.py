@@ -105,9 +105,9 @@ def images(kq, secure):
     return tool, driver, launcher
 
 
-def launch_script(mode, commands, load_board, shell):
+def launch_script(modes, commands, load_board, shell):
     lines = ["load SimBoard.efi"] if load_board else []
-    for command in commands:
+    for mode, command in zip(modes, commands):
         if shell and command == BUILTIN_SHELL:
             lines.append(BUILTIN_SHELL)
         else:
@@ -115,7 +115,7 @@ def launch_script(mode, commands, load_board, shell):
     return b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le", "surrogatepass")
 
 
-def make_volume(kq, work, settings, mode, tool, driver, launcher):
+def make_volume(kq, work, settings, modes, tool, driver, launcher):
     """The boot volume: no startup.nsh, so that a firmware which skipped the launcher and fell
     back to its shell would run nothing."""
     volume = os.path.join(work, "volume.img")
@@ -126,7 +126,7 @@ def make_volume(kq, work, settings, mode, tool, driver, launcher):
                 f"gpp1-pci-device = {kq.GPP1_PCI_DEVICE}\n"
                 f"write-protect = {1 if settings.write_protect else 0}\n")
     with open(script, "wb") as f:
-        f.write(launch_script(mode, settings.commands, not settings.no_gpp1, settings.shell))
+        f.write(launch_script(modes, settings.commands, not settings.no_gpp1, settings.shell))
     kq.run_tool(["mkfs.fat", "-n", "KESTREL", "-C", volume, str(kq.VOLUME_KIB)])
     kq.run_tool(["mmd", "-i", volume, "::/EFI", "::/EFI/BOOT"])
     files = [(launcher, "EFI/BOOT/BOOTX64.EFI"), (script, "launch.txt"),
@@ -152,12 +152,16 @@ def secure_command(command, work):
     return out + ["-global", "driver=cfi.pflash01,property=secure,value=on"]
 
 
-def run(argv, kq=None):
+def run(argv, kq=None, modes=None):
     """Boots once; returns [(heading, output, status, protocols)]. Raises the runner's Failure
-    (kq: the runner module whose Failure the caller catches)."""
+    (kq: the runner module whose Failure the caller catches). modes, one per command, overrides
+    --launcher command by command, so that one boot can try several argument sources."""
     kq = kq or runner_module()
     mode, secure, rest = split_options(argv, kq)
     settings = kq.parse_arguments(rest)
+    modes = modes or [mode] * len(settings.commands)
+    if len(modes) != len(settings.commands) or any(m not in MODES for m in modes):
+        raise kq.usage_error(f"one mode of {', '.join(MODES)} per command")
     tool, driver, launcher = images(kq, secure)
     if shutil.which("mmd") is None:
         raise kq.Failure("mmd not found: run scripts/install-deps")
@@ -166,7 +170,7 @@ def run(argv, kq=None):
     keep = os.environ.get("KESTREL_QEMU_KEEP") == "1"
     work = tempfile.mkdtemp(prefix="kestrel-launcher-")
     try:
-        volume = make_volume(kq, work, settings, mode, tool, driver, launcher)
+        volume = make_volume(kq, work, settings, modes, tool, driver, launcher)
         command = kq.qemu_command(work, volume, settings.image, settings.block_size)
         if secure:
             command = secure_command(command, work)

@@ -10,8 +10,8 @@ What each path hands the tool differs; what the tool does with it may not.
 
 - efi11_shell: under OVMF, the launcher gives the tool the EFI 1.1 shell's argument source, once
   with the environment-2 shell environment on the image handle and once only on other handles
-  among decoys (three boots in all). The tool must close every protocol it opened; a fourth
-  boot shows that the launcher's check catches an image that does not (Fixture.efi --leak).
+  among decoys (two boots in all). The tool must close every protocol it opened; the same boot
+  shows that the launcher's check catches an image that does not (Fixture.efi --leak).
 - secure_boot: under OVMF with Secure Boot enforced (Debian's test keys), the tool signed with the
   test key through the Shell 2.0 argument source; then the firmware's own shell, which refuses to
   run there; then the tool unsigned, signed with another key, and signed with one byte changed,
@@ -79,21 +79,22 @@ def environment(build):
     return env
 
 
-def shell_run(build, work, failures):
-    """The Shell 2.0 path: the shell home, one boot. Returns (entries, image) or (None, None)."""
+def shell_run(build, work, failures, passes=1):
+    """The Shell 2.0 path: the shell home, one boot, COMMANDS `passes` times over. Returns
+    (entries, image) or (None, None)."""
     path = os.path.join(work, "shell.img")
     with open(path, "wb") as f:
         f.write(start_image())
-    result = subprocess.run([RUNNER, "--gpp1", path, "--"] + COMMANDS, capture_output=True,
-                            env=environment(build), timeout=900)
+    result = subprocess.run([RUNNER, "--gpp1", path, "--"] + COMMANDS * passes,
+                            capture_output=True, env=environment(build), timeout=900)
     if result.returncode != 0:
         failures.append("shell home: runner status %d: %s" % (
             result.returncode, result.stderr.decode("utf-8", "replace")))
         return None, None
     entries = parse_transcript(result.stdout.decode("utf-8", "replace"))
     statuses = [status for _, _, status in entries]
-    if statuses != SHELL_STATUSES:
-        failures.append(f"shell home: statuses {statuses}, expected {SHELL_STATUSES}")
+    if statuses != SHELL_STATUSES * passes:
+        failures.append(f"shell home: statuses {statuses}, expected {SHELL_STATUSES * passes}")
     with open(path, "rb") as f:
         image = f.read()
     if image != FINAL_IMAGE:
@@ -101,7 +102,7 @@ def shell_run(build, work, failures):
     return entries, image
 
 
-def launcher_run(build, work, name, options, commands, failures):
+def launcher_run(build, work, name, options, commands, failures, modes=None):
     """One boot of the launcher home; returns (entries, image) or (None, None)."""
     path = os.path.join(work, name + ".img")
     with open(path, "wb") as f:
@@ -110,7 +111,7 @@ def launcher_run(build, work, name, options, commands, failures):
     os.environ.update(environment(build))
     kq = launcher_home.runner_module()
     try:
-        entries = launcher_home.run(options + ["--gpp1", path, "--"] + commands, kq)
+        entries = launcher_home.run(options + ["--gpp1", path, "--"] + commands, kq, modes)
     except kq.Failure as failure:
         failures.append(f"{name}: {failure}\n{kq.console_tail(failure.console)}")
         return None, None
@@ -138,31 +139,34 @@ def compare(name, shell_entries, entries, failures, expect_mode):
 
 
 def session_efi11_shell(build):
+    """Two boots: the shell runs COMMANDS twice; the launcher runs them once with the environment
+    on the image handle and once with it only on other handles, then the close check's own
+    test: an image that leaves the parameters protocol open, and one that closes nothing."""
     failures = []
     with tempfile.TemporaryDirectory(prefix="kestrel-efi11-") as work:
-        shell_entries, shell_image = shell_run(build, work, failures)
+        shell_entries, shell_image = shell_run(build, work, failures, passes=2)
         if shell_entries is None:
             return failures
-        for mode in ("efi11", "efi11-search"):
-            entries, image = launcher_run(build, work, mode, ["--launcher", mode], COMMANDS,
-                                          failures)
-            if entries is None:
-                continue
-            if len(entries) != len(COMMANDS):
-                failures.append(f"{mode}: {len(entries)} results for {len(COMMANDS)} commands")
-            compare(mode, shell_entries, entries, failures, mode)
-            if image != shell_image:
-                failures.append(f"{mode}: the final GPP1 image differs from the shell's")
-        # The check itself: an image that leaves the parameters protocol open, and one that
-        # closes nothing, are both caught.
+        count = len(COMMANDS)
         fixture = os.path.join(build, "Fixture.efi")
-        entries, _ = launcher_run(build, work, "close-check",
-                                  ["--launcher", "shell2", "--shell", "--file", fixture],
-                                  ["Fixture.efi --leak", "Fixture.efi"], failures)
-        if entries is not None:
-            notes = [protocols for _, _, _, protocols in entries]
-            if notes != ["shell2 left open: 1", "shell2 never closed"]:
-                failures.append(f"close check: {notes}, expected a leak and no close found")
+        commands = ["Kestrel.efi " + c for c in COMMANDS] * 2 + ["Fixture.efi --leak",
+                                                                 "Fixture.efi"]
+        modes = ["efi11"] * count + ["efi11-search"] * count + ["shell2"] * 2
+        entries, image = launcher_run(build, work, "efi11", ["--shell", "--file", fixture],
+                                      commands, failures, modes)
+        if entries is None:
+            return failures
+        if len(entries) != len(commands):
+            failures.append(f"efi11: {len(entries)} results for {len(commands)} commands")
+            return failures
+        compare("efi11", shell_entries[:count], entries[:count], failures, "efi11")
+        compare("efi11-search", shell_entries[count:], entries[count:2 * count], failures,
+                "efi11-search")
+        if image != shell_image:
+            failures.append("efi11: the final GPP1 image differs from the shell's")
+        notes = [protocols for _, _, _, protocols in entries[2 * count:]]
+        if notes != ["shell2 left open: 1", "shell2 never closed"]:
+            failures.append(f"close check: {notes}, expected a leak and no close found")
     return failures
 
 
