@@ -10,6 +10,7 @@ namespace {
 // next field overwrites it.
 constexpr UINTN SignatureWindow = 9;
 constexpr UINTN TextWindow = RecordTextFieldSize + 1;
+constexpr UINT8 FieldEnd = '$';
 
 bool IsHexDigit(CHAR16 C) {
   return (C >= u'0' && C <= u'9') || (C >= u'A' && C <= u'F') || (C >= u'a' && C <= u'f');
@@ -45,22 +46,6 @@ bool LooksHexadecimal(const CHAR16 *Text) {
 
 void CrcOf(const UINT8 *Data, UINTN Length, UINT32 *Crc) {
   PlatformContext.BootServices->CalculateCrc32(Data, Length, Crc);
-}
-
-// One ID field: the option's value when given, otherwise the absent marker. The command line has
-// refused bad values already; a text that is no whole number, or too large for the field, is
-// still refused here so that no record carries an ID the user did not ask for.
-ToolStatus StoreId(UINT8 *Field, UINT8 Given, const CHAR16 *Text, const CHAR16 *Name) {
-  UINT32 Value = AbsentId;
-  if (Given) {
-    IdFault Fault = ParseIdValue(Text, &Value);
-    if (Fault != IdFault::None) {
-      ReportIdFault(Fault, Name, Text);
-      return ToolInvalidParameter;
-    }
-  }
-  StoreLe32(Field, Value);
-  return ToolSuccess;
 }
 
 } // namespace
@@ -139,10 +124,10 @@ VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text) {
                  Text);
 }
 
-ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {
+ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record) {
   if (Record != nullptr)
     ZeroBytes(Record, BoardRecordSize);
-  if (Options == nullptr || Record == nullptr) {
+  if (Request == nullptr || Record == nullptr) {
     ReportInternalError(InternalCheck::BuildBoardRecordArguments);
     return ToolInvalidParameter;
   }
@@ -165,24 +150,15 @@ ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Product), TextWindow, "%-16a",
                 "Pylon$");
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::ModuleSerial), TextWindow, "%-16s",
-                Options->ModuleSerialText);
-
-  // Converted in the order Board, BOM, Fab.
-  if (StoreId(Record + RecordOffset::BoardId, Options->BoardGiven, Options->BoardText,
-              u"Board ID") != ToolSuccess ||
-      StoreId(Record + RecordOffset::BomId, Options->BomGiven, Options->BomText, u"BOM ID") !=
-          ToolSuccess ||
-      StoreId(Record + RecordOffset::FabId, Options->FabGiven, Options->FabText, u"Fab ID") !=
-          ToolSuccess) {
-    return ToolInvalidParameter;
-  }
-  Record[RecordOffset::IdReserved] = 0;
-
+                Request->ModuleSerial);
+  StoreLe32(Record + RecordOffset::BoardId, Request->BoardId);
+  StoreLe32(Record + RecordOffset::BomId, Request->BomId);
+  StoreLe32(Record + RecordOffset::FabId, Request->FabId);
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::MmNumber), TextWindow, "%-16s",
-                Options->MmText);
+                Request->Mm);
   // An absent carrier serial is stored as a lone '$', which readers see as the empty text.
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::CarrierSerial), TextWindow,
-                "%-16s", Options->CarrierSerialGiven ? Options->CarrierSerialText : u"$");
+                "%-16s", Request->CarrierSerial != nullptr ? Request->CarrierSerial : u"$");
 
   UINT32 Crc = 0;
   CrcOf(Record, BoardRecordSize, &Crc);
@@ -209,4 +185,27 @@ bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
   if (ComputedCrc != nullptr)
     *ComputedCrc = Computed;
   return Checkable && Computed == Stored;
+}
+
+UINTN RecordTextLength(const UINT8 *Field) {
+  // A field of nothing but padding reads as the empty text.
+  bool OnlySpaces = true;
+  UINTN Length = 0;
+  for (; Length < RecordTextFieldSize && Field[Length] != FieldEnd; Length++) {
+    if (Field[Length] != ' ')
+      OnlySpaces = false;
+  }
+  return OnlySpaces ? 0 : Length;
+}
+
+ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source) {
+  if (Source == nullptr || Destination == nullptr) {
+    ReportInternalError(InternalCheck::CopyRecordTextSource);
+    return ToolInvalidParameter;
+  }
+  UINTN Length = RecordTextLength(Source);
+  for (UINTN I = 0; I < Length; I++)
+    Destination[I] = static_cast<CHAR8>(Source[I]);
+  Destination[Length] = 0;
+  return ToolSuccess;
 }

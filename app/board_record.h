@@ -2,44 +2,83 @@
 // checksums the image, followed by the "$BrdInfo" block describing the Pylon module.
 #pragma once
 
-#include "app/cli_options.h"
+#include "app/tool_status.h"
 #include "shell/byte_order.h"
 
 constexpr UINTN BoardRecordSize = 176;
 constexpr UINTN RecordTextFieldSize = 16;
 
-// Byte offsets of the record's fields; all integers little-endian.
+// The record's fields, in order, with their sizes; all integers little-endian. Text fields are 16
+// bytes of 8-bit text padded with spaces, and a reader takes a field's text up to its first '$'.
 namespace RecordOffset {
-constexpr UINTN Signature = 0;
-constexpr UINTN FormatWord = 8;
-constexpr UINTN HeaderLength = 12;
-constexpr UINTN RecordLength = 16;
-constexpr UINTN Crc32 = 20;
-constexpr UINTN HeaderReserved = 24;
-constexpr UINTN BlockSignature = 32;
+constexpr UINTN Signature = 0;       // "$Eeprom$"
+constexpr UINTN FormatWord = 8;      // RecordFormatWord
+constexpr UINTN HeaderLength = 12;   // RecordHeaderLength
+constexpr UINTN RecordLength = 16;   // the bytes the CRC covers
+constexpr UINTN Crc32 = 20;          // computed with this field zero
+constexpr UINTN HeaderReserved = 24; // 8 bytes
+constexpr UINTN BlockSignature = 32; // "$BrdInfo"
 constexpr UINTN BlockVersion = 40;
 constexpr UINTN BlockLength = 44;
-constexpr UINTN Vendor = 48;
-constexpr UINTN Product = 64;
-constexpr UINTN ModuleSerial = 80;
+constexpr UINTN Vendor = 48;         // text
+constexpr UINTN Product = 64;        // text
+constexpr UINTN ModuleSerial = 80;   // text
 constexpr UINTN BoardId = 96;
 constexpr UINTN FabId = 100;
 constexpr UINTN BomId = 104;
-constexpr UINTN IdReserved = 108;
-constexpr UINTN MmNumber = 128;
-constexpr UINTN CarrierSerial = 144;
-constexpr UINTN TailReserved = 160;
+constexpr UINTN IdReserved = 108;    // 20 bytes
+constexpr UINTN MmNumber = 128;      // text
+constexpr UINTN CarrierSerial = 144; // text
+constexpr UINTN TailReserved = 160;  // 16 bytes
 } // namespace RecordOffset
+
+// Each field ends where the next begins, and the last ends at the record's end: a field moved or
+// resized without its neighbours fails the build.
+namespace RecordLayoutCheck {
+constexpr UINTN Signature = 8, Word = 4, Text = RecordTextFieldSize;
+static_assert(RecordOffset::Signature == 0);
+static_assert(RecordOffset::FormatWord == RecordOffset::Signature + Signature);
+static_assert(RecordOffset::HeaderLength == RecordOffset::FormatWord + Word);
+static_assert(RecordOffset::RecordLength == RecordOffset::HeaderLength + Word);
+static_assert(RecordOffset::Crc32 == RecordOffset::RecordLength + Word);
+static_assert(RecordOffset::HeaderReserved == RecordOffset::Crc32 + Word);
+static_assert(RecordOffset::BlockSignature == RecordOffset::HeaderReserved + 8);
+static_assert(RecordOffset::BlockVersion == RecordOffset::BlockSignature + Signature);
+static_assert(RecordOffset::BlockLength == RecordOffset::BlockVersion + Word);
+static_assert(RecordOffset::Vendor == RecordOffset::BlockLength + Word);
+static_assert(RecordOffset::Product == RecordOffset::Vendor + Text);
+static_assert(RecordOffset::ModuleSerial == RecordOffset::Product + Text);
+static_assert(RecordOffset::BoardId == RecordOffset::ModuleSerial + Text);
+static_assert(RecordOffset::FabId == RecordOffset::BoardId + Word);
+static_assert(RecordOffset::BomId == RecordOffset::FabId + Word);
+static_assert(RecordOffset::IdReserved == RecordOffset::BomId + Word);
+static_assert(RecordOffset::MmNumber == RecordOffset::IdReserved + 20);
+static_assert(RecordOffset::CarrierSerial == RecordOffset::MmNumber + Text);
+static_assert(RecordOffset::TailReserved == RecordOffset::CarrierSerial + Text);
+static_assert(BoardRecordSize == RecordOffset::TailReserved + 16);
+} // namespace RecordLayoutCheck
 
 constexpr UINT32 RecordFormatWord = 0x00020001;
 constexpr UINT32 RecordHeaderLength = 32;
 constexpr UINT32 RecordBlockVersion = 1;
 constexpr UINT32 RecordBlockLength = BoardRecordSize - RecordHeaderLength;
 constexpr UINT32 AbsentId = 0xFFFFFFFF;
+static_assert(RecordHeaderLength == RecordOffset::BlockSignature, "the header frames the block");
 
+// What a write stores, checked and converted once: texts of 1 to 16 printable characters without
+// '$' (the builder keeps the first 16 of a longer one), 32-bit IDs (AbsentId for an ID not given).
+// A null CarrierSerial stores the empty text.
+struct WriteRequest {
+  const CHAR16 *ModuleSerial;
+  const CHAR16 *Mm;
+  const CHAR16 *CarrierSerial;
+  UINT32 BoardId;
+  UINT32 FabId;
+  UINT32 BomId;
+};
 
-// Lays out a record from the options; Record is BoardRecordSize bytes.
-ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record);
+// Lays out a record; Record is BoardRecordSize bytes.
+ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record);
 
 // Hexadecimal text (optionally 0x-prefixed) to a 64-bit value. EFI_INVALID_PARAMETER for a text
 // that is not a number, EFI_DEVICE_ERROR when it does not fit 64 bits; Value is then untouched.
@@ -66,3 +105,9 @@ VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text);
 // it (a torn clear, foreign data) is a mismatch. The record is left with the computed CRC
 // in its Crc32 field.
 bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc);
+
+// Length of a 16-byte record text as readers take it: the bytes before its first '$' (all 16 when
+// there is none); a text of nothing but spaces reads as empty.
+UINTN RecordTextLength(const UINT8 *Field);
+// Copies a 16-byte record text up to its '$' into Destination (at least 17 bytes), NUL-terminated.
+ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source);

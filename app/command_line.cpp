@@ -11,53 +11,49 @@ namespace {
 
 constexpr const CHAR16 *ToolYear = u"2017";
 
-// Where a matched option records itself: its flag and, for options with a value, its text.
-struct OptionWord {
-  const CHAR16 *Word;
-  UINT8 CliOptions::*Flag;
-  const CHAR16 *CliOptions::*Text;
+} // namespace
+
+const ToolOption ToolOptions[10] = {
+    {u"-b", u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText, u"ID",
+     u"Programs the Pylon Board ID", nullptr, u"Board ID"},
+    {u"-c", u"--clear", &CliOptions::ClearRequested, nullptr, u"", u"Clears the GPP1 data", nullptr,
+     nullptr},
+    {u"-f", u"--fab", &CliOptions::FabGiven, &CliOptions::FabText, u"ID",
+     u"Programs the Pylon Fab ID", nullptr, u"Fab ID"},
+    {u"-h", u"--help", &CliOptions::HelpRequested, nullptr, u"", u"Prints this", nullptr, nullptr},
+    {u"-p", u"--pylon", &CliOptions::ModuleSerialGiven, &CliOptions::ModuleSerialText, u"Serial #",
+     u"Programs the Pylon serial #", nullptr, u"Pylon Serial #"},
+    {u"-m", u"--mm", &CliOptions::MmGiven, &CliOptions::MmText, u"MM #", u"Programs the Pylon MM #",
+     nullptr, u"MM #"},
+    {u"-o", u"--bom", &CliOptions::BomGiven, &CliOptions::BomText, u"ID",
+     u"Programs the Pylon BOM ID", nullptr, u"BOM ID"},
+    {u"-r", u"--read", &CliOptions::ReadRequested, nullptr, u"", u"Prints out the data in GPP1",
+     nullptr, nullptr},
+    {u"-s", u"--sandrel", &CliOptions::CarrierSerialGiven, &CliOptions::CarrierSerialText,
+     u"Serial #", u"Programs the Sandrel Serial #", nullptr, u"Sandrel Serial #"},
+    {u"-w", u"--write", &CliOptions::WriteRequested, nullptr, u"-p # -m # [-s #]",
+     u"Programs the data into the GPP1",
+     u"                                   -p & -m are required.\n"
+     u"                                   -b, -f, -o, -s are optional.\n",
+     nullptr},
 };
 
-// Compared in this order; the first exact match wins.
-constexpr OptionWord OptionWords[] = {
-    {u"-b", &CliOptions::BoardGiven, &CliOptions::BoardText},
-    {u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText},
-    {u"-o", &CliOptions::BomGiven, &CliOptions::BomText},
-    {u"--bom", &CliOptions::BomGiven, &CliOptions::BomText},
-    {u"-c", &CliOptions::ClearRequested, nullptr},
-    {u"--clear", &CliOptions::ClearRequested, nullptr},
-    {u"-f", &CliOptions::FabGiven, &CliOptions::FabText},
-    {u"--fab", &CliOptions::FabGiven, &CliOptions::FabText},
-    {u"-h", &CliOptions::HelpRequested, nullptr},
-    {u"--help", &CliOptions::HelpRequested, nullptr},
-    {u"-p", &CliOptions::ModuleSerialGiven, &CliOptions::ModuleSerialText},
-    {u"--pylon", &CliOptions::ModuleSerialGiven, &CliOptions::ModuleSerialText},
-    {u"-m", &CliOptions::MmGiven, &CliOptions::MmText},
-    {u"--mm", &CliOptions::MmGiven, &CliOptions::MmText},
-    {u"-r", &CliOptions::ReadRequested, nullptr},
-    {u"--read", &CliOptions::ReadRequested, nullptr},
-    {u"-s", &CliOptions::CarrierSerialGiven, &CliOptions::CarrierSerialText},
-    {u"--sandrel", &CliOptions::CarrierSerialGiven, &CliOptions::CarrierSerialText},
-    {u"-w", &CliOptions::WriteRequested, nullptr},
-    {u"--write", &CliOptions::WriteRequested, nullptr},
-};
+namespace {
 
-constexpr const CHAR16 *HelpLines[] = {
+// Rows of the table by what the checks need of them.
+const ToolOption &ModuleSerialOption = ToolOptions[4];
+const ToolOption &MmOption = ToolOptions[5];
+const ToolOption &BoardOption = ToolOptions[0];
+const ToolOption &FabOption = ToolOptions[2];
+const ToolOption &BomOption = ToolOptions[6];
+const ToolOption &CarrierSerialOption = ToolOptions[8];
+
+constexpr const CHAR16 *HelpHead[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
     u"\n",
     u" Switches:\n",
-    u" -b [--board]    ID                Programs the Pylon Board ID\n",
-    u" -c [--clear]                      Clears the GPP1 data\n",
-    u" -f [--fab]      ID                Programs the Pylon Fab ID\n",
-    u" -h [--help]                       Prints this\n",
-    u" -p [--pylon]    Serial #          Programs the Pylon serial #\n",
-    u" -m [--mm]       MM #              Programs the Pylon MM #\n",
-    u" -o [--bom]      ID                Programs the Pylon BOM ID\n",
-    u" -r [--read]                       Prints out the data in GPP1\n",
-    u" -s [--sandrel]  Serial #          Programs the Sandrel Serial #\n",
-    u" -w [--write]    -p # -m # [-s #]  Programs the data into the GPP1\n",
-    u"                                   -p & -m are required.\n",
-    u"                                   -b, -f, -o, -s are optional.\n",
+};
+constexpr const CHAR16 *HelpTail[] = {
     u"\n",
     u" Examples:\n",
     u"  Kestrel.efi -w -p 12345678 -s 87654321 -m 09876\n",
@@ -74,47 +70,42 @@ VOID LowerInPlace(CHAR16 *Text) {
   }
 }
 
-// Checks of a write request that stop at the first failure.
+// The required options of a write; the first failure stops the checks.
 ToolStatus CheckWriteRequired(const CliOptions &Options) {
   if (Options.ReadRequested) {
     PrintConsole(u"ERROR: You can't write and read at the same time!\n");
     return ToolInvalidParameter;
   }
-  if (!Options.ModuleSerialGiven || !Options.MmGiven) {
+  if (!(Options.*ModuleSerialOption.Given) || !(Options.*MmOption.Given)) {
     PrintConsole(u"ERROR: You can't write without both Pylon Serial # and MM #!\n");
     return ToolInvalidParameter;
   }
-  if (Options.ModuleSerialText == nullptr) {
-    PrintConsole(u"ERROR: You can't write without Pylon Serial #!\n");
-    return ToolInvalidParameter;
-  }
-  if (Options.MmText == nullptr) {
-    PrintConsole(u"ERROR: You can't write without MM #!\n");
-    return ToolInvalidParameter;
+  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
+  for (const ToolOption *Option : Required) {
+    if (Options.*Option->Value == nullptr) {
+      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
+      return ToolInvalidParameter;
+    }
   }
   return ToolSuccess;
 }
 
-// An option that takes a value, with what to call it (or what to say about it) in a message.
-struct ValueOption {
-  UINT8 Given;
-  const CHAR16 *Text;
-  const CHAR16 *Words;
-};
-
-// Checks of the optional values; every failing one is reported.
+// An optional option given without its value; every one is reported, in this order.
 ToolStatus CheckWriteOptional(const CliOptions &Options) {
-  const ValueOption Values[] = {
-      {Options.CarrierSerialGiven, Options.CarrierSerialText,
-       u"ERROR: You can't write Sandrel without Serial #!\n"},
-      {Options.BoardGiven, Options.BoardText, u"ERROR: You can't write Board ID without ID!\n"},
-      {Options.BomGiven, Options.BomText, u"ERROR: You can't write BOM ID without ID!\n"},
-      {Options.FabGiven, Options.FabText, u"ERROR: You can't write Fab ID without ID!\n"},
+  struct Missing {
+    const ToolOption *Option;
+    const CHAR16 *Line;
+  };
+  const Missing Checks[] = {
+      {&CarrierSerialOption, u"ERROR: You can't write Sandrel without Serial #!\n"},
+      {&BoardOption, u"ERROR: You can't write Board ID without ID!\n"},
+      {&BomOption, u"ERROR: You can't write BOM ID without ID!\n"},
+      {&FabOption, u"ERROR: You can't write Fab ID without ID!\n"},
   };
   ToolStatus Status = ToolSuccess;
-  for (const ValueOption &Value : Values) {
-    if (Value.Given && Value.Text == nullptr) {
-      PrintConsole(Value.Words);
+  for (const Missing &Check : Checks) {
+    if (Options.*Check.Option->Given && Options.*Check.Option->Value == nullptr) {
+      PrintConsole(Check.Line);
       Status = ToolInvalidParameter;
     }
   }
@@ -130,56 +121,72 @@ ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operatio
   return ToolInvalidParameter;
 }
 
+// A text value that the record cannot store as given: its one "ERROR: " line, and false.
+bool CheckStorable(const ToolOption &Option, const CHAR16 *Text) {
+  switch (CheckStorableText(Text)) {
+  case TextFault::None:
+    return true;
+  case TextFault::Empty:
+    PrintConsole(u"ERROR: %s is empty!\n", Option.Label);
+    break;
+  case TextFault::Unprintable:
+    PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than '$'!\n",
+                 Option.Label, Text);
+    break;
+  case TextFault::TooLong:
+    PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Option.Label, Text,
+                 static_cast<int>(RecordTextFieldSize));
+    break;
+  }
+  return false;
+}
+
+// An ID option's value as the record stores it: AbsentId when the option is not given.
+bool ConvertId(const CliOptions &Options, const ToolOption &Option, UINT32 *Id) {
+  *Id = AbsentId;
+  if (!(Options.*Option.Given))
+    return true;
+  const CHAR16 *Text = Options.*Option.Value;
+  IdFault Fault = ParseIdValue(Text, Id);
+  if (Fault == IdFault::None)
+    return true;
+  ReportIdFault(Fault, Option.Label, Text);
+  return false;
+}
+
 // Every value of a write must be stored exactly as given, so each is checked before the device
-// is asked anything; the first that cannot be is reported.
-ToolStatus CheckWriteValues(const CliOptions &Options) {
-  const ValueOption Texts[] = {
-      {Options.ModuleSerialGiven, Options.ModuleSerialText, u"Pylon Serial #"},
-      {Options.MmGiven, Options.MmText, u"MM #"},
-      {Options.CarrierSerialGiven, Options.CarrierSerialText, u"Sandrel Serial #"},
-  };
-  for (const ValueOption &Value : Texts) {
-    if (!Value.Given)
-      continue;
-    switch (CheckStorableText(Value.Text)) {
-    case TextFault::None:
-      continue;
-    case TextFault::Empty:
-      PrintConsole(u"ERROR: %s is empty!\n", Value.Words);
-      break;
-    case TextFault::Unprintable:
-      PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than "
-                   u"'$'!\n",
-                   Value.Words, Value.Text);
-      break;
-    case TextFault::TooLong:
-      PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Value.Words, Value.Text,
-                   static_cast<int>(RecordTextFieldSize));
-      break;
-    }
-    return ToolInvalidParameter;
+// is asked anything; the first that cannot be is reported. Texts in the order -p, -m, -s, IDs in
+// the order -b, -o, -f.
+ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
+  const ToolOption *const Texts[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption};
+  for (const ToolOption *Option : Texts) {
+    if (Options.*Option->Given && !CheckStorable(*Option, Options.*Option->Value))
+      return ToolInvalidParameter;
   }
-  const ValueOption Ids[] = {
-      {Options.BoardGiven, Options.BoardText, u"Board ID"},
-      {Options.BomGiven, Options.BomText, u"BOM ID"},
-      {Options.FabGiven, Options.FabText, u"Fab ID"},
-  };
-  for (const ValueOption &Value : Ids) {
-    UINT32 Parsed = 0;
-    if (!Value.Given)
-      continue;
-    IdFault Fault = ParseIdValue(Value.Text, &Parsed);
-    if (Fault == IdFault::None)
-      continue;
-    ReportIdFault(Fault, Value.Words, Value.Text);
+  Request->ModuleSerial = Options.*ModuleSerialOption.Value;
+  Request->Mm = Options.*MmOption.Value;
+  Request->CarrierSerial =
+      Options.*CarrierSerialOption.Given ? Options.*CarrierSerialOption.Value : nullptr;
+  if (!ConvertId(Options, BoardOption, &Request->BoardId) ||
+      !ConvertId(Options, BomOption, &Request->BomId) ||
+      !ConvertId(Options, FabOption, &Request->FabId))
     return ToolInvalidParameter;
-  }
   return ToolSuccess;
 }
 
 } // namespace
 
-VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options) {
+ToolOperation OperationOf(const CliOptions &Options) {
+  if (Options.HelpRequested)
+    return ToolOperation::Help;
+  if (Options.ClearRequested)
+    return ToolOperation::Clear;
+  if (Options.WriteRequested)
+    return ToolOperation::Write;
+  return Options.ReadRequested ? ToolOperation::Read : ToolOperation::None;
+}
+
+VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseReport Report) {
   if (Options == nullptr) {
     ReportInternalError(InternalCheck::ParseOptionsRecord);
     return;
@@ -197,35 +204,59 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options) {
       DebugEnabled = 1;
       continue;
     }
-    const OptionWord *Match = nullptr;
-    for (const OptionWord &Option : OptionWords) {
-      if (CompareWideStrings(Entry, Option.Word) == 0) {
+    const ToolOption *Match = nullptr;
+    for (const ToolOption &Option : ToolOptions) {
+      if (CompareWideStrings(Entry, Option.Short) == 0 ||
+          CompareWideStrings(Entry, Option.Long) == 0) {
         Match = &Option;
         break;
       }
     }
     if (Match == nullptr) {
-      PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(I), Entry);
+      if (Report == ParseReport::Print)
+        PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(I), Entry);
       if (Options->FirstUnknownIndex == 0) {
         Options->FirstUnknownIndex = I;
         Options->FirstUnknownText = Entry;
       }
       continue;
     }
-    Options->*(Match->Flag) = 1;
-    if (Match->Text == nullptr)
+    Options->*(Match->Given) = 1;
+    if (Match->Value == nullptr)
       continue;
     // The next entry is the value unless it looks like an option; a value is never lowered.
     if (I + 1 < Argc && Argv[I + 1] != nullptr && Argv[I + 1][0] != u'-') {
-      Options->*(Match->Text) = Argv[I + 1];
+      Options->*(Match->Value) = Argv[I + 1];
       I++;
     }
   }
 }
 
 VOID PrintHelp() {
-  for (const CHAR16 *Line : HelpLines)
+  for (const CHAR16 *Line : HelpHead)
     PrintConsole(Line);
+  for (const ToolOption &Option : ToolOptions) {
+    // " -b [--board]    ID                Programs the Pylon Board ID"
+    CHAR16 Words[24];
+    FormatWithFlags(Words, sizeof(Words) / sizeof(Words[0]), FormatWideFormat | FormatWideOutput,
+                    u"%s [%s]", Option.Short, Option.Long);
+    PrintConsole(u" %-16s%-18s%s\n", Words, Option.ValueHelp, Option.Description);
+    if (Option.MoreHelp != nullptr)
+      PrintConsole(Option.MoreHelp);
+  }
+  for (const CHAR16 *Line : HelpTail)
+    PrintConsole(Line);
+}
+
+ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request) {
+  ToolStatus Status = CheckWriteRequired(Options);
+  if (Status == ToolSuccess)
+    Status = CheckWriteOptional(Options);
+  if (Status == ToolSuccess)
+    Status = CheckNoUnknownEntry(Options, u"written");
+  if (Status == ToolSuccess)
+    Status = CheckWriteValues(Options, Request);
+  return Status;
 }
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
@@ -243,31 +274,30 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);
 
-  ToolStatus Status;
-  if (Options.HelpRequested) {
+  ToolStatus Status = ToolInvalidParameter;
+  WriteRequest Request;
+  ZeroBytes(&Request, sizeof(Request));
+  switch (OperationOf(Options)) {
+  case ToolOperation::Help:
     PrintHelp();
     Status = ToolSuccess;
-  } else if (Options.ClearRequested) {
+    break;
+  case ToolOperation::Clear:
     Status = CheckNoUnknownEntry(Options, u"cleared");
     if (Status == ToolSuccess)
       Status = ClearCommand();
-  } else if (!Options.WriteRequested) {
-    if (Options.ReadRequested) {
-      Status = ReadCommand(&Options);
-    } else {
-      PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
-      Status = ToolInvalidParameter;
-    }
-  } else {
-    Status = CheckWriteRequired(Options);
+    break;
+  case ToolOperation::Write:
+    Status = CheckWriteRequest(Options, &Request);
     if (Status == ToolSuccess)
-      Status = CheckWriteOptional(Options);
-    if (Status == ToolSuccess)
-      Status = CheckNoUnknownEntry(Options, u"written");
-    if (Status == ToolSuccess)
-      Status = CheckWriteValues(Options);
-    if (Status == ToolSuccess)
-      Status = WriteCommand(&Options);
+      Status = WriteCommand(&Request);
+    break;
+  case ToolOperation::Read:
+    Status = ReadCommand(&Options);
+    break;
+  case ToolOperation::None:
+    PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
+    break;
   }
 
   if (Status == ToolSuccess)

@@ -1,9 +1,41 @@
-// The command line: options, the banner and help, and ToolMain, which runs one operation.
+// The command line: one table of the tool's options drives the parser, the help text, the write
+// checks and the choice of operation; ToolMain runs that operation.
 #pragma once
 
+#include "app/board_record.h"
 #include "app/cli_options.h"
 
+// One option: its two words, where it records itself, and what the help and the messages say
+// about it. Value is null for a switch.
+struct ToolOption {
+  const CHAR16 *Short;
+  const CHAR16 *Long;
+  UINT8 CliOptions::*Given;
+  const CHAR16 *CliOptions::*Value;
+  const CHAR16 *ValueHelp;   // the help's name for the value ("ID"), empty for a switch
+  const CHAR16 *Description; // the help's text
+  const CHAR16 *MoreHelp;    // further help lines, or null
+  const CHAR16 *Label;       // how a message names the value ("Board ID"), or null
+};
+
+// The options, in the order the help lists them.
+extern const ToolOption ToolOptions[10];
+
+// The one operation a command line selects: help over clear, clear over write, write over read.
+enum class ToolOperation { None, Help, Clear, Write, Read };
+ToolOperation OperationOf(const CliOptions &Options);
+
+// Whether the parser reports each entry it does not know ("Unknown! - Argv[n]").
+enum class ParseReport { Print, Silent };
+
 // Lowers the option words of Argv in place (values are left as typed) and fills Options.
-VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options);
+VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options,
+                      ParseReport Report = ParseReport::Print);
 VOID PrintHelp();
+
+// The write checks, in order, each with its "ERROR: " line(s): the required options, the values of
+// the optional ones, no unknown entry, then every value storable as given. On success Request
+// holds the checked texts and the converted IDs.
+ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request);
+
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);

@@ -12,7 +12,6 @@ constexpr UINTN IdTextSize = 17;
 constexpr UINTN DumpBytesPerRow = 16;
 constexpr UINTN DumpRowsPerGroup = 4;
 constexpr UINTN DumpBytesPerGroup = 4;
-constexpr CHAR8 FieldEnd = '$';
 
 // Digits needed to write the number of dump rows in hexadecimal.
 constexpr UINT8 DumpRowLabelWidth() {
@@ -41,29 +40,6 @@ VOID PrintTextLine(const CHAR16 *Format, const CHAR8 *Label, const UINT8 *Field)
 }
 
 } // namespace
-
-ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source) {
-  if (Source == nullptr || Destination == nullptr) {
-    ReportInternalError(InternalCheck::CopyRecordTextSource);
-    return ToolInvalidParameter;
-  }
-  UINTN Length = RecordTextLength(Source);
-  for (UINTN I = 0; I < Length; I++)
-    Destination[I] = static_cast<CHAR8>(Source[I]);
-  Destination[Length] = 0;
-  return ToolSuccess;
-}
-
-UINTN RecordTextLength(const UINT8 *Field) {
-  // A field of nothing but padding reads as the empty text.
-  bool OnlySpaces = true;
-  UINTN Length = 0;
-  for (; Length < RecordTextFieldSize && Field[Length] != FieldEnd; Length++) {
-    if (Field[Length] != ' ')
-      OnlySpaces = false;
-  }
-  return OnlySpaces ? 0 : Length;
-}
 
 VOID PrintRepeated(UINT8 Count, const CHAR16 *Text) {
   if (Text == nullptr) {

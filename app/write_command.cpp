@@ -33,20 +33,20 @@ ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
 
 } // namespace
 
-ToolStatus WriteCommand(const CliOptions *Options) {
+ToolStatus WriteCommand(const WriteRequest *Request) {
   UINT8 Image[BoardRecordSize];
   UINT8 ReadBack[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
   ToolStatus Protection = RefuseIfWriteProtected();
   if (Protection != ToolSuccess)
     return Protection;
-  if (Options == nullptr) {
+  if (Request == nullptr) {
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
   }
 
   PrintConsole(u"- Creating binary image...\n");
-  ToolStatus Status = BuildBoardRecord(Options, Image);
+  ToolStatus Status = BuildBoardRecord(Request, Image);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to create binary data!\n");
     return Status;

@@ -1,7 +1,7 @@
-// -w: build a record from the options, write it to GPP1 and verify it; -c: blank GPP1 block 0.
+// -w: build a record from the checked request, write it to GPP1 and verify it; -c: blank GPP1 block 0.
 #pragma once
 
-#include "app/cli_options.h"
+#include "app/board_record.h"
 
-ToolStatus WriteCommand(const CliOptions *Options);
+ToolStatus WriteCommand(const WriteRequest *Request);
 ToolStatus ClearCommand();

@@ -209,19 +209,20 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
 }
 
 ToolOperation OperationOf(const std::vector<std::string> &ToolArgs) {
-  bool Help = false, Clear = false, Write = false, Read = false;
+  // The tool's own parser, silent, over a copy of the words. Only option words are compared, and
+  // all of them are ASCII, so each byte may stand for one character.
+  std::vector<std::u16string> Words = {u"Kestrel.efi"};
   for (const std::string &Arg : ToolArgs) {
-    std::string Lower = Lowered(Arg);
-    Help |= Lower == "-h" || Lower == "--help";
-    Clear |= Lower == "-c" || Lower == "--clear";
-    Write |= Lower == "-w" || Lower == "--write";
-    Read |= Lower == "-r" || Lower == "--read";
+    std::u16string Word;
+    for (unsigned char Byte : Arg)
+      Word.push_back(Byte);
+    Words.push_back(Word);
   }
-  if (Help)
-    return ToolOperation::Help;
-  if (Clear)
-    return ToolOperation::Clear;
-  if (Write)
-    return ToolOperation::Write;
-  return Read ? ToolOperation::Read : ToolOperation::None;
+  std::vector<CHAR16 *> Argv;
+  for (std::u16string &Word : Words)
+    Argv.push_back(Word.data());
+  CliOptions Options{};
+  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
+  DebugEnabled = 0; // --debug belongs to the tool's own run, which sets it again
+  return OperationOf(Options);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+
 struct FrontEndOptions {
   std::string DevicePath; // --device PATH
   std::string ImagePath;  // --image FILE
@@ -27,10 +29,7 @@ constexpr uint32_t MaxBlockSize = 65536;
 bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
                           std::string *Error);
 
-// The one operation a tool command line selects, with the tool's own precedence: help over clear,
-// clear over write, write over read. Option values never begin with '-', so every word that
-// spells an operation is one.
-enum class ToolOperation { None, Help, Clear, Write, Read };
+// The one operation a tool command line selects, as the tool's own parser and precedence see it.
 ToolOperation OperationOf(const std::vector<std::string> &ToolArgs);
 
 // The synopsis line that usage errors point to.

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "app/board_record.h"
-#include "app/read_command.h"
 #include "shell/format.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/board_record.h"
+#include "app/command_line.h"
 #include "tests/support/board_fixture.h"
 
 namespace {
@@ -23,11 +24,20 @@ struct Built {
   std::string Output;
 };
 
+Built BuildRequest(Board &B, const WriteRequest &Request) {
+  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
+  uint64_t Status = BuildBoardRecord(&Request, Record.data());
+  return {Status, Record, Unix(B.Sim.ConsoleText())};
+}
+
+// The options as a write of them is checked, then the record built from the checked request.
 Built Build(Board &B, CliOptions Options) {
   B.Sim.ClearConsole();
-  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
-  uint64_t Status = BuildBoardRecord(&Options, Record.data());
-  return {Status, Record, Unix(B.Sim.ConsoleText())};
+  WriteRequest Request{};
+  uint64_t Status = CheckWriteRequest(Options, &Request);
+  if (Status != 0)
+    return {Status, std::vector<uint8_t>(BoardRecordSize, 0xEE), Unix(B.Sim.ConsoleText())};
+  return BuildRequest(B, Request);
 }
 
 CliOptions Example() {
@@ -55,12 +65,9 @@ TEST(BoardRecord, HelpExampleMatchesTheLayoutByteForByte) {
 
 TEST(BoardRecord, AbsentOptionalFieldsAndTextLimits) {
   Board B;
-  CliOptions O{};
-  O.ModuleSerialGiven = 1;
-  O.ModuleSerialText = u"ABCDEFGHIJKLMNOPQRST"; // 20 characters: first 16 kept
-  O.MmGiven = 1;
-  O.MmText = u"AbC";
-  Built R = Build(B, O);
+  WriteRequest Request{u"ABCDEFGHIJKLMNOPQRST", u"AbC", nullptr, AbsentId, AbsentId, AbsentId};
+  Built R = BuildRequest(B, Request); // 20 characters: first 16 kept
+
   ASSERT_EQ(R.Status, 0u);
   EXPECT_EQ(Field(R.Record, RecordOffset::ModuleSerial), "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(Field(R.Record, RecordOffset::MmNumber), "AbC             ");
@@ -121,8 +128,8 @@ TEST(BoardRecord, MissingArgumentsReportTheInternalCheck) {
   std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
   EXPECT_EQ(BuildBoardRecord(nullptr, Record.data()), 2u);
   EXPECT_EQ(Record, std::vector<uint8_t>(BoardRecordSize, 0)); // zeroed first
-  CliOptions O = Example();
-  EXPECT_EQ(BuildBoardRecord(&O, nullptr), 2u);
+  WriteRequest Request{u"1", u"2", nullptr, AbsentId, AbsentId, AbsentId};
+  EXPECT_EQ(BuildBoardRecord(&Request, nullptr), 2u);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#259] Internal coding error!\n"
                                        "ERROR: [#259] Internal coding error!\n");
 }

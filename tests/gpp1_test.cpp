@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "app/board_record.h"
+#include "app/cli_options.h"
 #include "app/gpp1.h"
 #include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"
