@@ -4,13 +4,15 @@
                    [--file PATH]... [--shell] -- 'ARGS' ...
 
 MODE is how the launcher hands the tool its arguments: efi11 (the EFI 1.1 shell interface and an
-environment-2 shell environment on the tool's image handle), efi11-search (the environment only
-on other handles, between decoys of the original form, so that the tool must search), or shell2
+environment-2 shell environment on the tool's image handle), efi11-search (the environment-2
+one only on another handle, between decoys of the original form, one of them on the image
+handle, so that the tool must search), or shell2
 (the Shell 2.0 parameters protocol). With --shell each COMMAND is 'NAME ARGS': NAME is an image
 on the volume (Kestrel.efi, or a --file) and the heading reads "=== NAME ARGS"; the COMMAND
 builtin-shell loads and starts the firmware's own UEFI Shell from its firmware volume and reports
 "=== status LoadImage S, StartImage S, calls by the shell's code: N" (N: the calls it made on
-its image handle, so 0 when its code never ran).
+its image handle, so 0 when its code never ran), its console text and the variables it read
+("[GetVariable NAME: S, value V]").
 
 --secure-boot boots Debian's enforcing OVMF (OVMF_CODE_4M.secboot.fd with the test keys of
 OVMF_VARS_4M.snakeoil.fd, q35 with SMM and a secure flash); the launcher, the board driver and
