@@ -1,6 +1,5 @@
 #include "shell/shell_connection.h"
 
-#include "diag/debug_message.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
 
@@ -106,7 +105,9 @@ EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle) {
   return Status;
 }
 
-EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
+EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus) {
+  ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  *EnvironmentStatus = EFI_SUCCESS;
   if (EFI_ERROR(OpenOnHandle(ImageHandle, EfiShellProtocolGuid,
                              reinterpret_cast<VOID **>(&ShellConnection.ShellProtocol),
                              ImageHandle))) {
@@ -120,11 +121,9 @@ EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
                reinterpret_cast<VOID **>(&ShellConnection.ShellParameters), ImageHandle);
 
   if (ShellConnection.ShellProtocol == nullptr || ShellConnection.ShellParameters == nullptr) {
-    EFI_STATUS Status = FindShellEnvironment(ImageHandle);
-    if (EFI_ERROR(Status)) {
-      EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", Status);
+    *EnvironmentStatus = FindShellEnvironment(ImageHandle);
+    if (EFI_ERROR(*EnvironmentStatus))
       ShellConnection.ShellEnvironment = nullptr;
-    }
     OpenOnHandle(ImageHandle, ShellInterfaceProtocolGuid,
                  reinterpret_cast<VOID **>(&ShellConnection.ShellInterface), ImageHandle);
   }

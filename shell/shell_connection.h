@@ -31,7 +31,10 @@ struct ShellFileOpsTable {
 static_assert(sizeof(ShellFileOpsTable) == 10 * sizeof(VOID *), "ten file operation slots");
 extern ShellFileOpsTable ShellFileOps;
 
-EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle);
+// Borrows the shell's interfaces for the run: UEFI Shell 2.0's protocol and parameters, or else the
+// EFI 1.1 environment and interface. EnvironmentStatus tells why no usable EFI 1.1 environment was
+// found, when one was looked for (EFI_SUCCESS otherwise).
+EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus);
 EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle);
 EFI_STATUS DisconnectShell(EFI_HANDLE ImageHandle);
 

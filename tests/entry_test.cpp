@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "shell/entry.h"
+#include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
 #include "sim/sim_shell.h"
