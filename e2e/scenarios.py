@@ -260,8 +260,8 @@ def transcript(steps):
                    f"=== status {status}\n" for args, output, status in steps)
 
 
-def run_session(name, build):
-    options, image, steps, final = SESSIONS[name]()
+def run_session(name, build, sessions=None):
+    options, image, steps, final = (SESSIONS if sessions is None else sessions)[name]()
     environment = dict(os.environ)
     environment.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
     environment.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
