@@ -48,18 +48,18 @@ void CrcOf(const UINT8 *Data, UINTN Length, UINT32 *Crc) {
 }
 
 // One ID field: the option's value when given, otherwise the absent marker. The command line has
-// refused bad values already; a text that is no whole number, or too large for 64 bits, is still
-// refused here so that no record carries an ID the user did not ask for.
+// refused bad values already; a text that is no whole number, or too large for the field, is
+// still refused here so that no record carries an ID the user did not ask for.
 ToolStatus StoreId(UINT8 *Field, UINT8 Given, const CHAR16 *Text, const CHAR16 *Name) {
-  UINT64 Value = AbsentId;
+  UINT32 Value = AbsentId;
   if (Given) {
-    if (!ParseIdValue(Text, &Value)) {
-      PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name,
-                   Text);
+    IdFault Fault = ParseIdValue(Text, &Value);
+    if (Fault != IdFault::None) {
+      ReportIdFault(Fault, Name, Text);
       return ToolInvalidParameter;
     }
   }
-  StoreLe32(Field, static_cast<UINT32>(Value));
+  StoreLe32(Field, Value);
   return ToolSuccess;
 }
 
@@ -95,30 +95,48 @@ EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value) {
   return EFI_SUCCESS;
 }
 
-bool IsStorableText(const CHAR16 *Text) {
+TextFault CheckStorableText(const CHAR16 *Text) {
   if (Text == nullptr || *Text == 0)
-    return false;
-  for (; *Text != 0; Text++) {
+    return TextFault::Empty;
+  UINTN Length = 0;
+  for (; *Text != 0; Text++, Length++) {
     if (*Text < 0x20 || *Text > 0x7E || *Text == u'$')
-      return false;
+      return TextFault::Unprintable;
   }
-  return true;
+  // A longer text would lose its tail, and two boards whose serials differ only there would
+  // carry the same record.
+  return Length > RecordTextFieldSize ? TextFault::TooLong : TextFault::None;
 }
 
-bool ParseIdValue(const CHAR16 *Text, UINT64 *Value) {
+IdFault ParseIdValue(const CHAR16 *Text, UINT32 *Value) {
   if (Text == nullptr || Value == nullptr)
-    return false;
+    return IdFault::NotANumber;
   const CHAR16 *Digits = Text;
   if (Digits[0] == u'0' && (Digits[1] == u'x' || Digits[1] == u'X'))
     Digits += 2;
   if (*Digits == 0)
-    return false;
+    return IdFault::NotANumber;
   for (const CHAR16 *P = Digits; *P != 0; P++) {
     if (!IsHexDigit(*P))
-      return false;
+      return IdFault::NotANumber;
   }
   // The shape is now plain digits after an optional prefix, which the converter takes whole.
-  return ParseHexId(Text, Value) == EFI_SUCCESS;
+  UINT64 Wide = 0;
+  if (ParseHexId(Text, &Wide) != EFI_SUCCESS)
+    return IdFault::NotANumber;
+  // The record's field is 32 bits wide: a larger value would be stored without its top digits.
+  if (Wide > 0xFFFFFFFFull)
+    return IdFault::TooLarge;
+  *Value = static_cast<UINT32>(Wide);
+  return IdFault::None;
+}
+
+VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text) {
+  if (Fault == IdFault::TooLarge)
+    PrintConsole(u"ERROR: %s \"%s\" does not fit the record's 32 bits!\n", Name, Text);
+  else
+    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name,
+                 Text);
 }
 
 ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record) {

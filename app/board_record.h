@@ -46,13 +46,18 @@ ToolStatus BuildBoardRecord(const CliOptions *Options, UINT8 *Record);
 EFI_STATUS ParseHexId(const CHAR16 *Text, UINT64 *Value);
 
 // Whether a text option can be stored so that a reader gets back exactly what was given: at least
-// one character, every one printable ASCII (0x20-0x7E) and none of them the '$' that ends a field
-// for every reader. Longer texts keep their first RecordTextFieldSize characters.
-bool IsStorableText(const CHAR16 *Text);
+// one character, at most RecordTextFieldSize of them, every one printable ASCII (0x20-0x7E) and
+// none of them the '$' that ends a field for every reader.
+enum class TextFault { None, Empty, Unprintable, TooLong };
+TextFault CheckStorableText(const CHAR16 *Text);
 
 // An ID option's value: the whole text one hexadecimal number (an optional 0x or 0X, then at least
-// one digit, nothing else) that fits 64 bits. False, with Value untouched, for anything else.
-bool ParseIdValue(const CHAR16 *Text, UINT64 *Value);
+// one digit, nothing else) that fits the record's 32-bit field. Anything else leaves Value
+// untouched and says why: not such a number, or one of more than 32 bits.
+enum class IdFault { None, NotANumber, TooLarge };
+IdFault ParseIdValue(const CHAR16 *Text, UINT32 *Value);
+// The one "ERROR: " line for an ID option that ParseIdValue refused.
+VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text);
 
 // Recomputes the CRC of a record read back (Crc32 zeroed during the computation, the stored
 // RecordLength bytes covered) and tells whether it matches the stored one. A RecordLength beyond

@@ -139,14 +139,24 @@ ToolStatus CheckWriteValues(const CliOptions &Options) {
       {Options.CarrierSerialGiven, Options.CarrierSerialText, u"Sandrel Serial #"},
   };
   for (const ValueOption &Value : Texts) {
-    if (!Value.Given || IsStorableText(Value.Text))
+    if (!Value.Given)
       continue;
-    if (Value.Text == nullptr || Value.Text[0] == 0)
+    switch (CheckStorableText(Value.Text)) {
+    case TextFault::None:
+      continue;
+    case TextFault::Empty:
       PrintConsole(u"ERROR: %s is empty!\n", Value.Words);
-    else
+      break;
+    case TextFault::Unprintable:
       PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than "
                    u"'$'!\n",
                    Value.Words, Value.Text);
+      break;
+    case TextFault::TooLong:
+      PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Value.Words, Value.Text,
+                   static_cast<int>(RecordTextFieldSize));
+      break;
+    }
     return ToolInvalidParameter;
   }
   const ValueOption Ids[] = {
@@ -155,11 +165,13 @@ ToolStatus CheckWriteValues(const CliOptions &Options) {
       {Options.FabGiven, Options.FabText, u"Fab ID"},
   };
   for (const ValueOption &Value : Ids) {
-    UINT64 Parsed = 0;
-    if (!Value.Given || ParseIdValue(Value.Text, &Parsed))
+    UINT32 Parsed = 0;
+    if (!Value.Given)
       continue;
-    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Value.Words,
-                 Value.Text);
+    IdFault Fault = ParseIdValue(Value.Text, &Parsed);
+    if (Fault == IdFault::None)
+      continue;
+    ReportIdFault(Fault, Value.Words, Value.Text);
     return ToolInvalidParameter;
   }
   return ToolSuccess;

@@ -21,9 +21,20 @@ UINT32 UsableBlockSize(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
   return BlockSize;
 }
 
-// Finds GPP1 afresh and takes a zeroed buffer of one block for the transfer; the caller releases
-// the buffer.
-ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, UINT8 **Block, UINT32 *BlockSize) {
+// Pool memory is only 8-byte aligned; a controller that moves blocks by DMA may need more and
+// says so in its media's IoAlign (0 or 1: any address, otherwise a power of two). A larger value
+// than this is not a buffer alignment any device needs.
+constexpr UINT32 MaxIoAlign = 0x10000;
+
+// One block's transfer buffer, placed at the media's alignment inside a larger pool buffer.
+struct BlockBuffer {
+  VOID *Pool;
+  UINT8 *Data;
+};
+
+// Finds GPP1 afresh and takes a zeroed, suitably aligned buffer of one block for the transfer;
+// the caller releases Buffer->Pool.
+ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, UINT32 *BlockSize) {
   if (DebugEnabled)
     PrintConsole(u"- GetBlockIo()...\n");
   *BlockIo = GetBlockIo();
@@ -35,19 +46,42 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, UINT8 **Block, UINT32 
   *BlockSize = UsableBlockSize(*BlockIo);
   if (*BlockSize == 0)
     return ToolDeviceError;
-  *Block = static_cast<UINT8 *>(AllocateZeroedBuffer(*BlockSize));
-  if (*Block == nullptr) {
+  UINT32 Align = (*BlockIo)->Media->IoAlign;
+  if (Align == 0)
+    Align = 1;
+  if ((Align & (Align - 1)) != 0 || Align > MaxIoAlign) {
+    PrintConsole(u"ERROR: GPP1 asks for a buffer alignment of %d bytes, which no buffer can meet!\n",
+                 static_cast<int>(Align));
+    return ToolDeviceError;
+  }
+  Buffer->Pool = AllocateZeroedBuffer(static_cast<UINTN>(*BlockSize) + Align - 1);
+  if (Buffer->Pool == nullptr) {
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
     return ToolOutOfResources;
   }
+  UINTN Address = reinterpret_cast<UINTN>(Buffer->Pool);
+  Buffer->Data = static_cast<UINT8 *>(Buffer->Pool) + ((Align - Address % Align) % Align);
   return ToolSuccess;
+}
+
+// The Part's "ERROR: Failed to ... GPP1!" line is followed by the device's own reason, which the
+// exit status may no longer carry.
+ToolStatus TransferFailed(const CHAR16 *Line, EFI_STATUS Status) {
+  PrintConsole(Line);
+  PrintConsole(u"GPP1 device status: %r\n", Status);
+  return TransferFailureStatus(Status);
 }
 
 } // namespace
 
 ToolStatus TransferFailureStatus(EFI_STATUS Status) {
   EFI_STATUS Code = Status & ~EfiErrorBit;
-  return Code == 0 ? ToolDeviceError : Code;
+  // Scripts read 2 as a bad command line, 10 as a stored record that fails its CRC and 27 as a
+  // failed verify; from a device each means only that the transfer failed.
+  if (Code == 0 || Code == ToolInvalidParameter || Code == ToolVolumeCorrupted ||
+      Code == ToolCrcError)
+    return ToolDeviceError;
+  return Code;
 }
 
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
@@ -77,6 +111,40 @@ bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device) {
     }
     Node += Length;
   }
+  return false;
+}
+
+bool EmmcRecordAligned(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
+  UINT64 Interface = reinterpret_cast<UINT64>(BlockIo);
+  UINT64 CardArray = 0;
+  CopyBytes(&CardArray, reinterpret_cast<const UINT8 *>(BlockIo) + EmmcCardPointerOffset,
+            sizeof(CardArray));
+  return (Interface - EmmcInterfaceOffsetInRecord - CardArray) % EmmcPartitionRecordSize == 0;
+}
+
+bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path) {
+  const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
+  bool PastPci = false;
+  for (UINTN Count = 0; Node != nullptr && Count < MaxDevicePathNodes; Count++) {
+    const auto *Header = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
+    if (Header->Type == END_DEVICE_PATH_TYPE)
+      return PastPci;
+    UINT16 Length = DevicePathNodeLength(Header);
+    if (Length < DevicePathHeaderSize)
+      return false;
+    bool IsPci = Header->Type == HARDWARE_DEVICE_PATH && Header->SubType == HW_PCI_DP;
+    if (PastPci) {
+      // A media node (hard drive, CD-ROM, file path, RAM disk...) names something inside a
+      // device, a partition table's entry or a file, never one of the card's own partitions; a
+      // second PCI node puts the device behind a bridge at device 28, not on the eMMC
+      // controller itself.
+      if (Header->Type == MEDIA_DEVICE_PATH || Header->Type == BBS_DEVICE_PATH || IsPci)
+        return false;
+    }
+    PastPci = PastPci || IsPci;
+    Node += Length;
+  }
+  // No end within the bound: nothing about this path can be trusted.
   return false;
 }
 
@@ -116,10 +184,17 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
     UINT64 Partition = EmmcPartitionNumber(BlockIo);
     if (DebugEnabled)
       PrintConsole(u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
-    if (Partition == Gpp1PartitionNumber) {
-      Found = BlockIo;
-      break;
+    if (Partition != Gpp1PartitionNumber)
+      continue;
+    // The number alone is one computation over someone's private data. The card's own
+    // partitions also sit exactly at a record boundary and hang directly off the controller.
+    if (!EmmcRecordAligned(BlockIo) || !DevicePathIsHardwarePartition(Path)) {
+      if (DebugEnabled)
+        PrintConsole(u"Not an eMMC hardware partition: passed over.\n");
+      continue;
     }
+    Found = BlockIo;
+    break;
   }
   Bs->FreePool(Handles);
   if (Found == nullptr && !SearchFailed)
@@ -137,21 +212,21 @@ ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
     return ToolInvalidParameter;
   }
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
-  UINT8 *Block = nullptr;
+  BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Block, &BlockSize);
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
   if (Opened != ToolSuccess)
     return Opened;
+  UINT8 *Block = Buffer.Data;
   EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Block);
   if (EFI_ERROR(Status)) {
-    PrintConsole(u"ERROR: Failed to read GPP1!\n");
-    FreeBuffer(Block);
-    return TransferFailureStatus(Status);
+    FreeBuffer(Buffer.Pool);
+    return TransferFailed(u"ERROR: Failed to read GPP1!\n", Status);
   }
   CopyBytes(Destination, Block, BoardRecordSize);
   if (TailIsZero != nullptr)
     *TailIsZero = AllBytesZero(Block + BoardRecordSize, BlockSize - BoardRecordSize);
-  FreeBuffer(Block);
+  FreeBuffer(Buffer.Pool);
   return ToolSuccess;
 }
 
@@ -162,58 +237,98 @@ ToolStatus WriteGpp1Record(const UINT8 *Image) {
     return ToolInvalidParameter;
   }
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
-  UINT8 *Block = nullptr;
+  BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Block, &BlockSize);
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
   if (Opened != ToolSuccess)
     return Opened;
   if (DebugEnabled)
     PrintConsole(u"- Copying data...\n");
   // The record fills the start of the block; the rest of the block is written as zeros.
-  CopyBytes(Block, Image, BoardRecordSize);
+  CopyBytes(Buffer.Data, Image, BoardRecordSize);
   if (DebugEnabled)
     PrintConsole(u"- Writing data...\n");
-  EFI_STATUS Status = BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Block);
-  FreeBuffer(Block);
-  if (EFI_ERROR(Status)) {
-    PrintConsole(u"ERROR: Failed to write GPP1!\n");
-    return TransferFailureStatus(Status);
-  }
+  EFI_STATUS Status =
+      BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
+  FreeBuffer(Buffer.Pool);
+  // A device may hold the block in its write cache and report success; until the flush has
+  // succeeded the record may be lost with the power, and a read-back would only see the cache.
+  if (!EFI_ERROR(Status))
+    Status = BlockIo->FlushBlocks != nullptr ? BlockIo->FlushBlocks(BlockIo) : EFI_UNSUPPORTED;
+  if (EFI_ERROR(Status))
+    return TransferFailed(u"ERROR: Failed to write GPP1!\n", Status);
   return ToolSuccess;
 }
 
-const EFI_HOB_GUID_TYPE *FindPlatformInfoHob(const VOID *HobList) {
+HobSearch SearchPlatformInfoHob(const VOID *HobList, const EFI_HOB_GUID_TYPE **Found) {
+  *Found = nullptr;
   const UINT8 *Block = static_cast<const UINT8 *>(HobList);
-  for (UINTN Count = 0; Block != nullptr && Count < MaxHobBlocks; Count++) {
+  if (Block == nullptr)
+    return HobSearch::NotFound;
+  for (UINTN Count = 0; Count < MaxHobBlocks; Count++) {
     // Headers are copied out byte by byte: a block length that is not a multiple of 8, as a
     // damaged list can have, leaves the next header misaligned.
     EFI_HOB_GENERIC_HEADER Header;
     CopyBytes(&Header, Block, sizeof(Header));
     if (Header.HobType == EFI_HOB_TYPE_END_OF_HOB_LIST)
-      return nullptr;
-    // A block shorter than its header would stall the walk; the list is unusable past it.
+      return HobSearch::NotFound;
+    // A block shorter than its header would stall the walk, and where the next block starts is
+    // then unknown: the list cannot be read past it.
     if (Header.HobLength < sizeof(EFI_HOB_GENERIC_HEADER))
-      return nullptr;
+      return HobSearch::Unreadable;
     if (Header.HobType == EFI_HOB_TYPE_GUID_EXTENSION &&
         Header.HobLength >= sizeof(EFI_HOB_GUID_TYPE) &&
         GuidsEqual(reinterpret_cast<const EFI_GUID *>(Block + offsetof(EFI_HOB_GUID_TYPE, Name)),
                    &PlatformInfoHobGuid)) {
-      return reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Block);
+      *Found = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Block);
+      return HobSearch::Found;
     }
     Block += Header.HobLength;
   }
-  return nullptr;
+  // No end block within far more blocks than any firmware publishes: not a list.
+  return HobSearch::Unreadable;
 }
 
-bool IsGpp1WriteProtected(const VOID *HobList) {
-  const EFI_HOB_GUID_TYPE *Hob = FindPlatformInfoHob(HobList);
-  if (Hob == nullptr)
-    return false;
+const EFI_HOB_GUID_TYPE *FindPlatformInfoHob(const VOID *HobList) {
+  const EFI_HOB_GUID_TYPE *Found = nullptr;
+  SearchPlatformInfoHob(HobList, &Found);
+  return Found;
+}
+
+Gpp1Protection Gpp1WriteProtection(const VOID *HobList) {
+  const EFI_HOB_GUID_TYPE *Hob = nullptr;
+  switch (SearchPlatformInfoHob(HobList, &Hob)) {
+  case HobSearch::NotFound:
+    return Gpp1Protection::Writable;
+  case HobSearch::Unreadable:
+    return Gpp1Protection::Unknown;
+  case HobSearch::Found:
+    break;
+  }
   EFI_HOB_GENERIC_HEADER Header;
   CopyBytes(&Header, Hob, sizeof(Header));
   constexpr UINTN FlagOffset = sizeof(EFI_HOB_GUID_TYPE) + PlatformInfoWriteProtectOffset;
   // A platform block too short to carry the flag cannot vouch for a writable partition.
   if (Header.HobLength <= FlagOffset)
-    return true;
-  return reinterpret_cast<const UINT8 *>(Hob)[FlagOffset] != 0;
+    return Gpp1Protection::Protected;
+  return reinterpret_cast<const UINT8 *>(Hob)[FlagOffset] != 0 ? Gpp1Protection::Protected
+                                                                : Gpp1Protection::Writable;
+}
+
+bool IsGpp1WriteProtected(const VOID *HobList) {
+  return Gpp1WriteProtection(HobList) != Gpp1Protection::Writable;
+}
+
+ToolStatus RefuseIfWriteProtected() {
+  switch (Gpp1WriteProtection(PlatformContext.HobList)) {
+  case Gpp1Protection::Writable:
+    return ToolSuccess;
+  case Gpp1Protection::Protected:
+    PrintConsole(u"ERROR: eMMC GPP1 is still write protected!\n");
+    break;
+  case Gpp1Protection::Unknown:
+    PrintConsole(u"ERROR: GPP1 write protection is unknown: the firmware's HOB list is damaged!\n");
+    break;
+  }
+  return ToolWriteProtected;
 }

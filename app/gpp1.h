@@ -38,9 +38,31 @@ UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
 // The Device field of the first PCI node of Path; false when the path has none.
 bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device);
 
+// Cross-checks that every partition an eMMC driver publishes passes and a look-alike does not:
+// the interface sits exactly at a record boundary of the card's array, and its device path ends
+// soundly, after one PCI node, with no media node (a partition-table entry or a file inside a
+// device) and no second PCI node (a device behind a bridge).
+bool EmmcRecordAligned(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
+bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path);
+
+// The HOB walk's outcome. Unreadable: a block shorter than its header, or no end block within
+// MaxHobBlocks; nothing past such a point can be trusted.
+enum class HobSearch { Found, NotFound, Unreadable };
+HobSearch SearchPlatformInfoHob(const VOID *HobList, const EFI_HOB_GUID_TYPE **Found);
 const EFI_HOB_GUID_TYPE *FindPlatformInfoHob(const VOID *HobList);
+
+// GPP1's write protection as the platform reports it. A list that cannot be walked soundly up to
+// the platform block or its end leaves it Unknown, which no write may take for Writable. No list
+// at all, or a list walked to its end without the block, means Writable.
+enum class Gpp1Protection { Writable, Protected, Unknown };
+Gpp1Protection Gpp1WriteProtection(const VOID *HobList);
+// True unless the platform positively reports GPP1 writable.
 bool IsGpp1WriteProtected(const VOID *HobList);
+// The write and clear operations' check: status 8 with one "ERROR: " line unless GPP1 is
+// reported writable.
+ToolStatus RefuseIfWriteProtected();
 
 // The tool's status for a failed block transfer: the firmware's own code without its error bit,
-// so a script sees the device's reason, and never 0.
+// so a script sees the device's reason, and never 0. Codes that a script reads as something else
+// (2 a bad command line, 10 a corrupt record, 27 a failed verify) become 7.
 ToolStatus TransferFailureStatus(EFI_STATUS Status);

@@ -5,7 +5,6 @@
 #include "app/read_command.h"
 #include "shell/console.h"
 #include "shell/memory.h"
-#include "shell/platform_context.h"
 
 namespace {
 
@@ -38,10 +37,9 @@ ToolStatus WriteCommand(const CliOptions *Options) {
   UINT8 Image[BoardRecordSize];
   UINT8 ReadBack[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
-  if (IsGpp1WriteProtected(PlatformContext.HobList)) {
-    PrintConsole(u"ERROR: eMMC GPP1 is still write protected!\n");
-    return ToolWriteProtected;
-  }
+  ToolStatus Protection = RefuseIfWriteProtected();
+  if (Protection != ToolSuccess)
+    return Protection;
   if (Options == nullptr) {
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
@@ -73,10 +71,9 @@ ToolStatus WriteCommand(const CliOptions *Options) {
 ToolStatus ClearCommand() {
   UINT8 Image[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
-  if (IsGpp1WriteProtected(PlatformContext.HobList)) {
-    PrintConsole(u"ERROR: eMMC GPP1 is still write protected!\n");
-    return ToolWriteProtected;
-  }
+  ToolStatus Protection = RefuseIfWriteProtected();
+  if (Protection != ToolSuccess)
+    return Protection;
   PrintConsole(u"- Clearing GPP1 data...\n");
   ToolStatus Status = WriteGpp1Record(Image);
   if (Status != ToolSuccess) {

@@ -17,6 +17,8 @@ EFI_STATUS CheckTransfer(SimBlockDevice *Dev, UINT32 MediaId, EFI_LBA Lba, UINTN
                          VOID *Buffer) {
   if (Buffer == nullptr)
     return EFI_INVALID_PARAMETER;
+  if (Dev->Media.IoAlign > 1 && reinterpret_cast<uintptr_t>(Buffer) % Dev->Media.IoAlign != 0)
+    return EFI_INVALID_PARAMETER;
   if (!Dev->Media.MediaPresent)
     return EFI_NO_MEDIA;
   if (MediaId != Dev->Media.MediaId)
@@ -75,7 +77,14 @@ EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EF
 }
 
 EFI_STATUS EFIAPI SimResetBlocks(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) { return EFI_SUCCESS; }
-EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *) { return EFI_SUCCESS; }
+EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
+  SimFirmware::Active().CountCall("FlushBlocks");
+  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
+  if (Dev == nullptr)
+    return EFI_INVALID_PARAMETER;
+  Dev->FlushCalls++;
+  return Dev->Faults.FlushStatus;
+}
 
 } // namespace
 

@@ -1,5 +1,7 @@
 // Simulated block devices: an EFI_BLOCK_IO_PROTOCOL whose blocks live in memory or in a file,
-// with faults a real device can show (failed transfers, dropped or partial writes, bit flips).
+// with faults a real device can show (failed transfers or flushes, dropped or partial writes, bit
+// flips). Like a firmware block driver, a transfer into a buffer that misses the media's IoAlign
+// is refused.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +32,7 @@ public:
 struct SimBlockFaults {
   EFI_STATUS ReadStatus = EFI_SUCCESS;  // an error fails every ReadBlocks
   EFI_STATUS WriteStatus = EFI_SUCCESS; // an error fails every WriteBlocks
+  EFI_STATUS FlushStatus = EFI_SUCCESS; // an error fails every FlushBlocks
   bool DropWrites = false;              // report success, keep the old blocks
   size_t PartialWriteBytes = 0;         // non-zero: only this many bytes reach the medium
   int FlipBitOnRead = -1;               // >= 0: this bit of the transfer reads inverted
@@ -51,6 +54,7 @@ public:
   SimBlockFaults Faults;
   size_t ReadCalls = 0;
   size_t WriteCalls = 0;
+  size_t FlushCalls = 0;
   std::vector<uint64_t> WrittenLbas;
 
   static SimBlockDevice *FromInterface(EFI_BLOCK_IO_PROTOCOL *This);

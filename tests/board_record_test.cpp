@@ -75,11 +75,11 @@ TEST(BoardRecord, AbsentOptionalFieldsAndTextLimits) {
   EXPECT_TRUE(RecordCrcMatches(R.Record.data(), nullptr, nullptr));
 }
 
-TEST(BoardRecord, IdsKeepTheirLowBitsAndConvertInBoardBomFabOrder) {
+TEST(BoardRecord, IdsAreStoredWholeAndConvertInBoardBomFabOrder) {
   Board B;
   CliOptions O = Example();
   O.BoardGiven = 1;
-  O.BoardText = u"123456789";
+  O.BoardText = u"023456789"; // nine digits, 32 bits
   O.FabGiven = 1;
   O.FabText = u"0x1a";
   O.BomGiven = 1;
@@ -99,6 +99,13 @@ TEST(BoardRecord, InvalidOrOverflowingIdIsRefusedWithOneLine) {
   Built R = Build(B, O);
   EXPECT_EQ(R.Status, 2u);
   EXPECT_EQ(R.Output, "ERROR: BOM ID \"12G4\" is not a hexadecimal number of at most 64 bits!\n");
+
+  O = Example();
+  O.FabGiven = 1;
+  O.FabText = u"100000000"; // 2^32: only its low bits would fit the field
+  R = Build(B, O);
+  EXPECT_EQ(R.Status, 2u);
+  EXPECT_EQ(R.Output, "ERROR: Fab ID \"100000000\" does not fit the record's 32 bits!\n");
 
   O = Example();
   O.FabGiven = 1;

@@ -1,6 +1,6 @@
 // The fault sweep: for each operation, every firmware call it makes that can fail is made to
 // fail in turn (each pool allocation, LocateHandleBuffer, HandleProtocol, ReadBlocks,
-// WriteBlocks, OutputString), and a device that lies (drops the write, flips a bit on read-back,
+// WriteBlocks, FlushBlocks, OutputString), and a device that lies (drops the write, flips a bit on read-back,
 // writes only part of the block) is swept over every bit and every partial length. Every run
 // must either succeed with the intended block on the device or fail with a non-zero status and
 // an "ERROR: " line; each run starts the image as the firmware does (AppEntry under UEFI Shell
@@ -25,7 +25,7 @@ using Args = std::vector<std::string>;
 
 const Args Example = {"-w", "-p", "12345678", "-s", "87654321", "-m", "09876"};
 const Args DebugWriteAll = {"--debug", "-w", "-p", "PY-0001", "-m", "Mm42", "-s",
-                            "SD7",     "-b", "1b", "-f",      "C",  "-o",   "123456789"};
+                            "SD7",     "-b", "1b", "-f",      "C",  "-o",   "12345678"};
 
 // Every operation, the device-changing ones with and without their debug lines.
 const std::vector<Args> Operations = {{"-r"}, {"--debug", "-r"}, Example, DebugWriteAll,
@@ -33,12 +33,21 @@ const std::vector<Args> Operations = {{"-r"}, {"--debug", "-r"}, Example, DebugW
 
 // Firmware calls that the sweep fails one at a time. Pool allocations use the simulated pool's
 // own failure injection; the others go through wrappers placed in the firmware's tables.
-enum class Call { Pool, LocateHandleBuffer, HandleProtocol, ReadBlocks, WriteBlocks, OutputString };
-constexpr size_t CallKinds = 6;
+enum class Call {
+  Pool,
+  LocateHandleBuffer,
+  HandleProtocol,
+  ReadBlocks,
+  WriteBlocks,
+  FlushBlocks,
+  OutputString
+};
+constexpr size_t CallKinds = 7;
 
 const char *CallName(Call C) {
-  constexpr const char *Names[CallKinds] = {"AllocatePool", "LocateHandleBuffer", "HandleProtocol",
-                                            "ReadBlocks",   "WriteBlocks",        "OutputString"};
+  constexpr const char *Names[CallKinds] = {
+      "AllocatePool", "LocateHandleBuffer", "HandleProtocol", "ReadBlocks",
+      "WriteBlocks",  "FlushBlocks",        "OutputString"};
   return Names[static_cast<size_t>(C)];
 }
 
@@ -52,6 +61,7 @@ struct Injection {
   EFI_HANDLE_PROTOCOL HandleProtocol = nullptr;
   EFI_BLOCK_READ ReadBlocks = nullptr;
   EFI_BLOCK_WRITE WriteBlocks = nullptr;
+  EFI_BLOCK_FLUSH FlushBlocks = nullptr;
   EFI_TEXT_STRING OutputString = nullptr;
 
   // Counts the call and tells whether this one fails.
@@ -88,6 +98,12 @@ EFI_STATUS EFIAPI FaultyWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId,
   if (Inject.Fails(Call::WriteBlocks))
     return EFI_DEVICE_ERROR;
   return Inject.WriteBlocks(This, MediaId, Lba, Size, Buffer);
+}
+
+EFI_STATUS EFIAPI FaultyFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
+  if (Inject.Fails(Call::FlushBlocks))
+    return EFI_DEVICE_ERROR;
+  return Inject.FlushBlocks(This);
 }
 
 EFI_STATUS EFIAPI FaultyOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
@@ -132,11 +148,13 @@ struct SweepBoard {
     Inject.HandleProtocol = Bs.HandleProtocol;
     Inject.ReadBlocks = Gpp1->ReadBlocks;
     Inject.WriteBlocks = Gpp1->WriteBlocks;
+    Inject.FlushBlocks = Gpp1->FlushBlocks;
     Inject.OutputString = B.Sim.ConOut.OutputString;
     Bs.LocateHandleBuffer = FaultyLocateHandleBuffer;
     Bs.HandleProtocol = FaultyHandleProtocol;
     Gpp1->ReadBlocks = FaultyReadBlocks;
     Gpp1->WriteBlocks = FaultyWriteBlocks;
+    Gpp1->FlushBlocks = FaultyFlushBlocks;
     B.Sim.ConOut.OutputString = FaultyOutputString;
   }
   const std::vector<uint8_t> &Prior;

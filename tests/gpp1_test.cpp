@@ -55,6 +55,63 @@ TEST(GetBlockIo, OnlyTheFirstPciNodeDecidesAndPathlessHandlesArePassedOver) {
                         "ERROR: Failed to find partition!\n");
 }
 
+// Block I/O handles on device 28 whose private data happens to give partition 4 but that are not
+// one of the card's own partitions: a partition-table child of the user area (a media node after
+// the controller), a disk behind a bridge at device 28 (a second PCI node), and an interface that
+// is not at a record boundary. None is taken for GPP1, and the real GPP1 after them still is.
+TEST(GetBlockIo, LookAlikesOfGpp1ArePassedOver) {
+  struct {
+    SimEmmcPartitionRecord Records[SimEmmcPartitionCount];
+    SimEmmcPartitionRecord Tail;
+  } Fake{};
+  for (auto &Record : Fake.Records)
+    Record.CardArray = Fake.Records;
+  auto *Shifted = reinterpret_cast<EFI_BLOCK_IO_PROTOCOL *>(
+      reinterpret_cast<uint8_t *>(&Fake.Records[4].BlockIo) + 8);
+  void *Array = Fake.Records;
+  memcpy(reinterpret_cast<uint8_t *>(Shifted) + EmmcCardPointerOffset, &Array, sizeof(Array));
+
+  const std::vector<uint8_t> HardDrive(38, 0);
+  struct LookAlike {
+    EFI_BLOCK_IO_PROTOCOL *Interface;
+    SimDevicePath Path;
+  } LookAlikes[] = {
+      {&Fake.Records[4].BlockIo,
+       SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(0).Node(MEDIA_DEVICE_PATH, 1, HardDrive).End()},
+      {&Fake.Records[4].BlockIo, SimDevicePath().Acpi().Pci(28).Pci(0).Emmc(0).End()},
+      {Shifted, SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(4).End()},
+  };
+  for (bool WithGpp1 : {false, true}) {
+    BareBoard B;
+    std::vector<std::unique_ptr<SimMemoryBackend>> Media;
+    std::vector<std::unique_ptr<SimBlockDevice>> Devices;
+    for (LookAlike &L : LookAlikes) {
+      Media.push_back(std::make_unique<SimMemoryBackend>(4096));
+      Devices.push_back(std::make_unique<SimBlockDevice>(Media.back().get(), 512, L.Interface));
+      EXPECT_EQ(EmmcPartitionNumber(L.Interface), 4u);
+      EFI_HANDLE Handle = B.Sim.Handles.CreateHandle();
+      B.Sim.Handles.Install(Handle, EfiBlockIoProtocolGuid, L.Interface);
+      B.Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, L.Path.Data());
+    }
+    SimBlockDevice *Gpp1 = WithGpp1 ? B.Card.Publish(4, &B.Gpp1) : nullptr;
+    DebugEnabled = 1;
+    EXPECT_EQ(GetBlockIo(), WithGpp1 ? Gpp1->Interface : nullptr);
+    DebugEnabled = 0;
+    std::string Passed = "Get eMMC Partition number is: 4\nNot an eMMC hardware partition: passed over.\n";
+    EXPECT_EQ(B.Output(), "GetBlockIo(#460) - BlockIo handle count is: " +
+                              std::to_string(3 + WithGpp1) + "\n" + Passed + Passed + Passed +
+                              (WithGpp1 ? "Get eMMC Partition number is: 4\n"
+                                        : "ERROR: Failed to find partition!\n"));
+    // Through the whole tool: the look-alikes are never written and the run never succeeds.
+    B.Sim.ClearConsole();
+    UINT8 Record[BoardRecordSize] = {1, 2, 3};
+    EXPECT_EQ(WriteGpp1Record(Record), WithGpp1 ? 0u : 7u);
+    for (auto &Device : Devices)
+      EXPECT_EQ(Device->WriteCalls, 0u);
+    EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+  }
+}
+
 TEST(GetBlockIo, MalformedPathNodesEndTheWalk) {
   // A zero-length node would loop for ever; a node shorter than a PCI node cannot hold one.
   SimDevicePath ZeroLength;
@@ -73,6 +130,15 @@ TEST(GetBlockIo, MalformedPathNodesEndTheWalk) {
   for (int I = 0; I < 2000; I++)
     Endless.Acpi();
   EXPECT_FALSE(DevicePathPciDevice(Endless.Data(), &Device));
+  // The partition cross-check walks the whole path: a malformed or endless one is no evidence.
+  EXPECT_FALSE(DevicePathIsHardwarePartition(ZeroLength.Data()));
+  EXPECT_FALSE(DevicePathIsHardwarePartition(Endless.Data()));
+  SimDevicePath BadTail;
+  BadTail.Acpi().Pci(28).RawNode(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, 2, {}).End();
+  EXPECT_FALSE(DevicePathIsHardwarePartition(BadTail.Data()));
+  SimDevicePath Card;
+  Card.Acpi().Pci(28).Emmc(0).Controller(4).End();
+  EXPECT_TRUE(DevicePathIsHardwarePartition(Card.Data()));
 }
 
 TEST(GetBlockIo, FailuresOfTheFirmwareSearch) {
@@ -132,22 +198,90 @@ TEST(Gpp1Transfers, BlockSizeBelowTheRecordIsRefusedUntouched) {
   }
 }
 
+// The device's own reason is named on a line of its own; as an exit status it is passed on
+// unless a script would read it as something else (a bad command line, a corrupt record, a
+// failed verify).
 TEST(Gpp1Transfers, FailedTransfersReportTheDevicesReason) {
   struct Case {
     EFI_STATUS Device;
     uint64_t Tool;
-  } Cases[] = {{EFI_DEVICE_ERROR, 7}, {EFI_NO_MEDIA, 12}, {EFI_WRITE_PROTECTED, 8},
-               {EfiErrorBit, 7}};
+    const char *Named;
+  } Cases[] = {{EFI_DEVICE_ERROR, 7, "Device Error"},
+               {EFI_NO_MEDIA, 12, "No Media"},
+               {EFI_WRITE_PROTECTED, 8, "Write Protected"},
+               {EFI_OUT_OF_RESOURCES, 9, "Out of Resources"},
+               {EfiErrorBit, 7, "00000000"},
+               {EFI_INVALID_PARAMETER, 7, "Invalid Parameter"},
+               {EFI_VOLUME_CORRUPTED, 7, "Volume Corrupt"},
+               {EFI_CRC_ERROR, 7, "CRC Error"}};
   for (const auto &C : Cases) {
     BareBoard B;
     SimBlockDevice *Dev = B.Card.Publish(4, &B.Gpp1);
     Dev->Faults.ReadStatus = C.Device;
     Dev->Faults.WriteStatus = C.Device;
     std::vector<UINT8> Record(BoardRecordSize, 0x5C);
-    EXPECT_EQ(ReadGpp1Record(Record.data()), C.Tool);
+    EXPECT_EQ(ReadGpp1Record(Record.data()), C.Tool) << C.Named;
     EXPECT_EQ(Record, std::vector<UINT8>(BoardRecordSize, 0x5C)); // untouched
-    EXPECT_EQ(WriteGpp1Record(Record.data()), C.Tool);
-    EXPECT_EQ(B.Output(), "ERROR: Failed to read GPP1!\nERROR: Failed to write GPP1!\n");
+    EXPECT_EQ(WriteGpp1Record(Record.data()), C.Tool) << C.Named;
+    const std::string Named = std::string("GPP1 device status: ") + C.Named + "\n";
+    EXPECT_EQ(B.Output(), "ERROR: Failed to read GPP1!\n" + Named + "ERROR: Failed to write GPP1!\n" +
+                              Named);
+    EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+  }
+}
+
+// A write counts once the device has flushed it: a failed flush is a failed write, and a device
+// without the call gives no such evidence.
+TEST(Gpp1Transfers, WritesAreFlushedAndAFailedFlushFailsTheWrite) {
+  {
+    BareBoard B;
+    SimBlockDevice *Dev = B.Card.Publish(4, &B.Gpp1);
+    std::vector<UINT8> Record(BoardRecordSize, 0x5C);
+    EXPECT_EQ(WriteGpp1Record(Record.data()), 0u);
+    EXPECT_EQ(Dev->FlushCalls, 1u);
+    EXPECT_EQ(ReadGpp1Record(Record.data()), 0u);
+    EXPECT_EQ(Dev->FlushCalls, 1u); // reads are not flushed
+    Dev->Faults.FlushStatus = EFI_DEVICE_ERROR;
+    EXPECT_EQ(WriteGpp1Record(Record.data()), 7u);
+    Dev->Interface->FlushBlocks = nullptr;
+    EXPECT_EQ(WriteGpp1Record(Record.data()), 3u);
+    EXPECT_EQ(B.Output(), "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n"
+                          "ERROR: Failed to write GPP1!\nGPP1 device status: Unsupported\n");
+    EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+  }
+  // Through the whole tool: a failed flush is never "Operation successful!".
+  Board B;
+  B.Gpp1().Faults.FlushStatus = EFI_DEVICE_ERROR;
+  for (const std::vector<std::string> &Args :
+       {std::vector<std::string>{"-w", "-p", "1", "-m", "2"}, std::vector<std::string>{"-c"}}) {
+    RunResult R = B.Run(Args);
+    EXPECT_EQ(R.Status, 7u);
+    EXPECT_EQ(Unix(R.Output).find("Operation successful!"), std::string::npos);
+  }
+}
+
+// The buffer handed to the device meets the media's IoAlign, whatever the pool gives; an
+// alignment that is no power of two (or beyond any device's) is refused untouched.
+TEST(Gpp1Transfers, TheBufferMeetsTheMediasAlignment) {
+  for (uint32_t Align : {0u, 1u, 2u, 16u, 64u, 512u, 4096u}) {
+    BareBoard B;
+    SimBlockDevice *Dev = B.Card.Publish(4, &B.Gpp1);
+    Dev->Media.IoAlign = Align;
+    std::vector<UINT8> Record(BoardRecordSize, 0x3C), Back(BoardRecordSize, 0);
+    EXPECT_EQ(WriteGpp1Record(Record.data()), 0u) << Align;
+    EXPECT_EQ(ReadGpp1Record(Back.data()), 0u) << Align;
+    EXPECT_EQ(Back, Record);
+    EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
+  }
+  for (uint32_t Align : {3u, 48u, 0x20000u}) {
+    BareBoard B;
+    SimBlockDevice *Dev = B.Card.Publish(4, &B.Gpp1);
+    Dev->Media.IoAlign = Align;
+    std::vector<UINT8> Record(BoardRecordSize, 0x3C);
+    EXPECT_EQ(WriteGpp1Record(Record.data()), 7u) << Align;
+    EXPECT_EQ(Dev->ReadCalls + Dev->WriteCalls, 0u);
+    EXPECT_EQ(B.Output(), "ERROR: GPP1 asks for a buffer alignment of " + std::to_string(Align) +
+                              " bytes, which no buffer can meet!\n");
     EXPECT_EQ(B.Sim.LiveAllocations(), 0u);
   }
 }
@@ -166,52 +300,61 @@ TEST(Gpp1Transfers, NullBuffersAreInternalErrors) {
 struct HobCase {
   const char *Name;
   std::function<void(SimHobList &)> Build;
-  bool Protected;
+  Gpp1Protection Expected;
 };
 
-TEST(WriteProtect, TheFirstPlatformBlockDecides) {
+// A damaged list (a block shorter than its header, no end within the bound) leaves the
+// protection unknown, which a write must never take for "writable".
+TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
+  constexpr auto W = Gpp1Protection::Writable;
+  constexpr auto P = Gpp1Protection::Protected;
+  constexpr auto U = Gpp1Protection::Unknown;
   const EFI_GUID OtherGuid = {0xAAAAAAAA, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
   std::vector<uint8_t> FlagSet(96, 0);
   FlagSet[89] = 1;
   const HobCase Cases[] = {
-      {"no platform block", [](SimHobList &H) { H.AddFirmwareBlocks().End(); }, false},
-      {"end first", [](SimHobList &H) { H.End().AddPlatformInfo(1).End(); }, false},
-      {"flag 0", [](SimHobList &H) { H.AddFirmwareBlocks().AddPlatformInfo(0).End(); }, false},
-      {"flag 1", [](SimHobList &H) { H.AddFirmwareBlocks().AddPlatformInfo(1).End(); }, true},
-      {"flag FF", [](SimHobList &H) { H.AddPlatformInfo(0xFF).End(); }, true},
-      {"first of two wins (off)", [](SimHobList &H) { H.AddPlatformInfo(0).AddPlatformInfo(1).End(); }, false},
-      {"first of two wins (on)", [](SimHobList &H) { H.AddPlatformInfo(1).AddPlatformInfo(0).End(); }, true},
-      {"other GUID with flag", [&](SimHobList &H) { H.AddGuid(OtherGuid, FlagSet).End(); }, false},
+      {"no platform block", [](SimHobList &H) { H.AddFirmwareBlocks().End(); }, W},
+      {"end first", [](SimHobList &H) { H.End().AddPlatformInfo(1).End(); }, W},
+      {"flag 0", [](SimHobList &H) { H.AddFirmwareBlocks().AddPlatformInfo(0).End(); }, W},
+      {"flag 1", [](SimHobList &H) { H.AddFirmwareBlocks().AddPlatformInfo(1).End(); }, P},
+      {"flag FF", [](SimHobList &H) { H.AddPlatformInfo(0xFF).End(); }, P},
+      {"first of two wins (off)", [](SimHobList &H) { H.AddPlatformInfo(0).AddPlatformInfo(1).End(); }, W},
+      {"first of two wins (on)", [](SimHobList &H) { H.AddPlatformInfo(1).AddPlatformInfo(0).End(); }, P},
+      {"other GUID with flag", [&](SimHobList &H) { H.AddGuid(OtherGuid, FlagSet).End(); }, W},
       {"platform GUID in another type",
        [](SimHobList &H) {
          std::vector<uint8_t> Body(16 + 96, 1);
          memcpy(Body.data(), &PlatformInfoHobGuid, 16);
          H.Add(EFI_HOB_TYPE_MEMORY_ALLOCATION, Body).End();
        },
-       false},
+       W},
       {"zero-length block stops the walk",
-       [](SimHobList &H) { H.AddRaw(EFI_HOB_TYPE_HANDOFF, 0, {}).AddPlatformInfo(1).End(); }, false},
-      {"length below the header", [](SimHobList &H) { H.AddRaw(3, 7, {}).AddPlatformInfo(1).End(); }, false},
+       [](SimHobList &H) { H.AddRaw(EFI_HOB_TYPE_HANDOFF, 0, {}).AddPlatformInfo(0).End(); }, U},
+      {"length below the header", [](SimHobList &H) { H.AddRaw(3, 7, {}).AddPlatformInfo(0).End(); }, U},
+      {"zero-length block after the platform block",
+       [](SimHobList &H) { H.AddPlatformInfo(0).AddRaw(3, 0, {}).End(); }, W},
       {"platform block too short for the flag",
-       [](SimHobList &H) { H.AddGuid(PlatformInfoHobGuid, std::vector<uint8_t>(40, 0)).End(); }, true},
+       [](SimHobList &H) { H.AddGuid(PlatformInfoHobGuid, std::vector<uint8_t>(40, 0)).End(); }, P},
   };
   for (const auto &C : Cases) {
     SimHobList H;
     C.Build(H);
-    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Protected) << C.Name;
+    EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected) << C.Name;
+    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W) << C.Name;
   }
+  EXPECT_EQ(Gpp1WriteProtection(nullptr), W);
   EXPECT_FALSE(IsGpp1WriteProtected(nullptr));
   EXPECT_EQ(FindPlatformInfoHob(nullptr), nullptr);
 }
 
-TEST(WriteProtect, AListWithoutAnEndIsWalkedABoundedNumberOfBlocks) {
+TEST(WriteProtect, AListWithoutAnEndIsWalkedABoundedNumberOfBlocksAndFailsClosed) {
   // 0x10000 blocks of 8 bytes each, all of an uninteresting type, and no end block.
   std::vector<uint8_t> Endless(8 * (MaxHobBlocks + 1), 0);
   for (size_t I = 0; I < Endless.size(); I += 8) {
     Endless[I] = 3;
     Endless[I + 2] = 8;
   }
-  EXPECT_FALSE(IsGpp1WriteProtected(Endless.data()));
+  EXPECT_EQ(Gpp1WriteProtection(Endless.data()), Gpp1Protection::Unknown);
 }
 
 } // namespace

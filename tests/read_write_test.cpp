@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "app/board_record.h"
+#include "app/gpp1.h"
+#include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"
 
 namespace {
@@ -117,7 +119,8 @@ TEST(Read, ReadFailuresGiveTheirLinesAndStatus) {
   B.Gpp1().Faults.ReadStatus = EFI_NO_MEDIA;
   RunResult R = RunUnix(B, {"-r"});
   EXPECT_EQ(R.Status, 12u);
-  EXPECT_EQ(R.Output, Banner + "ERROR: Failed to read GPP1!\nERROR: Failed to read eMMC GPP1!\n");
+  EXPECT_EQ(R.Output, Banner + "ERROR: Failed to read GPP1!\nGPP1 device status: No Media\n"
+                               "ERROR: Failed to read eMMC GPP1!\n");
 
   B.Sim.Handles.LocateHandleBufferStatus = EFI_OUT_OF_RESOURCES;
   R = RunUnix(B, {"-r"});
@@ -181,13 +184,13 @@ TEST(Write, DebugShowsTheNewImageBetweenCreateAndWrite) {
 TEST(Write, AllSixOptionsRoundTripEveryField) {
   Board B;
   RunResult R = RunUnix(B, {"--write", "--pylon", "PY-0001", "--mm", "Mm42", "--sandrel", "SD7",
-                            "--board", "0x1b", "--fab", "C", "--bom", "123456789"});
+                            "--board", "0x1b", "--fab", "C", "--bom", "0x12345678"});
   ASSERT_EQ(R.Status, 0u) << R.Output;
   R = RunUnix(B, {"-r"});
   EXPECT_EQ(R.Output, Banner + "           Pylon Serial   #PY-0001         \n"
                                "           Pylon Board ID  0000001B\n"
                                "           Pylon Fab ID    0000000C\n"
-                               "           Pylon BOM ID    23456789\n"
+                               "           Pylon BOM ID    12345678\n"
                                "           Pylon MM       #Mm42            \n"
                                "         Sandrel Serial   #SD7             \n"
                                "Operation successful!\n");
@@ -271,14 +274,16 @@ TEST(Write, FailedWriteAndFailedReadBack) {
     EXPECT_EQ(R.Status, 7u);
     EXPECT_EQ(R.Output, Banner +
                             "- Creating binary image...\n- Writing binary image...\n"
-                            "ERROR: Failed to write GPP1!\nERROR: Failed to write binary data!\n");
+                            "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n"
+                            "ERROR: Failed to write binary data!\n");
   }
   Board C;
   C.Gpp1().Faults.ReadStatus = EFI_DEVICE_ERROR;
   RunResult R = RunUnix(C, Example);
   EXPECT_EQ(R.Status, 7u);
   EXPECT_EQ(R.Output, Banner + WriteLines +
-                          "ERROR: Failed to read GPP1!\nERROR: Failed to read eMMC GPP1!\n"
+                          "ERROR: Failed to read GPP1!\nGPP1 device status: Device Error\n"
+                          "ERROR: Failed to read eMMC GPP1!\n"
                           "ERROR: Failed to verify binary data!\n");
 }
 
@@ -311,6 +316,13 @@ TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
        "ERROR: BOM ID \"0x\" is not a hexadecimal number of at most 64 bits!\n"},
       {{"-w", "-p", "1", "-m", "2", "-f", "10000000000000000"},
        "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n"},
+      // The record's fields hold 16 characters and 32 bits; more would be stored cut short.
+      {{"-w", "-p", "1", "-m", "2", "-o", "123456789"},
+       "ERROR: BOM ID \"123456789\" does not fit the record's 32 bits!\n"},
+      {{"-w", "-p", "ABCDEFGHIJKLMNOPQ", "-m", "2"},
+       "ERROR: Pylon Serial # \"ABCDEFGHIJKLMNOPQ\" is longer than 16 characters!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-s", "12345678901234567"},
+       "ERROR: Sandrel Serial # \"12345678901234567\" is longer than 16 characters!\n"},
   };
   {
     Board B(512, WriteProtect::On);
@@ -333,7 +345,8 @@ TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
   Board Open;
   EXPECT_EQ(RunUnix(Open, {"-x", "-r"}).Status, 0u);
   ASSERT_EQ(
-      RunUnix(Open, {"-w", "-p", "~ !#", "-m", "2", "-b", "0X1a", "-o", "00000000000000000000ff"})
+      RunUnix(Open, {"-w", "-p", "~ !#", "-m", "0123456789ABCDEF", "-b", "0X1a", "-o",
+                     "00000000000000000000ff", "-f", "FFFFFFFF"})
           .Status,
       0u);
   std::vector<uint8_t> Block = Open.Block0();
@@ -342,6 +355,10 @@ TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
             "~ !#");
   EXPECT_EQ(LoadLe32(Block.data() + RecordOffset::BoardId), 0x1Au);
   EXPECT_EQ(LoadLe32(Block.data() + RecordOffset::BomId), 0xFFu);
+  EXPECT_EQ(LoadLe32(Block.data() + RecordOffset::FabId), 0xFFFFFFFFu);
+  EXPECT_EQ(std::string(Block.begin() + RecordOffset::MmNumber,
+                        Block.begin() + RecordOffset::MmNumber + 16),
+            "0123456789ABCDEF");
 }
 
 TEST(WriteProtected, WriteAndClearRefuseWhileReadWorks) {
@@ -356,6 +373,35 @@ TEST(WriteProtected, WriteAndClearRefuseWhileReadWorks) {
   EXPECT_EQ(B.Block0(), Before);
   EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
   EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u); // read still runs (the block holds no record)
+}
+
+// A HOB list that cannot be walked soundly to the platform block or its end (a block shorter than
+// its header, no end block within the bound) cannot vouch for a writable GPP1.
+TEST(WriteProtected, ADamagedHobListRefusesWriteAndClear) {
+  std::vector<uint8_t> Endless(8 * (MaxHobBlocks + 1), 0);
+  for (size_t I = 0; I < Endless.size(); I += 8) {
+    Endless[I] = 3;
+    Endless[I + 2] = 8;
+  }
+  for (uint16_t Length : {0, 7, 8}) {
+    Board B;
+    SimHobList Damaged;
+    Damaged.AddFirmwareBlocks();
+    if (Length < 8)
+      Damaged.AddRaw(EFI_HOB_TYPE_HANDOFF, Length, {}).AddPlatformInfo(0).End();
+    PlatformContext.HobList = Length < 8 ? Damaged.Data() : Endless.data();
+    std::vector<uint8_t> Before(512, 0x42);
+    B.SetBlock0(Before);
+    for (auto Args : {Example, std::vector<std::string>{"-c"}}) {
+      RunResult R = RunUnix(B, Args);
+      EXPECT_EQ(R.Status, 8u) << Length;
+      EXPECT_EQ(R.Output, Banner + "ERROR: GPP1 write protection is unknown: the firmware's HOB "
+                                   "list is damaged!\n");
+    }
+    EXPECT_EQ(B.Block0(), Before);
+    EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
+    EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u); // a read does not depend on the flag
+  }
 }
 
 TEST(Clear, WriteThenClearThenReadShowsTheBlankRecord) {

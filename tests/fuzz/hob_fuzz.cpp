@@ -4,10 +4,11 @@
 // end-of-list blocks (see PaddedRegion).
 //
 // Properties: the walk stays inside memory, ends, and agrees with the rule written out here: go
-// block by block from the start; an end block, or a block shorter than its header, ends the list
-// without a find; the first GUID-extension block long enough for its name and carrying the
-// platform-information GUID is the find; the write-protect answer is its data byte 89, and a
-// block too short to hold that byte counts as write-protected. A null list finds nothing.
+// block by block from the start; an end block ends the list without a find, and a block shorter
+// than its header, or no end within MaxHobBlocks blocks, makes the list unreadable; the first
+// GUID-extension block long enough for its name and carrying the platform-information GUID is the
+// find; the write-protect answer is its data byte 89, a block too short to hold that byte counts
+// as write-protected, and so does an unreadable list. A null list finds nothing.
 #include "app/gpp1.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -22,17 +23,23 @@ uint16_t Le16(const uint8_t *P) {
   return static_cast<uint16_t>(P[0] | P[1] << 8);
 }
 
-const uint8_t *ReferenceFind(const uint8_t *List) {
+const uint8_t *ReferenceFind(const uint8_t *List, bool *Unreadable) {
   const uint8_t *Block = List;
+  *Unreadable = false;
   for (size_t Count = 0; Count < MaxHobBlocks; Count++) {
     const uint16_t Type = Le16(Block), Length = Le16(Block + 2);
-    if (Type == EndType || Length < HobHeaderSize)
+    if (Type == EndType)
       return nullptr;
+    if (Length < HobHeaderSize) {
+      *Unreadable = true;
+      return nullptr;
+    }
     if (Type == GuidType && Length >= GuidHobSize &&
         memcmp(Block + HobHeaderSize, &PlatformInfoHobGuid, sizeof(EFI_GUID)) == 0)
       return Block;
     Block += Length;
   }
+  *Unreadable = true;
   return nullptr;
 }
 
@@ -40,11 +47,12 @@ const uint8_t *ReferenceFind(const uint8_t *List) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   PaddedRegion List(std::vector<uint8_t>(Data, Data + Size), 0xFF);
-  const uint8_t *Expected = ReferenceFind(List.Data());
+  bool Unreadable = false;
+  const uint8_t *Expected = ReferenceFind(List.Data(), &Unreadable);
   const auto *Found = FindPlatformInfoHob(List.Data());
   FUZZ_CHECK(reinterpret_cast<const uint8_t *>(Found) == Expected);
 
-  bool Protected = false;
+  bool Protected = Unreadable;
   if (Expected != nullptr) {
     const size_t FlagAt = GuidHobSize + PlatformInfoWriteProtectOffset;
     Protected = Le16(Expected + 2) <= FlagAt || Expected[FlagAt] != 0;
