@@ -30,10 +30,12 @@ FIRMWARE = os.environ.get("KESTREL_FIRMWARE", "ovmf")
 # What the firmware's disk drivers report for a failed transfer: EFI_DEVICE_ERROR.
 DEVICE_ERROR = "0x7"
 
-# The tool's lines for a failed transfer, in one place: each failing step names what failed and
-# then what the operation could not do.
-READ_FAILED = "ERROR: Failed to read GPP1!\nERROR: Failed to read eMMC GPP1!\n"
-WRITE_FAILED = "ERROR: Failed to write GPP1!\n"
+# The tool's lines for a failed transfer, in one place: the failed transfer, the device's own
+# status (EFI_DEVICE_ERROR's name), then what the operation could not do. A failed flush is a
+# failed write.
+DEVICE_STATUS = "GPP1 device status: Device Error\n"
+READ_FAILED = "ERROR: Failed to read GPP1!\n" + DEVICE_STATUS + "ERROR: Failed to read eMMC GPP1!\n"
+WRITE_FAILED = "ERROR: Failed to write GPP1!\n" + DEVICE_STATUS
 WRITE_DATA_FAILED = WRITE_FAILED + "ERROR: Failed to write binary data!\n"
 VERIFY_DIFFERS = "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n"
 VERIFY_UNREADABLE = READ_FAILED + "ERROR: Failed to verify binary data!\n"
