@@ -54,7 +54,7 @@ constexpr UINT64 EmmcPartitionSignature = 0x5452415045434D45ULL; // "EMCEPART"
 constexpr UINT64 EmmcCardTailSignature = 0x4C494154434D4D45ULL;  // "EMMCTAIL"
 
 // Fills signatures, card pointers, partition numbers, media links and device paths
-// (PciRoot(0x0)/Pci(0x0,0x1C)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block I/O
+// (PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block I/O
 // functions to the caller.
 void InitEmmcCard(EmmcCard *Card);
 

@@ -49,7 +49,7 @@ TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
         FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
                        DevicePathBytes, &Device));
     EXPECT_EQ(Device, EmmcPciDevice);
-    // PciRoot(0x0)/Pci(0x0,0x1C)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
+    // PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
     const UINT8 *P = Record.DevicePath;
     EXPECT_EQ(P[18], MESSAGING_DEVICE_PATH);
     EXPECT_EQ(P[23], HARDWARE_DEVICE_PATH);
