@@ -137,6 +137,18 @@ class Boots(unittest.TestCase):
         with open(path, "rb") as f:
             self.assertEqual(f.read(), b"UB" + bytes(510) + b"\x5a" * 3584)
 
+    def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
+        path = os.path.join(self.folder.name, "gpp1.img")
+        shell = os.path.join(self.folder.name, "NotAShell.efi")
+        for name, size in ((path, 512), (shell, 64)):
+            with open(name, "wb") as f:
+                f.write(bytes(size))
+        result = run(["--firmware", "uboot", "--gpp1", path, "--", "--exit=0"],
+                     KESTREL_UEFI_SHELL=shell)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, b"")
+        self.assertIn(b"U-Boot did not start the UEFI Shell", result.stderr)
+
     def test_hung_guest_is_ended_within_the_time_limit(self):
         path = os.path.join(self.folder.name, "gpp1.img")
         with open(path, "wb") as f:
