@@ -4,6 +4,7 @@
 
 #include "diag/debug_uart.h"
 #include "diag/hardware_access.h"
+#include "diag/platform_identity.h"
 #include "diag/trace_hub.h"
 
 namespace {
@@ -27,10 +28,11 @@ UINT64 TextLength(const CHAR8 *Text, UINT64 Limit) {
 } // namespace
 
 UINT64 CurrentDebugLevelMask() {
-  UINT32 Window =
-      MmioRead32(EcamAddress(0, LevelSelectDevice, LevelSelectFunction) + PciBar0Register) &
-      ~PciBarFlagMask;
-  if (Window == 0 || Window == PciBarAbsent)
+  UINT64 Config = EcamAddress(0, LevelSelectDevice, LevelSelectFunction);
+  UINT32 Register = MmioRead32(Config + PciBar0Register);
+  UINT32 Window = Register & ~PciBarFlagMask;
+  if (Window == 0 || Window == PciBarAbsent ||
+      EcamWindowAbove4GiB(Config, PciBar0Register, Register))
     return DefaultDebugLevelMask;
   if (MmioRead32(static_cast<UINT64>(Window) + LevelSelectRegister) == LevelSelectErrors)
     return DebugLevelError;
@@ -40,6 +42,9 @@ UINT64 CurrentDebugLevelMask() {
 VOID EmitDebugMessageArgs(UINT64 Level, const CHAR8 *Format, FormatArgList Arguments) {
   // Messages the mask drops are not even formatted.
   if ((Level & CurrentDebugLevelMask()) == 0 || Format == nullptr)
+    return;
+  // Both outputs are hardware writes: nothing goes out off a supported Tarn board.
+  if (!IsSupportedTarnBoard())
     return;
   CHAR8 Buffer[DebugMessageBufferSize];
   Buffer[0] = 0;

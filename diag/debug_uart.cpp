@@ -5,6 +5,11 @@
 #include "diag/debug_message.h"
 #include "diag/hardware_access.h"
 #include "diag/platform_constants.h"
+#include "diag/platform_identity.h"
+
+static_assert(SerialIoControllers[DebugUartController].Device == DebugUartPciDevice &&
+                  SerialIoControllers[DebugUartController].Function == DebugUartPciFunction,
+              "the debug UART is the serial-I/O controller the board is recognised by");
 
 namespace {
 
@@ -77,10 +82,16 @@ UINT64 GetSerialIoBase(INT32 Index, UINT8 Selector) {
   UINT64 Config = EcamAddress(0, Controller.Device, Controller.Function);
   if ((MmioRead32(Config + PciVendorIdRegister) & VendorIdMask) != PlatformVendorId)
     return SerialIoAbsent;
+  // A controller whose own window the firmware placed above 4 GiB is out of reach.
+  UINT32 Window0 = MmioRead32(Config + PciBar0Register);
+  if (EcamWindowAbove4GiB(Config, PciBar0Register, Window0))
+    return SerialIoAbsent;
   if (Selector == SerialIoConfigSelector)
     return Config;
-  return MmioRead32(Config + PciBar0Register + SerialIoWindowSelectorStride * Selector) &
-         PciPageMask;
+  UINT32 Window = Selector == 0 ? Window0
+                                : MmioRead32(Config + PciBar0Register +
+                                             SerialIoWindowSelectorStride * Selector);
+  return Window & PciPageMask;
 }
 
 UINT8 ReadUartRegister(UINT32 Base, UINT32 Register) {
@@ -92,11 +103,11 @@ VOID WriteUartRegister(UINT32 Base, UINT32 Register, UINT8 Value) {
 }
 
 BOOLEAN CheckDebugCmos() {
-  // Without the board's own UART this is not a Tarn board, or not one we can talk to: the answer
-  // is "off" whatever the word says, so the CMOS is left alone. Even a read would write the index
-  // port, whose bit 7 masks NMI on PC chipsets, and bytes 0x40-0x43 may hold another firmware's
-  // settings under its checksum.
-  if (GetSerialIoBase(DebugUartController, 0) == SerialIoAbsent)
+  // On a machine not identified as a Tarn board, or without the board's own UART within reach,
+  // the answer is "off" whatever the word says, so the CMOS is left alone. Even a read would
+  // write the index port, whose bit 7 masks NMI on PC chipsets, and bytes 0x40-0x43 may hold
+  // another firmware's settings under its checksum.
+  if (!IsSupportedTarnBoard() || GetSerialIoBase(DebugUartController, 0) == SerialIoAbsent)
     return 1;
   UINT32 Word = ReadDebugCmosWord();
   if (!DebugCmosWordValid(Word)) {
@@ -121,7 +132,12 @@ UINT32 LocateDebugUart() {
   }
   if (BarRegister == 0)
     return 0;
-  UINT32 Base = PciCfgRead32(DebugUartConfig(BarRegister)) & ~PciBarFlagMask;
+  UINT32 Window = PciCfgRead32(DebugUartConfig(BarRegister));
+  if ((Window & PciBarTypeMask) == PciBarType64 &&
+      (BarRegister == LastBarRegister ||
+       WindowAbove4GiB(Window, PciCfgRead32(DebugUartConfig(BarRegister + 4)))))
+    return 0;
+  UINT32 Base = Window & ~PciBarFlagMask;
   if (Base == 0) {
     // Nobody assigned the window: give it the platform's fixed one.
     PciCfgWrite32(DebugUartConfig(BarRegister), DebugUartDefaultBase);

@@ -57,7 +57,11 @@ VOID SetupSerialIoController(INT32 Index, INT32 Type) {
   if (MmioRead16(Config + PciVendorIdRegister) != PlatformVendorId)
     return;
   MmioOr32(Config + SerialIoDeviceIdle, SerialIoDeviceIdleBits);
-  UINT32 Base = WindowBase(Config);
+  UINT32 Window = MmioRead32(Config + PciBar0Register);
+  // Placed above 4 GiB by the firmware: out of reach, and a zero low half is no free window.
+  if (EcamWindowAbove4GiB(Config, PciBar0Register, Window))
+    return;
+  UINT32 Base = Window & PciPageMask;
   UINT16 PowerRegister = static_cast<UINT16>(Row.PortC6Offset + SerialIoPowerRegister);
 
   switch (Type) {
@@ -122,8 +126,51 @@ VOID SetupSerialIoController(INT32 Index, INT32 Type) {
     MmioOr32(Row.DefaultBase0 + SerialIoExtraRegister, SerialIoExtraBits);
 }
 
+namespace {
+
+// Reads the divisor through the latch (the latch bit set and cleared again, the only writes) and
+// tells whether the UART already runs at the tool's settings. Bits 6 (break) and 7 (latch) of the
+// line control are not settings.
+bool DebugUartRunsAtOurSettings(UINT32 Base) {
+  UINT8 LineControl = ReadUartRegister(Base, UartLineControl);
+  WriteUartRegister(
+      Base, UartLineControl,
+      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) | UartLineControlDivisorLatch));
+  UINT16 Divisor = static_cast<UINT16>(ReadUartRegister(Base, UartDivisorHigh) << 8);
+  Divisor |= ReadUartRegister(Base, UartTransmitHolding);
+  WriteUartRegister(
+      Base, UartLineControl,
+      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) & ~UartLineControlDivisorLatch));
+  constexpr UINT8 LineSettingsMask = 0x3F;
+  return Divisor == DebugUartDivisor && (LineControl & LineSettingsMask) == DebugUartLineSettings;
+}
+
+// The debug UART's window when the firmware left it working: assigned (below 4 GiB), decoded and
+// at full power. 0 otherwise. Reads only, through the configuration window.
+UINT32 WorkingDebugUartWindow() {
+  UINT64 Base = GetSerialIoBase(DebugUartController, 0);
+  if (Base == SerialIoAbsent || Base == 0)
+    return 0;
+  UINT64 Config = GetSerialIoBase(DebugUartController, 1);
+  if ((MmioRead16(Config + PciCommandRegister) & PciCommandMemorySpace) == 0)
+    return 0;
+  if (SerialIoPowerControlOffset != 0 &&
+      (MmioRead16(Config + SerialIoPowerControlOffset) & PciPowerStateMask) != 0)
+    return 0;
+  return static_cast<UINT32>(Base);
+}
+
+} // namespace
+
 VOID InitDebugUart() {
   if (CheckDebugCmos())
+    return;
+  // A UART the firmware already drives at our settings may be its console, or a factory
+  // automation's line into the shell: resetting or re-clocking it would lose characters in
+  // flight and its flow control. It is left exactly as it is.
+  UINT32 Working = WorkingDebugUartWindow();
+  bool SettingsRead = Working != 0;
+  if (SettingsRead && DebugUartRunsAtOurSettings(Working))
     return;
   ConfigureUartPads();
   SetupSerialIoController(DebugUartController, SerialIoTypeUart);
@@ -135,22 +182,9 @@ VOID InitDebugUart() {
   UINT32 Base = LocateDebugUart();
   if (Base == 0)
     return;
-
-  // Read the divisor through the latch, then close the latch again.
-  UINT8 LineControl = ReadUartRegister(Base, UartLineControl);
-  WriteUartRegister(
-      Base, UartLineControl,
-      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) | UartLineControlDivisorLatch));
-  UINT16 Divisor = static_cast<UINT16>(ReadUartRegister(Base, UartDivisorHigh) << 8);
-  Divisor |= ReadUartRegister(Base, UartTransmitHolding);
-  WriteUartRegister(
-      Base, UartLineControl,
-      static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) & ~UartLineControlDivisorLatch));
-
-  // Bits 6 (break) and 7 (latch) are not settings: a port found with the right rate and frame
-  // is already set up and is left as it is.
-  constexpr UINT8 LineSettingsMask = 0x3F;
-  if (Divisor == DebugUartDivisor && (LineControl & LineSettingsMask) == DebugUartLineSettings)
+  // A port found with the right rate and frame is already set up and is left as it is. One whose
+  // settings were read above is not, and the set-up has just reset it.
+  if (!SettingsRead && DebugUartRunsAtOurSettings(Base))
     return;
 
   // Let anything still in the FIFO go out at the old settings; a transmitter that never empties

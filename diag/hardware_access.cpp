@@ -48,6 +48,12 @@ UINT64 EcamAddress(UINT32 Bus, UINT32 Device, UINT32 Function) {
   return EcamWindowBase + PciCfgAddress(Bus, Device, Function, 0);
 }
 
+bool EcamWindowAbove4GiB(UINT64 Config, UINT32 Register, UINT32 Low) {
+  if ((Low & PciBarIoSpace) != 0 || (Low & PciBarTypeMask) != PciBarType64)
+    return false;
+  return WindowAbove4GiB(Low, MmioRead32(Config + Register + 4));
+}
+
 UINT16 PciCfgRead16(UINT32 Address) {
   PortPairAccess Access = BeginPortPairAccess(Address);
   UINT16 Value = PortIn16(WordDataPort(Address));

@@ -24,6 +24,10 @@ constexpr UINT32 PciBarIoSpace = 0x1;
 constexpr UINT32 PciBarFlagMask = 0xF;
 // What an all-ones register (no function there) leaves once its flags are cleared.
 constexpr UINT32 PciBarAbsent = 0xFFFFFFF0;
+// Bits 1-2 of a memory window register: 2 for a 64-bit window, whose upper half is the next
+// register.
+constexpr UINT32 PciBarTypeMask = 0x6;
+constexpr UINT32 PciBarType64 = 0x4;
 // The chip's own functions decode page-aligned windows.
 constexpr UINT32 PciPageMask = 0xFFFFF000;
 // Bits 0-1 of a power-control register: the power state, 0 fully on, 3 powered down.
@@ -36,6 +40,18 @@ constexpr UINT32 PciCfgAddress(UINT32 Bus, UINT32 Device, UINT32 Function, UINT3
 
 // Address of a function's configuration space in the memory-mapped window.
 UINT64 EcamAddress(UINT32 Bus, UINT32 Device, UINT32 Function);
+
+// A 64-bit memory window whose upper half is not zero lies above 4 GiB, where the channel's
+// 32-bit addresses cannot reach it: its low half alone names some other place (RAM, another
+// device), and a zero low half does not mean "unassigned". Such a window is never moved or
+// written through; its device counts as absent. Low is the window register, High the next one.
+constexpr bool WindowAbove4GiB(UINT32 Low, UINT32 High) {
+  return (Low & PciBarIoSpace) == 0 && (Low & PciBarTypeMask) == PciBarType64 && High != 0;
+}
+// The same for the window register Register, already read as Low, of the function whose
+// configuration space is at Config in the memory-mapped window; the upper half is read only for
+// a 64-bit window.
+bool EcamWindowAbove4GiB(UINT64 Config, UINT32 Register, UINT32 Low);
 
 // --- Configuration access through the 0xCF8/0xCFC port pair (registers 0 to 0xFF) -------------
 // Each runs with interrupts off and puts back the previous contents of port 0xCF8, so code that

@@ -31,6 +31,9 @@
 #endif
 
 constexpr UINT16 PlatformVendorId = KESTREL_PLATFORM_VENDOR_ID;
+// The debug UART's place on bus 0, where the board is recognised by the vendor ID.
+constexpr UINT8 DebugUartPciDevice = 24;
+constexpr UINT8 DebugUartPciFunction = 2;
 constexpr UINT16 HostBridgeIdSeries0 = KESTREL_HOST_BRIDGE_ID_SERIES0;
 constexpr UINT16 HostBridgeIdSeries1 = KESTREL_HOST_BRIDGE_ID_SERIES1;
 constexpr UINT16 HostBridgeIdSeries3 = KESTREL_HOST_BRIDGE_ID_SERIES3;

@@ -28,10 +28,6 @@ constexpr UINT32 BridgeTargetPortShift = 24;
 constexpr UINT16 SidebandRegisterAlign = 4;
 constexpr UINT32 SidebandPortShift = 16;
 
-// The host bridge: bus 0, device 0, function 0.
-constexpr UINT32 HostBridgeDevice = 0;
-constexpr UINT32 HostBridgeFunction = 0;
-
 bool Aligned(UINT16 Offset) {
   return Offset % SidebandRegisterAlign == 0;
 }
@@ -118,17 +114,9 @@ VOID PcrReadModifyWrite(UINT8 Port, UINT16 Offset, UINT32 AndMask, UINT32 OrValu
 }
 
 UINT8 DetectChipSeries() {
-  UINT64 Config = EcamAddress(0, HostBridgeDevice, HostBridgeFunction);
-  UINT16 VendorId = MmioRead16(Config + PciVendorIdRegister);
-  UINT16 DeviceId = MmioRead16(Config + PciDeviceIdRegister);
-  if (VendorId != PlatformVendorId)
-    return ChipSeriesUnknown;
-  if (DeviceId == HostBridgeIdSeries0)
-    return ChipSeries0;
-  if (DeviceId == HostBridgeIdSeries1)
-    return ChipSeries1;
-  if (DeviceId == HostBridgeIdSeries3)
-    return ChipSeries3;
+  UINT8 Series = ReadChipSeries();
+  if (Series != ChipSeriesUnsupported)
+    return Series;
   EmitDebugMessage(DebugLevelError, "Unsupported Tarn Series.\n");
   return ChipSeriesUnknown;
 }

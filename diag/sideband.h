@@ -3,6 +3,7 @@
 // (PchPcrRead/Write); and the chip series, told from the host bridge's PCI IDs.
 #pragma once
 
+#include "diag/platform_identity.h"
 #include "uefi/uefi.h"
 
 // Ports used here.
@@ -23,9 +24,6 @@ EFI_STATUS PchPcrWrite(UINT8 Port, UINT16 Offset, UINT32 Value);
 // (value AND AndMask) OR OrValue; nothing is written when the read is refused.
 VOID PcrReadModifyWrite(UINT8 Port, UINT16 Offset, UINT32 AndMask, UINT32 OrValue);
 
-constexpr UINT8 ChipSeries0 = 0;
-constexpr UINT8 ChipSeries1 = 1;
-constexpr UINT8 ChipSeries3 = 3; // Tarn-P
-constexpr UINT8 ChipSeriesUnknown = 0xFF;
-
+// ReadChipSeries that reports a host bridge of the platform's vendor naming no known series, and
+// gives ChipSeriesUnknown for it.
 UINT8 DetectChipSeries();

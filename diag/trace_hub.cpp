@@ -383,10 +383,11 @@ VOID WriteScatterRecord(TraceHandle *Handle, const ScatterStep *Program,
 }
 
 UINT32 TraceChannelAddress(UINT32, UINT32) {
-  UINT32 Base =
-      MmioRead32(EcamAddress(0, TraceHubDevice, TraceHubFunction) + TraceHubWindowRegister) &
-      ~PciBarFlagMask;
-  if (Base == 0 || Base == PciBarAbsent)
+  UINT64 Config = EcamAddress(0, TraceHubDevice, TraceHubFunction);
+  UINT32 Register = MmioRead32(Config + TraceHubWindowRegister);
+  UINT32 Base = Register & ~PciBarFlagMask;
+  if (Base == 0 || Base == PciBarAbsent ||
+      EcamWindowAbove4GiB(Config, TraceHubWindowRegister, Register))
     return 0;
   // A window whose channel registers would run past 4 GiB cannot be addressed: no hub.
   if (Base + static_cast<UINT64>(TraceChannelOffset) + TraceChannelSpan > FourGiB)

@@ -243,6 +243,11 @@ def session_refusals():
         ("-w -p 1 -m 2 -f 10000000000000000",
          BANNER + 'ERROR: Fab ID "10000000000000000" is not a hexadecimal number of at most 64 '
          'bits!\n', "0x2"),
+        ("-w -p 1 -m 2 -o 123456789",
+         BANNER + 'ERROR: BOM ID "123456789" does not fit the record\'s 32 bits!\n', "0x2"),
+        ("-w -p ABCDEFGHIJKLMNOPQ -m 2",
+         BANNER + 'ERROR: Pylon Serial # "ABCDEFGHIJKLMNOPQ" is longer than 16 characters!\n',
+         "0x2"),
     ]
     # Write-protected: a refusal after the platform's report would show as 0x8.
     return ["--write-protect"], image, steps, image

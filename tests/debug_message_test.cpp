@@ -73,6 +73,26 @@ TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
   }
 }
 
+// Windows the firmware placed above 4 GiB (64-bit, upper half not zero) are out of the channel's
+// reach: the selector's counts as none, and the trace hub's is never written through its low half.
+TEST_F(DebugBoard, WindowsAbove4GiBAreNeitherReadNorWrittenThroughTheirLowHalf) {
+  diagboard::AddLevelSelector(Hw, 1);
+  SimPciFunction &Selector = *Hw.FindPciFunction(0, 13, 3);
+  Selector.Set32(0x10, diagboard::LevelWindow | 0x4);
+  Selector.Set32(0x14, 0x1);
+  EXPECT_EQ(CurrentDebugLevelMask(), DefaultDebugLevelMask);
+  EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
+  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+
+  Selector.Set32(0x14, 0);
+  SimPciFunction &Hub = *Hw.FindPciFunction(0, 0, 2);
+  Hub.Set32(0x18, diagboard::TraceWindow | 0x4);
+  Hub.Set32(0x1C, 0x2);
+  EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
+  EXPECT_EQ(Uart->Transmitted, "Status: 0x00000007\r\n");
+  EXPECT_TRUE(Hw.MemWritesIn(diagboard::TraceWindow, diagboard::TraceWindow + 0x1000).empty());
+}
+
 TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingElseIsTouched) {
   for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(Window);
@@ -258,15 +278,15 @@ protected:
 TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
   Function().Set32(0x10, 0x0000E001); // I/O
   Function().Set32(0x14, 0x0000E101); // I/O
-  Function().Set32(0x18, UartBase | 0x4);
+  Function().Set32(0x18, UartBase | 0x4); // a 64-bit window, its upper half 0 in 0x1C
   EXPECT_EQ(LocateDebugUart(), UartBase);
   EXPECT_EQ(Function().Get16(0x04), 0x0002);
-  // The window search reads 0x10, 0x14, 0x18 and then 0x18 again.
+  // The window search reads 0x10, 0x14, 0x18, then 0x18 again and the upper half in 0x1C.
   std::vector<uint64_t> Selected;
   for (const A &Access : PortAccesses(Hw.Log, 0xCF8, 0xCF8))
     if (Access.Kind == SimAccessKind::PortOut && (Access.Value & 0x80000000u) && Access.Value != 0)
       Selected.push_back(Access.Value & 0xFF);
-  EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x04, 0x84}));
+  EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x1C, 0x04, 0x84}));
   EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002)}));
 }
 

@@ -48,7 +48,6 @@ protected:
     SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
     Bridge.Set32(0x10, 0xFD000000);
     Bridge.Set16(0x04, 0x0006);
-    Hw.AddPciFunction(0, 0, 0, PlatformVendorId, HostBridgeIdSeries3);
     for (uint8_t Port : {0x90, 0xC5, 0xC6})
       Hw.AddSidebandPort(Port);
   }
@@ -132,6 +131,48 @@ TEST_F(StartUp, UnassignedWindowIsAssignedAndTheUartProgrammed) {
   EXPECT_EQ(UartFunction->Get32(0x10), UartBase);
   EXPECT_EQ(Uart->Lcr, 0x03);
   EXPECT_EQ(Uart->Dll, 4);
+}
+
+// A UART the firmware already drives at our settings (its console, or an automation's line into
+// the shell) is not reset, re-clocked or reprogrammed: reading the CMOS word and the divisor
+// through the latch are the only writes.
+TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
+  SetLineSettings(0x03, 4);
+  UartFunction->Set16(0x04, 0x0006);
+  InitDebugUart();
+  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42),
+                                         A::Out(8, 0x70, 0x41), A::Out(8, 0x70, 0x40),
+                                         A::Write(8, UartBase + 0x0C, 0x83),
+                                         A::Write(8, UartBase + 0x0C, 0x03)}))
+      << DescribeAccesses(Hw.Writes());
+
+  // Powered down, it is not working, and is brought up as before.
+  UartFunction->Set16(0x84, 0x0003);
+  Hw.ClearLog();
+  InitDebugUart();
+  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+}
+
+// A 64-bit window the firmware placed above 4 GiB: a low half of 0 is not "unassigned", and a low
+// half that names RAM is not the UART. Neither is moved or written through; the UART is absent.
+TEST_F(StartUp, UartWindowAbove4GiBIsNeverMovedOrWrittenThrough) {
+  Hw.AddRegisters(0x00100000, 0x1000);
+  for (uint32_t Low : {0x00000004u, 0x00100004u}) {
+    SCOPED_TRACE(Low);
+    UartFunction->Set32(0x10, Low);
+    UartFunction->Set32(0x14, 0x1);
+    Hw.ClearLog();
+    InitDebugUart();
+    EXPECT_EQ(Hw.Writes(), (std::vector<A>{})) << DescribeAccesses(Hw.Writes());
+    EXPECT_EQ(LocateDebugUart(), 0u);
+    for (INT32 Type : {0, 1, 2, 3, 4})
+      SetupSerialIoController(DebugUartController, Type);
+    EXPECT_EQ(UartFunction->Get32(0x10), Low);
+    EXPECT_EQ(UartFunction->Get32(0x14), 0x1u);
+    EXPECT_TRUE(Hw.MemWritesIn(0x00100000, 0x00101000).empty());
+    EXPECT_TRUE(Hw.MemWritesIn(UartBase, UartBase + 0x1000).empty());
+    EXPECT_EQ(diagboard::CmosWord(Hw), 0x80000000u);
+  }
 }
 
 // --- Serial-I/O controller set-up ----------------------------------------------------------------
@@ -265,6 +306,39 @@ TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
     EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
     EXPECT_EQ(diagboard::CmosWord(Hw), 0x00000000u);
     EXPECT_FALSE(Hw.Log.empty()); // the channel did look
+  }
+}
+
+// A sibling board of the same vendor: the platform's vendor ID at the debug UART's place (another
+// device there), no supported host bridge (none, or the vendor's with an unknown device ID),
+// that firmware's own CMOS bytes, and a level selector asking for errors. Start-up, the tool and
+// the status line that goes down the channel without a shell change nothing at all.
+TEST(SiblingBoard, SameVendorWithoutASupportedHostBridgeIsNeverWritten) {
+  for (bool HostBridge : {false, true}) {
+    for (bool WithShell : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << HostBridge << WithShell);
+      SimHardware Hw;
+      diagboard::SetCmosWord(Hw, 0x12345678);
+      SimPciFunction &Device = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x4321);
+      Device.Set32(0x10, 0);
+      Hw.AddUart(diagboard::UartBase);
+      if (HostBridge)
+        diagboard::AddHostBridge(Hw, 0x0BAD);
+      diagboard::AddTraceHub(Hw);
+      diagboard::AddLevelSelector(Hw, 1);
+      for (uint8_t Port : {0x90, 0xC5, 0xC6})
+        Hw.AddSidebandPort(Port);
+
+      Board B;
+      std::unique_ptr<SimShell20> Shell;
+      if (WithShell)
+        Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
+                                             std::vector<std::string>{"Kestrel.efi", "-r"});
+      AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+      EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+      EXPECT_EQ(diagboard::CmosWord(Hw), 0x12345678u);
+      EXPECT_EQ(Device.Get32(0x10), 0u);
+    }
   }
 }
 

@@ -77,8 +77,15 @@ inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   return Hw.AddUart(Base);
 }
 
-// CMOS saying "output on", and the debug UART.
+// The host bridge (0/0/0) of the platform's vendor, naming a chip series.
+inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBridgeIdSeries3) {
+  return Hw.AddPciFunction(0, 0, 0, PlatformVendorId, DeviceId);
+}
+
+// A supported Tarn board (the host bridge of a supported series) with CMOS saying "output on",
+// and the debug UART.
 inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+  AddHostBridge(Hw);
   SetCmosWord(Hw, 0x80000000);
   return AddDebugUart(Hw, Base);
 }
