@@ -86,6 +86,7 @@ UINT64 TextLength(const CHAR8 *Text, UINT64 Limit) {
 
 } // namespace
 
+// Read again for every message, like the CMOS word and the UART (see docs/kept-on-purpose.md).
 UINT64 CurrentDebugLevelMask() {
   UINT64 Config = EcamAddress(0, LevelSelectDevice, LevelSelectFunction);
   UINT32 Register = MmioRead32(Config + PciBar0Register);

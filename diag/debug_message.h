@@ -8,7 +8,8 @@
 // Message levels: one bit each.
 constexpr UINT64 DebugLevelError = 0x80000000;
 constexpr UINT64 DebugLevelInfo = 0x00000040;
-// The mask in force unless the platform's level selector asks for errors.
+// The mask in force unless the platform's level selector asks for errors; it lets no level through
+// (see docs/kept-on-purpose.md).
 constexpr UINT64 DefaultDebugLevelMask = 0x40000000;
 
 // The level mask as the platform sets it right now.

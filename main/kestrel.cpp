@@ -24,8 +24,8 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   EFI_BOOT_SERVICES *Bs = SystemTable->BootServices;
   // UEFI Shell 2.0 hands the arguments over in the parameters protocol; it wins over the EFI 1.1
   // shell interface when both are present. The connection holds them open already; this second
-  // open is kept (see docs/kept-on-purpose.md). The opens are given back once the tool has run so
-  // that the firmware's open records do not outlive the image.
+  // open is kept on purpose (see docs/kept-on-purpose.md). The opens are given back once the tool
+  // has run so that the firmware's open records do not outlive the image.
   EFI_SHELL_PARAMETERS_PROTOCOL *Parameters = nullptr;
   if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid,
                                   reinterpret_cast<VOID **>(&Parameters), ImageHandle, nullptr,

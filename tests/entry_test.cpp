@@ -6,6 +6,7 @@
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
+#include "shell/shell_file_ops.h"
 #include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/diag_board.h"
