@@ -12,10 +12,7 @@
 
 namespace {
 
-// CMOS of the real-time clock: index and data ports, and the four bytes of the debug word,
-// least significant first.
-constexpr UINT16 CmosIndexPort = 0x70;
-constexpr UINT16 CmosDataPort = 0x71;
+// The four CMOS bytes of the debug word, least significant first.
 constexpr UINT8 DebugCmosFirstByte = 0x40;
 constexpr UINT8 DebugCmosByteCount = 4;
 constexpr UINT32 DebugCmosValidMask = 0xC0000000;
@@ -40,16 +37,15 @@ UINT32 DebugUartConfig(UINT32 Register) {
 UINT32 ReadDebugCmosWord() {
   UINT32 Word = 0;
   for (UINT8 Index = DebugCmosByteCount; Index > 0; Index--) {
-    PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirstByte + Index - 1));
-    Word = (Word << 8) | PortIn8(CmosDataPort);
+    Word = (Word << 8) | CmosRead8(static_cast<UINT8>(DebugCmosFirstByte + Index - 1));
   }
   return Word;
 }
 
 VOID WriteDebugCmosWord(UINT32 Word) {
   for (UINT8 Index = 0; Index < DebugCmosByteCount; Index++) {
-    PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirstByte + Index));
-    PortOut8(CmosDataPort, static_cast<UINT8>(Word >> (8 * Index)));
+    CmosWrite8(static_cast<UINT8>(DebugCmosFirstByte + Index),
+               static_cast<UINT8>(Word >> (8 * Index)));
   }
 }
 

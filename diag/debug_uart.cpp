@@ -29,18 +29,19 @@ UINT64 GetSerialIoBase(INT32 Index, UINT8 Selector) {
     return SerialIoAbsent;
   if (Selector == SerialIoConfigSelector)
     return Config;
-  UINT32 Window = Selector == 0 ? Window0
-                                : MmioRead32(Config + PciBar0Register +
-                                             SerialIoWindowSelectorStride * Selector);
+  UINT32 Window =
+      Selector == 0
+          ? Window0
+          : MmioRead32(Config + PciBar0Register + SerialIoWindowSelectorStride * Selector);
   return Window & PciPageMask;
 }
 
 UINT8 ReadUartRegister(UINT32 Base, UINT32 Register) {
-  return PhysRead8(static_cast<UINT64>(Base) + Register);
+  return MmioRead8(static_cast<UINT64>(Base) + Register);
 }
 
 VOID WriteUartRegister(UINT32 Base, UINT32 Register, UINT8 Value) {
-  PhysWrite8(static_cast<UINT64>(Base) + Register, Value);
+  MmioWrite8(static_cast<UINT64>(Base) + Register, Value);
 }
 
 BOOLEAN WaitDebugUartStatus(UINT32 Base, UINT8 Bits) {
