@@ -15,9 +15,7 @@ when the tool's messages change and the expected texts below must follow.
 """
 
 import os
-import subprocess
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
@@ -120,21 +118,8 @@ def run_session(name, build):
     return scenarios.run_session(name, build, SESSIONS)
 
 
-def show(name, build):
-    options, image, steps, _ = SESSIONS[name]()
-    environment = dict(os.environ)
-    environment.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
-    environment.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
-    with tempfile.TemporaryDirectory(prefix=f"kestrel-{name}-") as work:
-        path = os.path.join(work, "gpp1.img")
-        with open(path, "wb") as f:
-            f.write(image)
-        subprocess.run([scenarios.RUNNER, "--gpp1", path] + options + ["--"] +
-                       [args for args, _, _ in steps], env=environment, timeout=900)
-
-
 if __name__ == "__main__":
     if len(sys.argv) == 4 and sys.argv[3] == "--show" and sys.argv[2] in SESSIONS:
-        show(sys.argv[2], os.path.abspath(sys.argv[1]))
+        scenarios.run_session(sys.argv[2], os.path.abspath(sys.argv[1]), SESSIONS, show=True)
         sys.exit(0)
     sys.exit(scenarios.main(sys.argv, SESSIONS, run_session, __doc__))

@@ -266,7 +266,8 @@ def transcript(steps):
                    f"=== status {status}\n" for args, output, status in steps)
 
 
-def run_session(name, build, sessions=None):
+def run_session(name, build, sessions=None, show=False):
+    """The named session's failures; with show, the runner's own output instead, unjudged."""
     options, image, steps, final = (SESSIONS if sessions is None else sessions)[name]()
     environment = dict(os.environ)
     environment.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
@@ -277,7 +278,9 @@ def run_session(name, build, sessions=None):
             f.write(image)
         result = subprocess.run([RUNNER, "--gpp1", path] + options + ["--"] +
                                 [args for args, _, _ in steps],
-                                capture_output=True, env=environment, timeout=900)
+                                capture_output=not show, env=environment, timeout=900)
+        if show:
+            return []
         with open(path, "rb") as f:
             left = f.read()
     failures = []
