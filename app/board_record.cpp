@@ -156,7 +156,8 @@ ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record) {
   StoreLe32(Record + RecordOffset::FabId, Request->FabId);
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::MmNumber), TextWindow, "%-16s",
                 Request->Mm);
-  // An absent carrier serial is stored as a lone '$', which readers see as the empty text.
+  // An absent carrier serial is stored as a lone '$', which readers see as the empty text (see
+  // docs/kept-on-purpose.md).
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::CarrierSerial), TextWindow,
                 "%-16s", Request->CarrierSerial != nullptr ? Request->CarrierSerial : u"$");
 

@@ -62,7 +62,7 @@ constexpr UINT32 RecordFormatWord = 0x00020001;
 constexpr UINT32 RecordHeaderLength = 32;
 constexpr UINT32 RecordBlockVersion = 1;
 constexpr UINT32 RecordBlockLength = BoardRecordSize - RecordHeaderLength;
-constexpr UINT32 AbsentId = 0xFFFFFFFF;
+constexpr UINT32 AbsentId = 0xFFFFFFFF; // readers take it as "not programmed" (docs/kept-on-purpose.md)
 static_assert(RecordHeaderLength == RecordOffset::BlockSignature, "the header frames the block");
 
 // What a write stores, checked and converted once: texts of 1 to 16 printable characters without

@@ -270,6 +270,7 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   }
   ParseCommandLine(Argc, Argv, &Options);
 
+  // Factory logs match this banner as printed, spelling included (see docs/kept-on-purpose.md).
   PrintConsole(u"Kestrel for Tarnm - Version #%s\n", ToolVersion);
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);

@@ -158,6 +158,7 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
     PrintConsole(u"ERROR: Cannot Locate BlockIo protocol. Status = %r\n", Status);
     return nullptr;
   }
+  // "#460" is a fixed tag that log readers search for (see docs/kept-on-purpose.md).
   if (DebugEnabled)
     PrintConsole(u"%a(#%d) - BlockIo handle count is: %d\n", "GetBlockIo", 460,
                  static_cast<int>(HandleCount));

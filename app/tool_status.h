@@ -16,6 +16,7 @@ constexpr ToolStatus ToolVolumeCorrupted = 10;
 constexpr ToolStatus ToolCrcError = 27;
 
 // Places whose argument checks should never fail; the number names the place in the report.
+// The numbers are fixed tags that logs quote (see docs/kept-on-purpose.md).
 enum class InternalCheck : int {
   ToolMainVector = 52,
   CopyRecordTextSource = 217,

@@ -61,6 +61,7 @@ ToolStatus WriteCommand(const WriteRequest *Request) {
     return Status;
   }
 
+  // The read-back finds GPP1 afresh, as the write did (see docs/kept-on-purpose.md).
   PrintConsole(u"- Verifying binary image...\n");
   Status = VerifyWrittenBlock(Image, ReadBack);
   if (Status != ToolSuccess)

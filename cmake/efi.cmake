@@ -75,9 +75,10 @@ function(kestrel_efi_image name entry subsystem)
 endfunction()
 
 file(GLOB KESTREL_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.cpp)
-kestrel_efi_objects(KESTREL_EFI_OBJS app ${KESTREL_PRODUCT_SOURCES} ${KESTREL_PLATFORM_SOURCES})
+kestrel_efi_objects(KESTREL_EFI_OBJS app ${KESTREL_PRODUCT_SOURCES} ${KESTREL_PLATFORM_SOURCES}
+                    ${CMAKE_SOURCE_DIR}/main/efi_main.cpp)
 add_custom_target(efi_objects ALL DEPENDS ${KESTREL_EFI_OBJS})
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/shell/entry.cpp)
+if(EXISTS ${CMAKE_SOURCE_DIR}/main/efi_main.cpp)
   kestrel_efi_image(Kestrel.efi EfiMain efi_application ${KESTREL_EFI_OBJS})
 endif()

@@ -1,7 +1,7 @@
-// The debug UART: the chip's serial-I/O controllers (the UART is one of them), the UART's
-// register map and operating settings, the CMOS word that switches it, finding and powering its
-// memory window, and writing bytes to it. Its line settings are programmed at start-up by
-// InitDebugUart (debug_uart_init.h).
+// The debug UART as a device: the chip's serial-I/O controllers (the UART is one of them), the
+// UART's register map and operating settings. The CMOS word that switches it, finding and powering
+// its window and writing bytes to it belong to the debug channel (debug_message.h); its line
+// settings are programmed at start-up by InitDebugUart (debug_uart_init.h).
 #pragma once
 
 #include "uefi/uefi.h"
@@ -74,16 +74,3 @@ VOID WriteUartRegister(UINT32 Base, UINT32 Register, UINT8 Value);
 
 // Polls the line-status register until all of Bits are set. False when the limit ran out.
 BOOLEAN WaitDebugUartStatus(UINT32 Base, UINT8 Bits);
-
-// True when the debug UART is absent or the debug serial output is switched off in CMOS. With
-// the UART present, an invalid CMOS word is reset to "valid, output on"; with it absent, the CMOS
-// is not touched at all.
-BOOLEAN CheckDebugCmos();
-
-// The debug UART's window base, with memory decoding and full power switched on; 0 when the
-// output is off or there is no usable window.
-UINT32 LocateDebugUart();
-
-// Writes Count bytes, 16 after each wait for an empty transmitter. Returns Count, or 0 when
-// the bytes were dropped (no UART, output off, or a transmitter that never emptied).
-UINT64 DebugUartWrite(const UINT8 *Buffer, UINT64 Count);

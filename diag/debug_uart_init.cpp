@@ -1,6 +1,7 @@
 // Debug UART start-up and serial-I/O controller set-up.
 #include "diag/debug_uart_init.h"
 
+#include "diag/debug_message.h"
 #include "diag/debug_uart.h"
 #include "diag/gpio_pads.h"
 #include "diag/hardware_access.h"

@@ -2,8 +2,12 @@
 // width-exact register accessors, built on the platform operations.
 #include "diag/hardware_access.h"
 
+#include "platform/hardware.h"
+
 namespace {
 
+constexpr UINT16 CmosIndexPort = 0x70;
+constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT16 PciConfigAddressPort = 0xCF8;
 constexpr UINT16 PciConfigDataPort = 0xCFC;
 constexpr UINT32 PciConfigEnable = 0x80000000;
@@ -93,12 +97,20 @@ UINT16 PciCfgClear16(UINT32 Address) {
   return Value;
 }
 
+UINT8 MmioRead8(UINT64 Address) {
+  return PhysRead8(Address);
+}
+
 UINT16 MmioRead16(UINT64 Address) {
   return PhysRead16(Address);
 }
 
 UINT32 MmioRead32(UINT64 Address) {
   return PhysRead32(Address);
+}
+
+VOID MmioWrite8(UINT64 Address, UINT8 Value) {
+  PhysWrite8(Address, Value);
 }
 
 UINT16 MmioWrite16(UINT64 Address, UINT16 Value) {
@@ -111,8 +123,22 @@ UINT32 MmioWrite32(UINT64 Address, UINT32 Value) {
   return Value;
 }
 
+VOID MmioWrite64(UINT64 Address, UINT64 Value) {
+  PhysWrite64(Address, Value);
+}
+
 VOID MmioOr32(UINT64 Address, UINT32 Bits) {
   PhysWrite32(Address, PhysRead32(Address) | Bits);
+}
+
+UINT8 CmosRead8(UINT8 Index) {
+  PortOut8(CmosIndexPort, Index);
+  return PortIn8(CmosDataPort);
+}
+
+VOID CmosWrite8(UINT8 Index, UINT8 Value) {
+  PortOut8(CmosIndexPort, Index);
+  PortOut8(CmosDataPort, Value);
 }
 
 BOOLEAN SuspendInterrupts() {

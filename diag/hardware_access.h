@@ -1,9 +1,13 @@
-// PCI configuration access (through the port pair and the memory-mapped window) and the
-// width-exact register accessors of the diagnostics channel, built on the platform operations
-// (platform/hardware.h), which are its only contact with hardware.
+// The diagnostics channel's one way to each hardware resource: PCI configuration space (through
+// the port pair and the memory-mapped window), memory-mapped registers by width, and the CMOS. It
+// is built on the platform operations (platform/hardware.h); nothing else in the channel calls
+// them.
+//
+// Which of the two configuration paths an access takes stays with its caller: each step of the
+// channel is defined on one of them (the debug UART's window search and power step on the port
+// pair, everything else on the window), and hardware and firmware see exactly that sequence.
 #pragma once
 
-#include "platform/hardware.h"
 #include "uefi/uefi.h"
 
 // --- PCI configuration addresses -------------------------------------------------------------
@@ -64,11 +68,19 @@ UINT16 PciCfgOr16(UINT32 Address, UINT16 Bits);
 UINT16 PciCfgClear16(UINT32 Address);
 
 // --- Memory-mapped registers -------------------------------------------------------------------
+// One uncached access of exactly the named width.
+UINT8 MmioRead8(UINT64 Address);
 UINT16 MmioRead16(UINT64 Address);
 UINT32 MmioRead32(UINT64 Address);
+VOID MmioWrite8(UINT64 Address, UINT8 Value);
 UINT16 MmioWrite16(UINT64 Address, UINT16 Value);
 UINT32 MmioWrite32(UINT64 Address, UINT32 Value);
+VOID MmioWrite64(UINT64 Address, UINT64 Value);
 VOID MmioOr32(UINT64 Address, UINT32 Bits);
+
+// --- The real-time clock's CMOS bytes (index port 0x70, data port 0x71) -------------------------
+UINT8 CmosRead8(UINT8 Index);
+VOID CmosWrite8(UINT8 Index, UINT8 Value);
 
 // --- Interrupt state ---------------------------------------------------------------------------
 // Returns whether interrupts were enabled, then disables them.

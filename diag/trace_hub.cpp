@@ -122,13 +122,13 @@ template <typename T, UINT64 Offset> VOID HubStore(TraceHandle *Handle, T Value)
   if (Channel == 0)
     return;
   if constexpr (sizeof(T) == 1)
-    PhysWrite8(Channel + Offset, Value);
+    MmioWrite8(Channel + Offset, Value);
   else if constexpr (sizeof(T) == 2)
-    PhysWrite16(Channel + Offset, Value);
+    MmioWrite16(Channel + Offset, Value);
   else if constexpr (sizeof(T) == 4)
-    PhysWrite32(Channel + Offset, Value);
+    MmioWrite32(Channel + Offset, Value);
   else
-    PhysWrite64(Channel + Offset, Value);
+    MmioWrite64(Channel + Offset, Value);
 }
 VOID HubEnd(TraceHandle *Handle) {
   HubStore<UINT32, TraceChannelEnd>(Handle, 0);

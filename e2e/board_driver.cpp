@@ -2,10 +2,11 @@
 // board for the end-to-end runs. Started with the shell's `load`, it
 //   - publishes the eight partitions of an eMMC card on PCI device 0x1C as Block I/O handles,
 //     laid out in 136-byte per-partition records as the platform's eMMC driver keeps them;
-//     GPP1 (partition 4) forwards to a raw disk that QEMU attaches, and takes that disk's block
-//     size, the others are small blocks of pool memory;
-//   - republishes the firmware's HOB list with a PlatformInfoHob holding the GPP1 write-protect
-//     flag.
+//     GPP1 (partition 4) forwards to a raw disk that QEMU attaches (found by its size, whatever
+//     kind of device path the firmware gives it), and takes that disk's block size, the others
+//     are small blocks of pool memory;
+//   - republishes the firmware's HOB list (or, where the firmware has none, a list of its own)
+//     with a PlatformInfoHob holding the GPP1 write-protect flag.
 // Its settings come from SimBoard.cfg at the root of the volume it was loaded from. It only
 // publishes software interfaces: the real PCI slot 0x1C is never touched.
 #include "e2e/board_logic.h"
@@ -18,8 +19,6 @@ using namespace board;
 constexpr const CHAR16 *SettingsFileName = u"\\SimBoard.cfg";
 constexpr UINTN SettingsFileMax = 4096;
 constexpr UINTN MemoryPartitionBlocks = 16;
-// Firmware device paths are a few dozen bytes; this only bounds the walk.
-constexpr UINTN DevicePathLimit = 4096;
 
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
@@ -82,10 +81,10 @@ EFI_STATUS EFIAPI PartitionWrite(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EF
     return Status;
   EmmcPartitionRecord *Record = RecordOf(This);
   if (Record->Backing != nullptr) {
+    // Only the write: a flush is the caller's to ask for, so that a disk whose flush fails
+    // shows that failure where the caller flushes.
     EFI_BLOCK_IO_PROTOCOL *Disk = Record->Backing;
-    const EFI_STATUS Written = Disk->WriteBlocks(Disk, Disk->Media->MediaId, Lba, Size, Buffer);
-    // An eMMC write is durable when it completes; make the disk behind it so too.
-    return EFI_ERROR(Written) ? Written : Disk->FlushBlocks(Disk);
+    return Disk->WriteBlocks(Disk, Disk->Media->MediaId, Lba, Size, Buffer);
   }
   __builtin_memcpy(Record->Storage + Lba * This->Media->BlockSize, Buffer, Size);
   return EFI_SUCCESS;
@@ -157,29 +156,40 @@ bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
 
 // --- The disk behind GPP1 -----------------------------------------------------------------
 
-// The whole-disk Block I/O of the PCI device that QEMU attached GPP1's image to; a partition
+// The one whole-disk Block I/O of the size the settings give, other than the volume the driver
+// was loaded from; null when none or more than one matches (Matches says how many). A partition
 // the firmware may have found inside the image is passed over.
-EFI_BLOCK_IO_PROTOCOL *FindBackingDisk(UINT8 PciDevice) {
+EFI_BLOCK_IO_PROTOCOL *FindBackingDisk(const BoardSettings &Settings, EFI_HANDLE OwnVolume,
+                                       UINTN *Matches) {
+  *Matches = 0;
   UINTN Count = 0;
   EFI_HANDLE *Handles = nullptr;
   if (EFI_ERROR(
           gBS->LocateHandleBuffer(ByProtocol, &EfiBlockIoProtocolGuid, nullptr, &Count, &Handles)))
     return nullptr;
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
-  for (UINTN I = 0; I < Count && Found == nullptr; I++) {
+  for (UINTN I = 0; I < Count; I++) {
     VOID *BlockIo = nullptr;
-    VOID *Path = nullptr;
-    if (EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)) ||
-        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiDevicePathProtocolGuid, &Path)))
+    if (Handles[I] == OwnVolume ||
+        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)))
       continue;
-    UINT8 Device = 0;
     auto *Disk = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
-    if (FirstPciDevice(static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), DevicePathLimit, &Device) &&
-        Device == PciDevice && !Disk->Media->LogicalPartition)
-      Found = Disk;
+    const EFI_BLOCK_IO_MEDIA *Media = Disk->Media;
+    if (Media == nullptr || Media->LogicalPartition || !Media->MediaPresent ||
+        Media->BlockSize != Settings.Gpp1BlockSize || Media->LastBlock + 1 != Settings.Gpp1Blocks)
+      continue;
+    Found = Disk;
+    ++*Matches;
   }
   gBS->FreePool(Handles);
-  return Found;
+  return *Matches == 1 ? Found : nullptr;
+}
+
+EFI_HANDLE LoadedFrom(EFI_HANDLE ImageHandle) {
+  VOID *Interface = nullptr;
+  if (EFI_ERROR(gBS->HandleProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface)))
+    return nullptr;
+  return static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
 }
 
 // --- Building the board -------------------------------------------------------------------
@@ -265,10 +275,15 @@ const VOID *FirmwareHobList() {
 VOID *PrepareHobList(UINT8 WriteProtect) {
   const VOID *Firmware = FirmwareHobList();
   UINTN Length = 0;
-  if (Firmware != nullptr && !MeasureHobList(Firmware, HobListLimit, &Length)) {
+  if (Firmware == nullptr) {
     Message M{};
-    Append(M, u"SimBoard: the firmware's HOB list has no end; publishing the board's block alone");
+    Append(M, u"SimBoard: the firmware publishes no HOB list; publishing one of the board's own");
     Say(gST, M);
+  } else if (!MeasureHobList(Firmware, HobListLimit, &Length)) {
+    Message M{};
+    Append(M, u"SimBoard: the firmware's HOB list has no end; publishing one of the board's own");
+    Say(gST, M);
+    Firmware = nullptr;
     Length = 0;
   }
   VOID *List = nullptr;
@@ -283,13 +298,13 @@ VOID *PrepareHobList(UINT8 WriteProtect) {
 
 void Announce(const BoardSettings &Settings, const EFI_BLOCK_IO_PROTOCOL *Disk) {
   Message M{};
-  Append(M, u"SimBoard: eMMC on PCI device 0x1C, partitions 0-7; GPP1 = disk on PCI device ");
-  AppendNumber(M, Settings.Gpp1PciDevice, 16);
-  Append(M, u", ");
+  Append(M, u"SimBoard: eMMC on PCI device 0x1C, partitions 0-7; GPP1 = the disk of ");
   AppendNumber(M, Disk->Media->LastBlock + 1, 10);
   Append(M, u" blocks of ");
   AppendNumber(M, Disk->Media->BlockSize, 10);
-  Append(M, u" bytes; GPP1 write-protect flag ");
+  Append(M, u" bytes, I/O alignment ");
+  AppendNumber(M, Disk->Media->IoAlign, 10);
+  Append(M, u"; GPP1 write-protect flag ");
   AppendNumber(M, Settings.WriteProtect, 10);
   Say(gST, M);
 }
@@ -304,15 +319,19 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
   BoardSettings Settings;
   if (!LoadSettings(ImageHandle, &Settings))
     return EFI_LOAD_ERROR;
-  EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings.Gpp1PciDevice);
+  UINTN Matches = 0;
+  EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, LoadedFrom(ImageHandle), &Matches);
   if (Disk == nullptr) {
-    Fail(u"no whole-disk Block I/O on the PCI device set for GPP1", EFI_NOT_FOUND);
+    Message M{};
+    Append(M, u"SimBoard: ERROR: ");
+    AppendNumber(M, Matches, 10);
+    Append(M, u" whole disks of ");
+    AppendNumber(M, Settings.Gpp1Blocks, 10);
+    Append(M, u" blocks of ");
+    AppendNumber(M, Settings.Gpp1BlockSize, 10);
+    Append(M, u" bytes for GPP1; there must be exactly one");
+    Say(gST, M);
     return EFI_NOT_FOUND;
-  }
-  // Every transfer check divides by the block size.
-  if (Disk->Media->BlockSize == 0) {
-    Fail(u"the GPP1 disk reports a block size of 0", EFI_UNSUPPORTED);
-    return EFI_UNSUPPORTED;
   }
   if (!PrepareCard(Disk))
     return EFI_OUT_OF_RESOURCES;

@@ -64,3 +64,4 @@ struct EFI_HOB_HANDOFF_INFO_TABLE {
 };
 static_assert(sizeof(EFI_HOB_HANDOFF_INFO_TABLE) == 56, "phase hand-off table layout");
 static_assert(offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList) == 48, "end-of-list offset");
+constexpr UINT32 HandoffTableVersion = 0x0009;

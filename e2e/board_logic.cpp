@@ -92,11 +92,19 @@ bool ParseSetting(const CHAR8 *Line, UINTN Length, BoardSettings *Settings) {
   const CHAR8 *Value = Line + ValueStart;
   const UINTN ValueLength = Length - ValueStart;
   UINT64 Number = 0;
-  if (TextEquals(Line, KeyEnd, "gpp1-pci-device")) {
-    constexpr UINT64 MaxPciDevice = 31;
-    if (!ParseNumber(Value, ValueLength, MaxPciDevice, &Number))
+  if (TextEquals(Line, KeyEnd, "gpp1-blocks")) {
+    constexpr UINT64 MaxBlocks = 1ULL << 48; // keeps the digit loop far from overflowing
+    if (!ParseNumber(Value, ValueLength, MaxBlocks, &Number) || Number == 0)
       return false;
-    Settings->Gpp1PciDevice = static_cast<UINT8>(Number);
+    Settings->Gpp1Blocks = Number;
+    return true;
+  }
+  if (TextEquals(Line, KeyEnd, "gpp1-block-size")) {
+    constexpr UINT64 MaxBlockSize = 4096;
+    if (!ParseNumber(Value, ValueLength, MaxBlockSize, &Number) || Number < 512 ||
+        (Number & (Number - 1)) != 0)
+      return false;
+    Settings->Gpp1BlockSize = static_cast<UINT32>(Number);
     return true;
   }
   if (TextEquals(Line, KeyEnd, "write-protect")) {
@@ -195,25 +203,32 @@ bool MeasureHobList(const VOID *List, UINTN Limit, UINTN *Length) {
 
 void BuildBoardHobList(const VOID *Firmware, UINTN FirmwareLength, UINT8 WriteProtect, VOID *Out) {
   UINT8 *Bytes = static_cast<UINT8 *>(Out);
-  if (FirmwareLength > 0)
+  UINTN Head = FirmwareLength;
+  if (FirmwareLength > 0) {
     __builtin_memcpy(Bytes, Firmware, FirmwareLength);
+  } else {
+    auto *Own = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
+    __builtin_memset(Own, 0, sizeof(*Own));
+    Own->Header.HobType = EFI_HOB_TYPE_HANDOFF;
+    Own->Header.HobLength = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
+    Own->Version = HandoffTableVersion;
+    Head = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
+  }
 
-  auto *Info = reinterpret_cast<EFI_HOB_GUID_TYPE *>(Bytes + FirmwareLength);
+  auto *Info = reinterpret_cast<EFI_HOB_GUID_TYPE *>(Bytes + Head);
   __builtin_memset(Info, 0, PlatformInfoHobLength);
   Info->Header.HobType = EFI_HOB_TYPE_GUID_EXTENSION;
   Info->Header.HobLength = static_cast<UINT16>(PlatformInfoHobLength);
   Info->Name = PlatformInfoHobGuid;
   reinterpret_cast<UINT8 *>(Info + 1)[PlatformInfoGpp1WriteProtect] = WriteProtect;
 
-  auto *End =
-      reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(Bytes + FirmwareLength + PlatformInfoHobLength);
+  auto *End = reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(Bytes + Head + PlatformInfoHobLength);
   End->HobType = EFI_HOB_TYPE_END_OF_HOB_LIST;
   End->HobLength = sizeof(EFI_HOB_GENERIC_HEADER);
   End->Reserved = 0;
 
   auto *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
-  if (FirmwareLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE) &&
-      Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF &&
+  if (Head >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE) && Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF &&
       Handoff->Header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE))
     Handoff->EfiEndOfHobList = reinterpret_cast<EFI_PHYSICAL_ADDRESS>(End);
 }

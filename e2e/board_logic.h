@@ -54,7 +54,7 @@ constexpr UINT64 EmmcPartitionSignature = 0x5452415045434D45ULL; // "EMCEPART"
 constexpr UINT64 EmmcCardTailSignature = 0x4C494154434D4D45ULL;  // "EMMCTAIL"
 
 // Fills signatures, card pointers, partition numbers, media links and device paths
-// (PciRoot(0x0)/Pci(0x0,0x1C)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block I/O
+// (PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block I/O
 // functions to the caller.
 void InitEmmcCard(EmmcCard *Card);
 
@@ -66,13 +66,18 @@ UINT64 PartitionNumberOf(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
 bool FirstPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINTN MaxBytes, UINT8 *Device);
 
 // Settings the runner leaves beside the driver, as "key = value" lines ('#' starts a comment):
-//   gpp1-pci-device  PCI device number of the raw disk that backs GPP1 (0-31)
+//   gpp1-blocks      number of blocks of the raw disk that backs GPP1 (at least 1)
+//   gpp1-block-size  its block size in bytes (512, 1024, 2048 or 4096)
 //   write-protect    the PlatformInfoHob's GPP1 write-protect flag (0-255)
+// The disk is known by its size alone: firmware implementations name their disks by different
+// kinds of device path (OVMF by PCI slot, U-Boot by vendor nodes), and a faulty disk may not be
+// readable at all, so neither a path nor a signature in the image would find it everywhere.
 struct BoardSettings {
-  UINT8 Gpp1PciDevice;
+  UINT64 Gpp1Blocks; // 0: not set
+  UINT32 Gpp1BlockSize;
   UINT8 WriteProtect;
 };
-constexpr BoardSettings DefaultBoardSettings = {0x05, 0};
+constexpr BoardSettings DefaultBoardSettings = {0, 512, 0};
 
 // Parses Length bytes of settings text over the defaults; on a bad line returns false with its
 // 1-based number in ErrorLine.
@@ -93,13 +98,17 @@ constexpr UINTN HobListLimit = 16 * 1024 * 1024;
 // block is shorter than its header: such a list is not walked further.
 bool MeasureHobList(const VOID *List, UINTN Limit, UINTN *Length);
 
-// Size of the board's list for a firmware list of FirmwareLength bytes (end block excluded).
+// Size of the board's list for a firmware list of FirmwareLength bytes (end block excluded); 0
+// when the firmware publishes none (U-Boot), and the board's list then starts with a hand-off
+// table of its own, as every HOB list does.
 constexpr UINTN BoardHobListSize(UINTN FirmwareLength) {
-  return FirmwareLength + PlatformInfoHobLength + sizeof(EFI_HOB_GENERIC_HEADER);
+  return (FirmwareLength > 0 ? FirmwareLength : sizeof(EFI_HOB_HANDOFF_INFO_TABLE)) +
+         PlatformInfoHobLength + sizeof(EFI_HOB_GENERIC_HEADER);
 }
 
-// Writes into Out (BoardHobListSize bytes) the firmware's blocks, the PlatformInfoHob with the
-// given flag and an end block, and points a leading hand-off table at the new end.
+// Writes into Out (BoardHobListSize bytes) the firmware's blocks (or, for FirmwareLength 0, a
+// hand-off table describing no memory), the PlatformInfoHob with the given flag and an end block,
+// and points the leading hand-off table at the new end.
 void BuildBoardHobList(const VOID *Firmware, UINTN FirmwareLength, UINT8 WriteProtect, VOID *Out);
 
 } // namespace board

@@ -49,7 +49,7 @@ TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
         FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
                        DevicePathBytes, &Device));
     EXPECT_EQ(Device, EmmcPciDevice);
-    // PciRoot(0x0)/Pci(0x0,0x1C)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
+    // PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
     const UINT8 *P = Record.DevicePath;
     EXPECT_EQ(P[18], MESSAGING_DEVICE_PATH);
     EXPECT_EQ(P[23], HARDWARE_DEVICE_PATH);
@@ -84,19 +84,24 @@ TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
 TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
   BoardSettings Settings = DefaultBoardSettings;
   UINTN Line = 0;
-  const std::string Good = "# board\r\n  gpp1-pci-device = 0x06  # slot\n\nwrite-protect=1\n";
+  const std::string Good = "# board\r\n  gpp1-blocks = 0x800  # 1 MiB\n\nwrite-protect=1\n"
+                           "gpp1-block-size = 4096\n";
   ASSERT_TRUE(ParseBoardSettings(Good.data(), Good.size(), &Settings, &Line));
-  EXPECT_EQ(Settings.Gpp1PciDevice, 6);
+  EXPECT_EQ(Settings.Gpp1Blocks, 0x800u);
+  EXPECT_EQ(Settings.Gpp1BlockSize, 4096u);
   EXPECT_EQ(Settings.WriteProtect, 1);
 
   Settings = DefaultBoardSettings;
   ASSERT_TRUE(ParseBoardSettings("", 0, &Settings, &Line));
-  EXPECT_EQ(Settings.Gpp1PciDevice, DefaultBoardSettings.Gpp1PciDevice);
+  EXPECT_EQ(Settings.Gpp1Blocks, 0u) << "no disk is named unless the runner names one";
+  EXPECT_EQ(Settings.Gpp1BlockSize, 512u);
   EXPECT_EQ(Settings.WriteProtect, 0);
 
   for (const std::string Bad :
-       {"write-protect = 256\n", "gpp1-pci-device = 32\n", "write-protect\n", "write-protect = \n",
-        "write-protect = 1x\n", "writeprotect = 1\n", "gpp1-pci-device = 0x\n",
+       {"write-protect = 256\n", "gpp1-blocks = 0\n", "write-protect\n", "write-protect = \n",
+        "write-protect = 1x\n", "writeprotect = 1\n", "gpp1-blocks = 0x\n",
+        "gpp1-blocks = 99999999999999999999999\n", "gpp1-block-size = 256\n",
+        "gpp1-block-size = 1536\n", "gpp1-block-size = 8192\n", "gpp1-pci-device = 5\n",
         "write-protect = 99999999999999999999999\n"}) {
     const std::string Text = "# first line\n" + Bad;
     EXPECT_FALSE(ParseBoardSettings(Text.data(), Text.size(), &Settings, &Line)) << Bad;
@@ -173,14 +178,23 @@ TEST(HobList, BoardListKeepsTheFirmwareBlocksAndAddsTheFlagBeforeANewEnd) {
   }
 }
 
-TEST(HobList, WithoutAFirmwareListTheBoardBlockStandsAlone) {
-  std::vector<UINT64> Out(BoardHobListSize(0) / 8, 0);
+TEST(HobList, WithoutAFirmwareListTheBoardListStartsWithItsOwnHandoffTable) {
+  constexpr UINTN Handoff = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
+  std::vector<UINT64> Out(BoardHobListSize(0) / 8 + 1, 0x5A5A5A5A5A5A5A5AULL);
   BuildBoardHobList(nullptr, 0, 1, Out.data());
   const auto *Bytes = reinterpret_cast<const UINT8 *>(Out.data());
-  EXPECT_EQ(reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes)->HobType,
+  const auto *Table = reinterpret_cast<const EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
+  EXPECT_EQ(Table->Header.HobType, EFI_HOB_TYPE_HANDOFF);
+  EXPECT_EQ(Table->Header.HobLength, Handoff);
+  EXPECT_EQ(Table->Version, HandoffTableVersion);
+  EXPECT_EQ(Table->EfiMemoryTop, 0u);
+  EXPECT_EQ(Table->EfiEndOfHobList,
+            reinterpret_cast<EFI_PHYSICAL_ADDRESS>(Bytes + Handoff + PlatformInfoHobLength));
+  EXPECT_EQ(reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes + Handoff)->HobType,
             EFI_HOB_TYPE_GUID_EXTENSION);
-  EXPECT_EQ(Bytes[113], 1);
-  EXPECT_EQ(
-      reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes + PlatformInfoHobLength)->HobType,
-      EFI_HOB_TYPE_END_OF_HOB_LIST);
+  EXPECT_EQ(Bytes[Handoff + 113], 1);
+  UINTN Length = 0;
+  ASSERT_TRUE(MeasureHobList(Bytes, BoardHobListSize(0), &Length));
+  EXPECT_EQ(Length, Handoff + PlatformInfoHobLength);
+  EXPECT_EQ(Bytes[BoardHobListSize(0)], 0x5A) << "wrote past the list";
 }

@@ -93,6 +93,17 @@ EFI_BLOCK_IO_PROTOCOL *FindGpp1(bool Verbose) {
   return Found;
 }
 
+// A one-block buffer on the media's I/O alignment (U-Boot's disks ask for their block size,
+// OVMF's for none); *Raw is what to free. Null when the pool has no room.
+UINT8 *AlignedBlock(const EFI_BLOCK_IO_MEDIA *Media, VOID **Raw) {
+  const UINTN Align = Media->IoAlign > 1 ? Media->IoAlign : 1;
+  *Raw = nullptr;
+  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Media->BlockSize + Align - 1, Raw)))
+    return nullptr;
+  const UINTN Address = reinterpret_cast<UINTN>(*Raw);
+  return reinterpret_cast<UINT8 *>((Address + Align - 1) / Align * Align);
+}
+
 EFI_STATUS Probe() {
   EFI_BLOCK_IO_PROTOCOL *Gpp1 = FindGpp1(true);
   Message M{};
@@ -112,19 +123,19 @@ EFI_STATUS Probe() {
     AppendNumber(M, Flag, 10);
   Say(gST, M);
 
-  VOID *Block = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Gpp1->Media->BlockSize, &Block);
-  if (EFI_ERROR(Status))
-    return Status;
-  Status = Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
+  VOID *Raw = nullptr;
+  UINT8 *Block = AlignedBlock(Gpp1->Media, &Raw);
+  if (Block == nullptr)
+    return EFI_OUT_OF_RESOURCES;
+  EFI_STATUS Status = Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
   Message Dump{};
   Append(Dump, u"fixture: block 0:");
   for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++) {
     Append(Dump, u" ");
-    AppendNumber(Dump, static_cast<UINT8 *>(Block)[I], 16);
+    AppendNumber(Dump, Block[I], 16);
   }
   Say(gST, Dump);
-  gBS->FreePool(Block);
+  gBS->FreePool(Raw);
   return Status;
 }
 
@@ -133,16 +144,17 @@ EFI_STATUS Stamp(const CHAR16 *Text) {
   if (Gpp1 == nullptr)
     return EFI_NOT_FOUND;
   const UINT32 BlockSize = Gpp1->Media->BlockSize;
-  VOID *Block = nullptr;
-  EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, BlockSize, &Block);
-  if (EFI_ERROR(Status))
-    return Status;
-  auto *Bytes = static_cast<UINT8 *>(Block);
+  VOID *Raw = nullptr;
+  UINT8 *Bytes = AlignedBlock(Gpp1->Media, &Raw);
+  if (Bytes == nullptr)
+    return EFI_OUT_OF_RESOURCES;
   __builtin_memset(Bytes, 0, BlockSize);
   for (UINTN I = 0; I < BlockSize && Text[I] != u'\0'; I++)
     Bytes[I] = static_cast<UINT8>(Text[I]);
-  Status = Gpp1->WriteBlocks(Gpp1, Gpp1->Media->MediaId, 0, BlockSize, Block);
-  gBS->FreePool(Block);
+  EFI_STATUS Status = Gpp1->WriteBlocks(Gpp1, Gpp1->Media->MediaId, 0, BlockSize, Bytes);
+  if (!EFI_ERROR(Status))
+    Status = Gpp1->FlushBlocks(Gpp1);
+  gBS->FreePool(Raw);
   return Status;
 }
 

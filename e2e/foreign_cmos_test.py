@@ -3,7 +3,7 @@
 
 Usage: foreign_cmos_test.py BUILD_DIR   (the folder holding Kestrel.efi, Fixture.efi, SimBoard.efi)
 
-OVMF in QEMU is such a machine: nothing of the platform's vendor on its PCI bus, so no debug UART,
+QEMU under OVMF or U-Boot (KESTREL_FIRMWARE) is such a machine: nothing of the platform's vendor on its PCI bus, so no debug UART,
 and CMOS bytes 0x40-0x43 (where a Tarn board keeps its debug word) that do not form a valid word.
 One boot, with the runner's simulated board loaded: Fixture.efi shows the four bytes, Kestrel.efi -r
 runs, Fixture.efi shows them again; then the same with the bytes set to another invalid word.

@@ -20,6 +20,7 @@ def run(args, **env):
     environment = dict(os.environ)
     environment["KESTREL_EFI"] = os.path.join(BUILD, "Fixture.efi")
     environment["KESTREL_BOARD_DRIVER"] = os.path.join(BUILD, "SimBoard.efi")
+    environment["KESTREL_FIRMWARE"] = "ovmf"  # the tests that want U-Boot say so
     environment.update(env)
     return subprocess.run([RUNNER] + args, capture_output=True, env=environment, timeout=600)
 
@@ -52,6 +53,11 @@ class ArgumentChecks(unittest.TestCase):
             "no separator": ["--gpp1", good, "-r"],
             "no command": ["--gpp1", good, "--"],
             "line break in a command": ["--gpp1", good, "--", "-r\n-c"],
+            "unknown firmware": ["--gpp1", good, "--firmware", "edk", "--", "-r"],
+            "U-Boot with 4096-byte blocks": ["--gpp1", self.image(8192), "--firmware", "uboot",
+                                             "--block-size", "4096", "--", "-r"],
+            "unknown fault": ["--gpp1", good, "--fault", "eio", "--", "-r"],
+            "fault without a disk": ["--no-gpp1", "--fault", "lying", "--", "-r"],
         }
         for name, args in cases.items():
             with self.subTest(name):
@@ -114,6 +120,34 @@ class Boots(unittest.TestCase):
         with open(path, "rb") as f:
             image = f.read()
         self.assertEqual(image, b"E2E" + bytes(block - 3) + b"\xa5" * block)
+
+    def test_uboot_board_has_its_own_hob_list_and_its_disk_found_by_size(self):
+        # U-Boot names its disks by vendor nodes, publishes no HOB list and asks for buffers on a
+        # 512-byte boundary; the fixture honours that as the tool must.
+        path = os.path.join(self.folder.name, "gpp1.img")
+        with open(path, "wb") as f:
+            f.write(b"\x5a" * 4096)
+        result = run(["--firmware", "uboot", "--write-protect", "--gpp1", path, "--",
+                      "--probe", "--stamp=UB"])
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        out = result.stdout.decode("utf-8")
+        self.assertIn("fixture: GPP1 block size 512, last block 7, write-protect flag 1\n", out)
+        self.assertIn("fixture: block 0: " + " ".join(["0x5A"] * 16) + "\n", out)
+        self.assertEqual(out.count("=== status 0x0\n"), 2, out)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), b"UB" + bytes(510) + b"\x5a" * 3584)
+
+    def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
+        path = os.path.join(self.folder.name, "gpp1.img")
+        shell = os.path.join(self.folder.name, "NotAShell.efi")
+        for name, size in ((path, 512), (shell, 64)):
+            with open(name, "wb") as f:
+                f.write(bytes(size))
+        result = run(["--firmware", "uboot", "--gpp1", path, "--", "--exit=0"],
+                     KESTREL_UEFI_SHELL=shell)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stdout, b"")
+        self.assertIn(b"U-Boot did not start the UEFI Shell", result.stderr)
 
     def test_hung_guest_is_ended_within_the_time_limit(self):
         path = os.path.join(self.folder.name, "gpp1.img")

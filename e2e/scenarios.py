@@ -3,6 +3,7 @@
 
 Usage: scenarios.py BUILD_DIR SESSION   (SESSION: one of the names in SESSIONS, or "all")
 
+The firmware is OVMF, or U-Boot with KESTREL_FIRMWARE=uboot; the expected texts are the same.
 Each session starts from a known GPP1 image, runs a batch of commands through e2e/kestrel-qemu and
 compares the whole transcript and the final image bytes with what the tool must produce. The
 expected texts are the tool's messages written out here line by line; the expected records are
@@ -265,8 +266,9 @@ def transcript(steps):
                    f"=== status {status}\n" for args, output, status in steps)
 
 
-def run_session(name, build):
-    options, image, steps, final = SESSIONS[name]()
+def run_session(name, build, sessions=None, show=False):
+    """The named session's failures; with show, the runner's own output instead, unjudged."""
+    options, image, steps, final = (SESSIONS if sessions is None else sessions)[name]()
     environment = dict(os.environ)
     environment.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
     environment.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
@@ -276,7 +278,9 @@ def run_session(name, build):
             f.write(image)
         result = subprocess.run([RUNNER, "--gpp1", path] + options + ["--"] +
                                 [args for args, _, _ in steps],
-                                capture_output=True, env=environment, timeout=900)
+                                capture_output=not show, env=environment, timeout=900)
+        if show:
+            return []
         with open(path, "rb") as f:
             left = f.read()
     failures = []

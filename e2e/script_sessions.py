@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The factory scripts (examples/provision.nsh, examples/inspect.nsh) under OVMF's UEFI shell.
+"""The factory scripts (examples/provision.nsh, examples/inspect.nsh) under the UEFI shell, with
+OVMF or U-Boot as the firmware (KESTREL_FIRMWARE, default ovmf).
 
 Usage: script_sessions.py BUILD_DIR SESSION   (SESSION: one of the names in SESSIONS, or "all")
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "shell/entry.h"
+#include "main/kestrel.h"
 
 namespace {
 

@@ -12,3 +12,9 @@ struct PlatformContextRecord {
 // Filled by the start-up before the tool runs; the host tests fill it from the simulated
 // firmware.
 extern PlatformContextRecord PlatformContext;
+
+// Bound on the configuration table walk; firmware publishes a few dozen entries at most.
+constexpr UINTN MaxConfigurationTableEntries = 0x10000;
+
+// Fills PlatformContext from the system table, the HOB list from its configuration table.
+VOID SetUpPlatformContext(EFI_SYSTEM_TABLE *SystemTable);

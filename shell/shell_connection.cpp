@@ -1,15 +1,12 @@
 #include "shell/shell_connection.h"
 
-#include "diag/debug_message.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
+#include "shell/shell_file_ops.h"
 
 ShellConnectionRecord ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
-ShellFileOpsTable ShellFileOps = {};
 
 namespace {
-
-constexpr UINTN FileInfoFixedSize = offsetof(EFI_FILE_INFO, FileName);
 
 EFI_STATUS OpenOnHandle(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID **Interface,
                         EFI_HANDLE ImageHandle) {
@@ -30,32 +27,6 @@ VOID CloseOnHandle(EFI_HANDLE Handle, const EFI_GUID &Protocol, EFI_HANDLE Image
 bool IsEnvironment2(const EFI_SHELL_ENVIRONMENT2 *Environment) {
   return Environment != nullptr &&
          GuidsEqual(&Environment->SESGuid, &ShellEnvironment2ExtensionGuid);
-}
-
-VOID FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
-  ShellFileOps.GetFileInfo = Shell->GetFileInfo;
-  ShellFileOps.SetFileInfo = Shell->SetFileInfo;
-  ShellFileOps.ReadFile = Shell->ReadFile;
-  ShellFileOps.WriteFile = Shell->WriteFile;
-  ShellFileOps.CloseFile = Shell->CloseFile;
-  ShellFileOps.DeleteFile = Shell->DeleteFile;
-  ShellFileOps.GetFilePosition = Shell->GetFilePosition;
-  ShellFileOps.SetFilePosition = Shell->SetFilePosition;
-  ShellFileOps.FlushFile = Shell->FlushFile;
-  ShellFileOps.GetFileSize = Shell->GetFileSize;
-}
-
-VOID FillFromFallbacks() {
-  ShellFileOps.GetFileInfo = FileFallback::GetFileInfo;
-  ShellFileOps.SetFileInfo = FileFallback::SetFileInfo;
-  ShellFileOps.ReadFile = FileFallback::ReadFile;
-  ShellFileOps.WriteFile = FileFallback::WriteFile;
-  ShellFileOps.CloseFile = FileFallback::CloseFile;
-  ShellFileOps.DeleteFile = FileFallback::DeleteFile;
-  ShellFileOps.GetFilePosition = FileFallback::GetFilePosition;
-  ShellFileOps.SetFilePosition = FileFallback::SetFilePosition;
-  ShellFileOps.FlushFile = FileFallback::FlushFile;
-  ShellFileOps.GetFileSize = FileFallback::GetFileSize;
 }
 
 } // namespace
@@ -106,7 +77,9 @@ EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle) {
   return Status;
 }
 
-EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
+EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus) {
+  ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  *EnvironmentStatus = EFI_SUCCESS;
   if (EFI_ERROR(OpenOnHandle(ImageHandle, EfiShellProtocolGuid,
                              reinterpret_cast<VOID **>(&ShellConnection.ShellProtocol),
                              ImageHandle))) {
@@ -120,11 +93,9 @@ EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
                reinterpret_cast<VOID **>(&ShellConnection.ShellParameters), ImageHandle);
 
   if (ShellConnection.ShellProtocol == nullptr || ShellConnection.ShellParameters == nullptr) {
-    EFI_STATUS Status = FindShellEnvironment(ImageHandle);
-    if (EFI_ERROR(Status)) {
-      EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", Status);
+    *EnvironmentStatus = FindShellEnvironment(ImageHandle);
+    if (EFI_ERROR(*EnvironmentStatus))
       ShellConnection.ShellEnvironment = nullptr;
-    }
     OpenOnHandle(ImageHandle, ShellInterfaceProtocolGuid,
                  reinterpret_cast<VOID **>(&ShellConnection.ShellInterface), ImageHandle);
   }
@@ -136,9 +107,9 @@ EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
   if (!Shell11 && !Shell20)
     return EFI_NOT_FOUND;
   if (ShellConnection.ShellProtocol != nullptr)
-    FillFromShellProtocol(ShellConnection.ShellProtocol);
+    FillShellFileOps(ShellConnection.ShellProtocol);
   else
-    FillFromFallbacks();
+    FillShellFileOps(nullptr);
   return EFI_SUCCESS;
 }
 
@@ -165,86 +136,3 @@ EFI_STATUS DisconnectShell(EFI_HANDLE ImageHandle) {
   ShellConnection.ShellEnvironmentHandle = nullptr;
   return EFI_SUCCESS;
 }
-
-namespace FileFallback {
-
-EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return nullptr;
-  UINTN Size = 0;
-  if (File->GetInfo(File, &EfiFileInfoGuid, &Size, nullptr) != EFI_BUFFER_TOO_SMALL)
-    return nullptr;
-  // A record shorter than its fixed part could not be read safely by any caller.
-  if (Size < FileInfoFixedSize)
-    return nullptr;
-  VOID *Info = AllocateZeroedBuffer(Size);
-  if (Info == nullptr)
-    return nullptr;
-  if (EFI_ERROR(File->GetInfo(File, &EfiFileInfoGuid, &Size, Info))) {
-    FreeBuffer(Info);
-    return nullptr;
-  }
-  return static_cast<EFI_FILE_INFO *>(Info);
-}
-
-EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE File, const EFI_FILE_INFO *Info) {
-  if (File == nullptr || Info == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->SetInfo(File, &EfiFileInfoGuid, Info->Size,
-                       const_cast<EFI_FILE_INFO *>(Info));
-}
-
-EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Read(File, Size, Buffer);
-}
-
-EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Write(File, Size, Buffer);
-}
-
-EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Close(File);
-}
-
-EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Delete(File);
-}
-
-EFI_STATUS EFIAPI GetFilePosition(SHELL_FILE_HANDLE File, UINT64 *Position) {
-  if (File == nullptr || Position == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->GetPosition(File, Position);
-}
-
-EFI_STATUS EFIAPI SetFilePosition(SHELL_FILE_HANDLE File, UINT64 Position) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->SetPosition(File, Position);
-}
-
-EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Flush(File);
-}
-
-EFI_STATUS EFIAPI GetFileSize(SHELL_FILE_HANDLE File, UINT64 *Size) {
-  if (File == nullptr || Size == nullptr)
-    return EFI_INVALID_PARAMETER;
-  EFI_FILE_INFO *Info = GetFileInfo(File);
-  if (Info == nullptr)
-    return EFI_DEVICE_ERROR;
-  *Size = Info->FileSize;
-  FreeBuffer(Info);
-  return EFI_SUCCESS;
-}
-
-} // namespace FileFallback

@@ -1,6 +1,5 @@
-// The shell the application was started from: UEFI Shell 2.0 or the older EFI 1.1 shell, the
-// interfaces borrowed from it for the run, and a table of file operations that works the same
-// under either.
+// The shell the application was started from: UEFI Shell 2.0 or the older EFI 1.1 shell, and the
+// interfaces borrowed from it for the run.
 #pragma once
 
 #include "uefi/uefi.h"
@@ -14,37 +13,6 @@ struct ShellConnectionRecord {
 };
 extern ShellConnectionRecord ShellConnection;
 
-// Ten file operations, from the shell protocol when there is one, otherwise built on the file
-// handle's own EFI_FILE_PROTOCOL.
-struct ShellFileOpsTable {
-  EFI_SHELL_GET_FILE_INFO GetFileInfo;
-  EFI_SHELL_SET_FILE_INFO SetFileInfo;
-  EFI_SHELL_READ_FILE ReadFile;
-  EFI_SHELL_WRITE_FILE WriteFile;
-  EFI_SHELL_CLOSE_FILE CloseFile;
-  EFI_SHELL_DELETE_FILE DeleteFile;
-  EFI_SHELL_GET_FILE_POSITION GetFilePosition;
-  EFI_SHELL_SET_FILE_POSITION SetFilePosition;
-  EFI_SHELL_FLUSH_FILE FlushFile;
-  EFI_SHELL_GET_FILE_SIZE GetFileSize;
-};
-static_assert(sizeof(ShellFileOpsTable) == 10 * sizeof(VOID *), "ten file operation slots");
-extern ShellFileOpsTable ShellFileOps;
-
-EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle);
+EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus);
 EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle);
 EFI_STATUS DisconnectShell(EFI_HANDLE ImageHandle);
-
-// The fallbacks over EFI_FILE_PROTOCOL, exposed for their tests.
-namespace FileFallback {
-EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE File);
-EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE File, const EFI_FILE_INFO *Info);
-EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer);
-EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer);
-EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE File);
-EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE File);
-EFI_STATUS EFIAPI GetFilePosition(SHELL_FILE_HANDLE File, UINT64 *Position);
-EFI_STATUS EFIAPI SetFilePosition(SHELL_FILE_HANDLE File, UINT64 Position);
-EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE File);
-EFI_STATUS EFIAPI GetFileSize(SHELL_FILE_HANDLE File, UINT64 *Size);
-} // namespace FileFallback

@@ -5,7 +5,7 @@
 #include "diag/debug_message.h"
 #include "diag/debug_uart.h"
 #include "diag/debug_uart_init.h"
-#include "shell/entry.h"
+#include "main/kestrel.h"
 #include "sim/hardware_model.h"
 #include "sim/sim_shell.h"
 #include "support/board_fixture.h"

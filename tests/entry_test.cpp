@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
-#include "shell/entry.h"
+#include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
+#include "shell/shell_file_ops.h"
 #include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/diag_board.h"

@@ -15,7 +15,7 @@
 #include <iostream>
 #include <map>
 
-#include "shell/entry.h"
+#include "main/kestrel.h"
 #include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "diag/hardware_access.h"
+#include "platform/hardware.h"
 #include "sim/hardware_model.h"
 #include "support/diag_board.h"
 

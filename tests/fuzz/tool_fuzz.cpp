@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "app/board_record.h"
-#include "shell/entry.h"
+#include "main/kestrel.h"
 #include "sim/sim_shell.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"

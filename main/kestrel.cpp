@@ -1,35 +1,31 @@
-#include "shell/entry.h"
+#include "main/kestrel.h"
 
 #include "app/command_line.h"
+#include "diag/debug_message.h"
 #include "diag/debug_uart_init.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
 
 EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  // The debug port comes first so that everything after it can report.
+  // 1. The debug port comes first so that everything after it can report.
   InitDebugUart();
-
-  PlatformContext.HobList = nullptr;
-  PlatformContext.SystemTable = SystemTable;
-  PlatformContext.BootServices = SystemTable->BootServices;
-  EFI_CONFIGURATION_TABLE *Table = SystemTable->ConfigurationTable;
-  UINTN Entries = Table == nullptr ? 0 : SystemTable->NumberOfTableEntries;
-  for (UINTN I = 0; I < Entries && I < MaxConfigurationTableEntries; I++) {
-    if (GuidsEqual(&Table[I].VendorGuid, &EfiHobListGuid)) {
-      PlatformContext.HobList = Table[I].VendorTable;
-      break;
-    }
-  }
-
-  ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
-  return ConnectShell(ImageHandle);
+  // 2. The firmware's tables and its HOB list.
+  SetUpPlatformContext(SystemTable);
+  // 3. The shell. Without a UEFI Shell 2.0 pair the EFI 1.1 environment is searched for; why it
+  // was not found goes down the debug channel, the one report the start-up makes there.
+  EFI_STATUS EnvironmentStatus = EFI_SUCCESS;
+  EFI_STATUS Status = ConnectShell(ImageHandle, &EnvironmentStatus);
+  if (EFI_ERROR(EnvironmentStatus))
+    EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", EnvironmentStatus);
+  return Status;
 }
 
 UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   EFI_BOOT_SERVICES *Bs = SystemTable->BootServices;
   // UEFI Shell 2.0 hands the arguments over in the parameters protocol; it wins over the EFI 1.1
-  // shell interface when both are present. The opens are given back once the tool has run so
-  // that the firmware's open records do not outlive the image.
+  // shell interface when both are present. The connection holds them open already; this second
+  // open is kept on purpose (see docs/kept-on-purpose.md). The opens are given back once the tool
+  // has run so that the firmware's open records do not outlive the image.
   EFI_SHELL_PARAMETERS_PROTOCOL *Parameters = nullptr;
   if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid,
                                   reinterpret_cast<VOID **>(&Parameters), ImageHandle, nullptr,
@@ -52,6 +48,7 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
 EFI_STATUS AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   SetUpEnvironment(ImageHandle, SystemTable);
   UINT64 Result = RunToolMain(ImageHandle, SystemTable);
+  // 4. The tear-down: every protocol the connection opened is closed again.
   DisconnectShell(ImageHandle);
   return Result;
 }
