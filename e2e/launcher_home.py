@@ -1,7 +1,7 @@
 """The runner's shell-less home: Launcher.efi as the boot image instead of the UEFI shell.
 
   e2e/kestrel-qemu --launcher MODE [--secure-boot] {--gpp1 IMAGE [...] | --no-gpp1}
-                   [--file PATH]... [--shell] -- 'ARGS' ...
+                   [--fault KIND] [--file PATH]... [--shell] -- 'ARGS' ...
 
 MODE is how the launcher hands the tool its arguments: efi11 (the EFI 1.1 shell interface and an
 environment-2 shell environment on the tool's image handle), efi11-search (the environment-2
@@ -22,7 +22,8 @@ build/host/e2e-signed, which the build fills). MODE defaults to shell2 there.
 The output is the shell home's (=== heading, the tool's console text, === status S), with one
 more line per command: "=== protocols MODE closed (N closes)" when the tool closed every
 protocol the launcher installed (checked with OpenProtocolInformation), or what it left open.
-A command whose image the firmware refused to load reads "=== status LoadImage 0x8...F Access
+OVMF only (--firmware uboot, or KESTREL_FIRMWARE=uboot, is refused). A command whose image the
+firmware refused to load reads "=== status LoadImage 0x8...F Access
 Denied" and "=== protocols MODE not started".
 """
 
@@ -125,7 +126,8 @@ def make_volume(kq, work, settings, modes, tool, driver, launcher):
     script = os.path.join(work, "launch.txt")
     with open(config, "w") as f:
         f.write("# Simulated Tarn board for the end-to-end runs\n"
-                f"gpp1-pci-device = {kq.GPP1_PCI_DEVICE}\n"
+                f"gpp1-blocks = {kq.gpp1_blocks(settings)}\n"
+                f"gpp1-block-size = {settings.block_size}\n"
                 f"write-protect = {1 if settings.write_protect else 0}\n")
     with open(script, "wb") as f:
         f.write(launch_script(modes, settings.commands, not settings.no_gpp1, settings.shell))
@@ -161,6 +163,8 @@ def run(argv, kq=None, modes=None):
     kq = kq or runner_module()
     mode, secure, rest = split_options(argv, kq)
     settings = kq.parse_arguments(rest)
+    if settings.firmware != "ovmf":
+        raise kq.usage_error("--launcher and --secure-boot run under OVMF only")
     modes = modes or [mode] * len(settings.commands)
     if len(modes) != len(settings.commands) or any(m not in MODES for m in modes):
         raise kq.usage_error(f"one mode of {', '.join(MODES)} per command")
@@ -173,7 +177,7 @@ def run(argv, kq=None, modes=None):
     work = tempfile.mkdtemp(prefix="kestrel-launcher-")
     try:
         volume = make_volume(kq, work, settings, modes, tool, driver, launcher)
-        command = kq.qemu_command(work, volume, settings.image, settings.block_size)
+        command = kq.qemu_command(work, volume, settings)
         if secure:
             command = secure_command(command, work)
         kq.boot(command, work, settings.commands, boot_timeout, command_timeout,

@@ -72,7 +72,7 @@ def parse_transcript(text):
 
 
 def environment(build):
-    env = dict(os.environ)
+    env = dict(os.environ, KESTREL_FIRMWARE="ovmf")  # the launcher's home is OVMF
     env.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
     env.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
     env.setdefault("KESTREL_SIGNED_DIR", os.path.join(build, "e2e-signed"))
