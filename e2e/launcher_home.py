@@ -35,13 +35,10 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.realpath(__file__))
-ROOT = os.path.dirname(HERE)
 MODES = ("efi11", "efi11-search", "shell2")
 BUILTIN_SHELL = "builtin-shell"
 SECURE_CODE = "/usr/share/OVMF/OVMF_CODE_4M.secboot.fd"
 SECURE_VARS = "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd"
-TEST_KEY = "/usr/share/ovmf/PkKek-1-snakeoil.key"
-TEST_CERT = "/usr/share/ovmf/PkKek-1-snakeoil.pem"
 
 
 def runner_module():
