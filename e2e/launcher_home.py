@@ -45,8 +45,8 @@ def runner_module():
     """e2e/kestrel-qemu as a module (the file has no .py suffix)."""
     path = os.path.join(HERE, "kestrel-qemu")
     loader = importlib.machinery.SourceFileLoader("kestrel_qemu", path)
-    spec = importlib.util.spec_from_loader("kestrel_qemu", loader)
-    module = importlib.util.module_from_spec(spec)
+    runner_spec = importlib.util.spec_from_loader("kestrel_qemu", loader)
+    module = importlib.util.module_from_spec(runner_spec)
     loader.exec_module(module)
     return module
 
