@@ -122,7 +122,8 @@ EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle) {
   if (ShellConnection.ShellProtocol == nullptr || ShellConnection.ShellParameters == nullptr) {
     EFI_STATUS Status = FindShellEnvironment(ImageHandle);
     if (EFI_ERROR(Status)) {
-      EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", Status);
+      // The line shows the status's low 32 bits, as "%08x" reads them.
+      EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", static_cast<UINT32>(Status));
       ShellConnection.ShellEnvironment = nullptr;
     }
     OpenOnHandle(ImageHandle, ShellInterfaceProtocolGuid,
