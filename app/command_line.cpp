@@ -42,7 +42,7 @@ constexpr OptionWord OptionWords[] = {
     {u"--write", &CliOptions::WriteRequested, nullptr},
 };
 
-constexpr const CHAR16 *HelpLines[] = {
+constexpr ConsoleFormat<> HelpLines[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
     u"\n",
     u" Switches:\n",
@@ -104,7 +104,12 @@ struct ValueOption {
 
 // Checks of the optional values; every failing one is reported.
 ToolStatus CheckWriteOptional(const CliOptions &Options) {
-  const ValueOption Values[] = {
+  struct MissingValue {
+    UINT8 Given;
+    const CHAR16 *Text;
+    ConsoleFormat<> Message;
+  };
+  const MissingValue Values[] = {
       {Options.CarrierSerialGiven, Options.CarrierSerialText,
        u"ERROR: You can't write Sandrel without Serial #!\n"},
       {Options.BoardGiven, Options.BoardText, u"ERROR: You can't write Board ID without ID!\n"},
@@ -112,9 +117,9 @@ ToolStatus CheckWriteOptional(const CliOptions &Options) {
       {Options.FabGiven, Options.FabText, u"ERROR: You can't write Fab ID without ID!\n"},
   };
   ToolStatus Status = ToolSuccess;
-  for (const ValueOption &Value : Values) {
+  for (const MissingValue &Value : Values) {
     if (Value.Given && Value.Text == nullptr) {
-      PrintConsole(Value.Words);
+      PrintConsole(Value.Message);
       Status = ToolInvalidParameter;
     }
   }
@@ -224,7 +229,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options) {
 }
 
 VOID PrintHelp() {
-  for (const CHAR16 *Line : HelpLines)
+  for (const ConsoleFormat<> &Line : HelpLines)
     PrintConsole(Line);
 }
 
