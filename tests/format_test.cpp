@@ -372,6 +372,62 @@ TEST(FormatCutting, SmallBuffersAndHugePads) {
   EXPECT_EQ(Four[0], 0);
 }
 
+// The compile-time check, read as a verdict instead of a failed build: the literal's directives
+// against the kinds of the argument types T.
+template <typename... T, typename Unit, UINT64 N>
+constexpr FormatVerdict VerdictOf(const Unit (&Format)[N]) {
+  constexpr FormatSlot Slots[] = {FormatSlotOf<T>..., FormatSlot::Unsupported};
+  return CheckFormat<Unit, N>(Format, Slots, sizeof...(T));
+}
+template <typename... T, typename Unit, UINT64 N>
+constexpr FormatFault FaultOf(const Unit (&Format)[N]) {
+  return VerdictOf<T...>(Format).Fault;
+}
+constexpr FormatFault Fits = FormatFault::None;
+constexpr FormatFault Wrong = FormatFault::WrongKind;
+constexpr FormatFault Missing = FormatFault::MissingArgument;
+constexpr FormatFault Extra = FormatFault::ExtraArgument;
+enum class SmallEnum : UINT8 { One = 1 };
+
+// What the callers pass, and the kinds each directive takes.
+static_assert(FaultOf<int, const CHAR8 *, CHAR8[17]>("%d %a %a") == Fits);
+static_assert(FaultOf<const UINT8 *, const CHAR16 *, char16_t[5]>("%a %s %S") == Fits);
+static_assert(FaultOf<const EFI_GUID *, EFI_TIME *, EFI_STATUS>("%g %t %r") == Fits);
+static_assert(FaultOf<UINT8, UINT16, UINT32, bool, SmallEnum, char16_t>("%x%X%u%d%d%c") == Fits);
+static_assert(FaultOf<UINT64, int, INT64>("%lx %Lu %ld") == Fits);
+static_assert(FaultOf<UINT64, UINT32, int, const char *>(" | %0*xx | %.*a") == Fits);
+static_assert(FaultOf<const VOID *, UINT64, const CHAR8 *>("%p %p %p") == Fits);
+static_assert(FaultOf<>("100%% %i %5\n%-3o abc%") == Fits);
+static_assert(FaultOf<>(u"%%\n") == Fits);
+// A 64-bit integer through a directive without "l" would lose its upper half.
+static_assert(FaultOf<UINT64>("%x") == Wrong);
+static_assert(FaultOf<EFI_STATUS>("Status: 0x%08x\r\n") == Wrong);
+static_assert(FaultOf<long long>("%d") == Wrong);
+static_assert(FaultOf<UINT64>("%c") == Wrong);
+// Texts, GUIDs and times only from pointers of their own kind.
+static_assert(FaultOf<const CHAR16 *>("%a") == Wrong);
+static_assert(FaultOf<const CHAR8 *>(u"%s") == Wrong);
+static_assert(FaultOf<int>("%a") == Wrong);
+static_assert(FaultOf<decltype(nullptr)>("%a") == Wrong);
+static_assert(FaultOf<const VOID *>("%a") == Wrong);
+static_assert(FaultOf<EFI_TIME *>("%g") == Wrong);
+static_assert(FaultOf<const CHAR8 *>("%d") == Wrong);
+static_assert(FaultOf<const CHAR8 *, int>("%*d") == Wrong);
+// Every argument taken, and none left over.
+static_assert(FaultOf<>("%d") == Missing);
+static_assert(FaultOf<int>("%*d") == Missing);
+static_assert(FaultOf<const CHAR8 *>("%a and %a") == Missing);
+static_assert(FaultOf<int>("no directive") == Extra);
+static_assert(FaultOf<int>("%i%%") == Extra);
+// The format ends at its first NUL, as the engine reads it.
+static_assert(FaultOf<int>("a\0%d") == Extra);
+// UCS-2 formats are read in 16-bit units: U+2525 is no "%".
+static_assert(FaultOf<>(u"\u2525d") == Fits);
+// The verdict names the argument (from 1) and where its directive starts.
+static_assert(VerdictOf<int, int>("ab %d %a").Argument == 2);
+static_assert(VerdictOf<int, int>("ab %d %a").Offset == 6);
+static_assert(VerdictOf<int, int, int>("%d").Argument == 2);
+
 // Plain text of every length up to a few words, with a run end or another character at every
 // place, in both widths: a buffer cut short holds the start of what a long one holds, and ASan
 // holds both the exact-size format and the exact-size output to their bounds.
