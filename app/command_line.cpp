@@ -13,24 +13,24 @@ constexpr const CHAR16 *ToolYear = u"2017";
 
 } // namespace
 
-const ToolOption ToolOptions[10] = {
+constexpr ToolOption ToolOptions[10] = {
     {u"-b", u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText, u"ID",
-     u"Programs the Pylon Board ID", nullptr, u"Board ID"},
-    {u"-c", u"--clear", &CliOptions::ClearRequested, nullptr, u"", u"Clears the GPP1 data", nullptr,
+     u"Programs the Pylon Board ID", u"", u"Board ID"},
+    {u"-c", u"--clear", &CliOptions::ClearRequested, nullptr, u"", u"Clears the GPP1 data", u"",
      nullptr},
     {u"-f", u"--fab", &CliOptions::FabGiven, &CliOptions::FabText, u"ID",
-     u"Programs the Pylon Fab ID", nullptr, u"Fab ID"},
-    {u"-h", u"--help", &CliOptions::HelpRequested, nullptr, u"", u"Prints this", nullptr, nullptr},
+     u"Programs the Pylon Fab ID", u"", u"Fab ID"},
+    {u"-h", u"--help", &CliOptions::HelpRequested, nullptr, u"", u"Prints this", u"", nullptr},
     {u"-p", u"--pylon", &CliOptions::ModuleSerialGiven, &CliOptions::ModuleSerialText, u"Serial #",
-     u"Programs the Pylon serial #", nullptr, u"Pylon Serial #"},
+     u"Programs the Pylon serial #", u"", u"Pylon Serial #"},
     {u"-m", u"--mm", &CliOptions::MmGiven, &CliOptions::MmText, u"MM #", u"Programs the Pylon MM #",
-     nullptr, u"MM #"},
+     u"", u"MM #"},
     {u"-o", u"--bom", &CliOptions::BomGiven, &CliOptions::BomText, u"ID",
-     u"Programs the Pylon BOM ID", nullptr, u"BOM ID"},
+     u"Programs the Pylon BOM ID", u"", u"BOM ID"},
     {u"-r", u"--read", &CliOptions::ReadRequested, nullptr, u"", u"Prints out the data in GPP1",
-     nullptr, nullptr},
+     u"", nullptr},
     {u"-s", u"--sandrel", &CliOptions::CarrierSerialGiven, &CliOptions::CarrierSerialText,
-     u"Serial #", u"Programs the Sandrel Serial #", nullptr, u"Sandrel Serial #"},
+     u"Serial #", u"Programs the Sandrel Serial #", u"", u"Sandrel Serial #"},
     {u"-w", u"--write", &CliOptions::WriteRequested, nullptr, u"-p # -m # [-s #]",
      u"Programs the data into the GPP1",
      u"                                   -p & -m are required.\n"
@@ -38,22 +38,34 @@ const ToolOption ToolOptions[10] = {
      nullptr},
 };
 
+// Not defined: a lookup of an option the table lacks fails the build.
+const ToolOption &NoSuchOption();
+
 namespace {
 
-// Rows of the table by what the checks need of them.
-const ToolOption &ModuleSerialOption = ToolOptions[4];
-const ToolOption &MmOption = ToolOptions[5];
-const ToolOption &BoardOption = ToolOptions[0];
-const ToolOption &FabOption = ToolOptions[2];
-const ToolOption &BomOption = ToolOptions[6];
-const ToolOption &CarrierSerialOption = ToolOptions[8];
+// The table's row for the option that records itself in Given.
+constexpr const ToolOption &OptionRecordedIn(UINT8 CliOptions::*Given) {
+  for (const ToolOption &Option : ToolOptions) {
+    if (Option.Given == Given)
+      return Option;
+  }
+  return NoSuchOption();
+}
 
-constexpr const CHAR16 *HelpHead[] = {
+// Rows of the table by what the checks need of them.
+constexpr const ToolOption &ModuleSerialOption = OptionRecordedIn(&CliOptions::ModuleSerialGiven);
+constexpr const ToolOption &MmOption = OptionRecordedIn(&CliOptions::MmGiven);
+constexpr const ToolOption &BoardOption = OptionRecordedIn(&CliOptions::BoardGiven);
+constexpr const ToolOption &FabOption = OptionRecordedIn(&CliOptions::FabGiven);
+constexpr const ToolOption &BomOption = OptionRecordedIn(&CliOptions::BomGiven);
+constexpr const ToolOption &CarrierSerialOption = OptionRecordedIn(&CliOptions::CarrierSerialGiven);
+
+constexpr ConsoleFormat<> HelpHead[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
     u"\n",
     u" Switches:\n",
 };
-constexpr const CHAR16 *HelpTail[] = {
+constexpr ConsoleFormat<> HelpTail[] = {
     u"\n",
     u" Examples:\n",
     u"  Kestrel.efi -w -p 12345678 -s 87654321 -m 09876\n",
@@ -94,7 +106,7 @@ ToolStatus CheckWriteRequired(const CliOptions &Options) {
 ToolStatus CheckWriteOptional(const CliOptions &Options) {
   struct Missing {
     const ToolOption *Option;
-    const CHAR16 *Line;
+    ConsoleFormat<> Line;
   };
   const Missing Checks[] = {
       {&CarrierSerialOption, u"ERROR: You can't write Sandrel without Serial #!\n"},
@@ -233,18 +245,19 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
 }
 
 VOID PrintHelp() {
-  for (const CHAR16 *Line : HelpHead)
+  for (const ConsoleFormat<> &Line : HelpHead)
     PrintConsole(Line);
   for (const ToolOption &Option : ToolOptions) {
     // " -b [--board]    ID                Programs the Pylon Board ID"
     CHAR16 Words[24];
     FormatWithFlags(Words, sizeof(Words) / sizeof(Words[0]), FormatWideFormat | FormatWideOutput,
                     u"%s [%s]", Option.Short, Option.Long);
-    PrintConsole(u" %-16s%-18s%s\n", Words, Option.ValueHelp, Option.Description);
-    if (Option.MoreHelp != nullptr)
+    PrintConsole(u" %-16s%-18s%s\n", static_cast<const CHAR16 *>(Words), Option.ValueHelp,
+                 Option.Description);
+    if (Option.MoreHelp.Text[0] != 0)
       PrintConsole(Option.MoreHelp);
   }
-  for (const CHAR16 *Line : HelpTail)
+  for (const ConsoleFormat<> &Line : HelpTail)
     PrintConsole(Line);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/board_record.h"
 #include "app/cli_options.h"
+#include "shell/console.h"
 
 // One option: its two words, where it records itself, and what the help and the messages say
 // about it. Value is null for a switch.
@@ -14,7 +15,7 @@ struct ToolOption {
   const CHAR16 *CliOptions::*Value;
   const CHAR16 *ValueHelp;   // the help's name for the value ("ID"), empty for a switch
   const CHAR16 *Description; // the help's text
-  const CHAR16 *MoreHelp;    // further help lines, or null
+  ConsoleFormat<> MoreHelp;  // further help lines, or empty
   const CHAR16 *Label;       // how a message names the value ("Board ID"), or null
 };
 

@@ -66,7 +66,7 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
 
 // The Part's "ERROR: Failed to ... GPP1!" line is followed by the device's own reason, which the
 // exit status may no longer carry.
-ToolStatus TransferFailed(const CHAR16 *Line, EFI_STATUS Status) {
+ToolStatus TransferFailed(ConsoleFormat<> Line, EFI_STATUS Status) {
   PrintConsole(Line);
   PrintConsole(u"GPP1 device status: %r\n", Status);
   return TransferFailureStatus(Status);

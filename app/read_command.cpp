@@ -27,13 +27,15 @@ VOID PrintDumpSeparator(UINT8 LabelWidth) {
   PrintConsole(u"+----------------------------------------------------+------------------+\n");
 }
 
-VOID PrintIdLine(const CHAR16 *Format, const CHAR8 *Label, const UINT8 *Field) {
+VOID PrintIdLine(ConsoleFormat<const CHAR8 *, const CHAR8 *> Format, const CHAR8 *Label,
+                 const UINT8 *Field) {
   CHAR8 IdText[IdTextSize];
   FormatToAscii(IdText, sizeof(IdText), "%08x", LoadLe32(Field));
   PrintConsole(Format, Label, IdText);
 }
 
-VOID PrintTextLine(const CHAR16 *Format, const CHAR8 *Label, const UINT8 *Field) {
+VOID PrintTextLine(ConsoleFormat<const CHAR8 *, const CHAR8 *> Format, const CHAR8 *Label,
+                   const UINT8 *Field) {
   CHAR8 Value[TextBufferSize];
   CopyRecordText(Value, Field);
   PrintConsole(Format, Label, Value);

@@ -19,10 +19,11 @@ UINT64 CurrentDebugLevelMask();
 // debug UART, when Level passes the level mask. The text goes out exactly as formatted.
 VOID EmitDebugMessageArgs(UINT64 Level, const CHAR8 *Format, FormatArgList Arguments);
 
+// Format is a literal, checked at compile time against the arguments that follow it.
 template <typename... T>
-VOID EmitDebugMessage(UINT64 Level, const CHAR8 *Format, const T &...Values) {
+VOID EmitDebugMessage(UINT64 Level, AsciiFormat<T...> Format, const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  EmitDebugMessageArgs(Level, Format, FormatArgList{Items, sizeof...(T)});
+  EmitDebugMessageArgs(Level, Format.Text, FormatArgList{Items, sizeof...(T)});
 }
 
 // --- The debug UART as the channel uses it ----------------------------------------------------

@@ -87,7 +87,7 @@ VOID SidebandWrite32(UINT8 Port, UINT16 Offset, UINT32 Value) {
 EFI_STATUS PchPcrRead(UINT8 Port, UINT16 Offset, UINT32 *Value) {
   if (!Aligned(Offset)) {
     EmitDebugMessage(DebugLevelError, "PchPcrRead error. Invalid Offset: %x Size: %x", Offset,
-                     sizeof(UINT32));
+                     static_cast<UINT32>(sizeof(UINT32)));
     return EFI_INVALID_PARAMETER;
   }
   if (Value == nullptr)
@@ -99,7 +99,7 @@ EFI_STATUS PchPcrRead(UINT8 Port, UINT16 Offset, UINT32 *Value) {
 EFI_STATUS PchPcrWrite(UINT8 Port, UINT16 Offset, UINT32 Value) {
   if (!Aligned(Offset)) {
     EmitDebugMessage(DebugLevelError, "PchPcrWrite error. Invalid Offset: %x Size: %x", Offset,
-                     sizeof(UINT32));
+                     static_cast<UINT32>(sizeof(UINT32)));
     return EFI_INVALID_PARAMETER;
   }
   MmioWrite32(FixedWindowAddress(Port, Offset), Value);

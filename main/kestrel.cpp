@@ -15,8 +15,9 @@ EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTabl
   // was not found goes down the debug channel, the one report the start-up makes there.
   EFI_STATUS EnvironmentStatus = EFI_SUCCESS;
   EFI_STATUS Status = ConnectShell(ImageHandle, &EnvironmentStatus);
+  // The line shows the status's low 32 bits, as "%08x" reads them.
   if (EFI_ERROR(EnvironmentStatus))
-    EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", EnvironmentStatus);
+    EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", static_cast<UINT32>(EnvironmentStatus));
   return Status;
 }
 

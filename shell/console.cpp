@@ -13,7 +13,7 @@ constexpr UINT64 ConsoleFormatFlags = FormatWideOutput | FormatWideFormat;
 
 } // namespace
 
-UINT64 PrintToConsole(const FormatSource &Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
                       FormatArgList Arguments) {
   CHAR16 *Line = static_cast<CHAR16 *>(AllocateBuffer(ConsoleLineCharacters * sizeof(CHAR16)));
   if (Line == nullptr)
@@ -26,7 +26,7 @@ UINT64 PrintToConsole(const FormatSource &Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCO
   return Count;
 }
 
-UINT64 PrintConsoleArgs(const FormatSource &Format, FormatArgList Arguments) {
+UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments) {
   EFI_SYSTEM_TABLE *SystemTable = PlatformContext.SystemTable;
   return PrintToConsole(Format, SystemTable != nullptr ? SystemTable->ConOut : nullptr, Arguments);
 }

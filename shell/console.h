@@ -6,23 +6,20 @@
 #include "uefi/uefi.h"
 
 // Formats a UCS-2 message into a 321-character pool buffer and hands it to Console (may be
-// null). Returns the number of characters formatted, or 0 when nothing was shown.
-UINT64 PrintToConsole(const FormatSource &Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+// null). Returns the number of characters formatted, or 0 when nothing was shown. The format is
+// not checked here: the callers' literals are, in PrintConsole.
+UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
                       FormatArgList Arguments);
-inline UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
-                             FormatArgList Arguments) {
-  return PrintToConsole(FormatSource{Format, 0}, Console, Arguments);
-}
 
 // PrintToConsole through the system table's ConOut.
-UINT64 PrintConsoleArgs(const FormatSource &Format, FormatArgList Arguments);
+UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments);
 
-template <typename... T> UINT64 PrintConsoleFrom(const FormatSource &Format, const T &...Values) {
+// A literal UCS-2 format, checked at compile time against the arguments that follow it. A
+// message kept in a table or handed to a helper is a ConsoleFormat<argument types...>, built
+// from its literal where it is written.
+template <typename... T> using ConsoleFormat = UcsFormat<T...>;
+
+template <typename... T> UINT64 PrintConsole(ConsoleFormat<T...> Format, const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return PrintConsoleArgs(Format, FormatArgList{Items, sizeof...(T)});
-}
-
-template <typename F, typename... T>
-KESTREL_FORMAT_WRAPPER UINT64 PrintConsole(const F &Format, const T &...Values) {
-  return PrintConsoleFrom(MakeFormatSource<CHAR16>(Format), Values...);
+  return PrintConsoleArgs(Format.Text, FormatArgList{Items, sizeof...(T)});
 }

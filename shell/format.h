@@ -6,28 +6,15 @@
 // slot; a slot whose kind does not fit (an integer where a string pointer is expected, or a slot
 // beyond the end of the list) reads as a null pointer or as 0, so a wrong format can print a
 // wrong value but can never dereference a wrong one.
+//
+// Every format of the tool is a literal, and the entries below (FormatToAscii, FormatWithFlags,
+// and PrintConsole and EmitDebugMessage built on them) take it as a CheckedFormat: its
+// directives are read at compile time, with the engine's own ParseDirective, against the kinds
+// of the arguments that follow, so a wrong directive or a missing argument fails the build.
 #pragma once
 
+#include "shell/format_directive.h"
 #include "uefi/uefi.h"
-
-// Bits of the engine's flag word.
-constexpr UINT64 FormatLeftJustify = 0x0001;
-constexpr UINT64 FormatSignPrefix = 0x0002;
-constexpr UINT64 FormatBlankPrefix = 0x0004;
-constexpr UINT64 FormatCommaGroups = 0x0008;
-constexpr UINT64 FormatLongValue = 0x0010;
-constexpr UINT64 FormatZeroFill = 0x0020;
-constexpr UINT64 FormatWideOutput = 0x0040;
-constexpr UINT64 FormatHexRadix = 0x0080;
-constexpr UINT64 FormatWideFormat = 0x0100;
-constexpr UINT64 FormatWidthGiven = 0x0200;
-constexpr UINT64 FormatWideArgument = 0x0400;
-constexpr UINT64 FormatPrecisionGiven = 0x0800;
-constexpr UINT64 FormatReversedArgument = 0x1000;
-// Reserved for counting without writing: it survives from one format element to the next like
-// the caller's two choices, but this engine offers no such mode and always writes.
-constexpr UINT64 FormatCountOnly = 0x2000;
-constexpr UINT64 FormatUnsignedValue = 0x4000;
 
 enum class FormatArgKind : UINT8 {
   Integer,    // any integer, sign- or zero-extended to 64 bits as its type says
@@ -48,124 +35,265 @@ struct FormatArgList {
   UINT64 Count;
 };
 
-// Slot builders, one per argument type the callers pass.
-inline FormatArg MakeFormatArg(const CHAR8 *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::NarrowText};
-}
-inline FormatArg MakeFormatArg(const UINT8 *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::NarrowText};
-}
-inline FormatArg MakeFormatArg(const CHAR16 *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::WideText};
-}
-inline FormatArg MakeFormatArg(const EFI_GUID *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::Guid};
-}
-inline FormatArg MakeFormatArg(const EFI_TIME *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::Time};
-}
-inline FormatArg MakeFormatArg(const VOID *P) {
-  return {reinterpret_cast<UINT64>(P), FormatArgKind::Pointer};
-}
-inline FormatArg MakeFormatArg(decltype(nullptr)) {
-  return {0, FormatArgKind::Pointer};
-}
-inline FormatArg MakeFormatArg(bool V) {
-  return {V ? 1u : 0u, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(char16_t V) {
-  return {V, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(signed char V) {
-  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(unsigned char V) {
-  return {V, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(short V) {
-  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(unsigned short V) {
-  return {V, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(int V) {
-  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(unsigned int V) {
-  return {V, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(long V) {
-  return {static_cast<UINT64>(static_cast<INT64>(V)), FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(unsigned long V) {
-  return {V, FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(long long V) {
-  return {static_cast<UINT64>(V), FormatArgKind::Integer};
-}
-inline FormatArg MakeFormatArg(unsigned long long V) {
-  return {static_cast<UINT64>(V), FormatArgKind::Integer};
-}
-// Enumerations print as their underlying integer, extended as that type says.
-template <typename E>
-requires(__is_enum(E)) inline FormatArg MakeFormatArg(E V) {
-  return MakeFormatArg(static_cast<__underlying_type(E)>(V));
-}
+// --- Argument types --------------------------------------------------------------------------
 
-// A format and how many of its bytes may be read. A format whose storage is known at compile time
-// (every literal) carries its size, so its plain text can be copied a word at a time without
-// ever reading past its end; a format known only by its address carries 0 and is read one
-// character at a time up to its NUL.
-struct FormatSource {
-  const VOID *Text;
-  UINT64 Readable;
+namespace FormatTraits {
+
+template <typename A, typename B> constexpr bool Same = false;
+template <typename A> constexpr bool Same<A, A> = true;
+
+template <typename T> struct Plain { using Type = T; };
+template <typename T> struct Plain<const T> { using Type = T; };
+template <typename T> struct Plain<volatile T> { using Type = T; };
+template <typename T> struct Plain<const volatile T> { using Type = T; };
+
+// What an argument of type T passes as (taken by const reference): arrays as pointers to their
+// first element, other types without cv.
+template <typename T> struct Passed { using Type = typename Plain<T>::Type; };
+template <typename T, UINT64 N> struct Passed<T[N]> { using Type = const T *; };
+
+template <typename T> constexpr bool IsPointer = false;
+template <typename T> constexpr bool IsPointer<T *> = true;
+template <typename T> struct Pointee { using Type = void; };
+template <typename T> struct Pointee<T *> { using Type = typename Plain<T>::Type; };
+
+template <typename T>
+constexpr bool IsInteger =
+    Same<T, bool> || Same<T, char> || Same<T, signed char> || Same<T, unsigned char> ||
+    Same<T, char8_t> || Same<T, char16_t> || Same<T, char32_t> || Same<T, wchar_t> ||
+    Same<T, short> || Same<T, unsigned short> || Same<T, int> || Same<T, unsigned int> ||
+    Same<T, long> || Same<T, unsigned long> || Same<T, long long> || Same<T, unsigned long long>;
+
+// Enumerations pass as their underlying integer.
+template <typename T, bool Enum = __is_enum(T)> struct Numeric { using Type = T; };
+template <typename T> struct Numeric<T, true> { using Type = __underlying_type(T); };
+
+} // namespace FormatTraits
+
+// The slot an argument of type T fills, as far as the compile-time check tells them apart:
+// integers by width (a directive without "l" reads 32 bits), pointers by what they point to.
+enum class FormatSlot : UINT8 {
+  Integer,     // 32 bits or fewer
+  LongInteger, // 64 bits
+  NarrowText,
+  WideText,
+  Guid,
+  Time,
+  Pointer,
+  Unsupported,
 };
 
-// The source of a format of Unit characters (VOID: either width): an array brings its size, a
-// pointer none. Anything that is not a format of that width does not compile.
-template <typename Unit, typename F> constexpr FormatSource MakeFormatSource(const F &Format) {
-  const Unit *Text = Format;
-  if constexpr (__is_array(F))
-    return {Text, sizeof(F)};
-  else
-    return {Text, 0};
+template <typename T> constexpr FormatSlot SlotOf() {
+  using namespace FormatTraits;
+  using P = typename Passed<T>::Type;
+  if constexpr (IsPointer<P>) {
+    using Target = typename Pointee<P>::Type;
+    if constexpr (Same<Target, CHAR8> || Same<Target, UINT8>)
+      return FormatSlot::NarrowText;
+    else if constexpr (Same<Target, CHAR16>)
+      return FormatSlot::WideText;
+    else if constexpr (Same<Target, EFI_GUID>)
+      return FormatSlot::Guid;
+    else if constexpr (Same<Target, EFI_TIME>)
+      return FormatSlot::Time;
+    else
+      return FormatSlot::Pointer;
+  } else if constexpr (Same<P, decltype(nullptr)>) {
+    return FormatSlot::Pointer;
+  } else if constexpr (IsInteger<typename Numeric<P>::Type>) {
+    return sizeof(P) > sizeof(UINT32) ? FormatSlot::LongInteger : FormatSlot::Integer;
+  } else {
+    return FormatSlot::Unsupported;
+  }
 }
+template <typename T> constexpr FormatSlot FormatSlotOf = SlotOf<T>();
+
+// The slot of one argument: its value as 64 bits (integers sign- or zero-extended as their type
+// says, pointers as their address) and its kind.
+template <typename T> FormatArg MakeFormatArg(const T &Value) {
+  using namespace FormatTraits;
+  constexpr FormatSlot Slot = FormatSlotOf<T>;
+  static_assert(Slot != FormatSlot::Unsupported,
+                "no directive of the format engine prints this type");
+  using P = typename Passed<T>::Type;
+  if constexpr (Slot == FormatSlot::Integer || Slot == FormatSlot::LongInteger) {
+    using N = typename Numeric<P>::Type;
+    const N Number = static_cast<N>(Value);
+    if constexpr (static_cast<N>(-1) < static_cast<N>(0))
+      return {static_cast<UINT64>(static_cast<INT64>(Number)), FormatArgKind::Integer};
+    else
+      return {static_cast<UINT64>(Number), FormatArgKind::Integer};
+  } else if constexpr (Same<P, decltype(nullptr)>) {
+    return {0, FormatArgKind::Pointer};
+  } else {
+    const P Pointer = Value;
+    const UINT64 Address = reinterpret_cast<UINT64>(Pointer);
+    if constexpr (Slot == FormatSlot::NarrowText)
+      return {Address, FormatArgKind::NarrowText};
+    else if constexpr (Slot == FormatSlot::WideText)
+      return {Address, FormatArgKind::WideText};
+    else if constexpr (Slot == FormatSlot::Guid)
+      return {Address, FormatArgKind::Guid};
+    else if constexpr (Slot == FormatSlot::Time)
+      return {Address, FormatArgKind::Time};
+    else
+      return {Address, FormatArgKind::Pointer};
+  }
+}
+
+// --- The compile-time check ------------------------------------------------------------------
+
+// Whether a directive may take a slot: numbers without "l", characters and the "*" values read
+// the integers they are given, so a 64-bit integer there would lose its upper half unseen.
+constexpr bool SlotFits(FormatTakes Takes, bool Long, FormatSlot Slot) {
+  const bool Integer = Slot == FormatSlot::Integer || Slot == FormatSlot::LongInteger;
+  switch (Takes) {
+  case FormatTakes::Number:
+    return Long ? Integer : Slot == FormatSlot::Integer;
+  case FormatTakes::Character:
+    return Slot == FormatSlot::Integer;
+  case FormatTakes::Status:
+    return Integer;
+  case FormatTakes::Address:
+    return Slot != FormatSlot::Unsupported;
+  case FormatTakes::NarrowText:
+    return Slot == FormatSlot::NarrowText;
+  case FormatTakes::WideText:
+    return Slot == FormatSlot::WideText;
+  case FormatTakes::Guid:
+    return Slot == FormatSlot::Guid;
+  case FormatTakes::Time:
+    return Slot == FormatSlot::Time;
+  case FormatTakes::Nothing:
+    break;
+  }
+  return false;
+}
+
+enum class FormatFault : UINT8 { None, WrongKind, MissingArgument, ExtraArgument };
+
+struct FormatVerdict {
+  FormatFault Fault;
+  UINT64 Argument; // the argument (from 1) in question
+  UINT64 Offset;   // the format character where the directive in question starts
+};
+
+// Walks Length units of a format (its NUL included) as the engine does and matches each slot a
+// directive takes against the next of Slots. The units are laid out as bytes first, so the
+// engine's FormatReader reads them here exactly as it reads them at run time.
+template <typename Unit, UINT64 Length>
+constexpr FormatVerdict CheckFormat(const Unit *Text, const FormatSlot *Slots, UINT64 SlotCount) {
+  constexpr UINT64 Step = sizeof(Unit);
+  UINT8 Bytes[Length * Step] = {};
+  for (UINT64 I = 0; I < Length; I++) {
+    const UINT16 C = static_cast<UINT16>(Text[I]);
+    Bytes[I * Step] = static_cast<UINT8>(C);
+    if (Step == 2)
+      Bytes[I * Step + 1] = static_cast<UINT8>(C >> 8);
+  }
+  FormatReader In{Bytes, Step};
+  UINT64 Used = 0;
+  while (In.Peek() != 0) {
+    const UINT64 Offset = static_cast<UINT64>(In.At - Bytes) / Step;
+    if (In.Peek() != '%') {
+      In.Next();
+      continue;
+    }
+    In.Next();
+    const FormatDirective D = ParseDirective(In);
+    for (UINT64 I = 0; I < D.Stars; I++, Used++) {
+      if (Used >= SlotCount)
+        return {FormatFault::MissingArgument, Used + 1, Offset};
+      if (!SlotFits(FormatTakes::Number, true, Slots[Used]))
+        return {FormatFault::WrongKind, Used + 1, Offset};
+    }
+    const FormatTakes Takes = ConversionTakes(D.Conversion);
+    if (Takes != FormatTakes::Nothing) {
+      if (Used >= SlotCount)
+        return {FormatFault::MissingArgument, Used + 1, Offset};
+      if (!SlotFits(Takes, (D.Flags & FormatLongValue) != 0, Slots[Used]))
+        return {FormatFault::WrongKind, Used + 1, Offset};
+      Used++;
+    }
+    if (D.Conversion != 0)
+      In.Next();
+  }
+  if (Used < SlotCount)
+    return {FormatFault::ExtraArgument, Used + 1, 0};
+  return {FormatFault::None, 0, 0};
+}
+
+// Reached only when a literal format does not fit its arguments. FormatCheckFailed is declared
+// and never defined, so calling it ends the compile-time evaluation; the compiler's notes then
+// show the failing call below with the argument (from 1) and the format character (from 0)
+// where the directive in question starts.
+VOID FormatCheckFailed();
+constexpr VOID FormatDirectiveDoesNotFitArgument(UINT64 Argument, UINT64 DirectiveAt) {
+  if (Argument != 0 || DirectiveAt != 0)
+    FormatCheckFailed();
+}
+constexpr VOID FormatDirectiveHasNoArgument(UINT64 Argument, UINT64 DirectiveAt) {
+  if (Argument != 0 || DirectiveAt != 0)
+    FormatCheckFailed();
+}
+constexpr VOID FormatHasMoreArgumentsThanDirectives(UINT64 FirstUnused) {
+  if (FirstUnused != 0)
+    FormatCheckFailed();
+}
+
+// A literal format of Unit characters whose directives fit arguments of the kinds Slots.
+template <typename Unit, FormatSlot... Slots> struct CheckedFormat {
+  template <UINT64 Length> consteval CheckedFormat(const Unit (&Literal)[Length]) : Text(Literal) {
+    constexpr FormatSlot SlotList[sizeof...(Slots) + 1] = {Slots..., FormatSlot::Unsupported};
+    const FormatVerdict V = CheckFormat<Unit, Length>(Literal, SlotList, sizeof...(Slots));
+    if (V.Fault == FormatFault::WrongKind)
+      FormatDirectiveDoesNotFitArgument(V.Argument, V.Offset);
+    if (V.Fault == FormatFault::MissingArgument)
+      FormatDirectiveHasNoArgument(V.Argument, V.Offset);
+    if (V.Fault == FormatFault::ExtraArgument)
+      FormatHasMoreArgumentsThanDirectives(V.Argument);
+  }
+  const Unit *Text;
+};
+
+// The format types for arguments of the types T: a helper that passes a format on takes one of
+// these, built from its caller's literal.
+template <typename... T> using AsciiFormat = CheckedFormat<CHAR8, FormatSlotOf<T>...>;
+template <typename... T> using UcsFormat = CheckedFormat<CHAR16, FormatSlotOf<T>...>;
+
+// --- The engine ------------------------------------------------------------------------------
 
 // Expands Format into Buffer (BufferSize characters, the NUL included). Returns the number of
-// characters written before the NUL. BufferSize 0 writes nothing.
-UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
+// characters written before the NUL. BufferSize 0 writes nothing. The format is 8-bit, or UCS-2
+// with FormatWideFormat in Flags, and need not be a literal: this entry is unchecked, and the
+// argument slots are all that guards it.
+UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
                     FormatArgList Arguments);
-inline UINT64 FormatEngine(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const VOID *Format,
-                           FormatArgList Arguments) {
-  return FormatEngine(Buffer, BufferSize, Flags, FormatSource{Format, 0}, Arguments);
-}
 
-// Writes Character Count times from Position, Step bytes apart: its low byte and, when Step is
-// 2, bits 8-15 in the next byte. A character is written only when all its Step bytes lie below
-// End. Returns the position after the last write.
-UINT8 *FillChars(UINT8 *Position, UINT8 *End, INT64 Count, UINT16 Character, UINT64 Step);
-
-// The wrappers below are split in two: the outer one, always inlined, turns the format into its
-// source (address and, for an array, size); the inner one depends only on the argument types.
-// A wrapper instantiated per format length would otherwise sit in the image once per message.
-#define KESTREL_FORMAT_WRAPPER __attribute__((always_inline)) inline
-
-template <typename... T>
-UINT64 FormatWithSource(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, const FormatSource &Format,
-                        const T &...Values) {
+template <typename Unit, FormatSlot... Slots, typename... T>
+UINT64 FormatChecked(VOID *Buffer, UINT64 BufferSize, UINT64 Flags,
+                     CheckedFormat<Unit, Slots...> Format, const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
-  return FormatEngine(Buffer, BufferSize, Flags, Format, FormatArgList{Items, sizeof...(T)});
+  // The format's own width is that of its literal.
+  Flags = sizeof(Unit) == 2 ? Flags | FormatWideFormat : Flags & ~FormatWideFormat;
+  return FormatEngine(Buffer, BufferSize, Flags, Format.Text, FormatArgList{Items, sizeof...(T)});
 }
 
-template <typename F, typename... T>
-KESTREL_FORMAT_WRAPPER UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags,
-                                              const F &Format, const T &...Values) {
-  return FormatWithSource(Buffer, BufferSize, Flags, MakeFormatSource<VOID>(Format), Values...);
+// A literal format, 8-bit or UCS-2, into Buffer with the caller's output width (FormatWideOutput).
+template <typename... T>
+UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, AsciiFormat<T...> Format,
+                       const T &...Values) {
+  return FormatChecked(Buffer, BufferSize, Flags, Format, Values...);
+}
+template <typename... T>
+UINT64 FormatWithFlags(VOID *Buffer, UINT64 BufferSize, UINT64 Flags, UcsFormat<T...> Format,
+                       const T &...Values) {
+  return FormatChecked(Buffer, BufferSize, Flags, Format, Values...);
 }
 
 // 8-bit format into an 8-bit buffer of BufferSize bytes.
-template <typename F, typename... T>
-KESTREL_FORMAT_WRAPPER UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, const F &Format,
-                                            const T &...Values) {
-  return FormatWithSource(Buffer, BufferSize, 0, MakeFormatSource<CHAR8>(Format), Values...);
+template <typename... T>
+UINT64 FormatToAscii(CHAR8 *Buffer, UINT64 BufferSize, AsciiFormat<T...> Format,
+                     const T &...Values) {
+  return FormatChecked(Buffer, BufferSize, 0, Format, Values...);
 }

@@ -132,7 +132,7 @@ TEST_F(DebugBoard, MessageGoesToTheTraceHubThenTheUartExactlyAsFormatted) {
 TEST_F(DebugBoard, LongMessagesAreCutAt255Bytes) {
   diagboard::AddLevelSelector(Hw, 1);
   std::string Long(300, 'x');
-  EmitDebugMessage(DebugLevelError, Long.c_str());
+  EmitDebugMessageArgs(DebugLevelError, Long.c_str(), FormatArgList{});
   EXPECT_EQ(Uart->Transmitted, Long.substr(0, 255));
   EXPECT_EQ(Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40),
             diagboard::DebugRecord(Long.substr(0, 255)));

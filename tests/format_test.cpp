@@ -14,24 +14,52 @@ namespace {
 
 constexpr UINT64 WideFlags = FormatWideOutput | FormatWideFormat;
 
-template <typename... T> std::string Ascii(const char *Format, const T &...Values) {
+// A literal format, checked at compile time like every caller's.
+template <typename... T> std::string Ascii(AsciiFormat<T...> Format, const T &...Values) {
   char Buffer[512];
   memset(Buffer, 0x5A, sizeof Buffer);
   const UINT64 Count = FormatToAscii(Buffer, sizeof Buffer, Format, Values...);
-  EXPECT_EQ(Count, strlen(Buffer)) << Format;
+  EXPECT_EQ(Count, strlen(Buffer)) << Format.Text;
   return std::string(Buffer, strlen(Buffer));
 }
 
-template <typename... T> std::u16string Wide(UINT64 Flags, const void *Format, const T &...Values) {
+// A format the compile-time check would refuse (a wrong kind, a missing or an unused argument),
+// straight into the engine: what its argument slots do on their own.
+template <typename... T>
+std::string UncheckedWithFlags(UINT64 Flags, const char *Format, const T &...Values) {
+  const FormatArg Items[] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
+  char Buffer[512];
+  const UINT64 Count =
+      FormatEngine(Buffer, sizeof Buffer, Flags, Format, FormatArgList{Items, sizeof...(T)});
+  EXPECT_EQ(Count, strlen(Buffer)) << Format;
+  return std::string(Buffer, Count);
+}
+template <typename... T> std::string Unchecked(const char *Format, const T &...Values) {
+  return UncheckedWithFlags(0, Format, Values...);
+}
+
+template <typename F> std::u16string WideInto(UINT64 Flags, F Format) {
   CHAR16 Buffer[512];
-  const UINT64 Count = FormatWithFlags(Buffer, 512, Flags, Format, Values...);
+  const UINT64 Count = Format(Buffer, 512, Flags);
   EXPECT_EQ(Buffer[Count], 0);
   return std::u16string(Buffer, Count);
+}
+template <typename... T>
+std::u16string Wide(UINT64 Flags, AsciiFormat<T...> Format, const T &...Values) {
+  return WideInto(Flags, [&](CHAR16 *Buffer, UINT64 Size, UINT64 F) {
+    return FormatWithFlags(Buffer, Size, F, Format, Values...);
+  });
+}
+template <typename... T>
+std::u16string Wide(UINT64 Flags, UcsFormat<T...> Format, const T &...Values) {
+  return WideInto(Flags, [&](CHAR16 *Buffer, UINT64 Size, UINT64 F) {
+    return FormatWithFlags(Buffer, Size, F, Format, Values...);
+  });
 }
 
 // Every buffer size from 0 to past the full text, each an exact-size heap block so ASan reports
 // any write beyond it: the text is cut, the NUL is inside, the count is what was stored.
-template <typename... T> void ExpectCutsCleanly(const char *Format, const T &...Values) {
+template <typename... T> void ExpectCutsCleanly(AsciiFormat<T...> Format, const T &...Values) {
   const std::string Full = Ascii(Format, Values...);
   for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
     std::unique_ptr<char[]> Buffer(new char[Size]);
@@ -42,13 +70,13 @@ template <typename... T> void ExpectCutsCleanly(const char *Format, const T &...
       continue;
     }
     const size_t Expected = std::min(Full.size(), Size - 1);
-    ASSERT_EQ(Count, Expected) << Format << " size " << Size;
+    ASSERT_EQ(Count, Expected) << Format.Text << " size " << Size;
     EXPECT_EQ(std::string(Buffer.get(), Count), Full.substr(0, Expected));
     EXPECT_EQ(Buffer[Count], 0);
   }
 }
 
-template <typename... T> void ExpectWideCutsCleanly(const char16_t *Format, const T &...Values) {
+template <typename... T> void ExpectWideCutsCleanly(UcsFormat<T...> Format, const T &...Values) {
   const std::u16string Full = Wide(WideFlags, Format, Values...);
   for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
     std::unique_ptr<UINT8[]> Buffer(new UINT8[Size * 2]);
@@ -87,7 +115,7 @@ TEST(FormatHex, DigitsAreUppercaseAndWidthNeverTruncates) {
 }
 
 TEST(FormatHex, ThirtyTwoBitsUnlessLong) {
-  EXPECT_EQ(Ascii("%x", 0x123456789ull), "23456789");
+  EXPECT_EQ(Unchecked("%x", 0x123456789ull), "23456789");
   EXPECT_EQ(Ascii("%lx", 0x123456789ull), "123456789");
   EXPECT_EQ(Ascii("%Lx", 0x123456789ull), "123456789");
   EXPECT_EQ(Ascii("%p", 0x1000), "1000");
@@ -112,7 +140,7 @@ TEST(FormatDecimal, SignsPaddingAndPrefixes) {
   EXPECT_EQ(Ascii("%8.5d", -42), "  -00042");
   EXPECT_EQ(Ascii("%08.3d", 42), "     042");
   EXPECT_EQ(Ascii("%-05d|", 42), "42   |");
-  EXPECT_EQ(Ascii("%d", 0x100000005ull), "5");
+  EXPECT_EQ(Unchecked("%d", 0x100000005ull), "5");
 }
 
 TEST(FormatDecimal, WidthsOfSixtyFourBitsAndUnsigned) {
@@ -122,7 +150,7 @@ TEST(FormatDecimal, WidthsOfSixtyFourBitsAndUnsigned) {
   EXPECT_EQ(Ascii("%ld", INT64_MAX), "9223372036854775807");
   EXPECT_EQ(Ascii("%d", INT32_MIN), "-2147483648");
   // Without "l" a 64-bit value is cut to its low 32 bits and read as signed.
-  EXPECT_EQ(Ascii("%d", 0xFFFFFFFFull), "-1");
+  EXPECT_EQ(Unchecked("%d", 0xFFFFFFFFull), "-1");
 }
 
 TEST(FormatDecimal, AgreesWithTheCLibraryAcrossDigitCounts) {
@@ -225,18 +253,16 @@ TEST(FormatCharacters, NarrowingAndWidening) {
 TEST(FormatDirectives, UnrecognisedConversionsAndEndings) {
   EXPECT_EQ(Ascii("%i%d", 7), "i7");
   EXPECT_EQ(Ascii("100%%"), "100%");
-  EXPECT_EQ(Ascii("%5i|%-3o|", 1), "    i|o  |");
+  EXPECT_EQ(Unchecked("%5i|%-3o|", 1), "    i|o  |");
   EXPECT_EQ(Ascii("abc%"), "abc");
   EXPECT_EQ(Ascii("abc%-08"), "abc        ");
   EXPECT_EQ(Ascii("abc%5"), "abc     ");
   EXPECT_EQ(Ascii("abc%l"), "abc");
   // Caller flags other than the two widths are dropped before every element.
-  char Buffer[32];
-  FormatWithFlags(Buffer, sizeof Buffer,
-                  FormatLeftJustify | FormatZeroFill | FormatSignPrefix | FormatLongValue |
-                      FormatCommaGroups | FormatPrecisionGiven,
-                  "%5d|%x|%a", 1234, 0x100000001ull, "ab");
-  EXPECT_STREQ(Buffer, " 1234|1|ab");
+  EXPECT_EQ(UncheckedWithFlags(FormatLeftJustify | FormatZeroFill | FormatSignPrefix |
+                                   FormatLongValue | FormatCommaGroups | FormatPrecisionGiven,
+                               "%5d|%x|%a", 1234, 0x100000001ull, "ab"),
+            " 1234|1|ab");
   EXPECT_EQ(Ascii("no directives at all"), "no directives at all");
 }
 
@@ -292,21 +318,21 @@ TEST(FormatSlots, MismatchedOrMissingSlotsReadAsNullOrZero) {
   const EFI_GUID Guid{};
   EFI_TIME Time{};
   // A pointer directive never dereferences a slot of another kind.
-  EXPECT_EQ(Ascii("%a", 0x1234), "<null string>");
-  EXPECT_EQ(Ascii("%a", u"wide"), "<null string>");
-  EXPECT_EQ(Ascii("%s", "narrow"), "<null string>");
-  EXPECT_EQ(Ascii("%g|%t", &Time, &Guid), "<null guid>|<null time>");
-  EXPECT_EQ(Ascii("%a", static_cast<const void *>("text")), "<null string>");
-  EXPECT_EQ(Ascii("%g", 0x1000), "<null guid>");
+  EXPECT_EQ(Unchecked("%a", 0x1234), "<null string>");
+  EXPECT_EQ(Unchecked("%a", u"wide"), "<null string>");
+  EXPECT_EQ(Unchecked("%s", "narrow"), "<null string>");
+  EXPECT_EQ(Unchecked("%g|%t", &Time, &Guid), "<null guid>|<null time>");
+  EXPECT_EQ(Unchecked("%a", static_cast<const void *>("text")), "<null string>");
+  EXPECT_EQ(Unchecked("%g", 0x1000), "<null guid>");
   // Slots beyond the list read as 0 or null.
-  EXPECT_EQ(Ascii("%d|%x|%a|%s|%g|%t|%r|%c|%*d", 1), "1|0|<null string>|<null string>|"
-                                                     "<null guid>|<null time>|Success| |0");
+  EXPECT_EQ(Unchecked("%d|%x|%a|%s|%g|%t|%r|%c|%*d", 1), "1|0|<null string>|<null string>|"
+                                                         "<null guid>|<null time>|Success| |0");
   // Numeric directives take any slot's value.
   const void *Pointer = reinterpret_cast<const void *>(0x12345678ABCDull);
-  EXPECT_EQ(Ascii("%p|%x", Pointer, Pointer), "12345678ABCD|5678ABCD");
+  EXPECT_EQ(Unchecked("%p|%x", Pointer, Pointer), "12345678ABCD|5678ABCD");
   enum class Small : UINT8 { Nine = 9 };
   enum Signed { MinusTwo = -2 };
-  EXPECT_EQ(Ascii("%d|%d|%d", Small::Nine, MinusTwo, true), "9|-2|1");
+  EXPECT_EQ(Unchecked("%d|%d|%d", Small::Nine, MinusTwo, true), "9|-2|1");
 }
 
 TEST(FormatCutting, EveryBufferSize) {
@@ -342,15 +368,70 @@ TEST(FormatCutting, SmallBuffersAndHugePads) {
   EXPECT_EQ(FormatToAscii(Small.get(), 16, "%-*a|", 1ull << 40, "x"), 15u);
   EXPECT_EQ(std::string(Small.get()), "x" + std::string(14, ' '));
   // A missing format leaves an empty text.
-  EXPECT_EQ(FormatToAscii(Four, 4, nullptr), 0u);
+  EXPECT_EQ(FormatEngine(Four, 4, 0, nullptr, FormatArgList{}), 0u);
   EXPECT_EQ(Four[0], 0);
 }
 
-// A format of known size moves its plain text a word at a time. Over every length up to a few
-// words, with a run end or another character at every place, in both widths and into buffers
-// cut short, it must give what the character-by-character path gives, and ASan holds both the
-// exact-size format and the exact-size output to their bounds.
-TEST(FormatPlainText, KnownSizeFormatsMatchTheCharacterPath) {
+// The compile-time check, read as a verdict instead of a failed build: the literal's directives
+// against the kinds of the argument types T.
+template <typename... T, typename Unit, UINT64 N>
+constexpr FormatVerdict VerdictOf(const Unit (&Format)[N]) {
+  constexpr FormatSlot Slots[] = {FormatSlotOf<T>..., FormatSlot::Unsupported};
+  return CheckFormat<Unit, N>(Format, Slots, sizeof...(T));
+}
+template <typename... T, typename Unit, UINT64 N>
+constexpr FormatFault FaultOf(const Unit (&Format)[N]) {
+  return VerdictOf<T...>(Format).Fault;
+}
+constexpr FormatFault Fits = FormatFault::None;
+constexpr FormatFault Wrong = FormatFault::WrongKind;
+constexpr FormatFault Missing = FormatFault::MissingArgument;
+constexpr FormatFault Extra = FormatFault::ExtraArgument;
+enum class SmallEnum : UINT8 { One = 1 };
+
+// What the callers pass, and the kinds each directive takes.
+static_assert(FaultOf<int, const CHAR8 *, CHAR8[17]>("%d %a %a") == Fits);
+static_assert(FaultOf<const UINT8 *, const CHAR16 *, char16_t[5]>("%a %s %S") == Fits);
+static_assert(FaultOf<const EFI_GUID *, EFI_TIME *, EFI_STATUS>("%g %t %r") == Fits);
+static_assert(FaultOf<UINT8, UINT16, UINT32, bool, SmallEnum, char16_t>("%x%X%u%d%d%c") == Fits);
+static_assert(FaultOf<UINT64, int, INT64>("%lx %Lu %ld") == Fits);
+static_assert(FaultOf<UINT64, UINT32, int, const char *>(" | %0*xx | %.*a") == Fits);
+static_assert(FaultOf<const VOID *, UINT64, const CHAR8 *>("%p %p %p") == Fits);
+static_assert(FaultOf<>("100%% %i %5\n%-3o abc%") == Fits);
+static_assert(FaultOf<>(u"%%\n") == Fits);
+// A 64-bit integer through a directive without "l" would lose its upper half.
+static_assert(FaultOf<UINT64>("%x") == Wrong);
+static_assert(FaultOf<EFI_STATUS>("Status: 0x%08x\r\n") == Wrong);
+static_assert(FaultOf<long long>("%d") == Wrong);
+static_assert(FaultOf<UINT64>("%c") == Wrong);
+// Texts, GUIDs and times only from pointers of their own kind.
+static_assert(FaultOf<const CHAR16 *>("%a") == Wrong);
+static_assert(FaultOf<const CHAR8 *>(u"%s") == Wrong);
+static_assert(FaultOf<int>("%a") == Wrong);
+static_assert(FaultOf<decltype(nullptr)>("%a") == Wrong);
+static_assert(FaultOf<const VOID *>("%a") == Wrong);
+static_assert(FaultOf<EFI_TIME *>("%g") == Wrong);
+static_assert(FaultOf<const CHAR8 *>("%d") == Wrong);
+static_assert(FaultOf<const CHAR8 *, int>("%*d") == Wrong);
+// Every argument taken, and none left over.
+static_assert(FaultOf<>("%d") == Missing);
+static_assert(FaultOf<int>("%*d") == Missing);
+static_assert(FaultOf<const CHAR8 *>("%a and %a") == Missing);
+static_assert(FaultOf<int>("no directive") == Extra);
+static_assert(FaultOf<int>("%i%%") == Extra);
+// The format ends at its first NUL, as the engine reads it.
+static_assert(FaultOf<int>("a\0%d") == Extra);
+// UCS-2 formats are read in 16-bit units: U+2525 is no "%".
+static_assert(FaultOf<>(u"\u2525d") == Fits);
+// The verdict names the argument (from 1) and where its directive starts.
+static_assert(VerdictOf<int, int>("ab %d %a").Argument == 2);
+static_assert(VerdictOf<int, int>("ab %d %a").Offset == 6);
+static_assert(VerdictOf<int, int, int>("%d").Argument == 2);
+
+// Plain text of every length up to a few words, with a run end or another character at every
+// place, in both widths: a buffer cut short holds the start of what a long one holds, and ASan
+// holds both the exact-size format and the exact-size output to their bounds.
+TEST(FormatPlainText, CutOutputIsTheStartOfTheWholeOutput) {
   const UINT16 Inserts[] = {'%', '\n', '\r', '\t', 0xE9, 0x2525, 0x0A41, 0};
   for (size_t Length = 0; Length <= 40; Length++) {
     for (size_t At = 0; At <= Length; At++) {
@@ -363,25 +444,27 @@ TEST(FormatPlainText, KnownSizeFormatsMatchTheCharacterPath) {
           if (At < Length)
             Text[At] = Unit == 1 ? (Insert & 0xFF) : Insert;
           Text.push_back(0);
-          const size_t Readable = Text.size() * Unit;
-          std::unique_ptr<UINT8[]> Format(new UINT8[Readable]);
+          std::unique_ptr<UINT8[]> Format(new UINT8[Text.size() * Unit]);
           for (size_t I = 0; I < Text.size(); I++) {
             Format[I * Unit] = static_cast<UINT8>(Text[I]);
             if (Unit == 2)
               Format[I * Unit + 1] = static_cast<UINT8>(Text[I] >> 8);
           }
+          const size_t WholeSize = 2 * Length + 16;
+          std::vector<UINT8> Whole(WholeSize * Unit);
+          const UINT64 WholeCount =
+              FormatEngine(Whole.data(), WholeSize, Flags, Format.get(), FormatArgList{});
           for (const size_t Size : {Length + 3, Length / 2 + 1}) {
-            std::unique_ptr<UINT8[]> Known(new UINT8[Size * Unit]);
-            std::unique_ptr<UINT8[]> Unknown(new UINT8[Size * Unit]);
-            memset(Known.get(), 0x5A, Size * Unit);
-            memset(Unknown.get(), 0x5A, Size * Unit);
-            const UINT64 A = FormatEngine(Known.get(), Size, Flags,
-                                          FormatSource{Format.get(), Readable}, FormatArgList{});
-            const UINT64 B =
-                FormatEngine(Unknown.get(), Size, Flags, Format.get(), FormatArgList{});
-            ASSERT_EQ(A, B) << "length " << Length << " at " << At << " insert " << Insert;
-            ASSERT_EQ(memcmp(Known.get(), Unknown.get(), Size * Unit), 0)
+            std::unique_ptr<UINT8[]> Cut(new UINT8[Size * Unit]);
+            memset(Cut.get(), 0x5A, Size * Unit);
+            const UINT64 Count =
+                FormatEngine(Cut.get(), Size, Flags, Format.get(), FormatArgList{});
+            ASSERT_EQ(Count, std::min<UINT64>(WholeCount, Size - 1))
                 << "length " << Length << " at " << At << " insert " << Insert;
+            ASSERT_EQ(memcmp(Cut.get(), Whole.data(), Count * Unit), 0)
+                << "length " << Length << " at " << At << " insert " << Insert;
+            for (size_t I = 0; I < Unit; I++)
+              ASSERT_EQ(Cut[Count * Unit + I], 0);
           }
         }
       }
@@ -389,24 +472,27 @@ TEST(FormatPlainText, KnownSizeFormatsMatchTheCharacterPath) {
   }
 }
 
-TEST(FillChars, WritesBothBytesAndStopsBeforeTheEnd) {
-  UINT8 Buffer[8];
-  memset(Buffer, 0xEE, sizeof Buffer);
-  UINT8 *After = FillChars(Buffer, Buffer + 5, 10, 0x1234, 2);
-  EXPECT_EQ(After, Buffer + 4); // never half a character
-  const UINT8 Expected[] = {0x34, 0x12, 0x34, 0x12, 0xEE, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(memcmp(Buffer, Expected, sizeof Buffer), 0);
-  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 0, 'x', 1), Buffer);
-  EXPECT_EQ(FillChars(Buffer, Buffer + 8, -5, 'x', 1), Buffer);
-  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 3, 0x1241, 1), Buffer + 3);
-  EXPECT_EQ(Buffer[0], 0x41);
-  EXPECT_EQ(Buffer[3], 0x12);
-  EXPECT_EQ(FillChars(Buffer + 8, Buffer + 8, 3, 'x', 1), Buffer + 8);
-  // A wider step writes the low byte Step bytes apart and leaves the bytes between alone.
-  memset(Buffer, 0xEE, sizeof Buffer);
-  EXPECT_EQ(FillChars(Buffer, Buffer + 8, 2, 0x4142, 4), Buffer + 8);
-  const UINT8 Spaced[] = {0x42, 0xEE, 0xEE, 0xEE, 0x42, 0xEE, 0xEE, 0xEE};
-  EXPECT_EQ(memcmp(Buffer, Spaced, sizeof Buffer), 0);
+// Every character of the output, pads included, is written whole: both bytes of a UCS-2
+// character, low byte first, and never half of one at the buffer's end.
+TEST(FormatPadding, FillsWholeCharactersAndStopsBeforeTheEnd) {
+  // Three UCS-2 characters: two pad spaces and the NUL, then nothing.
+  std::unique_ptr<UINT8[]> Three(new UINT8[6]);
+  EXPECT_EQ(FormatWithFlags(Three.get(), 3, WideFlags, u"%10d", 5), 2u);
+  const UINT8 Spaces[] = {0x20, 0x00, 0x20, 0x00, 0x00, 0x00};
+  EXPECT_EQ(memcmp(Three.get(), Spaces, sizeof Spaces), 0);
+  // A character's two bytes, low first; into 8-bit output only its low byte.
+  UINT8 Both[8];
+  memset(Both, 0xEE, sizeof Both);
+  EXPECT_EQ(FormatWithFlags(Both, 3, WideFlags, u"%c%c", 0x1234, 0x1241), 2u);
+  const UINT8 Pair[] = {0x34, 0x12, 0x41, 0x12, 0x00, 0x00, 0xEE, 0xEE};
+  EXPECT_EQ(memcmp(Both, Pair, sizeof Both), 0);
+  EXPECT_EQ(Ascii("%c", 0x1241), "A");
+  // Pads of 0 or fewer characters write nothing.
+  EXPECT_EQ(Ascii("%-2d|%2d|%0d", -42, 100, 7), "-42|100|7");
+  // A pad that starts at the end position writes nothing either.
+  char Two[2] = {'x', 'x'};
+  EXPECT_EQ(FormatToAscii(Two, 2, "a%5d", 1), 1u);
+  EXPECT_EQ(std::string(Two, 2), std::string("a") + '\0');
 }
 
 } // namespace

@@ -10,8 +10,7 @@
 // Properties: the result is below the buffer size and the NUL sits right behind it; a size of 0
 // writes nothing; the same call with 8-bit instead of UCS-2 output (or the other way round)
 // gives the same characters, each narrowed; an 8-bit format widened to UCS-2 gives the same
-// output; a format whose storage size is given (read a word at a time) gives the same output
-// as the same format known only by its address.
+// output.
 #include "shell/format.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -76,9 +75,8 @@ std::vector<FormatArg> BuildSlots(FuzzReader &In, size_t Count, Pools &P,
 }
 
 // Runs the engine into an exact-size buffer of Characters characters and checks the bounds.
-// Readable: the format's storage size in bytes, or 0 for a format known only by its address.
 std::vector<uint16_t> Run(bool WideOut, bool WideFormat, const void *Format, size_t Characters,
-                          const std::vector<FormatArg> &Slots, size_t Readable = 0) {
+                          const std::vector<FormatArg> &Slots) {
   const UINT64 Flags = (WideOut ? FormatWideOutput : 0) | (WideFormat ? FormatWideFormat : 0);
   const size_t Step = WideOut ? 2 : 1;
   const FormatArgList Args{Slots.data(), Slots.size()};
@@ -91,8 +89,7 @@ std::vector<uint16_t> Run(bool WideOut, bool WideFormat, const void *Format, siz
   }
   auto Buffer = std::make_unique<uint8_t[]>(Characters * Step);
   memset(Buffer.get(), Canary, Characters * Step);
-  const UINT64 Count =
-      FormatEngine(Buffer.get(), Characters, Flags, FormatSource{Format, Readable}, Args);
+  const UINT64 Count = FormatEngine(Buffer.get(), Characters, Flags, Format, Args);
   FUZZ_CHECK(Count < Characters);
   std::vector<uint16_t> Out;
   for (size_t I = 0; I <= Count; I++) {
@@ -142,11 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   FUZZ_CHECK(Out.size() == Other.size());
   for (size_t I = 0; I < Out.size(); I++)
     FUZZ_CHECK((Out[I] & 0xFF) == (Other[I] & 0xFF));
-  // Knowing the format's size changes only how its plain text is read.
-  const size_t Readable =
-      WideFormat ? (WideUnits.size() + 1) * sizeof(CHAR16) : FormatBytes.size() + 1;
-  FUZZ_CHECK(Run(WideOut, WideFormat, Format, Characters, Slots, Readable) == Out);
-  // So does the format's: the same 8-bit format given as UCS-2.
+  // The format's width changes only how it is read: the same 8-bit format given as UCS-2.
   if (!WideFormat)
     FUZZ_CHECK(Run(WideOut, true, WideFormatText.Get(), Characters, Slots) == Out);
   return 0;
