@@ -64,7 +64,7 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
   return ToolSuccess;
 }
 
-// The Part's "ERROR: Failed to ... GPP1!" line is followed by the device's own reason, which the
+// The "ERROR: Failed to ... GPP1!" line is followed by the device's own reason, which the
 // exit status may no longer carry.
 ToolStatus TransferFailed(ConsoleFormat<> Line, EFI_STATUS Status) {
   PrintConsole(Line);
