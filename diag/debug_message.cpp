@@ -25,9 +25,6 @@ constexpr UINT32 DebugCmosDefault = 0x80000000; // valid, serial output on
 // The debug UART's memory window is in the first memory BAR among its six.
 constexpr UINT32 FirstBarRegister = 0x10;
 constexpr UINT32 LastBarRegister = 0x24;
-// The top 1 MiB below 4 GiB holds the firmware flash and the reset vector, never a device
-// window; a window register pointing there is garbage, and bytes written there do no good.
-constexpr UINT32 HighestUartBase = 0xFFF00000;
 
 UINT32 DebugUartConfig(UINT32 Register) {
   const SerialIoController &Uart = SerialIoControllers[DebugUartController];
@@ -152,7 +149,7 @@ UINT32 LocateDebugUart() {
     PciCfgWrite32(DebugUartConfig(BarRegister), DebugUartDefaultBase);
     Base = DebugUartDefaultBase;
   }
-  if (Base >= HighestUartBase)
+  if (Base >= DebugUartBaseLimit)
     return 0;
   PciCfgOr16(DebugUartConfig(PciCommandRegister), PciCommandMemorySpace);
   PowerUpDebugUart(Base);

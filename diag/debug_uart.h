@@ -43,6 +43,9 @@ UINT64 GetSerialIoBase(INT32 Index, UINT8 Selector);
 
 constexpr INT32 DebugUartController = 10; // bus 0, device 24, function 2
 constexpr UINT32 DebugUartDefaultBase = 0xFEA10000;
+// The top 1 MiB below 4 GiB holds the firmware flash and the reset vector, never a device window;
+// a window register pointing there is garbage, and bytes written there do no good.
+constexpr UINT32 DebugUartBaseLimit = 0xFFF00000;
 
 // Byte registers, 4 bytes apart in the UART's memory window.
 constexpr UINT32 UartTransmitHolding = 0x00; // divisor low byte while the latch is open

@@ -146,19 +146,23 @@ bool DebugUartRunsAtOurSettings(UINT32 Base) {
   return Divisor == DebugUartDivisor && (LineControl & LineSettingsMask) == DebugUartLineSettings;
 }
 
-// The debug UART's window when the firmware left it working: assigned (below 4 GiB), decoded and
-// at full power. 0 otherwise. Reads only, through the configuration window.
+// The debug UART's window when the firmware left it working: a memory window assigned below the
+// firmware's flash (and not above 4 GiB), decoded and at full power. 0 otherwise. Reads only,
+// through the configuration window.
 UINT32 WorkingDebugUartWindow() {
-  UINT64 Base = GetSerialIoBase(DebugUartController, 0);
-  if (Base == SerialIoAbsent || Base == 0)
-    return 0;
   UINT64 Config = GetSerialIoBase(DebugUartController, 1);
+  if (Config == SerialIoAbsent)
+    return 0;
+  UINT32 Window = MmioRead32(Config + PciBar0Register);
+  UINT32 Base = Window & PciPageMask;
+  if ((Window & PciBarIoSpace) != 0 || Base == 0 || Base >= DebugUartBaseLimit)
+    return 0;
   if ((MmioRead16(Config + PciCommandRegister) & PciCommandMemorySpace) == 0)
     return 0;
   if (SerialIoPowerControlOffset != 0 &&
       (MmioRead16(Config + SerialIoPowerControlOffset) & PciPowerStateMask) != 0)
     return 0;
-  return static_cast<UINT32>(Base);
+  return Base;
 }
 
 } // namespace

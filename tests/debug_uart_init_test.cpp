@@ -140,11 +140,20 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   SetLineSettings(0x03, 4);
   UartFunction->Set16(0x04, 0x0006);
   InitDebugUart();
-  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42),
-                                         A::Out(8, 0x70, 0x41), A::Out(8, 0x70, 0x40),
-                                         A::Write(8, UartBase + 0x0C, 0x83),
-                                         A::Write(8, UartBase + 0x0C, 0x03)}))
+  EXPECT_EQ(Hw.Writes(),
+            (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42), A::Out(8, 0x70, 0x41),
+                            A::Out(8, 0x70, 0x40), A::Write(8, UartBase + 0x0C, 0x83),
+                            A::Write(8, UartBase + 0x0C, 0x03)}))
       << DescribeAccesses(Hw.Writes());
+
+  // An I/O window in the first register is no working UART: its number is never probed as an
+  // address (the latch would be written at 0xE00C).
+  Hw.AddRegisters(0xE000, 0x1000);
+  UartFunction->Set32(0x10, 0xE001);
+  Hw.ClearLog();
+  InitDebugUart();
+  EXPECT_TRUE(Hw.MemWritesIn(0xE000, 0xE020).empty()) << DescribeAccesses(Hw.Writes());
+  UartFunction->Set32(0x10, UartBase);
 
   // Powered down, it is not working, and is brought up as before.
   UartFunction->Set16(0x84, 0x0003);
