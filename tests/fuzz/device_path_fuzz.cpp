@@ -6,9 +6,12 @@
 // Properties: DevicePathPciDevice stays inside memory, ends, and agrees with the rule written
 // out here: go node by node; an end node (type 0x7F), or a node shorter than its own 4-byte
 // header, ends the path without a device; the first PCI node (type 1, sub-type 1) gives its
-// Device byte, or nothing when it is too short to hold one. GetBlockIo on a board whose chosen
-// partition carries this path finds GPP1 exactly when GPP1's path still leads to device 28, and
-// leaves nothing allocated.
+// Device byte, or nothing when it is too short to hold one. DevicePathIsHardwarePartition agrees
+// with its own rule: the path reaches an end node within MaxDevicePathNodes nodes, none shorter
+// than its header, after a PCI node, and no node after that first PCI node is a media node (type
+// 4), a BIOS boot node (type 5) or another PCI node. GetBlockIo on a board whose chosen partition
+// carries this path finds GPP1 exactly when GPP1's path still leads to device 28 and passes that
+// rule, and leaves nothing allocated.
 #include "app/gpp1.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
@@ -37,6 +40,24 @@ bool ReferencePciDevice(const uint8_t *Path, uint8_t *Device) {
   return false;
 }
 
+bool ReferenceHardwarePartition(const uint8_t *Path) {
+  const uint8_t *Node = Path;
+  bool PastPci = false;
+  for (size_t Count = 0; Count < MaxDevicePathNodes; Count++) {
+    const uint16_t Length = static_cast<uint16_t>(Node[2] | Node[3] << 8);
+    if (Node[0] == EndType)
+      return PastPci;
+    if (Length < NodeHeaderSize)
+      return false;
+    const bool Pci = Node[0] == HARDWARE_DEVICE_PATH && Node[1] == HW_PCI_DP;
+    if (PastPci && (Pci || Node[0] == MEDIA_DEVICE_PATH || Node[0] == BBS_DEVICE_PATH))
+      return false;
+    PastPci = PastPci || Pci;
+    Node += Length;
+  }
+  return false;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
@@ -51,10 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   FUZZ_CHECK(Has == HasExpected);
   if (Has)
     FUZZ_CHECK(Got == Expected);
+  const bool Partition4Path = ReferenceHardwarePartition(Path.Data());
+  FUZZ_CHECK(DevicePathIsHardwarePartition(Node) == Partition4Path);
 
   Board B;
   B.Sim.Handles.Install(B.Card.HandleOf(Partition), EfiDevicePathProtocolGuid, Path.Data());
-  const bool Gpp1Reachable = Partition != SimEmmcGpp1 || (HasExpected && Expected == EmmcPciDevice);
+  const bool Gpp1Reachable =
+      Partition != SimEmmcGpp1 || (HasExpected && Expected == EmmcPciDevice && Partition4Path);
   EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo();
   FUZZ_CHECK(Found == (Gpp1Reachable ? B.Gpp1().Interface : nullptr));
   FUZZ_CHECK(B.Sim.LiveAllocations() == 0);
