@@ -72,6 +72,16 @@ ToolStatus TransferFailed(ConsoleFormat<> Line, EFI_STATUS Status) {
   return TransferFailureStatus(Status);
 }
 
+// How far the interface's record lies from the start of the card's array, from the pointer the
+// driver keeps 96 bytes past the interface.
+UINT64 EmmcRecordOffset(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
+  UINT64 Interface = reinterpret_cast<UINT64>(BlockIo);
+  UINT64 CardArray = 0;
+  CopyBytes(&CardArray, reinterpret_cast<const UINT8 *>(BlockIo) + EmmcCardPointerOffset,
+            sizeof(CardArray));
+  return Interface - EmmcInterfaceOffsetInRecord - CardArray;
+}
+
 } // namespace
 
 ToolStatus TransferFailureStatus(EFI_STATUS Status) {
@@ -85,12 +95,8 @@ ToolStatus TransferFailureStatus(EFI_STATUS Status) {
 }
 
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
-  UINT64 Interface = reinterpret_cast<UINT64>(BlockIo);
-  UINT64 CardArray = 0;
-  CopyBytes(&CardArray, reinterpret_cast<const UINT8 *>(BlockIo) + EmmcCardPointerOffset,
-            sizeof(CardArray));
   // Unsigned on purpose: an array above the record gives a huge quotient, never a partition.
-  return (Interface - EmmcInterfaceOffsetInRecord - CardArray) / EmmcPartitionRecordSize;
+  return EmmcRecordOffset(BlockIo) / EmmcPartitionRecordSize;
 }
 
 bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device) {
@@ -115,11 +121,7 @@ bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device) {
 }
 
 bool EmmcRecordAligned(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
-  UINT64 Interface = reinterpret_cast<UINT64>(BlockIo);
-  UINT64 CardArray = 0;
-  CopyBytes(&CardArray, reinterpret_cast<const UINT8 *>(BlockIo) + EmmcCardPointerOffset,
-            sizeof(CardArray));
-  return (Interface - EmmcInterfaceOffsetInRecord - CardArray) % EmmcPartitionRecordSize == 0;
+  return EmmcRecordOffset(BlockIo) % EmmcPartitionRecordSize == 0;
 }
 
 bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path) {
