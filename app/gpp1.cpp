@@ -120,11 +120,7 @@ bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device) {
   return false;
 }
 
-bool EmmcRecordAligned(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
-  return EmmcRecordOffset(BlockIo) % EmmcPartitionRecordSize == 0;
-}
-
-bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path) {
+bool DevicePathHasNoMediaNode(const EFI_DEVICE_PATH_PROTOCOL *Path) {
   const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
   bool PastPci = false;
   for (UINTN Count = 0; Node != nullptr && Count < MaxDevicePathNodes; Count++) {
@@ -134,16 +130,13 @@ bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path) {
     UINT16 Length = DevicePathNodeLength(Header);
     if (Length < DevicePathHeaderSize)
       return false;
-    bool IsPci = Header->Type == HARDWARE_DEVICE_PATH && Header->SubType == HW_PCI_DP;
-    if (PastPci) {
-      // A media node (hard drive, CD-ROM, file path, RAM disk...) names something inside a
-      // device, a partition table's entry or a file, never one of the card's own partitions; a
-      // second PCI node puts the device behind a bridge at device 28, not on the eMMC
-      // controller itself.
-      if (Header->Type == MEDIA_DEVICE_PATH || Header->Type == BBS_DEVICE_PATH || IsPci)
-        return false;
-    }
-    PastPci = PastPci || IsPci;
+    // A media node (hard drive, CD-ROM, file path, RAM disk...) or a BIOS boot node names
+    // something inside a device, such as a partition-table entry of the user area, never one of
+    // the card's hardware partitions. What else follows the PCI node, another PCI node of a
+    // bridge included, is the platform's own way of describing the controller and is left alone.
+    if (PastPci && (Header->Type == MEDIA_DEVICE_PATH || Header->Type == BBS_DEVICE_PATH))
+      return false;
+    PastPci = PastPci || (Header->Type == HARDWARE_DEVICE_PATH && Header->SubType == HW_PCI_DP);
     Node += Length;
   }
   // No end within the bound: nothing about this path can be trusted.
@@ -189,9 +182,9 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
       PrintConsole(u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
     if (Partition != Gpp1PartitionNumber)
       continue;
-    // The number alone is one computation over someone's private data. The card's own
-    // partitions also sit exactly at a record boundary and hang directly off the controller.
-    if (!EmmcRecordAligned(BlockIo) || !DevicePathIsHardwarePartition(Path)) {
+    // A partition table's entry inside the user area can sit on the same controller and, by
+    // chance of its driver's memory, compute to the same number; its path gives it away.
+    if (!DevicePathHasNoMediaNode(Path)) {
       if (DebugEnabled)
         PrintConsole(u"Not an eMMC hardware partition: passed over.\n");
       continue;
@@ -256,8 +249,13 @@ ToolStatus WriteGpp1Record(const UINT8 *Image) {
   FreeBuffer(Buffer.Pool);
   // A device may hold the block in its write cache and report success; until the flush has
   // succeeded the record may be lost with the power, and a read-back would only see the cache.
-  if (!EFI_ERROR(Status))
-    Status = BlockIo->FlushBlocks != nullptr ? BlockIo->FlushBlocks(BlockIo) : EFI_UNSUPPORTED;
+  // A driver without a flush (none, or one that answers EFI_UNSUPPORTED) keeps no write cache:
+  // its write stands, and the read-back decides.
+  if (!EFI_ERROR(Status) && BlockIo->FlushBlocks != nullptr) {
+    Status = BlockIo->FlushBlocks(BlockIo);
+    if (Status == EFI_UNSUPPORTED)
+      Status = EFI_SUCCESS;
+  }
   if (EFI_ERROR(Status))
     return TransferFailed(u"ERROR: Failed to write GPP1!\n", Status);
   return ToolSuccess;

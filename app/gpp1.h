@@ -38,12 +38,10 @@ UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
 // The Device field of the first PCI node of Path; false when the path has none.
 bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device);
 
-// Cross-checks that every partition an eMMC driver publishes passes and a look-alike does not:
-// the interface sits exactly at a record boundary of the card's array, and its device path ends
-// soundly, after one PCI node, with no media node (a partition-table entry or a file inside a
-// device) and no second PCI node (a device behind a bridge).
-bool EmmcRecordAligned(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
-bool DevicePathIsHardwarePartition(const EFI_DEVICE_PATH_PROTOCOL *Path);
+// A cross-check that the card's hardware partitions pass and a partition-table entry inside the
+// user area does not: the path ends soundly, and no media or BIOS boot node follows its first PCI
+// node.
+bool DevicePathHasNoMediaNode(const EFI_DEVICE_PATH_PROTOCOL *Path);
 
 // The HOB walk's outcome. Unreadable: a block shorter than its header, or no end block within
 // MaxHobBlocks; nothing past such a point can be trusted.

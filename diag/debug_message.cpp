@@ -81,6 +81,10 @@ UINT64 TextLength(const CHAR8 *Text, UINT64 Limit) {
 
 // Read again for every message, like the CMOS word and the UART (see docs/kept-on-purpose.md).
 UINT64 CurrentDebugLevelMask() {
+  // On another machine the function at 0/13/3 is someone else's, and its window may be a device
+  // whose registers act on reads: nothing beyond configuration space is read there.
+  if (!IsSupportedTarnBoard())
+    return DefaultDebugLevelMask;
   UINT64 Config = EcamAddress(0, LevelSelectDevice, LevelSelectFunction);
   UINT32 Register = MmioRead32(Config + PciBar0Register);
   UINT32 Window = Register & ~PciBarFlagMask;

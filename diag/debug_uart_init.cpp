@@ -133,6 +133,9 @@ namespace {
 // tells whether the UART already runs at the tool's settings. Bits 6 (break) and 7 (latch) of the
 // line control are not settings.
 bool DebugUartRunsAtOurSettings(UINT32 Base) {
+  // While the latch is set the transmit register is the divisor's low byte: a firmware timer
+  // callback printing to its console now would re-clock the port instead of sending a character.
+  BOOLEAN WereEnabled = SuspendInterrupts();
   UINT8 LineControl = ReadUartRegister(Base, UartLineControl);
   WriteUartRegister(
       Base, UartLineControl,
@@ -142,6 +145,7 @@ bool DebugUartRunsAtOurSettings(UINT32 Base) {
   WriteUartRegister(
       Base, UartLineControl,
       static_cast<UINT8>(ReadUartRegister(Base, UartLineControl) & ~UartLineControlDivisorLatch));
+  RestoreInterrupts(WereEnabled);
   constexpr UINT8 LineSettingsMask = 0x3F;
   return Divisor == DebugUartDivisor && (LineControl & LineSettingsMask) == DebugUartLineSettings;
 }
@@ -195,10 +199,12 @@ VOID InitDebugUart() {
   // Let anything still in the FIFO go out at the old settings; a transmitter that never empties
   // is reprogrammed all the same, which may be what it needs.
   WaitDebugUartStatus(Base, UartLineStatusIdle);
+  BOOLEAN WereEnabled = SuspendInterrupts();
   WriteUartRegister(Base, UartLineControl, UartLineControlDivisorLatch);
   WriteUartRegister(Base, UartDivisorHigh, static_cast<UINT8>(DebugUartDivisor >> 8));
   WriteUartRegister(Base, UartTransmitHolding, static_cast<UINT8>(DebugUartDivisor));
   WriteUartRegister(Base, UartLineControl, DebugUartLineSettings);
+  RestoreInterrupts(WereEnabled);
   WriteUartRegister(Base, UartFifoControl, 0);
   WriteUartRegister(Base, UartFifoControl, UartFifoEnable);
   WriteUartRegister(Base, UartModemControl, 0);

@@ -34,6 +34,26 @@ std::vector<A> UartRegisterAccesses(const std::vector<A> &Log) {
   return Out;
 }
 
+// Whether every access made while the UART's divisor latch is open (from a line-control write
+// with bit 7 set to the one that clears it) happens with the processor's interrupts masked, and
+// they are enabled again afterwards: a timer callback printing to the port meanwhile would write
+// the divisor.
+bool LatchOpenOnlyWithInterruptsMasked(const std::vector<A> &Log) {
+  bool Enabled = true, Latched = false;
+  for (const A &Access : Log) {
+    if (Access.Kind == SimAccessKind::InterruptsOff || Access.Kind == SimAccessKind::InterruptsOn)
+      Enabled = Access.Kind == SimAccessKind::InterruptsOn;
+    if (Access.Kind == SimAccessKind::MemWrite && Access.Address == UartBase + 0x0C) {
+      if ((Access.Value & 0x80) != 0 && Enabled)
+        return false;
+      Latched = (Access.Value & 0x80) != 0;
+    }
+    if (Latched && Enabled)
+      return false;
+  }
+  return Enabled && !Latched;
+}
+
 // A board as the firmware leaves it: CMOS saying "output on", the debug UART with its window,
 // the sideband bridge's window, the GPIO community and the serial-I/O sideband ports.
 class StartUp : public ::testing::Test {
@@ -86,6 +106,7 @@ TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
                             A::Read(8, UartBase + 0x00, 0x04), A::Read(8, UartBase + 0x0C, 0xC3),
                             A::Write(8, UartBase + 0x0C, 0x43)}))
       << DescribeAccesses(UartRegisterAccesses(Hw.Log));
+  EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   // The pads and the controller were still set up on the way.
   EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
   EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
@@ -114,6 +135,7 @@ TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
     EXPECT_EQ(Uart->Dll, 4);
     EXPECT_EQ(Uart->Dlm, 0);
     EXPECT_EQ(Uart->Ier, 0); // interrupts stay off
+    EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   }
 }
 
@@ -315,6 +337,10 @@ TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
     EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
     EXPECT_EQ(diagboard::CmosWord(Hw), 0x00000000u);
     EXPECT_FALSE(Hw.Log.empty()); // the channel did look
+    // ...in configuration space only: not even the level selector's window is read.
+    for (const SimAccess &Access : Hw.Log)
+      EXPECT_FALSE(Access.Kind == SimAccessKind::MemRead && Access.Address >= diagboard::LevelWindow &&
+                   Access.Address < diagboard::LevelWindow + 0x2000);
   }
 }
 

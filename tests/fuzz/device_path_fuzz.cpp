@@ -6,10 +6,10 @@
 // Properties: DevicePathPciDevice stays inside memory, ends, and agrees with the rule written
 // out here: go node by node; an end node (type 0x7F), or a node shorter than its own 4-byte
 // header, ends the path without a device; the first PCI node (type 1, sub-type 1) gives its
-// Device byte, or nothing when it is too short to hold one. DevicePathIsHardwarePartition agrees
+// Device byte, or nothing when it is too short to hold one. DevicePathHasNoMediaNode agrees
 // with its own rule: the path reaches an end node within MaxDevicePathNodes nodes, none shorter
 // than its header, after a PCI node, and no node after that first PCI node is a media node (type
-// 4), a BIOS boot node (type 5) or another PCI node. GetBlockIo on a board whose chosen partition
+// 4) or a BIOS boot node (type 5). GetBlockIo on a board whose chosen partition
 // carries this path finds GPP1 exactly when GPP1's path still leads to device 28 and passes that
 // rule, and leaves nothing allocated.
 #include "app/gpp1.h"
@@ -50,7 +50,7 @@ bool ReferenceHardwarePartition(const uint8_t *Path) {
     if (Length < NodeHeaderSize)
       return false;
     const bool Pci = Node[0] == HARDWARE_DEVICE_PATH && Node[1] == HW_PCI_DP;
-    if (PastPci && (Pci || Node[0] == MEDIA_DEVICE_PATH || Node[0] == BBS_DEVICE_PATH))
+    if (PastPci && (Node[0] == MEDIA_DEVICE_PATH || Node[0] == BBS_DEVICE_PATH))
       return false;
     PastPci = PastPci || Pci;
     Node += Length;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Has)
     FUZZ_CHECK(Got == Expected);
   const bool Partition4Path = ReferenceHardwarePartition(Path.Data());
-  FUZZ_CHECK(DevicePathIsHardwarePartition(Node) == Partition4Path);
+  FUZZ_CHECK(DevicePathHasNoMediaNode(Node) == Partition4Path);
 
   Board B;
   B.Sim.Handles.Install(B.Card.HandleOf(Partition), EfiDevicePathProtocolGuid, Path.Data());
