@@ -20,6 +20,13 @@ struct CliOptions {
   UINT8 CarrierSerialGiven;
   const CHAR16 *CarrierSerialText;
   UINT8 WriteRequested;
+  // The jobs around the record, all long options only.
+  UINT8 EditRequested;      // --edit: change only the fields given
+  UINT8 NoSandrelRequested; // --no-sandrel: the record carries no Sandrel serial
+  UINT8 IfBlankRequested;   // --if-blank: write only over a blank GPP1
+  UINT8 IfSerialGiven;      // --if-serial: write only over this Pylon serial's record
+  const CHAR16 *IfSerialText;
+  UINT8 DryRunRequested; // --dry-run: show what would be written, write nothing
   // The first entry that was neither an option nor an option's value (0 when there was none). A
   // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
   // record would not be what was asked.

@@ -13,7 +13,7 @@ constexpr const CHAR16 *ToolYear = u"2017";
 
 } // namespace
 
-constexpr ToolOption ToolOptions[10] = {
+constexpr ToolOption ToolOptions[ToolOptionCount] = {
     {u"-b", u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText, u"ID",
      u"Programs the Pylon Board ID", u"", u"Board ID"},
     {u"-c", u"--clear", &CliOptions::ClearRequested, nullptr, u"", u"Clears the GPP1 data", u"",
@@ -36,6 +36,17 @@ constexpr ToolOption ToolOptions[10] = {
      u"                                   -p & -m are required.\n"
      u"                                   -b, -f, -o, -s are optional.\n",
      nullptr},
+    {nullptr, u"--edit", &CliOptions::EditRequested, nullptr, u"[-p #] [-m #] ...",
+     u"Changes only the fields given",
+     u"                                   -b, -f, -m, -o, -p, -s as with -w.\n", nullptr},
+    {nullptr, u"--no-sandrel", &CliOptions::NoSandrelRequested, nullptr, u"",
+     u"With --edit: removes the Sandrel Serial #", u"", nullptr},
+    {nullptr, u"--if-blank", &CliOptions::IfBlankRequested, nullptr, u"",
+     u"-w, --edit, -c only over a blank GPP1", u"", nullptr},
+    {nullptr, u"--if-serial", &CliOptions::IfSerialGiven, &CliOptions::IfSerialText, u"Serial #",
+     u"-w, --edit, -c only over this Pylon #", u"", u"Pylon Serial #"},
+    {nullptr, u"--dry-run", &CliOptions::DryRunRequested, nullptr, u"",
+     u"Shows what would be written; writes nothing", u"", nullptr},
 };
 
 // Not defined: a lookup of an option the table lacks fails the build.
@@ -59,6 +70,7 @@ constexpr const ToolOption &BoardOption = OptionRecordedIn(&CliOptions::BoardGiv
 constexpr const ToolOption &FabOption = OptionRecordedIn(&CliOptions::FabGiven);
 constexpr const ToolOption &BomOption = OptionRecordedIn(&CliOptions::BomGiven);
 constexpr const ToolOption &CarrierSerialOption = OptionRecordedIn(&CliOptions::CarrierSerialGiven);
+constexpr const ToolOption &IfSerialOption = OptionRecordedIn(&CliOptions::IfSerialGiven);
 
 constexpr ConsoleFormat<> HelpHead[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
@@ -73,6 +85,18 @@ constexpr ConsoleFormat<> HelpTail[] = {
     u"  - and MM #09876 to GPP1.\n",
     u"  Kestrel.efi -r\n",
     u"  - Dumps the GPP1 info to the screen in human readable form.\n",
+};
+// The long-only options follow the help above, with examples of their own.
+constexpr ConsoleFormat<> MoreHelpHead[] = {
+    u"\n",
+    u" More switches:\n",
+};
+constexpr ConsoleFormat<> MoreHelpTail[] = {
+    u"\n",
+    u"  Kestrel.efi -w -p 12345678 -m 09876 --if-blank\n",
+    u"  - Provisions a board whose GPP1 is blank, and no other.\n",
+    u"  Kestrel.efi --edit -s 11223344 --if-serial 12345678\n",
+    u"  - Changes only the Sandrel Serial # of board 12345678.\n",
 };
 
 VOID LowerInPlace(CHAR16 *Text) {
@@ -186,6 +210,85 @@ ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
   return ToolSuccess;
 }
 
+// The help lines of the options with (LongOnly false) or without a short form.
+VOID PrintOptionHelp(bool LongOnly) {
+  for (const ToolOption &Option : ToolOptions) {
+    if ((Option.Short == nullptr) != LongOnly)
+      continue;
+    // " -b [--board]    ID                Programs the Pylon Board ID"
+    CHAR16 Words[24];
+    if (LongOnly)
+      FormatWithFlags(Words, sizeof(Words) / sizeof(Words[0]), FormatWideFormat | FormatWideOutput,
+                      u"%s", Option.Long);
+    else
+      FormatWithFlags(Words, sizeof(Words) / sizeof(Words[0]), FormatWideFormat | FormatWideOutput,
+                      u"%s [%s]", Option.Short, Option.Long);
+    PrintConsole(u" %-16s%-18s%s\n", static_cast<const CHAR16 *>(Words), Option.ValueHelp,
+                 Option.Description);
+    if (Option.MoreHelp.Text[0] != 0)
+      PrintConsole(Option.MoreHelp);
+  }
+}
+
+
+// The guards and the edit's own options, for every operation that writes.
+ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
+  if (Options.IfBlankRequested && Options.IfSerialGiven) {
+    PrintConsole(u"ERROR: You can't ask for a blank GPP1 and a Pylon Serial # at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  if (Options.NoSandrelRequested && Options.CarrierSerialGiven) {
+    PrintConsole(u"ERROR: You can't write and remove the Sandrel Serial # at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  if (Options.IfSerialGiven) {
+    if (Options.IfSerialText == nullptr) {
+      PrintConsole(u"ERROR: You can't guard a change without Pylon Serial #!\n");
+      return ToolInvalidParameter;
+    }
+    if (!CheckStorable(IfSerialOption, Options.IfSerialText))
+      return ToolInvalidParameter;
+  }
+  Job->Guard = Options.IfBlankRequested ? Gpp1Guard::Blank
+               : Options.IfSerialGiven  ? Gpp1Guard::Serial
+                                        : Gpp1Guard::None;
+  Job->GuardSerial = Options.IfSerialText;
+  Job->DryRun = Options.DryRunRequested != 0;
+  return ToolSuccess;
+}
+
+// An edit: at least one field to change, each given with its value, and every value storable.
+ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, RecordEdit *Edit) {
+  if (Options.ReadRequested) {
+    PrintConsole(u"ERROR: You can't write and read at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  Edit->ModuleSerial = Options.*ModuleSerialOption.Given != 0;
+  Edit->Mm = Options.*MmOption.Given != 0;
+  Edit->CarrierSerial = Options.*CarrierSerialOption.Given != 0 || Options.NoSandrelRequested;
+  Edit->BoardId = Options.*BoardOption.Given != 0;
+  Edit->FabId = Options.*FabOption.Given != 0;
+  Edit->BomId = Options.*BomOption.Given != 0;
+  if (!Edit->ModuleSerial && !Edit->Mm && !Edit->CarrierSerial && !Edit->BoardId && !Edit->FabId &&
+      !Edit->BomId) {
+    PrintConsole(u"ERROR: You can't edit without a field to change!\n");
+    return ToolInvalidParameter;
+  }
+  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
+  for (const ToolOption *Option : Required) {
+    if (Options.*Option->Given && Options.*Option->Value == nullptr) {
+      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
+      return ToolInvalidParameter;
+    }
+  }
+  ToolStatus Status = CheckWriteOptional(Options);
+  if (Status == ToolSuccess)
+    Status = CheckNoUnknownEntry(Options, u"edited");
+  if (Status == ToolSuccess)
+    Status = CheckWriteValues(Options, Request);
+  return Status;
+}
+
 } // namespace
 
 ToolOperation OperationOf(const CliOptions &Options) {
@@ -193,6 +296,8 @@ ToolOperation OperationOf(const CliOptions &Options) {
     return ToolOperation::Help;
   if (Options.ClearRequested)
     return ToolOperation::Clear;
+  if (Options.EditRequested)
+    return ToolOperation::Edit;
   if (Options.WriteRequested)
     return ToolOperation::Write;
   return Options.ReadRequested ? ToolOperation::Read : ToolOperation::None;
@@ -218,7 +323,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
     }
     const ToolOption *Match = nullptr;
     for (const ToolOption &Option : ToolOptions) {
-      if (CompareWideStrings(Entry, Option.Short) == 0 ||
+      if ((Option.Short != nullptr && CompareWideStrings(Entry, Option.Short) == 0) ||
           CompareWideStrings(Entry, Option.Long) == 0) {
         Match = &Option;
         break;
@@ -247,17 +352,13 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
 VOID PrintHelp() {
   for (const ConsoleFormat<> &Line : HelpHead)
     PrintConsole(Line);
-  for (const ToolOption &Option : ToolOptions) {
-    // " -b [--board]    ID                Programs the Pylon Board ID"
-    CHAR16 Words[24];
-    FormatWithFlags(Words, sizeof(Words) / sizeof(Words[0]), FormatWideFormat | FormatWideOutput,
-                    u"%s [%s]", Option.Short, Option.Long);
-    PrintConsole(u" %-16s%-18s%s\n", static_cast<const CHAR16 *>(Words), Option.ValueHelp,
-                 Option.Description);
-    if (Option.MoreHelp.Text[0] != 0)
-      PrintConsole(Option.MoreHelp);
-  }
+  PrintOptionHelp(false);
   for (const ConsoleFormat<> &Line : HelpTail)
+    PrintConsole(Line);
+  for (const ConsoleFormat<> &Line : MoreHelpHead)
+    PrintConsole(Line);
+  PrintOptionHelp(true);
+  for (const ConsoleFormat<> &Line : MoreHelpTail)
     PrintConsole(Line);
 }
 
@@ -291,7 +392,10 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   ToolStatus Status = ToolInvalidParameter;
   WriteRequest Request;
   ZeroBytes(&Request, sizeof(Request));
-  switch (OperationOf(Options)) {
+  RecordJob Job = {Gpp1Guard::None, nullptr, false};
+  RecordEdit Edit = {};
+  ToolOperation Operation = OperationOf(Options);
+  switch (Operation) {
   case ToolOperation::Help:
     PrintHelp();
     Status = ToolSuccess;
@@ -299,12 +403,23 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   case ToolOperation::Clear:
     Status = CheckNoUnknownEntry(Options, u"cleared");
     if (Status == ToolSuccess)
-      Status = ClearCommand();
+      Status = CheckJobOptions(Options, &Job);
+    if (Status == ToolSuccess)
+      Status = ClearCommand(&Job);
+    break;
+  case ToolOperation::Edit:
+    Status = CheckEditRequest(Options, &Request, &Edit);
+    if (Status == ToolSuccess)
+      Status = CheckJobOptions(Options, &Job);
+    if (Status == ToolSuccess)
+      Status = WriteCommand(&Request, &Job, &Edit);
     break;
   case ToolOperation::Write:
     Status = CheckWriteRequest(Options, &Request);
     if (Status == ToolSuccess)
-      Status = WriteCommand(&Request);
+      Status = CheckJobOptions(Options, &Job);
+    if (Status == ToolSuccess)
+      Status = WriteCommand(&Request, &Job);
     break;
   case ToolOperation::Read:
     Status = ReadCommand(&Options);
@@ -314,7 +429,11 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
     break;
   }
 
-  if (Status == ToolSuccess)
+  // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
+  bool Rehearsed = Job.DryRun && (Operation == ToolOperation::Clear ||
+                                  Operation == ToolOperation::Edit ||
+                                  Operation == ToolOperation::Write);
+  if (Status == ToolSuccess && !Rehearsed)
     PrintConsole(u"Operation successful!\n");
   return Status;
 }

@@ -19,11 +19,14 @@ struct ToolOption {
   const CHAR16 *Label;       // how a message names the value ("Board ID"), or null
 };
 
-// The options, in the order the help lists them.
-extern const ToolOption ToolOptions[10];
+// The options, in the order the help lists them: first those with a short form, then those
+// with a long form only.
+constexpr UINTN ToolOptionCount = 15;
+extern const ToolOption ToolOptions[ToolOptionCount];
 
-// The one operation a command line selects: help over clear, clear over write, write over read.
-enum class ToolOperation { None, Help, Clear, Write, Read };
+// The one operation a command line selects: help over clear, clear over edit, edit over write,
+// write over read.
+enum class ToolOperation { None, Help, Clear, Edit, Write, Read };
 ToolOperation OperationOf(const CliOptions &Options);
 
 // Whether the parser reports each entry it does not know ("Unknown! - Argv[n]").

@@ -8,6 +8,8 @@
 
 namespace {
 
+// What an erased eMMC block reads as.
+constexpr UINT8 ErasedByte = 0xFF;
 constexpr UINTN DevicePathHeaderSize = sizeof(EFI_DEVICE_PATH_PROTOCOL);
 constexpr UINT16 MinPciNodeLength = sizeof(PCI_DEVICE_PATH);
 
@@ -202,7 +204,7 @@ ToolStatus ReadGpp1Record(UINT8 *Destination) {
   return ReadGpp1RecordAndTail(Destination, nullptr);
 }
 
-ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
+ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *TailIsErased) {
   if (Destination == nullptr) {
     ReportInternalError(InternalCheck::ReadGpp1Destination);
     return ToolInvalidParameter;
@@ -222,6 +224,11 @@ ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero) {
   CopyBytes(Destination, Block, BoardRecordSize);
   if (TailIsZero != nullptr)
     *TailIsZero = AllBytesZero(Block + BoardRecordSize, BlockSize - BoardRecordSize);
+  if (TailIsErased != nullptr) {
+    *TailIsErased = true;
+    for (UINTN I = BoardRecordSize; I < BlockSize; I++)
+      *TailIsErased = *TailIsErased && Block[I] == ErasedByte;
+  }
   FreeBuffer(Buffer.Pool);
   return ToolSuccess;
 }

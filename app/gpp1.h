@@ -28,9 +28,10 @@ constexpr UINTN MaxDevicePathNodes = 0x400;
 
 EFI_BLOCK_IO_PROTOCOL *GetBlockIo();
 ToolStatus ReadGpp1Record(UINT8 *Destination);
-// ReadGpp1Record that also tells whether the rest of the block beyond the record is all zeros,
-// as a write leaves it; the write and clear verifications use it.
-ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero);
+// ReadGpp1Record that also tells whether the rest of the block beyond the record is all zeros, as
+// a write leaves it (the write and clear verifications use it), and whether it is all 0xFF, as an
+// erased eMMC reads. Either pointer may be null.
+ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *TailIsErased = nullptr);
 ToolStatus WriteGpp1Record(const UINT8 *Image);
 
 // The partition number the eMMC driver's private record gives an interface.

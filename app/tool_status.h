@@ -13,6 +13,8 @@ constexpr ToolStatus ToolDeviceError = 7;
 constexpr ToolStatus ToolWriteProtected = 8;
 constexpr ToolStatus ToolOutOfResources = 9;
 constexpr ToolStatus ToolVolumeCorrupted = 10;
+// A guard (--if-blank, --if-serial) found something else on GPP1; nothing was written.
+constexpr ToolStatus ToolAborted = 21;
 constexpr ToolStatus ToolCrcError = 27;
 
 // Places whose argument checks should never fail; the number names the place in the report.

@@ -8,6 +8,157 @@
 
 namespace {
 
+constexpr UINT8 ErasedByte = 0xFF;
+constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
+
+// What block 0 held before the change.
+enum class StoredKind { Blank, Erased, Record, Corrupt };
+
+StoredKind ClassifyStored(const UINT8 *Stored, bool TailErased) {
+  if (AllBytesZero(Stored, BoardRecordSize))
+    return StoredKind::Blank;
+  bool Erased = TailErased;
+  for (UINTN I = 0; I < BoardRecordSize && Erased; I++)
+    Erased = Stored[I] == ErasedByte;
+  if (Erased)
+    return StoredKind::Erased;
+  UINT8 Copy[BoardRecordSize];
+  CopyBytes(Copy, Stored, BoardRecordSize);
+  return RecordCrcMatches(Copy, nullptr, nullptr) ? StoredKind::Record : StoredKind::Corrupt;
+}
+
+// Length of a text without the spaces that pad a record field.
+template <typename Char> UINTN TrimmedLength(const Char *Text) {
+  UINTN Length = 0;
+  while (Text[Length] != 0)
+    Length++;
+  while (Length > 0 && Text[Length - 1] == ' ')
+    Length--;
+  return Length;
+}
+
+// The stored Pylon serial as readers take it, without its padding.
+VOID StoredSerial(const UINT8 *Stored, CHAR8 *Text) {
+  CopyRecordText(Text, Stored + RecordOffset::ModuleSerial);
+  Text[TrimmedLength(Text)] = 0;
+}
+
+bool SerialMatches(const CHAR8 *Stored, const CHAR16 *Given) {
+  UINTN Length = TrimmedLength(Given);
+  if (Length != TrimmedLength(Stored))
+    return false;
+  for (UINTN I = 0; I < Length; I++) {
+    if (static_cast<CHAR16>(static_cast<UINT8>(Stored[I])) != Given[I])
+      return false;
+  }
+  return true;
+}
+
+ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored) {
+  CHAR8 Serial[TextBufferSize];
+  StoredSerial(Stored, Serial);
+  bool Blank = Kind == StoredKind::Blank || Kind == StoredKind::Erased;
+  if (Job.Guard == Gpp1Guard::None || (Job.Guard == Gpp1Guard::Blank && Blank) ||
+      (Job.Guard == Gpp1Guard::Serial && Kind == StoredKind::Record &&
+       SerialMatches(Serial, Job.GuardSerial)))
+    return ToolSuccess;
+  if (Job.Guard == Gpp1Guard::Blank) {
+    if (Kind == StoredKind::Record)
+      PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not a blank record!\n",
+                   static_cast<const CHAR8 *>(Serial));
+    else
+      PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not a blank record!\n");
+  } else if (Blank) {
+    PrintConsole(u"ERROR: GPP1 holds a blank record, not the record of Pylon Serial #%s!\n",
+                 Job.GuardSerial);
+  } else if (Kind == StoredKind::Record) {
+    PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not that of Pylon Serial "
+                 u"#%s!\n",
+                 static_cast<const CHAR8 *>(Serial), Job.GuardSerial);
+  } else {
+    PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not the record of Pylon "
+                 u"Serial #%s!\n",
+                 Job.GuardSerial);
+  }
+  return ToolAborted;
+}
+
+// The stored texts an edit keeps, as a request refers to them: each field's bytes up to its '$',
+// padding included, so that a field kept is written back byte for byte.
+struct StoredTexts {
+  CHAR16 ModuleSerial[TextBufferSize];
+  CHAR16 Mm[TextBufferSize];
+  CHAR16 CarrierSerial[TextBufferSize];
+};
+
+const CHAR16 *WidenField(const UINT8 *Field, CHAR16 *Text) {
+  UINTN Length = 0;
+  for (; Length < RecordTextFieldSize && Field[Length] != '$'; Length++)
+    Text[Length] = Field[Length];
+  Text[Length] = 0;
+  return Text;
+}
+
+// Fills the fields an edit keeps from the stored record; each kept text must be one that a write
+// stores as it is.
+ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts *Texts,
+                       WriteRequest *Request) {
+  if (!Edit.ModuleSerial)
+    Request->ModuleSerial = WidenField(Stored + RecordOffset::ModuleSerial, Texts->ModuleSerial);
+  if (!Edit.Mm)
+    Request->Mm = WidenField(Stored + RecordOffset::MmNumber, Texts->Mm);
+  if (!Edit.CarrierSerial) {
+    const CHAR16 *Carrier = WidenField(Stored + RecordOffset::CarrierSerial, Texts->CarrierSerial);
+    Request->CarrierSerial = Carrier[0] == 0 ? nullptr : Carrier;
+  }
+  if (!Edit.BoardId)
+    Request->BoardId = LoadLe32(Stored + RecordOffset::BoardId);
+  if (!Edit.FabId)
+    Request->FabId = LoadLe32(Stored + RecordOffset::FabId);
+  if (!Edit.BomId)
+    Request->BomId = LoadLe32(Stored + RecordOffset::BomId);
+  struct Kept {
+    const CHAR16 *Text;
+    const CHAR16 *Label;
+  } KeptTexts[] = {{Request->ModuleSerial, u"Pylon Serial #"},
+                {Request->Mm, u"MM #"},
+                {Request->CarrierSerial, u"Sandrel Serial #"}};
+  for (const Kept &K : KeptTexts) {
+    if (K.Text != nullptr && CheckStorableText(K.Text) != TextFault::None) {
+      PrintConsole(u"ERROR: The stored %s cannot be written back as it is; give a new one!\n",
+                   K.Label);
+      return ToolInvalidParameter;
+    }
+  }
+  return ToolSuccess;
+}
+
+// Reads block 0 for a guard, an edit or a dry run, and applies the guard and the edit's rules.
+ToolStatus ReadStored(const RecordJob &Job, const RecordEdit *Edit, StoredTexts *Texts,
+                      WriteRequest *Request) {
+  UINT8 Stored[BoardRecordSize];
+  bool TailErased = false;
+  PrintConsole(u"- Reading GPP1 data...\n");
+  ToolStatus Status = ReadGpp1RecordAndTail(Stored, nullptr, &TailErased);
+  if (Status != ToolSuccess) {
+    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    return Status;
+  }
+  StoredKind Kind = ClassifyStored(Stored, TailErased);
+  Status = CheckGuard(Job, Kind, Stored);
+  if (Status != ToolSuccess || Edit == nullptr)
+    return Status;
+  if (Kind == StoredKind::Blank || Kind == StoredKind::Erased) {
+    PrintConsole(u"ERROR: GPP1 holds a blank record: there is nothing to edit!\n");
+    return ToolInvalidParameter;
+  }
+  if (Kind == StoredKind::Corrupt) {
+    PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+    return ToolVolumeCorrupted;
+  }
+  return MergeStored(Stored, *Edit, Texts, Request);
+}
+
 // Reads block 0 back and compares it with what was written: the record, then zeros to the end
 // of the block. A device that accepted the write but kept its old contents, wrote only part of
 // the block or hands back different bits is caught here rather than reported as a success.
@@ -31,9 +182,18 @@ ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
   return ToolSuccess;
 }
 
+// A dry run shows the record as -r would and stops.
+ToolStatus ShowDryRun(const UINT8 *Image) {
+  ShowBoardRecord(Image);
+  if (DebugEnabled)
+    DumpRecordHex(Image);
+  PrintConsole(u"Dry run: nothing was written.\n");
+  return ToolSuccess;
+}
+
 } // namespace
 
-ToolStatus WriteCommand(const WriteRequest *Request) {
+ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const RecordEdit *Edit) {
   UINT8 Image[BoardRecordSize];
   UINT8 ReadBack[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
@@ -44,13 +204,25 @@ ToolStatus WriteCommand(const WriteRequest *Request) {
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
   }
+  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false};
+  if (Job == nullptr)
+    Job = &NoJob;
+  WriteRequest Merged = *Request;
+  StoredTexts Texts;
+  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Edit != nullptr) {
+    ToolStatus Status = ReadStored(*Job, Edit, &Texts, &Merged);
+    if (Status != ToolSuccess)
+      return Status;
+  }
 
   PrintConsole(u"- Creating binary image...\n");
-  ToolStatus Status = BuildBoardRecord(Request, Image);
+  ToolStatus Status = BuildBoardRecord(&Merged, Image);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to create binary data!\n");
     return Status;
   }
+  if (Job->DryRun)
+    return ShowDryRun(Image);
   if (DebugEnabled)
     DumpRecordHex(Image);
 
@@ -69,12 +241,20 @@ ToolStatus WriteCommand(const WriteRequest *Request) {
   return Status;
 }
 
-ToolStatus ClearCommand() {
+ToolStatus ClearCommand(const RecordJob *Job) {
   UINT8 Image[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
   ToolStatus Protection = RefuseIfWriteProtected();
   if (Protection != ToolSuccess)
     return Protection;
+  if (Job != nullptr && (Job->Guard != Gpp1Guard::None || Job->DryRun)) {
+    WriteRequest Unused = {};
+    ToolStatus Status = ReadStored(*Job, nullptr, nullptr, &Unused);
+    if (Status != ToolSuccess)
+      return Status;
+    if (Job->DryRun)
+      return ShowDryRun(Image);
+  }
   PrintConsole(u"- Clearing GPP1 data...\n");
   ToolStatus Status = WriteGpp1Record(Image);
   if (Status != ToolSuccess) {

@@ -24,7 +24,7 @@ int FrontEndError(FILE *Err, const std::string &Message) {
 
 // What the run did, in words, for a report that the result could not be shown.
 std::string OutcomeOf(ToolOperation Operation, int Status, size_t Writes) {
-  if (Status == 0 && Operation == ToolOperation::Write)
+  if (Status == 0 && (Operation == ToolOperation::Write || Operation == ToolOperation::Edit))
     return "the record was written and verified";
   if (Status == 0 && Operation == ToolOperation::Clear)
     return "the record was cleared and verified";
@@ -128,7 +128,8 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
 
   // The backup is made before the tool runs, so that a backup that cannot be made stops the
   // write with its own reason instead of reaching the tool as a failed transfer.
-  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Clear;
+  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
+                  Operation == ToolOperation::Clear;
   if (Medium != nullptr && !Options.BackupPath.empty() && MayWrite) {
     Medium->SetBackupPath(Options.BackupPath);
     if (!Medium->MakeBackup(&Error))
@@ -154,7 +155,8 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     // verified write.
     bool Shown = (Operation == ToolOperation::Read &&
                   (Status == ToolSuccess || Status == ToolVolumeCorrupted)) ||
-                 (Operation == ToolOperation::Write && Status == ToolSuccess);
+                 ((Operation == ToolOperation::Write || Operation == ToolOperation::Edit) &&
+                  Status == ToolSuccess && Medium->WritesAttempted() != 0);
     std::vector<uint8_t> Block(Medium->BlockSize());
     if (Shown && Medium->Read(0, Block.data(), Block.size())) {
       Board.Sim.InstallInPlatformContext();

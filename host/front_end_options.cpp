@@ -23,13 +23,10 @@ constexpr FrontEndWord FrontEndWords[] = {
 };
 constexpr size_t FrontEndWordCount = sizeof(FrontEndWords) / sizeof(FrontEndWords[0]);
 
-// The tool's own long options (matched without regard to case, as the tool does). A word that
-// starts with "--" and is neither these nor a front-end option is a mistyped front-end option
-// while the front-end options are still being read.
-constexpr const char *ToolLongOptions[] = {
-    "--board", "--bom",  "--clear",   "--fab",   "--help",  "--pylon",
-    "--mm",    "--read", "--sandrel", "--write", "--debug",
-};
+// The tool's own long options (matched without regard to case, as the tool does), from its option
+// table. A word that starts with "--" and is neither these nor a front-end option is a mistyped
+// front-end option while the front-end options are still being read.
+bool IsToolLongOption(const std::string &Arg);
 
 std::string Lowered(const std::string &Text) {
   std::string Lower;
@@ -75,8 +72,13 @@ bool LooksLikeFrontEndWord(const std::string &Arg) {
 
 bool IsToolLongOption(const std::string &Arg) {
   std::string Lower = Lowered(Arg);
-  for (const char *Option : ToolLongOptions) {
-    if (Lower == Option)
+  if (Lower == "--debug")
+    return true;
+  for (const ToolOption &Option : ToolOptions) {
+    std::string Long;
+    for (const CHAR16 *C = Option.Long; *C != 0; C++)
+      Long.push_back(static_cast<char>(*C));
+    if (Lower == Long)
       return true;
   }
   return false;

@@ -23,6 +23,16 @@ std::string IdText(uint32_t Value) {
   return std::string(Text);
 }
 
+// The blank record a clear leaves (all zeros) or an erased eMMC's (all 0xFF): no texts to show.
+bool IsBlankRecord(const uint8_t *Record) {
+  bool Zeros = true, Ones = true;
+  for (size_t I = 0; I < BoardRecordSize; I++) {
+    Zeros = Zeros && Record[I] == 0x00;
+    Ones = Ones && Record[I] == 0xFF;
+  }
+  return Zeros || Ones;
+}
+
 } // namespace
 
 std::string JsonString(const std::string &Text) {
@@ -53,17 +63,19 @@ std::string RecordJson(const uint8_t *Record) {
                              {"fab_id", RecordOffset::FabId},
                              {"bom_id", RecordOffset::BomId}};
 
-  std::string Out = "{";
-  Out += "\"module_serial\":" + JsonString(FieldText(Record, RecordOffset::ModuleSerial));
-  Out += ",\"mm_number\":" + JsonString(FieldText(Record, RecordOffset::MmNumber));
-  Out += ",\"carrier_serial\":" + JsonString(FieldText(Record, RecordOffset::CarrierSerial));
+  const bool Blank = IsBlankRecord(Record);
+  auto Text = [&](size_t Offset) { return JsonString(Blank ? "" : FieldText(Record, Offset)); };
+  std::string Out = std::string("{\"blank\":") + (Blank ? "true" : "false");
+  Out += ",\"module_serial\":" + Text(RecordOffset::ModuleSerial);
+  Out += ",\"mm_number\":" + Text(RecordOffset::MmNumber);
+  Out += ",\"carrier_serial\":" + Text(RecordOffset::CarrierSerial);
   for (const IdField &Id : Ids) {
     uint32_t Value = LoadLe32(Record + Id.Offset);
     Out += std::string(",\"") + Id.Key + "\":" + std::to_string(Value);
     Out += std::string(",\"") + Id.Key + "_text\":" + JsonString(IdText(Value));
   }
-  Out += ",\"vendor\":" + JsonString(FieldText(Record, RecordOffset::Vendor));
-  Out += ",\"product\":" + JsonString(FieldText(Record, RecordOffset::Product));
+  Out += ",\"vendor\":" + Text(RecordOffset::Vendor);
+  Out += ",\"product\":" + Text(RecordOffset::Product);
 
   // The check rewrites the CRC field, so it works on a copy.
   std::vector<uint8_t> Copy(Record, Record + BoardRecordSize);

@@ -33,6 +33,21 @@ const std::string Help =
     "  - and MM #09876 to GPP1.\n"
     "  Kestrel.efi -r\n"
     "  - Dumps the GPP1 info to the screen in human readable form.\n";
+// The long-only options, after the lines above.
+const std::string MoreHelp =
+    "\n"
+    " More switches:\n"
+    " --edit          [-p #] [-m #] ... Changes only the fields given\n"
+    "                                   -b, -f, -m, -o, -p, -s as with -w.\n"
+    " --no-sandrel                      With --edit: removes the Sandrel Serial #\n"
+    " --if-blank                        -w, --edit, -c only over a blank GPP1\n"
+    " --if-serial     Serial #          -w, --edit, -c only over this Pylon #\n"
+    " --dry-run                         Shows what would be written; writes nothing\n"
+    "\n"
+    "  Kestrel.efi -w -p 12345678 -m 09876 --if-blank\n"
+    "  - Provisions a board whose GPP1 is blank, and no other.\n"
+    "  Kestrel.efi --edit -s 11223344 --if-serial 12345678\n"
+    "  - Changes only the Sandrel Serial # of board 12345678.\n";
 
 RunResult RunUnix(Board &B, const std::vector<std::string> &Args) {
   RunResult R = B.Run(Args);
@@ -45,7 +60,7 @@ TEST(ToolMain, HelpWinsOverEverythingAndEndsSuccessfully) {
   for (auto Args : {std::vector<std::string>{"-h"}, {"-h", "-w", "-c"}, {"--HELP", "-r"}}) {
     RunResult R = RunUnix(B, Args);
     EXPECT_EQ(R.Status, 0u);
-    EXPECT_EQ(R.Output, Banner + Help + "Operation successful!\n");
+    EXPECT_EQ(R.Output, Banner + Help + MoreHelp + "Operation successful!\n");
   }
   EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
 }

@@ -63,7 +63,7 @@ ok "protected clear changed the image" cmp -s "$img" "$WORK/before"
 run --image "$img" --json -r
 check "json status" 0 "$status"
 check "json is one line" 1 "$(wc -l <"$WORK/out")"
-ok "json object: $(cat "$WORK/out")" grep -q '^{"module_serial":"12345678        ",.*"board_id":26,"board_id_text":"0000001A",.*"crc_matches":true}$' \
+ok "json object: $(cat "$WORK/out")" grep -q '^{"blank":false,"module_serial":"12345678        ",.*"board_id":26,"board_id_text":"0000001A",.*"crc_matches":true}$' \
   "$WORK/out"
 ok "json run's console on stderr" grep -q 'Operation successful!' "$WORK/err"
 

@@ -353,7 +353,7 @@ TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
   EXPECT_EQ(R.Status, 0);
   std::vector<uint8_t> Disk = ReadFile(Image);
   uint32_t Crc = LoadLe32(Disk.data() + RecordOffset::Crc32);
-  EXPECT_EQ(R.Out, "{\"module_serial\":\"12345678        \",\"mm_number\":\"09876           \","
+  EXPECT_EQ(R.Out, "{\"blank\":false,\"module_serial\":\"12345678        \",\"mm_number\":\"09876           \","
                    "\"carrier_serial\":\"87654321        \",\"board_id\":26,\"board_id_text\":"
                    "\"0000001A\",\"fab_id\":2,\"fab_id_text\":\"00000002\",\"bom_id\":4294967295,"
                    "\"bom_id_text\":\"FFFFFFFF\",\"vendor\":\"Vexor\",\"product\":\"Pylon\","
