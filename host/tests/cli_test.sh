@@ -55,6 +55,30 @@ ok "tool reports no option" grep -qx 'ERROR: Invalid CLI option(s)!' "$WORK/out"
 run --image "$img" -w -p 1
 check "write without MM" 2 "$status"
 
+# --- Guards, edit and dry run: a provisioning, a second one refused, a rework, an edit --------------
+jobs=$WORK/jobs.img
+truncate -s 64K "$jobs"
+# args | status | last line of stdout | image (same: unchanged, new: changed)
+while IFS='|' read -r args want last image; do
+  cp "$jobs" "$WORK/jobs-before"
+  eval "run --image \"\$jobs\" $args"
+  check "$args: status" "$want" "$status"
+  check "$args: last line" "$last" "$(tail -n 1 "$WORK/out")"
+  cmp -s "$jobs" "$WORK/jobs-before" && now=same || now=new
+  check "$args: image" "$image" "$now"
+done <<'ROWS'
+-w -p 11111111 -m 09876 -b 3 --if-blank|0|Operation successful!|new
+-w -p 22222222 -m 09876 --if-blank|21|ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!|same
+-w -p 11111111 -m 09877 -b 3 --if-serial 11111111|0|Operation successful!|new
+--edit -s 87654321 --dry-run|0|Dry run: nothing was written.|same
+--edit -s 87654321 --if-serial 11111111|0|Operation successful!|new
+ROWS
+run --image "$jobs" --json -r
+ok "edit kept the other fields" grep -q '"blank":false,"module_serial":"11111111        ","mm_number":"09877           ","carrier_serial":"87654321        ","board_id":3,' "$WORK/out"
+run --image "$jobs" -c
+run --image "$jobs" --json -r
+ok "a blank record's JSON" grep -q '^{"blank":true,"module_serial":"","mm_number":"","carrier_serial":"",' "$WORK/out"
+
 cp "$img" "$WORK/before"
 run --image "$img" --write-protect -c
 check "protected clear" 8 "$status"
