@@ -289,6 +289,48 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
   return Status;
 }
 
+// Checks the command line for the operation it selects and runs it.
+ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RecordJob *Job) {
+  ToolStatus Status = ToolInvalidParameter;
+  WriteRequest Request;
+  ZeroBytes(&Request, sizeof(Request));
+  RecordEdit Edit = {};
+  switch (Operation) {
+  case ToolOperation::Help:
+    PrintHelp();
+    Status = ToolSuccess;
+    break;
+  case ToolOperation::Clear:
+    Status = CheckNoUnknownEntry(Options, u"cleared");
+    if (Status == ToolSuccess)
+      Status = CheckJobOptions(Options, Job);
+    if (Status == ToolSuccess)
+      Status = ClearCommand(Job);
+    break;
+  case ToolOperation::Edit:
+    Status = CheckEditRequest(Options, &Request, &Edit);
+    if (Status == ToolSuccess)
+      Status = CheckJobOptions(Options, Job);
+    if (Status == ToolSuccess)
+      Status = WriteCommand(&Request, Job, &Edit);
+    break;
+  case ToolOperation::Write:
+    Status = CheckWriteRequest(Options, &Request);
+    if (Status == ToolSuccess)
+      Status = CheckJobOptions(Options, Job);
+    if (Status == ToolSuccess)
+      Status = WriteCommand(&Request, Job);
+    break;
+  case ToolOperation::Read:
+    Status = ReadCommand(&Options);
+    break;
+  case ToolOperation::None:
+    PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
+    break;
+  }
+  return Status;
+}
+
 } // namespace
 
 ToolOperation OperationOf(const CliOptions &Options) {
@@ -389,45 +431,9 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);
 
-  ToolStatus Status = ToolInvalidParameter;
-  WriteRequest Request;
-  ZeroBytes(&Request, sizeof(Request));
   RecordJob Job = {Gpp1Guard::None, nullptr, false};
-  RecordEdit Edit = {};
   ToolOperation Operation = OperationOf(Options);
-  switch (Operation) {
-  case ToolOperation::Help:
-    PrintHelp();
-    Status = ToolSuccess;
-    break;
-  case ToolOperation::Clear:
-    Status = CheckNoUnknownEntry(Options, u"cleared");
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, &Job);
-    if (Status == ToolSuccess)
-      Status = ClearCommand(&Job);
-    break;
-  case ToolOperation::Edit:
-    Status = CheckEditRequest(Options, &Request, &Edit);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, &Job);
-    if (Status == ToolSuccess)
-      Status = WriteCommand(&Request, &Job, &Edit);
-    break;
-  case ToolOperation::Write:
-    Status = CheckWriteRequest(Options, &Request);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, &Job);
-    if (Status == ToolSuccess)
-      Status = WriteCommand(&Request, &Job);
-    break;
-  case ToolOperation::Read:
-    Status = ReadCommand(&Options);
-    break;
-  case ToolOperation::None:
-    PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
-    break;
-  }
+  ToolStatus Status = RunOperation(Operation, Options, &Job);
 
   // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
   bool Rehearsed = Job.DryRun && (Operation == ToolOperation::Clear ||
