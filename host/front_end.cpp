@@ -93,23 +93,25 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
 
 // The default search: the lowest-numbered mmcblkNgp0 that the kernel places on the board's
 // controller, as the firmware tool takes the GPP1 on PCI device 28 and no other. Candidates
-// that fail are named and skipped; with none left the card is presented without GPP1 and the
-// tool says so itself.
-std::unique_ptr<Gpp1Medium> SearchGpp1(const FrontEndPlatform &Platform, FILE *Err) {
+// that are something else are named and skipped; with none left the card is presented without
+// GPP1 and the tool says so itself. A candidate that cannot be opened stops the run, as before
+// the rule, with the system's reason.
+std::unique_ptr<Gpp1Medium> SearchGpp1(const FrontEndPlatform &Platform, FILE *Err,
+                                       OpenFailure *Failure) {
   for (const std::string &Candidate : FindGpp1Candidates(Platform.DeviceDirectory)) {
     MediumError OpenError;
-    if (Platform.DefaultMayBeFile)
-      return Gpp1Medium::OpenImage(Candidate, DefaultImageBlockSize, &OpenError);
     std::unique_ptr<Gpp1Medium> Medium =
-        Gpp1Medium::OpenDevice(Candidate, Platform.SysfsRoot, &OpenError);
+        Platform.DefaultMayBeFile
+            ? Gpp1Medium::OpenImage(Candidate, DefaultImageBlockSize, &OpenError)
+            : Gpp1Medium::OpenDevice(Candidate, Platform.SysfsRoot, &OpenError);
     if (Medium == nullptr) {
-      fprintf(Err, "kestrel: skipped %s: %s\n", Candidate.c_str(), OpenError.Message.c_str());
-    } else if (!IsBoardGpp1(Medium->Identity())) {
-      fprintf(Err, "kestrel: skipped %s: not eMMC GPP1 of the board (%s)\n", Candidate.c_str(),
-              DescribeIdentity(Medium->Identity()).c_str());
-    } else {
-      return Medium;
+      *Failure = {OpenError.Message, FrontEndErrorExit};
+      return nullptr;
     }
+    if (Platform.DefaultMayBeFile || IsBoardGpp1(Medium->Identity()))
+      return Medium;
+    fprintf(Err, "kestrel: skipped %s: not eMMC GPP1 of the board (%s)\n", Candidate.c_str(),
+            DescribeIdentity(Medium->Identity()).c_str());
   }
   return nullptr;
 }
@@ -118,7 +120,7 @@ std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
                                        const FrontEndPlatform &Platform, FILE *Err,
                                        OpenFailure *Failure) {
   if (Options.ImagePath.empty())
-    return Options.DevicePath.empty() ? SearchGpp1(Platform, Err)
+    return Options.DevicePath.empty() ? SearchGpp1(Platform, Err, Failure)
                                       : OpenNamedDevice(Options, Platform, Err, Failure);
   MediumError OpenError;
   uint32_t BlockSize = Options.BlockSize != 0 ? Options.BlockSize : DefaultImageBlockSize;
