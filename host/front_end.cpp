@@ -262,7 +262,7 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   }
   // A signal held while GPP1 was written ends the run now that the write's outcome is out.
   if (int Signal = Medium != nullptr && Writes != 0 ? HeldInterrupt() : 0) {
-    Report(std::string("kestrel: ") + InterruptName(Signal) + " arrived during the write; " +
+    Report(std::string("kestrel: ") + InterruptName(Signal) + " arrived after the write began; " +
            OutcomeOf(Operation, Status, Writes) + ", and the run ends here\n");
     Exit = SignalExitBase + Signal;
   }

@@ -197,11 +197,11 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
       ok "SIG$sig at $syscall during $op: image unchanged" cmp -s "$WORK/s.img" "$pattern"
     else
       check "SIG$sig at $syscall during $op: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
-      ok "SIG$sig at $syscall during $op: said why it ended" grep -qx "kestrel: SIG$sig arrived during the write; .*, and the run ends here" "$WORK/err"
+      ok "SIG$sig at $syscall during $op: said why it ended" grep -qx "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
     fi
     if [ "$op" = -w ] && [ "$outcome" = written ]; then
       check "SIG$sig during the write: stderr" \
-        "kestrel: SIG$sig arrived during the write; the record was written and verified, and the run ends here" "$(cat "$WORK/err")"
+        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(cat "$WORK/err")"
       ok "SIG$sig during the write: the record is there" cmp -s "$WORK/s.img" "$WORK/ref.img"
     fi
   done <<EOF
