@@ -11,15 +11,17 @@
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
 #include "host/host_board.h"
+#include "host/interruption.h"
 #include "host/record_json.h"
 
 namespace {
 
 constexpr int LargestExitStatus = 255;
+constexpr int SignalExitBase = 128;
 
-int FrontEndError(FILE *Err, const std::string &Message) {
+int FrontEndError(FILE *Err, const std::string &Message, int Status = FrontEndErrorExit) {
   fprintf(Err, "kestrel: %s\n", Message.c_str());
-  return FrontEndErrorExit;
+  return Status;
 }
 
 // What the run did, in words, for a report that the result could not be shown.
@@ -41,28 +43,91 @@ bool Emit(FILE *Stream, const std::string &Text) {
   return fflush(Stream) == 0 && !ferror(Stream);
 }
 
-std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
-                                       const FrontEndPlatform &Platform, std::string *Error) {
-  MediumError OpenError;
-  std::unique_ptr<Gpp1Medium> Medium;
-  if (!Options.ImagePath.empty()) {
-    uint32_t BlockSize = Options.BlockSize != 0 ? Options.BlockSize : DefaultImageBlockSize;
-    Medium = Gpp1Medium::OpenImage(Options.ImagePath, BlockSize, &OpenError);
-  } else {
-    std::string Device = Options.DevicePath;
-    bool Default = Device.empty();
-    if (Default)
-      Device = FindDefaultGpp1(Platform.DeviceDirectory);
-    // No device at all: the card is presented without GPP1 and the tool says so itself.
-    if (Device.empty())
-      return nullptr;
-    if (Default && Platform.DefaultMayBeFile)
-      Medium = Gpp1Medium::OpenImage(Device, DefaultImageBlockSize, &OpenError);
-    else
-      Medium = Gpp1Medium::OpenDevice(Device, &OpenError);
+// Standard output or error as the run writes to it while it goes: after the first failure
+// nothing more is sent there, and the failure is reported at the end on the other stream.
+struct OutputStream {
+  FILE *File;
+  bool Failed = false;
+  int Errno = 0;
+  void Send(const std::string &Text) {
+    if (Failed || Text.empty())
+      return;
+    if (!Emit(File, Text)) {
+      Failed = true;
+      Errno = errno;
+    }
   }
+};
+
+// Why a stop is a front-end error (2) or a GPP1 that is not there to use (7).
+struct OpenFailure {
+  std::string Message;
+  int Status = FrontEndErrorExit;
+};
+
+std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
+                                            const FrontEndPlatform &Platform, FILE *Err,
+                                            OpenFailure *Failure) {
+  MediumError OpenError;
+  std::unique_ptr<Gpp1Medium> Medium =
+      Gpp1Medium::OpenDevice(Options.DevicePath, Platform.SysfsRoot, &OpenError);
+  if (Medium == nullptr) {
+    // As the default search finding nothing: there is no GPP1 at that name.
+    if (OpenError.Missing)
+      *Failure = {OpenError.Message + "; GPP1 cannot be found", NoGpp1Exit};
+    else
+      *Failure = {OpenError.Message, FrontEndErrorExit};
+    return nullptr;
+  }
+  if (IsBoardGpp1(Medium->Identity()))
+    return Medium;
+  std::string What =
+      Options.DevicePath + " is not eMMC GPP1 (" + DescribeIdentity(Medium->Identity()) + ")";
+  if (!Options.Force) {
+    *Failure = {What + "; nothing was read or written", NoGpp1Exit};
+    return nullptr;
+  }
+  fprintf(Err, "kestrel: warning: %s; used as GPP1 because of --force\n", What.c_str());
+  return Medium;
+}
+
+// The default search: the lowest-numbered mmcblkNgp0 that the kernel places on the board's
+// controller, as the firmware tool takes the GPP1 on PCI device 28 and no other. Candidates
+// that are something else are named and skipped; with none left the card is presented without
+// GPP1 and the tool says so itself. A candidate that cannot be opened stops the run, as before
+// the rule, with the system's reason.
+std::unique_ptr<Gpp1Medium> SearchGpp1(const FrontEndPlatform &Platform, FILE *Err,
+                                       OpenFailure *Failure) {
+  for (const std::string &Candidate : FindGpp1Candidates(Platform.DeviceDirectory)) {
+    MediumError OpenError;
+    std::unique_ptr<Gpp1Medium> Medium =
+        Platform.DefaultMayBeFile
+            ? Gpp1Medium::OpenImage(Candidate, DefaultImageBlockSize, &OpenError)
+            : Gpp1Medium::OpenDevice(Candidate, Platform.SysfsRoot, &OpenError);
+    if (Medium == nullptr) {
+      *Failure = {OpenError.Message, FrontEndErrorExit};
+      return nullptr;
+    }
+    if (Platform.DefaultMayBeFile || IsBoardGpp1(Medium->Identity()))
+      return Medium;
+    fprintf(Err, "kestrel: skipped %s: not eMMC GPP1 of the board (%s)\n", Candidate.c_str(),
+            DescribeIdentity(Medium->Identity()).c_str());
+  }
+  return nullptr;
+}
+
+std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
+                                       const FrontEndPlatform &Platform, FILE *Err,
+                                       OpenFailure *Failure) {
+  if (Options.ImagePath.empty())
+    return Options.DevicePath.empty() ? SearchGpp1(Platform, Err, Failure)
+                                      : OpenNamedDevice(Options, Platform, Err, Failure);
+  MediumError OpenError;
+  uint32_t BlockSize = Options.BlockSize != 0 ? Options.BlockSize : DefaultImageBlockSize;
+  std::unique_ptr<Gpp1Medium> Medium =
+      Gpp1Medium::OpenImage(Options.ImagePath, BlockSize, &OpenError);
   if (Medium == nullptr)
-    *Error = OpenError.Message;
+    *Failure = {OpenError.Message, FrontEndErrorExit};
   return Medium;
 }
 
@@ -122,34 +187,55 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     return FrontEndError(Err,
                          "backup " + Options.BackupPath + " exists; a backup is never overwritten");
 
-  std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, &Error);
-  if (Medium == nullptr && !Error.empty())
-    return FrontEndError(Err, Error);
+  OpenFailure Failure;
+  std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, Err, &Failure);
+  if (Medium == nullptr && !Failure.Message.empty())
+    return FrontEndError(Err, Failure.Message, Failure.Status);
+
+  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
+                  Operation == ToolOperation::Clear;
+  if (Medium != nullptr) {
+    LockResult Locked = Medium->Lock(MayWrite, Platform.LockWaitMilliseconds);
+    if (Locked == LockResult::Busy)
+      return FrontEndError(Err, "GPP1 is in use by another process; nothing was read or written",
+                           NoGpp1Exit);
+    if (Locked == LockResult::Failed) {
+      std::string Reason = strerror(errno);
+      return FrontEndError(
+          Err, "cannot lock " + Medium->Path() + ": " + Reason + "; nothing was read or written",
+          NoGpp1Exit);
+    }
+    Medium->SetBeforeWrite(HoldInterrupts);
+  }
 
   // The backup is made before the tool runs, so that a backup that cannot be made stops the
   // write with its own reason instead of reaching the tool as a failed transfer.
-  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-                  Operation == ToolOperation::Clear;
   if (Medium != nullptr && !Options.BackupPath.empty() && MayWrite) {
     Medium->SetBackupPath(Options.BackupPath);
     if (!Medium->MakeBackup(&Error))
       return FrontEndError(Err, Error + "; nothing written");
   }
 
+  // The console reaches the user as the tool prints it, so that whatever ends the run later, what
+  // was done so far has been said. With --json stdout carries the object alone and the console
+  // goes to stderr.
+  OutputStream StdOut{Out}, StdErr{Err};
+  OutputStream &Console = Options.Json ? StdErr : StdOut;
+  ConsoleConverter Converter;
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
+  Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
   int Status = ExitStatusOf(Board.Run(ToolArgs));
+  Console.Send(Converter.Finish());
   size_t Writes = Medium != nullptr ? Medium->WritesAttempted() : 0;
   // The tool refused or stopped before writing: block 0 is as it was, and a backup of it would
   // only stand in the way of the next run.
   if (Medium != nullptr && Writes == 0)
     Medium->DiscardBackup();
 
-  std::string Console = ConsoleToUnix(Board.Sim.ConsoleCalls);
   if (Operation == ToolOperation::Help && Status == 0)
-    Console += FrontEndHelp;
-  std::string Json;
+    Console.Send(FrontEndHelp);
   if (Options.Json && Medium != nullptr) {
     // The record as block 0 holds it now: after a read that found it (valid or not), or after a
     // verified write.
@@ -160,22 +246,27 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     std::vector<uint8_t> Block(Medium->BlockSize());
     if (Shown && Medium->Read(0, Block.data(), Block.size())) {
       Board.Sim.InstallInPlatformContext();
-      Json = RecordJson(Block.data()) + "\n";
+      StdOut.Send(RecordJson(Block.data()) + "\n");
     }
   }
 
-  // With --json stdout carries the object alone and the console goes to stderr.
-  bool OutOk = Emit(Out, Options.Json ? Json : Console);
-  int OutErrno = errno;
-  bool ErrOk = Emit(Err, Options.Json ? Console : "");
-  int ErrErrno = errno;
-  if (OutOk && ErrOk)
-    return Status;
-  std::string Report = "kestrel: " + OutcomeOf(Operation, Status, Writes) + ", but standard " +
-                       (OutOk ? "error" : "output") +
-                       " failed: " + strerror(OutOk ? ErrErrno : OutErrno) + "\n";
   // Said on whichever stream still works.
-  if (!Emit(Err, Report))
-    Emit(Out, Report);
-  return OutputFailedExit;
+  auto Report = [&](const std::string &Line) {
+    if (!Emit(Err, Line))
+      Emit(Out, Line);
+  };
+  int Exit = Status;
+  if (StdOut.Failed || StdErr.Failed) {
+    Report("kestrel: " + OutcomeOf(Operation, Status, Writes) + ", but standard " +
+           (StdOut.Failed ? "output" : "error") +
+           " failed: " + strerror(StdOut.Failed ? StdOut.Errno : StdErr.Errno) + "\n");
+    Exit = OutputFailedExit;
+  }
+  // A signal held while GPP1 was written ends the run now that the write's outcome is out.
+  if (int Signal = Medium != nullptr && Writes != 0 ? HeldInterrupt() : 0) {
+    Report(std::string("kestrel: ") + InterruptName(Signal) + " arrived after the write began; " +
+           OutcomeOf(Operation, Status, Writes) + ", and the run ends here\n");
+    Exit = SignalExitBase + Signal;
+  }
+  return Exit;
 }

@@ -14,12 +14,21 @@ constexpr int FrontEndErrorExit = 2;
 // Exit status when standard output or standard error could not be written. No status of the tool
 // has this number, so a script can tell "the tool's result is unknown to you" from any result.
 constexpr int OutputFailedExit = 74;
+// Exit status when GPP1 cannot be found, is not what the kernel calls GPP1, or is in use: the
+// tool's own status for a GPP1 it cannot find or open.
+constexpr int NoGpp1Exit = 7;
+// How long a run waits for another holder of the medium's lock (another run, or udev probing
+// the device after a write) before it gives up.
+constexpr int DefaultLockWaitMilliseconds = 5000;
 
-// Where the front end looks for the board's GPP1, and whether what it finds there may be a
-// regular file (for tests, which cannot create block devices).
+// Where the front end looks for the board's GPP1 and asks the kernel about block devices, and
+// whether what the default search finds may be a regular file (for tests, which cannot create
+// block devices).
 struct FrontEndPlatform {
   std::string DeviceDirectory = "/dev";
   bool DefaultMayBeFile = false;
+  std::string SysfsRoot = "/sys";
+  int LockWaitMilliseconds = DefaultLockWaitMilliseconds;
 };
 
 // Args without the program name.

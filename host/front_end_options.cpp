@@ -4,7 +4,7 @@
 
 namespace {
 
-enum class Word { Device, Image, WriteProtect, BlockSize, Backup, Json, Version };
+enum class Word { Device, Image, WriteProtect, BlockSize, Backup, Json, Version, Force };
 
 struct FrontEndWord {
   const char *Name; // without the leading "--"
@@ -20,6 +20,7 @@ constexpr FrontEndWord FrontEndWords[] = {
     {"backup", Word::Backup, true},
     {"json", Word::Json, false},
     {"version", Word::Version, false},
+    {"force", Word::Force, false},
 };
 constexpr size_t FrontEndWordCount = sizeof(FrontEndWords) / sizeof(FrontEndWords[0]);
 
@@ -109,13 +110,15 @@ bool ParseBlockSize(const std::string &Text, uint32_t *Value, std::string *Error
 } // namespace
 
 const char *const FrontEndUsage =
-    "usage: kestrel [--device PATH | --image FILE] [--write-protect] [--block-size N] "
+    "usage: kestrel [--device PATH [--force] | --image FILE] [--write-protect] [--block-size N] "
     "[--backup FILE] [--json] [--] TOOL-OPTIONS... | kestrel --version";
 
 const char *const FrontEndHelp =
     "\n"
     " Linux front end (kestrel): these come before the tool's options, see kestrel(8).\n"
-    "  --device PATH       GPP1 is this block device (default: the first /dev/mmcblkNgp0)\n"
+    "  --device PATH       GPP1 is this block device, which the kernel must know as\n"
+    "                      mmcblkNgp0 on PCI device 28 (default: the first such device)\n"
+    "  --force             with --device, use a block device that is not GPP1 (warns)\n"
     "  --image FILE        GPP1 is this image file\n"
     "  --write-protect     report GPP1 as write-protected\n"
     "  --block-size N      block size of an image, 512 to 65536 (default 512)\n"
@@ -188,12 +191,21 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
     case Word::Version:
       Options->Version = true;
       break;
+    case Word::Force:
+      Options->Force = true;
+      break;
     }
   }
   Options->ToolArgs.assign(Args.begin() + static_cast<long>(I), Args.end());
 
   if (!Options->DevicePath.empty() && !Options->ImagePath.empty()) {
     *Error = "--device and --image exclude each other";
+    return false;
+  }
+  // The default search takes the board's GPP1 or nothing; only a device named on purpose may be
+  // something else.
+  if (Options->Force && Options->DevicePath.empty() && Options->ImagePath.empty()) {
+    *Error = "--force applies to --device only; the default search takes only the board's GPP1";
     return false;
   }
   if (Options->BlockSize != 0 && Options->ImagePath.empty()) {

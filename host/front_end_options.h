@@ -16,6 +16,7 @@ struct FrontEndOptions {
   std::string BackupPath; // --backup FILE
   bool Json = false;      // --json
   bool Version = false;   // --version
+  bool Force = false;     // --force: a --device that is not the board's GPP1, with a warning
   std::vector<std::string> ToolArgs;
 };
 

@@ -1,16 +1,18 @@
 #include "host/gpp1_medium.h"
 
 #include <algorithm>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +20,9 @@ namespace {
 // Direct transfers need a buffer aligned to the device's logical block size; a page covers
 // every block size up to it.
 constexpr size_t PageAlignment = 4096;
+// How often a run that waits for the lock asks again.
+constexpr long LockPollNanoseconds = 20 * 1000 * 1000;
+constexpr int NanosecondsPerMillisecond = 1000 * 1000;
 constexpr const char *Gpp1NamePrefix = "mmcblk";
 constexpr const char *Gpp1NameSuffix = "gp0";
 
@@ -39,27 +44,6 @@ struct AlignedBuffer {
   AlignedBuffer &operator=(const AlignedBuffer &) = delete;
   void *Data = nullptr;
 };
-
-// The kernel's read-only state of a block device, as sysfs shows it; it also reflects the
-// eMMC driver's force_ro switch for the boot and general purpose partitions.
-bool DeviceIsReadOnly(int Fd, const struct stat &Info) {
-  char SysPath[64];
-  snprintf(SysPath, sizeof(SysPath), "/sys/dev/block/%u:%u/ro", major(Info.st_rdev),
-           minor(Info.st_rdev));
-  if (FILE *F = fopen(SysPath, "re")) {
-    int Flag = 0;
-    bool Got = fscanf(F, "%d", &Flag) == 1;
-    fclose(F);
-    if (Got)
-      return Flag != 0;
-  }
-  // Without sysfs the same state comes from the block layer directly.
-  int Flag = 0;
-  if (ioctl(Fd, BLKROGET, &Flag) == 0)
-    return Flag != 0;
-  // Unknown: refusing a write is the safe answer.
-  return true;
-}
 
 // Number N of a name mmcblkNgp0; -1 for any other name.
 long Gpp1DeviceNumber(const char *Name) {
@@ -125,10 +109,12 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint3
   return std::unique_ptr<Gpp1Medium>(new Gpp1Medium(MediumKind::Image, Path, Fd, BlockSize, Size));
 }
 
-std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenDevice(const std::string &Path, MediumError *Error) {
+std::unique_ptr<Gpp1Medium>
+Gpp1Medium::OpenDevice(const std::string &Path, const std::string &SysfsRoot, MediumError *Error) {
   // Checked before opening with O_DIRECT, which some file systems refuse for regular files.
   struct stat Info;
   if (stat(Path.c_str(), &Info) != 0) {
+    Error->Missing = errno == ENOENT || errno == ENOTDIR;
     Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
     return nullptr;
   }
@@ -139,6 +125,14 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenDevice(const std::string &Path, Medi
   int Fd = open(Path.c_str(), O_RDONLY | O_DIRECT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (Fd < 0) {
     Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
+    return nullptr;
+  }
+  struct stat Opened;
+  // The node could have been replaced between stat and open; what counts from here on is the
+  // device number of the opened descriptor.
+  if (fstat(Fd, &Opened) != 0 || !S_ISBLK(Opened.st_mode) || Opened.st_rdev != Info.st_rdev) {
+    Error->Message = "device " + Path + " changed while it was opened";
+    close(Fd);
     return nullptr;
   }
   int LogicalBlock = 0;
@@ -153,16 +147,10 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenDevice(const std::string &Path, Medi
     close(Fd);
     return nullptr;
   }
-  struct stat Opened;
-  // The node could have been replaced between stat and open.
-  if (fstat(Fd, &Opened) != 0 || !S_ISBLK(Opened.st_mode) || Opened.st_rdev != Info.st_rdev) {
-    Error->Message = "device " + Path + " changed while it was opened";
-    close(Fd);
-    return nullptr;
-  }
   auto Medium = std::unique_ptr<Gpp1Medium>(
       new Gpp1Medium(MediumKind::Device, Path, Fd, static_cast<uint32_t>(LogicalBlock), Size));
-  Medium->ReadOnly = DeviceIsReadOnly(Fd, Opened);
+  Medium->ReadOnly = KernelHoldsReadOnly(Fd, Opened.st_rdev, SysfsRoot);
+  Medium->Kernel = IdentifyBlockDevice(Opened.st_rdev, SysfsRoot);
   return Medium;
 }
 
@@ -226,9 +214,31 @@ bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
   return Ok;
 }
 
+LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds) {
+  long Waited = 0;
+  long Limit = static_cast<long>(WaitMilliseconds) * NanosecondsPerMillisecond;
+  for (;;) {
+    if (flock(ReadFd, (Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+      return LockResult::Locked;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      return LockResult::Failed;
+    if (Waited >= Limit)
+      return LockResult::Busy;
+    // Polled rather than blocked in flock(): the wait stays bounded without a timer, and a
+    // signal ends it like any other moment before the write.
+    struct timespec Pause = {0, LockPollNanoseconds};
+    nanosleep(&Pause, nullptr);
+    Waited += LockPollNanoseconds;
+  }
+}
+
 bool Gpp1Medium::OpenForWriting() {
   if (WriteFd >= 0)
     return true;
+  if (BeforeWrite) {
+    BeforeWrite();
+    BeforeWrite = nullptr;
+  }
   int Flags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   // O_EXCL on a block device fails while the kernel holds it (mounted, or claimed by a driver),
   // and the record is not written behind a file system's back.
@@ -356,19 +366,19 @@ bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
   return Ok;
 }
 
-std::string FindDefaultGpp1(const std::string &Directory) {
+std::vector<std::string> FindGpp1Candidates(const std::string &Directory) {
+  std::vector<std::string> Found;
   DIR *Dir = opendir(Directory.c_str());
   if (Dir == nullptr)
-    return "";
-  long Best = -1;
-  std::string BestName;
+    return Found;
+  std::map<long, std::string> ByNumber;
   while (struct dirent *Entry = readdir(Dir)) {
     long N = Gpp1DeviceNumber(Entry->d_name);
-    if (N >= 0 && (Best < 0 || N < Best)) {
-      Best = N;
-      BestName = Entry->d_name;
-    }
+    if (N >= 0)
+      ByNumber.emplace(N, Directory + "/" + Entry->d_name);
   }
   closedir(Dir);
-  return Best < 0 ? "" : Directory + "/" + BestName;
+  for (const auto &[Number, Path] : ByNumber)
+    Found.push_back(Path);
+  return Found;
 }

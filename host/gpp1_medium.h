@@ -6,20 +6,30 @@
 // synced to the medium before the call returns, so the tool's read-back sees what is stored. On a
 // block device every transfer goes around the page cache (O_DIRECT), so the read-back comes from
 // the device and not from memory.
+//
+// A run holds a BSD lock (flock) on the opened medium for the whole operation, the convention
+// udev and the partitioning tools honour for block devices: exclusive for a write or a clear
+// (write, flush, read-back), shared for a read. Two runs on one GPP1 then follow each other
+// instead of one verifying what the other wrote.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "host/block_device_identity.h"
 #include "sim/sim_block.h"
 
 enum class MediumKind { Image, Device };
 
 struct MediumError {
-  std::string Message; // one line, without the program name or the newline
+  std::string Message;  // one line, without the program name or the newline
+  bool Missing = false; // the path names nothing at all
 };
+
+enum class LockResult { Locked, Busy, Failed };
 
 class Gpp1Medium : public SimBlockBackend {
 public:
@@ -27,8 +37,10 @@ public:
   static std::unique_ptr<Gpp1Medium> OpenImage(const std::string &Path, uint32_t BlockSize,
                                                MediumError *Error);
   // A block device: block size and size from the kernel, write protection from its read-only
-  // state.
-  static std::unique_ptr<Gpp1Medium> OpenDevice(const std::string &Path, MediumError *Error);
+  // state, and what the kernel says it is (Identity()), from sysfs under SysfsRoot. Nothing of
+  // the device is read.
+  static std::unique_ptr<Gpp1Medium> OpenDevice(const std::string &Path,
+                                                const std::string &SysfsRoot, MediumError *Error);
   ~Gpp1Medium() override;
   Gpp1Medium(const Gpp1Medium &) = delete;
   Gpp1Medium &operator=(const Gpp1Medium &) = delete;
@@ -48,11 +60,20 @@ public:
   // Removes a backup this medium made (one that turned out not to be needed: nothing was written).
   void DiscardBackup();
 
+  // Takes the lock, waiting at most WaitMilliseconds for another holder to let go; held until
+  // the medium is destroyed. Failed (with errno) when the system refuses the lock itself.
+  LockResult Lock(bool Exclusive, int WaitMilliseconds);
+
+  // Called once, before the medium is first opened for writing.
+  void SetBeforeWrite(std::function<void()> Hook) { BeforeWrite = std::move(Hook); }
+
   uint32_t BlockSize() const { return Block; }
   MediumKind Kind() const { return Type; }
   const std::string &Path() const { return Name; }
   // The kernel's read-only state of a block device; always false for an image.
   bool KernelReadOnly() const { return ReadOnly; }
+  // What the kernel says a block device is; unknown for an image.
+  const BlockDeviceIdentity &Identity() const { return Kernel; }
 
   // What happened during the run: the front end reports the writes; the rest is for tests.
   bool OpenedForWriting() const { return WriteFd >= 0; }
@@ -75,11 +96,14 @@ private:
   uint32_t Block;
   uint64_t Bytes;
   bool ReadOnly = false;
+  BlockDeviceIdentity Kernel;
+  std::function<void()> BeforeWrite;
   std::string BackupPath;
   bool BackupDone = false;
   size_t WriteCalls = 0;
   std::vector<uint8_t> Block0Read;
 };
 
-// The first /dev/mmcblkNgp0 in Directory (lowest N), or empty when there is none.
-std::string FindDefaultGpp1(const std::string &Directory = "/dev");
+// Every mmcblkNgp0 in Directory, lowest N first: the candidates of the default search, each of
+// which must still pass the kernel's word once opened.
+std::vector<std::string> FindGpp1Candidates(const std::string &Directory = "/dev");

@@ -14,6 +14,17 @@ constexpr uint8_t BootVolumePciDevice = 3;
 constexpr uint8_t Gpp1DiskPciDevice = 5;
 constexpr const char *ProgramName = "kestrel";
 
+// The board whose tool is running: the console's firmware entry has no other way to find it.
+HostBoard *RunningBoard = nullptr;
+EFI_TEXT_STRING FirmwareOutputString = nullptr;
+
+EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
+  EFI_STATUS Status = FirmwareOutputString(This, String);
+  if (String != nullptr && RunningBoard != nullptr && RunningBoard->ConsoleSink)
+    RunningBoard->ConsoleSink(String);
+  return Status;
+}
+
 } // namespace
 
 HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Sim) {
@@ -45,7 +56,13 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
     abort();
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
-  return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  FirmwareOutputString = Sim.ConOut.OutputString;
+  Sim.ConOut.OutputString = TeeOutputString;
+  RunningBoard = this;
+  uint64_t Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  RunningBoard = nullptr;
+  Sim.ConOut.OutputString = FirmwareOutputString;
+  return Status;
 }
 
 namespace {
@@ -70,19 +87,31 @@ void AppendUtf8(char16_t C, std::string *Out) {
 
 } // namespace
 
-std::string ConsoleToUnix(const std::vector<std::u16string> &Calls) {
-  std::u16string Joined;
-  for (const auto &Call : Calls)
-    Joined += Call;
+std::string ConsoleConverter::Feed(const std::u16string &Text) {
   std::string Out;
-  Out.reserve(Joined.size());
-  for (size_t I = 0; I < Joined.size(); I++) {
-    char16_t C = Joined[I];
-    if (C == u'\r' && I + 1 < Joined.size() && Joined[I + 1] == u'\n')
-      continue;
-    AppendUtf8(SteersTerminal(C) ? u'?' : C, &Out);
+  Out.reserve(Text.size() + 1);
+  for (char16_t C : Text) {
+    if (PendingReturn && C != u'\n')
+      Out.push_back('?');
+    PendingReturn = C == u'\r';
+    if (!PendingReturn)
+      AppendUtf8(SteersTerminal(C) ? u'?' : C, &Out);
   }
   return Out;
+}
+
+std::string ConsoleConverter::Finish() {
+  bool Held = PendingReturn;
+  PendingReturn = false;
+  return Held ? "?" : "";
+}
+
+std::string ConsoleToUnix(const std::vector<std::u16string> &Calls) {
+  ConsoleConverter Converter;
+  std::string Out;
+  for (const auto &Call : Calls)
+    Out += Converter.Feed(Call);
+  return Out + Converter.Finish();
 }
 
 bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide) {

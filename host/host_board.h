@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ public:
   uint64_t Run(const std::vector<std::u16string> &ToolArgs);
   uint64_t Run(const std::vector<std::string> &ToolArgs) { return Run(WideTexts(ToolArgs)); }
 
+  // Called with each OutputString text as the tool prints it, so that the console reaches the
+  // user while the tool runs (Sim.ConsoleCalls still keeps every call).
+  std::function<void(const std::u16string &)> ConsoleSink;
+
   SimFirmware Sim;
   SimEmmcCard Card;
   SimHobList Hobs;
@@ -46,6 +51,19 @@ private:
 // Console text as a Linux terminal wants it: UTF-8, "\r\n" as "\n". Characters that would steer
 // a terminal (C0 controls other than tab and line feed, DEL, C1 controls) and lone surrogates
 // come out as '?': a record can hold any bytes, and the display must not let them act.
+// Fed one OutputString text at a time; a carriage return that ends a text is held until the next
+// one shows whether a line feed follows it.
+class ConsoleConverter {
+public:
+  std::string Feed(const std::u16string &Text);
+  // What is still held, at the end of the console.
+  std::string Finish();
+
+private:
+  bool PendingReturn = false;
+};
+
+// The whole console at once, through a ConsoleConverter.
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls);
 
 // A command-line argument from UTF-8 into the UCS-2 a shell hands over. False for bytes that are

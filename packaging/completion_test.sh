@@ -50,6 +50,8 @@ tool="--board --bom --clear --debug --fab --help --mm --pylon --read --sandrel -
 expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug --fab \
 --help --json --mm --pylon --read --sandrel --write --write-protect "
 expect "kestrel --device /dev/x --i" ""
+expect "kestrel --device /dev/x --f" "--fab --force "
+expect "kestrel --force --i" ""
 expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
 expect "kestrel --image gpp1.img -r --" "$tool "

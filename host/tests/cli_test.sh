@@ -118,12 +118,14 @@ done <<EOF
 --image "$img" --frobnicate -c
 --image "$img" --device /dev/null -c
 --device "$img" -c
---device "$WORK/missing" -r
 --image "$img" --backup "$WORK/exists.bin" -c
 -c --image "$img"
 --image
 EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
+run --device "$WORK/missing" -r
+check "missing device, as no GPP1 found" "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
+  "$status $(cat "$WORK/err")"
 check "odd image untouched" 1000 "$(stat -c %s "$WORK/odd.img")"
 
 # --- Standard streams -----------------------------------------------------------------------------
@@ -199,6 +201,82 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
 else
   echo "note: strace cannot trace here; the killed-backup cases are not run"
 fi
+
+# --- Signals -----------------------------------------------------------------------------------
+# A signal delivered on entry to a system call: before the write (the lock) the run ends at once
+# with nothing written; from the write to the read-back it is held, the outcome is printed, and
+# the run then ends with 128 + the signal's number.
+if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  while read -r syscall sig code op outcome; do
+    cp "$pattern" "$WORK/s.img"
+    case $op in
+    -w) args=(-w -p AAAA -m BBBB) ;;
+    *) args=("$op") ;;
+    esac
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" -e "inject=$syscall:signal=$sig:when=1" \
+      "$KESTREL" --image "$WORK/s.img" "${args[@]}" >"$WORK/out" 2>"$WORK/err"
+    check "SIG$sig at $syscall during $op: status" "$code" "$?"
+    if [ "$outcome" = nothing ]; then
+      check "SIG$sig at $syscall during $op: one line" "kestrel: SIG$sig ended the run; nothing was written" "$(cat "$WORK/err")"
+      ok "SIG$sig at $syscall during $op: image unchanged" cmp -s "$WORK/s.img" "$pattern"
+    else
+      check "SIG$sig at $syscall during $op: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
+      ok "SIG$sig at $syscall during $op: said why it ended" grep -qx "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
+    fi
+    if [ "$op" = -w ] && [ "$outcome" = written ]; then
+      check "SIG$sig during the write: stderr" \
+        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(cat "$WORK/err")"
+      ok "SIG$sig during the write: the record is there" cmp -s "$WORK/s.img" "$WORK/ref.img"
+    fi
+  done <<EOF
+flock INT 130 -w nothing
+flock TERM 143 -r nothing
+pwrite64 HUP 129 -w written
+fsync TERM 143 -w written
+fsync INT 130 -w written
+fsync QUIT 131 -c written
+EOF
+else
+  echo "note: strace cannot trace here; the signal cases are not run"
+fi
+
+# --- Runs at once -------------------------------------------------------------------------------
+# Ten writers on one image follow each other under the lock: each exits 0, or 7 when it waited
+# too long; none finds another's record in its read-back (27), and the record left is whole and
+# one of the successful runs'.
+race=$WORK/race.img
+head -c 4096 /dev/zero >"$race"
+for n in 0 1 2 3 4 5 6 7 8 9; do
+  ("$KESTREL" --image "$race" -w -p "SER$n" -m 09876 >/dev/null 2>&1
+    echo $? >"$WORK/race.$n") &
+done
+wait
+winners=" "
+for n in 0 1 2 3 4 5 6 7 8 9; do
+  code=$(cat "$WORK/race.$n")
+  check "concurrent writer $n exits 0 or 7" "0 or 7" "$(case $code in 0 | 7) echo "0 or 7" ;; *) echo "$code" ;; esac)"
+  [ "$code" = 0 ] && winners+="SER$n "
+done
+run --image "$race" -r
+check "after the race: the record is whole" 0 "$status"
+left=$(head -c 96 "$race" | tail -c 16 | tr -d ' ')
+ok "after the race: the record ($left) is a successful run's ($winners)" [ "${winners/ $left /}" != "$winners" ]
+
+# Another holder of the lock: a run waits for it, and gives up after a few seconds.
+for hold in 1 8; do
+  rm -f "$WORK/held"
+  flock -x "$img" -c "touch '$WORK/held'; sleep $hold" &
+  holder=$!
+  while [ ! -e "$WORK/held" ]; do sleep 0.05; done
+  run --image "$img" -r
+  if [ "$hold" = 1 ]; then
+    check "a lock held for a second: the read waits for it" 0 "$status"
+  else
+    check "a lock held too long" "7 kestrel: GPP1 is in use by another process; nothing was read or written" \
+      "$status $(cat "$WORK/err")"
+  fi
+  wait "$holder"
+done
 
 # --- No GPP1 at all ---------------------------------------------------------------------------
 if ls /dev/mmcblk*gp0 >/dev/null 2>&1; then

@@ -5,11 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/board_record.h"
 #include "app/command_line.h"
+#include "host/block_device_identity.h"
 #include "host/front_end.h"
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
@@ -58,12 +62,13 @@ struct Outcome {
 
 // One invocation of the front end with stdout and stderr captured.
 Outcome Kestrel(const std::vector<std::string> &Args, const std::string &DeviceDir = "/dev",
-                bool DefaultMayBeFile = false) {
+                bool DefaultMayBeFile = false, int LockWaitMilliseconds = 0) {
   char *OutText = nullptr, *ErrText = nullptr;
   size_t OutSize = 0, ErrSize = 0;
   FILE *Out = open_memstream(&OutText, &OutSize);
   FILE *Err = open_memstream(&ErrText, &ErrSize);
-  int Status = RunFrontEnd(Args, Out, Err, FrontEndPlatform{DeviceDir, DefaultMayBeFile});
+  FrontEndPlatform Platform{DeviceDir, DefaultMayBeFile, "/sys", LockWaitMilliseconds};
+  int Status = RunFrontEnd(Args, Out, Err, Platform);
   fclose(Out);
   fclose(Err);
   Outcome R{Status, std::string(OutText, OutSize), std::string(ErrText, ErrSize)};
@@ -112,6 +117,8 @@ TEST(FrontEndOptions, UsageErrorsAreRefused) {
       {"-w", "-p", "1", "-m", "2", "--write-protect"},
       {"--json=yes", "-r"}, // a flag given a value
       {"--image=", "-r"},   // an empty value
+      {"--force", "-r"},    // the default search never forces
+      {"-r", "--force"},
   };
   for (const auto &Args : Bad) {
     FrontEndOptions O;
@@ -167,7 +174,7 @@ TEST(Gpp1Medium, ImagesThatCannotBeGpp1AreRefusedWhenOpened) {
   WriteFile(D.File("small.img"), std::vector<uint8_t>(2048));
   EXPECT_EQ(Gpp1Medium::OpenImage(D.File("small.img"), 4096, &E), nullptr);
   EXPECT_EQ(Gpp1Medium::OpenImage(D.Path, 512, &E), nullptr);
-  EXPECT_EQ(Gpp1Medium::OpenDevice(D.File("small.img"), &E), nullptr);
+  EXPECT_EQ(Gpp1Medium::OpenDevice(D.File("small.img"), "/sys", &E), nullptr);
   EXPECT_NE(E.Message.find("not a block device"), std::string::npos) << E.Message;
 }
 
@@ -230,14 +237,101 @@ TEST(Gpp1Medium, BackupHoldsBlockZeroAsItWasAndIsNeverOverwritten) {
   EXPECT_EQ(ReadFile(D.File("g.img")), Original);
 }
 
-TEST(Gpp1Medium, DefaultGpp1IsTheLowestNumberedCard) {
+TEST(Gpp1Medium, DefaultCandidatesAreTheCardsGpp1sLowestNumberFirst) {
   TempDir D;
-  EXPECT_EQ(FindDefaultGpp1(D.Path), "");
+  EXPECT_TRUE(FindGpp1Candidates(D.Path).empty());
   for (const char *Name : {"mmcblk10gp0", "mmcblk2gp0", "mmcblk0boot0", "mmcblk1gp1", "mmcblk0",
                            "mmcblkgp0", "mmcblk3gp0p1"})
     WriteFile(D.File(Name), {});
-  EXPECT_EQ(FindDefaultGpp1(D.Path), D.File("mmcblk2gp0"));
-  EXPECT_EQ(FindDefaultGpp1(D.File("absent")), "");
+  EXPECT_EQ(FindGpp1Candidates(D.Path),
+            (std::vector<std::string>{D.File("mmcblk2gp0"), D.File("mmcblk10gp0")}));
+  EXPECT_TRUE(FindGpp1Candidates(D.File("absent")).empty());
+}
+
+// The kernel's word on a block device, as its resolved sysfs path gives it: GPP1 is a disk the
+// eMMC driver names mmcblkNgp0 whose first PCI function is device 28, on any domain, bus or
+// function; later functions on the path play no part.
+TEST(BlockDeviceIdentity, OnlyAGpp1WhoseFirstPciFunctionIsDevice28IsTheBoards) {
+  const std::string Card = "/mmc_host/mmc0/mmc0:0001/block/";
+  struct Row {
+    std::string Path;
+    bool Board;
+    std::string Described;
+  };
+  const Row Rows[] = {
+      {"/devices/pci0000:00/0000:00:1c.0" + Card + "mmcblk0gp0", true,
+       "the kernel calls it mmcblk0gp0"},
+      {"/devices/pci0001:40/0001:40:1C.7" + Card + "mmcblk12gp0", true,
+       "the kernel calls it mmcblk12gp0"},
+      {"/devices/pci10000:00/10000:00:1c.0" + Card + "mmcblk0gp0", true, ""},
+      {"/devices/pci0000:00/0000:00:1c.3/0000:01:09.1" + Card + "mmcblk0gp0", true, ""},
+      {"/devices/pci0000:00/0000:00:14.0/0000:01:1c.0" + Card + "mmcblk1gp0", false,
+       "the kernel calls it mmcblk1gp0, behind PCI function 0000:00:14.0, not the board's eMMC "
+       "controller, PCI device 28"},
+      {"/devices/platform/80860F14:00" + Card + "mmcblk0gp0", false,
+       "the kernel calls it mmcblk0gp0, on no PCI function, not the board's eMMC controller, PCI "
+       "device 28"},
+      {"/devices/pci0000:00/0000:00:1c.0" + Card + "mmcblk0gp1", false,
+       "the kernel calls it mmcblk0gp1"},
+      {"/devices/pci0000:00/0000:00:1c.0" + Card + "mmcblk0boot0", false, ""},
+      {"/devices/pci0000:00/0000:00:1c.0" + Card + "mmcblk0", false, ""},
+      {"/devices/pci0000:00/0000:00:1c.0" + Card + "mmcblk0gp0/mmcblk0gp0p1", false,
+       "the kernel calls it mmcblk0gp0p1"},
+      {"/devices/virtual/block/loop0", false, "the kernel calls it loop0"},
+      {"/devices/virtual/block/loop0/loop0p1", false, "the kernel calls it loop0p1"},
+      {"/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda",
+       false, "the kernel calls it sda"},
+      {"/devices/pci0000:00/0000:00:1c.0/block/sdb", false, "the kernel calls it sdb"},
+      {"", false, "the kernel does not say what it is"},
+  };
+  for (const Row &R : Rows) {
+    BlockDeviceIdentity Identity = IdentityFromSysfsPath(R.Path);
+    EXPECT_EQ(IsBoardGpp1(Identity), R.Board) << R.Path;
+    if (!R.Described.empty())
+      EXPECT_EQ(DescribeIdentity(Identity), R.Described) << R.Path;
+  }
+}
+
+// Two media on one image hold its lock as two runs would: readers share it, a writer has it
+// alone, and a run that cannot get it gives up after its wait with nothing read or written.
+TEST(Gpp1Medium, TheLockLetsReadersShareAndAWriterGoAlone) {
+  TempDir D;
+  WriteFile(D.File("g.img"), std::vector<uint8_t>(512, 0x33));
+  MediumError E;
+  auto First = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  auto Second = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  ASSERT_EQ(First->Lock(false, 0), LockResult::Locked);
+  EXPECT_EQ(Second->Lock(false, 0), LockResult::Locked);
+  Second = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
+  EXPECT_EQ(Second->Lock(true, 50), LockResult::Busy);
+  First.reset();
+  EXPECT_EQ(Second->Lock(true, 0), LockResult::Locked);
+
+  std::vector<uint8_t> Before = ReadFile(D.File("g.img"));
+  for (const std::vector<std::string> &Args :
+       {Example, std::vector<std::string>{"-r"}, std::vector<std::string>{"-c"}}) {
+    Outcome R = Kestrel(With({"--image", D.File("g.img")}, Args), "/dev", false, 50);
+    EXPECT_EQ(R.Status, 7) << Args[0];
+    EXPECT_EQ(R.Out, "");
+    EXPECT_EQ(R.Err, "kestrel: GPP1 is in use by another process; nothing was read or written\n");
+  }
+  EXPECT_EQ(ReadFile(D.File("g.img")), Before);
+}
+
+// The console is passed on one OutputString text at a time; a CR LF split between two texts is
+// still one line end, and a CR with no LF after it is still shown as '?'.
+TEST(ConsoleConverter, LineEndsSplitBetweenTextsComeOutAsTheWholeConsoleWould) {
+  const std::vector<std::vector<std::u16string>> Cases = {
+      {u"a\r", u"\nb"}, {u"a\r", u"b\r\n"}, {u"a\r"}, {u"\r", u"\r", u"\n"}, {u"x", u"", u"\r\n"}};
+  const std::string Expected[] = {"a\nb", "a?b\n", "a?", "?\n", "x\n"};
+  for (size_t I = 0; I < Cases.size(); I++) {
+    ConsoleConverter Converter;
+    std::string Streamed;
+    for (const auto &Text : Cases[I])
+      Streamed += Converter.Feed(Text);
+    Streamed += Converter.Finish();
+    EXPECT_EQ(Streamed, Expected[I]) << I;
+  }
 }
 
 // --- JSON ------------------------------------------------------------------------------------

@@ -1,0 +1,85 @@
+#include "host/interruption.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int SignalExitBase = 128;
+
+volatile sig_atomic_t Holding = 0;
+volatile sig_atomic_t Held = 0;
+
+// Only async-signal-safe calls from here on.
+void WriteStderr(const char *Text) {
+  size_t Length = strlen(Text);
+  while (Length > 0) {
+    ssize_t N = write(STDERR_FILENO, Text, Length);
+    if (N < 0 && errno == EINTR)
+      continue;
+    if (N <= 0)
+      return;
+    Text += N;
+    Length -= static_cast<size_t>(N);
+  }
+}
+
+void OnInterrupt(int Signal) {
+  if (Holding) {
+    if (Held == 0)
+      Held = Signal;
+    return;
+  }
+  // No write has begun (the hold starts before the medium is opened for writing), so the run
+  // can end here; a lock on the medium goes with the process.
+  WriteStderr("kestrel: ");
+  WriteStderr(InterruptName(Signal));
+  WriteStderr(" ended the run; nothing was written\n");
+  _exit(SignalExitBase + Signal);
+}
+
+} // namespace
+
+const char *InterruptName(int Signal) {
+  switch (Signal) {
+  case SIGINT:
+    return "SIGINT";
+  case SIGTERM:
+    return "SIGTERM";
+  case SIGHUP:
+    return "SIGHUP";
+  case SIGQUIT:
+    return "SIGQUIT";
+  default:
+    return "a signal";
+  }
+}
+
+void InstallInterruptHandlers() {
+  struct sigaction Action;
+  memset(&Action, 0, sizeof(Action));
+  Action.sa_handler = OnInterrupt;
+  // Transfers and syncs interrupted by a held signal carry on rather than fail with EINTR.
+  Action.sa_flags = SA_RESTART;
+  sigemptyset(&Action.sa_mask);
+  for (int Signal : InterruptSignals)
+    sigaddset(&Action.sa_mask, Signal);
+  for (int Signal : InterruptSignals) {
+    struct sigaction Old;
+    // A signal the caller ignores (nohup, a background job's SIGINT) stays ignored.
+    if (sigaction(Signal, nullptr, &Old) == 0 && Old.sa_handler == SIG_IGN)
+      continue;
+    sigaction(Signal, &Action, nullptr);
+  }
+}
+
+void HoldInterrupts() {
+  Holding = 1;
+}
+
+int HeldInterrupt() {
+  return Held;
+}
