@@ -46,12 +46,14 @@ cd "$WORK/files" || exit 1
 
 # Front-end options first; each only once, and one medium.
 expect "kestrel --im" "--image "
-tool="--board --bom --clear --debug --fab --help --mm --pylon --read --sandrel --write"
-expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug --fab \
---help --json --mm --pylon --read --sandrel --write --write-protect "
-expect "kestrel --device /dev/x --i" ""
+tool="--board --bom --clear --debug --dry-run --edit --fab --help --if-blank --if-serial --mm \
+--no-sandrel --pylon --read --sandrel --write"
+expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug \
+--dry-run --edit --fab --help --if-blank --if-serial --json --mm --no-sandrel --pylon --read \
+--sandrel --write --write-protect "
+expect "kestrel --device /dev/x --i" "--if-blank --if-serial "
 expect "kestrel --device /dev/x --f" "--fab --force "
-expect "kestrel --force --i" ""
+expect "kestrel --force --i" "--if-blank --if-serial "
 expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
 expect "kestrel --image gpp1.img -r --" "$tool "
