@@ -91,7 +91,7 @@ def compare(name, shell_entries, entries, failures, expect_mode):
     for (heading, output, status), (l_heading, l_output, l_status, protocols) in zip(
             shell_entries, entries):
         where = f"{name}: {heading}"
-        if l_heading.strip() != heading:
+        if l_heading != f"=== {heading}\n":
             failures.append(f"{where}: heading {l_heading!r}")
         if l_output != output:
             failures.append(f"{where}: console text differs from the shell's:\n--- shell\n"
