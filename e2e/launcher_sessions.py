@@ -29,9 +29,7 @@ import tempfile
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
 import launcher_home  # noqa: E402
-import scenarios  # noqa: E402
-
-RUNNER = os.path.join(HERE, "kestrel-qemu")
+import session  # noqa: E402
 
 COMMANDS = [
     "-r",
@@ -48,65 +46,31 @@ COMMANDS = [
 SHELL_STATUSES = ["0x0", "0x0", "0x0", "0x2", "0x2", "0x0", "0x0", "0x0", "0x0"]
 
 
-def start_image():
-    """A blank block 0, the rest of GPP1 patterned so that a stray write shows."""
-    return scenarios.gpp1(512, 64, bytes(512), fill=b"\xa5")
-
-
-FINAL_IMAGE = scenarios.with_block0(start_image(), 512, scenarios.ALL_SIX)
-
-
-def parse_transcript(text):
-    """The shell home's output as [(heading, output, status)]."""
-    entries, heading, output = [], None, []
-    for line in text.splitlines(True):
-        status = re.fullmatch(r"=== status (.*)\n", line)
-        if heading is not None and status:
-            entries.append((heading, "".join(output), status.group(1)))
-            heading, output = None, []
-        elif heading is None and line.startswith("=== "):
-            heading = line
-        elif heading is not None:
-            output.append(line)
-    return entries
+# A blank block 0, the rest of GPP1 patterned so that a stray write shows.
+START_IMAGE = session.gpp1(512, 64, bytes(512), fill=b"\xa5")
+FINAL_IMAGE = session.with_block0(START_IMAGE, 512, session.ALL_SIX)
 
 
 def environment(build):
-    env = dict(os.environ, KESTREL_FIRMWARE="ovmf")  # the launcher's home is OVMF
-    env.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
-    env.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
-    env.setdefault("KESTREL_SIGNED_DIR", os.path.join(build, "e2e-signed"))
-    return env
+    return session.environment(build, KESTREL_FIRMWARE="ovmf")  # the launcher's home is OVMF
 
 
-def shell_run(build, work, failures, passes=1):
+def shell_run(build, failures, passes=1):
     """The Shell 2.0 path: the shell home, one boot, COMMANDS `passes` times over. Returns
     (entries, image) or (None, None)."""
-    path = os.path.join(work, "shell.img")
-    with open(path, "wb") as f:
-        f.write(start_image())
-    result = subprocess.run([RUNNER, "--gpp1", path, "--"] + COMMANDS * passes,
-                            capture_output=True, env=environment(build), timeout=900)
-    if result.returncode != 0:
-        failures.append("shell home: runner status %d: %s" % (
-            result.returncode, result.stderr.decode("utf-8", "replace")))
-        return None, None
-    entries = parse_transcript(result.stdout.decode("utf-8", "replace"))
-    statuses = [status for _, _, status in entries]
-    if statuses != SHELL_STATUSES * passes:
-        failures.append(f"shell home: statuses {statuses}, expected {SHELL_STATUSES * passes}")
-    with open(path, "rb") as f:
-        image = f.read()
-    if image != FINAL_IMAGE:
-        failures.append("shell home: the final GPP1 image is not the last record written")
-    return entries, image
+    result = session.run(build, COMMANDS * passes, START_IMAGE, env=environment(build))
+    failures += ["shell home: " + f for f in session.judge(result, final=FINAL_IMAGE)]
+    if result.statuses != SHELL_STATUSES * passes:
+        failures.append(f"shell home: statuses {result.statuses}, expected "
+                        f"{SHELL_STATUSES * passes}")
+    return (result.entries, result.image) if result.returncode == 0 else (None, None)
 
 
 def launcher_run(build, work, name, options, commands, failures, modes=None):
     """One boot of the launcher home; returns (entries, image) or (None, None)."""
     path = os.path.join(work, name + ".img")
     with open(path, "wb") as f:
-        f.write(start_image())
+        f.write(START_IMAGE)
     saved = dict(os.environ)
     os.environ.update(environment(build))
     kq = launcher_home.runner_module()
@@ -126,8 +90,8 @@ def compare(name, shell_entries, entries, failures, expect_mode):
     """The launcher's runs of COMMANDS against the shell's, entry by entry."""
     for (heading, output, status), (l_heading, l_output, l_status, protocols) in zip(
             shell_entries, entries):
-        where = f"{name}: {heading.strip()}"
-        if l_heading != heading:
+        where = f"{name}: {heading}"
+        if l_heading != f"=== {heading}\n":
             failures.append(f"{where}: heading {l_heading!r}")
         if l_output != output:
             failures.append(f"{where}: console text differs from the shell's:\n--- shell\n"
@@ -144,7 +108,7 @@ def session_efi11_shell(build):
     test: an image that leaves the parameters protocol open, and one that closes nothing."""
     failures = []
     with tempfile.TemporaryDirectory(prefix="kestrel-efi11-") as work:
-        shell_entries, shell_image = shell_run(build, work, failures, passes=2)
+        shell_entries, shell_image = shell_run(build, failures, passes=2)
         if shell_entries is None:
             return failures
         count = len(COMMANDS)
@@ -217,7 +181,7 @@ def session_secure_boot(build):
     failures = []
     with tempfile.TemporaryDirectory(prefix="kestrel-secure-") as work:
         extra = refused_images(build, work)
-        shell_entries, shell_image = shell_run(build, work, failures)
+        shell_entries, shell_image = shell_run(build, failures)
         if shell_entries is None:
             return failures
         names = [os.path.basename(path) for path in extra]
@@ -254,5 +218,4 @@ SESSIONS = {
 
 
 if __name__ == "__main__":
-    sys.exit(scenarios.main(sys.argv, SESSIONS, lambda name, build: SESSIONS[name](build),
-                            __doc__))
+    sys.exit(session.main(sys.argv, SESSIONS, __doc__))

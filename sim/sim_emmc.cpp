@@ -3,20 +3,13 @@
 #include <cstring>
 
 namespace {
-constexpr uint64_t PartitionRecordSignature = 0x5452415043434D45ULL; // "EMCCPART"
 constexpr size_t DefaultPartitionBytes = 64 * 1024;
 } // namespace
 
-SimEmmcCard::SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice, uint8_t PciFunction)
-    : Sim(Sim), PciDevice(PciDevice), PciFunction(PciFunction),
-      Storage(std::make_unique<CardStorage>()) {
-  memset(Storage.get(), 0, sizeof(CardStorage));
-  for (unsigned I = 0; I < SimEmmcPartitionCount; I++) {
-    Storage->Records[I].Signature = PartitionRecordSignature;
-    Storage->Records[I].CardArray = Storage->Records;
-    Storage->Records[I].PartitionIndex = I;
-  }
-  Storage->Tail.CardArray = Storage->Records;
+SimEmmcCard::SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice)
+    : Sim(Sim), Storage(std::make_unique<board::EmmcCard>()) {
+  memset(Storage.get(), 0, sizeof(board::EmmcCard));
+  board::InitEmmcCard(Storage.get(), PciDevice);
 }
 
 SimEmmcCard::~SimEmmcCard() = default;
@@ -29,16 +22,12 @@ SimBlockDevice *SimEmmcCard::Publish(uint8_t Partition, SimBlockBackend *Backend
     OwnBackends[Partition] = std::make_unique<SimMemoryBackend>(DefaultPartitionBytes);
     Backend = OwnBackends[Partition].get();
   }
-  Devices[Partition] =
-      std::make_unique<SimBlockDevice>(Backend, BlockSize, &Storage->Records[Partition].BlockIo);
+  SimEmmcPartitionRecord &Record = Storage->Partitions[Partition];
+  Devices[Partition] = std::make_unique<SimBlockDevice>(Backend, BlockSize, &Record.BlockIo);
   EFI_HANDLE Handle = Sim.Handles.CreateHandle();
   Sim.Handles.Install(Handle, EfiBlockIoProtocolGuid, Devices[Partition]->Interface);
-  if (WithPath) {
-    auto Path = std::make_unique<SimDevicePath>();
-    Path->Acpi().Pci(PciDevice, PciFunction).Emmc(0).Controller(Partition).End();
-    Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Path->Data());
-    Paths.push_back(std::move(Path));
-  }
+  if (WithPath)
+    Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Record.DevicePath);
   Handles[Partition] = Handle;
   return Devices[Partition].get();
 }

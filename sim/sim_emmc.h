@@ -1,7 +1,5 @@
 // The platform's eMMC driver as the tool meets it: one Block I/O interface per partition, each
-// kept inside a 136-byte private per-partition record of an array that belongs to the card. The
-// driver stores, 96 bytes past each interface, a pointer to the card's array, so the partition
-// number is (interface - 48 - array) / 136.
+// kept inside the per-partition record of the board description (sim_board.h).
 #pragma once
 
 #include <cstdint>
@@ -9,26 +7,17 @@
 #include <vector>
 
 #include "sim/sim_block.h"
+#include "sim/sim_board.h"
 #include "sim/sim_firmware.h"
 
-struct SimEmmcPartitionRecord {
-  uint64_t Signature;
-  void *CardArray; // start of the card's record array
-  uint64_t PartitionIndex;
-  uint8_t Reserved[24];
-  EFI_BLOCK_IO_PROTOCOL BlockIo;
-  uint8_t Private[40];
-};
-static_assert(sizeof(SimEmmcPartitionRecord) == 136, "eMMC per-partition record");
-static_assert(offsetof(SimEmmcPartitionRecord, CardArray) == 8, "array pointer slot");
-static_assert(offsetof(SimEmmcPartitionRecord, BlockIo) == 48, "interface inside the record");
-
-constexpr unsigned SimEmmcPartitionCount = 8; // user area, 2 boot, RPMB, GPP1-GPP4
-constexpr uint8_t SimEmmcGpp1 = 4;
+// The records are the board description's (sim_board.h).
+using SimEmmcPartitionRecord = board::EmmcPartitionRecord;
+constexpr unsigned SimEmmcPartitionCount = board::EmmcPartitionCount;
+constexpr uint8_t SimEmmcGpp1 = board::Gpp1Partition;
 
 class SimEmmcCard {
 public:
-  explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = 28, uint8_t PciFunction = 0);
+  explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = board::EmmcPciDevice);
   ~SimEmmcCard();
 
   // Publishes one partition as a Block I/O handle (handles come in publication order). A null
@@ -43,17 +32,10 @@ public:
   SimBlockDevice *Device(uint8_t Partition) const { return Devices[Partition].get(); }
 
 private:
-  struct CardStorage {
-    SimEmmcPartitionRecord Records[SimEmmcPartitionCount];
-    SimEmmcPartitionRecord Tail; // what the last interface's pointer slot falls into
-  };
   SimFirmware &Sim;
-  uint8_t PciDevice;
-  uint8_t PciFunction;
-  std::unique_ptr<CardStorage> Storage;
+  std::unique_ptr<board::EmmcCard> Storage;
   std::unique_ptr<SimBlockDevice> Devices[SimEmmcPartitionCount];
   std::unique_ptr<SimMemoryBackend> OwnBackends[SimEmmcPartitionCount];
-  std::vector<std::unique_ptr<SimDevicePath>> Paths;
   EFI_HANDLE Handles[SimEmmcPartitionCount] = {};
 };
 

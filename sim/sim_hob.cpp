@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/gpp1.h"
+#include "sim/sim_board.h"
 #include "sim/sim_firmware.h"
 
 SimHobList &SimHobList::AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body) {
@@ -28,9 +28,10 @@ SimHobList &SimHobList::AddGuid(const EFI_GUID &Guid, const std::vector<uint8_t>
 }
 
 SimHobList &SimHobList::AddPlatformInfo(uint8_t WriteProtect) {
-  std::vector<uint8_t> Data(PlatformInfoWriteProtectOffset + 7, 0x5A);
-  Data[PlatformInfoWriteProtectOffset] = WriteProtect;
-  return AddGuid(PlatformInfoHobGuid, Data);
+  uint8_t Block[board::PlatformInfoHobLength];
+  board::WritePlatformInfoHob(Block, WriteProtect, 0x5A);
+  Bytes.insert(Bytes.end(), Block, Block + sizeof(Block));
+  return *this;
 }
 
 SimHobList &SimHobList::AddFirmwareBlocks() {

@@ -10,10 +10,11 @@
 #include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/diag_board.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
 
-const std::string HelpFirstLine = "Kestrel for Tarnm - Version #1.01.00";
+const std::string &HelpFirstLine = Expected().Banner;
 
 // After a run nothing the image opened may remain open.
 void ExpectAllClosed(SimFirmware &Sim) {

@@ -18,6 +18,7 @@
 #include "main/kestrel.h"
 #include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
 
@@ -190,6 +191,13 @@ Outcome RunOnce(SweepBoard &S) {
   return O;
 }
 
+std::string Narrowed(const Outcome &O) {
+  std::string Text;
+  for (const auto &Line : O.Lines)
+    Text += NarrowText(Line);
+  return Unix(Text);
+}
+
 bool HasLine(const Outcome &O, const std::u16string &Line) {
   return std::find(O.Lines.begin(), O.Lines.end(), Line) != O.Lines.end();
 }
@@ -278,6 +286,7 @@ std::string Describe(const Args &A, Shell Kind) {
 }
 
 TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
+  bool SawReadOutOfMemory = false;
   size_t Injected = 0;
   size_t PerKind[CallKinds] = {};
   const auto Runs = SweptRuns();
@@ -307,6 +316,15 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
         // A failed console call, or a failed allocation of a console line, changes nothing but
         // that line.
         const bool ConsoleFault = C == Call::OutputString;
+        // A failed allocation fails the operation as out of memory or as no GPP1, or loses a line.
+        if (C == Call::Pool && Kind == Shell::Uefi20 && Ref.Clean.Status == 0)
+          EXPECT_TRUE(O.Status == 0 ? !HasErrorLine(O) : O.Status == 7 || O.Status == 9)
+              << Describe(A, Kind) << "AllocatePool #" << N << ": " << O.Status;
+        if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
+          SawReadOutOfMemory = true;
+          EXPECT_EQ(Narrowed(O), Expected().Banner + "ERROR: Failed to allocate pool!\n"
+                                                     "ERROR: Failed to read eMMC GPP1!\n");
+        }
         ASSERT_EQ(Judge(O, Ref, C == Call::Pool || ConsoleFault), "")
             << Describe(A, Kind) << CallName(C) << " #" << N << " fails";
         if (ConsoleFault) {
@@ -323,6 +341,7 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
   std::cout << "[ sweep    ] " << Injected << " failing firmware calls over " << Runs.size()
             << " runs of the operations:" << Breakdown << "\n";
   RecordProperty("InjectedFaults", static_cast<int>(Injected));
+  EXPECT_TRUE(SawReadOutOfMemory) << "no allocation of the read's block buffer failed";
   // Every kind of call was reached by some operation.
   for (size_t CallKind = 0; CallKind < CallKinds; CallKind++)
     EXPECT_GT(PerKind[CallKind], 0u) << CallName(static_cast<Call>(CallKind));
@@ -371,6 +390,60 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
   std::cout << "[ sweep    ] " << Injected << " lying-device runs, " << Caught
             << " reported as failures, none passed off as success\n";
   RecordProperty("LyingDeviceRuns", static_cast<int>(Injected));
+}
+
+// The exact lines and statuses of faults that the sweeps above judge only by their shape.
+TEST(FaultSweep, ExactMessagesOfDeviceFaults) {
+  const std::string Verify = "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n";
+  const std::string Writing = "- Creating binary image...\n- Writing binary image...\n";
+  const std::string Written = Writing + "- Verifying binary image...\n";
+  const std::string Clearing = "- Clearing GPP1 data...\n";
+  const std::string ReadFailed = "ERROR: Failed to read GPP1!\nGPP1 device status: Device Error\n"
+                                 "ERROR: Failed to read eMMC GPP1!\n";
+  struct Row {
+    const char *Name;
+    std::function<void(Board &)> Fault;
+    Args A;
+    uint64_t Status;
+    std::string Lines; // after the banner
+  };
+  const auto Lie = [](std::function<void(SimBlockFaults &)> F) {
+    return [F](Board &B) { F(B.Gpp1().Faults); };
+  };
+  const auto Drop = Lie([](SimBlockFaults &F) { F.DropWrites = true; });
+  const auto Flip = Lie([](SimBlockFaults &F) { F.FlipBitOnRead = 100 * 8 + 3; });
+  const auto Half = Lie([](SimBlockFaults &F) { F.PartialWriteBytes = 88; });
+  const auto OldTail = Lie([](SimBlockFaults &F) { F.PartialWriteBytes = 200; });
+  const Row Rows[] = {
+      {"drops the write", Drop, Example, 27, Written + Verify},
+      {"drops the clear", Drop, {"-c"}, 27, Clearing + Verify},
+      {"flips a bit on read-back", Flip, Example, 27, Written + Verify},
+      {"flips a bit on the clear's read-back", Flip, {"-c"}, 27, Clearing + Verify},
+      {"writes half the record", Half, Example, 27, Written + Verify},
+      {"clears half the record", Half, {"-c"}, 27, Clearing + Verify},
+      {"leaves the old tail", OldTail, Example, 27, Written + Verify},
+      {"leaves the old tail of a clear", OldTail, {"-c"}, 27, Clearing + Verify},
+      {"write fails", Lie([](SimBlockFaults &F) { F.WriteStatus = EFI_DEVICE_ERROR; }), Example, 7,
+       Writing + "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n"
+                 "ERROR: Failed to write binary data!\n"},
+      {"verify read fails", Lie([](SimBlockFaults &F) { F.ReadStatus = EFI_DEVICE_ERROR; }),
+       Example, 7, Written + ReadFailed + "ERROR: Failed to verify binary data!\n"},
+      {"no media", Lie([](SimBlockFaults &F) { F.ReadStatus = EFI_NO_MEDIA; }), {"-r"}, 12,
+       "ERROR: Failed to read GPP1!\nGPP1 device status: No Media\n"
+       "ERROR: Failed to read eMMC GPP1!\n"},
+      {"no handle buffer",
+       [](Board &B) { B.Sim.Handles.LocateHandleBufferStatus = EFI_OUT_OF_RESOURCES; }, {"-r"}, 7,
+       "ERROR: Cannot Locate BlockIo protocol. Status = Out of Resources\n"
+       "ERROR: Failed to open eMMC driver!\nERROR: Failed to read eMMC GPP1!\n"},
+  };
+  for (const Row &R : Rows) {
+    Board B;
+    B.SetBlock0(std::vector<uint8_t>(512, 0x11));
+    R.Fault(B);
+    const RunResult Result = RunUnix(B, R.A);
+    EXPECT_EQ(Result.Status, R.Status) << R.Name;
+    EXPECT_EQ(Result.Output, Expected().Banner + R.Lines) << R.Name;
+  }
 }
 
 } // namespace

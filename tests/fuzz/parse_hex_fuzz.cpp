@@ -1,83 +1,73 @@
-// ParseHexId over arbitrary UCS-2 texts (bytes widened; see DecodeWide for other characters).
+// An ID option's value over arbitrary UCS-2 texts (bytes widened; see DecodeWide for others).
 //
-// Properties: the text is read only up to its NUL; the result agrees with the rule written out
-// here; on any failure the value is left untouched.
+// The rule, written from the tool's usage and not from its code: an ID is one whole hexadecimal
+// number (an optional 0x or 0X, at least one digit, nothing else) of at most 64 bits; a value
+// above FFFFFFFF is refused as too large for the record's 32-bit field. Properties: ParseIdValue
+// follows the rule and leaves the value untouched when it refuses; ParseHexId gives the same
+// value for every text the rule takes as a number, and says when one does not fit 64 bits.
 #include "app/board_record.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-constexpr uint64_t Untouched = 0x5A5A5A5AA5A5A5A5ULL;
+constexpr uint32_t Untouched32 = 0x5A5AA5A5;
+constexpr uint64_t Untouched64 = 0x5A5A5A5AA5A5A5A5ULL;
 
-bool IsHex(char16_t C) {
-  return (C >= u'0' && C <= u'9') || (C >= u'a' && C <= u'f') || (C >= u'A' && C <= u'F');
+int DigitOf(char16_t C) {
+  const char16_t *Digits = u"0123456789abcdef0123456789ABCDEF";
+  for (int I = 0; I < 32; I++)
+    if (Digits[I] == C)
+      return I % 16;
+  return -1;
 }
 
-uint64_t HexValue(char16_t C) {
-  return C <= u'9' ? C - u'0' : (C | 0x20) - u'a' + 10;
-}
-
-// Optional '-', zeros, an 'x' only straight after a '0', then hexadecimal digits up to the
-// first NUL or space.
-bool Shaped(const char16_t *Text) {
-  size_t I = 0;
-  if (Text[I] == u'-')
-    I++;
-  while (Text[I] == u'0')
-    I++;
-  if (Text[I] == u'x' || Text[I] == u'X') {
-    if (I == 0 || Text[I - 1] != u'0')
-      return false;
-    I++;
+// The rule's verdict; Wide gets the number when the text is one, Wider whether it needs more
+// than 64 bits.
+IdFault Rule(const std::u16string &Text, uint64_t *Wide, bool *Wider) {
+  const bool Prefix = Text.size() >= 2 && Text[0] == u'0' && (Text[1] == u'x' || Text[1] == u'X');
+  const std::u16string Digits = Text.substr(Prefix ? 2 : 0);
+  uint64_t Value = 0;
+  bool Over = false;
+  *Wider = false;
+  if (Digits.empty())
+    return IdFault::NotANumber;
+  for (char16_t C : Digits) {
+    if (DigitOf(C) < 0)
+      return IdFault::NotANumber;
+    Over = Over || (Value >> 60) != 0;
+    Value = Value << 4 | static_cast<uint64_t>(DigitOf(C));
   }
-  for (; Text[I] != 0 && Text[I] != u' '; I++)
-    if (!IsHex(Text[I]))
-      return false;
-  return true;
-}
-
-EFI_STATUS Reference(const char16_t *Text, uint64_t *Value) {
-  if (!Shaped(Text))
-    return EFI_INVALID_PARAMETER;
-  size_t I = 0;
-  while (Text[I] == u' ')
-    I++;
-  if (Text[I] == 0 || !Shaped(Text + I))
-    return EFI_INVALID_PARAMETER;
-  while (Text[I] == u' ' || Text[I] == u'\t')
-    I++;
-  while (Text[I] == u'0')
-    I++;
-  if ((Text[I] == u'x' || Text[I] == u'X') && I > 0 && Text[I - 1] == u'0')
-    I++;
-  if (Text[I] == u' ')
-    return EFI_INVALID_PARAMETER;
-  uint64_t Result = 0;
-  for (; IsHex(Text[I]); I++) {
-    const uint64_t Digit = HexValue(Text[I]);
-    if (Result > (UINT64_MAX - Digit) / 16)
-      return EFI_DEVICE_ERROR;
-    Result = Result * 16 + Digit;
-  }
-  *Value = Result;
-  return EFI_SUCCESS;
+  *Wide = Value;
+  *Wider = Over;
+  if (Over)
+    return IdFault::NotANumber;
+  return *Wide > 0xFFFFFFFFull ? IdFault::TooLarge : IdFault::None;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   std::u16string Text = DecodeWide(std::vector<uint8_t>(Data, Data + Size));
-  // The parser reads up to the first NUL; the copy ends there, at the end of its allocation.
+  // The parsers read up to the first NUL; the copy ends there, at the end of its allocation.
   Text = Text.substr(0, Text.find(u'\0'));
   ExactText<CHAR16> Copy(Text);
 
-  uint64_t Expected = Untouched, Got = Untouched;
-  const EFI_STATUS ExpectedStatus = Reference(Text.c_str(), &Expected);
+  uint64_t Wide = 0;
+  bool Wider = false;
+  const IdFault Expected = Rule(Text, &Wide, &Wider);
+  uint32_t Value = Untouched32;
+  FUZZ_CHECK(ParseIdValue(Copy.Get(), &Value) == Expected);
+  FUZZ_CHECK(Value == (Expected == IdFault::None ? static_cast<uint32_t>(Wide) : Untouched32));
+
+  uint64_t Got = Untouched64;
   const EFI_STATUS Status = ParseHexId(Copy.Get(), &Got);
-  FUZZ_CHECK(Status == ExpectedStatus);
-  FUZZ_CHECK(Got == Expected);
+  if (Expected != IdFault::NotANumber)
+    FUZZ_CHECK(Status == EFI_SUCCESS && Got == Wide);
+  else if (Wider)
+    FUZZ_CHECK(Status == EFI_DEVICE_ERROR);
   if (Status != EFI_SUCCESS)
-    FUZZ_CHECK(Got == Untouched);
+    FUZZ_CHECK(Got == Untouched64);
   FUZZ_CHECK(ParseHexId(Copy.Get(), nullptr) == EFI_INVALID_PARAMETER);
+  FUZZ_CHECK(ParseIdValue(Copy.Get(), nullptr) == IdFault::NotANumber);
   return 0;
 }

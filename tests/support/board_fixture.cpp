@@ -24,9 +24,13 @@ Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
   Sim.InstallInPlatformContext();
 }
 
-RunResult Board::Run(const std::vector<std::string> &Args) {
+RunResult Board::Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
+
+RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
-  ArgVector Vector(Args);
+  std::vector<std::u16string> All = {u"Kestrel.efi"};
+  All.insert(All.end(), Args.begin(), Args.end());
+  SimArguments Vector(All);
   uint64_t Status = ToolMain(Vector.Argc(), Vector.Argv());
   return {Status, Sim.ConsoleText()};
 }

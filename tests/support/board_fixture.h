@@ -32,6 +32,7 @@ public:
 
   // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
   RunResult Run(const std::vector<std::string> &Args);
+  RunResult Run(const std::vector<std::u16string> &Args);
 
   std::vector<uint8_t> Block0() const;
   void SetBlock0(const std::vector<uint8_t> &Bytes);
@@ -49,6 +50,12 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
+// B.Run with the console text in Unix form.
+inline RunResult RunUnix(Board &B, const std::vector<std::string> &Args) {
+  RunResult R = B.Run(Args);
+  R.Output = Unix(R.Output);
+  return R;
+}
 // Bytes written as hexadecimal text, two digits a byte; anything but a digit (spaces, line
 // breaks) is skipped, and a last lone digit is dropped.
 std::vector<uint8_t> HexBytes(const std::string &Hex);

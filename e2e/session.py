@@ -1,0 +1,274 @@
+"""One end-to-end session, run and judged the same way for every kind of session.
+
+run(build, commands, ...) boots e2e/kestrel-qemu once over a GPP1 image and returns a Result:
+the transcript as (heading, output, status) entries, the image afterwards and the files asked
+for from the volume. judge(result, steps, final, files) compares it with the expected steps
+(command, output, status), image and files and returns the failures. main() runs a table of
+sessions by name. The tool's texts that the unit suites check too (banner, help, refusals) come
+from tests/data/expected_texts.txt; records and their display are laid out here from the record
+format, with zlib's CRC-32 (the IEEE 802.3 CRC the firmware computes).
+"""
+
+import difflib
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+RUNNER = os.path.join(HERE, "kestrel-qemu")
+FIRMWARE = os.environ.get("KESTREL_FIRMWARE", "ovmf")
+
+
+def load_texts(path=os.path.join(HERE, "..", "tests", "data", "expected_texts.txt")):
+    """(banner, help, [(args, output, status)]) from the shared table; see its header."""
+    sections, current = [], None
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            line = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), line)
+            if line.startswith("=== "):
+                current = [line[4:], []]
+                sections.append(current)
+            elif current is not None:
+                current[1].append(line)
+    texts = {name: "".join(l + "\n" for l in lines) for name, lines in sections}
+    banner = texts["banner"]
+    refusals = []
+    for name, lines in sections:
+        if name.startswith("refusal "):
+            _, status, args = name.split(" ", 2)
+            output = "".join((banner if l == "BANNER" else l + "\n") for l in lines)
+            refusals.append((args, output, f"0x{int(status):X}"))
+    return banner, texts["help"], refusals
+
+
+BANNER, HELP, REFUSALS = load_texts()
+SUCCESS = "Operation successful!\n"
+INVALID = "ERROR: Invalid CLI option(s)!\n"
+WRITE_PROTECTED = "ERROR: eMMC GPP1 is still write protected!\n"
+CORRUPTED = "ERROR: GPP1 data is corrupted! CRC32 fails.\n"
+WRITE_STEPS = ("- Creating binary image...\n", "- Writing binary image...\n",
+               "- Verifying binary image...\n")
+CLEARING = "- Clearing GPP1 data...\n"
+# Block I/O handles under the runner: its FAT volume, the GPP1 disk and the card's 8 partitions.
+BLOCK_IO_HANDLES = 10
+
+# --- Records and how the tool shows them ----------------------------------------------------
+
+ABSENT_ID = 0xFFFFFFFF
+
+
+def text16(text):
+    return text.encode("latin-1")[:16].ljust(16, b" ")
+
+
+def record(serial, mm, carrier=None, board=ABSENT_ID, fab=ABSENT_ID, bom=ABSENT_ID):
+    """The 176-byte board record the tool writes for these option values."""
+    image = bytearray(176)
+    image[0:8] = b"$Eeprom$"
+    struct.pack_into("<IIIII", image, 8, 0x00020001, 32, 176, 0, 0)
+    image[32:40] = b"$BrdInfo"
+    struct.pack_into("<II", image, 40, 1, 144)
+    image[48:64] = text16("Vexor$")
+    image[64:80] = text16("Pylon$")
+    image[80:96] = text16(serial)
+    struct.pack_into("<III", image, 96, board, fab, bom)
+    image[128:144] = text16(mm)
+    image[144:160] = text16("$" if carrier is None else carrier)
+    struct.pack_into("<I", image, 20, zlib.crc32(bytes(image)))
+    return bytes(image)
+
+
+BLANK_RECORD = bytes(176)
+EXAMPLE = record("12345678", "09876", carrier="87654321")
+ALL_SIX = record("PYL-0042", "MM-77", carrier="SAN-9", board=0x1A, fab=0x2, bom=0xFF)
+WRITE_EXAMPLE = "-w -p 12345678 -s 87654321 -m 09876"
+WRITE_ALL_SIX = "-w -p PYL-0042 -m MM-77 -s SAN-9 -b 1A -f 0x2 -o 00ff"
+
+
+def unknown(index, word):
+    return f'Unknown! - Argv[{index}]: "{word}"\n'
+
+
+def field_text(field):
+    """A record text as the display shows it: the characters before the first '$'."""
+    end = field.find(b"$")
+    return (field if end < 0 else field[:end]).split(b"\0")[0].decode("latin-1")
+
+
+def display(image):
+    label = field_text(image[64:80])
+    board, fab, bom = struct.unpack_from("<III", image, 96)
+    return (f"{label:>16} Serial   #{field_text(image[80:96])}\n"
+            f"{label:>16} Board ID  {board:08X}\n"
+            f"{label:>16} Fab ID    {fab:08X}\n"
+            f"{label:>16} BOM ID    {bom:08X}\n"
+            f"{label:>16} MM       #{field_text(image[128:144])}\n"
+            f"{'Sandrel':>16} Serial   #{field_text(image[144:160])}\n")
+
+
+def hex_dump(image):
+    rule = "+----------------------------------------------------+------------------+\n"
+    separator = " +----" + rule
+    lines = ["      " + rule,
+             "      | x0 x1 x2 x3  x4 x5 x6 x7  x8 x9 xA xB  xC xD xE xF |      String      |\n",
+             separator]
+    for row in range(11):
+        if row and row % 4 == 0:
+            lines.append(separator)
+        chunk = image[row * 16:row * 16 + 16]
+        groups = ["".join(f"{b:02X} " for b in chunk[g:g + 4]) for g in range(0, 16, 4)]
+        ascii_column = "".join(chr(b) if 0x20 <= b <= 0x7E else "." for b in chunk)
+        lines.append(f" | {row:X}x | " + " ".join(groups) + f"| {ascii_column} |\n")
+    return "".join(lines) + separator
+
+
+def search():
+    """The debug lines of one search for GPP1: the simulated card's partitions 0 to 4."""
+    return ("- GetBlockIo()...\n"
+            f"GetBlockIo(#460) - BlockIo handle count is: {BLOCK_IO_HANDLES}\n" +
+            "".join(f"Get eMMC Partition number is: {n}\n" for n in range(5)))
+
+
+def read_ok(image, debug=False):
+    return (search() if debug else "") + display(image) + (hex_dump(image) if debug else "") \
+        + SUCCESS
+
+
+def write_ok(image, debug=False):
+    if not debug:
+        return "".join(WRITE_STEPS) + SUCCESS
+    return (WRITE_STEPS[0] + hex_dump(image) + WRITE_STEPS[1] + search() +
+            "- Copying data...\n- Writing data...\n" + WRITE_STEPS[2] + search() + SUCCESS)
+
+
+def gpp1(block_size, blocks, block0=b"", fill=b"\0"):
+    """An image of `blocks` blocks filled with `fill`, block 0 starting with `block0`."""
+    image = bytearray(fill * (block_size * blocks))
+    image[:len(block0)] = block0
+    return bytes(image)
+
+
+def with_block0(image, block_size, content):
+    """The image after the tool wrote `content` as block 0: the rest of the block zero."""
+    return content + bytes(block_size - len(content)) + image[block_size:]
+
+
+# --- Running and judging --------------------------------------------------------------------
+
+class Result:
+    def __init__(self, returncode, stderr, text, image, files):
+        self.returncode, self.stderr, self.text = returncode, stderr, text
+        self.entries = parse(text)
+        self.statuses = [status for _, _, status in self.entries]
+        self.image, self.files = image, files
+
+
+def parse(text):
+    """The runner's transcript as [(command, output, status)]; a launcher's "=== protocols" line
+    is appended to the status after a tab."""
+    entries = []
+    for heading, output, status, protocols in re.findall(
+            r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n(?:=== protocols (.*)\n)?",
+            text, re.M):
+        entries.append((heading, output, status + ("\t" + protocols if protocols else "")))
+    return entries
+
+
+def environment(build, **extra):
+    env = dict(os.environ)
+    env.setdefault("KESTREL_EFI", os.path.join(build, "Kestrel.efi"))
+    env.setdefault("KESTREL_BOARD_DRIVER", os.path.join(build, "SimBoard.efi"))
+    env.setdefault("KESTREL_SIGNED_DIR", os.path.join(build, "e2e-signed"))
+    env.update(extra)
+    return env
+
+
+def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None):
+    """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
+    COMMANDS; FETCH names the files to read back from the volume."""
+    with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
+        path, volume = os.path.join(work, "gpp1.img"), os.path.join(work, "volume.img")
+        argv = [RUNNER] + list(options)
+        if image is None:
+            argv.append("--no-gpp1")
+        else:
+            with open(path, "wb") as f:
+                f.write(image)
+            argv += ["--gpp1", path]
+        argv += [a for name in files for a in ("--file", name)]
+        argv += (["--keep-volume", volume] if fetch else []) + (["--shell"] if shell else [])
+        done = subprocess.run(argv + ["--"] + list(commands), capture_output=True,
+                              env=env or environment(build), timeout=900)
+        left = None
+        if image is not None:
+            with open(path, "rb") as f:
+                left = f.read()
+        fetched = {}
+        for name in fetch if done.returncode == 0 else ():
+            target = os.path.join(work, "fetched-" + name)
+            if subprocess.run(["mcopy", "-n", "-i", volume, "::/" + name, target],
+                              stdin=subprocess.DEVNULL, capture_output=True).returncode == 0:
+                with open(target, "rb") as f:
+                    fetched[name] = f.read()
+    return Result(done.returncode, done.stderr.decode("utf-8", "replace"),
+                  done.stdout.decode("utf-8", "replace"), left, fetched)
+
+
+def differs(what, expected, actual):
+    if actual == expected:
+        return []
+    if isinstance(expected, bytes):
+        first = next((i for i, (a, b) in enumerate(zip(actual, expected)) if a != b),
+                     min(len(actual), len(expected)))
+        return [f"{what} differs: {len(actual)} bytes, expected {len(expected)}; "
+                f"first difference at byte {first}"]
+    diff = difflib.unified_diff(expected.splitlines(True), actual.splitlines(True),
+                                "expected", "actual")
+    return [f"{what} differs:\n" + "".join(diff)]
+
+
+def transcript(steps):
+    return "".join(f"=== {heading}\n{output}=== status {status}\n"
+                   for heading, output, status in steps)
+
+
+def judge(result, steps=None, final=None, files=None):
+    """Failures of RESULT against the expected STEPS (heading, output, status), image, files."""
+    if result.returncode != 0:
+        return [f"runner status {result.returncode}: {result.stderr}"]
+    failures = differs("transcript", transcript(steps), result.text) if steps is not None else []
+    if final is not None:
+        failures += differs("GPP1 image", final, result.image)
+    for name, expected in (files or {}).items():
+        if name not in result.files:
+            failures.append(f"the session left no {name} on the volume")
+        else:
+            failures += differs(name, expected.decode("latin-1"),
+                                result.files[name].decode("latin-1"))
+    return failures
+
+
+def tool(args):
+    """The runner's heading for a run of the tool with ARGS."""
+    return "Kestrel.efi" + (" " + args if args else "")
+
+
+def main(argv, sessions, usage):
+    """Runs the named session of SESSIONS (name -> function(build) giving its failures), or all."""
+    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in sessions):
+        sys.exit(usage + "\nSessions: " + ", ".join(sessions))
+    build = os.path.abspath(argv[1])
+    names = list(sessions) if argv[2] == "all" else [argv[2]]
+    failed = 0
+    for name in names:
+        failures = sessions[name](build)
+        print(f"{name}: " + ("passed" if not failures else "FAILED"))
+        for failure in failures:
+            print(failure)
+        failed += bool(failures)
+    print(f"{len(names) - failed} passed, {failed} failed")
+    return 1 if failed else 0

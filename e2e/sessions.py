@@ -1,0 +1,274 @@
+#!/usr/bin/env python3
+"""The end-to-end sessions on the simulated board, one boot each, as one table over session.py.
+
+Usage: sessions.py BUILD_DIR SESSION   (SESSION: a name in SESSIONS, or "all")
+
+The firmware is OVMF, or U-Boot with KESTREL_FIRMWARE=uboot; the expected texts are the same
+except where a row says otherwise. A row gives the runner's options, the starting GPP1 image
+(None: no GPP1), the steps (the tool's arguments, or with shell=True a shell command line; its
+output; its status), the image afterwards and the files the session must leave on the volume.
+A new session is a new row.
+"""
+
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+sys.path.insert(0, HERE)
+from session import *  # noqa: E402,F401,F403
+import session  # noqa: E402
+
+EXAMPLES = os.path.join(os.path.dirname(HERE), "examples")
+CAPITALS = record("AbC123", "Mm-9")
+PATTERNED = gpp1(512, 64, EXAMPLE, fill=b"\xa5")  # a written record, the rest patterned
+
+
+def row(image, steps, final="same", options=(), shell=False, files=(), fetch=None, check=None):
+    return dict(image=image, steps=steps, final=image if final == "same" else final,
+                options=options, shell=shell, files=files, fetch=fetch or {}, check=check)
+
+
+# --- The tool's own sessions ------------------------------------------------------------------
+
+def blank_512():
+    image = gpp1(512, 2048)
+    return row(image, [
+        ("-h", BANNER + HELP + SUCCESS, "0x0"),
+        ("-r", BANNER + read_ok(BLANK_RECORD), "0x0"),
+        (WRITE_EXAMPLE, BANNER + write_ok(EXAMPLE), "0x0"),
+        ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
+        ("--debug -r", BANNER + read_ok(EXAMPLE, debug=True), "0x0"),
+        ("-c", BANNER + CLEARING + SUCCESS, "0x0"),
+        ("-r", BANNER + read_ok(BLANK_RECORD), "0x0"),
+        ("-x -r", unknown(1, "-x") + BANNER + read_ok(BLANK_RECORD), "0x0"),
+        ("--frob", unknown(1, "--frob") + BANNER + INVALID, "0x2"),
+        ("", BANNER + INVALID, "0x2"),
+        ("--WRITE --Pylon AbC123 -M Mm-9", BANNER + write_ok(CAPITALS), "0x0"),
+        ("--READ", BANNER + read_ok(CAPITALS), "0x0"),
+        (WRITE_ALL_SIX, BANNER + write_ok(ALL_SIX), "0x0"),
+        ("-r", BANNER + read_ok(ALL_SIX), "0x0"),
+    ], with_block0(image, 512, ALL_SIX))
+
+
+def write_protected():
+    return row(PATTERNED, [
+        ("-w -p 1 -m 2", BANNER + WRITE_PROTECTED, "0x8"),
+        ("-c", BANNER + WRITE_PROTECTED, "0x8"),
+        ("--debug -c", BANNER + WRITE_PROTECTED, "0x8"),
+        ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
+    ], options=["--write-protect"])
+
+
+def block_4096():
+    # 4096-byte blocks holding a record whose CRC is off by one bit, the rest patterned.
+    corrupt = bytearray(EXAMPLE)
+    corrupt[20] ^= 0x01
+    image = gpp1(4096, 4, bytes(corrupt), fill=b"\xa5")
+    repaired = record("12345678", "09876", board=0x7)
+    return row(image, [
+        ("-r", BANNER + CORRUPTED, "0xA"),
+        ("--debug -r", BANNER + search() + CORRUPTED, "0xA"),
+        ("--debug -w -p 12345678 -m 09876 -b 7", BANNER + write_ok(repaired, debug=True), "0x0"),
+        ("-r", BANNER + read_ok(repaired), "0x0"),
+    ], with_block0(image, 4096, repaired), options=["--block-size", "4096"])
+
+
+def refusals():
+    # A torn clear (length and CRC zero, one byte left over), then every refusal of the shared
+    # table that a shell script can carry; none may touch the image. Write-protected: a refusal
+    # that came after the platform's report would show as 0x8.
+    torn = bytearray(176)
+    torn[100] = 0x5A
+    steps = [("-r", BANNER + CORRUPTED, "0xA"), ("-x -r", unknown(1, "-x") + BANNER + CORRUPTED,
+                                                 "0xA")]
+    steps += [r for r in REFUSALS if not re.search(r"[\x00-\x1f]", r[0])]
+    return row(gpp1(512, 16, bytes(torn), fill=b"\x3c"), steps, options=["--write-protect"])
+
+
+# --- Device faults under the firmware's own disk driver (QEMU's null-co and blkdebug) ---------
+
+DEVICE_STATUS = "GPP1 device status: Device Error\n"  # EFI_DEVICE_ERROR, 0x7
+READ_FAILED = "ERROR: Failed to read GPP1!\n" + DEVICE_STATUS + "ERROR: Failed to read eMMC GPP1!\n"
+WRITE_DATA_FAILED = ("ERROR: Failed to write GPP1!\n" + DEVICE_STATUS +
+                     "ERROR: Failed to write binary data!\n")
+WRITTEN = BANNER + WRITE_STEPS[0] + WRITE_STEPS[1]  # a write that reached the device
+VERIFIED = BANNER + "".join(WRITE_STEPS)
+
+
+def fault_lying():
+    # Writes acknowledged and dropped, reads all zeros: the record reads blank and a write is
+    # caught by its verify; a clear leaves what a clear must (zeros), so it passes.
+    return row(gpp1(512, 2048), [
+        ("-r", BANNER + read_ok(BLANK_RECORD), "0x0"),
+        (WRITE_EXAMPLE, VERIFIED + "ERROR: Failed to verify GPP1!\n"
+         "ERROR: Failed to verify binary data!\n", "0x1B"),
+        ("-r", BANNER + read_ok(BLANK_RECORD), "0x0"),
+        ("-c", BANNER + CLEARING + SUCCESS, "0x0"),
+    ], options=["--fault", "lying"])
+
+
+def fault_eio_write():
+    return row(PATTERNED, [
+        ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
+        (WRITE_ALL_SIX, WRITTEN + WRITE_DATA_FAILED, "0x7"),
+        ("-c", BANNER + CLEARING + WRITE_DATA_FAILED, "0x7"),
+        ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
+    ], options=["--fault", "eio-write"])
+
+
+def fault_eio_read():
+    # A write is made and its verify read fails: the image holds the unconfirmed new record.
+    return row(PATTERNED, [
+        ("-r", BANNER + READ_FAILED, "0x7"),
+        ("--debug -r", BANNER + search() + READ_FAILED, "0x7"),
+        (WRITE_ALL_SIX, VERIFIED + READ_FAILED + "ERROR: Failed to verify binary data!\n", "0x7"),
+    ], with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-read"])
+
+
+def fault_eio_flush():
+    # OVMF passes the tool's flush to the disk; U-Boot's Block I/O takes a flush as done.
+    write = ((BANNER + write_ok(ALL_SIX), "0x0") if session.FIRMWARE == "uboot"
+             else (WRITTEN + WRITE_DATA_FAILED, "0x7"))
+    return row(PATTERNED, [(WRITE_ALL_SIX,) + write, ("-r", BANNER + read_ok(ALL_SIX), "0x0")],
+               with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-flush"])
+
+
+# --- The factory scripts (examples/provision.nsh, inspect.nsh) -------------------------------
+
+SCRIPTS = [os.path.join(EXAMPLES, name) for name in ("provision.nsh", "inspect.nsh")]
+RULE = "  =================================================================\n"
+LETTERS = {"PASS": ("   PPPPPP      AAA      SSSSSS    SSSSSS\n"
+                    "   PP   PP    AA AA    SS        SS\n"
+                    "   PPPPPP    AA   AA    SSSSS     SSSSS\n"
+                    "   PP        AAAAAAA        SS        SS\n"
+                    "   PP        AA   AA   SSSSSS    SSSSSS\n"),
+           "FAIL": ("   FFFFFFF     AAA     IIII   LL\n"
+                    "   FF         AA AA     II    LL\n"
+                    "   FFFFF     AA   AA    II    LL\n"
+                    "   FF        AAAAAAA    II    LL\n"
+                    "   FF        AA   AA   IIII   LLLLLLL\n")}
+USAGE = "usage: provision.nsh SERIAL MM [CARRIER]\n"
+
+
+def banner(word, line):
+    return " \n" + RULE + LETTERS[word] + " \n" + f"   {word}: {line}\n" + RULE
+
+
+def passed(serial, mm, carrier):
+    return banner("PASS", f"board {serial} provisioned (MM {mm}, carrier {carrier})")
+
+
+def failed(reason, status):
+    return banner("FAIL", f"{reason} (status {status})")
+
+
+def log(*lines):
+    return "".join(f"serial={s} mm={m} carrier={c} write={w} read={r} {x}\r\n"
+                   for s, m, c, w, r, x in lines).encode("ascii")
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n").encode("ascii")
+
+
+def script(image, steps, final="same", options=(), fetch=None):
+    return row(image, steps, final, options, shell=True, files=SCRIPTS, fetch=fetch)
+
+
+def script_good_board():
+    image = gpp1(512, 2048)
+    second = record("12345678", "09876")
+    bad_arguments = USAGE + failed("bad arguments", "0x2")
+    return script(image, [
+        ("provision.nsh 12345678 09876 87654321", BANNER + write_ok(EXAMPLE) + BANNER +
+         read_ok(EXAMPLE) + passed("12345678", "09876", "87654321"), "0x0"),
+        ("inspect.nsh 12345678", "Record of board 12345678 saved to 12345678.txt\n", "0x0"),
+        # The same board again without a carrier: the log grows by one line.
+        ("provision.nsh 12345678 09876", BANNER + write_ok(second) + BANNER + read_ok(second) +
+         passed("12345678", "09876", "none"), "0x0"),
+        # Missing or extra arguments touch neither the board nor the log.
+        ("provision.nsh", bad_arguments, "0x2"),
+        ("provision.nsh 12345678", bad_arguments, "0x2"),
+        ("provision.nsh 1 2 3 4", bad_arguments, "0x2"),
+        ("inspect.nsh", "usage: inspect.nsh SERIAL\n", "0x2"),
+    ], with_block0(image, 512, second), fetch={
+        "provision.log": log(("12345678", "09876", "87654321", "0x0", "0x0", "PASS"),
+                             ("12345678", "09876", "none", "0x0", "0x0", "PASS")),
+        "12345678.txt": crlf(BANNER + read_ok(EXAMPLE, debug=True))})
+
+
+def script_write_protected():
+    return script(PATTERNED, [
+        ("provision.nsh 87654321 11111 22222",
+         BANNER + WRITE_PROTECTED + failed("write-protected", "0x8"), "0x8"),
+    ], options=["--write-protect"], fetch={"provision.log": log(
+        ("87654321", "11111", "22222", "0x8", "none", "FAIL write-protected"))})
+
+
+def script_no_gpp1():
+    no_gpp1 = "ERROR: Failed to find partition!\nERROR: Failed to open eMMC driver!\n"
+    return script(None, [
+        ("provision.nsh 12345678 09876", BANNER + WRITE_STEPS[0] + WRITE_STEPS[1] + no_gpp1 +
+         "ERROR: Failed to write binary data!\n" + failed("no GPP1", "0x7"), "0x7"),
+        ("inspect.nsh 12345678",
+         "FAIL: reading the record of board 12345678 gave status 0x7; see 12345678.txt\n", "0x7"),
+    ], fetch={
+        "provision.log": log(("12345678", "09876", "none", "0x7", "none", "FAIL no GPP1")),
+        # The record file keeps the tool's reason; the one Block I/O handle is the volume.
+        "12345678.txt": crlf(BANNER + "- GetBlockIo()...\nGetBlockIo(#460) - BlockIo handle "
+                             "count is: 1\n" + no_gpp1 + "ERROR: Failed to read eMMC GPP1!\n")})
+
+
+# --- A machine that is not a Tarn board -------------------------------------------------------
+
+def foreign_cmos(build):
+    # QEMU has nothing of the platform's vendor on its bus and no valid debug word in CMOS bytes
+    # 0x40-0x43: the tool runs to its end and leaves the bytes as it found them.
+    def check(result):
+        cmos = [re.findall(r"^fixture: cmos 0x40-0x43: (.*)$", out, re.M)
+                for _, out, _ in result.entries]
+        bytes_of = [[int(v, 16) for v in found[0].split()] if found else None for found in cmos]
+        word = int.from_bytes(bytes(bytes_of[0] or [0x80, 0, 0, 0]), "little")
+        failures = [f"status {status}: {out}" for _, out, status in result.entries
+                    if status != "0x0"]
+        if any(SUCCESS not in result.entries[i][1] for i in (1, 4)):
+            failures.append("the tool did not run to its end")
+        if (word & 0xC0000000) == 0x80000000 and (word & 0x3FFFFFFF) < 0x400:
+            failures.append(f"OVMF's CMOS holds a valid debug word {bytes_of[0]}")
+        if bytes_of[2] != bytes_of[0] or bytes_of[3] != [0x12, 0x34, 0x56, 0x78] or \
+                bytes_of[5] != bytes_of[3]:
+            failures.append(f"CMOS bytes before and after the runs: {bytes_of}")
+        return failures
+    return row(gpp1(512, 4), None, options=(), shell=True,
+               files=[os.path.join(build, "Fixture.efi")], check=(check, [
+                   "Fixture.efi --cmos", "Kestrel.efi -r", "Fixture.efi --cmos",
+                   "Fixture.efi --cmos=12345678", "Kestrel.efi -r", "Fixture.efi --cmos"]))
+
+
+TABLE = {"blank_512": blank_512, "write_protected": write_protected, "block_4096": block_4096,
+         "refusals": refusals, "fault_lying": fault_lying, "fault_eio_write": fault_eio_write,
+         "fault_eio_read": fault_eio_read, "fault_eio_flush": fault_eio_flush,
+         "script_good_board": script_good_board,
+         "script_write_protected": script_write_protected, "script_no_gpp1": script_no_gpp1,
+         "foreign_cmos": foreign_cmos}
+
+
+def run_row(name, build):
+    maker = TABLE[name]
+    r = maker(build) if maker is foreign_cmos else maker()
+    check, commands = r["check"] or (None, None)
+    steps = None if check else [(c if r["shell"] else tool(c), out, status)
+                                for c, out, status in r["steps"]]
+    result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
+                         r["options"], r["files"], r["fetch"], r["shell"])
+    failures = session.judge(result, steps, r["final"], r["fetch"])
+    if check and not failures:
+        headings = [heading for heading, _, _ in result.entries]
+        failures = check(result) if headings == commands else [f"transcript:\n{result.text}"]
+    return failures
+
+
+if __name__ == "__main__":
+    sys.exit(session.main(sys.argv, {name: (lambda build, name=name: run_row(name, build))
+                                     for name in TABLE}, __doc__))
