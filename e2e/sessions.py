@@ -86,6 +86,26 @@ def refusals():
     return row(gpp1(512, 16, bytes(torn), fill=b"\x3c"), steps, options=["--write-protect"])
 
 
+def record_jobs():
+    # A board provisioned only while blank, a second provisioning refused with the image as it
+    # was, a rework that names the stored serial, a carrier replaced alone, and a dry run.
+    reading = "- Reading GPP1 data...\n"
+    rework = record("12345678", "09876", carrier="87654321", board=0x3)
+    edited = record("12345678", "09876", carrier="11223344", board=0x3)
+    rehearsed = record("12345678", "55555", carrier="11223344", board=0x3)
+    image = gpp1(512, 64, fill=b"\xff")  # an erased eMMC
+    return row(image, [
+        (WRITE_EXAMPLE + " --if-blank", BANNER + reading + write_ok(EXAMPLE), "0x0"),
+        ("-w -p 22222222 -m 09876 --if-blank", BANNER + reading + "ERROR: GPP1 holds the record "
+         "of Pylon Serial #12345678, not a blank record!\n", "0x15"),
+        (WRITE_EXAMPLE + " -b 3 --if-serial 12345678", BANNER + reading + write_ok(rework), "0x0"),
+        ("--edit -s 11223344 --if-serial 12345678", BANNER + reading + write_ok(edited), "0x0"),
+        ("--edit -m 55555 --dry-run", BANNER + reading + WRITE_STEPS[0] + display(rehearsed) +
+         "Dry run: nothing was written.\n", "0x0"),
+        ("-r", BANNER + read_ok(edited), "0x0"),
+    ], with_block0(image, 512, edited))
+
+
 # --- Device faults under the firmware's own disk driver (QEMU's null-co and blkdebug) ---------
 
 DEVICE_STATUS = "GPP1 device status: Device Error\n"  # EFI_DEVICE_ERROR, 0x7
@@ -247,7 +267,7 @@ def foreign_cmos(build):
 
 
 TABLE = {"blank_512": blank_512, "write_protected": write_protected, "block_4096": block_4096,
-         "refusals": refusals, "fault_lying": fault_lying, "fault_eio_write": fault_eio_write,
+         "refusals": refusals, "record_jobs": record_jobs, "fault_lying": fault_lying, "fault_eio_write": fault_eio_write,
          "fault_eio_read": fault_eio_read, "fault_eio_flush": fault_eio_flush,
          "script_good_board": script_good_board,
          "script_write_protected": script_write_protected, "script_no_gpp1": script_no_gpp1,
