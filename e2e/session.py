@@ -187,6 +187,11 @@ def environment(build, **extra):
     return env
 
 
+def runner(argv, env):
+    """The runner itself with ARGV: its CompletedProcess (stdout and stderr as bytes)."""
+    return subprocess.run([RUNNER] + list(argv), capture_output=True, env=env, timeout=900)
+
+
 def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None):
     """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
     COMMANDS; FETCH names the files to read back from the volume."""
@@ -201,8 +206,7 @@ def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False
             argv += ["--gpp1", path]
         argv += [a for name in files for a in ("--file", name)]
         argv += (["--keep-volume", volume] if fetch else []) + (["--shell"] if shell else [])
-        done = subprocess.run(argv + ["--"] + list(commands), capture_output=True,
-                              env=env or environment(build), timeout=900)
+        done = runner(argv[1:] + ["--"] + list(commands), env or environment(build))
         left = None
         if image is not None:
             with open(path, "rb") as f:
