@@ -65,11 +65,7 @@ protected:
   void SetUp() override {
     Uart = &diagboard::AddWorkingDebugUart(Hw);
     UartFunction = Hw.FindPciFunction(0, 24, 2);
-    SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
-    Bridge.Set32(0x10, 0xFD000000);
-    Bridge.Set16(0x04, 0x0006);
-    for (uint8_t Port : {0x90, 0xC5, 0xC6})
-      Hw.AddSidebandPort(Port);
+    diagboard::AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6});
   }
   void SetLineSettings(uint8_t Lcr, uint16_t Divisor) {
     Uart->Lcr = Lcr;
@@ -339,7 +335,8 @@ TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
     EXPECT_FALSE(Hw.Log.empty()); // the channel did look
     // ...in configuration space only: not even the level selector's window is read.
     for (const SimAccess &Access : Hw.Log)
-      EXPECT_FALSE(Access.Kind == SimAccessKind::MemRead && Access.Address >= diagboard::LevelWindow &&
+      EXPECT_FALSE(Access.Kind == SimAccessKind::MemRead &&
+                   Access.Address >= diagboard::LevelWindow &&
                    Access.Address < diagboard::LevelWindow + 0x2000);
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,19 @@ inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   AddHostBridge(Hw);
   SetCmosWord(Hw, 0x80000000);
   return AddDebugUart(Hw, Base);
+}
+
+// The sideband bridge (0/13/0): its window at Window, memory decoding and bus mastering on, and
+// the sideband ports Ports behind it.
+constexpr uint32_t BridgeWindow = 0xFD000000;
+inline SimPciFunction &AddSidebandBridge(SimHardware &Hw, std::initializer_list<uint8_t> Ports,
+                                         uint32_t Window = BridgeWindow) {
+  SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
+  Bridge.Set32(0x10, Window);
+  Bridge.Set16(0x04, 0x0006);
+  for (uint8_t Port : Ports)
+    Hw.AddSidebandPort(Port);
+  return Bridge;
 }
 
 } // namespace diagboard
