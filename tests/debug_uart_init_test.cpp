@@ -307,6 +307,16 @@ TEST(StartUpEmptyBus, StartUpOnAnEmptyBusIsSilent) {
   EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
 }
 
+// The whole application on a board, started by UEFI Shell 2.0 with "-r" or without a shell.
+EFI_STATUS RunApplication(bool WithShell) {
+  Board B;
+  std::unique_ptr<SimShell20> Shell;
+  if (WithShell)
+    Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
+                                         std::vector<std::string>{"Kestrel.efi", "-r"});
+  return AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+}
+
 // Another machine: an invalid CMOS word (OVMF reads 00 00 00 00 there), functions of another
 // vendor wherever the channel looks (the UART's place, the trace hub's with a window, the level
 // selector's saying "errors"), and nothing of ours. The whole application, run to the end with a
@@ -323,13 +333,7 @@ TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
     diagboard::AddLevelSelector(Hw, 1);
     Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
 
-    Board B;
-    std::unique_ptr<SimShell20> Shell;
-    if (WithShell)
-      Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
-                                           std::vector<std::string>{"Kestrel.efi", "-r"});
-    EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
-    EXPECT_EQ(Status, WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
+    EXPECT_EQ(RunApplication(WithShell), WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
     EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
     EXPECT_EQ(diagboard::CmosWord(Hw), 0x00000000u);
     EXPECT_FALSE(Hw.Log.empty()); // the channel did look
@@ -361,12 +365,7 @@ TEST(SiblingBoard, SameVendorWithoutASupportedHostBridgeIsNeverWritten) {
       for (uint8_t Port : {0x90, 0xC5, 0xC6})
         Hw.AddSidebandPort(Port);
 
-      Board B;
-      std::unique_ptr<SimShell20> Shell;
-      if (WithShell)
-        Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
-                                             std::vector<std::string>{"Kestrel.efi", "-r"});
-      AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+      RunApplication(WithShell);
       EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
       EXPECT_EQ(diagboard::CmosWord(Hw), 0x12345678u);
       EXPECT_EQ(Device.Get32(0x10), 0u);
