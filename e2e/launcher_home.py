@@ -153,9 +153,14 @@ def run(argv, kq=None, modes=None):
                           secure_command if secure else None)
 
 
+def transcript(entries):
+    """The shell home's transcript of ENTRIES with each command's protocols line, as UTF-8."""
+    return "".join(heading + output + f"=== status {status}\n=== protocols {protocols}\n"
+                   for heading, output, status, protocols in entries).encode("utf-8",
+                                                                             "surrogatepass")
+
+
 def main(argv, kq):
     """The runner's entry for this home: prints the transcript like the shell home."""
-    out = "".join(heading + output + f"=== status {status}\n=== protocols {protocols}\n"
-                  for heading, output, status, protocols in run(argv, kq))
-    sys.stdout.buffer.write(out.encode("utf-8", "surrogatepass"))
+    sys.stdout.buffer.write(transcript(run(argv, kq)))
     sys.stdout.flush()
