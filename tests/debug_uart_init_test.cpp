@@ -18,21 +18,7 @@ using diagboard::UartBase;
 
 constexpr uint64_t UartCfg = diagboard::EcamOf(24, 2);
 
-std::vector<A> MemAccesses(const std::vector<A> &Log) {
-  std::vector<A> Out;
-  for (const A &Access : Log)
-    if (Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite)
-      Out.push_back(Access);
-  return Out;
-}
-
-std::vector<A> UartRegisterAccesses(const std::vector<A> &Log) {
-  std::vector<A> Out;
-  for (const A &Access : MemAccesses(Log))
-    if (Access.Address >= UartBase && Access.Address < UartBase + 0x20)
-      Out.push_back(Access);
-  return Out;
-}
+using diagboard::UartAccesses;
 
 // Whether every access made while the UART's divisor latch is open (from a line-control write
 // with bit 7 set to the one that clears it) happens with the processor's interrupts masked, and
@@ -96,12 +82,12 @@ TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
 TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
   SetLineSettings(0x43, 4); // bit 6 (break) plays no part
   InitDebugUart();
-  EXPECT_EQ(UartRegisterAccesses(Hw.Log),
+  EXPECT_EQ(UartAccesses(Hw.Log),
             (std::vector<A>{A::Read(8, UartBase + 0x0C, 0x43), A::Read(8, UartBase + 0x0C, 0x43),
                             A::Write(8, UartBase + 0x0C, 0xC3), A::Read(8, UartBase + 0x04, 0x00),
                             A::Read(8, UartBase + 0x00, 0x04), A::Read(8, UartBase + 0x0C, 0xC3),
                             A::Write(8, UartBase + 0x0C, 0x43)}))
-      << DescribeAccesses(UartRegisterAccesses(Hw.Log));
+      << DescribeAccesses(UartAccesses(Hw.Log));
   EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   // The pads and the controller were still set up on the way.
   EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
@@ -116,7 +102,7 @@ TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
     Hw.ClearLog();
     Uart->FcrWrites.clear();
     InitDebugUart();
-    std::vector<A> Accesses = UartRegisterAccesses(Hw.Log);
+    std::vector<A> Accesses = UartAccesses(Hw.Log);
     ASSERT_GE(Accesses.size(), 7u);
     std::vector<A> Programming(Accesses.begin() + 7, Accesses.end());
     EXPECT_EQ(
@@ -208,28 +194,28 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
   UartFunction->Set32(0x10, 0);
   UartFunction->Set16(0x04, 0x0000);
   SetupSerialIoController(10, 2);
-  EXPECT_EQ(MemAccesses(Hw.Log), (std::vector<A>{
-                                     A::Read(16, UartCfg + 0x00, PlatformVendorId),
-                                     A::Read(32, UartCfg + 0xA0, 0),
-                                     A::Write(32, UartCfg + 0xA0, 0x00070000),
-                                     A::Read(32, UartCfg + 0x10, 0),
-                                     A::Read(32, 0xD0900228, 0),
-                                     A::Write(32, 0xD0900228, 0x80),
-                                     A::Read(32, 0xD0C60F1C, 0),
-                                     A::Write(32, 0xD0C60F1C, 0x40000),
-                                     A::Read(32, 0xD0C60F1C, 0x40000),
-                                     A::Write(32, UartCfg + 0x10, 0xFEA10000),
-                                     A::Write(32, UartCfg + 0x14, 0),
-                                     A::Read(32, UartCfg + 0x04, 0),
-                                     A::Write(32, UartCfg + 0x04, 0x6),
-                                     A::Read(32, UartCfg + 0x10, 0xFEA10000),
-                                     A::Write(32, UartBase + 0x240, 0xFEA10000),
-                                     A::Write(32, UartBase + 0x204, 0),
-                                     A::Read(32, UartBase + 0x204, 0),
-                                     A::Write(32, UartBase + 0x204, 0x7),
-                                     A::Write(32, UartBase + 0x200, 0xBD090901),
-                                 }))
-      << DescribeAccesses(MemAccesses(Hw.Log));
+  EXPECT_EQ(diagboard::AccessesIn(Hw.Log, false), (std::vector<A>{
+                                                      A::Read(16, UartCfg + 0x00, PlatformVendorId),
+                                                      A::Read(32, UartCfg + 0xA0, 0),
+                                                      A::Write(32, UartCfg + 0xA0, 0x00070000),
+                                                      A::Read(32, UartCfg + 0x10, 0),
+                                                      A::Read(32, 0xD0900228, 0),
+                                                      A::Write(32, 0xD0900228, 0x80),
+                                                      A::Read(32, 0xD0C60F1C, 0),
+                                                      A::Write(32, 0xD0C60F1C, 0x40000),
+                                                      A::Read(32, 0xD0C60F1C, 0x40000),
+                                                      A::Write(32, UartCfg + 0x10, 0xFEA10000),
+                                                      A::Write(32, UartCfg + 0x14, 0),
+                                                      A::Read(32, UartCfg + 0x04, 0),
+                                                      A::Write(32, UartCfg + 0x04, 0x6),
+                                                      A::Read(32, UartCfg + 0x10, 0xFEA10000),
+                                                      A::Write(32, UartBase + 0x240, 0xFEA10000),
+                                                      A::Write(32, UartBase + 0x204, 0),
+                                                      A::Read(32, UartBase + 0x204, 0),
+                                                      A::Write(32, UartBase + 0x204, 0x7),
+                                                      A::Write(32, UartBase + 0x200, 0xBD090901),
+                                                  }))
+      << DescribeAccesses(diagboard::AccessesIn(Hw.Log, false));
 }
 
 TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {

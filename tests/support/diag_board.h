@@ -70,8 +70,26 @@ inline uint32_t CmosWord(const SimHardware &Hw) {
   return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
 }
 
+// The accesses of Log to ports (in and out) or memory (reads and writes) from Low to High - 1.
+inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, bool Ports,
+                                         uint64_t Low = 0, uint64_t High = ~0ull) {
+  std::vector<SimAccess> Out;
+  for (const SimAccess &Access : Log) {
+    const bool Port = Access.Kind == SimAccessKind::PortIn || Access.Kind == SimAccessKind::PortOut;
+    const bool Memory =
+        Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite;
+    if ((Ports ? Port : Memory) && Access.Address >= Low && Access.Address < High)
+      Out.push_back(Access);
+  }
+  return Out;
+}
+
 // The debug UART (0/24/2, serial controller 10) with its memory window at Base.
 constexpr uint32_t UartBase = 0xFEA10000;
+// Accesses to its registers only.
+inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
+  return AccessesIn(Log, false, UartBase, UartBase + 0x20);
+}
 inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
   Function.Set32(0x10, Base);
