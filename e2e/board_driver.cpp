@@ -26,13 +26,7 @@ EmmcCard Card;
 CHAR8 SettingsText[SettingsFileMax + 1];
 
 void Fail(const CHAR16 *What, EFI_STATUS Status) {
-  Message M{};
-  Append(M, u"SimBoard: ERROR: ");
-  Append(M, What);
-  Append(M, u" (status ");
-  AppendNumber(M, Status & ~EfiErrorBit, 10);
-  Append(M, u")");
-  Say(gST, M);
+  Say(gST, u"SimBoard: ERROR: %s (%r)\n", What, Status);
 }
 
 // --- Block I/O of the partitions ----------------------------------------------------------
@@ -133,9 +127,7 @@ bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
   UINTN Length = 0;
   const EFI_STATUS Status = ReadSettingsFile(ImageHandle, &Length);
   if (Status == EFI_NOT_FOUND) {
-    Message M{};
-    Append(M, u"SimBoard: no SimBoard.cfg on the driver's volume; using the defaults");
-    Say(gST, M);
+    Say(gST, u"SimBoard: no SimBoard.cfg on the driver's volume; using the defaults\n");
     return true;
   }
   if (EFI_ERROR(Status)) {
@@ -144,11 +136,8 @@ bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
   }
   UINTN ErrorLine = 0;
   if (!ParseBoardSettings(SettingsText, Length, Settings, &ErrorLine)) {
-    Message M{};
-    Append(M, u"SimBoard: ERROR: SimBoard.cfg line ");
-    AppendNumber(M, ErrorLine, 10);
-    Append(M, u" is not a known \"key = value\" setting");
-    Say(gST, M);
+    Say(gST, u"SimBoard: ERROR: SimBoard.cfg line %ld is not a known \"key = value\" setting\n",
+        ErrorLine);
     return false;
   }
   return true;
@@ -276,13 +265,9 @@ VOID *PrepareHobList(UINT8 WriteProtect) {
   const VOID *Firmware = FirmwareHobList();
   UINTN Length = 0;
   if (Firmware == nullptr) {
-    Message M{};
-    Append(M, u"SimBoard: the firmware publishes no HOB list; publishing one of the board's own");
-    Say(gST, M);
+    Say(gST, u"SimBoard: the firmware publishes no HOB list; publishing one of the board's own\n");
   } else if (!MeasureHobList(Firmware, HobListLimit, &Length)) {
-    Message M{};
-    Append(M, u"SimBoard: the firmware's HOB list has no end; publishing one of the board's own");
-    Say(gST, M);
+    Say(gST, u"SimBoard: the firmware's HOB list has no end; publishing one of the board's own\n");
     Firmware = nullptr;
     Length = 0;
   }
@@ -297,16 +282,11 @@ VOID *PrepareHobList(UINT8 WriteProtect) {
 }
 
 void Announce(const BoardSettings &Settings, const EFI_BLOCK_IO_PROTOCOL *Disk) {
-  Message M{};
-  Append(M, u"SimBoard: eMMC on PCI device 0x1C, partitions 0-7; GPP1 = the disk of ");
-  AppendNumber(M, Disk->Media->LastBlock + 1, 10);
-  Append(M, u" blocks of ");
-  AppendNumber(M, Disk->Media->BlockSize, 10);
-  Append(M, u" bytes, I/O alignment ");
-  AppendNumber(M, Disk->Media->IoAlign, 10);
-  Append(M, u"; GPP1 write-protect flag ");
-  AppendNumber(M, Settings.WriteProtect, 10);
-  Say(gST, M);
+  Say(gST,
+      u"SimBoard: eMMC on PCI device 0x1C, partitions 0-7; GPP1 = the disk of %ld blocks of %d "
+      u"bytes, I/O alignment %d; GPP1 write-protect flag %d\n",
+      Disk->Media->LastBlock + 1, Disk->Media->BlockSize, Disk->Media->IoAlign,
+      Settings.WriteProtect);
 }
 
 } // namespace
@@ -322,15 +302,10 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
   UINTN Matches = 0;
   EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, LoadedFrom(ImageHandle), &Matches);
   if (Disk == nullptr) {
-    Message M{};
-    Append(M, u"SimBoard: ERROR: ");
-    AppendNumber(M, Matches, 10);
-    Append(M, u" whole disks of ");
-    AppendNumber(M, Settings.Gpp1Blocks, 10);
-    Append(M, u" blocks of ");
-    AppendNumber(M, Settings.Gpp1BlockSize, 10);
-    Append(M, u" bytes for GPP1; there must be exactly one");
-    Say(gST, M);
+    Say(gST,
+        u"SimBoard: ERROR: %ld whole disks of %ld blocks of %d bytes for GPP1; there must be "
+        u"exactly one\n",
+        Matches, Settings.Gpp1Blocks, Settings.Gpp1BlockSize);
     return EFI_NOT_FOUND;
   }
   if (!PrepareCard(Disk))

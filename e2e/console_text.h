@@ -1,44 +1,21 @@
-// A console line assembled piece by piece, for the end-to-end fixtures (the simulated board and
-// the placeholder application), which have no format engine of their own.
+// Console lines of the end-to-end images (the simulated board, the placeholder application and
+// the launcher), laid out by the tool's own format engine.
 #pragma once
 
-#include "uefi/uefi.h"
+#include "shell/format.h"
 
 constexpr UINTN MessageChars = 240;
 
-struct Message {
-  CHAR16 Text[MessageChars];
-  UINTN Length;
-};
-
-inline void Append(Message &M, const CHAR16 *Text) {
-  for (; *Text != u'\0' && M.Length + 1 < MessageChars; Text++)
-    M.Text[M.Length++] = *Text;
-  M.Text[M.Length] = u'\0';
+// Format into Line (MessageChars characters); returns the characters written.
+template <typename... T>
+UINTN FormatLine(CHAR16 *Line, UcsFormat<T...> Format, const T &...Values) {
+  return FormatWithFlags(Line, MessageChars, FormatWideOutput, Format, Values...);
 }
 
-// Base 10, or base 16 with a 0x prefix.
-inline void AppendNumber(Message &M, UINT64 Value, UINT64 Base) {
-  CHAR16 Digits[24];
-  UINTN Count = 0;
-  do {
-    const UINT64 Digit = Value % Base;
-    Digits[Count++] = static_cast<CHAR16>(Digit < 10 ? u'0' + Digit : u'A' + Digit - 10);
-    Value /= Base;
-  } while (Value != 0);
-  CHAR16 Text[28];
-  UINTN Length = 0;
-  if (Base == 16) {
-    Text[Length++] = u'0';
-    Text[Length++] = u'x';
-  }
-  while (Count > 0)
-    Text[Length++] = Digits[--Count];
-  Text[Length] = u'\0';
-  Append(M, Text);
-}
-
-inline void Say(EFI_SYSTEM_TABLE *SystemTable, Message &M) {
-  Append(M, u"\r\n");
-  SystemTable->ConOut->OutputString(SystemTable->ConOut, M.Text);
+// One line on the console: Format ends with "\n", which the engine writes as CR LF.
+template <typename... T>
+void Say(EFI_SYSTEM_TABLE *SystemTable, UcsFormat<T...> Format, const T &...Values) {
+  CHAR16 Line[MessageChars];
+  FormatLine(Line, Format, Values...);
+  SystemTable->ConOut->OutputString(SystemTable->ConOut, Line);
 }

@@ -81,10 +81,7 @@ EFI_BLOCK_IO_PROTOCOL *FindGpp1(bool Verbose) {
       continue;
     const UINT64 Partition = PartitionNumberOf(static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo));
     if (Verbose) {
-      Message M{};
-      Append(M, u"fixture: handle on device 0x1C, partition ");
-      AppendNumber(M, Partition, 10);
-      Say(gST, M);
+      Say(gST, u"fixture: handle on device 0x1C, partition %ld\n", Partition);
     }
     if (Partition == Gpp1Partition)
       Found = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
@@ -106,35 +103,31 @@ UINT8 *AlignedBlock(const EFI_BLOCK_IO_MEDIA *Media, VOID **Raw) {
 
 EFI_STATUS Probe() {
   EFI_BLOCK_IO_PROTOCOL *Gpp1 = FindGpp1(true);
-  Message M{};
   if (Gpp1 == nullptr) {
-    Append(M, u"fixture: no GPP1");
-    Say(gST, M);
+    Say(gST, u"fixture: no GPP1\n");
     return EFI_NOT_FOUND;
   }
   bool Found = false;
   const UINT8 Flag = PlatformWriteProtectFlag(&Found);
-  Append(M, u"fixture: GPP1 block size ");
-  AppendNumber(M, Gpp1->Media->BlockSize, 10);
-  Append(M, u", last block ");
-  AppendNumber(M, Gpp1->Media->LastBlock, 10);
-  Append(M, Found ? u", write-protect flag " : u", no platform information");
   if (Found)
-    AppendNumber(M, Flag, 10);
-  Say(gST, M);
+    Say(gST, u"fixture: GPP1 block size %d, last block %ld, write-protect flag %d\n",
+        Gpp1->Media->BlockSize, Gpp1->Media->LastBlock, Flag);
+  else
+    Say(gST, u"fixture: GPP1 block size %d, last block %ld, no platform information\n",
+        Gpp1->Media->BlockSize, Gpp1->Media->LastBlock);
 
   VOID *Raw = nullptr;
   UINT8 *Block = AlignedBlock(Gpp1->Media, &Raw);
   if (Block == nullptr)
     return EFI_OUT_OF_RESOURCES;
-  EFI_STATUS Status = Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
-  Message Dump{};
-  Append(Dump, u"fixture: block 0:");
-  for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++) {
-    Append(Dump, u" ");
-    AppendNumber(Dump, Block[I], 16);
-  }
-  Say(gST, Dump);
+  EFI_STATUS Status =
+      Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
+  CHAR16 Dump[MessageChars];
+  UINTN Length = FormatLine(Dump, u"fixture: block 0:");
+  for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++)
+    Length +=
+        FormatWithFlags(Dump + Length, MessageChars - Length, FormatWideOutput, u" 0x%X", Block[I]);
+  Say(gST, u"%s\n", Dump);
   gBS->FreePool(Raw);
   return Status;
 }
@@ -192,14 +185,13 @@ EFI_STATUS Cmos(const CHAR16 *Setting) {
       PortOut8(CmosDataPort, Bytes[I]);
     }
   }
-  Message M{};
-  Append(M, u"fixture: cmos 0x40-0x43:");
+  UINT8 Shown[DebugCmosBytes];
   for (UINTN I = 0; I < DebugCmosBytes; I++) {
     PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
-    Append(M, u" ");
-    AppendNumber(M, PortIn8(CmosDataPort), 16);
+    Shown[I] = PortIn8(CmosDataPort);
   }
-  Say(gST, M);
+  Say(gST, u"fixture: cmos 0x40-0x43: 0x%X 0x%X 0x%X 0x%X\n", Shown[0], Shown[1], Shown[2],
+      Shown[3]);
   return EFI_SUCCESS;
 }
 
@@ -225,20 +217,11 @@ extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
     return EFI_UNSUPPORTED;
   const auto *Parameters = static_cast<EFI_SHELL_PARAMETERS_PROTOCOL *>(Interface);
 
-  Message Count{};
-  Append(Count, u"fixture: argc ");
-  AppendNumber(Count, Parameters->Argc, 10);
-  Say(gST, Count);
+  Say(gST, u"fixture: argc %ld\n", Parameters->Argc);
   EFI_STATUS Result = EFI_SUCCESS;
   for (UINTN I = 1; I < Parameters->Argc; I++) {
     const CHAR16 *Argument = Parameters->Argv[I];
-    Message M{};
-    Append(M, u"argv[");
-    AppendNumber(M, I, 10);
-    Append(M, u"] <");
-    Append(M, Argument);
-    Append(M, u">");
-    Say(gST, M);
+    Say(gST, u"argv[%ld] <%s>\n", I, Argument);
     const CHAR16 *Rest = nullptr;
     if (StartsWith(Argument, u"--exit=", &Rest))
       Result = DecimalValue(Rest);

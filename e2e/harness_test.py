@@ -5,24 +5,25 @@ Usage: harness_test.py BUILD_DIR   (the folder holding Fixture.efi and SimBoard.
 """
 
 import os
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.realpath(__file__))
-RUNNER = os.path.join(HERE, "kestrel-qemu")
+sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
+import session  # noqa: E402
+
 BUILD = None
 
 
-def run(args, **env):
-    environment = dict(os.environ)
-    environment["KESTREL_EFI"] = os.path.join(BUILD, "Fixture.efi")
-    environment["KESTREL_BOARD_DRIVER"] = os.path.join(BUILD, "SimBoard.efi")
-    environment["KESTREL_FIRMWARE"] = "ovmf"  # the tests that want U-Boot say so
-    environment.update(env)
-    return subprocess.run([RUNNER] + args, capture_output=True, env=environment, timeout=600)
+def environment(**extra):
+    # The tests that want U-Boot say so.
+    return session.environment(BUILD, KESTREL_EFI=os.path.join(BUILD, "Fixture.efi"),
+                               KESTREL_FIRMWARE="ovmf", **extra)
+
+
+def boot(commands, image, options=(), **env):
+    return session.run(BUILD, commands, image, options, env=environment(**env))
 
 
 class ArgumentChecks(unittest.TestCase):
@@ -61,7 +62,7 @@ class ArgumentChecks(unittest.TestCase):
         }
         for name, args in cases.items():
             with self.subTest(name):
-                result = run(args)
+                result = session.runner(args, environment())
                 self.assertEqual(result.returncode, 2, result.stderr)
                 self.assertEqual(result.stdout, b"")
                 lines = result.stderr.decode().splitlines()
@@ -69,97 +70,61 @@ class ArgumentChecks(unittest.TestCase):
                 self.assertTrue(lines[0].startswith("kestrel-qemu: error: "), lines[0])
 
     def test_missing_driver_is_named(self):
-        result = run(["--gpp1", self.image(512), "--", "-r"],
-                     KESTREL_BOARD_DRIVER=os.path.join(self.folder.name, "SimBoard.efi"))
+        result = session.runner(["--gpp1", self.image(512), "--", "-r"], environment(
+            KESTREL_BOARD_DRIVER=os.path.join(self.folder.name, "SimBoard.efi")))
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"simulated-board driver not found", result.stderr)
 
 
 class Boots(unittest.TestCase):
-    def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
-
     def test_session_passes_arguments_and_statuses_and_keeps_gpp1_writes(self):
         # Two 4096-byte blocks full of 0xA5: the stamp replaces block 0 only.
         block = 4096
-        path = os.path.join(self.folder.name, "gpp1.img")
-        with open(path, "wb") as f:
-            f.write(b"\xa5" * (2 * block))
-        probe = ("fixture: handle on device 0x1C, partition 0\n"
-                 "fixture: handle on device 0x1C, partition 1\n"
-                 "fixture: handle on device 0x1C, partition 2\n"
-                 "fixture: handle on device 0x1C, partition 3\n"
-                 "fixture: handle on device 0x1C, partition 4\n"
-                 "fixture: GPP1 block size 4096, last block 1, write-protect flag 1\n")
-        expected = (
-            "=== Kestrel.efi --probe\n"
-            "fixture: argc 2\n"
-            "argv[1] <--probe>\n" + probe +
-            "fixture: block 0: " + " ".join(["0xA5"] * 16) + "\n"
-            "=== status 0x0\n"
-            '=== Kestrel.efi --stamp=E2E "two words" \u00e9 --exit=27\n'
-            "fixture: argc 5\n"
-            "argv[1] <--stamp=E2E>\n"
-            "argv[2] <two words>\n"
-            "argv[3] <\u00e9>\n"
-            "argv[4] <--exit=27>\n"
-            "=== status 0x1B\n"
-            "=== Kestrel.efi\n"
-            "fixture: argc 1\n"
-            "=== status 0x0\n"
-            "=== Kestrel.efi --probe\n"
-            "fixture: argc 2\n"
-            "argv[1] <--probe>\n" + probe +
-            "fixture: block 0: 0x45 0x32 0x45" + " 0x0" * 13 + "\n"
-            "=== status 0x0\n")
-        result = run(["--gpp1", path, "--write-protect", "--block-size", "4096", "--",
-                      "--probe", '--stamp=E2E "two words" \u00e9 --exit=27', "", "--probe"])
-        self.assertEqual(result.returncode, 0, result.stderr.decode())
-        self.assertEqual(result.stdout.decode("utf-8"), expected)
-        with open(path, "rb") as f:
-            image = f.read()
-        self.assertEqual(image, b"E2E" + bytes(block - 3) + b"\xa5" * block)
+        probe = "".join(f"fixture: handle on device 0x1C, partition {n}\n" for n in range(5)) + \
+            "fixture: GPP1 block size 4096, last block 1, write-protect flag 1\n"
+        steps = [
+            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe + "fixture: block 0: " +
+             " ".join(["0xA5"] * 16) + "\n", "0x0"),
+            ('--stamp=E2E "two words" \u00e9 --exit=27', "fixture: argc 5\nargv[1] <--stamp=E2E>\n"
+             "argv[2] <two words>\nargv[3] <\u00e9>\nargv[4] <--exit=27>\n", "0x1B"),
+            ("", "fixture: argc 1\n", "0x0"),
+            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe +
+             "fixture: block 0: 0x45 0x32 0x45" + " 0x0" * 13 + "\n", "0x0")]
+        result = boot([c for c, _, _ in steps], b"\xa5" * (2 * block),
+                      ["--write-protect", "--block-size", "4096"])
+        self.assertEqual(session.judge(result, [(session.tool(c), o, s) for c, o, s in steps],
+                                       b"E2E" + bytes(block - 3) + b"\xa5" * block), [])
 
     def test_uboot_board_has_its_own_hob_list_and_its_disk_found_by_size(self):
         # U-Boot names its disks by vendor nodes, publishes no HOB list and asks for buffers on a
         # 512-byte boundary; the fixture honours that as the tool must.
-        path = os.path.join(self.folder.name, "gpp1.img")
-        with open(path, "wb") as f:
-            f.write(b"\x5a" * 4096)
-        result = run(["--firmware", "uboot", "--write-protect", "--gpp1", path, "--",
-                      "--probe", "--stamp=UB"])
-        self.assertEqual(result.returncode, 0, result.stderr.decode())
-        out = result.stdout.decode("utf-8")
-        self.assertIn("fixture: GPP1 block size 512, last block 7, write-protect flag 1\n", out)
-        self.assertIn("fixture: block 0: " + " ".join(["0x5A"] * 16) + "\n", out)
-        self.assertEqual(out.count("=== status 0x0\n"), 2, out)
-        with open(path, "rb") as f:
-            self.assertEqual(f.read(), b"UB" + bytes(510) + b"\x5a" * 3584)
+        result = boot(["--probe", "--stamp=UB"], b"\x5a" * 4096,
+                      ["--firmware", "uboot", "--write-protect"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("fixture: GPP1 block size 512, last block 7, write-protect flag 1\n",
+                      result.text)
+        self.assertIn("fixture: block 0: " + " ".join(["0x5A"] * 16) + "\n", result.text)
+        self.assertEqual(result.statuses, ["0x0", "0x0"], result.text)
+        self.assertEqual(result.image, b"UB" + bytes(510) + b"\x5a" * 3584)
 
     def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
-        path = os.path.join(self.folder.name, "gpp1.img")
-        shell = os.path.join(self.folder.name, "NotAShell.efi")
-        for name, size in ((path, 512), (shell, 64)):
-            with open(name, "wb") as f:
-                f.write(bytes(size))
-        result = run(["--firmware", "uboot", "--gpp1", path, "--", "--exit=0"],
-                     KESTREL_UEFI_SHELL=shell)
+        with tempfile.NamedTemporaryFile(suffix=".efi") as shell:
+            shell.write(bytes(64))
+            shell.flush()
+            result = boot(["--exit=0"], bytes(512), ["--firmware", "uboot"],
+                          KESTREL_UEFI_SHELL=shell.name)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stdout, b"")
-        self.assertIn(b"U-Boot did not start the UEFI Shell", result.stderr)
+        self.assertEqual(result.text, "")
+        self.assertIn("U-Boot did not start the UEFI Shell", result.stderr)
 
     def test_hung_guest_is_ended_within_the_time_limit(self):
-        path = os.path.join(self.folder.name, "gpp1.img")
-        with open(path, "wb") as f:
-            f.write(bytes(512))
         start = time.monotonic()
-        result = run(["--gpp1", path, "--", "--exit=1", "--hang", "--exit=2"],
-                     KESTREL_QEMU_COMMAND_TIMEOUT="5")
+        result = boot(["--exit=1", "--hang", "--exit=2"], bytes(512),
+                      KESTREL_QEMU_COMMAND_TIMEOUT="5")
         elapsed = time.monotonic() - start
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.stdout, b"")
-        first = result.stderr.decode().splitlines()[0]
+        self.assertEqual(result.text, "")
+        first = result.stderr.splitlines()[0]
         self.assertIn("time-out", first)
         self.assertIn("Kestrel.efi --hang", first)
         self.assertLess(elapsed, 60)

@@ -30,7 +30,6 @@
 
 namespace {
 
-constexpr const char16_t *Mark = u"KESTREL-E2E ";
 constexpr UINTN ScriptMax = 16384;    // bytes of \launch.txt
 constexpr UINTN CaptureChars = 32768; // characters of one run's console output
 constexpr UINTN ArgsMax = 32;
@@ -122,36 +121,13 @@ EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
 CHAR16 *gArgv[ArgsMax + 1];
 CHAR16 gArgText[1024];
 
-void Say(const CHAR16 *A, const CHAR16 *B = u"", const CHAR16 *C = u"") {
-  Message M{};
-  Append(M, Mark);
-  Append(M, A);
-  Append(M, B);
-  Append(M, C);
-  Append(M, u"\r\n");
-  gRealOutputString(gST->ConOut, M.Text);
-}
-
-// The status as the shell's %lasterror% shows it: 0x and upper-case hex digits.
-void AppendStatus(Message &M, EFI_STATUS Status) {
-  AppendNumber(M, Status, 16);
-}
-
-const CHAR16 *StatusName(EFI_STATUS Status) {
-  switch (Status) {
-  case EFI_ACCESS_DENIED:
-    return u"Access Denied";
-  case EfiError(26):
-    return u"Security Violation";
-  case EFI_NOT_FOUND:
-    return u"Not Found";
-  case EFI_LOAD_ERROR:
-    return u"Load Error";
-  case EFI_UNSUPPORTED:
-    return u"Unsupported";
-  default:
-    return u"";
-  }
+// A progress marker for the runner. Statuses are shown as the shell's %lasterror% shows them:
+// 0x and upper-case hexadecimal digits.
+template <typename... T> void Progress(UcsFormat<T...> Format, const T &...Values) {
+  CHAR16 Line[MessageChars];
+  const UINTN Length = FormatLine(Line, u"KESTREL-E2E ");
+  FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
+  gRealOutputString(gST->ConOut, Line);
 }
 
 // --- Files on the launcher's volume -------------------------------------------------------
@@ -182,12 +158,15 @@ EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
   return Status;
 }
 
-void NumberedName(Message &M, CHAR16 Letter, UINTN Number) {
-  const CHAR16 Prefix[3] = {u'\\', Letter, u'\0'};
-  Append(M, Prefix);
-  AppendNumber(M, Number, 10);
-  Append(M, u".txt");
-}
+// \oN.txt, \sN.txt, \pN.txt: the Nth command's output, status and protocol check.
+struct ResultFiles {
+  CHAR16 Out[16], Status[16], Protocols[16];
+  explicit ResultFiles(UINTN Number) {
+    FormatWithFlags(Out, 16, FormatWideOutput, u"\\o%ld.txt", Number);
+    FormatWithFlags(Status, 16, FormatWideOutput, u"\\s%ld.txt", Number);
+    FormatWithFlags(Protocols, 16, FormatWideOutput, u"\\p%ld.txt", Number);
+  }
+};
 
 // --- Loading images -----------------------------------------------------------------------
 
@@ -259,18 +238,17 @@ UINTN OpensHeldByChild() {
   return Held;
 }
 
-void RecordText(const CHAR16 *Text);
+// Every failed firmware call the probed shell makes is written into its transcript, so that the
+// reason for its refusal can be read there.
+template <typename... T> void RecordText(UcsFormat<T...> Format, const T &...Values) {
+  CHAR16 Line[MessageChars];
+  FormatLine(Line, Format, Values...);
+  for (const CHAR16 *Text = Line; *Text != u'\0' && gCaptured < CaptureChars; Text++)
+    gCapture[gCaptured++] = *Text;
+}
 
 void RecordCall(const CHAR16 *What, const EFI_GUID *Protocol, EFI_STATUS Status) {
-  Message M{};
-  Append(M, u"[");
-  Append(M, What);
-  Append(M, u" ");
-  AppendNumber(M, Protocol->Data1, 16);
-  Append(M, u": ");
-  AppendStatus(M, Status);
-  Append(M, u"]\r\n");
-  RecordText(M.Text);
+  RecordText(u"[%s 0x%X: 0x%lX]\n", What, Protocol->Data1, Status);
 }
 
 EFI_STATUS EFIAPI CountHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
@@ -294,42 +272,20 @@ EFI_STATUS EFIAPI CountOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
   return Status;
 }
 
-// Every failed firmware call the probed shell makes is written into its transcript, so that the
-// reason for its refusal can be read there.
-void RecordText(const CHAR16 *Text) {
-  for (; *Text != u'\0' && gCaptured < CaptureChars; Text++)
-    gCapture[gCaptured++] = *Text;
-}
-
 EFI_STATUS EFIAPI RecordSetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 Attributes,
                                     UINTN Size, VOID *Data) {
   const EFI_STATUS Status = gRealSetVariable(Name, Vendor, Attributes, Size, Data);
-  Message M{};
-  Append(M, u"[SetVariable ");
-  Append(M, Name);
-  Append(M, u" attributes ");
-  AppendNumber(M, Attributes, 16);
-  Append(M, u": ");
-  AppendStatus(M, Status);
-  Append(M, u"]\r\n");
-  RecordText(M.Text);
+  RecordText(u"[SetVariable %s attributes 0x%X: 0x%lX]\n", Name, Attributes, Status);
   return Status;
 }
 
 EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes,
                                     UINTN *Size, VOID *Data) {
   const EFI_STATUS Status = gRealGetVariable(Name, Vendor, Attributes, Size, Data);
-  Message M{};
-  Append(M, u"[GetVariable ");
-  Append(M, Name);
-  Append(M, u": ");
-  AppendStatus(M, Status);
-  if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1) {
-    Append(M, u", value ");
-    AppendNumber(M, *static_cast<UINT8 *>(Data), 10);
-  }
-  Append(M, u"]\r\n");
-  RecordText(M.Text);
+  if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1)
+    RecordText(u"[GetVariable %s: 0x%lX, value %d]\n", Name, Status, *static_cast<UINT8 *>(Data));
+  else
+    RecordText(u"[GetVariable %s: 0x%lX]\n", Name, Status);
   return Status;
 }
 
@@ -337,11 +293,7 @@ EFI_STATUS EFIAPI RecordLoadImage(BOOLEAN BootPolicy, EFI_HANDLE Parent,
                                   EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
                                   EFI_HANDLE *Image) {
   const EFI_STATUS Status = gRealLoadImage(BootPolicy, Parent, Path, Source, Size, Image);
-  Message M{};
-  Append(M, u"[LoadImage: ");
-  AppendStatus(M, Status);
-  Append(M, u"]\r\n");
-  RecordText(M.Text);
+  RecordText(u"[LoadImage: 0x%lX]\n", Status);
   return Status;
 }
 
@@ -457,15 +409,10 @@ bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
 }
 
 void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR16 *Args) {
-  Message Heading{};
-  AppendNumber(Heading, Number, 10);
-  Say(u"run ", Heading.Text);
-
-  Message Out{}, StatusFile{}, Protocols{};
-  NumberedName(Out, u'o', Number);
-  NumberedName(StatusFile, u's', Number);
-  NumberedName(Protocols, u'p', Number);
-  Message Status{}, Check{};
+  Progress(u"run %ld\n", Number);
+  const ResultFiles Files(Number);
+  CHAR16 Status[MessageChars], Check[MessageChars];
+  UINTN StatusLength = 0;
 
   EFI_HANDLE Child = nullptr;
   EFI_STATUS Loaded = Load(Name, &Child);
@@ -473,15 +420,9 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
     // Never started. A refused image that the firmware still keeps loaded is unloaded.
     if (Child != nullptr)
       reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
-    Append(Status, u"LoadImage ");
-    AppendStatus(Status, Loaded);
-    const CHAR16 *Reason = StatusName(Loaded);
-    if (*Reason != u'\0') {
-      Append(Status, u" ");
-      Append(Status, Reason);
-    }
-    Append(Check, u"not started");
-    WriteText(Out.Text, u"", 0);
+    StatusLength = FormatLine(Status, u"LoadImage 0x%lX %r", Loaded, Loaded);
+    FormatLine(Check, u"not started");
+    WriteText(Files.Out, u"", 0);
   } else {
     gChild = Child;
     gCaptured = 0;
@@ -493,7 +434,7 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
     if (!InstallArgumentSource(Mode, Argc)) {
       UninstallAll();
       reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
-      Say(u"failed: cannot install the argument source for ", Mode);
+      Progress(u"failed: cannot install the argument source for %s\n", Mode);
       return;
     }
     gST->ConOut->OutputString = RecordOutput;
@@ -506,29 +447,19 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
     gST->ConOut->OutputString = gRealOutputString;
     UninstallAll();
     gChild = nullptr;
-    AppendStatus(Status, Exit);
-    if (gInformationFailed)
-      Append(Check, u"OpenProtocolInformation failed");
-    else if (gClosesSeen == 0)
-      Append(Check, u"never closed");
-    else if (gOpenAfterLastClose != 0) {
-      Append(Check, u"left open: ");
-      AppendNumber(Check, gOpenAfterLastClose, 10);
-    } else {
-      Append(Check, u"closed (");
-      AppendNumber(Check, gClosesSeen, 10);
-      Append(Check, u" closes)");
-    }
+    StatusLength = FormatLine(Status, u"0x%lX", Exit);
+    const UINTN Length = gInformationFailed ? FormatLine(Check, u"OpenProtocolInformation failed")
+                         : gClosesSeen == 0 ? FormatLine(Check, u"never closed")
+                         : gOpenAfterLastClose != 0
+                             ? FormatLine(Check, u"left open: %ld", gOpenAfterLastClose)
+                             : FormatLine(Check, u"closed (%ld closes)", gClosesSeen);
     if (gCaptureOverflow)
-      Append(Check, u"; output cut");
-    WriteText(Out.Text, gCapture, gCaptured);
+      FormatWithFlags(Check + Length, MessageChars - Length, FormatWideOutput, u"; output cut");
+    WriteText(Files.Out, gCapture, gCaptured);
   }
-  WriteText(StatusFile.Text, Status.Text, Status.Length);
-  Message Note{};
-  Append(Note, Mode);
-  Append(Note, u" ");
-  Append(Note, Check.Text);
-  WriteText(Protocols.Text, Note.Text, Note.Length);
+  WriteText(Files.Status, Status, StatusLength);
+  CHAR16 Note[MessageChars];
+  WriteText(Files.Protocols, Note, FormatLine(Note, u"%s %s", Mode, Check));
 }
 
 // --- The firmware's own shell -------------------------------------------------------------
@@ -539,9 +470,7 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
 // accepts it, what StartImage returns, and whether any of the shell's own code ran (its calls
 // on its image handle: any image's start-up asks for its loaded-image protocol).
 void ProbeBuiltInShell(UINTN Number) {
-  Message Heading{};
-  AppendNumber(Heading, Number, 10);
-  Say(u"run ", Heading.Text);
+  Progress(u"run %ld\n", Number);
   struct {
     UINT8 Fv[4 + 16];
     UINT8 File[4 + 16];
@@ -566,9 +495,8 @@ void ProbeBuiltInShell(UINTN Number) {
   EFI_HANDLE Child = nullptr;
   const EFI_STATUS Loaded = reinterpret_cast<LoadImageFn>(gBS->LoadImage)(
       true, gSelf, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), nullptr, 0, &Child);
-  Message Status{};
-  Append(Status, u"LoadImage ");
-  AppendStatus(Status, Loaded);
+  CHAR16 Status[MessageChars];
+  UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
   gCaptured = 0;
   if (!EFI_ERROR(Loaded)) {
     gChild = Child;
@@ -594,22 +522,16 @@ void ProbeBuiltInShell(UINTN Number) {
     gBS->OpenProtocol = gRealOpenProtocol;
     gBS->HandleProtocol = gRealHandleProtocol;
     gChild = nullptr;
-    Append(Status, u", StartImage ");
-    AppendStatus(Status, Exit);
-    Append(Status, u" ");
-    Append(Status, StatusName(Exit));
-    Append(Status, u", calls by the shell's code: ");
-    AppendNumber(Status, gChildCalls, 10);
+    StatusLength += FormatWithFlags(
+        Status + StatusLength, MessageChars - StatusLength, FormatWideOutput,
+        u", StartImage 0x%lX %r, calls by the shell's code: %ld", Exit, Exit, gChildCalls);
   } else if (Child != nullptr) {
     reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
   }
-  Message Out{}, StatusFile{}, Protocols{};
-  NumberedName(Out, u'o', Number);
-  NumberedName(StatusFile, u's', Number);
-  NumberedName(Protocols, u'p', Number);
-  WriteText(Out.Text, gCapture, gCaptured);
-  WriteText(StatusFile.Text, Status.Text, Status.Length);
-  WriteText(Protocols.Text, u"none", 4);
+  const ResultFiles Files(Number);
+  WriteText(Files.Out, gCapture, gCaptured);
+  WriteText(Files.Status, Status, StatusLength);
+  WriteText(Files.Protocols, u"none", 4);
 }
 
 // --- The script ---------------------------------------------------------------------------
@@ -676,7 +598,9 @@ void SecureBootState() {
   UINTN Size = sizeof(Value);
   const EFI_STATUS Status =
       GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
-  Say(u"launcher: secure boot ", EFI_ERROR(Status) ? u"unknown" : Value == 1 ? u"on" : u"off");
+  Progress(u"launcher: secure boot %s\n", EFI_ERROR(Status) ? u"unknown"
+                                          : Value == 1      ? u"on"
+                                                            : u"off");
 }
 
 } // namespace
@@ -695,7 +619,7 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   CHAR16 *Script = nullptr;
   UINTN Chars = 0;
   if (!OpenVolume()) {
-    Say(u"failed: the launcher cannot open its own volume");
+    Progress(u"failed: the launcher cannot open its own volume\n");
     PowerOff();
   }
   if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, ScriptMax + sizeof(CHAR16),
@@ -703,7 +627,7 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, CaptureChars * sizeof(CHAR16),
                                   reinterpret_cast<VOID **>(&gCapture))) ||
       !ReadScript(Script, &Chars)) {
-    Say(u"failed: the launcher cannot read \\launch.txt");
+    Progress(u"failed: the launcher cannot read \\launch.txt\n");
     PowerOff();
   }
 
@@ -732,15 +656,12 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       if (!EFI_ERROR(Status))
         Status = reinterpret_cast<StartImageFn>(gBS->StartImage)(Driver, nullptr, nullptr);
       if (EFI_ERROR(Status)) {
-        Message M{};
-        Append(M, u" returned ");
-        AppendStatus(M, Status);
-        Say(u"failed: load ", Name, M.Text);
+        Progress(u"failed: load %s returned 0x%lX\n", Name, Status);
         PowerOff();
       }
     } else {
       if (!Ready)
-        Say(u"ready");
+        Progress(u"ready\n");
       Ready = true;
       if (Mode[0] == u'b' && Mode[1] == u'u' && Mode[2] == u'i' && Mode[3] == u'l' &&
           Mode[4] == u't' && Mode[5] == u'i' && Mode[6] == u'n')
@@ -750,7 +671,7 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
     }
     Line = Next;
   }
-  Say(u"done");
+  Progress(u"done\n");
   PowerOff();
   return EFI_SUCCESS;
 }

@@ -32,7 +32,6 @@ import importlib.util
 import os
 import shutil
 import sys
-import tempfile
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 MODES = ("efi11", "efi11-search", "shell2")
@@ -115,29 +114,6 @@ def launch_script(modes, commands, load_board, shell):
     return b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le", "surrogatepass")
 
 
-def make_volume(kq, work, settings, modes, tool, driver, launcher):
-    """The boot volume: no startup.nsh, so that a firmware which skipped the launcher and fell
-    back to its shell would run nothing."""
-    volume = os.path.join(work, "volume.img")
-    config = os.path.join(work, "SimBoard.cfg")
-    script = os.path.join(work, "launch.txt")
-    with open(config, "w") as f:
-        f.write("# Simulated Tarn board for the end-to-end runs\n"
-                f"gpp1-blocks = {kq.gpp1_blocks(settings)}\n"
-                f"gpp1-block-size = {settings.block_size}\n"
-                f"write-protect = {1 if settings.write_protect else 0}\n")
-    with open(script, "wb") as f:
-        f.write(launch_script(modes, settings.commands, not settings.no_gpp1, settings.shell))
-    kq.run_tool(["mkfs.fat", "-n", "KESTREL", "-C", volume, str(kq.VOLUME_KIB)])
-    kq.run_tool(["mmd", "-i", volume, "::/EFI", "::/EFI/BOOT"])
-    files = [(launcher, "EFI/BOOT/BOOTX64.EFI"), (script, "launch.txt"),
-             (config, "SimBoard.cfg"), (driver, "SimBoard.efi"), (tool, "Kestrel.efi")]
-    files += [(path, os.path.basename(path)) for path in settings.files]
-    for source, name in files:
-        kq.run_tool(["mcopy", "-i", volume, source, "::/" + name])
-    return volume
-
-
 def secure_command(command, work):
     """The shell home's QEMU command turned into an enforcing Secure Boot machine: the SMM-only
     firmware build, its own copy of the test-key variable store, SMM and a flash that only SMM
@@ -168,36 +144,23 @@ def run(argv, kq=None, modes=None):
     tool, driver, launcher = images(kq, secure)
     if shutil.which("mmd") is None:
         raise kq.Failure("mmd not found: run scripts/install-deps")
-    boot_timeout = float(os.environ.get("KESTREL_QEMU_BOOT_TIMEOUT", "120"))
-    command_timeout = float(os.environ.get("KESTREL_QEMU_COMMAND_TIMEOUT", "60"))
-    keep = os.environ.get("KESTREL_QEMU_KEEP") == "1"
-    work = tempfile.mkdtemp(prefix="kestrel-launcher-")
-    try:
-        volume = make_volume(kq, work, settings, modes, tool, driver, launcher)
-        command = kq.qemu_command(work, volume, settings)
-        if secure:
-            command = secure_command(command, work)
-        kq.boot(command, work, settings.commands, boot_timeout, command_timeout,
-                board=not settings.no_gpp1)
-        results = []
-        for number, line in enumerate(settings.commands, 1):
-            output = kq.read_back(work, volume, f"o{number}.txt").replace("\r\n", "\n")
-            status = kq.read_back(work, volume, f"s{number}.txt").strip()
-            protocols = kq.read_back(work, volume, f"p{number}.txt").strip()
-            results.append((kq.heading(line, settings.shell), output, status, protocols))
-        if settings.keep_volume is not None:
-            shutil.copyfile(volume, settings.keep_volume)
-        return results
-    finally:
-        if keep:
-            print(f"kestrel-qemu: work folder kept: {work}", file=sys.stderr)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+    # No startup.nsh: a firmware that skipped the launcher and fell back to its shell would run
+    # nothing.
+    script = launch_script(modes, settings.commands, not settings.no_gpp1, settings.shell)
+    files = [("EFI/BOOT/BOOTX64.EFI", launcher), ("launch.txt", script), ("SimBoard.efi", driver),
+             ("Kestrel.efi", tool)]
+    return kq.run_session(settings, lambda work: files, "osp",
+                          secure_command if secure else None)
+
+
+def transcript(entries):
+    """The shell home's transcript of ENTRIES with each command's protocols line, as UTF-8."""
+    return "".join(heading + output + f"=== status {status}\n=== protocols {protocols}\n"
+                   for heading, output, status, protocols in entries).encode("utf-8",
+                                                                             "surrogatepass")
 
 
 def main(argv, kq):
     """The runner's entry for this home: prints the transcript like the shell home."""
-    out = "".join(heading + output + f"=== status {status}\n=== protocols {protocols}\n"
-                  for heading, output, status, protocols in run(argv, kq))
-    sys.stdout.buffer.write(out.encode("utf-8", "surrogatepass"))
+    sys.stdout.buffer.write(transcript(run(argv, kq)))
     sys.stdout.flush()

@@ -129,6 +129,7 @@ def fault_lying():
 
 
 def fault_eio_write():
+    # The write and the clear fail with the device's status (0x7); the record stays as it was.
     return row(PATTERNED, [
         ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
         (WRITE_ALL_SIX, WRITTEN + WRITE_DATA_FAILED, "0x7"),

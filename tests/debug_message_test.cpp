@@ -17,24 +17,8 @@ using diagboard::UartBase;
 constexpr uint64_t Lsr = UartBase + 0x14;
 constexpr uint64_t Thr = UartBase + 0x00;
 
-// Accesses to the UART's registers only.
-std::vector<A> UartAccesses(const SimHardware &Hw) {
-  std::vector<A> Out;
-  for (const A &Access : Hw.Log)
-    if ((Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite) &&
-        Access.Address >= UartBase && Access.Address < UartBase + 0x20)
-      Out.push_back(Access);
-  return Out;
-}
-
-std::vector<A> PortAccesses(const std::vector<A> &Log, uint16_t Low, uint16_t High) {
-  std::vector<A> Out;
-  for (const A &Access : Log)
-    if ((Access.Kind == SimAccessKind::PortIn || Access.Kind == SimAccessKind::PortOut) &&
-        Access.Address >= Low && Access.Address <= High)
-      Out.push_back(Access);
-  return Out;
-}
+using diagboard::AccessesIn;
+using diagboard::UartAccesses;
 
 // A board with everything the messages go to.
 class DebugBoard : public ::testing::Test {
@@ -147,7 +131,7 @@ TEST_F(DebugBoard, EmptyMessageSendsAnEmptyRecordAndOnlyWaitsOnTheUart) {
   std::vector<A> Trace = Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40);
   ASSERT_EQ(Trace.size(), 7u);
   EXPECT_EQ(Trace[0].Value, 0x01FF0002u);
-  EXPECT_EQ(UartAccesses(Hw), (std::vector<A>{A::Read(8, Lsr, 0x60)}));
+  EXPECT_EQ(UartAccesses(Hw.Log), (std::vector<A>{A::Read(8, Lsr, 0x60)}));
 }
 
 TEST(DebugMessageEmptyBus, MessagesOnAnEmptyBusAreSilent) {
@@ -179,14 +163,14 @@ TEST_F(DebugBoard, FortyBytesGoOutAsSixteenSixteenAndEightAfterEachEmptyTransmit
   Expected.push_back(A::Read(8, Lsr, 0x40));
   for (int I = 32; I < 40; I++)
     Expected.push_back(A::Write(8, Thr, Text[I]));
-  EXPECT_EQ(UartAccesses(Hw), Expected) << DescribeAccesses(UartAccesses(Hw));
+  EXPECT_EQ(UartAccesses(Hw.Log), Expected) << DescribeAccesses(UartAccesses(Hw.Log));
   EXPECT_EQ(Uart->Transmitted, Text);
 }
 
 TEST_F(DebugBoard, ZeroBytesWaitForAnIdleTransmitterAndReturnZero) {
   Uart->LineStatusScript = {0x40, 0x20};
   EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("x"), 0), 0u);
-  EXPECT_EQ(UartAccesses(Hw),
+  EXPECT_EQ(UartAccesses(Hw.Log),
             (std::vector<A>{A::Read(8, Lsr, 0x40), A::Read(8, Lsr, 0x20), A::Read(8, Lsr, 0x60)}));
 }
 
@@ -215,7 +199,7 @@ TEST_F(DebugBoard, UartThatNeverEmptiesCostsBoundedPollsAndDropsTheBytes) {
 TEST_F(DebugBoard, CmosIsReadHighByteFirstAndAValidWordIsLeftAlone) {
   diagboard::SetCmosWord(Hw, 0x80000200);
   EXPECT_TRUE(CheckDebugCmos());
-  EXPECT_EQ(PortAccesses(Hw.Log, 0x70, 0x71),
+  EXPECT_EQ(AccessesIn(Hw.Log, true, 0x70, 0x72),
             (std::vector<A>{A::Out(8, 0x70, 0x43), A::In(8, 0x71, 0x80), A::Out(8, 0x70, 0x42),
                             A::In(8, 0x71, 0x00), A::Out(8, 0x70, 0x41), A::In(8, 0x71, 0x02),
                             A::Out(8, 0x70, 0x40), A::In(8, 0x71, 0x00)}))
@@ -236,7 +220,7 @@ TEST_F(DebugBoard, InvalidWordsAreRewrittenToOutputOn) {
     diagboard::SetCmosWord(Hw, Word);
     Hw.ClearLog();
     EXPECT_FALSE(CheckDebugCmos());
-    std::vector<A> Ports = PortAccesses(Hw.Log, 0x70, 0x71);
+    std::vector<A> Ports = AccessesIn(Hw.Log, true, 0x70, 0x72);
     ASSERT_EQ(Ports.size(), 16u);
     EXPECT_EQ(std::vector<A>(Ports.begin() + 8, Ports.end()),
               (std::vector<A>{A::Out(8, 0x70, 0x40), A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x41),
@@ -258,7 +242,7 @@ TEST(DebugCmos, AbsentUartMeansOffAndTheCmosIsNotTouched) {
     diagboard::SetCmosWord(Hw, Word);
     Hw.AddPciFunction(0, 24, 2, PlatformVendorId + 1, 0x1236);
     EXPECT_TRUE(CheckDebugCmos());
-    EXPECT_TRUE(PortAccesses(Hw.Log, 0x70, 0x71).empty()) << DescribeAccesses(Hw.Log);
+    EXPECT_TRUE(AccessesIn(Hw.Log, true, 0x70, 0x72).empty()) << DescribeAccesses(Hw.Log);
     EXPECT_EQ(diagboard::CmosWord(Hw), Word);
   }
 }
@@ -271,7 +255,7 @@ protected:
   std::vector<A> ConfigWrites() const { return PortAccessesOut(0xCFC, 0xCFF); }
   std::vector<A> PortAccessesOut(uint16_t Low, uint16_t High) const {
     std::vector<A> Out;
-    for (const A &Access : PortAccesses(Hw.Log, Low, High))
+    for (const A &Access : AccessesIn(Hw.Log, true, Low, High + 1))
       if (Access.Kind == SimAccessKind::PortOut)
         Out.push_back(Access);
     return Out;
@@ -279,14 +263,14 @@ protected:
 };
 
 TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
-  Function().Set32(0x10, 0x0000E001); // I/O
-  Function().Set32(0x14, 0x0000E101); // I/O
+  Function().Set32(0x10, 0x0000E001);     // I/O
+  Function().Set32(0x14, 0x0000E101);     // I/O
   Function().Set32(0x18, UartBase | 0x4); // a 64-bit window, its upper half 0 in 0x1C
   EXPECT_EQ(LocateDebugUart(), UartBase);
   EXPECT_EQ(Function().Get16(0x04), 0x0002);
   // The window search reads 0x10, 0x14, 0x18, then 0x18 again and the upper half in 0x1C.
   std::vector<uint64_t> Selected;
-  for (const A &Access : PortAccesses(Hw.Log, 0xCF8, 0xCF8))
+  for (const A &Access : AccessesIn(Hw.Log, true, 0xCF8, 0xCF9))
     if (Access.Kind == SimAccessKind::PortOut && (Access.Value & 0x80000000u) && Access.Value != 0)
       Selected.push_back(Access.Value & 0xFF);
   EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x1C, 0x04, 0x84}));

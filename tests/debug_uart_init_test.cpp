@@ -18,21 +18,7 @@ using diagboard::UartBase;
 
 constexpr uint64_t UartCfg = diagboard::EcamOf(24, 2);
 
-std::vector<A> MemAccesses(const std::vector<A> &Log) {
-  std::vector<A> Out;
-  for (const A &Access : Log)
-    if (Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite)
-      Out.push_back(Access);
-  return Out;
-}
-
-std::vector<A> UartRegisterAccesses(const std::vector<A> &Log) {
-  std::vector<A> Out;
-  for (const A &Access : MemAccesses(Log))
-    if (Access.Address >= UartBase && Access.Address < UartBase + 0x20)
-      Out.push_back(Access);
-  return Out;
-}
+using diagboard::UartAccesses;
 
 // Whether every access made while the UART's divisor latch is open (from a line-control write
 // with bit 7 set to the one that clears it) happens with the processor's interrupts masked, and
@@ -65,11 +51,7 @@ protected:
   void SetUp() override {
     Uart = &diagboard::AddWorkingDebugUart(Hw);
     UartFunction = Hw.FindPciFunction(0, 24, 2);
-    SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
-    Bridge.Set32(0x10, 0xFD000000);
-    Bridge.Set16(0x04, 0x0006);
-    for (uint8_t Port : {0x90, 0xC5, 0xC6})
-      Hw.AddSidebandPort(Port);
+    diagboard::AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6});
   }
   void SetLineSettings(uint8_t Lcr, uint16_t Divisor) {
     Uart->Lcr = Lcr;
@@ -100,12 +82,12 @@ TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
 TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
   SetLineSettings(0x43, 4); // bit 6 (break) plays no part
   InitDebugUart();
-  EXPECT_EQ(UartRegisterAccesses(Hw.Log),
+  EXPECT_EQ(UartAccesses(Hw.Log),
             (std::vector<A>{A::Read(8, UartBase + 0x0C, 0x43), A::Read(8, UartBase + 0x0C, 0x43),
                             A::Write(8, UartBase + 0x0C, 0xC3), A::Read(8, UartBase + 0x04, 0x00),
                             A::Read(8, UartBase + 0x00, 0x04), A::Read(8, UartBase + 0x0C, 0xC3),
                             A::Write(8, UartBase + 0x0C, 0x43)}))
-      << DescribeAccesses(UartRegisterAccesses(Hw.Log));
+      << DescribeAccesses(UartAccesses(Hw.Log));
   EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   // The pads and the controller were still set up on the way.
   EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
@@ -120,7 +102,7 @@ TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
     Hw.ClearLog();
     Uart->FcrWrites.clear();
     InitDebugUart();
-    std::vector<A> Accesses = UartRegisterAccesses(Hw.Log);
+    std::vector<A> Accesses = UartAccesses(Hw.Log);
     ASSERT_GE(Accesses.size(), 7u);
     std::vector<A> Programming(Accesses.begin() + 7, Accesses.end());
     EXPECT_EQ(
@@ -212,28 +194,28 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
   UartFunction->Set32(0x10, 0);
   UartFunction->Set16(0x04, 0x0000);
   SetupSerialIoController(10, 2);
-  EXPECT_EQ(MemAccesses(Hw.Log), (std::vector<A>{
-                                     A::Read(16, UartCfg + 0x00, PlatformVendorId),
-                                     A::Read(32, UartCfg + 0xA0, 0),
-                                     A::Write(32, UartCfg + 0xA0, 0x00070000),
-                                     A::Read(32, UartCfg + 0x10, 0),
-                                     A::Read(32, 0xD0900228, 0),
-                                     A::Write(32, 0xD0900228, 0x80),
-                                     A::Read(32, 0xD0C60F1C, 0),
-                                     A::Write(32, 0xD0C60F1C, 0x40000),
-                                     A::Read(32, 0xD0C60F1C, 0x40000),
-                                     A::Write(32, UartCfg + 0x10, 0xFEA10000),
-                                     A::Write(32, UartCfg + 0x14, 0),
-                                     A::Read(32, UartCfg + 0x04, 0),
-                                     A::Write(32, UartCfg + 0x04, 0x6),
-                                     A::Read(32, UartCfg + 0x10, 0xFEA10000),
-                                     A::Write(32, UartBase + 0x240, 0xFEA10000),
-                                     A::Write(32, UartBase + 0x204, 0),
-                                     A::Read(32, UartBase + 0x204, 0),
-                                     A::Write(32, UartBase + 0x204, 0x7),
-                                     A::Write(32, UartBase + 0x200, 0xBD090901),
-                                 }))
-      << DescribeAccesses(MemAccesses(Hw.Log));
+  EXPECT_EQ(diagboard::AccessesIn(Hw.Log, false), (std::vector<A>{
+                                                      A::Read(16, UartCfg + 0x00, PlatformVendorId),
+                                                      A::Read(32, UartCfg + 0xA0, 0),
+                                                      A::Write(32, UartCfg + 0xA0, 0x00070000),
+                                                      A::Read(32, UartCfg + 0x10, 0),
+                                                      A::Read(32, 0xD0900228, 0),
+                                                      A::Write(32, 0xD0900228, 0x80),
+                                                      A::Read(32, 0xD0C60F1C, 0),
+                                                      A::Write(32, 0xD0C60F1C, 0x40000),
+                                                      A::Read(32, 0xD0C60F1C, 0x40000),
+                                                      A::Write(32, UartCfg + 0x10, 0xFEA10000),
+                                                      A::Write(32, UartCfg + 0x14, 0),
+                                                      A::Read(32, UartCfg + 0x04, 0),
+                                                      A::Write(32, UartCfg + 0x04, 0x6),
+                                                      A::Read(32, UartCfg + 0x10, 0xFEA10000),
+                                                      A::Write(32, UartBase + 0x240, 0xFEA10000),
+                                                      A::Write(32, UartBase + 0x204, 0),
+                                                      A::Read(32, UartBase + 0x204, 0),
+                                                      A::Write(32, UartBase + 0x204, 0x7),
+                                                      A::Write(32, UartBase + 0x200, 0xBD090901),
+                                                  }))
+      << DescribeAccesses(diagboard::AccessesIn(Hw.Log, false));
 }
 
 TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
@@ -311,6 +293,16 @@ TEST(StartUpEmptyBus, StartUpOnAnEmptyBusIsSilent) {
   EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
 }
 
+// The whole application on a board, started by UEFI Shell 2.0 with "-r" or without a shell.
+EFI_STATUS RunApplication(bool WithShell) {
+  Board B;
+  std::unique_ptr<SimShell20> Shell;
+  if (WithShell)
+    Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
+                                         std::vector<std::string>{"Kestrel.efi", "-r"});
+  return AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+}
+
 // Another machine: an invalid CMOS word (OVMF reads 00 00 00 00 there), functions of another
 // vendor wherever the channel looks (the UART's place, the trace hub's with a window, the level
 // selector's saying "errors"), and nothing of ours. The whole application, run to the end with a
@@ -327,20 +319,14 @@ TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
     diagboard::AddLevelSelector(Hw, 1);
     Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
 
-    Board B;
-    std::unique_ptr<SimShell20> Shell;
-    if (WithShell)
-      Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
-                                           std::vector<std::string>{"Kestrel.efi", "-r"});
-    EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
-    EXPECT_EQ(Status, WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
+    EXPECT_EQ(RunApplication(WithShell), WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
     EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
     EXPECT_EQ(diagboard::CmosWord(Hw), 0x00000000u);
     EXPECT_FALSE(Hw.Log.empty()); // the channel did look
     // ...in configuration space only: not even the level selector's window is read.
-    for (const SimAccess &Access : Hw.Log)
-      EXPECT_FALSE(Access.Kind == SimAccessKind::MemRead && Access.Address >= diagboard::LevelWindow &&
-                   Access.Address < diagboard::LevelWindow + 0x2000);
+    EXPECT_TRUE(diagboard::AccessesIn(Hw.Log, false, diagboard::LevelWindow,
+                                      diagboard::LevelWindow + 0x2000)
+                    .empty());
   }
 }
 
@@ -364,12 +350,7 @@ TEST(SiblingBoard, SameVendorWithoutASupportedHostBridgeIsNeverWritten) {
       for (uint8_t Port : {0x90, 0xC5, 0xC6})
         Hw.AddSidebandPort(Port);
 
-      Board B;
-      std::unique_ptr<SimShell20> Shell;
-      if (WithShell)
-        Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
-                                             std::vector<std::string>{"Kestrel.efi", "-r"});
-      AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+      RunApplication(WithShell);
       EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
       EXPECT_EQ(diagboard::CmosWord(Hw), 0x12345678u);
       EXPECT_EQ(Device.Get32(0x10), 0u);

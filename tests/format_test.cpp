@@ -59,41 +59,31 @@ std::u16string Wide(UINT64 Flags, UcsFormat<T...> Format, const T &...Values) {
 
 // Every buffer size from 0 to past the full text, each an exact-size heap block so ASan reports
 // any write beyond it: the text is cut, the NUL is inside, the count is what was stored.
-template <typename... T> void ExpectCutsCleanly(AsciiFormat<T...> Format, const T &...Values) {
-  const std::string Full = Ascii(Format, Values...);
+template <typename Unit, typename F>
+void ExpectCutsAt(const std::basic_string<Unit> &Full, const char *Format, F FormatInto) {
   for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
-    std::unique_ptr<char[]> Buffer(new char[Size]);
-    memset(Buffer.get(), 0x5A, Size);
-    const UINT64 Count = FormatToAscii(Buffer.get(), Size, Format, Values...);
+    std::unique_ptr<Unit[]> Buffer(new Unit[Size]);
+    memset(Buffer.get(), 0x5A, Size * sizeof(Unit));
+    const UINT64 Count = FormatInto(Buffer.get(), Size);
     if (Size == 0) {
       EXPECT_EQ(Count, 0u);
       continue;
     }
     const size_t Expected = std::min(Full.size(), Size - 1);
-    ASSERT_EQ(Count, Expected) << Format.Text << " size " << Size;
-    EXPECT_EQ(std::string(Buffer.get(), Count), Full.substr(0, Expected));
+    ASSERT_EQ(Count, Expected) << Format << " size " << Size;
+    EXPECT_TRUE(std::basic_string<Unit>(Buffer.get(), Count) == Full.substr(0, Expected));
     EXPECT_EQ(Buffer[Count], 0);
   }
 }
-
+template <typename... T> void ExpectCutsCleanly(AsciiFormat<T...> Format, const T &...Values) {
+  ExpectCutsAt(Ascii(Format, Values...), Format.Text, [&](char *Buffer, size_t Size) {
+    return FormatToAscii(Buffer, Size, Format, Values...);
+  });
+}
 template <typename... T> void ExpectWideCutsCleanly(UcsFormat<T...> Format, const T &...Values) {
-  const std::u16string Full = Wide(WideFlags, Format, Values...);
-  for (size_t Size = 0; Size <= Full.size() + 2; Size++) {
-    std::unique_ptr<UINT8[]> Buffer(new UINT8[Size * 2]);
-    memset(Buffer.get(), 0x5A, Size * 2);
-    const UINT64 Count = FormatWithFlags(Buffer.get(), Size, WideFlags, Format, Values...);
-    if (Size == 0) {
-      EXPECT_EQ(Count, 0u);
-      continue;
-    }
-    const size_t Expected = std::min(Full.size(), Size - 1);
-    ASSERT_EQ(Count, Expected) << "size " << Size;
-    std::u16string Got(Count, u'\0');
-    memcpy(Got.data(), Buffer.get(), Count * 2);
-    EXPECT_TRUE(Got == Full.substr(0, Expected));
-    EXPECT_EQ(Buffer[Count * 2], 0);
-    EXPECT_EQ(Buffer[Count * 2 + 1], 0);
-  }
+  ExpectCutsAt(Wide(WideFlags, Format, Values...), "(UCS-2)", [&](char16_t *Buffer, size_t Size) {
+    return FormatWithFlags(Buffer, Size, WideFlags, Format, Values...);
+  });
 }
 
 TEST(FormatHex, DigitsAreUppercaseAndWidthNeverTruncates) {

@@ -15,7 +15,7 @@ namespace {
 using A = SimAccess;
 
 constexpr uint64_t Bridge = diagboard::EcamOf(13, 0);
-constexpr uint32_t BridgeWindow = 0xFD000000;
+using diagboard::BridgeWindow;
 constexpr uint64_t LevelRegister = diagboard::EcamOf(13, 3) + 0x10;
 
 constexpr uint64_t Sb(uint8_t Port, uint16_t Offset) {
@@ -29,13 +29,8 @@ protected:
   SimUart *Uart = nullptr;
 
   void SetUp() override {
-    BridgeFunction = &Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
-    BridgeFunction->Set32(0x10, BridgeWindow | 0x4);
-    BridgeFunction->Set16(0x04, 0x0006);
-    Hw.AddSidebandPort(0x90);
-    Hw.AddSidebandPort(0xC4);
-    Hw.AddSidebandPort(0xC5);
-    Hw.AddSidebandPort(0xC6);
+    BridgeFunction =
+        &diagboard::AddSidebandBridge(Hw, {0x90, 0xC4, 0xC5, 0xC6}, BridgeWindow | 0x4);
     SetSeries(HostBridgeIdSeries3);
     // Error messages become visible on the debug UART.
     Uart = &diagboard::AddWorkingDebugUart(Hw);

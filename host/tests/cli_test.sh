@@ -7,38 +7,17 @@ KESTREL=$1
 BUILD=$3
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-failures=0
-checks=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { # check DESCRIPTION EXPECTED ACTUAL
-  checks=$((checks + 1))
-  [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"
-}
-ok() { # ok DESCRIPTION COMMAND...: the command succeeds
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  "$@" || fail "$what"
-}
-# run ARGS...: sets status, out (file), err (file)
-run() {
-  "$KESTREL" "$@" >"$WORK/out" 2>"$WORK/err"
-  status=$?
-}
+# shellcheck source=host/tests/checks.sh
+source "$(dirname "$0")/checks.sh"
 
 img=$WORK/gpp1.img
 head -c 4096 /dev/zero | tr '\0' '\356' >"$img"
 
 # --- The tool through the front end ------------------------------------------------------------
+# (What a write leaves in the image and on the console, the JSON object and the front-end errors
+# on images are checked in process by front_end_test; here the executable around them.)
 run --image "$img" -w -p 12345678 -s 87654321 -m 09876 -b 1A
 check "write status" 0 "$status"
-check "write stderr" "" "$(cat "$WORK/err")"
-check "write ends in success" "Operation successful!" "$(tail -n 1 "$WORK/out")"
-check "no carriage returns" 0 "$(tr -cd '\r' <"$WORK/out" | wc -c)"
-check "record signature" '$Eeprom$' "$(head -c 8 "$img")"
-check "rest of block 0 zero" 0 "$(tail -c +177 "$img" | head -c 336 | tr -d '\0' | wc -c)"
-check "blocks after 0 untouched" 0 "$(tail -c 3584 "$img" | tr -d '\356' | wc -c)"
 
 run --image "$img" -r
 check "read status" 0 "$status"
@@ -86,10 +65,6 @@ ok "protected clear changed the image" cmp -s "$img" "$WORK/before"
 
 run --image "$img" --json -r
 check "json status" 0 "$status"
-check "json is one line" 1 "$(wc -l <"$WORK/out")"
-ok "json object: $(cat "$WORK/out")" grep -q '^{"blank":false,"module_serial":"12345678        ",.*"board_id":26,"board_id_text":"0000001A",.*"crc_matches":true}$' \
-  "$WORK/out"
-ok "json run's console on stderr" grep -q 'Operation successful!' "$WORK/err"
 
 run --image "$img" --backup "$WORK/old.bin" -c
 check "clear with backup" 0 "$status"
@@ -103,7 +78,6 @@ ok "help text" grep -q 'Kestrel.efi is a tool to manipulate' "$WORK/out"
 # --- Front-end errors: one line on stderr, status 2, nothing written or printed ----------------
 head -c 1000 /dev/zero >"$WORK/odd.img"
 cp "$img" "$WORK/before"
-: >"$WORK/exists.bin"
 while IFS= read -r line; do
   eval "set -- $line"
   run "$@"
@@ -112,13 +86,9 @@ while IFS= read -r line; do
   check "front-end error is one line: $line" 1 "$(wc -l <"$WORK/err")"
   ok "front-end error names the program: $line" grep -q '^kestrel: ' "$WORK/err"
 done <<EOF
---image "$WORK/missing.img" -w -p 1 -m 2
 --image "$WORK/odd.img" -w -p 1 -m 2
 --image "$img" --block-size 3000 -c
---image "$img" --frobnicate -c
 --image "$img" --device /dev/null -c
---device "$img" -c
---image "$img" --backup "$WORK/exists.bin" -c
 -c --image "$img"
 --image
 EOF
@@ -300,5 +270,4 @@ else
   fail "cmake --install"
 fi
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

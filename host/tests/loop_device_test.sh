@@ -18,23 +18,8 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-failures=0
-checks=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() {
-  checks=$((checks + 1))
-  [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"
-}
-ok() {
-  local what=$1
-  shift
-  checks=$((checks + 1))
-  "$@" || fail "$what"
-}
-run() {
-  "$KESTREL" "$@" >"$WORK/out" 2>"$WORK/err"
-  status=$?
-}
+# shellcheck source=host/tests/checks.sh
+source "$(dirname "$0")/checks.sh"
 skip() {
   echo "SKIPPED: $*"
   exit 77
@@ -199,5 +184,4 @@ if [ -n "${dev:-}" ]; then
   ok "after the race on $dev: the record ($left) is a successful run's ($winners)" [ "${winners/ $left /}" != "$winners" ]
 fi
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,26 @@ inline uint32_t CmosWord(const SimHardware &Hw) {
   return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
 }
 
+// The accesses of Log to ports (in and out) or memory (reads and writes) from Low to High - 1.
+inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, bool Ports,
+                                         uint64_t Low = 0, uint64_t High = ~0ull) {
+  std::vector<SimAccess> Out;
+  for (const SimAccess &Access : Log) {
+    const bool Port = Access.Kind == SimAccessKind::PortIn || Access.Kind == SimAccessKind::PortOut;
+    const bool Memory =
+        Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite;
+    if ((Ports ? Port : Memory) && Access.Address >= Low && Access.Address < High)
+      Out.push_back(Access);
+  }
+  return Out;
+}
+
 // The debug UART (0/24/2, serial controller 10) with its memory window at Base.
 constexpr uint32_t UartBase = 0xFEA10000;
+// Accesses to its registers only.
+inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
+  return AccessesIn(Log, false, UartBase, UartBase + 0x20);
+}
 inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
   Function.Set32(0x10, Base);
@@ -88,6 +107,19 @@ inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   AddHostBridge(Hw);
   SetCmosWord(Hw, 0x80000000);
   return AddDebugUart(Hw, Base);
+}
+
+// The sideband bridge (0/13/0): its window at Window, memory decoding and bus mastering on, and
+// the sideband ports Ports behind it.
+constexpr uint32_t BridgeWindow = 0xFD000000;
+inline SimPciFunction &AddSidebandBridge(SimHardware &Hw, std::initializer_list<uint8_t> Ports,
+                                         uint32_t Window = BridgeWindow) {
+  SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
+  Bridge.Set32(0x10, Window);
+  Bridge.Set16(0x04, 0x0006);
+  for (uint8_t Port : Ports)
+    Hw.AddSidebandPort(Port);
+  return Bridge;
 }
 
 } // namespace diagboard
