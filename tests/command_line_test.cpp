@@ -43,11 +43,18 @@ const std::string MoreHelp =
     " --if-blank                        -w, --edit, -c only over a blank GPP1\n"
     " --if-serial     Serial #          -w, --edit, -c only over this Pylon #\n"
     " --dry-run                         Shows what would be written; writes nothing\n"
+    " --backup        File              Saves block 0 to a new File before a change\n"
+    " --restore       File              Writes a block saved by --backup back\n"
+    " --log           File              Appends one JSON line about the run to File\n"
     "\n"
     "  Kestrel.efi -w -p 12345678 -m 09876 --if-blank\n"
     "  - Provisions a board whose GPP1 is blank, and no other.\n"
     "  Kestrel.efi --edit -s 11223344 --if-serial 12345678\n"
-    "  - Changes only the Sandrel Serial # of board 12345678.\n";
+    "  - Changes only the Sandrel Serial # of board 12345678.\n"
+    "  Kestrel.efi -w -p 12345678 -m 09876 --backup old.bin --log run.log\n"
+    "  - Keeps the replaced block in old.bin and logs the run in run.log.\n"
+    "  Kestrel.efi --restore old.bin\n"
+    "  - Puts the saved block back.\n";
 
 RunResult RunUnix(Board &B, const std::vector<std::string> &Args) {
   RunResult R = B.Run(Args);
