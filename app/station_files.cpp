@@ -261,8 +261,8 @@ ToolStatus AppendStationLog(StationLog *Log, const RunLogEntry &Entry) {
     Status = Closed;
   bool Equal = false;
   if (!EFI_ERROR(Status))
-    Status = ReadBackEquals(Log->Path, Start, reinterpret_cast<const UINT8 *>(Line), Text.Used,
-                            &Equal);
+    Status =
+        ReadBackEquals(Log->Path, Start, reinterpret_cast<const UINT8 *>(Line), Text.Used, &Equal);
   if (!EFI_ERROR(Status) && !Equal)
     Status = EFI_VOLUME_CORRUPTED;
   FreeBuffer(Line);

@@ -29,7 +29,8 @@ std::u16string NameOf(const CHAR16 *Path) {
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
 
-EFI_STATUS OpenNamed(const std::u16string &Name, UINT64 Mode, bool Create, EFI_FILE_PROTOCOL **Out) {
+EFI_STATUS OpenNamed(const std::u16string &Name, UINT64 Mode, bool Create,
+                     EFI_FILE_PROTOCOL **Out) {
   SimVolume &V = SimVolume::Active();
   bool Writing = (Mode & EFI_FILE_MODE_WRITE) != 0;
   if (Name.empty() || Out == nullptr)
@@ -105,7 +106,8 @@ EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
 }
 EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
   VolumeHandle *H = HandleOf(This);
-  H->Position = Position == EfiFilePositionEnd ? SimVolume::Active().Files[H->Name].size() : Position;
+  H->Position =
+      Position == EfiFilePositionEnd ? SimVolume::Active().Files[H->Name].size() : Position;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,

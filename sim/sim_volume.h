@@ -24,7 +24,7 @@ public:
   void Serve(EFI_SHELL_PROTOCOL *Shell);
 
   std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
-  uint64_t Capacity = UINT64_MAX; // bytes all files together may hold
+  uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold
   bool ReadOnly = false;
   size_t OpenHandles() const { return Open; }
 

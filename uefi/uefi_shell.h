@@ -26,8 +26,8 @@ typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle
 // Names are taken as the shell takes them: relative to its current folder, or with a mapping
 // ("fs0:\\...").
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_OPEN_FILE_BY_NAME)(const CHAR16 *FileName,
-                                                         SHELL_FILE_HANDLE *FileHandle,
-                                                         UINT64 OpenMode);
+                                                        SHELL_FILE_HANDLE *FileHandle,
+                                                        UINT64 OpenMode);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_CREATE_FILE)(const CHAR16 *FileName, UINT64 FileAttribs,
                                                   SHELL_FILE_HANDLE *FileHandle);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_DELETE_FILE_BY_NAME)(const CHAR16 *FileName);
