@@ -26,8 +26,15 @@ VOID PutEscaped(JsonText *Out, UINT16 C) {
   } else if (C >= 0x20 && C < 0x7F) {
     PutChar(Out, static_cast<CHAR8>(C));
   } else {
-    CHAR8 Escape[EscapeSize];
-    FormatToAscii(Escape, sizeof(Escape), "\\u%04x", static_cast<UINT32>(C));
+    // Lower-case digits, as JSON writers commonly give them.
+    constexpr CHAR8 Digits[] = "0123456789abcdef";
+    const CHAR8 Escape[EscapeSize] = {'\\',
+                                      'u',
+                                      Digits[(C >> 12) & 0xF],
+                                      Digits[(C >> 8) & 0xF],
+                                      Digits[(C >> 4) & 0xF],
+                                      Digits[C & 0xF],
+                                      0};
     JsonAppendRaw(Out, Escape);
   }
 }

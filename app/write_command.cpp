@@ -273,11 +273,13 @@ VOID DropUnneededBackup(const RecordJob &Job) {
     DiscardBackupFile(Job.BackupPath);
 }
 
-// The backup, the write of Length bytes of Data (the record, or a whole block), and the check.
-ToolStatus BackUpAndWrite(const RecordJob &Job, const UINT8 *Data, UINTN Length, bool WholeBlock) {
+// The backup, then Progress and the write of Length bytes of Data (the record, or a whole block).
+ToolStatus BackUpAndWrite(const RecordJob &Job, ConsoleFormat<> Progress, const UINT8 *Data,
+                          UINTN Length, bool WholeBlock) {
   ToolStatus Status = BackUpBlock(Job);
   if (Status != ToolSuccess)
     return Status;
+  PrintConsole(Progress);
   Status = WholeBlock ? WriteGpp1Block(Data, static_cast<UINT32>(Length)) : WriteGpp1Record(Data);
   if (Status != ToolSuccess) {
     DropUnneededBackup(Job);
@@ -321,8 +323,7 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const
   if (DebugEnabled)
     DumpRecordHex(Image);
 
-  PrintConsole(u"- Writing binary image...\n");
-  Status = BackUpAndWrite(*Job, Image, BoardRecordSize, false);
+  Status = BackUpAndWrite(*Job, u"- Writing binary image...\n", Image, BoardRecordSize, false);
   if (Status != ToolSuccess)
     return Status;
 
@@ -348,9 +349,9 @@ ToolStatus ClearCommand(const RecordJob *Job) {
     if (Job->DryRun)
       return ShowDryRun(Image);
   }
-  PrintConsole(u"- Clearing GPP1 data...\n");
   const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
-  ToolStatus Status = BackUpAndWrite(Job != nullptr ? *Job : NoJob, Image, BoardRecordSize, false);
+  ToolStatus Status = BackUpAndWrite(Job != nullptr ? *Job : NoJob, u"- Clearing GPP1 data...\n",
+                                     Image, BoardRecordSize, false);
   if (Status != ToolSuccess)
     return Status;
   // A blank block is checked like a written record: success means the device holds zeros.
@@ -403,8 +404,7 @@ ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job) {
     return Status;
   }
   if (Status == ToolSuccess) {
-    PrintConsole(u"- Writing GPP1 block 0...\n");
-    Status = BackUpAndWrite(*Job, Saved, Size, true);
+    Status = BackUpAndWrite(*Job, u"- Writing GPP1 block 0...\n", Saved, Size, true);
   }
   if (Status == ToolSuccess) {
     PrintConsole(u"- Verifying GPP1 block 0...\n");

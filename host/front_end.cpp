@@ -118,33 +118,15 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   }
   ToolOperation Operation = OperationOf(Options.ToolArgs);
 
-  if (!Options.BackupPath.empty() && access(Options.BackupPath.c_str(), F_OK) == 0)
-    return FrontEndError(Err,
-                         "backup " + Options.BackupPath + " exists; a backup is never overwritten");
-
   std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, &Error);
   if (Medium == nullptr && !Error.empty())
     return FrontEndError(Err, Error);
-
-  // The backup is made before the tool runs, so that a backup that cannot be made stops the
-  // write with its own reason instead of reaching the tool as a failed transfer.
-  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-                  Operation == ToolOperation::Clear;
-  if (Medium != nullptr && !Options.BackupPath.empty() && MayWrite) {
-    Medium->SetBackupPath(Options.BackupPath);
-    if (!Medium->MakeBackup(&Error))
-      return FrontEndError(Err, Error + "; nothing written");
-  }
 
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
   int Status = ExitStatusOf(Board.Run(ToolArgs));
   size_t Writes = Medium != nullptr ? Medium->WritesAttempted() : 0;
-  // The tool refused or stopped before writing: block 0 is as it was, and a backup of it would
-  // only stand in the way of the next run.
-  if (Medium != nullptr && Writes == 0)
-    Medium->DiscardBackup();
 
   std::string Console = ConsoleToUnix(Board.Sim.ConsoleCalls);
   if (Operation == ToolOperation::Help && Status == 0)

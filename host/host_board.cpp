@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/host_files.h"
 #include "main/kestrel.h"
 
 namespace {
@@ -45,6 +46,7 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
     abort();
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
+  ServeLinuxFiles(&Shell->Protocol);
   return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
 }
 

@@ -95,11 +95,15 @@ done <<EOF
 --image "$img" --device /dev/null -c
 --device "$img" -c
 --device "$WORK/missing" -r
---image "$img" --backup "$WORK/exists.bin" -c
 -c --image "$img"
 --image
 EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
+# The tool's own refusal of a backup that exists: status 2, one ERROR line, nothing written.
+run --image "$img" --backup "$WORK/exists.bin" -c
+check "existing backup refused" "2 1" "$status $(grep -c '^ERROR: Backup .* exists' "$WORK/out")"
+ok "existing backup: image untouched" cmp -s "$img" "$WORK/before"
+check "existing backup: file untouched" 0 "$(stat -c %s "$WORK/exists.bin")"
 check "odd image untouched" 1000 "$(stat -c %s "$WORK/odd.img")"
 
 # --- Standard streams -----------------------------------------------------------------------------
