@@ -231,7 +231,8 @@ def session_block_4096():
     repaired = record("12345678", "09876", board=0x7)
     steps = [
         ("-r", BANNER + CORRUPTED, "0xA"),
-        ("--debug -r", BANNER + search() + CORRUPTED, "0xA"),
+        # The bytes as stored, so that the record can be seen before anything overwrites it.
+        ("--debug -r", BANNER + search() + CORRUPTED + hex_dump(CORRUPT_EXAMPLE), "0xA"),
         ("--debug -w -p 12345678 -m 09876 -b 7", BANNER + write_ok(repaired, debug=True), "0x0"),
         ("-r", BANNER + read_ok(repaired), "0x0"),
     ]
