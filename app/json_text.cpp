@@ -96,6 +96,16 @@ VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text) {
   PutChar(Out, '"');
 }
 
+VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters) {
+  PutChar(Out, '"');
+  UINTN Count = 0;
+  for (; *Text != 0 && Count < MaxCharacters; Text++, Count++)
+    PutEscaped(Out, *Text);
+  if (*Text != 0)
+    JsonAppendRaw(Out, "...");
+  PutChar(Out, '"');
+}
+
 VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record) {
   struct IdField {
     const CHAR8 *Key;

@@ -10,8 +10,11 @@
 
 namespace {
 
-// Room for two records whose every byte is escaped, the values asked and the rest.
-constexpr UINTN LogLineSize = 8192;
+// Room for two records whose every byte is escaped, the values asked (each cut to
+// MaxLoggedValue characters: one that long is refused anyway, and its start says which it was),
+// the files named and the rest.
+constexpr UINTN LogLineSize = 16384;
+constexpr UINTN MaxLoggedValue = 64;
 
 // Closes File, reporting the close's status: a FAT driver may write its last data only then.
 EFI_STATUS CloseChecked(SHELL_FILE_HANDLE File) {
@@ -104,7 +107,7 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry) {
       JsonAppendRaw(Out, ",");
     JsonAppendWide(Out, Entry.Asked[I].Name);
     JsonAppendRaw(Out, ":");
-    JsonAppendWide(Out, Entry.Asked[I].Text);
+    JsonAppendWideCut(Out, Entry.Asked[I].Text, MaxLoggedValue);
   }
   JsonAppendRaw(Out, "}");
   AppendWideOrNull(Out, "backup", Entry.Backup);
