@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 PREFIX  ?= /usr/local
 
-.PHONY: all deps configure build test demo install deb clean fuzz coverage bench sign
+.PHONY: all deps configure build test demo install deb clean fuzz coverage bench sign kestrel
 
 all: build
 
@@ -30,12 +30,17 @@ demo: deps
 	   { tail -n 40 $(HOST)/build.log; exit 1; }
 	@KESTREL_EFI=$(HOST)/Kestrel.efi KESTREL_BOARD_DRIVER=$(HOST)/SimBoard.efi e2e/demo
 
-# The Linux front end, its man page and bash completion, Kestrel.efi and the factory scripts,
-# built without the test sanitizers.
-install: deps
+# The Linux front end for people, $(BUILD)/release/host/kestrel, and Kestrel.efi beside it in
+# $(BUILD)/release: an optimised build without the test sanitizers (the one under $(HOST) is the
+# tests' and carries them).
+kestrel: deps
 	cmake -S . -B $(BUILD)/release -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
 	      -DKESTREL_SANITIZE=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)/release -j $(JOBS) --target kestrel Kestrel_efi
+
+# The Linux front end, its man page and bash completion, Kestrel.efi and the factory scripts,
+# from the release build above.
+install: kestrel
 	cmake --install $(BUILD)/release --prefix $(PREFIX)
 
 # A signed copy of Kestrel.efi beside it, $(HOST)/Kestrel.signed.efi, for boards with Secure Boot:

@@ -27,6 +27,13 @@ struct CliOptions {
   UINT8 IfSerialGiven;      // --if-serial: write only over this Pylon serial's record
   const CHAR16 *IfSerialText;
   UINT8 DryRunRequested; // --dry-run: show what would be written, write nothing
+  // The station's files, long options only.
+  UINT8 BackupGiven; // --backup: block 0 as it was goes to this new file before a write
+  const CHAR16 *BackupText;
+  UINT8 RestoreGiven; // --restore: a file made by --backup goes back to block 0
+  const CHAR16 *RestoreText;
+  UINT8 LogGiven; // --log: one line per run appended to this file
+  const CHAR16 *LogText;
   // The first entry that was neither an option nor an option's value (0 when there was none). A
   // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
   // record would not be what was asked.

@@ -2,6 +2,8 @@
 
 #include "app/board_record.h"
 #include "app/read_command.h"
+#include "app/run_journal.h"
+#include "app/station_files.h"
 #include "app/version.h"
 #include "app/write_command.h"
 #include "shell/console.h"
@@ -47,6 +49,12 @@ constexpr ToolOption ToolOptions[ToolOptionCount] = {
      u"-w, --edit, -c only over this Pylon #", u"", u"Pylon Serial #"},
     {nullptr, u"--dry-run", &CliOptions::DryRunRequested, nullptr, u"",
      u"Shows what would be written; writes nothing", u"", nullptr},
+    {nullptr, u"--backup", &CliOptions::BackupGiven, &CliOptions::BackupText, u"File",
+     u"Saves block 0 to a new File before a change", u"", nullptr},
+    {nullptr, u"--restore", &CliOptions::RestoreGiven, &CliOptions::RestoreText, u"File",
+     u"Writes a block saved by --backup back", u"", nullptr},
+    {nullptr, u"--log", &CliOptions::LogGiven, &CliOptions::LogText, u"File",
+     u"Appends one JSON line about the run to File", u"", nullptr},
 };
 
 // Not defined: a lookup of an option the table lacks fails the build.
@@ -71,6 +79,9 @@ constexpr const ToolOption &FabOption = OptionRecordedIn(&CliOptions::FabGiven);
 constexpr const ToolOption &BomOption = OptionRecordedIn(&CliOptions::BomGiven);
 constexpr const ToolOption &CarrierSerialOption = OptionRecordedIn(&CliOptions::CarrierSerialGiven);
 constexpr const ToolOption &IfSerialOption = OptionRecordedIn(&CliOptions::IfSerialGiven);
+constexpr const ToolOption &BackupOption = OptionRecordedIn(&CliOptions::BackupGiven);
+constexpr const ToolOption &RestoreOption = OptionRecordedIn(&CliOptions::RestoreGiven);
+constexpr const ToolOption &LogOption = OptionRecordedIn(&CliOptions::LogGiven);
 
 constexpr ConsoleFormat<> HelpHead[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
@@ -97,6 +108,10 @@ constexpr ConsoleFormat<> MoreHelpTail[] = {
     u"  - Provisions a board whose GPP1 is blank, and no other.\n",
     u"  Kestrel.efi --edit -s 11223344 --if-serial 12345678\n",
     u"  - Changes only the Sandrel Serial # of board 12345678.\n",
+    u"  Kestrel.efi -w -p 12345678 -m 09876 --backup old.bin --log run.log\n",
+    u"  - Keeps the replaced block in old.bin and logs the run in run.log.\n",
+    u"  Kestrel.efi --restore old.bin\n",
+    u"  - Puts the saved block back.\n",
 };
 
 VOID LowerInPlace(CHAR16 *Text) {
@@ -254,6 +269,8 @@ ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
                                         : Gpp1Guard::None;
   Job->GuardSerial = Options.IfSerialText;
   Job->DryRun = Options.DryRunRequested != 0;
+  Job->BackupPath = Options.BackupText;
+  Job->ReadBefore = Options.LogGiven != 0;
   return ToolSuccess;
 }
 
@@ -289,6 +306,79 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
   return Status;
 }
 
+// A file option given without its file.
+ToolStatus CheckFileOption(const CliOptions &Options, const ToolOption &Option) {
+  if (Options.*Option.Given && Options.*Option.Value == nullptr) {
+    PrintConsole(u"ERROR: You can't use %s without a file name!\n", Option.Long);
+    return ToolInvalidParameter;
+  }
+  return ToolSuccess;
+}
+
+// A restore puts back a whole block and nothing else: no fields, no other operation.
+ToolStatus CheckRestoreRequest(const CliOptions &Options) {
+  ToolStatus Status = CheckFileOption(Options, RestoreOption);
+  if (Status != ToolSuccess)
+    return Status;
+  const ToolOption *const Fields[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption,
+                                      &BoardOption,        &FabOption, &BomOption};
+  bool Other = Options.ClearRequested || Options.EditRequested || Options.WriteRequested ||
+               Options.ReadRequested || Options.NoSandrelRequested;
+  for (const ToolOption *Field : Fields)
+    Other = Other || Options.*Field->Given;
+  if (Other) {
+    PrintConsole(u"ERROR: You can't restore a block and read or change fields at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  return CheckNoUnknownEntry(Options, u"restored");
+}
+
+const CHAR8 *OperationName(ToolOperation Operation) {
+  switch (Operation) {
+  case ToolOperation::Help:
+    return "help";
+  case ToolOperation::Restore:
+    return "restore";
+  case ToolOperation::Clear:
+    return "clear";
+  case ToolOperation::Edit:
+    return "edit";
+  case ToolOperation::Write:
+    return "write";
+  case ToolOperation::Read:
+    return "read";
+  case ToolOperation::None:
+    break;
+  }
+  return "none";
+}
+
+// The run's line in the station's log: the values asked as typed, the files named, and the
+// outcome from the journal.
+ToolStatus LogRun(StationLog *Log, const CliOptions &Options, ToolOperation Operation,
+                  ToolStatus Status) {
+  LoggedValue Asked[ToolOptionCount];
+  UINTN AskedCount = 0;
+  for (const ToolOption &Option : ToolOptions) {
+    if (Option.Value == nullptr || &Option == &BackupOption || &Option == &RestoreOption ||
+        &Option == &LogOption || &Option == &IfSerialOption || !(Options.*Option.Given) ||
+        Options.*Option.Value == nullptr)
+      continue;
+    Asked[AskedCount++] = {Option.Long + 2, Options.*Option.Value};
+  }
+  RunLogEntry Entry = {OperationName(Operation),
+                       Options.IfBlankRequested ? "if-blank"
+                       : Options.IfSerialGiven  ? "if-serial"
+                                                : "none",
+                       Options.IfSerialText,
+                       Asked,
+                       AskedCount,
+                       Options.BackupText,
+                       Options.RestoreText,
+                       Status};
+  return AppendStationLog(Log, Entry);
+}
+
 // Checks the command line for the operation it selects and runs it.
 ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RecordJob *Job) {
   ToolStatus Status = ToolInvalidParameter;
@@ -300,8 +390,19 @@ ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, Reco
     PrintHelp();
     Status = ToolSuccess;
     break;
+  case ToolOperation::Restore:
+    Status = CheckRestoreRequest(Options);
+    if (Status == ToolSuccess)
+      Status = CheckFileOption(Options, BackupOption);
+    if (Status == ToolSuccess)
+      Status = CheckJobOptions(Options, Job);
+    if (Status == ToolSuccess)
+      Status = RestoreCommand(Options.RestoreText, Job);
+    break;
   case ToolOperation::Clear:
     Status = CheckNoUnknownEntry(Options, u"cleared");
+    if (Status == ToolSuccess)
+      Status = CheckFileOption(Options, BackupOption);
     if (Status == ToolSuccess)
       Status = CheckJobOptions(Options, Job);
     if (Status == ToolSuccess)
@@ -310,12 +411,16 @@ ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, Reco
   case ToolOperation::Edit:
     Status = CheckEditRequest(Options, &Request, &Edit);
     if (Status == ToolSuccess)
+      Status = CheckFileOption(Options, BackupOption);
+    if (Status == ToolSuccess)
       Status = CheckJobOptions(Options, Job);
     if (Status == ToolSuccess)
       Status = WriteCommand(&Request, Job, &Edit);
     break;
   case ToolOperation::Write:
     Status = CheckWriteRequest(Options, &Request);
+    if (Status == ToolSuccess)
+      Status = CheckFileOption(Options, BackupOption);
     if (Status == ToolSuccess)
       Status = CheckJobOptions(Options, Job);
     if (Status == ToolSuccess)
@@ -336,6 +441,8 @@ ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, Reco
 ToolOperation OperationOf(const CliOptions &Options) {
   if (Options.HelpRequested)
     return ToolOperation::Help;
+  if (Options.RestoreGiven)
+    return ToolOperation::Restore;
   if (Options.ClearRequested)
     return ToolOperation::Clear;
   if (Options.EditRequested)
@@ -420,6 +527,7 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   ZeroBytes(&Options, sizeof(Options));
   // Every invocation starts with debug output off, also when the host runs several in one process.
   DebugEnabled = 0;
+  Journal = {};
   if (Argv == nullptr) {
     ReportInternalError(InternalCheck::ToolMainVector);
     return ToolInvalidParameter;
@@ -431,12 +539,29 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);
 
-  RecordJob Job = {Gpp1Guard::None, nullptr, false};
+  // The log is opened before anything else is done, so that a stick that cannot take the run's
+  // line stops the run before GPP1 is touched.
+  StationLog Log = {};
+  if (Options.LogGiven) {
+    ToolStatus Status = CheckFileOption(Options, LogOption);
+    if (Status == ToolSuccess)
+      Status = OpenStationLog(&Log, Options.LogText);
+    if (Status != ToolSuccess)
+      return Status;
+  }
+
+  RecordJob Job = {Gpp1Guard::None, nullptr, false, nullptr, false};
   ToolOperation Operation = OperationOf(Options);
   ToolStatus Status = RunOperation(Operation, Options, &Job);
 
+  if (Options.LogGiven) {
+    ToolStatus Logged = LogRun(&Log, Options, Operation, Status);
+    if (Logged != ToolSuccess)
+      return Logged;
+  }
   // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
-  bool Rehearsed = Job.DryRun && (Operation == ToolOperation::Clear ||
+  bool Rehearsed = Job.DryRun && (Operation == ToolOperation::Restore ||
+                                  Operation == ToolOperation::Clear ||
                                   Operation == ToolOperation::Edit ||
                                   Operation == ToolOperation::Write);
   if (Status == ToolSuccess && !Rehearsed)

@@ -21,12 +21,12 @@ struct ToolOption {
 
 // The options, in the order the help lists them: first those with a short form, then those
 // with a long form only.
-constexpr UINTN ToolOptionCount = 15;
+constexpr UINTN ToolOptionCount = 18;
 extern const ToolOption ToolOptions[ToolOptionCount];
 
-// The one operation a command line selects: help over clear, clear over edit, edit over write,
-// write over read.
-enum class ToolOperation { None, Help, Clear, Edit, Write, Read };
+// The one operation a command line selects: help over restore, restore over clear, clear over
+// edit, edit over write, write over read.
+enum class ToolOperation { None, Help, Restore, Clear, Edit, Write, Read };
 ToolOperation OperationOf(const CliOptions &Options);
 
 // Whether the parser reports each entry it does not know ("Unknown! - Argv[n]").

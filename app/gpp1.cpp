@@ -2,6 +2,7 @@
 
 #include "app/board_record.h"
 #include "app/cli_options.h"
+#include "app/run_journal.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
@@ -41,6 +42,7 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
     PrintConsole(u"- GetBlockIo()...\n");
   *BlockIo = GetBlockIo();
   if (*BlockIo == nullptr) {
+    Journal.Gpp1Missing = true;
     PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
     return ToolDeviceError;
   }
@@ -82,6 +84,47 @@ UINT64 EmmcRecordOffset(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
   CopyBytes(&CardArray, reinterpret_cast<const UINT8 *>(BlockIo) + EmmcCardPointerOffset,
             sizeof(CardArray));
   return Interface - EmmcInterfaceOffsetInRecord - CardArray;
+}
+
+// Writes Length bytes (the record, or with WholeBlock exactly one block) to block 0, the rest of
+// the block as zeros.
+ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock) {
+  EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
+  BlockBuffer Buffer = {};
+  UINT32 BlockSize = 0;
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
+  if (Opened != ToolSuccess)
+    return Opened;
+  if (WholeBlock && Length != BlockSize) {
+    FreeBuffer(Buffer.Pool);
+    PrintConsole(u"ERROR: GPP1 blocks hold %d bytes, not %d!\n", static_cast<int>(BlockSize),
+                 static_cast<int>(Length));
+    return ToolInvalidParameter;
+  }
+  if (DebugEnabled)
+    PrintConsole(u"- Copying data...\n");
+  // The data fills the start of the block; the rest of the block is written as zeros.
+  CopyBytes(Buffer.Data, Data, Length);
+  if (DebugEnabled)
+    PrintConsole(u"- Writing data...\n");
+  Journal.WriteReached = true;
+  EFI_STATUS Status =
+      BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
+  FreeBuffer(Buffer.Pool);
+  // A device may hold the block in its write cache and report success; until the flush has
+  // succeeded the record may be lost with the power, and a read-back would only see the cache.
+  // A driver without a flush (none, or one that answers EFI_UNSUPPORTED) keeps no write cache:
+  // its write stands, and the read-back decides.
+  if (!EFI_ERROR(Status) && BlockIo->FlushBlocks != nullptr) {
+    Status = BlockIo->FlushBlocks(BlockIo);
+    if (Status == EFI_UNSUPPORTED)
+      Status = EFI_SUCCESS;
+  }
+  if (EFI_ERROR(Status)) {
+    Journal.WriteFailed = true;
+    return TransferFailed(u"ERROR: Failed to write GPP1!\n", Status);
+  }
+  return ToolSuccess;
 }
 
 } // namespace
@@ -209,27 +252,36 @@ ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *Tai
     ReportInternalError(InternalCheck::ReadGpp1Destination);
     return ToolInvalidParameter;
   }
+  Gpp1Block Block = {};
+  ToolStatus Status = ReadGpp1Block(&Block);
+  if (Status != ToolSuccess)
+    return Status;
+  CopyBytes(Destination, Block.Data, BoardRecordSize);
+  if (TailIsZero != nullptr)
+    *TailIsZero = AllBytesZero(Block.Data + BoardRecordSize, Block.Size - BoardRecordSize);
+  if (TailIsErased != nullptr) {
+    *TailIsErased = true;
+    for (UINTN I = BoardRecordSize; I < Block.Size; I++)
+      *TailIsErased = *TailIsErased && Block.Data[I] == ErasedByte;
+  }
+  FreeBuffer(Block.Pool);
+  return ToolSuccess;
+}
+
+ToolStatus ReadGpp1Block(Gpp1Block *Block) {
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
   BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
   ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
   if (Opened != ToolSuccess)
     return Opened;
-  UINT8 *Block = Buffer.Data;
-  EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Block);
+  EFI_STATUS Status =
+      BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
   if (EFI_ERROR(Status)) {
     FreeBuffer(Buffer.Pool);
     return TransferFailed(u"ERROR: Failed to read GPP1!\n", Status);
   }
-  CopyBytes(Destination, Block, BoardRecordSize);
-  if (TailIsZero != nullptr)
-    *TailIsZero = AllBytesZero(Block + BoardRecordSize, BlockSize - BoardRecordSize);
-  if (TailIsErased != nullptr) {
-    *TailIsErased = true;
-    for (UINTN I = BoardRecordSize; I < BlockSize; I++)
-      *TailIsErased = *TailIsErased && Block[I] == ErasedByte;
-  }
-  FreeBuffer(Buffer.Pool);
+  *Block = {Buffer.Pool, Buffer.Data, BlockSize};
   return ToolSuccess;
 }
 
@@ -239,33 +291,11 @@ ToolStatus WriteGpp1Record(const UINT8 *Image) {
       ReportInternalError(InternalCheck::WriteGpp1Image);
     return ToolInvalidParameter;
   }
-  EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
-  BlockBuffer Buffer = {};
-  UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
-  if (Opened != ToolSuccess)
-    return Opened;
-  if (DebugEnabled)
-    PrintConsole(u"- Copying data...\n");
-  // The record fills the start of the block; the rest of the block is written as zeros.
-  CopyBytes(Buffer.Data, Image, BoardRecordSize);
-  if (DebugEnabled)
-    PrintConsole(u"- Writing data...\n");
-  EFI_STATUS Status =
-      BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
-  FreeBuffer(Buffer.Pool);
-  // A device may hold the block in its write cache and report success; until the flush has
-  // succeeded the record may be lost with the power, and a read-back would only see the cache.
-  // A driver without a flush (none, or one that answers EFI_UNSUPPORTED) keeps no write cache:
-  // its write stands, and the read-back decides.
-  if (!EFI_ERROR(Status) && BlockIo->FlushBlocks != nullptr) {
-    Status = BlockIo->FlushBlocks(BlockIo);
-    if (Status == EFI_UNSUPPORTED)
-      Status = EFI_SUCCESS;
-  }
-  if (EFI_ERROR(Status))
-    return TransferFailed(u"ERROR: Failed to write GPP1!\n", Status);
-  return ToolSuccess;
+  return WriteGpp1(Image, BoardRecordSize, false);
+}
+
+ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size) {
+  return WriteGpp1(Data, Size, true);
 }
 
 HobSearch SearchPlatformInfoHob(const VOID *HobList, const EFI_HOB_GUID_TYPE **Found) {

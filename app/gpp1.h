@@ -34,6 +34,16 @@ ToolStatus ReadGpp1Record(UINT8 *Destination);
 ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *TailIsErased = nullptr);
 ToolStatus WriteGpp1Record(const UINT8 *Image);
 
+// The whole of block 0: read into a pool buffer that the caller releases with FreeBuffer(Pool),
+// and written from a buffer of exactly the block's size (a backup put back).
+struct Gpp1Block {
+  VOID *Pool;
+  UINT8 *Data;
+  UINT32 Size;
+};
+ToolStatus ReadGpp1Block(Gpp1Block *Block);
+ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size);
+
 // The partition number the eMMC driver's private record gives an interface.
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
 // The Device field of the first PCI node of Path; false when the path has none.

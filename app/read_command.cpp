@@ -2,6 +2,7 @@
 
 #include "app/board_record.h"
 #include "app/gpp1.h"
+#include "app/run_journal.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -102,8 +103,14 @@ ToolStatus ReadCommand(const CliOptions *Options) {
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
     return Status;
   }
+  // The check rewrites the CRC field; the journal keeps the bytes as stored.
+  CopyBytes(Journal.Before, Record, BoardRecordSize);
+  Journal.BeforeKnown = true;
   if (!RecordCrcMatches(Record, nullptr, nullptr)) {
     PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+    // The bytes as stored, so that a record no reader accepts can still be seen and saved.
+    if (DebugEnabled)
+      DumpRecordHex(Journal.Before);
     return ToolVolumeCorrupted;
   }
   ShowBoardRecord(Record);

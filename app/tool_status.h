@@ -16,6 +16,10 @@ constexpr ToolStatus ToolVolumeCorrupted = 10;
 // A guard (--if-blank, --if-serial) found something else on GPP1; nothing was written.
 constexpr ToolStatus ToolAborted = 21;
 constexpr ToolStatus ToolCrcError = 27;
+// The run's line could not be put in the station's log (--log), or the log could not be opened
+// before the run. The number is the Linux front end's for output that could not be written; no
+// firmware status has it, so a script never takes it for another outcome.
+constexpr ToolStatus ToolNotLogged = 74;
 
 // Places whose argument checks should never fail; the number names the place in the report.
 // The numbers are fixed tags that logs quote (see docs/kept-on-purpose.md).

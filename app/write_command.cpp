@@ -3,6 +3,8 @@
 #include "app/board_record.h"
 #include "app/gpp1.h"
 #include "app/read_command.h"
+#include "app/run_journal.h"
+#include "app/station_files.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -62,7 +64,12 @@ ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored
       (Job.Guard == Gpp1Guard::Serial && Kind == StoredKind::Record &&
        SerialMatches(Serial, Job.GuardSerial)))
     return ToolSuccess;
+  Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 holds another record"
+                   : Blank                    ? "guard refused: GPP1 is blank"
+                                              : "guard refused: GPP1 fails its CRC check";
   if (Job.Guard == Gpp1Guard::Blank) {
+    Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 is not blank"
+                                                : "guard refused: GPP1 fails its CRC check";
     if (Kind == StoredKind::Record)
       PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not a blank record!\n",
                    static_cast<const CHAR8 *>(Serial));
@@ -144,6 +151,8 @@ ToolStatus ReadStored(const RecordJob &Job, const RecordEdit *Edit, StoredTexts 
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
     return Status;
   }
+  CopyBytes(Journal.Before, Stored, BoardRecordSize);
+  Journal.BeforeKnown = true;
   StoredKind Kind = ClassifyStored(Stored, TailErased);
   Status = CheckGuard(Job, Kind, Stored);
   if (Status != ToolSuccess || Edit == nullptr)
@@ -166,9 +175,12 @@ ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
   bool TailIsZero = false;
   ToolStatus Status = ReadGpp1RecordAndTail(ReadBack, &TailIsZero);
   if (Status != ToolSuccess) {
+    Journal.ReadBackFailed = true;
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
     return Status;
   }
+  CopyBytes(Journal.After, ReadBack, BoardRecordSize);
+  Journal.AfterKnown = true;
   for (UINTN I = 0; I < BoardRecordSize; I++) {
     if (ReadBack[I] != Image[I]) {
       TailIsZero = false;
@@ -176,6 +188,7 @@ ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
     }
   }
   if (!TailIsZero) {
+    Journal.VerifyFailed = true;
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
     return ToolCrcError;
   }
@@ -184,11 +197,95 @@ ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
 
 // A dry run shows the record as -r would and stops.
 ToolStatus ShowDryRun(const UINT8 *Image) {
+  Journal.DryRun = true;
   ShowBoardRecord(Image);
   if (DebugEnabled)
     DumpRecordHex(Image);
   PrintConsole(u"Dry run: nothing was written.\n");
   return ToolSuccess;
+}
+
+// Reads the whole of block 0 back after a restore and compares it with what was written.
+ToolStatus VerifyWholeBlock(const UINT8 *Written, UINT8 *ReadBack, UINT32 Size) {
+  Gpp1Block Block = {};
+  ToolStatus Status = ReadGpp1Block(&Block);
+  if (Status != ToolSuccess) {
+    Journal.ReadBackFailed = true;
+    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    return Status;
+  }
+  bool Same = Block.Size == Size;
+  if (Same)
+    CopyBytes(ReadBack, Block.Data, Size);
+  FreeBuffer(Block.Pool);
+  CopyBytes(Journal.After, ReadBack, BoardRecordSize);
+  Journal.AfterKnown = Same;
+  for (UINTN I = 0; I < Size && Same; I++)
+    Same = ReadBack[I] == Written[I];
+  if (!Same) {
+    Journal.VerifyFailed = true;
+    PrintConsole(u"ERROR: Failed to verify GPP1!\n");
+    return ToolCrcError;
+  }
+  return ToolSuccess;
+}
+
+// The record a restore puts back, as -r shows it; a block that held no valid record when it was
+// saved is put back all the same, and said so.
+ToolStatus ShowRestored(const UINT8 *Block) {
+  UINT8 Copy[BoardRecordSize];
+  CopyBytes(Copy, Block, BoardRecordSize);
+  if (RecordCrcMatches(Copy, nullptr, nullptr))
+    ShowBoardRecord(Block);
+  else
+    PrintConsole(u"The restored block holds no record that passes its CRC check.\n");
+  if (DebugEnabled)
+    DumpRecordHex(Block);
+  return ToolSuccess;
+}
+
+// Block 0 as it is, whatever it holds, goes to the job's backup file before anything is written.
+ToolStatus BackUpBlock(const RecordJob &Job) {
+  if (Job.BackupPath == nullptr)
+    return ToolSuccess;
+  PrintConsole(u"- Saving GPP1 block 0 to %s...\n", Job.BackupPath);
+  Gpp1Block Block = {};
+  ToolStatus Status = ReadGpp1Block(&Block);
+  if (Status != ToolSuccess) {
+    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    return Status;
+  }
+  if (!Journal.BeforeKnown) {
+    CopyBytes(Journal.Before, Block.Data, BoardRecordSize);
+    Journal.BeforeKnown = true;
+  }
+  Status = SaveBackupFile(Job.BackupPath, Block.Data, Block.Size);
+  FreeBuffer(Block.Pool);
+  if (Status != ToolSuccess)
+    Journal.Reason = "backup failed, nothing written";
+  return Status;
+}
+
+// A backup stands for a block that a write may have changed; when no write reached the device,
+// it stands for nothing and would only block the next run's backup of the same name.
+VOID DropUnneededBackup(const RecordJob &Job) {
+  if (Job.BackupPath != nullptr && !Journal.WriteReached)
+    DiscardBackupFile(Job.BackupPath);
+}
+
+// The backup, then Progress and the write of Length bytes of Data (the record, or a whole block).
+ToolStatus BackUpAndWrite(const RecordJob &Job, ConsoleFormat<> Progress, const UINT8 *Data,
+                          UINTN Length, bool WholeBlock) {
+  ToolStatus Status = BackUpBlock(Job);
+  if (Status != ToolSuccess)
+    return Status;
+  PrintConsole(Progress);
+  Status = WholeBlock ? WriteGpp1Block(Data, static_cast<UINT32>(Length)) : WriteGpp1Record(Data);
+  if (Status != ToolSuccess) {
+    DropUnneededBackup(Job);
+    PrintConsole(u"ERROR: Failed to write binary data!\n");
+  }
+  return Status;
 }
 
 } // namespace
@@ -204,12 +301,12 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
   }
-  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false};
+  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
   if (Job == nullptr)
     Job = &NoJob;
   WriteRequest Merged = *Request;
   StoredTexts Texts;
-  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Edit != nullptr) {
+  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore || Edit != nullptr) {
     ToolStatus Status = ReadStored(*Job, Edit, &Texts, &Merged);
     if (Status != ToolSuccess)
       return Status;
@@ -226,12 +323,9 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const
   if (DebugEnabled)
     DumpRecordHex(Image);
 
-  PrintConsole(u"- Writing binary image...\n");
-  Status = WriteGpp1Record(Image);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to write binary data!\n");
+  Status = BackUpAndWrite(*Job, u"- Writing binary image...\n", Image, BoardRecordSize, false);
+  if (Status != ToolSuccess)
     return Status;
-  }
 
   // The read-back finds GPP1 afresh, as the write did (see docs/kept-on-purpose.md).
   PrintConsole(u"- Verifying binary image...\n");
@@ -247,7 +341,7 @@ ToolStatus ClearCommand(const RecordJob *Job) {
   ToolStatus Protection = RefuseIfWriteProtected();
   if (Protection != ToolSuccess)
     return Protection;
-  if (Job != nullptr && (Job->Guard != Gpp1Guard::None || Job->DryRun)) {
+  if (Job != nullptr && (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore)) {
     WriteRequest Unused = {};
     ToolStatus Status = ReadStored(*Job, nullptr, nullptr, &Unused);
     if (Status != ToolSuccess)
@@ -255,16 +349,71 @@ ToolStatus ClearCommand(const RecordJob *Job) {
     if (Job->DryRun)
       return ShowDryRun(Image);
   }
-  PrintConsole(u"- Clearing GPP1 data...\n");
-  ToolStatus Status = WriteGpp1Record(Image);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to write binary data!\n");
+  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
+  ToolStatus Status = BackUpAndWrite(Job != nullptr ? *Job : NoJob, u"- Clearing GPP1 data...\n",
+                                     Image, BoardRecordSize, false);
+  if (Status != ToolSuccess)
     return Status;
-  }
   // A blank block is checked like a written record: success means the device holds zeros.
   UINT8 ReadBack[BoardRecordSize];
   Status = VerifyWrittenBlock(Image, ReadBack);
   if (Status != ToolSuccess)
     PrintConsole(u"ERROR: Failed to verify binary data!\n");
+  return Status;
+}
+
+ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job) {
+  ToolStatus Status = RefuseIfWriteProtected();
+  if (Status != ToolSuccess)
+    return Status;
+  PrintConsole(u"- Reading GPP1 data...\n");
+  Gpp1Block Current = {};
+  Status = ReadGpp1Block(&Current);
+  if (Status != ToolSuccess) {
+    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    return Status;
+  }
+  CopyBytes(Journal.Before, Current.Data, BoardRecordSize);
+  Journal.BeforeKnown = true;
+  bool TailErased = true;
+  for (UINTN I = BoardRecordSize; I < Current.Size; I++)
+    TailErased = TailErased && Current.Data[I] == ErasedByte;
+  StoredKind Kind = ClassifyStored(Current.Data, TailErased);
+  UINT32 Size = Current.Size;
+  Status = CheckGuard(*Job, Kind, Current.Data);
+  FreeBuffer(Current.Pool);
+  if (Status != ToolSuccess)
+    return Status;
+
+  PrintConsole(u"- Reading %s...\n", Path);
+  // Two blocks: the one to restore and its read-back.
+  UINT8 *Saved = static_cast<UINT8 *>(AllocateBuffer(static_cast<UINTN>(Size) * 2));
+  if (Saved == nullptr) {
+    PrintConsole(u"ERROR: Failed to allocate pool!\n");
+    return ToolOutOfResources;
+  }
+  UINT8 *ReadBack = Saved + Size;
+  Status = LoadBackupFile(Path, Saved, Size);
+  if (Status != ToolSuccess)
+    Journal.Reason = "restore file refused, nothing written";
+  if (Status == ToolSuccess && Job->DryRun) {
+    Status = ShowRestored(Saved);
+    PrintConsole(u"Dry run: nothing was written.\n");
+    Journal.DryRun = true;
+    FreeBuffer(Saved);
+    return Status;
+  }
+  if (Status == ToolSuccess) {
+    Status = BackUpAndWrite(*Job, u"- Writing GPP1 block 0...\n", Saved, Size, true);
+  }
+  if (Status == ToolSuccess) {
+    PrintConsole(u"- Verifying GPP1 block 0...\n");
+    Status = VerifyWholeBlock(Saved, ReadBack, Size);
+    if (Status != ToolSuccess)
+      PrintConsole(u"ERROR: Failed to verify binary data!\n");
+  }
+  if (Status == ToolSuccess)
+    Status = ShowRestored(Saved);
+  FreeBuffer(Saved);
   return Status;
 }

@@ -16,6 +16,8 @@ struct RecordJob {
   Gpp1Guard Guard;
   const CHAR16 *GuardSerial; // for Gpp1Guard::Serial
   bool DryRun;               // everything up to the write, then the record shown instead
+  const CHAR16 *BackupPath;  // block 0 as it was goes to this new file before the write, or null
+  bool ReadBefore;           // block 0 is read first even without a guard (for the run log)
 };
 
 // The fields an edit takes from the request; every other field keeps its stored value. A
@@ -32,3 +34,6 @@ struct RecordEdit {
 ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job = nullptr,
                         const RecordEdit *Edit = nullptr);
 ToolStatus ClearCommand(const RecordJob *Job = nullptr);
+// --restore: a file made by --backup written back to block 0 and verified, under the same guards
+// and dry run as a write; the restored record is then shown as -r shows it.
+ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job);

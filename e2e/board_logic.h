@@ -2,7 +2,7 @@
 // runner leaves beside it, and the device-path walk that tells disks apart.
 #pragma once
 
-#include "e2e/board_firmware.h"
+#include "uefi/uefi.h"
 #include "sim/sim_board.h"
 
 namespace board {

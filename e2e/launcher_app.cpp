@@ -25,7 +25,7 @@
 // application left open once it returns, so the check has to happen before that: the count after
 // the child's last open or close is what it left open, and a child that never closed anything
 // is reported as such.
-#include "e2e/board_firmware.h"
+#include "uefi/uefi.h"
 #include "e2e/console_text.h"
 
 namespace {

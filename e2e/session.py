@@ -209,13 +209,47 @@ def runner(argv, env, modes=None):
         os.environ.update(saved)
 
 
+def mtools(*argv):
+    return subprocess.run(list(argv), stdin=subprocess.DEVNULL, capture_output=True)
+
+
+def make_stick(path, files, state):
+    """A station stick: a FAT image holding FILES; a full one has no byte left."""
+    mtools("mkfs.fat", "-C", path, "2048")
+    for source in files:
+        mtools("mcopy", "-i", path, source, "::/")
+    if state == "full":
+        listing = mtools("mdir", "-i", path, "::/").stdout.decode()
+        free = int(listing.split("bytes free")[0].split("\n")[-1].replace(" ", ""))
+        with open(path + ".filler", "wb") as f:
+            f.write(bytes(free))
+        mtools("mcopy", "-i", path, path + ".filler", "::/filler")
+
+
+def fetch_files(volume, names, work):
+    fetched = {}
+    for name in names:
+        target = os.path.join(work, "fetched-" + name)
+        if mtools("mcopy", "-n", "-i", volume, "::/" + name, target).returncode == 0:
+            with open(target, "rb") as f:
+                fetched[name] = f.read()
+    return fetched
+
+
 def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None,
-        modes=None):
+        modes=None, stick=None):
     """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
-    COMMANDS; FETCH names the files to read back from the volume; MODES as for runner()."""
+    COMMANDS; FETCH names the files to read back from the volume; MODES as for runner(). STICK,
+    (state: roomy, full or read-only; files put on it; names read back into the result's
+    stick_files), attaches a station stick where the commands run."""
     with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
         path, volume = os.path.join(work, "gpp1.img"), os.path.join(work, "volume.img")
         argv = [RUNNER] + list(options)
+        if stick is not None:
+            state, on_stick, _ = stick
+            make_stick(os.path.join(work, "stick.img"), on_stick, state)
+            argv += ["--stick", os.path.join(work, "stick.img")]
+            argv += ["--stick-read-only"] if state == "read-only" else []
         if image is None:
             argv.append("--no-gpp1")
         else:
@@ -229,15 +263,12 @@ def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False
         if image is not None:
             with open(path, "rb") as f:
                 left = f.read()
-        fetched = {}
-        for name in fetch if done.returncode == 0 else ():
-            target = os.path.join(work, "fetched-" + name)
-            if subprocess.run(["mcopy", "-n", "-i", volume, "::/" + name, target],
-                              stdin=subprocess.DEVNULL, capture_output=True).returncode == 0:
-                with open(target, "rb") as f:
-                    fetched[name] = f.read()
-    return Result(done.returncode, done.stderr.decode("utf-8", "replace"),
-                  done.stdout.decode("utf-8", "replace"), left, fetched)
+        fetched = fetch_files(volume, fetch if done.returncode == 0 else (), work)
+        result = Result(done.returncode, done.stderr.decode("utf-8", "replace"),
+                        done.stdout.decode("utf-8", "replace"), left, fetched)
+        if stick is not None:
+            result.stick_files = fetch_files(os.path.join(work, "stick.img"), stick[2], work)
+    return result
 
 
 def differs(what, expected, actual):

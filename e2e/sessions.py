@@ -10,6 +10,7 @@ output; its status), the image afterwards and the files the session must leave o
 A new session is a new row.
 """
 
+import json
 import os
 import re
 import sys
@@ -68,7 +69,8 @@ def block_4096():
     repaired = record("12345678", "09876", board=0x7)
     return row(image, [
         ("-r", BANNER + CORRUPTED, "0xA"),
-        ("--debug -r", BANNER + search() + CORRUPTED, "0xA"),
+        # The bytes as stored, so that the record can be seen before anything overwrites it.
+        ("--debug -r", BANNER + search() + CORRUPTED + hex_dump(bytes(corrupt)), "0xA"),
         ("--debug -w -p 12345678 -m 09876 -b 7", BANNER + write_ok(repaired, debug=True), "0x0"),
         ("-r", BANNER + read_ok(repaired), "0x0"),
     ], with_block0(image, 4096, repaired), options=["--block-size", "4096"])
@@ -155,90 +157,121 @@ def fault_eio_flush():
                with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-flush"])
 
 
-# --- The factory scripts (examples/provision.nsh, inspect.nsh) -------------------------------
+# --- The factory scripts on a station stick (examples/provision.nsh, inspect.nsh) ------------
+# Each runs on a FAT stick of its own (fs1:) holding Kestrel.efi and the scripts, roomy, full or
+# read-only. A step gives the command, its status, a line its output must hold and the lines the
+# tool logs on the stick for it: (file, operation, guard, status, reason, serial before, serial
+# after), None for null.
 
 SCRIPTS = [os.path.join(EXAMPLES, name) for name in ("provision.nsh", "inspect.nsh")]
-RULE = "  =================================================================\n"
-LETTERS = {"PASS": ("   PPPPPP      AAA      SSSSSS    SSSSSS\n"
-                    "   PP   PP    AA AA    SS        SS\n"
-                    "   PPPPPP    AA   AA    SSSSS     SSSSS\n"
-                    "   PP        AAAAAAA        SS        SS\n"
-                    "   PP        AA   AA   SSSSSS    SSSSSS\n"),
-           "FAIL": ("   FFFFFFF     AAA     IIII   LL\n"
-                    "   FF         AA AA     II    LL\n"
-                    "   FFFFF     AA   AA    II    LL\n"
-                    "   FF        AAAAAAA    II    LL\n"
-                    "   FF        AA   AA   IIII   LLLLLLL\n")}
-USAGE = "usage: provision.nsh SERIAL MM [CARRIER]\n"
+LOGS = ("provision.log", "22222222.json", "12345678.json")
+NOT_LOGGED = "   FAIL: NOT LOGGED: the stick cannot take the log line (status 0x4A)"
+NOT_SAVED = ("FAIL: the record of board 12345678 was NOT saved: the stick cannot take "
+             "12345678.json")
 
 
-def banner(word, line):
-    return " \n" + RULE + LETTERS[word] + " \n" + f"   {word}: {line}\n" + RULE
+def logged(operation, guard, status, reason, before, after, file="provision.log"):
+    return (file, operation, guard, status, reason, before, after)
 
 
-def passed(serial, mm, carrier):
-    return banner("PASS", f"board {serial} provisioned (MM {mm}, carrier {carrier})")
+def station(state, image, steps, final="same", kept=None, options=()):
+    final = image if final == "same" else final
+
+    def check(result):
+        failures = []
+        for (command, status, line, _), (_, out, got) in zip(steps, result.entries):
+            if got != status:
+                failures.append(f"{command}: status {got}, not {status}")
+            if line not in out.splitlines():
+                failures.append(f"{command}: no line {line!r} in\n{out}")
+        actual = []
+        for name in LOGS:
+            for text in result.stick_files.get(name, b"").decode("ascii").splitlines():
+                try:
+                    j = json.loads(text)
+                except ValueError:
+                    failures.append(f"{name}: not one JSON object a line: {text!r}")
+                    continue
+                serials = [None if r is None else r["module_serial"].strip()
+                           for r in (j["before"], j["after"])]
+                actual.append((name, j["operation"], j["guard"], j["status"], j["reason"],
+                               *serials))
+        expected = [line for step in steps for line in step[3]]
+        if sorted(actual) != sorted(expected):
+            failures.append(f"log lines differ:\n  expected {expected}\n  actual   {actual}")
+        for name, content in (kept or {}).items():
+            if result.stick_files.get(name) != content:
+                failures.append(f"{name} on the stick is not the block it replaced")
+        return failures + session.judge(result, None, final)
+    r = row(image, None, final, options, shell=True, check=(check, [c for c, _, _, _ in steps]))
+    r["stick"] = (state, SCRIPTS, LOGS + tuple(kept or ()))
+    return r
 
 
-def failed(reason, status):
-    return banner("FAIL", f"{reason} (status {status})")
+def station_line():
+    blank = gpp1(512, 64)
+    provisioned = with_block0(blank, 512, EXAMPLE)
+    return station("roomy", blank, [
+        ("provision.nsh 12345678 09876 87654321", "0x0",
+         "   PASS: new board 12345678 provisioned and logged (MM 09876)",
+         [logged("write", "if-blank", 0, "ok", "", "12345678"),
+          logged("read", "none", 0, "ok", "12345678", None)]),
+        # The same board again as a new one: refused by the guard, nothing written or kept.
+        ("provision.nsh 12345678 09876", "0x15",
+         "   FAIL: wrong board for a new board, nothing written (status 0x15)",
+         [logged("write", "if-blank", 21, "guard refused: GPP1 is not blank", "12345678", None)]),
+        ("provision.nsh rework 12345678 22222222 09876 none 1A 2 3", "0x0",
+         "   PASS: rework board 22222222 provisioned and logged (MM 09876)",
+         [logged("write", "if-serial", 0, "ok", "12345678", "22222222"),
+          logged("read", "none", 0, "ok", "22222222", None)]),
+        # A value with a space reaches the tool as two words: refused, and logged.
+        ('provision.nsh "1234 5678" 09876', "0x2", "   FAIL: bad arguments (status 0x2)",
+         [logged("write", "if-blank", 2, "bad arguments", None, None)]),
+        ("provision.nsh", "0x2", "   FAIL: bad arguments (status 0x2)", []),
+        ("inspect.nsh 22222222", "0x0", "Record of board 22222222 saved to 22222222.json",
+         [logged("read", "none", 0, "ok", "22222222", None, "22222222.json")]),
+        # The block the rework replaced goes back, then the one the first provisioning replaced.
+        ("Kestrel.efi --restore 22222222.bin --if-serial 22222222 --log provision.log", "0x0",
+         SUCCESS.strip(), [logged("restore", "if-serial", 0, "ok", "22222222", "12345678")]),
+        ("Kestrel.efi --restore 12345678.bin --log provision.log", "0x0", SUCCESS.strip(),
+         [logged("restore", "none", 0, "ok", "12345678", "")]),
+    ], kept={"12345678.bin": blank[:512], "22222222.bin": provisioned[:512]})
 
 
-def log(*lines):
-    return "".join(f"serial={s} mm={m} carrier={c} write={w} read={r} {x}\r\n"
-                   for s, m, c, w, r, x in lines).encode("ascii")
+def station_full_stick():
+    # The replaced block cannot be kept: under OVMF the run is refused before the board is
+    # written. U-Boot's FAT driver reports the backup written although the volume has no cluster
+    # left (it puts the file past the last cluster), so there the board is written and the run
+    # ends unlogged, with 0x4A all the same.
+    blank = gpp1(512, 64)
+    final = (with_block0(blank, 512, record("12345678", "09876"))
+             if session.FIRMWARE == "uboot" else blank)
+    return station("full", blank, [
+        ("provision.nsh 12345678 09876", "0x4A", NOT_LOGGED, []),
+        ("inspect.nsh 12345678", "0x4A", NOT_SAVED, []),
+    ], final)
 
 
-def crlf(text):
-    return text.replace("\n", "\r\n").encode("ascii")
+def station_read_only_stick():
+    return station("read-only", gpp1(512, 64), [
+        ("provision.nsh 12345678 09876", "0x4A", NOT_LOGGED, []),
+        ("inspect.nsh 12345678", "0x4A", NOT_SAVED, []),
+    ])
 
 
-def script(image, steps, final="same", options=(), fetch=None):
-    return row(image, steps, final, options, shell=True, files=SCRIPTS, fetch=fetch)
+def station_write_protected():
+    return station("roomy", gpp1(512, 64, EXAMPLE, fill=b"\xa5"), [
+        ("provision.nsh rework 12345678 87654321 11111", "0x8",
+         "   FAIL: write-protected (status 0x8)",
+         [logged("write", "if-serial", 8, "write-protected", None, None)]),
+    ], options=["--write-protect"])
 
 
-def script_good_board():
-    image = gpp1(512, 2048)
-    second = record("12345678", "09876")
-    bad_arguments = USAGE + failed("bad arguments", "0x2")
-    return script(image, [
-        ("provision.nsh 12345678 09876 87654321", BANNER + write_ok(EXAMPLE) + BANNER +
-         read_ok(EXAMPLE) + passed("12345678", "09876", "87654321"), "0x0"),
-        ("inspect.nsh 12345678", "Record of board 12345678 saved to 12345678.txt\n", "0x0"),
-        # The same board again without a carrier: the log grows by one line.
-        ("provision.nsh 12345678 09876", BANNER + write_ok(second) + BANNER + read_ok(second) +
-         passed("12345678", "09876", "none"), "0x0"),
-        # Missing or extra arguments touch neither the board nor the log.
-        ("provision.nsh", bad_arguments, "0x2"),
-        ("provision.nsh 12345678", bad_arguments, "0x2"),
-        ("provision.nsh 1 2 3 4", bad_arguments, "0x2"),
-        ("inspect.nsh", "usage: inspect.nsh SERIAL\n", "0x2"),
-    ], with_block0(image, 512, second), fetch={
-        "provision.log": log(("12345678", "09876", "87654321", "0x0", "0x0", "PASS"),
-                             ("12345678", "09876", "none", "0x0", "0x0", "PASS")),
-        "12345678.txt": crlf(BANNER + read_ok(EXAMPLE, debug=True))})
-
-
-def script_write_protected():
-    return script(PATTERNED, [
-        ("provision.nsh 87654321 11111 22222",
-         BANNER + WRITE_PROTECTED + failed("write-protected", "0x8"), "0x8"),
-    ], options=["--write-protect"], fetch={"provision.log": log(
-        ("87654321", "11111", "22222", "0x8", "none", "FAIL write-protected"))})
-
-
-def script_no_gpp1():
-    no_gpp1 = "ERROR: Failed to find partition!\nERROR: Failed to open eMMC driver!\n"
-    return script(None, [
-        ("provision.nsh 12345678 09876", BANNER + WRITE_STEPS[0] + WRITE_STEPS[1] + no_gpp1 +
-         "ERROR: Failed to write binary data!\n" + failed("no GPP1", "0x7"), "0x7"),
-        ("inspect.nsh 12345678",
-         "FAIL: reading the record of board 12345678 gave status 0x7; see 12345678.txt\n", "0x7"),
-    ], fetch={
-        "provision.log": log(("12345678", "09876", "none", "0x7", "none", "FAIL no GPP1")),
-        # The record file keeps the tool's reason; the one Block I/O handle is the volume.
-        "12345678.txt": crlf(BANNER + "- GetBlockIo()...\nGetBlockIo(#460) - BlockIo handle "
-                             "count is: 1\n" + no_gpp1 + "ERROR: Failed to read eMMC GPP1!\n")})
+def station_no_gpp1():
+    return station("roomy", None, [
+        ("provision.nsh 12345678 09876", "0x7", "   FAIL: no GPP1 (status 0x7)",
+         [logged("write", "if-blank", 7, "GPP1 not found", None, None)]),
+    ])
 
 
 # --- A machine that is not a Tarn board -------------------------------------------------------
@@ -268,10 +301,12 @@ def foreign_cmos(build):
 
 
 TABLE = {"blank_512": blank_512, "write_protected": write_protected, "block_4096": block_4096,
-         "refusals": refusals, "record_jobs": record_jobs, "fault_lying": fault_lying, "fault_eio_write": fault_eio_write,
+         "refusals": refusals, "record_jobs": record_jobs, "fault_lying": fault_lying,
+         "fault_eio_write": fault_eio_write,
          "fault_eio_read": fault_eio_read, "fault_eio_flush": fault_eio_flush,
-         "script_good_board": script_good_board,
-         "script_write_protected": script_write_protected, "script_no_gpp1": script_no_gpp1,
+         "station_line": station_line, "station_full_stick": station_full_stick,
+         "station_read_only_stick": station_read_only_stick,
+         "station_write_protected": station_write_protected, "station_no_gpp1": station_no_gpp1,
          "foreign_cmos": foreign_cmos}
 
 
@@ -281,8 +316,11 @@ def run_row(name, build):
     check, commands = r["check"] or (None, None)
     steps = None if check else [(c if r["shell"] else tool(c), out, status)
                                 for c, out, status in r["steps"]]
+    stick = r.get("stick")
+    if stick is not None:  # the tool on the stick is the build's
+        stick = (stick[0], [session.environment(build)["KESTREL_EFI"]] + stick[1], stick[2])
     result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
-                         r["options"], r["files"], r["fetch"], r["shell"])
+                         r["options"], r["files"], r["fetch"], r["shell"], stick=stick)
     failures = session.judge(result, steps, r["final"], r["fetch"])
     if check and not failures:
         headings = [heading for heading, _, _ in result.entries]

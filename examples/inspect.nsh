@@ -4,31 +4,38 @@
 #
 #   inspect.nsh SERIAL
 #
-# Reads the record with Kestrel.efi --debug -r (the six fields and a hex dump of the 176 bytes)
-# into SERIAL.txt in the current folder, as plain ASCII that any PC reads off the stick; an
-# existing SERIAL.txt is replaced. SERIAL is the one on the board's label: the shell cannot take
-# it out of the record itself. The file is written whatever the outcome, so a record that fails
-# its CRC leaves the error in it.
+# Kestrel.efi -r reads the record and saves it itself (--log) as one JSON line appended to
+# SERIAL.json in the current folder: the record's texts, IDs and CRC as stored (a record that
+# fails its CRC included, with "crc_matches":false), which any PC reads off the stick. Kestrel.efi
+# reads its line back from the file; a stick that cannot take it (full or read-only) ends the run
+# with status 0x4A and the script says that nothing was saved. SERIAL is the one on the board's
+# label: the shell cannot take it out of the record itself.
 #
-# Exit status: 0 when the record was read and its CRC holds; 0x2 for a missing or extra argument;
-# otherwise Kestrel.efi's own status (0x7 no GPP1, 0xA the record fails its CRC, ...).
+# Exit status: 0 when the record was read, its CRC holds and it was saved; 0x2 for a missing or
+# extra argument; otherwise Kestrel.efi's own status (0x7 no GPP1, 0xA the record fails its CRC
+# but was saved, 0x4A nothing saved, ...).
 #
 # Needs a UEFI Shell 2.0 or later with the scripting commands of support level 3.
 
-if "%1" == "" then
+# x%1 == x rather than "%1" == "": a value given in quotes keeps them, and would break the test.
+if x%1 == x then
   goto usage
 endif
-if not "%2" == "" then
+if not x%2 == x then
   goto usage
 endif
 
-Kestrel.efi --debug -r >a "%1.txt"
+Kestrel.efi --debug -r --log "%1.json"
 set KI_STATUS %lasterror%
 if /i "%KI_STATUS%" == "0x0" then
-  echo "Record of board %1 saved to %1.txt"
+  echo "Record of board %1 saved to %1.json"
   exit /b 0
 endif
-echo "FAIL: reading the record of board %1 gave status %KI_STATUS%; see %1.txt"
+if /i "%KI_STATUS%" == "0x4A" then
+  echo "FAIL: the record of board %1 was NOT saved: the stick cannot take %1.json"
+  exit /b %KI_STATUS%
+endif
+echo "FAIL: reading the record of board %1 gave status %KI_STATUS%; the run is saved in %1.json"
 exit /b %KI_STATUS%
 
 :usage

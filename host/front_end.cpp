@@ -26,12 +26,15 @@ int FrontEndError(FILE *Err, const std::string &Message, int Status = FrontEndEr
 
 // What the run did, in words, for a report that the result could not be shown.
 std::string OutcomeOf(ToolOperation Operation, int Status, size_t Writes) {
+  // A dry run or a read succeeds without a write.
+  if (Status == 0 && Writes == 0)
+    return "the tool succeeded and wrote nothing";
   if (Status == 0 && (Operation == ToolOperation::Write || Operation == ToolOperation::Edit))
     return "the record was written and verified";
   if (Status == 0 && Operation == ToolOperation::Clear)
     return "the record was cleared and verified";
-  if (Status == 0)
-    return "the tool succeeded and wrote nothing";
+  if (Status == 0 && Operation == ToolOperation::Restore)
+    return "the block was restored and verified";
   std::string Failed = "the tool failed with status " + std::to_string(Status);
   return Failed + (Writes != 0 ? " after writing to GPP1" : " and wrote nothing");
 }
@@ -183,17 +186,13 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   }
   ToolOperation Operation = OperationOf(Options.ToolArgs);
 
-  if (!Options.BackupPath.empty() && access(Options.BackupPath.c_str(), F_OK) == 0)
-    return FrontEndError(Err,
-                         "backup " + Options.BackupPath + " exists; a backup is never overwritten");
-
   OpenFailure Failure;
   std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, Err, &Failure);
   if (Medium == nullptr && !Failure.Message.empty())
     return FrontEndError(Err, Failure.Message, Failure.Status);
 
   bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-                  Operation == ToolOperation::Clear;
+                  Operation == ToolOperation::Clear || Operation == ToolOperation::Restore;
   if (Medium != nullptr) {
     LockResult Locked = Medium->Lock(MayWrite, Platform.LockWaitMilliseconds);
     if (Locked == LockResult::Busy)
@@ -206,14 +205,6 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
           NoGpp1Exit);
     }
     Medium->SetBeforeWrite(HoldInterrupts);
-  }
-
-  // The backup is made before the tool runs, so that a backup that cannot be made stops the
-  // write with its own reason instead of reaching the tool as a failed transfer.
-  if (Medium != nullptr && !Options.BackupPath.empty() && MayWrite) {
-    Medium->SetBackupPath(Options.BackupPath);
-    if (!Medium->MakeBackup(&Error))
-      return FrontEndError(Err, Error + "; nothing written");
   }
 
   // The console reaches the user as the tool prints it, so that whatever ends the run later, what
@@ -229,10 +220,6 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   int Status = ExitStatusOf(Board.Run(ToolArgs));
   Console.Send(Converter.Finish());
   size_t Writes = Medium != nullptr ? Medium->WritesAttempted() : 0;
-  // The tool refused or stopped before writing: block 0 is as it was, and a backup of it would
-  // only stand in the way of the next run.
-  if (Medium != nullptr && Writes == 0)
-    Medium->DiscardBackup();
 
   if (Operation == ToolOperation::Help && Status == 0)
     Console.Send(FrontEndHelp);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-// Exit status of a front-end error (usage, a medium that cannot be used, a backup that cannot be
-// made); nothing is written.
+// Exit status of a front-end error (usage, a medium that cannot be used, an argument that is not
+// UTF-8); nothing is written.
 constexpr int FrontEndErrorExit = 2;
 // Exit status when standard output or standard error could not be written. No status of the tool
 // has this number, so a script can tell "the tool's result is unknown to you" from any result.

@@ -4,7 +4,7 @@
 
 namespace {
 
-enum class Word { Device, Image, WriteProtect, BlockSize, Backup, Json, Version, Force };
+enum class Word { Device, Image, WriteProtect, BlockSize, Json, Version, Force };
 
 struct FrontEndWord {
   const char *Name; // without the leading "--"
@@ -17,7 +17,6 @@ constexpr FrontEndWord FrontEndWords[] = {
     {"image", Word::Image, true},
     {"write-protect", Word::WriteProtect, false},
     {"block-size", Word::BlockSize, true},
-    {"backup", Word::Backup, true},
     {"json", Word::Json, false},
     {"version", Word::Version, false},
     {"force", Word::Force, false},
@@ -111,7 +110,7 @@ bool ParseBlockSize(const std::string &Text, uint32_t *Value, std::string *Error
 
 const char *const FrontEndUsage =
     "usage: kestrel [--device PATH [--force] | --image FILE] [--write-protect] [--block-size N] "
-    "[--backup FILE] [--json] [--] TOOL-OPTIONS... | kestrel --version";
+    "[--json] [--] TOOL-OPTIONS... | kestrel --version";
 
 const char *const FrontEndHelp =
     "\n"
@@ -122,7 +121,6 @@ const char *const FrontEndHelp =
     "  --image FILE        GPP1 is this image file\n"
     "  --write-protect     report GPP1 as write-protected\n"
     "  --block-size N      block size of an image, 512 to 65536 (default 512)\n"
-    "  --backup FILE       save block 0 to FILE (a new file) before a write or a clear\n"
     "  --json              with -r or -w, the record as one JSON object on stdout\n"
     "  --version           print the version\n";
 
@@ -181,9 +179,6 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
     case Word::BlockSize:
       if (!ParseBlockSize(Value, &Options->BlockSize, Error))
         return false;
-      break;
-    case Word::Backup:
-      Options->BackupPath = Value;
       break;
     case Word::Json:
       Options->Json = true;

@@ -13,7 +13,6 @@ struct FrontEndOptions {
   std::string ImagePath;  // --image FILE
   bool WriteProtect = false;
   uint32_t BlockSize = 0; // --block-size N; 0 when not given
-  std::string BackupPath; // --backup FILE
   bool Json = false;      // --json
   bool Version = false;   // --version
   bool Force = false;     // --force: a --device that is not the board's GPP1, with a warning

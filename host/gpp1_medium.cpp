@@ -262,81 +262,6 @@ bool Gpp1Medium::OpenForWriting() {
   return true;
 }
 
-bool Gpp1Medium::WriteBackupFile(const std::vector<uint8_t> &Old, std::string *Error) {
-  size_t Slash = BackupPath.rfind('/');
-  std::string Folder = Slash == std::string::npos ? "." : BackupPath.substr(0, Slash + 1);
-  std::string Base = Slash == std::string::npos ? BackupPath : BackupPath.substr(Slash + 1);
-  // Hidden and random: a temporary name left by a killed run never blocks the next one.
-  std::string Temporary = Folder + (Slash == std::string::npos ? "/." : ".") + Base + ".XXXXXX";
-  int Fd = mkostemp(Temporary.data(), O_CLOEXEC);
-  if (Fd < 0) {
-    *Error = "cannot create backup " + BackupPath + ": " + ErrnoText(errno);
-    return false;
-  }
-  // mkostemp creates the file for its owner only; a backup gets the usual mode.
-  mode_t Mask = umask(0);
-  umask(Mask);
-  bool Ok =
-      fchmod(Fd, 0666 & ~Mask) == 0 && WriteAt(Fd, 0, Old.data(), Old.size()) && fsync(Fd) == 0;
-  int Reason = errno;
-  if (close(Fd) != 0 && Ok) {
-    Ok = false;
-    Reason = errno;
-  }
-  // link() fails when the name exists, so an existing file is never replaced, not even one that
-  // appeared after the front end looked.
-  if (Ok && link(Temporary.c_str(), BackupPath.c_str()) != 0) {
-    Ok = false;
-    Reason = errno;
-  }
-  unlink(Temporary.c_str());
-  if (!Ok) {
-    *Error = (Reason == EEXIST ? "backup " + BackupPath + " exists; a backup is never overwritten"
-                               : "cannot write backup " + BackupPath + ": " + ErrnoText(Reason));
-    return false;
-  }
-  int FolderFd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool Synced = FolderFd >= 0 && fsync(FolderFd) == 0;
-  Reason = errno;
-  if (FolderFd >= 0)
-    close(FolderFd);
-  if (!Synced) {
-    unlink(BackupPath.c_str());
-    *Error = "cannot sync the folder of backup " + BackupPath + ": " + ErrnoText(Reason);
-    return false;
-  }
-  return true;
-}
-
-bool Gpp1Medium::MakeBackup(std::string *Error) {
-  if (BackupPath.empty() || BackupDone)
-    return true;
-  std::vector<uint8_t> Old(Block);
-  if (!Read(0, Old.data(), Block)) {
-    *Error = "cannot read block 0 of " + Name + " for backup " + BackupPath;
-    return false;
-  }
-  if (!WriteBackupFile(Old, Error))
-    return false;
-  BackupDone = true;
-  return true;
-}
-
-void Gpp1Medium::DiscardBackup() {
-  if (!BackupDone)
-    return;
-  unlink(BackupPath.c_str());
-  BackupDone = false;
-}
-
-bool Gpp1Medium::SaveBackup() {
-  std::string Error;
-  if (MakeBackup(&Error))
-    return true;
-  Warn(Error + "; nothing written");
-  return false;
-}
-
 bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
   WriteCalls++;
   // The record lives in block 0 and nothing else of the partition is the tool's to change.
@@ -345,7 +270,7 @@ bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
          std::to_string(Offset) + " of " + Name + "; only block 0 is written");
     return false;
   }
-  if (!OpenForWriting() || !SaveBackup())
+  if (!OpenForWriting())
     return false;
   bool Ok;
   if (Type == MediumKind::Device) {

@@ -50,15 +50,6 @@ public:
   bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
   uint64_t Size() const override { return Bytes; }
 
-  // Before the first write, block 0 as it was goes to this file, which must not exist yet.
-  void SetBackupPath(const std::string &Path) { BackupPath = Path; }
-  // Makes the backup now rather than at the first write. The file appears whole and synced, or
-  // not at all: it is written under a temporary name beside it, synced, then linked into place
-  // (which never replaces an existing file), and the folder is synced. On failure Error names the
-  // backup file and the system's reason.
-  bool MakeBackup(std::string *Error);
-  // Removes a backup this medium made (one that turned out not to be needed: nothing was written).
-  void DiscardBackup();
 
   // Takes the lock, waiting at most WaitMilliseconds for another holder to let go; held until
   // the medium is destroyed. Failed (with errno) when the system refuses the lock itself.
@@ -84,8 +75,6 @@ public:
 private:
   Gpp1Medium(MediumKind Type, std::string Name, int Fd, uint32_t Block, uint64_t Bytes);
   bool OpenForWriting();
-  bool SaveBackup();
-  bool WriteBackupFile(const std::vector<uint8_t> &Old, std::string *Error);
   bool ReadAt(int Fd, uint64_t Offset, void *Buffer, size_t Length);
   bool WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Length);
 
@@ -98,8 +87,6 @@ private:
   bool ReadOnly = false;
   BlockDeviceIdentity Kernel;
   std::function<void()> BeforeWrite;
-  std::string BackupPath;
-  bool BackupDone = false;
   size_t WriteCalls = 0;
   std::vector<uint8_t> Block0Read;
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/host_files.h"
 #include "main/kestrel.h"
 
 namespace {
@@ -56,6 +57,7 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
     abort();
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
+  ServeLinuxFiles(&Shell->Protocol);
   FirmwareOutputString = Sim.ConOut.OutputString;
   Sim.ConOut.OutputString = TeeOutputString;
   RunningBoard = this;

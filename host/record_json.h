@@ -1,4 +1,5 @@
-// The board record as one JSON object, for inventory agents: the texts and IDs a read shows,
+// The board record as one JSON object, for inventory agents, in the form of the tool's run log
+// (app/json_text.h): the texts and IDs a read shows,
 // the vendor and product, and the stored and computed CRC-32 with whether they match.
 #pragma once
 

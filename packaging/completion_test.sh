@@ -46,11 +46,11 @@ cd "$WORK/files" || exit 1
 
 # Front-end options first; each only once, and one medium.
 expect "kestrel --im" "--image "
-tool="--board --bom --clear --debug --dry-run --edit --fab --help --if-blank --if-serial --mm \
---no-sandrel --pylon --read --sandrel --write"
+tool="--backup --board --bom --clear --debug --dry-run --edit --fab --help --if-blank --if-serial \
+--log --mm --no-sandrel --pylon --read --restore --sandrel --write"
 expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug \
---dry-run --edit --fab --help --if-blank --if-serial --json --mm --no-sandrel --pylon --read \
---sandrel --write --write-protect "
+--dry-run --edit --fab --help --if-blank --if-serial --json --log --mm --no-sandrel --pylon --read \
+--restore --sandrel --write --write-protect "
 expect "kestrel --device /dev/x --i" "--if-blank --if-serial "
 expect "kestrel --device /dev/x --f" "--fab --force "
 expect "kestrel --force --i" "--if-blank --if-serial "
@@ -61,6 +61,8 @@ expect "kestrel -- --w" "--write "
 # Option values: files, block sizes, block devices, and nothing for free text.
 expect "kestrel --image gpp1." "gpp1.bak gpp1.img "
 expect "kestrel --backup s" "sub "
+expect "kestrel --image gpp1.img -c --log s" "sub "
+expect "kestrel --image gpp1.img --restore gpp1.b" "gpp1.bak "
 expect "kestrel --block-size 40" "4096 "
 expect "kestrel --image gpp1.img -W -P " ""
 expect "kestrel --device $WORK/files/" "$WORK/files/sub/ "

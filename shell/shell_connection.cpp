@@ -4,7 +4,7 @@
 #include "shell/platform_context.h"
 #include "shell/shell_file_ops.h"
 
-ShellConnectionRecord ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
+ShellConnectionRecord ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
 
@@ -78,7 +78,7 @@ EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle) {
 }
 
 EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus) {
-  ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr};
+  ShellConnection = {nullptr, nullptr, nullptr, nullptr, nullptr, ImageHandle};
   *EnvironmentStatus = EFI_SUCCESS;
   if (EFI_ERROR(OpenOnHandle(ImageHandle, EfiShellProtocolGuid,
                              reinterpret_cast<VOID **>(&ShellConnection.ShellProtocol),
@@ -134,5 +134,6 @@ EFI_STATUS DisconnectShell(EFI_HANDLE ImageHandle) {
     ShellConnection.ShellParameters = nullptr;
   }
   ShellConnection.ShellEnvironmentHandle = nullptr;
+  ShellConnection.ImageHandle = nullptr;
   return EFI_SUCCESS;
 }

@@ -10,6 +10,7 @@ struct ShellConnectionRecord {
   EFI_SHELL_ENVIRONMENT2 *ShellEnvironment; // accepted only in its environment-2 form
   EFI_HANDLE ShellEnvironmentHandle;        // null when found on the image handle
   EFI_SHELL_INTERFACE *ShellInterface;
+  EFI_HANDLE ImageHandle; // the running image, whose own volume serves files without Shell 2.0
 };
 extern ShellConnectionRecord ShellConnection;
 

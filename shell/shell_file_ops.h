@@ -1,7 +1,6 @@
 // Ten file operations that work the same under either shell: the shell protocol's own under UEFI
-// Shell 2.0, otherwise built on the file handle's EFI_FILE_PROTOCOL. Kestrel itself never calls
-// them: the table is filled at every start for other tools built on this shell layer, which
-// expect it ready (see docs/kept-on-purpose.md).
+// Shell 2.0, otherwise built on the file handle's EFI_FILE_PROTOCOL. The table is filled at every
+// start; the tool's backups, restores and run log (shell_files.h) work their files through it.
 #pragma once
 
 #include "uefi/uefi.h"

@@ -8,4 +8,5 @@
 #include "uefi/uefi_file.h"
 #include "uefi/uefi_hob.h"
 #include "uefi/uefi_shell.h"
+#include "uefi/uefi_simple_file_system.h"
 #include "uefi/uefi_system_table.h"

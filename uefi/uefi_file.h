@@ -5,6 +5,14 @@
 
 struct EFI_FILE_PROTOCOL;
 
+// Open modes of EFI_FILE_PROTOCOL.Open and of the shell's OpenFileByName: read, read and write,
+// or read, write and create when absent.
+constexpr UINT64 EFI_FILE_MODE_READ = 0x0000000000000001ULL;
+constexpr UINT64 EFI_FILE_MODE_WRITE = 0x0000000000000002ULL;
+constexpr UINT64 EFI_FILE_MODE_CREATE = 0x8000000000000000ULL;
+// SetPosition to this value moves to the end of the file.
+constexpr UINT64 EfiFilePositionEnd = 0xFFFFFFFFFFFFFFFFULL;
+
 typedef EFI_STATUS(EFIAPI *EFI_FILE_OPEN)(EFI_FILE_PROTOCOL *This, EFI_FILE_PROTOCOL **NewHandle,
                                           const CHAR16 *FileName, UINT64 OpenMode,
                                           UINT64 Attributes);
@@ -43,7 +51,11 @@ struct EFI_FILE_PROTOCOL {
   VOID *FlushEx;
 };
 static_assert(sizeof(EFI_FILE_PROTOCOL) == 120, "EFI_FILE_PROTOCOL layout");
+static_assert(offsetof(EFI_FILE_PROTOCOL, Open) == 8, "Open slot");
 static_assert(offsetof(EFI_FILE_PROTOCOL, Close) == 16, "Close slot");
+static_assert(offsetof(EFI_FILE_PROTOCOL, Delete) == 24, "Delete slot");
+static_assert(offsetof(EFI_FILE_PROTOCOL, Write) == 40, "Write slot");
+static_assert(offsetof(EFI_FILE_PROTOCOL, SetPosition) == 56, "SetPosition slot");
 static_assert(offsetof(EFI_FILE_PROTOCOL, Read) == 32, "Read slot");
 static_assert(offsetof(EFI_FILE_PROTOCOL, GetInfo) == 64, "GetInfo slot");
 static_assert(offsetof(EFI_FILE_PROTOCOL, SetInfo) == 72, "SetInfo slot");

@@ -23,6 +23,14 @@ typedef EFI_STATUS(EFIAPI *EFI_SHELL_SET_FILE_POSITION)(SHELL_FILE_HANDLE FileHa
                                                         UINT64 Position);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_FLUSH_FILE)(SHELL_FILE_HANDLE FileHandle);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle, UINT64 *Size);
+// Names are taken as the shell takes them: relative to its current folder, or with a mapping
+// ("fs0:\\...").
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_OPEN_FILE_BY_NAME)(const CHAR16 *FileName,
+                                                        SHELL_FILE_HANDLE *FileHandle,
+                                                        UINT64 OpenMode);
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_CREATE_FILE)(const CHAR16 *FileName, UINT64 FileAttribs,
+                                                  SHELL_FILE_HANDLE *FileHandle);
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_DELETE_FILE_BY_NAME)(const CHAR16 *FileName);
 
 struct EFI_SHELL_PROTOCOL {
   VOID *Execute;
@@ -49,13 +57,13 @@ struct EFI_SHELL_PROTOCOL {
   VOID *GetDeviceName;
   EFI_SHELL_GET_FILE_INFO GetFileInfo;
   EFI_SHELL_SET_FILE_INFO SetFileInfo;
-  VOID *OpenFileByName;
+  EFI_SHELL_OPEN_FILE_BY_NAME OpenFileByName;
   EFI_SHELL_CLOSE_FILE CloseFile;
-  VOID *CreateFile;
+  EFI_SHELL_CREATE_FILE CreateFile;
   EFI_SHELL_READ_FILE ReadFile;
   EFI_SHELL_WRITE_FILE WriteFile;
   EFI_SHELL_DELETE_FILE DeleteFile;
-  VOID *DeleteFileByName;
+  EFI_SHELL_DELETE_FILE_BY_NAME DeleteFileByName;
   EFI_SHELL_GET_FILE_POSITION GetFilePosition;
   EFI_SHELL_SET_FILE_POSITION SetFilePosition;
   EFI_SHELL_FLUSH_FILE FlushFile;
@@ -76,10 +84,13 @@ struct EFI_SHELL_PROTOCOL {
 static_assert(sizeof(EFI_SHELL_PROTOCOL) == 360, "EFI_SHELL_PROTOCOL layout");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileInfo) == 176, "GetFileInfo slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, SetFileInfo) == 184, "SetFileInfo slot");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, OpenFileByName) == 192, "OpenFileByName slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, CloseFile) == 200, "CloseFile slot");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, CreateFile) == 208, "CreateFile slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, ReadFile) == 216, "ReadFile slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, WriteFile) == 224, "WriteFile slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, DeleteFile) == 232, "DeleteFile slot");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, DeleteFileByName) == 240, "DeleteFileByName slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFilePosition) == 248, "GetFilePosition slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, SetFilePosition) == 256, "SetFilePosition slot");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, FlushFile) == 264, "FlushFile slot");

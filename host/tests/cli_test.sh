@@ -77,6 +77,7 @@ ok "help text" grep -q 'Kestrel.efi is a tool to manipulate' "$WORK/out"
 
 # --- Front-end errors: one line on stderr, status 2, nothing written or printed ----------------
 head -c 1000 /dev/zero >"$WORK/odd.img"
+: >"$WORK/exists.bin"
 cp "$img" "$WORK/before"
 while IFS= read -r line; do
   eval "set -- $line"
@@ -96,6 +97,11 @@ ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
 run --device "$WORK/missing" -r
 check "missing device, as no GPP1 found" "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
   "$status $(cat "$WORK/err")"
+# The tool's own refusal of a backup that exists: status 2, one ERROR line, nothing written.
+run --image "$img" --backup "$WORK/exists.bin" -c
+check "existing backup refused" "2 1" "$status $(grep -c '^ERROR: Backup .* exists' "$WORK/out")"
+ok "existing backup: image untouched" cmp -s "$img" "$WORK/before"
+check "existing backup: file untouched" 0 "$(stat -c %s "$WORK/exists.bin")"
 check "odd image untouched" 1000 "$(stat -c %s "$WORK/odd.img")"
 
 # --- Standard streams -----------------------------------------------------------------------------

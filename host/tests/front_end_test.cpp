@@ -17,6 +17,7 @@
 #include "host/front_end.h"
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
+#include "host/host_files.h"
 #include "host/host_board.h"
 #include "host/record_json.h"
 #include "sim/sim_firmware.h"
@@ -82,15 +83,15 @@ Outcome Kestrel(const std::vector<std::string> &Args, const std::string &DeviceD
 TEST(FrontEndOptions, FrontEndWordsAreConsumedAndTheToolLineFollowsUnchanged) {
   FrontEndOptions O;
   std::string E;
+  // --backup is the tool's own: the tool's line starts there.
   ASSERT_TRUE(ParseFrontEndOptions({"--image", "a.img", "--write-protect", "--block-size", "4096",
-                                    "--backup", "b.bin", "--json", "-R", "--Debug", "x"},
+                                    "--json", "--backup", "b.bin", "-R", "--Debug", "x"},
                                    &O, &E));
   EXPECT_EQ(O.ImagePath, "a.img");
   EXPECT_TRUE(O.WriteProtect);
   EXPECT_EQ(O.BlockSize, 4096u);
-  EXPECT_EQ(O.BackupPath, "b.bin");
   EXPECT_TRUE(O.Json);
-  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"-R", "--Debug", "x"}));
+  EXPECT_EQ(O.ToolArgs, (std::vector<std::string>{"--backup", "b.bin", "-R", "--Debug", "x"}));
 
   // "--" ends the front end's part; the "=" form gives a value in the same word.
   ASSERT_TRUE(ParseFrontEndOptions({"--image=/x=y", "--block-size=0004096", "--", "-r"}, &O, &E));
@@ -203,38 +204,6 @@ TEST(Gpp1Medium, OnlyTheWholeOfBlockZeroIsEverWritten) {
   ASSERT_TRUE(M->Read(0, Back.data(), 512));
   EXPECT_EQ(Back, Block);
   EXPECT_EQ(M->LastBlock0(), Block);
-}
-
-TEST(Gpp1Medium, BackupHoldsBlockZeroAsItWasAndIsNeverOverwritten) {
-  TempDir D;
-  std::vector<uint8_t> Original(2 * 512);
-  for (size_t I = 0; I < Original.size(); I++)
-    Original[I] = static_cast<uint8_t>(I * 7);
-  WriteFile(D.File("g.img"), Original);
-  std::vector<uint8_t> Block(512, 0x22);
-  MediumError E;
-
-  auto M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
-  M->SetBackupPath(D.File("b.bin"));
-  ASSERT_TRUE(M->Write(0, Block.data(), 512));
-  ASSERT_TRUE(M->Write(0, Block.data(), 512)); // a second write keeps the first backup
-  EXPECT_EQ(ReadFile(D.File("b.bin")),
-            std::vector<uint8_t>(Original.begin(), Original.begin() + 512));
-
-  // The backup appeared after the front end looked: still not overwritten, nothing written.
-  WriteFile(D.File("g.img"), Original);
-  M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
-  M->SetBackupPath(D.File("b.bin"));
-  WriteFile(D.File("b.bin"), {1, 2, 3});
-  EXPECT_FALSE(M->Write(0, Block.data(), 512));
-  EXPECT_EQ(ReadFile(D.File("b.bin")), (std::vector<uint8_t>{1, 2, 3}));
-  EXPECT_EQ(ReadFile(D.File("g.img")), Original);
-
-  // A backup that cannot be created: nothing written.
-  M = Gpp1Medium::OpenImage(D.File("g.img"), 512, &E);
-  M->SetBackupPath(D.File("no/such/dir/b.bin"));
-  EXPECT_FALSE(M->Write(0, Block.data(), 512));
-  EXPECT_EQ(ReadFile(D.File("g.img")), Original);
 }
 
 TEST(Gpp1Medium, DefaultCandidatesAreTheCardsGpp1sLowestNumberFirst) {
@@ -487,7 +456,7 @@ TEST_F(ImageRun, MisplacedFrontEndOptionsNeverReachTheBoardsOwnGpp1) {
   const std::vector<std::vector<std::string>> Misplaced = {
       With(Write, {"--image=" + Image}), With(Write, {"--IMAGE", Image}),
       With(Write, {"-image", Image}),    With({"--", "--image", Image}, Write),
-      With(Write, {"--Json"}),           With({"-c"}, {"-backup=" + Dir.File("b")}),
+      With(Write, {"--Json"}),           With({"-c"}, {"-block-size=" + std::to_string(512)}),
   };
   for (const auto &Args : Misplaced) {
     Outcome R = Kestrel(Args, Dev.Path, true);
@@ -551,18 +520,19 @@ TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
       << J.Out;
 }
 
-// A backup is made whole before the tool runs, or the run stops with the backup's own reason;
-// when nothing gets written, no backup is left to block the next run.
-TEST_F(ImageRun, BackupFailuresNameTheBackupAndUnneededBackupsAreNotLeft) {
+// The tool's backup on Linux files: whole before the write, or the run stops with a line naming
+// the backup (never the medium); a run that writes nothing leaves no backup; a restore of it
+// gives the image back byte for byte; no temporary is left beside it.
+TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   std::vector<uint8_t> Before = ReadFile(Image);
   Outcome R = Kestrel(With({"--image", Image, "--backup", Dir.File("no/dir/b.bin")}, Example));
-  EXPECT_EQ(R.Status, FrontEndErrorExit);
-  EXPECT_EQ(R.Out, "");
-  EXPECT_EQ(R.Err, "kestrel: cannot create backup " + Dir.File("no/dir/b.bin") +
-                       ": No such file or directory; nothing written\n");
-  Outcome Refused =
-      Kestrel({"--image", Image, "--backup", Dir.File("b.bin"), "-w", "-p", "", "-m", "1"});
-  EXPECT_EQ(Refused.Status, 2);
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_NE(R.Out.find("ERROR: Cannot create backup " + Dir.File("no/dir/b.bin") + ": Not Found!\n"),
+            std::string::npos)
+      << R.Out;
+  Outcome Refused = Kestrel({"--image", Image, "--backup", Dir.File("b.bin"), "-w", "-p", "1",
+                             "-m", "1", "--if-serial", "2"});
+  EXPECT_EQ(Refused.Status, 21);
   EXPECT_FALSE(fs::exists(Dir.File("b.bin")));
   EXPECT_EQ(ReadFile(Image), Before);
 
@@ -571,6 +541,13 @@ TEST_F(ImageRun, BackupFailuresNameTheBackupAndUnneededBackupsAreNotLeft) {
   EXPECT_EQ(ReadFile(Dir.File("b.bin")),
             std::vector<uint8_t>(Before.begin(), Before.begin() + 512));
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path), fs::directory_iterator()), 2);
+  Outcome Again = Kestrel(With({"--image", Image, "--backup", Dir.File("b.bin")}, Example));
+  EXPECT_EQ(Again.Status, 2);
+  EXPECT_NE(Again.Out.find("ERROR: Backup " + Dir.File("b.bin") + " exists;"), std::string::npos);
+  Outcome Back = Kestrel({"--image", Image, "--restore", Dir.File("b.bin")});
+  EXPECT_EQ(Back.Status, 0) << Back.Out;
+  EXPECT_EQ(ReadFile(Image), Before);
+  EXPECT_EQ(OpenLinuxFiles(), 0u);
 }
 
 // --json after a verified write shows what was read back; help ends with the front end's own
@@ -587,7 +564,7 @@ TEST_F(ImageRun, JsonAfterAWriteHelpAndVersion) {
   Outcome H = Kestrel({"-h"});
   EXPECT_EQ(H.Status, 0);
   EXPECT_NE(H.Out.find("Operation successful!\n\n Linux front end (kestrel)"), std::string::npos);
-  EXPECT_NE(H.Out.find("  --backup FILE"), std::string::npos);
+  EXPECT_NE(H.Out.find(" --backup        File"), std::string::npos);
   Outcome V = Kestrel({"--version"});
   EXPECT_EQ(V.Status, 0);
   EXPECT_EQ(V.Out, "kestrel 1.01.00\n");

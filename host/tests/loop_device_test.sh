@@ -59,7 +59,9 @@ for bs in 512 4096; do
     "$(cat "$WORK/err")"
   cp "$WORK/out" "$WORK/device-write.out"
   "$KESTREL" --image "$WORK/image-$bs.img" --block-size "$bs" "${write_args[@]}" >"$WORK/image-write.out"
-  ok "$bs: device and image runs print the same" cmp -s "$WORK/device-write.out" "$WORK/image-write.out"
+  # (but for the device run's line about its backup)
+  ok "$bs: device and image runs print the same" cmp -s \
+    <(grep -v '^- Saving GPP1 block 0 to ' "$WORK/device-write.out") "$WORK/image-write.out"
   ok "$bs: the backing file holds what the image run wrote" cmp -s "$file" "$WORK/image-$bs.img"
   check "$bs: backup is the old block 0" "$old_block0" "$(od -An -tx1 "$WORK/old-$bs.bin" | tr -d ' \n')"
   check "$bs: blocks after 0 untouched" 0 "$(tail -c +$((bs + 1)) "$file" | tr -d '\125' | wc -c)"

@@ -1,0 +1,28 @@
+// JSON text built in a caller's buffer: the board record as one object (the form the Linux front
+// end's --json prints and the run log stores), and the pieces a log line is made of. Text that
+// does not fit is cut and the buffer marked as overflowed, never written past.
+#pragma once
+
+#include "app/tool_status.h"
+
+struct JsonText {
+  CHAR8 *Data;
+  UINTN Size; // bytes of Data, the closing NUL included
+  UINTN Used;
+  bool Overflowed;
+};
+
+JsonText JsonTextIn(CHAR8 *Data, UINTN Size);
+VOID JsonAppendRaw(JsonText *Out, const CHAR8 *Text);
+VOID JsonAppendNumber(JsonText *Out, UINT64 Value);
+// A string literal, quotes included: printable ASCII as it is, '"' and '\' escaped, every other
+// byte (or UCS-2 character) as \u00XX, so the text is plain ASCII whatever it holds.
+VOID JsonAppendBytes(JsonText *Out, const UINT8 *Bytes, UINTN Length);
+VOID JsonAppendNarrow(JsonText *Out, const CHAR8 *Text);
+VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text);
+// At most MaxCharacters of Text; a longer text ends in "..." inside the quotes.
+VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters);
+// The record (the 176 bytes at the start of block 0) as an object: the texts and IDs a read shows,
+// the vendor and product, and the stored and computed CRC-32 with whether they match. A blank
+// record (all zeros, or all 0xFF as an erased eMMC reads) shows empty texts.
+VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record);

@@ -1,0 +1,146 @@
+#include "shell/shell_files.h"
+
+#include "shell/platform_context.h"
+#include "shell/shell_connection.h"
+#include "shell/shell_file_ops.h"
+
+namespace {
+
+constexpr UINT64 ReadWrite = EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+constexpr UINT64 ReadWriteCreate = ReadWrite | EFI_FILE_MODE_CREATE;
+// A file transfer that moves nothing this many times in a row has stalled.
+constexpr UINTN MaxIdleTransfers = 4;
+
+// The root folder of the volume the image was loaded from; the caller closes it.
+EFI_STATUS OpenImageVolume(EFI_FILE_PROTOCOL **Root) {
+  EFI_BOOT_SERVICES *Bs = PlatformContext.BootServices;
+  EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
+  if (ShellConnection.ImageHandle == nullptr)
+    return EFI_NOT_FOUND;
+  EFI_STATUS Status = Bs->HandleProtocol(ShellConnection.ImageHandle, &EfiLoadedImageProtocolGuid,
+                                         reinterpret_cast<VOID **>(&Image));
+  if (EFI_ERROR(Status) || Image == nullptr || Image->DeviceHandle == nullptr)
+    return EFI_NOT_FOUND;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
+  Status = Bs->HandleProtocol(Image->DeviceHandle, &EfiSimpleFileSystemProtocolGuid,
+                              reinterpret_cast<VOID **>(&Volume));
+  if (EFI_ERROR(Status) || Volume == nullptr)
+    return EFI_NOT_FOUND;
+  *Root = nullptr;
+  Status = Volume->OpenVolume(Volume, Root);
+  if (!EFI_ERROR(Status) && *Root == nullptr)
+    Status = EFI_DEVICE_ERROR;
+  return Status;
+}
+
+EFI_STATUS OpenOnImageVolume(const CHAR16 *Path, UINT64 Mode, SHELL_FILE_HANDLE *File) {
+  EFI_FILE_PROTOCOL *Root = nullptr;
+  EFI_STATUS Status = OpenImageVolume(&Root);
+  if (EFI_ERROR(Status))
+    return Status;
+  *File = nullptr;
+  Status = Root->Open(Root, File, Path, Mode, 0);
+  Root->Close(Root);
+  if (!EFI_ERROR(Status) && *File == nullptr)
+    Status = EFI_DEVICE_ERROR;
+  return Status;
+}
+
+// One open by name in Mode, through the shell when it has file functions.
+EFI_STATUS OpenByName(const CHAR16 *Path, UINT64 Mode, SHELL_FILE_HANDLE *File) {
+  EFI_SHELL_PROTOCOL *Shell = ShellConnection.ShellProtocol;
+  if (Shell == nullptr)
+    return OpenOnImageVolume(Path, Mode, File);
+  *File = nullptr;
+  EFI_STATUS Status = Shell->OpenFileByName(Path, File, Mode);
+  if (!EFI_ERROR(Status) && *File == nullptr)
+    Status = EFI_DEVICE_ERROR;
+  return Status;
+}
+
+} // namespace
+
+bool ShellFileExists(const CHAR16 *Path) {
+  SHELL_FILE_HANDLE File = nullptr;
+  if (Path == nullptr || ShellFileOps.CloseFile == nullptr ||
+      EFI_ERROR(OpenByName(Path, EFI_FILE_MODE_READ, &File)))
+    return false;
+  ShellFileOps.CloseFile(File);
+  return true;
+}
+
+EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File) {
+  if (Path == nullptr || File == nullptr)
+    return EFI_INVALID_PARAMETER;
+  *File = nullptr;
+  // Without a shell connection there is no file table to work the handle with.
+  if (ShellFileOps.CloseFile == nullptr)
+    return EFI_UNSUPPORTED;
+  switch (Mode) {
+  case ShellFileMode::Read:
+    return OpenByName(Path, EFI_FILE_MODE_READ, File);
+  case ShellFileMode::CreateNew: {
+    if (ShellFileExists(Path))
+      return EFI_ACCESS_DENIED;
+    EFI_SHELL_PROTOCOL *Shell = ShellConnection.ShellProtocol;
+    if (Shell == nullptr)
+      return OpenOnImageVolume(Path, ReadWriteCreate, File);
+    // The shell's own creation, which a shell backed by a file system with atomic creation can
+    // make whole-or-nothing.
+    EFI_STATUS Status = Shell->CreateFile(Path, 0, File);
+    if (!EFI_ERROR(Status) && *File == nullptr)
+      Status = EFI_DEVICE_ERROR;
+    return Status;
+  }
+  case ShellFileMode::Append: {
+    EFI_STATUS Status = OpenByName(Path, ReadWriteCreate, File);
+    if (EFI_ERROR(Status))
+      return Status;
+    Status = ShellFileOps.SetFilePosition(*File, EfiFilePositionEnd);
+    if (EFI_ERROR(Status)) {
+      ShellFileOps.CloseFile(*File);
+      *File = nullptr;
+    }
+    return Status;
+  }
+  }
+  return EFI_INVALID_PARAMETER;
+}
+
+EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File) {
+  if (File == nullptr || ShellFileOps.DeleteFile == nullptr)
+    return EFI_INVALID_PARAMETER;
+  return ShellFileOps.DeleteFile(File);
+}
+
+EFI_STATUS ReadShellFileExactly(SHELL_FILE_HANDLE File, VOID *Buffer, UINTN Size) {
+  UINT8 *At = static_cast<UINT8 *>(Buffer);
+  UINTN Done = 0;
+  for (UINTN Idle = 0; Done < Size && Idle < MaxIdleTransfers;) {
+    UINTN Chunk = Size - Done;
+    EFI_STATUS Status = ShellFileOps.ReadFile(File, &Chunk, At + Done);
+    if (EFI_ERROR(Status))
+      return Status;
+    if (Chunk > Size - Done)
+      return EFI_DEVICE_ERROR;
+    Idle = Chunk == 0 ? Idle + 1 : 0;
+    Done += Chunk;
+  }
+  return Done == Size ? EFI_SUCCESS : EFI_END_OF_FILE;
+}
+
+EFI_STATUS WriteShellFileExactly(SHELL_FILE_HANDLE File, const VOID *Buffer, UINTN Size) {
+  const UINT8 *At = static_cast<const UINT8 *>(Buffer);
+  UINTN Done = 0;
+  for (UINTN Idle = 0; Done < Size && Idle < MaxIdleTransfers;) {
+    UINTN Chunk = Size - Done;
+    EFI_STATUS Status = ShellFileOps.WriteFile(File, &Chunk, const_cast<UINT8 *>(At + Done));
+    if (EFI_ERROR(Status))
+      return Status;
+    if (Chunk > Size - Done)
+      return EFI_DEVICE_ERROR;
+    Idle = Chunk == 0 ? Idle + 1 : 0;
+    Done += Chunk;
+  }
+  return Done == Size ? EFI_SUCCESS : EFI_VOLUME_FULL;
+}

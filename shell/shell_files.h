@@ -1,0 +1,26 @@
+// Files by name for the tool: through UEFI Shell 2.0's own file functions (names relative to the
+// shell's current folder, mappings such as fs1: included), or, under a shell without them (the
+// EFI 1.1 shell), on the volume the image itself was loaded from, named from its root. Reads,
+// writes and the rest go through ShellFileOps, which fits either kind of handle.
+#pragma once
+
+#include "uefi/uefi.h"
+
+enum class ShellFileMode {
+  Read,      // an existing file, for reading
+  CreateNew, // a file that must not exist yet, for writing
+  Append,    // an existing or new file, for writing at its end
+};
+
+// Opens Path in Mode. CreateNew gives EFI_ACCESS_DENIED, having left the file alone, when Path
+// exists (see ShellFileExists for telling that apart). Append leaves the position at the end.
+EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File);
+// Whether Path names an existing file that can be opened for reading.
+bool ShellFileExists(const CHAR16 *Path);
+// Closes File and removes it.
+EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File);
+
+// Whole transfers: every byte or an error. A read that ends early gives EFI_END_OF_FILE; a
+// write the file system takes only in part gives its status, or EFI_VOLUME_FULL when it had none.
+EFI_STATUS ReadShellFileExactly(SHELL_FILE_HANDLE File, VOID *Buffer, UINTN Size);
+EFI_STATUS WriteShellFileExactly(SHELL_FILE_HANDLE File, const VOID *Buffer, UINTN Size);

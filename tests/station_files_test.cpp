@@ -1,0 +1,424 @@
+// The station's files: the block a write replaces (--backup), put back (--restore), and the run's
+// line in the station's log (--log), on a stick that may be full or read-only, under UEFI Shell
+// 2.0 (its own file functions) and under a shell without them (the image's own volume). The
+// oracle for block 0 is a board that ran the plain command, or the block as it was.
+#include <gtest/gtest.h>
+
+#include "shell/shell_connection.h"
+#include "sim/sim_volume.h"
+#include "tests/support/board_fixture.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+
+enum class Shell { V20, V11 };
+enum class Stick { Roomy, Full, ReadOnly };
+enum class Device { Good, Corrupt, WriteProtected, FailsWrites, DropsWrites, Missing };
+
+const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555"};
+const Args Write = {"-w", "-p", "12345678", "-m", "09876"};
+
+Args With(Args A, const Args &More) {
+  A.insert(A.end(), More.begin(), More.end());
+  return A;
+}
+
+struct Station {
+  explicit Station(Shell Kind, WriteProtect Protect = WriteProtect::Off)
+      : B(512, Protect), Volume(B.Sim) {
+    if (Kind == Shell::V20) {
+      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"});
+      Volume.Serve(&Shell20->Protocol);
+    } else {
+      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"},
+                                             EnvironmentPlacement::OnImage);
+      Volume.LoadImageFrom(B.Sim.ImageHandle);
+    }
+    EFI_STATUS Environment = EFI_SUCCESS;
+    ConnectShell(B.Sim.ImageHandle, &Environment);
+  }
+  ~Station() { DisconnectShell(B.Sim.ImageHandle); }
+  Bytes File(const std::string &Name) { return Volume.Files[WideText(Name)]; }
+  bool Has(const std::string &Name) { return Volume.Files.count(WideText(Name)) != 0; }
+  Board B;
+  SimVolume Volume;
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
+};
+
+Bytes BlockAfter(const Args &Command) {
+  Board B;
+  EXPECT_EQ(B.Run(Command).Status, 0u);
+  return B.Block0();
+}
+
+TEST(StationFiles, BackupRestoreAndLogOnEveryKindOfStick) {
+  const Bytes Provisioned = BlockAfter(Provision);
+  Bytes Corrupt = Provisioned;
+  Corrupt[90] ^= 1;
+  Corrupt[400] = 0x5A; // beyond the record: a backup keeps the whole block
+  const std::string OldBin = "old.bin";
+  struct Case {
+    Shell Kind;
+    Stick Stick;
+    Device Device;
+    Bytes OldFile; // old.bin on the stick before the run, if not empty
+    Args Command;
+    uint64_t Status;
+    std::string LastLine;
+    Bytes Block0;     // block 0 afterwards; empty: as it was
+    bool BackupIsOld; // old.bin holds block 0 as it was before the run
+    std::string Log;  // words the log line must hold; empty: no log line
+  } Cases[] = {
+      // Backups: whole block as it was, never over a file, never left by a run that wrote nothing.
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       With(Write, {"--backup", OldBin}),
+       0,
+       "Operation successful!",
+       BlockAfter(Write),
+       true,
+       ""},
+      {Shell::V11,
+       Stick::Roomy,
+       Device::Corrupt,
+       {},
+       {"-c", "--backup", OldBin},
+       0,
+       "Operation successful!",
+       Bytes(512, 0),
+       true,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {1, 2, 3},
+       With(Write, {"--backup", OldBin}),
+       2,
+       "ERROR: Backup old.bin exists; a backup is never overwritten!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Full,
+       Device::Good,
+       {},
+       With(Write, {"--backup", OldBin}),
+       2,
+       "ERROR: Cannot write backup old.bin: Volume Full!",
+       {},
+       false,
+       ""},
+      {Shell::V11,
+       Stick::ReadOnly,
+       Device::Good,
+       {},
+       With(Write, {"--backup", OldBin}),
+       2,
+       "ERROR: Cannot create backup old.bin: Write Protected!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       With(Write, {"--backup", OldBin, "--if-blank"}),
+       21,
+       "ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::FailsWrites,
+       {},
+       With(Write, {"--backup", OldBin}),
+       7,
+       "ERROR: Failed to write binary data!",
+       {},
+       true,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       With(Write, {"--backup"}),
+       2,
+       "ERROR: You can't use --backup without a file name!",
+       {},
+       false,
+       ""},
+      // Restores: the saved block back byte for byte, under the guards and the dry run.
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       Corrupt,
+       {"--restore", OldBin},
+       0,
+       "Operation successful!",
+       Corrupt,
+       false,
+       ""},
+      {Shell::V11,
+       Stick::Roomy,
+       Device::Corrupt,
+       Provisioned,
+       {"--restore", OldBin, "--debug"},
+       0,
+       "Operation successful!",
+       Provisioned,
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       Bytes(100, 1),
+       {"--restore", OldBin},
+       2,
+       "ERROR: old.bin holds 100 bytes, not the 512 of a GPP1 block!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       {"--restore", OldBin},
+       2,
+       "ERROR: Cannot open old.bin: Not Found!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       Corrupt,
+       {"--restore", OldBin, "--if-blank"},
+       21,
+       "ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       Corrupt,
+       {"--restore", OldBin, "--dry-run"},
+       0,
+       "Dry run: nothing was written.",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       Corrupt,
+       {"--restore", OldBin, "-r"},
+       2,
+       "ERROR: You can't restore a block and read or change fields at the same time!",
+       {},
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::WriteProtected,
+       Corrupt,
+       {"--restore", OldBin},
+       8,
+       "ERROR: eMMC GPP1 is still write protected!",
+       {},
+       false,
+       ""},
+      // The run log: one line per run whatever the outcome, or no run at all.
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       With(Write, {"--log", "run.log", "--if-serial", "11111111"}),
+       0,
+       "Operation successful!",
+       BlockAfter(Write),
+       false,
+       R"("operation":"write","guard":"if-serial","guard_serial":"11111111","asked":{"pylon":"12345678","mm":"09876"})"},
+      {Shell::V11,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       With(Write, {"--log", "run.log", "--if-blank"}),
+       21,
+       "ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!",
+       {},
+       false,
+       R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Missing,
+       {},
+       With(Write, {"--log", "run.log"}),
+       7,
+       "ERROR: Failed to read eMMC GPP1!",
+       {},
+       false,
+       R"("before":null,"after":null,"status":7,"reason":"GPP1 not found"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::FailsWrites,
+       {},
+       With(Write, {"--log", "run.log"}),
+       7,
+       "ERROR: Failed to write binary data!",
+       {},
+       false,
+       R"("status":7,"reason":"write failed"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::DropsWrites,
+       {},
+       With(Write, {"--log", "run.log"}),
+       27,
+       "ERROR: Failed to verify binary data!",
+       {},
+       false,
+       R"("status":27,"reason":"written, verify failed"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::WriteProtected,
+       {},
+       {"-c", "--log", "run.log"},
+       8,
+       "ERROR: eMMC GPP1 is still write protected!",
+       {},
+       false,
+       R"("status":8,"reason":"write-protected"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       {"-w", "-p", "1 2", "-m", "", "--log", "run.log"},
+       2,
+       "ERROR: MM # is empty!",
+       {},
+       false,
+       R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"before":null)"},
+      // A value far too long is logged cut short, so that the line always fits.
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Good,
+       {},
+       {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"},
+       2,
+       "ERROR: Pylon Serial # \"" + std::string(200, 'x') + "\" is longer than 16 characters!",
+       {},
+       false,
+       R"("asked":{"pylon":")" + std::string(64, 'x') + R"(...","mm":"1"})"},
+      {Shell::V20,
+       Stick::Roomy,
+       Device::Corrupt,
+       {},
+       {"-r", "--log", "run.log"},
+       10,
+       "ERROR: GPP1 data is corrupted! CRC32 fails.",
+       {},
+       false,
+       R"("after":null,"status":10,"reason":"record fails its CRC"})"},
+      {Shell::V20,
+       Stick::ReadOnly,
+       Device::Good,
+       {},
+       With(Write, {"--log", "run.log"}),
+       74,
+       "ERROR: Cannot open log run.log for appending: Write Protected; GPP1 untouched!",
+       {},
+       false,
+       ""},
+      {Shell::V11,
+       Stick::Full,
+       Device::Good,
+       {},
+       With(Write, {"--log", "run.log"}),
+       74,
+       "ERROR: GPP1 was written and verified, but not logged: run.log: Volume Full!",
+       BlockAfter(Write),
+       false,
+       ""},
+      {Shell::V20,
+       Stick::Full,
+       Device::Good,
+       {},
+       With(Write, {"--if-blank", "--log", "run.log"}),
+       74,
+       "ERROR: GPP1 was not written (status 21), and not logged: run.log: Volume Full!",
+       {},
+       false,
+       ""},
+  };
+  for (const Case &C : Cases) {
+    std::string Command;
+    for (const std::string &Word : C.Command)
+      Command += Word + " ";
+    SCOPED_TRACE(Command);
+    Station S(C.Kind, C.Device == Device::WriteProtected ? WriteProtect::On : WriteProtect::Off);
+    if (C.Device != Device::Missing)
+      S.B.SetBlock0(C.Device == Device::Corrupt ? Corrupt : Provisioned);
+    const Bytes Before = S.B.Block0();
+    if (!C.OldFile.empty())
+      S.Volume.Files[u"old.bin"] = C.OldFile;
+    const Bytes OldFile = C.OldFile;
+    // An earlier line in the log, which a run must leave as it is.
+    const Bytes Earlier = {'{', '}', '\n'};
+    S.Volume.Files[u"run.log"] = Earlier;
+    S.Volume.ReadOnly = C.Stick == Stick::ReadOnly;
+    if (C.Stick == Stick::Full)
+      S.Volume.Capacity = S.Volume.UsedBytes() + 40;
+    S.B.Gpp1().Faults.WriteStatus =
+        C.Device == Device::FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+    S.B.Gpp1().Faults.DropWrites = C.Device == Device::DropsWrites;
+    if (C.Device == Device::Missing)
+      S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
+
+    RunResult R = S.B.Run(C.Command);
+    std::string Output = Unix(R.Output);
+    EXPECT_EQ(R.Status, C.Status) << Output;
+    std::string Last = Output.substr(0, Output.size() - 1);
+    EXPECT_EQ(Last.substr(Last.rfind('\n') + 1), C.LastLine) << Output;
+    EXPECT_EQ(S.B.Block0(), C.Block0.empty() ? Before : C.Block0);
+    if (C.BackupIsOld)
+      EXPECT_EQ(S.File(OldBin), Before);
+    else if (!OldFile.empty())
+      EXPECT_EQ(S.File(OldBin), OldFile);
+    else
+      EXPECT_FALSE(S.Has(OldBin));
+    // The log: the earlier line, then exactly one line for this run when it has words to check.
+    Bytes Log = S.File("run.log");
+    std::string Lines(Log.begin(), Log.end());
+    EXPECT_EQ(Lines.rfind("{}\n", 0), 0u);
+    if (C.Log.empty()) {
+      EXPECT_TRUE(Lines == "{}\n" || C.Stick == Stick::Roomy) << Lines;
+    } else {
+      std::string Line = Lines.substr(3);
+      EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
+      EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
+    }
+    EXPECT_EQ(S.Volume.OpenHandles(), 0u);
+    EXPECT_EQ(S.B.Sim.LiveAllocations(), 0u);
+  }
+}
+
+// A read of a record that fails its CRC still shows its bytes under --debug, so that it can be
+// saved before anything overwrites it.
+TEST(StationFiles, DebugReadShowsTheBytesOfARecordThatFailsItsCrc) {
+  Bytes Block = BlockAfter(Provision);
+  Board B;
+  Block[84] = 'Z';
+  B.SetBlock0(Block);
+  std::string Output = Unix(B.Run(std::vector<std::string>{"-r", "--debug"}).Output);
+  EXPECT_NE(Output.find("ERROR: GPP1 data is corrupted! CRC32 fails.\n"), std::string::npos);
+  EXPECT_NE(Output.find("| 5x | 31 31 31 31  5A 31 31 31  20 20"), std::string::npos) << Output;
+}
+
+} // namespace
