@@ -72,6 +72,10 @@ for bs in 512 4096; do
   ok "$bs: device read shows the record" grep -qx '           Pylon BOM ID    0000003C' "$WORK/out"
   run --device "$dev" --force --json -r
   ok "$bs: json read" grep -q '"bom_id":60,.*"crc_matches":true}$' "$WORK/out"
+  # The block kept by the write goes back, byte for byte.
+  run --device "$dev" --force --restore "$WORK/old-$bs.bin"
+  check "$bs: restore of the backup" "0 $old_block0" "$status $(head -c "$bs" "$file" | od -An -tx1 | tr -d ' \n')"
+  "$KESTREL" --device "$dev" --force "${write_args[@]}" >/dev/null 2>&1
 
   # The kernel's read-only state is the write protection.
   blockdev --setro "$dev"
