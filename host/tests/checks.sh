@@ -17,6 +17,25 @@ run() { # run ARGS...: kestrel with ARGS; sets status, and WORK/out and WORK/err
   "$KESTREL" "$@" >"$WORK/out" 2>"$WORK/err"
   status=$?
 }
+# race FILE MEDIUM-OPTIONS...: ten writers at once on one medium, whose block 0 FILE holds: each
+# exits 0, or 7 when it waited too long for the lock; none finds another's record in its
+# read-back (27), and the record left is one of the successful runs'.
+race() {
+  local file=$1 n code left winners=" "
+  shift
+  for n in 0 1 2 3 4 5 6 7 8 9; do
+    ("$KESTREL" "$@" -w -p "SER$n" -m 09876 >/dev/null 2>&1
+      echo $? >"$WORK/race.$n") &
+  done
+  wait
+  for n in 0 1 2 3 4 5 6 7 8 9; do
+    code=$(cat "$WORK/race.$n")
+    check "concurrent writer $n on $* exits 0 or 7" "0 or 7" "$(case $code in 0 | 7) echo "0 or 7" ;; *) echo "$code" ;; esac)"
+    [ "$code" = 0 ] && winners+="SER$n "
+  done
+  left=$(head -c 96 "$file" | tail -c 16 | tr -d ' ')
+  ok "after the race on $*: the record ($left) is a successful run's ($winners)" [ "${winners/ $left /}" != "$winners" ]
+}
 summary() {
   echo "$((checks - failures)) passed, $failures failed"
   [ "$failures" -eq 0 ]

@@ -13,13 +13,8 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
-failures=0
-checks=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { # check DESCRIPTION EXPECTED ACTUAL
-  checks=$((checks + 1))
-  [ "$2" = "$3" ] || fail "$1: expected [$2], got [$3]"
-}
+# shellcheck source=host/tests/checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # This test needs FUSE: a machine without it fails here and says why, rather than passing quietly.
 for need in fusefat fusermount mkfs.fat python3; do
@@ -121,5 +116,4 @@ check "restore from the stick" 0 "$?"
 cmp -s "$img" "$WORK/provisioned.img" || fail "restore did not give the image back byte for byte"
 grep -q "Pylon Serial   #11111111" "$WORK/out" || fail "restore does not show the record"
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

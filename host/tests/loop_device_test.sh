@@ -175,19 +175,7 @@ fi
 
 # --- Runs at once on one device -----------------------------------------------------------------
 if [ -n "${dev:-}" ]; then
-  for n in 0 1 2 3 4 5 6 7 8 9; do
-    ("$KESTREL" --device "$dev" --force -w -p "SER$n" -m 09876 >/dev/null 2>&1
-      echo $? >"$WORK/race.$n") &
-  done
-  wait
-  winners=" "
-  for n in 0 1 2 3 4 5 6 7 8 9; do
-    code=$(cat "$WORK/race.$n")
-    check "concurrent writer $n on $dev exits 0 or 7" "0 or 7" "$(case $code in 0 | 7) echo "0 or 7" ;; *) echo "$code" ;; esac)"
-    [ "$code" = 0 ] && winners+="SER$n "
-  done
-  left=$(head -c 96 "$gpp" | tail -c 16 | tr -d ' ')
-  ok "after the race on $dev: the record ($left) is a successful run's ($winners)" [ "${winners/ $left /}" != "$winners" ]
+  race "$gpp" --device "$dev" --force
 fi
 
 summary
