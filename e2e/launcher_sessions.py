@@ -28,7 +28,6 @@ import tempfile
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
-import launcher_home  # noqa: E402
 import session  # noqa: E402
 
 COMMANDS = [
@@ -69,8 +68,8 @@ def shell_run(build, failures, passes=1):
 def launcher_run(build, name, options, commands, failures, modes=None):
     """One boot of the launcher home: ([(heading, output, status, protocols)], image), or
     (None, None)."""
-    result = session.run(build, commands, START_IMAGE, options, env=environment(build),
-                         modes=modes)
+    options = list(options) + (["--launcher", ",".join(modes)] if modes else [])
+    result = session.run(build, commands, START_IMAGE, options, env=environment(build))
     if result.returncode != 0:
         failures.append(f"{name}: {result.stderr}")
         return None, None
@@ -175,7 +174,7 @@ def session_secure_boot(build):
         if shell_entries is None:
             return failures
         names = [os.path.basename(path) for path in extra]
-        commands = (["Kestrel.efi " + c for c in COMMANDS] + [launcher_home.BUILTIN_SHELL] +
+        commands = (["Kestrel.efi " + c for c in COMMANDS] + ["builtin-shell"] +
                     [name + " -c" for name in names] + ["Kestrel.efi -r"])
         options = ["--secure-boot", "--shell"] + [o for path in extra for o in ("--file", path)]
         entries, image = launcher_run(build, "secure-boot", options, commands, failures)

@@ -187,26 +187,9 @@ def environment(build, **extra):
     return env
 
 
-def runner(argv, env, modes=None):
-    """The runner itself with ARGV: its CompletedProcess (stdout and stderr as bytes). MODES, the
-    launcher's argument source for each command, boots the launcher home in this process (the
-    runner's own --launcher gives all commands one)."""
-    if modes is None:
-        return subprocess.run([RUNNER] + list(argv), capture_output=True, env=env, timeout=900)
-    import launcher_home
-    saved = dict(os.environ)
-    os.environ.clear()
-    os.environ.update(env)
-    kq = launcher_home.runner_module()
-    try:
-        out = launcher_home.transcript(launcher_home.run(list(argv), kq, modes))
-        return subprocess.CompletedProcess(argv, 0, out, b"")
-    except kq.Failure as failure:
-        return subprocess.CompletedProcess(
-            argv, failure.status, b"", f"{failure}\n{kq.console_tail(failure.console)}".encode())
-    finally:
-        os.environ.clear()
-        os.environ.update(saved)
+def runner(argv, env):
+    """The runner itself with ARGV: its CompletedProcess (stdout and stderr as bytes)."""
+    return subprocess.run([RUNNER] + list(argv), capture_output=True, env=env, timeout=900)
 
 
 def mtools(*argv):
@@ -237,9 +220,9 @@ def fetch_files(volume, names, work):
 
 
 def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None,
-        modes=None, stick=None):
+        stick=None):
     """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
-    COMMANDS; FETCH names the files to read back from the volume; MODES as for runner(). STICK,
+    COMMANDS; FETCH names the files to read back from the volume. STICK,
     (state: roomy, full or read-only; files put on it; names read back into the result's
     stick_files), attaches a station stick where the commands run."""
     with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
@@ -258,7 +241,7 @@ def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False
             argv += ["--gpp1", path]
         argv += [a for name in files for a in ("--file", name)]
         argv += (["--keep-volume", volume] if fetch else []) + (["--shell"] if shell else [])
-        done = runner(argv[1:] + ["--"] + list(commands), env or environment(build), modes)
+        done = runner(argv[1:] + ["--"] + list(commands), env or environment(build))
         left = None
         if image is not None:
             with open(path, "rb") as f:
