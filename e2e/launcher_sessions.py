@@ -65,31 +65,28 @@ def shell_run(build, failures, passes=1):
     return (result.entries, result.image) if result.returncode == 0 else (None, None)
 
 
-def launcher_run(build, name, options, commands, failures, modes=None):
+def launcher_run(build, name, options, commands, failures):
     """One boot of the launcher home: ([(heading, output, status, protocols)], image), or
     (None, None)."""
-    options = list(options) + (["--launcher", ",".join(modes)] if modes else [])
     result = session.run(build, commands, START_IMAGE, options, env=environment(build))
-    if result.returncode != 0:
-        failures.append(f"{name}: {result.stderr}")
+    entries = [(h, o) + s.partition("\t")[::2] for h, o, s in result.entries]
+    if result.returncode != 0 or len(entries) != len(commands):
+        failures.append(f"{name}: {len(entries)} results for {len(commands)} commands; "
+                        f"{result.stderr}")
         return None, None
-    return [(h, o) + s.partition("\t")[::2] for h, o, s in result.entries], result.image
+    return entries, result.image
 
 
 def compare(name, shell_entries, entries, failures, expect_mode):
     """The launcher's runs of COMMANDS against the shell's, entry by entry."""
     for (heading, output, status), (l_heading, l_output, l_status, protocols) in zip(
             shell_entries, entries):
-        where = f"{name}: {heading}"
-        if l_heading != heading:
-            failures.append(f"{where}: heading {l_heading!r}")
-        if l_output != output:
-            failures.append(f"{where}: console text differs from the shell's:\n--- shell\n"
-                            f"{output}--- {name}\n{l_output}")
-        if l_status != status:
-            failures.append(f"{where}: status {l_status}, through the shell {status}")
+        if (l_heading, l_output, l_status) != (heading, output, status):
+            failures.append(f"{name}: {l_heading}, status {l_status}, differs from the shell's "
+                            f"{heading}, status {status}:\n--- shell\n{output}--- {name}\n"
+                            f"{l_output}")
         if not re.fullmatch(re.escape(expect_mode) + r" closed \(\d+ closes\)", protocols):
-            failures.append(f"{where}: protocols: {protocols}")
+            failures.append(f"{name}: {heading}: protocols: {protocols}")
 
 
 def session_efi11_shell(build):
@@ -104,13 +101,10 @@ def session_efi11_shell(build):
     fixture = os.path.join(build, "Fixture.efi")
     commands = ["Kestrel.efi " + c for c in COMMANDS] * 2 + ["Fixture.efi --leak",
                                                              "Fixture.efi"]
-    modes = ["efi11"] * count + ["efi11-search"] * count + ["shell2"] * 2
-    entries, image = launcher_run(build, "efi11", ["--shell", "--file", fixture], commands,
-                                  failures, modes)
+    modes = ",".join(["efi11"] * count + ["efi11-search"] * count + ["shell2"] * 2)
+    entries, image = launcher_run(build, "efi11", ["--shell", "--file", fixture, "--launcher",
+                                                   modes], commands, failures)
     if entries is None:
-        return failures
-    if len(entries) != len(commands):
-        failures.append(f"efi11: {len(entries)} results for {len(commands)} commands")
         return failures
     compare("efi11", shell_entries[:count], entries[:count], failures, "efi11")
     compare("efi11-search", shell_entries[count:], entries[count:2 * count], failures,
@@ -179,9 +173,6 @@ def session_secure_boot(build):
         options = ["--secure-boot", "--shell"] + [o for path in extra for o in ("--file", path)]
         entries, image = launcher_run(build, "secure-boot", options, commands, failures)
         if entries is None:
-            return failures
-        if len(entries) != len(commands):
-            failures.append(f"secure-boot: {len(entries)} results for {len(commands)} commands")
             return failures
         count = len(COMMANDS)
         compare("secure-boot", shell_entries, entries[:count], failures, "shell2")
