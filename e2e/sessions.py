@@ -300,14 +300,10 @@ def foreign_cmos(build):
                    "Fixture.efi --cmos=12345678", "Kestrel.efi -r", "Fixture.efi --cmos"]))
 
 
-TABLE = {"blank_512": blank_512, "write_protected": write_protected, "block_4096": block_4096,
-         "refusals": refusals, "record_jobs": record_jobs, "fault_lying": fault_lying,
-         "fault_eio_write": fault_eio_write,
-         "fault_eio_read": fault_eio_read, "fault_eio_flush": fault_eio_flush,
-         "station_line": station_line, "station_full_stick": station_full_stick,
-         "station_read_only_stick": station_read_only_stick,
-         "station_write_protected": station_write_protected, "station_no_gpp1": station_no_gpp1,
-         "foreign_cmos": foreign_cmos}
+TABLE = {maker.__name__: maker for maker in (
+    blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
+    fault_eio_read, fault_eio_flush, station_line, station_full_stick, station_read_only_stick,
+    station_write_protected, station_no_gpp1, foreign_cmos)}
 
 
 def run_row(name, build):
