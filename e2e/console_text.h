@@ -6,10 +6,17 @@
 
 constexpr UINTN MessageChars = 240;
 
-// Format into Line (MessageChars characters); returns the characters written.
+// Format after the Length characters that Line (MessageChars characters) already holds; returns
+// the new length.
+template <typename... T>
+UINTN AppendLine(CHAR16 *Line, UINTN Length, UcsFormat<T...> Format, const T &...Values) {
+  return Length +
+         FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
+}
+
 template <typename... T>
 UINTN FormatLine(CHAR16 *Line, UcsFormat<T...> Format, const T &...Values) {
-  return FormatWithFlags(Line, MessageChars, FormatWideOutput, Format, Values...);
+  return AppendLine(Line, 0, Format, Values...);
 }
 
 // One line on the console: Format ends with "\n", which the engine writes as CR LF.
