@@ -17,6 +17,14 @@ inline bool StartsWith(const CHAR16 *Text, const CHAR16 *Prefix, const CHAR16 **
   return true;
 }
 
+// The value of a hexadecimal digit (either case), 16 for any other character.
+template <typename Char> UINT32 DigitValue(Char C) {
+  return C >= '0' && C <= '9'   ? C - '0'
+         : C >= 'a' && C <= 'f' ? C - 'a' + 10
+         : C >= 'A' && C <= 'F' ? C - 'A' + 10
+                                : 16;
+}
+
 inline bool SameText(const CHAR16 *Text, const CHAR16 *Word) {
   const CHAR16 *Rest = nullptr;
   return StartsWith(Text, Word, &Rest) && *Rest == u'\0';

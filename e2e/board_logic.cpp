@@ -1,5 +1,6 @@
 // The simulated board driver's settings text and device-path walk.
 #include "e2e/board_logic.h"
+#include "e2e/app_support.h"
 
 namespace board {
 namespace {
@@ -31,15 +32,8 @@ bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Max, UINT64 *Value) {
     return false;
   UINT64 Result = 0;
   for (UINTN I = 0; I < Length; I++) {
-    const CHAR8 C = Text[I];
-    UINT64 Digit;
-    if (C >= '0' && C <= '9')
-      Digit = static_cast<UINT64>(C - '0');
-    else if (Base == 16 && C >= 'a' && C <= 'f')
-      Digit = static_cast<UINT64>(C - 'a' + 10);
-    else if (Base == 16 && C >= 'A' && C <= 'F')
-      Digit = static_cast<UINT64>(C - 'A' + 10);
-    else
+    const UINT32 Digit = e2e::DigitValue(Text[I]);
+    if (Digit >= Base)
       return false;
     Result = Result * Base + Digit;
     if (Result > Max)

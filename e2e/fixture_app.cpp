@@ -26,8 +26,8 @@ EFI_BOOT_SERVICES *gBS;
 
 UINT64 DecimalValue(const CHAR16 *Text) {
   UINT64 Value = 0;
-  for (; *Text >= u'0' && *Text <= u'9'; Text++)
-    Value = Value * 10 + static_cast<UINT64>(*Text - u'0');
+  for (; DigitValue(*Text) < 10; Text++)
+    Value = Value * 10 + DigitValue(*Text);
   return Value;
 }
 
@@ -137,26 +137,15 @@ constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT8 DebugCmosFirst = 0x40;
 constexpr UINTN DebugCmosBytes = 4;
 
-INT32 HexDigit(CHAR16 C) {
-  if (C >= u'0' && C <= u'9')
-    return C - u'0';
-  if (C >= u'a' && C <= u'f')
-    return C - u'a' + 10;
-  if (C >= u'A' && C <= u'F')
-    return C - u'A' + 10;
-  return -1;
-}
-
 // Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first.
 EFI_STATUS Cmos(const CHAR16 *Setting) {
   if (Setting != nullptr) {
     UINT8 Bytes[DebugCmosBytes];
     for (UINTN I = 0; I < DebugCmosBytes; I++) {
-      const INT32 High = HexDigit(Setting[2 * I]);
-      const INT32 Low = High < 0 ? -1 : HexDigit(Setting[2 * I + 1]);
-      if (Low < 0)
+      const UINT32 High = DigitValue(Setting[2 * I]);
+      if (High >= 16 || DigitValue(Setting[2 * I + 1]) >= 16)
         return EFI_INVALID_PARAMETER;
-      Bytes[I] = static_cast<UINT8>(High << 4 | Low);
+      Bytes[I] = static_cast<UINT8>(High << 4 | DigitValue(Setting[2 * I + 1]));
     }
     if (Setting[2 * DebugCmosBytes] != u'\0')
       return EFI_INVALID_PARAMETER;
