@@ -38,21 +38,6 @@ EmmcPartitionRecord *RecordOf(EFI_BLOCK_IO_PROTOCOL *This) {
                                                  offsetof(EmmcPartitionRecord, BlockIo));
 }
 
-EFI_STATUS CheckTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba, UINTN Size,
-                         VOID *Buffer) {
-  const EFI_BLOCK_IO_MEDIA *Media = This->Media;
-  if (MediaId != Media->MediaId)
-    return EFI_MEDIA_CHANGED;
-  if (Buffer == nullptr)
-    return EFI_INVALID_PARAMETER;
-  if (Size % Media->BlockSize != 0)
-    return EFI_BAD_BUFFER_SIZE;
-  const UINT64 Blocks = Size / Media->BlockSize;
-  if (Lba > Media->LastBlock || Blocks > Media->LastBlock - Lba + 1)
-    return EFI_INVALID_PARAMETER;
-  return EFI_SUCCESS;
-}
-
 EFI_STATUS EFIAPI PartitionReset(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
   return EFI_SUCCESS;
 }
@@ -60,28 +45,27 @@ EFI_STATUS EFIAPI PartitionReset(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
 // GPP1 forwards to its disk; the others copy to or from their pool memory. Only the write
 // reaches the disk: a flush is the caller's to ask for, so that a disk whose flush fails shows
 // that failure where the caller flushes.
-EFI_STATUS Transfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba, UINTN Size,
-                    VOID *Buffer, bool Write) {
-  const EFI_STATUS Status = CheckTransfer(This, MediaId, Lba, Size, Buffer);
-  if (EFI_ERROR(Status) || Size == 0)
-    return Status;
+template <bool Write>
+EFI_STATUS EFIAPI PartitionTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                    UINTN Size, VOID *Buffer) {
+  const EFI_BLOCK_IO_MEDIA *Media = This->Media;
+  if (MediaId != Media->MediaId)
+    return EFI_MEDIA_CHANGED;
+  if (Buffer == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (Size % Media->BlockSize != 0)
+    return EFI_BAD_BUFFER_SIZE;
+  if (Lba > Media->LastBlock || Size / Media->BlockSize > Media->LastBlock - Lba + 1)
+    return EFI_INVALID_PARAMETER;
+  if (Size == 0)
+    return EFI_SUCCESS;
   EmmcPartitionRecord *Record = RecordOf(This);
   if (EFI_BLOCK_IO_PROTOCOL *Disk = Record->Backing)
     return (Write ? Disk->WriteBlocks : Disk->ReadBlocks)(Disk, Disk->Media->MediaId, Lba, Size,
                                                           Buffer);
-  UINT8 *Blocks = Record->Storage + Lba * This->Media->BlockSize;
+  UINT8 *Blocks = Record->Storage + Lba * Media->BlockSize;
   __builtin_memcpy(Write ? Blocks : Buffer, Write ? Buffer : Blocks, Size);
   return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI PartitionRead(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                UINTN Size, VOID *Buffer) {
-  return Transfer(This, MediaId, Lba, Size, Buffer, false);
-}
-
-EFI_STATUS EFIAPI PartitionWrite(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                 UINTN Size, VOID *Buffer) {
-  return Transfer(This, MediaId, Lba, Size, Buffer, true);
 }
 
 EFI_STATUS EFIAPI PartitionFlush(EFI_BLOCK_IO_PROTOCOL *This) {
@@ -186,12 +170,12 @@ bool PrepareCard(EFI_BLOCK_IO_PROTOCOL *Disk) {
       __builtin_memset(Storage, 0, Bytes);
       Record.Storage = static_cast<UINT8 *>(Storage);
     }
-    Record.BlockIo = {EFI_BLOCK_IO_PROTOCOL_REVISION3,
-                      &Card.Media[I],
-                      PartitionReset,
-                      PartitionRead,
-                      PartitionWrite,
-                      PartitionFlush};
+    Record.BlockIo = {.Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3,
+                      .Media = &Card.Media[I],
+                      .Reset = PartitionReset,
+                      .ReadBlocks = PartitionTransfer<false>,
+                      .WriteBlocks = PartitionTransfer<true>,
+                      .FlushBlocks = PartitionFlush};
     // The tool knows a partition only by the layout; a slip here would make the whole run
     // meaningless, so check it the tool's way before publishing anything.
     if (PartitionNumberOf(&Record.BlockIo) != I)
