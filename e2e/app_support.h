@@ -1,9 +1,34 @@
 // What the end-to-end images (the simulated board, the placeholder application and the launcher)
-// each need from the firmware: the volume an image was loaded from, a whole small file read from
-// it, a walk over every handle of a protocol, a configuration table, and words of UCS-2 text.
+// each need: console lines laid out by the tool's own format engine, words of UCS-2 text, the
+// volume an image was loaded from and a whole small file read from it, a walk over every handle
+// of a protocol, and a configuration table.
 #pragma once
 
+#include "shell/format.h"
 #include "uefi/uefi.h"
+
+constexpr UINTN MessageChars = 240;
+
+// Format after the Length characters that Line (MessageChars characters) already holds; returns
+// the new length.
+template <typename... T>
+UINTN AppendLine(CHAR16 *Line, UINTN Length, UcsFormat<T...> Format, const T &...Values) {
+  return Length +
+         FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
+}
+
+template <typename... T>
+UINTN FormatLine(CHAR16 *Line, UcsFormat<T...> Format, const T &...Values) {
+  return AppendLine(Line, 0, Format, Values...);
+}
+
+// One line on the console: Format ends with "\n", which the engine writes as CR LF.
+template <typename... T>
+void Say(EFI_SYSTEM_TABLE *SystemTable, UcsFormat<T...> Format, const T &...Values) {
+  CHAR16 Line[MessageChars];
+  FormatLine(Line, Format, Values...);
+  SystemTable->ConOut->OutputString(SystemTable->ConOut, Line);
+}
 
 namespace e2e {
 
@@ -15,14 +40,6 @@ inline bool StartsWith(const CHAR16 *Text, const CHAR16 *Prefix, const CHAR16 **
   }
   *Rest = Text;
   return true;
-}
-
-// The value of a hexadecimal digit (either case), 16 for any other character.
-template <typename Char> UINT32 DigitValue(Char C) {
-  return C >= '0' && C <= '9'   ? C - '0'
-         : C >= 'a' && C <= 'f' ? C - 'a' + 10
-         : C >= 'A' && C <= 'F' ? C - 'A' + 10
-                                : 16;
 }
 
 inline bool SameText(const CHAR16 *Text, const CHAR16 *Word) {

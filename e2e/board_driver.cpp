@@ -11,7 +11,6 @@
 // publishes software interfaces: the real PCI slot 0x1C is never touched.
 #include "e2e/app_support.h"
 #include "e2e/board_logic.h"
-#include "e2e/console_text.h"
 
 namespace {
 

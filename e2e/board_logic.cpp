@@ -1,6 +1,5 @@
 // The simulated board driver's settings text and device-path walk.
 #include "e2e/board_logic.h"
-#include "e2e/app_support.h"
 
 namespace board {
 namespace {
@@ -32,7 +31,7 @@ bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Max, UINT64 *Value) {
     return false;
   UINT64 Result = 0;
   for (UINTN I = 0; I < Length; I++) {
-    const UINT32 Digit = e2e::DigitValue(Text[I]);
+    const UINT32 Digit = DigitValue(Text[I]);
     if (Digit >= Base)
       return false;
     Result = Result * Base + Digit;

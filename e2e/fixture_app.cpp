@@ -10,7 +10,6 @@
 //              launcher's close check must see it; a close of another protocol comes first)
 #include "e2e/app_support.h"
 #include "e2e/board_logic.h"
-#include "e2e/console_text.h"
 #include "platform/hardware.h"
 
 namespace {

@@ -26,7 +26,6 @@
 // the child's last open or close is what it left open, and a child that never closed anything
 // is reported as such.
 #include "e2e/app_support.h"
-#include "e2e/console_text.h"
 
 namespace {
 
@@ -173,24 +172,18 @@ template <typename... T> void Progress(UcsFormat<T...> Format, const T &...Value
 
 // A short text file, UCS-2 with a byte-order mark like the shell's redirected output.
 EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
-  UINTN Bytes = (Length + 1) * sizeof(CHAR16);
-  CHAR16 *Buffer = nullptr;
-  EFI_STATUS Status =
-      gBS->AllocatePool(EfiBootServicesData, Bytes, reinterpret_cast<VOID **>(&Buffer));
+  EFI_FILE_PROTOCOL *File = nullptr;
+  EFI_STATUS Status = gRoot->Open(
+      gRoot, &File, Name, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
   if (EFI_ERROR(Status))
     return Status;
-  Buffer[0] = 0xFEFF;
-  __builtin_memcpy(Buffer + 1, Text, Length * sizeof(CHAR16));
-  EFI_FILE_PROTOCOL *File = nullptr;
-  Status = gRoot->Open(gRoot, &File, Name,
-                       EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
-  if (!EFI_ERROR(Status)) {
-    Status = File->Write(File, &Bytes, Buffer);
-    const EFI_STATUS Closed = File->Close(File);
-    Status = EFI_ERROR(Status) ? Status : Closed;
-  }
-  gBS->FreePool(Buffer);
-  return Status;
+  CHAR16 Mark = 0xFEFF;
+  UINTN MarkBytes = sizeof(Mark), TextBytes = Length * sizeof(CHAR16);
+  Status = File->Write(File, &MarkBytes, &Mark);
+  if (!EFI_ERROR(Status))
+    Status = File->Write(File, &TextBytes, const_cast<CHAR16 *>(Text));
+  const EFI_STATUS Closed = File->Close(File);
+  return EFI_ERROR(Status) ? Status : Closed;
 }
 
 // \oN.txt, \sN.txt, \pN.txt: the Nth command's output (what was captured), status and protocol
