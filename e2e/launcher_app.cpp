@@ -117,15 +117,13 @@ struct {
 } gReal;
 
 // Puts Replacement in a firmware table's slot for the life of the hook, then the old value back.
-template <typename T> struct Plain { using Type = T; };
 template <typename T> struct Hook {
   T &Slot;
   const T Saved;
-  Hook(T &Slot, typename Plain<T>::Type Replacement) : Slot(Slot), Saved(Slot) {
-    Slot = Replacement;
-  }
+  Hook(T &Slot, T Replacement) : Slot(Slot), Saved(Slot) { Slot = Replacement; }
   ~Hook() { Slot = Saved; }
 };
+template <typename T, typename R> Hook(T &, R) -> Hook<T>;
 
 // The running child: what it wrote (into gCapture), its calls on its image handle (the probed
 // shell), and what it still held open after each of its opens and closes.
@@ -226,13 +224,20 @@ EFI_DEVICE_PATH_PROTOCOL *FilePath(const CHAR16 *Name, UINT8 *Buffer) {
   return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Buffer);
 }
 
+// A refused image that the firmware still keeps loaded is unloaded.
+EFI_STATUS LoadFrom(EFI_DEVICE_PATH_PROTOCOL *Path, BOOLEAN BootPolicy, EFI_HANDLE *Child) {
+  *Child = nullptr;
+  const EFI_STATUS Status = gReal.LoadImage(BootPolicy, gSelf, Path, nullptr, 0, Child);
+  if (EFI_ERROR(Status) && *Child != nullptr)
+    gReal.UnloadImage(*Child);
+  return Status;
+}
+
 EFI_STATUS Load(const CHAR16 *Name, EFI_HANDLE *Child) {
   UINT8 Buffer[PathMax];
   EFI_DEVICE_PATH_PROTOCOL *Path = FilePath(Name, Buffer);
-  if (Path == nullptr)
-    return EFI_BAD_BUFFER_SIZE;
   *Child = nullptr;
-  return gReal.LoadImage(false, gSelf, Path, nullptr, 0, Child);
+  return Path == nullptr ? EFI_BAD_BUFFER_SIZE : LoadFrom(Path, false, Child);
 }
 
 // --- Capture and the close check ----------------------------------------------------------
@@ -426,9 +431,6 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
   EFI_HANDLE Child = nullptr;
   const EFI_STATUS Loaded = Load(Name, &Child);
   if (EFI_ERROR(Loaded)) {
-    // Never started. A refused image that the firmware still keeps loaded is unloaded.
-    if (Child != nullptr)
-      gReal.UnloadImage(Child);
     StatusLength = FormatLine(Status, u"LoadImage 0x%lX %r", Loaded, Loaded);
     CheckLength = FormatLine(Check, u"%s not started", Mode);
   } else {
@@ -484,8 +486,8 @@ void ProbeBuiltInShell(UINTN Number) {
   PutNode(Path.File, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, &ShellFileGuid, sizeof(FvGuid));
   PutNode(Path.End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
   EFI_HANDLE Child = nullptr;
-  const EFI_STATUS Loaded = gReal.LoadImage(
-      true, gSelf, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), nullptr, 0, &Child);
+  const EFI_STATUS Loaded =
+      LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), true, &Child);
   CHAR16 Status[MessageChars];
   UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
   gWatch = {};
@@ -505,8 +507,6 @@ void ProbeBuiltInShell(UINTN Number) {
     StatusLength =
         AppendLine(Status, StatusLength, u", StartImage 0x%lX %r, calls by the shell's code: %ld",
                    Exit, Exit, gWatch.ChildCalls);
-  } else if (Child != nullptr) {
-    gReal.UnloadImage(Child);
   }
   WriteResults(Number, Status, StatusLength, u"none", 4);
 }
@@ -595,7 +595,6 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   Script[Size / sizeof(CHAR16)] = u'\0';
 
   UINTN Number = 0;
-  bool Ready = false;
   CHAR16 *Line = Script;
   if (*Line == 0xFEFF)
     Line++;
@@ -622,9 +621,8 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
         PowerOff();
       }
     } else {
-      if (!Ready)
+      if (Number == 0)
         Progress(u"ready\n");
-      Ready = true;
       if (StartsWith(Mode, u"builtin", &Rest))
         ProbeBuiltInShell(++Number);
       else
