@@ -276,7 +276,7 @@ UINTN OpensHeldByChild() {
   return Held;
 }
 
-// Every failed firmware call the probed shell makes is written into its transcript, so that the
+// The probed shell's firmware calls, failed or not, are written into its transcript, so that the
 // reason for its refusal can be read there.
 template <typename... T> void RecordText(UcsFormat<T...> Format, const T &...Values) {
   CHAR16 Line[MessageChars];
