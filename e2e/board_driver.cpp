@@ -9,12 +9,13 @@
 //     with a PlatformInfoHob holding the GPP1 write-protect flag.
 // Its settings come from SimBoard.cfg at the root of the volume it was loaded from. It only
 // publishes software interfaces: the real PCI slot 0x1C is never touched.
+#include "e2e/app_support.h"
 #include "e2e/board_logic.h"
-#include "e2e/console_text.h"
 
 namespace {
 
 using namespace board;
+using namespace e2e;
 
 constexpr const CHAR16 *SettingsFileName = u"\\SimBoard.cfg";
 constexpr UINTN SettingsFileMax = 4096;
@@ -36,8 +37,16 @@ EmmcPartitionRecord *RecordOf(EFI_BLOCK_IO_PROTOCOL *This) {
                                                  offsetof(EmmcPartitionRecord, BlockIo));
 }
 
-EFI_STATUS CheckTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba, UINTN Size,
-                         VOID *Buffer) {
+EFI_STATUS EFIAPI PartitionReset(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
+  return EFI_SUCCESS;
+}
+
+// GPP1 forwards to its disk; the others copy to or from their pool memory. Only the write
+// reaches the disk: a flush is the caller's to ask for, so that a disk whose flush fails shows
+// that failure where the caller flushes.
+template <bool Write>
+EFI_STATUS EFIAPI PartitionTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                    UINTN Size, VOID *Buffer) {
   const EFI_BLOCK_IO_MEDIA *Media = This->Media;
   if (MediaId != Media->MediaId)
     return EFI_MEDIA_CHANGED;
@@ -45,42 +54,16 @@ EFI_STATUS CheckTransfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lb
     return EFI_INVALID_PARAMETER;
   if (Size % Media->BlockSize != 0)
     return EFI_BAD_BUFFER_SIZE;
-  const UINT64 Blocks = Size / Media->BlockSize;
-  if (Lba > Media->LastBlock || Blocks > Media->LastBlock - Lba + 1)
+  if (Lba > Media->LastBlock || Size / Media->BlockSize > Media->LastBlock - Lba + 1)
     return EFI_INVALID_PARAMETER;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI PartitionReset(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI PartitionRead(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                UINTN Size, VOID *Buffer) {
-  const EFI_STATUS Status = CheckTransfer(This, MediaId, Lba, Size, Buffer);
-  if (EFI_ERROR(Status) || Size == 0)
-    return Status;
+  if (Size == 0)
+    return EFI_SUCCESS;
   EmmcPartitionRecord *Record = RecordOf(This);
-  if (Record->Backing != nullptr)
-    return Record->Backing->ReadBlocks(Record->Backing, Record->Backing->Media->MediaId, Lba, Size,
-                                       Buffer);
-  __builtin_memcpy(Buffer, Record->Storage + Lba * This->Media->BlockSize, Size);
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI PartitionWrite(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                 UINTN Size, VOID *Buffer) {
-  const EFI_STATUS Status = CheckTransfer(This, MediaId, Lba, Size, Buffer);
-  if (EFI_ERROR(Status) || Size == 0)
-    return Status;
-  EmmcPartitionRecord *Record = RecordOf(This);
-  if (Record->Backing != nullptr) {
-    // Only the write: a flush is the caller's to ask for, so that a disk whose flush fails
-    // shows that failure where the caller flushes.
-    EFI_BLOCK_IO_PROTOCOL *Disk = Record->Backing;
-    return Disk->WriteBlocks(Disk, Disk->Media->MediaId, Lba, Size, Buffer);
-  }
-  __builtin_memcpy(Record->Storage + Lba * This->Media->BlockSize, Buffer, Size);
+  if (EFI_BLOCK_IO_PROTOCOL *Disk = Record->Backing)
+    return (Write ? Disk->WriteBlocks : Disk->ReadBlocks)(Disk, Disk->Media->MediaId, Lba, Size,
+                                                          Buffer);
+  UINT8 *Blocks = Record->Storage + Lba * Media->BlockSize;
+  __builtin_memcpy(Write ? Blocks : Buffer, Write ? Buffer : Blocks, Size);
   return EFI_SUCCESS;
 }
 
@@ -92,32 +75,14 @@ EFI_STATUS EFIAPI PartitionFlush(EFI_BLOCK_IO_PROTOCOL *This) {
 // --- Settings -----------------------------------------------------------------------------
 
 EFI_STATUS ReadSettingsFile(EFI_HANDLE ImageHandle, UINTN *Length) {
-  *Length = 0;
-  VOID *Interface = nullptr;
-  EFI_STATUS Status = gBS->HandleProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface);
-  if (EFI_ERROR(Status))
-    return Status;
-  EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
-  Status = gBS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface);
-  if (EFI_ERROR(Status))
-    return Status;
-  auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);
+  EFI_HANDLE Device = nullptr;
   EFI_FILE_PROTOCOL *Root = nullptr;
-  Status = Volume->OpenVolume(Volume, &Root);
+  EFI_STATUS Status = ImageDevice(gBS, ImageHandle, &Device);
+  if (!EFI_ERROR(Status))
+    Status = OpenVolumeRoot(gBS, Device, &Root);
   if (EFI_ERROR(Status))
     return Status;
-  EFI_FILE_PROTOCOL *File = nullptr;
-  Status = Root->Open(Root, &File, SettingsFileName, EFI_FILE_MODE_READ, 0);
-  if (!EFI_ERROR(Status)) {
-    // One byte more than allowed tells an oversized file from one that just fits.
-    UINTN Size = SettingsFileMax + 1;
-    Status = File->Read(File, &Size, SettingsText);
-    if (!EFI_ERROR(Status) && Size > SettingsFileMax)
-      Status = EFI_BAD_BUFFER_SIZE;
-    if (!EFI_ERROR(Status))
-      *Length = Size;
-    File->Close(File);
-  }
+  Status = ReadWholeFile(Root, SettingsFileName, SettingsText, SettingsFileMax, Length);
   Root->Close(Root);
   return Status;
 }
@@ -151,34 +116,19 @@ bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
 EFI_BLOCK_IO_PROTOCOL *FindBackingDisk(const BoardSettings &Settings, EFI_HANDLE OwnVolume,
                                        UINTN *Matches) {
   *Matches = 0;
-  UINTN Count = 0;
-  EFI_HANDLE *Handles = nullptr;
-  if (EFI_ERROR(
-          gBS->LocateHandleBuffer(ByProtocol, &EfiBlockIoProtocolGuid, nullptr, &Count, &Handles)))
-    return nullptr;
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
-  for (UINTN I = 0; I < Count; I++) {
-    VOID *BlockIo = nullptr;
-    if (Handles[I] == OwnVolume ||
-        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)))
-      continue;
-    auto *Disk = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
+  ForEachHandle(gBS, EfiBlockIoProtocolGuid, [&](EFI_HANDLE Handle, VOID *Interface) {
+    auto *Disk = static_cast<EFI_BLOCK_IO_PROTOCOL *>(Interface);
     const EFI_BLOCK_IO_MEDIA *Media = Disk->Media;
-    if (Media == nullptr || Media->LogicalPartition || !Media->MediaPresent ||
-        Media->BlockSize != Settings.Gpp1BlockSize || Media->LastBlock + 1 != Settings.Gpp1Blocks)
-      continue;
-    Found = Disk;
-    ++*Matches;
-  }
-  gBS->FreePool(Handles);
+    if (Handle != OwnVolume && Media != nullptr && !Media->LogicalPartition &&
+        Media->MediaPresent && Media->BlockSize == Settings.Gpp1BlockSize &&
+        Media->LastBlock + 1 == Settings.Gpp1Blocks) {
+      Found = Disk;
+      ++*Matches;
+    }
+    return false;
+  });
   return *Matches == 1 ? Found : nullptr;
-}
-
-EFI_HANDLE LoadedFrom(EFI_HANDLE ImageHandle) {
-  VOID *Interface = nullptr;
-  if (EFI_ERROR(gBS->HandleProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface)))
-    return nullptr;
-  return static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
 }
 
 // --- Building the board -------------------------------------------------------------------
@@ -193,44 +143,42 @@ void ReleaseStorage() {
 }
 
 bool PrepareCard(EFI_BLOCK_IO_PROTOCOL *Disk) {
+  auto Refuse = [](const CHAR16 *What, EFI_STATUS Status) {
+    Fail(What, Status);
+    ReleaseStorage();
+    return false;
+  };
   InitEmmcCard(&Card);
-  const UINT32 BlockSize = Disk->Media->BlockSize;
+  const EFI_BLOCK_IO_MEDIA &DiskMedia = *Disk->Media;
   for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
     EmmcPartitionRecord &Record = Card.Partitions[I];
-    EFI_BLOCK_IO_MEDIA &Media = Card.Media[I];
-    Media.MediaId = 0;
-    Media.MediaPresent = 1;
-    Media.BlockSize = BlockSize;
-    Media.LogicalBlocksPerPhysicalBlock = 1;
-    if (I == Gpp1Partition) {
+    const bool Gpp1 = I == Gpp1Partition;
+    Card.Media[I] = {.MediaPresent = 1,
+                     .BlockSize = DiskMedia.BlockSize,
+                     .IoAlign = Gpp1 ? DiskMedia.IoAlign : 0,
+                     .LastBlock = Gpp1 ? DiskMedia.LastBlock : MemoryPartitionBlocks - 1,
+                     .LogicalBlocksPerPhysicalBlock = 1};
+    if (Gpp1) {
       Record.Backing = Disk;
-      Media.IoAlign = Disk->Media->IoAlign;
-      Media.LastBlock = Disk->Media->LastBlock;
     } else {
-      const UINTN Bytes = static_cast<UINTN>(BlockSize) * MemoryPartitionBlocks;
+      const UINTN Bytes = static_cast<UINTN>(DiskMedia.BlockSize) * MemoryPartitionBlocks;
       VOID *Storage = nullptr;
       const EFI_STATUS Status = gBS->AllocatePool(EfiBootServicesData, Bytes, &Storage);
-      if (EFI_ERROR(Status)) {
-        Fail(u"no pool for a partition", Status);
-        ReleaseStorage();
-        return false;
-      }
+      if (EFI_ERROR(Status))
+        return Refuse(u"no pool for a partition", Status);
       __builtin_memset(Storage, 0, Bytes);
       Record.Storage = static_cast<UINT8 *>(Storage);
-      Media.LastBlock = MemoryPartitionBlocks - 1;
     }
-    Record.BlockIo.Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3;
-    Record.BlockIo.Reset = PartitionReset;
-    Record.BlockIo.ReadBlocks = PartitionRead;
-    Record.BlockIo.WriteBlocks = PartitionWrite;
-    Record.BlockIo.FlushBlocks = PartitionFlush;
+    Record.BlockIo = {.Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3,
+                      .Media = &Card.Media[I],
+                      .Reset = PartitionReset,
+                      .ReadBlocks = PartitionTransfer<false>,
+                      .WriteBlocks = PartitionTransfer<true>,
+                      .FlushBlocks = PartitionFlush};
     // The tool knows a partition only by the layout; a slip here would make the whole run
     // meaningless, so check it the tool's way before publishing anything.
-    if (PartitionNumberOf(&Record.BlockIo) != I) {
-      Fail(u"partition record layout does not give the partition number", EFI_LOAD_ERROR);
-      ReleaseStorage();
-      return false;
-    }
+    if (PartitionNumberOf(&Record.BlockIo) != I)
+      return Refuse(u"partition record layout does not give the partition number", EFI_LOAD_ERROR);
   }
   return true;
 }
@@ -252,17 +200,9 @@ bool InstallPartitions() {
   return true;
 }
 
-const VOID *FirmwareHobList() {
-  for (UINTN I = 0; I < gST->NumberOfTableEntries; I++) {
-    if (GuidsEqual(&gST->ConfigurationTable[I].VendorGuid, &EfiHobListGuid))
-      return gST->ConfigurationTable[I].VendorTable;
-  }
-  return nullptr;
-}
-
 // Builds the board's HOB list; published only once everything else is in place.
 VOID *PrepareHobList(UINT8 WriteProtect) {
-  const VOID *Firmware = FirmwareHobList();
+  const VOID *Firmware = ConfigurationTable(gST, EfiHobListGuid);
   UINTN Length = 0;
   if (Firmware == nullptr) {
     Say(gST, u"SimBoard: the firmware publishes no HOB list; publishing one of the board's own\n");
@@ -299,8 +239,10 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
   BoardSettings Settings;
   if (!LoadSettings(ImageHandle, &Settings))
     return EFI_LOAD_ERROR;
+  EFI_HANDLE OwnVolume = nullptr;
+  ImageDevice(gBS, ImageHandle, &OwnVolume);
   UINTN Matches = 0;
-  EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, LoadedFrom(ImageHandle), &Matches);
+  EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, OwnVolume, &Matches);
   if (Disk == nullptr) {
     Say(gST,
         u"SimBoard: ERROR: %ld whole disks of %ld blocks of %d bytes for GPP1; there must be "

@@ -31,15 +31,8 @@ bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Max, UINT64 *Value) {
     return false;
   UINT64 Result = 0;
   for (UINTN I = 0; I < Length; I++) {
-    const CHAR8 C = Text[I];
-    UINT64 Digit;
-    if (C >= '0' && C <= '9')
-      Digit = static_cast<UINT64>(C - '0');
-    else if (Base == 16 && C >= 'a' && C <= 'f')
-      Digit = static_cast<UINT64>(C - 'a' + 10);
-    else if (Base == 16 && C >= 'A' && C <= 'F')
-      Digit = static_cast<UINT64>(C - 'A' + 10);
-    else
+    const UINT32 Digit = DigitValue(Text[I]);
+    if (Digit >= Base)
       return false;
     Result = Result * Base + Digit;
     if (Result > Max)

@@ -7,6 +7,14 @@
 
 namespace board {
 
+// The value of a hexadecimal digit (either case), 16 for any other character.
+template <typename Char> UINT32 DigitValue(Char C) {
+  return C >= '0' && C <= '9'   ? C - '0'
+         : C >= 'a' && C <= 'f' ? C - 'a' + 10
+         : C >= 'A' && C <= 'F' ? C - 'A' + 10
+                                : 16;
+}
+
 // Device number of the first PCI node of a device path; false when none comes before the end
 // node within MaxBytes, or a node is malformed.
 bool FirstPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINTN MaxBytes, UINT8 *Device);

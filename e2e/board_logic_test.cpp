@@ -142,59 +142,47 @@ TEST(HobList, MeasuresUpToTheEndBlockAndRefusesListsWithoutOne) {
   EXPECT_FALSE(MeasureHobList(List.data(), List.size() * 8, &Length));
 }
 
-TEST(HobList, BoardListKeepsTheFirmwareBlocksAndAddsTheFlagBeforeANewEnd) {
+// With a firmware list, its blocks are kept with the hand-off table pointed at the new end; without
+// one, the board's list starts with a hand-off table of its own. Either way the platform block
+// with the flag and a new end block follow, and not a byte more is written.
+TEST(HobList, BoardListKeepsOrMakesTheHandoffTableAndAddsTheFlagBeforeANewEnd) {
   const auto Firmware = FirmwareList();
-  constexpr UINTN FirmwareLength = 88;
-  for (const UINT8 Flag : {0, 1, 0xFF}) {
-    std::vector<UINT64> Out(BoardHobListSize(FirmwareLength) / 8 + 1, 0x5A5A5A5A5A5A5A5AULL);
-    auto *Bytes = reinterpret_cast<UINT8 *>(Out.data());
-    BuildBoardHobList(Firmware.data(), FirmwareLength, Flag, Bytes);
-
-    // Firmware blocks unchanged except the hand-off table's end pointer.
-    const auto *Original = reinterpret_cast<const UINT8 *>(Firmware.data());
-    constexpr UINTN EndPointer = offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList);
-    constexpr UINTN AfterHandoff = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
-    EXPECT_EQ(std::memcmp(Bytes, Original, EndPointer), 0);
-    EXPECT_EQ(
-        std::memcmp(Bytes + AfterHandoff, Original + AfterHandoff, FirmwareLength - AfterHandoff),
-        0);
-    const auto *Handoff = reinterpret_cast<const EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
-    const UINT8 *End = Bytes + FirmwareLength + PlatformInfoHobLength;
-    EXPECT_EQ(Handoff->EfiEndOfHobList, reinterpret_cast<EFI_PHYSICAL_ADDRESS>(End));
-
-    const auto *Info = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Bytes + FirmwareLength);
-    EXPECT_EQ(Info->Header.HobType, EFI_HOB_TYPE_GUID_EXTENSION);
-    EXPECT_EQ(Info->Header.HobLength, PlatformInfoHobLength);
-    EXPECT_TRUE(GuidsEqual(&Info->Name, &PlatformInfoHobGuid));
-    // The tool reads the flag 113 bytes from the block's start; every other data byte is zero.
-    const UINT8 *Block = Bytes + FirmwareLength;
-    for (UINTN I = sizeof(EFI_HOB_GUID_TYPE); I < PlatformInfoHobLength; I++)
-      EXPECT_EQ(Block[I], I == 113 ? Flag : 0) << I;
-
-    UINTN Length = 0;
-    ASSERT_TRUE(MeasureHobList(Bytes, BoardHobListSize(FirmwareLength), &Length));
-    EXPECT_EQ(Length, FirmwareLength + PlatformInfoHobLength);
-    EXPECT_EQ(Bytes[BoardHobListSize(FirmwareLength)], 0x5A) << "wrote past the list";
-  }
-}
-
-TEST(HobList, WithoutAFirmwareListTheBoardListStartsWithItsOwnHandoffTable) {
+  const auto *Original = reinterpret_cast<const UINT8 *>(Firmware.data());
   constexpr UINTN Handoff = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
-  std::vector<UINT64> Out(BoardHobListSize(0) / 8 + 1, 0x5A5A5A5A5A5A5A5AULL);
-  BuildBoardHobList(nullptr, 0, 1, Out.data());
-  const auto *Bytes = reinterpret_cast<const UINT8 *>(Out.data());
-  const auto *Table = reinterpret_cast<const EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
-  EXPECT_EQ(Table->Header.HobType, EFI_HOB_TYPE_HANDOFF);
-  EXPECT_EQ(Table->Header.HobLength, Handoff);
-  EXPECT_EQ(Table->Version, HandoffTableVersion);
-  EXPECT_EQ(Table->EfiMemoryTop, 0u);
-  EXPECT_EQ(Table->EfiEndOfHobList,
-            reinterpret_cast<EFI_PHYSICAL_ADDRESS>(Bytes + Handoff + PlatformInfoHobLength));
-  EXPECT_EQ(reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Bytes + Handoff)->HobType,
-            EFI_HOB_TYPE_GUID_EXTENSION);
-  EXPECT_EQ(Bytes[Handoff + 113], 1);
-  UINTN Length = 0;
-  ASSERT_TRUE(MeasureHobList(Bytes, BoardHobListSize(0), &Length));
-  EXPECT_EQ(Length, Handoff + PlatformInfoHobLength);
-  EXPECT_EQ(Bytes[BoardHobListSize(0)], 0x5A) << "wrote past the list";
+  for (const UINTN FirmwareLength : {88, 0}) {
+    for (const UINT8 Flag : {0, 1, 0xFF}) {
+      SCOPED_TRACE(testing::Message() << "firmware list " << FirmwareLength << ", flag " << +Flag);
+      const UINTN Size = BoardHobListSize(FirmwareLength);
+      std::vector<UINT64> Out(Size / 8 + 1, 0x5A5A5A5A5A5A5A5AULL);
+      auto *Bytes = reinterpret_cast<UINT8 *>(Out.data());
+      BuildBoardHobList(FirmwareLength > 0 ? Original : nullptr, FirmwareLength, Flag, Bytes);
+      const auto *Table = reinterpret_cast<const EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
+      if (FirmwareLength > 0) {
+        // Unchanged but for the hand-off table's end pointer.
+        constexpr UINTN EndPointer = offsetof(EFI_HOB_HANDOFF_INFO_TABLE, EfiEndOfHobList);
+        EXPECT_EQ(std::memcmp(Bytes, Original, EndPointer), 0);
+        EXPECT_EQ(std::memcmp(Bytes + Handoff, Original + Handoff, FirmwareLength - Handoff), 0);
+      } else {
+        EXPECT_EQ(Table->Header.HobType, EFI_HOB_TYPE_HANDOFF);
+        EXPECT_EQ(Table->Header.HobLength, Handoff);
+        EXPECT_EQ(Table->Version, HandoffTableVersion);
+        EXPECT_EQ(Table->EfiMemoryTop, 0u);
+      }
+      const UINTN Prefix = FirmwareLength > 0 ? FirmwareLength : Handoff;
+      const UINT8 *Block = Bytes + Prefix;
+      EXPECT_EQ(Table->EfiEndOfHobList,
+                reinterpret_cast<EFI_PHYSICAL_ADDRESS>(Block + PlatformInfoHobLength));
+      const auto *Info = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Block);
+      EXPECT_EQ(Info->Header.HobType, EFI_HOB_TYPE_GUID_EXTENSION);
+      EXPECT_EQ(Info->Header.HobLength, PlatformInfoHobLength);
+      EXPECT_TRUE(GuidsEqual(&Info->Name, &PlatformInfoHobGuid));
+      // The tool reads the flag 113 bytes from the block's start; every other data byte is zero.
+      for (UINTN I = sizeof(EFI_HOB_GUID_TYPE); I < PlatformInfoHobLength; I++)
+        EXPECT_EQ(Block[I], I == 113 ? Flag : 0) << I;
+      UINTN Length = 0;
+      ASSERT_TRUE(MeasureHobList(Bytes, Size, &Length));
+      EXPECT_EQ(Length, Prefix + PlatformInfoHobLength);
+      EXPECT_EQ(Bytes[Size], 0x5A) << "wrote past the list";
+    }
+  }
 }

@@ -8,13 +8,14 @@
 //   --cmos     show CMOS bytes 0x40-0x43    --cmos=HHHHHHHH  set them (0x40 first), then show
 //   --leak     open the parameters protocol on its image handle and never close it (the
 //              launcher's close check must see it; a close of another protocol comes first)
+#include "e2e/app_support.h"
 #include "e2e/board_logic.h"
-#include "e2e/console_text.h"
 #include "platform/hardware.h"
 
 namespace {
 
 using namespace board;
+using namespace e2e;
 
 constexpr UINTN DevicePathLimit = 4096;
 constexpr UINTN DumpBytes = 16;
@@ -22,29 +23,16 @@ constexpr UINTN DumpBytes = 16;
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
 
-bool StartsWith(const CHAR16 *Text, const CHAR16 *Prefix, const CHAR16 **Rest) {
-  for (; *Prefix != u'\0'; Prefix++, Text++) {
-    if (*Text != *Prefix)
-      return false;
-  }
-  *Rest = Text;
-  return true;
-}
-
 UINT64 DecimalValue(const CHAR16 *Text) {
   UINT64 Value = 0;
-  for (; *Text >= u'0' && *Text <= u'9'; Text++)
-    Value = Value * 10 + static_cast<UINT64>(*Text - u'0');
+  for (; DigitValue(*Text) < 10; Text++)
+    Value = Value * 10 + DigitValue(*Text);
   return Value;
 }
 
 UINT8 PlatformWriteProtectFlag(bool *Found) {
   *Found = false;
-  const UINT8 *Hob = nullptr;
-  for (UINTN I = 0; I < gST->NumberOfTableEntries; I++) {
-    if (GuidsEqual(&gST->ConfigurationTable[I].VendorGuid, &EfiHobListGuid))
-      Hob = static_cast<const UINT8 *>(gST->ConfigurationTable[I].VendorTable);
-  }
+  const auto *Hob = static_cast<const UINT8 *>(ConfigurationTable(gST, EfiHobListGuid));
   for (UINTN Walked = 0; Hob != nullptr && Walked < HobListLimit;) {
     const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);
     if (Header->HobType == EFI_HOB_TYPE_END_OF_HOB_LIST ||
@@ -64,29 +52,21 @@ UINT8 PlatformWriteProtectFlag(bool *Found) {
 
 // The first Block I/O handle on PCI device 0x1C whose partition number is 4.
 EFI_BLOCK_IO_PROTOCOL *FindGpp1(bool Verbose) {
-  UINTN Count = 0;
-  EFI_HANDLE *Handles = nullptr;
-  if (EFI_ERROR(
-          gBS->LocateHandleBuffer(ByProtocol, &EfiBlockIoProtocolGuid, nullptr, &Count, &Handles)))
-    return nullptr;
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
-  for (UINTN I = 0; I < Count && Found == nullptr; I++) {
-    VOID *BlockIo = nullptr;
+  ForEachHandle(gBS, EfiBlockIoProtocolGuid, [&](EFI_HANDLE Handle, VOID *BlockIo) {
     VOID *Path = nullptr;
     UINT8 Device = 0;
-    if (EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid, &BlockIo)) ||
-        EFI_ERROR(gBS->HandleProtocol(Handles[I], &EfiDevicePathProtocolGuid, &Path)) ||
+    if (EFI_ERROR(gBS->HandleProtocol(Handle, &EfiDevicePathProtocolGuid, &Path)) ||
         !FirstPciDevice(static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), DevicePathLimit, &Device) ||
         Device != EmmcPciDevice)
-      continue;
+      return false;
     const UINT64 Partition = PartitionNumberOf(static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo));
-    if (Verbose) {
+    if (Verbose)
       Say(gST, u"fixture: handle on device 0x1C, partition %ld\n", Partition);
-    }
     if (Partition == Gpp1Partition)
       Found = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
-  }
-  gBS->FreePool(Handles);
+    return Found != nullptr;
+  });
   return Found;
 }
 
@@ -125,8 +105,7 @@ EFI_STATUS Probe() {
   CHAR16 Dump[MessageChars];
   UINTN Length = FormatLine(Dump, u"fixture: block 0:");
   for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++)
-    Length +=
-        FormatWithFlags(Dump + Length, MessageChars - Length, FormatWideOutput, u" 0x%X", Block[I]);
+    Length = AppendLine(Dump, Length, u" 0x%X", Block[I]);
   Say(gST, u"%s\n", Dump);
   gBS->FreePool(Raw);
   return Status;
@@ -157,26 +136,15 @@ constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT8 DebugCmosFirst = 0x40;
 constexpr UINTN DebugCmosBytes = 4;
 
-INT32 HexDigit(CHAR16 C) {
-  if (C >= u'0' && C <= u'9')
-    return C - u'0';
-  if (C >= u'a' && C <= u'f')
-    return C - u'a' + 10;
-  if (C >= u'A' && C <= u'F')
-    return C - u'A' + 10;
-  return -1;
-}
-
 // Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first.
 EFI_STATUS Cmos(const CHAR16 *Setting) {
   if (Setting != nullptr) {
     UINT8 Bytes[DebugCmosBytes];
     for (UINTN I = 0; I < DebugCmosBytes; I++) {
-      const INT32 High = HexDigit(Setting[2 * I]);
-      const INT32 Low = High < 0 ? -1 : HexDigit(Setting[2 * I + 1]);
-      if (Low < 0)
+      const UINT32 High = DigitValue(Setting[2 * I]);
+      if (High >= 16 || DigitValue(Setting[2 * I + 1]) >= 16)
         return EFI_INVALID_PARAMETER;
-      Bytes[I] = static_cast<UINT8>(High << 4 | Low);
+      Bytes[I] = static_cast<UINT8>(High << 4 | DigitValue(Setting[2 * I + 1]));
     }
     if (Setting[2 * DebugCmosBytes] != u'\0')
       return EFI_INVALID_PARAMETER;

@@ -25,10 +25,11 @@
 // application left open once it returns, so the check has to happen before that: the count after
 // the child's last open or close is what it left open, and a child that never closed anything
 // is reported as such.
-#include "uefi/uefi.h"
-#include "e2e/console_text.h"
+#include "e2e/app_support.h"
 
 namespace {
+
+using namespace e2e;
 
 constexpr UINTN ScriptMax = 16384;    // bytes of \launch.txt
 constexpr UINTN CaptureChars = 32768; // characters of one run's console output
@@ -56,16 +57,6 @@ typedef EFI_STATUS(EFIAPI *OpenProtocolInformationFn)(EFI_HANDLE Handle, const E
                                                       OpenProtocolInformationEntry **Entries,
                                                       UINTN *Count);
 
-// Runtime services: GetVariable (the SecureBoot flag) and ResetSystem (power off).
-typedef EFI_STATUS(EFIAPI *GetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
-                                          UINT32 *Attributes, UINTN *Size, VOID *Data);
-typedef VOID(EFIAPI *ResetSystemFn)(UINT32 Type, EFI_STATUS Status, UINTN Size, VOID *Data);
-constexpr UINTN RuntimeGetVariableOffset = 24 + 6 * 8;
-constexpr UINTN RuntimeResetSystemOffset = 24 + 10 * 8;
-constexpr UINT32 EfiResetShutdown = 2;
-constexpr EFI_GUID EfiGlobalVariableGuid = {
-    0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
-
 static_assert(offsetof(EFI_BOOT_SERVICES, LoadImage) == 200, "LoadImage slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, StartImage) == 208, "StartImage slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, UnloadImage) == 224, "UnloadImage slot");
@@ -73,25 +64,84 @@ static_assert(offsetof(EFI_BOOT_SERVICES, UninstallProtocolInterface) == 144, "U
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocolInformation) == 296, "OpenInfo slot");
 static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeServices offset");
 
-constexpr UINT8 MediaDevicePath = 4, FilePathSubType = 4, EndDevicePath = 0x7F, EndEntire = 0xFF;
-constexpr UINT64 FileModeWrite = 0x2, FileModeCreate = 0x8000000000000000ULL;
+typedef EFI_STATUS(EFIAPI *GetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                          UINT32 *Attributes, UINTN *Size, VOID *Data);
+typedef EFI_STATUS(EFIAPI *SetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                          UINT32 Attributes, UINTN Size, VOID *Data);
+typedef VOID(EFIAPI *ResetSystemFn)(UINT32 Type, EFI_STATUS Status, UINTN Size, VOID *Data);
+
+// The runtime services table as far as ResetSystem; the slots the launcher never uses stay
+// plain pointers.
+struct EFI_RUNTIME_SERVICES {
+  EFI_TABLE_HEADER Hdr;
+  VOID *TimeAndVirtualMemory[6]; // GetTime ... ConvertPointer
+  GetVariableFn GetVariable;
+  VOID *GetNextVariableName;
+  SetVariableFn SetVariable;
+  VOID *GetNextHighMonotonicCount;
+  ResetSystemFn ResetSystem;
+};
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72, "GetVariable slot");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88, "SetVariable slot");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104, "ResetSystem slot");
+constexpr UINT32 EfiResetShutdown = 2;
+constexpr EFI_GUID EfiGlobalVariableGuid = {
+    0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
+
+// Media device path nodes: a file path, and a file in a firmware volume.
+constexpr UINT8 MEDIA_FILEPATH_DP = 4, MEDIA_PIWG_FW_FILE_DP = 6, MEDIA_PIWG_FW_VOL_DP = 7;
 
 // --- State --------------------------------------------------------------------------------
 
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
+EFI_RUNTIME_SERVICES *gRT;
 EFI_HANDLE gSelf;
 EFI_FILE_PROTOCOL *gRoot;
 EFI_DEVICE_PATH_PROTOCOL *gVolumePath;
 UINTN gVolumePathBytes;
 
-// What the running child wrote, and what it still held open after each of its closes.
+// The firmware's own functions, taken before the launcher puts any recorder in their slots.
+struct {
+  LoadImageFn LoadImage;
+  StartImageFn StartImage;
+  UnloadImageFn UnloadImage;
+  UninstallProtocolFn UninstallProtocolInterface;
+  OpenProtocolInformationFn OpenProtocolInformation;
+  EFI_HANDLE_PROTOCOL HandleProtocol;
+  EFI_OPEN_PROTOCOL OpenProtocol;
+  EFI_CLOSE_PROTOCOL CloseProtocol;
+  EFI_TEXT_STRING OutputString;
+  GetVariableFn GetVariable;
+  SetVariableFn SetVariable;
+} gReal;
+
+// Puts Replacement in a firmware table's slot for the life of the hook, then the old value back.
+template <typename T> struct Hook {
+  T &Slot;
+  const T Saved;
+  Hook(T &Slot, T Replacement) : Slot(Slot), Saved(Slot) { Slot = Replacement; }
+  ~Hook() { Slot = Saved; }
+};
+template <typename T, typename R> Hook(T &, R) -> Hook<T>;
+
+// The running child: what it wrote (into gCapture), its calls on its image handle (the probed
+// shell), and what it still held open after each of its opens and closes.
 CHAR16 *gCapture;
-UINTN gCaptured;
-bool gCaptureOverflow;
-EFI_TEXT_STRING gRealOutputString;
-EFI_CLOSE_PROTOCOL gRealCloseProtocol;
-EFI_HANDLE gChild;
+struct {
+  EFI_HANDLE Child;
+  UINTN Captured;
+  bool CaptureOverflow;
+  UINTN ClosesSeen;
+  UINTN OpenAfterLastClose;
+  bool InformationFailed;
+  UINTN ChildCalls;
+} gWatch;
+
+bool ByChild(EFI_HANDLE Handle) {
+  return gWatch.Child != nullptr && Handle == gWatch.Child;
+}
+
 struct Installed {
   EFI_HANDLE Handle;
   const EFI_GUID *Protocol;
@@ -99,18 +149,6 @@ struct Installed {
 };
 Installed gInstalled[6];
 UINTN gInstalledCount;
-UINTN gClosesSeen;
-UINTN gOpenAfterLastClose;
-bool gInformationFailed;
-EFI_HANDLE_PROTOCOL gRealHandleProtocol;
-EFI_OPEN_PROTOCOL gRealOpenProtocol;
-UINTN gChildCalls; // the child's own HandleProtocol and OpenProtocol calls on its image handle
-typedef EFI_STATUS(EFIAPI *SetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
-                                          UINT32 Attributes, UINTN Size, VOID *Data);
-constexpr UINTN RuntimeSetVariableOffset = 24 + 8 * 8;
-SetVariableFn gRealSetVariable;
-GetVariableFn gRealGetVariable;
-LoadImageFn gRealLoadImage;
 
 // The interfaces the launcher installs: the EFI 1.1 ones, one environment of each form and the
 // Shell 2.0 parameters. The environments' functions are never called by the tool.
@@ -119,117 +157,117 @@ EFI_SHELL_ENVIRONMENT2 gEnvironment2;
 EFI_SHELL_ENVIRONMENT2 gEnvironmentOriginal; // no environment-2 GUID: the original form
 EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
 CHAR16 *gArgv[ArgsMax + 1];
-CHAR16 gArgText[1024];
 
 // A progress marker for the runner. Statuses are shown as the shell's %lasterror% shows them:
 // 0x and upper-case hexadecimal digits.
 template <typename... T> void Progress(UcsFormat<T...> Format, const T &...Values) {
   CHAR16 Line[MessageChars];
-  const UINTN Length = FormatLine(Line, u"KESTREL-E2E ");
-  FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
-  gRealOutputString(gST->ConOut, Line);
+  AppendLine(Line, FormatLine(Line, u"KESTREL-E2E "), Format, Values...);
+  gReal.OutputString(gST->ConOut, Line);
 }
 
 // --- Files on the launcher's volume -------------------------------------------------------
 
-EFI_STATUS WriteFile(const CHAR16 *Name, const VOID *Data, UINTN Size) {
+// A short text file, UCS-2 with a byte-order mark like the shell's redirected output.
+EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
   EFI_FILE_PROTOCOL *File = nullptr;
-  EFI_STATUS Status =
-      gRoot->Open(gRoot, &File, Name, EFI_FILE_MODE_READ | FileModeWrite | FileModeCreate, 0);
+  EFI_STATUS Status = gRoot->Open(
+      gRoot, &File, Name, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
   if (EFI_ERROR(Status))
     return Status;
-  Status = File->Write(File, &Size, const_cast<VOID *>(Data));
+  CHAR16 Mark = 0xFEFF;
+  UINTN MarkBytes = sizeof(Mark), TextBytes = Length * sizeof(CHAR16);
+  Status = File->Write(File, &MarkBytes, &Mark);
+  if (!EFI_ERROR(Status))
+    Status = File->Write(File, &TextBytes, const_cast<CHAR16 *>(Text));
   const EFI_STATUS Closed = File->Close(File);
   return EFI_ERROR(Status) ? Status : Closed;
 }
 
-// A short text file, UCS-2 with a byte-order mark like the shell's redirected output.
-EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
-  UINTN Bytes = (Length + 1) * sizeof(CHAR16);
-  CHAR16 *Buffer = nullptr;
-  EFI_STATUS Status =
-      gBS->AllocatePool(EfiBootServicesData, Bytes, reinterpret_cast<VOID **>(&Buffer));
-  if (EFI_ERROR(Status))
-    return Status;
-  Buffer[0] = 0xFEFF;
-  __builtin_memcpy(Buffer + 1, Text, Length * sizeof(CHAR16));
-  Status = WriteFile(Name, Buffer, Bytes);
-  gBS->FreePool(Buffer);
-  return Status;
+// \oN.txt, \sN.txt, \pN.txt: the Nth command's output (what was captured), status and protocol
+// check.
+void WriteResults(UINTN Number, const CHAR16 *Status, UINTN StatusLength, const CHAR16 *Check,
+                  UINTN CheckLength) {
+  CHAR16 Name[16];
+  FormatWithFlags(Name, 16, FormatWideOutput, u"\\o%ld.txt", Number);
+  WriteText(Name, gCapture, gWatch.Captured);
+  FormatWithFlags(Name, 16, FormatWideOutput, u"\\s%ld.txt", Number);
+  WriteText(Name, Status, StatusLength);
+  FormatWithFlags(Name, 16, FormatWideOutput, u"\\p%ld.txt", Number);
+  WriteText(Name, Check, CheckLength);
 }
 
-// \oN.txt, \sN.txt, \pN.txt: the Nth command's output, status and protocol check.
-struct ResultFiles {
-  CHAR16 Out[16], Status[16], Protocols[16];
-  explicit ResultFiles(UINTN Number) {
-    FormatWithFlags(Out, 16, FormatWideOutput, u"\\o%ld.txt", Number);
-    FormatWithFlags(Status, 16, FormatWideOutput, u"\\s%ld.txt", Number);
-    FormatWithFlags(Protocols, 16, FormatWideOutput, u"\\p%ld.txt", Number);
-  }
-};
-
 // --- Loading images -----------------------------------------------------------------------
+
+// Writes a device path node, its header and then Bytes of Data, at At; returns the byte after it.
+UINT8 *PutNode(UINT8 *At, UINT8 Type, UINT8 SubType, const VOID *Data, UINTN Bytes) {
+  const UINTN Length = sizeof(EFI_DEVICE_PATH_PROTOCOL) + Bytes;
+  *reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(At) = {
+      Type, SubType, {static_cast<UINT8>(Length), static_cast<UINT8>(Length >> 8)}};
+  if (Bytes != 0)
+    __builtin_memcpy(At + sizeof(EFI_DEVICE_PATH_PROTOCOL), Data, Bytes);
+  return At + Length;
+}
 
 // The volume's device path with a file node for \NAME: where LoadImage reads the image from, so
 // that the firmware knows its source (and, under Secure Boot, verifies it as a disk image).
 EFI_DEVICE_PATH_PROTOCOL *FilePath(const CHAR16 *Name, UINT8 *Buffer) {
-  UINTN NameChars = 0;
-  while (Name[NameChars] != u'\0')
-    NameChars++;
-  const UINTN NodeBytes = 4 + (NameChars + 2) * sizeof(CHAR16);
-  if (gVolumePathBytes + NodeBytes + 4 > PathMax)
+  CHAR16 File[PathMax / 2];
+  const UINTN FileBytes =
+      (FormatWithFlags(File, PathMax / 2, FormatWideOutput, u"\\%s", Name) + 1) * sizeof(CHAR16);
+  if (gVolumePathBytes + FileBytes + 2 * sizeof(EFI_DEVICE_PATH_PROTOCOL) > PathMax)
     return nullptr;
   __builtin_memcpy(Buffer, gVolumePath, gVolumePathBytes);
-  UINT8 *Node = Buffer + gVolumePathBytes;
-  Node[0] = MediaDevicePath;
-  Node[1] = FilePathSubType;
-  Node[2] = static_cast<UINT8>(NodeBytes);
-  Node[3] = static_cast<UINT8>(NodeBytes >> 8);
-  CHAR16 Path[PathMax / 2];
-  Path[0] = u'\\';
-  __builtin_memcpy(Path + 1, Name, (NameChars + 1) * sizeof(CHAR16));
-  __builtin_memcpy(Node + 4, Path, (NameChars + 2) * sizeof(CHAR16));
-  UINT8 *End = Node + NodeBytes;
-  End[0] = EndDevicePath;
-  End[1] = EndEntire;
-  End[2] = 4;
-  End[3] = 0;
+  UINT8 *End =
+      PutNode(Buffer + gVolumePathBytes, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, File, FileBytes);
+  PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
   return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Buffer);
+}
+
+// A refused image that the firmware still keeps loaded is unloaded.
+EFI_STATUS LoadFrom(EFI_DEVICE_PATH_PROTOCOL *Path, BOOLEAN BootPolicy, EFI_HANDLE *Child) {
+  *Child = nullptr;
+  const EFI_STATUS Status = gReal.LoadImage(BootPolicy, gSelf, Path, nullptr, 0, Child);
+  if (EFI_ERROR(Status) && *Child != nullptr)
+    gReal.UnloadImage(*Child);
+  return Status;
 }
 
 EFI_STATUS Load(const CHAR16 *Name, EFI_HANDLE *Child) {
   UINT8 Buffer[PathMax];
   EFI_DEVICE_PATH_PROTOCOL *Path = FilePath(Name, Buffer);
-  if (Path == nullptr)
-    return EFI_BAD_BUFFER_SIZE;
   *Child = nullptr;
-  return reinterpret_cast<LoadImageFn>(gBS->LoadImage)(false, gSelf, Path, nullptr, 0, Child);
+  return Path == nullptr ? EFI_BAD_BUFFER_SIZE : LoadFrom(Path, false, Child);
 }
 
 // --- Capture and the close check ----------------------------------------------------------
 
-EFI_STATUS EFIAPI RecordOutput(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
-  for (const CHAR16 *C = Text; *C != u'\0'; C++) {
-    if (gCaptured < CaptureChars)
-      gCapture[gCaptured++] = *C;
+void Capture(const CHAR16 *Text) {
+  for (; *Text != u'\0'; Text++) {
+    if (gWatch.Captured < CaptureChars)
+      gCapture[gWatch.Captured++] = *Text;
     else
-      gCaptureOverflow = true;
+      gWatch.CaptureOverflow = true;
   }
-  return gRealOutputString(This, Text);
+}
+
+EFI_STATUS EFIAPI RecordOutput(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
+  Capture(Text);
+  return gReal.OutputString(This, Text);
 }
 
 UINTN OpensHeldByChild() {
-  auto Information = reinterpret_cast<OpenProtocolInformationFn>(gBS->OpenProtocolInformation);
   UINTN Held = 0;
   for (UINTN I = 0; I < gInstalledCount; I++) {
     OpenProtocolInformationEntry *Entries = nullptr;
     UINTN Count = 0;
-    if (EFI_ERROR(Information(gInstalled[I].Handle, gInstalled[I].Protocol, &Entries, &Count))) {
-      gInformationFailed = true;
+    if (EFI_ERROR(gReal.OpenProtocolInformation(gInstalled[I].Handle, gInstalled[I].Protocol,
+                                                &Entries, &Count))) {
+      gWatch.InformationFailed = true;
       continue;
     }
     for (UINTN E = 0; E < Count; E++) {
-      if (Entries[E].AgentHandle == gChild)
+      if (Entries[E].AgentHandle == gWatch.Child)
         Held += Entries[E].OpenCount;
     }
     if (Entries != nullptr)
@@ -238,50 +276,46 @@ UINTN OpensHeldByChild() {
   return Held;
 }
 
-// Every failed firmware call the probed shell makes is written into its transcript, so that the
+// The probed shell's firmware calls, failed or not, are written into its transcript, so that the
 // reason for its refusal can be read there.
 template <typename... T> void RecordText(UcsFormat<T...> Format, const T &...Values) {
   CHAR16 Line[MessageChars];
   FormatLine(Line, Format, Values...);
-  for (const CHAR16 *Text = Line; *Text != u'\0' && gCaptured < CaptureChars; Text++)
-    gCapture[gCaptured++] = *Text;
+  Capture(Line);
 }
 
 void RecordCall(const CHAR16 *What, const EFI_GUID *Protocol, EFI_STATUS Status) {
+  gWatch.ChildCalls++;
   RecordText(u"[%s 0x%X: 0x%lX]\n", What, Protocol->Data1, Status);
 }
 
 EFI_STATUS EFIAPI CountHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
                                       VOID **Interface) {
-  const EFI_STATUS Status = gRealHandleProtocol(Handle, Protocol, Interface);
-  if (Handle == gChild && gChild != nullptr) {
-    gChildCalls++;
+  const EFI_STATUS Status = gReal.HandleProtocol(Handle, Protocol, Interface);
+  if (ByChild(Handle))
     RecordCall(u"HandleProtocol", Protocol, Status);
-  }
   return Status;
 }
 
 EFI_STATUS EFIAPI CountOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
                                     EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
   const EFI_STATUS Status =
-      gRealOpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
-  if (Agent == gChild && gChild != nullptr) {
-    gChildCalls++;
+      gReal.OpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
+  if (ByChild(Agent))
     RecordCall(u"OpenProtocol", Protocol, Status);
-  }
   return Status;
 }
 
 EFI_STATUS EFIAPI RecordSetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 Attributes,
                                     UINTN Size, VOID *Data) {
-  const EFI_STATUS Status = gRealSetVariable(Name, Vendor, Attributes, Size, Data);
+  const EFI_STATUS Status = gReal.SetVariable(Name, Vendor, Attributes, Size, Data);
   RecordText(u"[SetVariable %s attributes 0x%X: 0x%lX]\n", Name, Attributes, Status);
   return Status;
 }
 
 EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes,
                                     UINTN *Size, VOID *Data) {
-  const EFI_STATUS Status = gRealGetVariable(Name, Vendor, Attributes, Size, Data);
+  const EFI_STATUS Status = gReal.GetVariable(Name, Vendor, Attributes, Size, Data);
   if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1)
     RecordText(u"[GetVariable %s: 0x%lX, value %d]\n", Name, Status, *static_cast<UINT8 *>(Data));
   else
@@ -292,17 +326,17 @@ EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, 
 EFI_STATUS EFIAPI RecordLoadImage(BOOLEAN BootPolicy, EFI_HANDLE Parent,
                                   EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
                                   EFI_HANDLE *Image) {
-  const EFI_STATUS Status = gRealLoadImage(BootPolicy, Parent, Path, Source, Size, Image);
+  const EFI_STATUS Status = gReal.LoadImage(BootPolicy, Parent, Path, Source, Size, Image);
   RecordText(u"[LoadImage: 0x%lX]\n", Status);
   return Status;
 }
 
 EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HANDLE Agent,
                              EFI_HANDLE Controller) {
-  const EFI_STATUS Status = gRealCloseProtocol(Handle, Protocol, Agent, Controller);
-  if (Agent == gChild && gChild != nullptr) {
-    gClosesSeen++;
-    gOpenAfterLastClose = OpensHeldByChild();
+  const EFI_STATUS Status = gReal.CloseProtocol(Handle, Protocol, Agent, Controller);
+  if (ByChild(Agent)) {
+    gWatch.ClosesSeen++;
+    gWatch.OpenAfterLastClose = OpensHeldByChild();
   }
   return Status;
 }
@@ -311,46 +345,35 @@ EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HA
 EFI_STATUS EFIAPI WatchOpen(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
                             EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
   const EFI_STATUS Status =
-      gRealOpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
-  if (Agent == gChild && gChild != nullptr)
-    gOpenAfterLastClose = OpensHeldByChild();
+      gReal.OpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
+  if (ByChild(Agent))
+    gWatch.OpenAfterLastClose = OpensHeldByChild();
   return Status;
 }
 
 // --- Argument vector ----------------------------------------------------------------------
 
-// NAME then ARGS split at spaces; double quotes group words and are dropped (as the shell does
-// for the simple command lines the sessions use).
-UINTN SplitArguments(const CHAR16 *Name, const CHAR16 *Args) {
-  UINTN Argc = 0, Used = 0;
-  auto Start = [&]() -> bool {
-    if (Argc >= ArgsMax)
-      return false;
-    gArgv[Argc++] = gArgText + Used;
-    return true;
-  };
-  auto Put = [&](CHAR16 C) {
-    if (Used + 1 < sizeof(gArgText) / sizeof(CHAR16))
-      gArgText[Used++] = C;
-  };
-  Start();
-  for (const CHAR16 *C = Name; *C != u'\0'; C++)
-    Put(*C);
-  Put(u'\0');
-  const CHAR16 *C = Args;
-  while (*C != u'\0') {
-    while (*C == u' ')
-      C++;
-    if (*C == u'\0' || !Start())
-      break;
-    bool Quoted = false;
-    for (; *C != u'\0' && (Quoted || *C != u' '); C++) {
-      if (*C == u'"')
+// NAME then ARGS split at spaces, in place; double quotes group words and are dropped (as the
+// shell does for the simple command lines the sessions use).
+UINTN SplitArguments(CHAR16 *Name, CHAR16 *Args) {
+  UINTN Argc = 0;
+  gArgv[Argc++] = Name;
+  CHAR16 *Out = Args;
+  for (CHAR16 *In = Args; *In != u'\0' && Argc < ArgsMax;) {
+    if (*In == u' ') {
+      In++;
+      continue;
+    }
+    gArgv[Argc++] = Out;
+    for (bool Quoted = false; *In != u'\0' && (Quoted || *In != u' '); In++) {
+      if (*In == u'"')
         Quoted = !Quoted;
       else
-        Put(*C);
+        *Out++ = *In;
     }
-    Put(u'\0');
+    if (*In == u' ')
+      In++;
+    *Out++ = u'\0';
   }
   gArgv[Argc] = nullptr;
   return Argc;
@@ -366,37 +389,29 @@ bool Install(EFI_HANDLE *Handle, const EFI_GUID &Protocol, VOID *Interface) {
 }
 
 void UninstallAll() {
-  auto Uninstall = reinterpret_cast<UninstallProtocolFn>(gBS->UninstallProtocolInterface);
-  for (UINTN I = gInstalledCount; I > 0; I--)
-    Uninstall(gInstalled[I - 1].Handle, gInstalled[I - 1].Protocol, gInstalled[I - 1].Interface);
-  gInstalledCount = 0;
+  for (; gInstalledCount > 0; gInstalledCount--) {
+    const Installed &Last = gInstalled[gInstalledCount - 1];
+    gReal.UninstallProtocolInterface(Last.Handle, Last.Protocol, Last.Interface);
+  }
 }
 
 bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
-  auto Is = [&](const CHAR16 *Word) {
-    UINTN I = 0;
-    for (; Word[I] != u'\0'; I++) {
-      if (Mode[I] != Word[I])
-        return false;
-    }
-    return Mode[I] == u'\0';
-  };
-  EFI_HANDLE Child = gChild;
-  if (Is(u"shell2")) {
+  EFI_HANDLE Child = gWatch.Child;
+  if (SameText(Mode, u"shell2")) {
     gParameters = {gArgv, Argc, nullptr, nullptr, nullptr};
     return Install(&Child, EfiShellParametersProtocolGuid, &gParameters);
   }
   gInterface = {};
-  gInterface.ImageHandle = gChild;
+  gInterface.ImageHandle = Child;
   // The EFI 1.1 shell points Info at the image's loaded-image protocol.
-  gBS->HandleProtocol(gChild, &EfiLoadedImageProtocolGuid, &gInterface.Info);
+  gBS->HandleProtocol(Child, &EfiLoadedImageProtocolGuid, &gInterface.Info);
   gInterface.Argv = gArgv;
   gInterface.Argc = Argc;
   if (!Install(&Child, ShellInterfaceProtocolGuid, &gInterface))
     return false;
-  if (Is(u"efi11"))
+  if (SameText(Mode, u"efi11"))
     return Install(&Child, ShellEnvironmentProtocolGuid, &gEnvironment2);
-  if (!Is(u"efi11-search"))
+  if (!SameText(Mode, u"efi11-search"))
     return false;
   // The original form on the image handle, then on new handles a decoy of the original form,
   // the environment-2 one and another decoy: whatever order LocateHandle returns them in, the
@@ -408,58 +423,44 @@ bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
          Install(&Third, ShellEnvironmentProtocolGuid, &gEnvironmentOriginal);
 }
 
-void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR16 *Args) {
+void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
   Progress(u"run %ld\n", Number);
-  const ResultFiles Files(Number);
   CHAR16 Status[MessageChars], Check[MessageChars];
-  UINTN StatusLength = 0;
-
+  UINTN StatusLength = 0, CheckLength = 0;
+  gWatch = {};
   EFI_HANDLE Child = nullptr;
-  EFI_STATUS Loaded = Load(Name, &Child);
+  const EFI_STATUS Loaded = Load(Name, &Child);
   if (EFI_ERROR(Loaded)) {
-    // Never started. A refused image that the firmware still keeps loaded is unloaded.
-    if (Child != nullptr)
-      reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
     StatusLength = FormatLine(Status, u"LoadImage 0x%lX %r", Loaded, Loaded);
-    FormatLine(Check, u"not started");
-    WriteText(Files.Out, u"", 0);
+    CheckLength = FormatLine(Check, u"%s not started", Mode);
   } else {
-    gChild = Child;
-    gCaptured = 0;
-    gCaptureOverflow = false;
-    gClosesSeen = 0;
-    gOpenAfterLastClose = 0;
-    gInformationFailed = false;
-    const UINTN Argc = SplitArguments(Name, Args);
-    if (!InstallArgumentSource(Mode, Argc)) {
+    gWatch.Child = Child;
+    if (!InstallArgumentSource(Mode, SplitArguments(Name, Args))) {
       UninstallAll();
-      reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
+      gReal.UnloadImage(Child);
       Progress(u"failed: cannot install the argument source for %s\n", Mode);
       return;
     }
-    gST->ConOut->OutputString = RecordOutput;
-    gBS->CloseProtocol = WatchClose;
-    gBS->OpenProtocol = WatchOpen;
-    const EFI_STATUS Exit =
-        reinterpret_cast<StartImageFn>(gBS->StartImage)(Child, nullptr, nullptr);
-    gBS->OpenProtocol = gRealOpenProtocol;
-    gBS->CloseProtocol = gRealCloseProtocol;
-    gST->ConOut->OutputString = gRealOutputString;
+    EFI_STATUS Exit;
+    {
+      const Hook Output(gST->ConOut->OutputString, RecordOutput);
+      const Hook Close(gBS->CloseProtocol, WatchClose);
+      const Hook Open(gBS->OpenProtocol, WatchOpen);
+      Exit = gReal.StartImage(Child, nullptr, nullptr);
+    }
     UninstallAll();
-    gChild = nullptr;
+    gWatch.Child = nullptr;
     StatusLength = FormatLine(Status, u"0x%lX", Exit);
-    const UINTN Length = gInformationFailed ? FormatLine(Check, u"OpenProtocolInformation failed")
-                         : gClosesSeen == 0 ? FormatLine(Check, u"never closed")
-                         : gOpenAfterLastClose != 0
-                             ? FormatLine(Check, u"left open: %ld", gOpenAfterLastClose)
-                             : FormatLine(Check, u"closed (%ld closes)", gClosesSeen);
-    if (gCaptureOverflow)
-      FormatWithFlags(Check + Length, MessageChars - Length, FormatWideOutput, u"; output cut");
-    WriteText(Files.Out, gCapture, gCaptured);
+    CheckLength = gWatch.InformationFailed
+                      ? FormatLine(Check, u"%s OpenProtocolInformation failed", Mode)
+                  : gWatch.ClosesSeen == 0 ? FormatLine(Check, u"%s never closed", Mode)
+                  : gWatch.OpenAfterLastClose != 0
+                      ? FormatLine(Check, u"%s left open: %ld", Mode, gWatch.OpenAfterLastClose)
+                      : FormatLine(Check, u"%s closed (%ld closes)", Mode, gWatch.ClosesSeen);
+    if (gWatch.CaptureOverflow)
+      CheckLength = AppendLine(Check, CheckLength, u"; output cut");
   }
-  WriteText(Files.Status, Status, StatusLength);
-  CHAR16 Note[MessageChars];
-  WriteText(Files.Protocols, Note, FormatLine(Note, u"%s %s", Mode, Check));
+  WriteResults(Number, Status, StatusLength, Check, CheckLength);
 }
 
 // --- The firmware's own shell -------------------------------------------------------------
@@ -471,133 +472,86 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, const CHAR16 *Name, const CHAR
 // on its image handle: any image's start-up asks for its loaded-image protocol).
 void ProbeBuiltInShell(UINTN Number) {
   Progress(u"run %ld\n", Number);
-  struct {
-    UINT8 Fv[4 + 16];
-    UINT8 File[4 + 16];
-    UINT8 End[4];
-  } Path = {};
-  static_assert(sizeof(Path) == 44, "firmware-volume file path");
   constexpr EFI_GUID FvGuid = {
       0x7CB8BDC9, 0xF8EB, 0x4F34, {0xAA, 0xEA, 0x3E, 0xE4, 0xAF, 0x65, 0x16, 0xA1}};
   constexpr EFI_GUID ShellFileGuid = {
       0x7C04A583, 0x9E3E, 0x4F1C, {0xAD, 0x65, 0xE0, 0x52, 0x68, 0xD0, 0xB4, 0xD1}};
-  Path.Fv[0] = MediaDevicePath;
-  Path.Fv[1] = 7; // firmware volume
-  Path.Fv[2] = 20;
-  __builtin_memcpy(Path.Fv + 4, &FvGuid, 16);
-  Path.File[0] = MediaDevicePath;
-  Path.File[1] = 6; // firmware file
-  Path.File[2] = 20;
-  __builtin_memcpy(Path.File + 4, &ShellFileGuid, 16);
-  Path.End[0] = EndDevicePath;
-  Path.End[1] = EndEntire;
-  Path.End[2] = 4;
+  struct {
+    UINT8 Fv[4 + 16];
+    UINT8 File[4 + 16];
+    UINT8 End[4];
+  } Path;
+  static_assert(sizeof(Path) == 44, "firmware-volume file path");
+  PutNode(Path.Fv, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, &FvGuid, sizeof(FvGuid));
+  PutNode(Path.File, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, &ShellFileGuid, sizeof(FvGuid));
+  PutNode(Path.End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
   EFI_HANDLE Child = nullptr;
-  const EFI_STATUS Loaded = reinterpret_cast<LoadImageFn>(gBS->LoadImage)(
-      true, gSelf, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), nullptr, 0, &Child);
+  const EFI_STATUS Loaded =
+      LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), true, &Child);
   CHAR16 Status[MessageChars];
   UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
-  gCaptured = 0;
+  gWatch = {};
   if (!EFI_ERROR(Loaded)) {
-    gChild = Child;
-    gChildCalls = 0;
-    auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
-    auto *SetVariableSlot = reinterpret_cast<SetVariableFn *>(Runtime + RuntimeSetVariableOffset);
-    gRealSetVariable = *SetVariableSlot;
-    auto *GetVariableSlot = reinterpret_cast<GetVariableFn *>(Runtime + RuntimeGetVariableOffset);
-    gRealGetVariable = *GetVariableSlot;
-    *GetVariableSlot = RecordGetVariable;
-    gRealLoadImage = reinterpret_cast<LoadImageFn>(gBS->LoadImage);
-    gBS->HandleProtocol = CountHandleProtocol;
-    gBS->OpenProtocol = CountOpenProtocol;
-    gBS->LoadImage = reinterpret_cast<VOID *>(RecordLoadImage);
-    *SetVariableSlot = RecordSetVariable;
-    gST->ConOut->OutputString = RecordOutput;
-    const EFI_STATUS Exit =
-        reinterpret_cast<StartImageFn>(gBS->StartImage)(Child, nullptr, nullptr);
-    gST->ConOut->OutputString = gRealOutputString;
-    *SetVariableSlot = gRealSetVariable;
-    *GetVariableSlot = gRealGetVariable;
-    gBS->LoadImage = reinterpret_cast<VOID *>(gRealLoadImage);
-    gBS->OpenProtocol = gRealOpenProtocol;
-    gBS->HandleProtocol = gRealHandleProtocol;
-    gChild = nullptr;
-    StatusLength += FormatWithFlags(
-        Status + StatusLength, MessageChars - StatusLength, FormatWideOutput,
-        u", StartImage 0x%lX %r, calls by the shell's code: %ld", Exit, Exit, gChildCalls);
-  } else if (Child != nullptr) {
-    reinterpret_cast<UnloadImageFn>(gBS->UnloadImage)(Child);
+    gWatch.Child = Child;
+    EFI_STATUS Exit;
+    {
+      const Hook GetVariable(gRT->GetVariable, RecordGetVariable);
+      const Hook HandleProtocol(gBS->HandleProtocol, CountHandleProtocol);
+      const Hook OpenProtocol(gBS->OpenProtocol, CountOpenProtocol);
+      const Hook LoadImage(gBS->LoadImage, reinterpret_cast<VOID *>(RecordLoadImage));
+      const Hook SetVariable(gRT->SetVariable, RecordSetVariable);
+      const Hook Output(gST->ConOut->OutputString, RecordOutput);
+      Exit = gReal.StartImage(Child, nullptr, nullptr);
+    }
+    gWatch.Child = nullptr;
+    StatusLength =
+        AppendLine(Status, StatusLength, u", StartImage 0x%lX %r, calls by the shell's code: %ld",
+                   Exit, Exit, gWatch.ChildCalls);
   }
-  const ResultFiles Files(Number);
-  WriteText(Files.Out, gCapture, gCaptured);
-  WriteText(Files.Status, Status, StatusLength);
-  WriteText(Files.Protocols, u"none", 4);
+  WriteResults(Number, Status, StatusLength, u"none", 4);
 }
 
 // --- The script ---------------------------------------------------------------------------
 
-bool ReadScript(CHAR16 *Text, UINTN *Chars) {
-  EFI_FILE_PROTOCOL *File = nullptr;
-  if (EFI_ERROR(gRoot->Open(gRoot, &File, u"\\launch.txt", EFI_FILE_MODE_READ, 0)))
-    return false;
-  UINTN Size = ScriptMax;
-  const EFI_STATUS Status = File->Read(File, &Size, Text);
-  File->Close(File);
-  if (EFI_ERROR(Status) || Size >= ScriptMax)
-    return false;
-  *Chars = Size / sizeof(CHAR16);
-  Text[*Chars] = u'\0';
-  return true;
-}
-
-// Splits off the first word of Line (ended by a space or the end); returns the rest.
-CHAR16 *Word(CHAR16 *Line) {
-  while (*Line != u'\0' && *Line != u' ')
-    Line++;
-  if (*Line == u' ')
-    *Line++ = u'\0';
-  return Line;
+// Ends Text at its first Separator, if any; returns what follows.
+CHAR16 *Split(CHAR16 *Text, CHAR16 Separator) {
+  while (*Text != u'\0' && *Text != Separator)
+    Text++;
+  if (*Text == Separator)
+    *Text++ = u'\0';
+  return Text;
 }
 
 void PowerOff() {
-  auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
-  auto Reset = *reinterpret_cast<ResetSystemFn *>(Runtime + RuntimeResetSystemOffset);
-  Reset(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
 }
 
 bool OpenVolume() {
+  EFI_HANDLE Device = nullptr;
   VOID *Interface = nullptr;
-  if (EFI_ERROR(gBS->HandleProtocol(gSelf, &EfiLoadedImageProtocolGuid, &Interface)))
-    return false;
-  EFI_HANDLE Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
-  if (EFI_ERROR(gBS->HandleProtocol(Device, &EfiDevicePathProtocolGuid, &Interface)))
+  if (EFI_ERROR(ImageDevice(gBS, gSelf, &Device)) ||
+      EFI_ERROR(gBS->HandleProtocol(Device, &EfiDevicePathProtocolGuid, &Interface)))
     return false;
   gVolumePath = static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Interface);
   // The path's length up to its end node; firmware paths are a few nodes long.
   const auto *Node = reinterpret_cast<const UINT8 *>(gVolumePath);
   UINTN Bytes = 0;
-  while (Bytes < PathMax && Node[Bytes] != EndDevicePath) {
-    const UINTN Length = Node[Bytes + 2] | Node[Bytes + 3] << 8;
-    if (Length < 4)
+  while (Bytes < PathMax && Node[Bytes] != END_DEVICE_PATH_TYPE) {
+    const UINTN Length =
+        DevicePathNodeLength(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node + Bytes));
+    if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL))
       return false;
     Bytes += Length;
   }
-  if (Bytes >= PathMax)
-    return false;
   gVolumePathBytes = Bytes;
-  if (EFI_ERROR(gBS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface)))
-    return false;
-  auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);
-  return !EFI_ERROR(Volume->OpenVolume(Volume, &gRoot));
+  return Bytes < PathMax && !EFI_ERROR(OpenVolumeRoot(gBS, Device, &gRoot));
 }
 
 void SecureBootState() {
-  auto *Runtime = static_cast<UINT8 *>(gST->RuntimeServices);
-  auto GetVariable = *reinterpret_cast<GetVariableFn *>(Runtime + RuntimeGetVariableOffset);
   UINT8 Value = 0;
   UINTN Size = sizeof(Value);
   const EFI_STATUS Status =
-      GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
+      gRT->GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
   Progress(u"launcher: secure boot %s\n", EFI_ERROR(Status) ? u"unknown"
                                           : Value == 1      ? u"on"
                                                             : u"off");
@@ -608,16 +562,24 @@ void SecureBootState() {
 extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gST = SystemTable;
   gBS = SystemTable->BootServices;
+  gRT = static_cast<EFI_RUNTIME_SERVICES *>(SystemTable->RuntimeServices);
   gSelf = ImageHandle;
-  gRealOutputString = gST->ConOut->OutputString;
-  gRealCloseProtocol = gBS->CloseProtocol;
-  gRealHandleProtocol = gBS->HandleProtocol;
-  gRealOpenProtocol = gBS->OpenProtocol;
+  gReal = {reinterpret_cast<LoadImageFn>(gBS->LoadImage),
+           reinterpret_cast<StartImageFn>(gBS->StartImage),
+           reinterpret_cast<UnloadImageFn>(gBS->UnloadImage),
+           reinterpret_cast<UninstallProtocolFn>(gBS->UninstallProtocolInterface),
+           reinterpret_cast<OpenProtocolInformationFn>(gBS->OpenProtocolInformation),
+           gBS->HandleProtocol,
+           gBS->OpenProtocol,
+           gBS->CloseProtocol,
+           gST->ConOut->OutputString,
+           gRT->GetVariable,
+           gRT->SetVariable};
   gEnvironment2.SESGuid = ShellEnvironment2ExtensionGuid;
   SecureBootState();
 
   CHAR16 *Script = nullptr;
-  UINTN Chars = 0;
+  UINTN Size = 0;
   if (!OpenVolume()) {
     Progress(u"failed: the launcher cannot open its own volume\n");
     PowerOff();
@@ -626,45 +588,42 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
                                   reinterpret_cast<VOID **>(&Script))) ||
       EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, CaptureChars * sizeof(CHAR16),
                                   reinterpret_cast<VOID **>(&gCapture))) ||
-      !ReadScript(Script, &Chars)) {
+      EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size))) {
     Progress(u"failed: the launcher cannot read \\launch.txt\n");
     PowerOff();
   }
+  Script[Size / sizeof(CHAR16)] = u'\0';
 
   UINTN Number = 0;
-  bool Ready = false;
   CHAR16 *Line = Script;
   if (*Line == 0xFEFF)
     Line++;
   while (*Line != u'\0') {
-    CHAR16 *End = Line;
-    while (*End != u'\0' && *End != u'\n')
-      End++;
-    CHAR16 *Next = *End == u'\0' ? End : End + 1;
-    *End = u'\0';
-    if (End > Line && End[-1] == u'\r')
-      End[-1] = u'\0';
+    CHAR16 *Next = Split(Line, u'\n');
+    UINTN Length = 0;
+    while (Line[Length] != u'\0')
+      Length++;
+    if (Length > 0 && Line[Length - 1] == u'\r')
+      Line[Length - 1] = u'\0';
     CHAR16 *Mode = Line;
-    CHAR16 *Name = Word(Mode);
-    CHAR16 *Args = Word(Name);
+    CHAR16 *Name = Split(Mode, u' ');
+    CHAR16 *Args = Split(Name, u' ');
+    const CHAR16 *Rest = nullptr;
     if (*Mode == u'\0') {
       // an empty line
-    } else if (Mode[0] == u'l' && Mode[1] == u'o' && Mode[2] == u'a' && Mode[3] == u'd' &&
-               Mode[4] == u'\0') {
+    } else if (SameText(Mode, u"load")) {
       EFI_HANDLE Driver = nullptr;
       EFI_STATUS Status = Load(Name, &Driver);
       if (!EFI_ERROR(Status))
-        Status = reinterpret_cast<StartImageFn>(gBS->StartImage)(Driver, nullptr, nullptr);
+        Status = gReal.StartImage(Driver, nullptr, nullptr);
       if (EFI_ERROR(Status)) {
         Progress(u"failed: load %s returned 0x%lX\n", Name, Status);
         PowerOff();
       }
     } else {
-      if (!Ready)
+      if (Number == 0)
         Progress(u"ready\n");
-      Ready = true;
-      if (Mode[0] == u'b' && Mode[1] == u'u' && Mode[2] == u'i' && Mode[3] == u'l' &&
-          Mode[4] == u't' && Mode[5] == u'i' && Mode[6] == u'n')
+      if (StartsWith(Mode, u"builtin", &Rest))
         ProbeBuiltInShell(++Number);
       else
         RunCommand(++Number, Mode, Name, Args);

@@ -1,0 +1,109 @@
+// What the end-to-end images (the simulated board, the placeholder application and the launcher)
+// each need: console lines laid out by the tool's own format engine, words of UCS-2 text, the
+// volume an image was loaded from and a whole small file read from it, a walk over every handle
+// of a protocol, and a configuration table.
+#pragma once
+
+#include "shell/format.h"
+#include "uefi/uefi.h"
+
+constexpr UINTN MessageChars = 240;
+
+// Format after the Length characters that Line (MessageChars characters) already holds; returns
+// the new length.
+template <typename... T>
+UINTN AppendLine(CHAR16 *Line, UINTN Length, UcsFormat<T...> Format, const T &...Values) {
+  return Length +
+         FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
+}
+
+template <typename... T>
+UINTN FormatLine(CHAR16 *Line, UcsFormat<T...> Format, const T &...Values) {
+  return AppendLine(Line, 0, Format, Values...);
+}
+
+// One line on the console: Format ends with "\n", which the engine writes as CR LF.
+template <typename... T>
+void Say(EFI_SYSTEM_TABLE *SystemTable, UcsFormat<T...> Format, const T &...Values) {
+  CHAR16 Line[MessageChars];
+  FormatLine(Line, Format, Values...);
+  SystemTable->ConOut->OutputString(SystemTable->ConOut, Line);
+}
+
+namespace e2e {
+
+// True when Text starts with Prefix; *Rest is then what follows it.
+inline bool StartsWith(const CHAR16 *Text, const CHAR16 *Prefix, const CHAR16 **Rest) {
+  for (; *Prefix != u'\0'; Prefix++, Text++) {
+    if (*Text != *Prefix)
+      return false;
+  }
+  *Rest = Text;
+  return true;
+}
+
+inline bool SameText(const CHAR16 *Text, const CHAR16 *Word) {
+  const CHAR16 *Rest = nullptr;
+  return StartsWith(Text, Word, &Rest) && *Rest == u'\0';
+}
+
+// The handle of the device (a file system) an image was loaded from.
+inline EFI_STATUS ImageDevice(EFI_BOOT_SERVICES *BS, EFI_HANDLE Image, EFI_HANDLE *Device) {
+  VOID *Interface = nullptr;
+  const EFI_STATUS Status = BS->HandleProtocol(Image, &EfiLoadedImageProtocolGuid, &Interface);
+  if (!EFI_ERROR(Status))
+    *Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
+  return Status;
+}
+
+inline EFI_STATUS OpenVolumeRoot(EFI_BOOT_SERVICES *BS, EFI_HANDLE Device,
+                                 EFI_FILE_PROTOCOL **Root) {
+  VOID *Interface = nullptr;
+  const EFI_STATUS Status =
+      BS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface);
+  if (EFI_ERROR(Status))
+    return Status;
+  auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);
+  return Volume->OpenVolume(Volume, Root);
+}
+
+// Reads the file Name into Buffer (room for Max + 1 bytes): one byte more than allowed tells an
+// oversized file (EFI_BAD_BUFFER_SIZE) from one that just fits.
+inline EFI_STATUS ReadWholeFile(EFI_FILE_PROTOCOL *Root, const CHAR16 *Name, VOID *Buffer,
+                                UINTN Max, UINTN *Size) {
+  EFI_FILE_PROTOCOL *File = nullptr;
+  EFI_STATUS Status = Root->Open(Root, &File, Name, EFI_FILE_MODE_READ, 0);
+  if (EFI_ERROR(Status))
+    return Status;
+  *Size = Max + 1;
+  Status = File->Read(File, Size, Buffer);
+  File->Close(File);
+  return !EFI_ERROR(Status) && *Size > Max ? EFI_BAD_BUFFER_SIZE : Status;
+}
+
+// Calls Visit(Handle, Interface) for every handle carrying Protocol, in the firmware's order,
+// until it returns true.
+template <typename Visitor>
+void ForEachHandle(EFI_BOOT_SERVICES *BS, const EFI_GUID &Protocol, Visitor Visit) {
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  if (EFI_ERROR(BS->LocateHandleBuffer(ByProtocol, &Protocol, nullptr, &Count, &Handles)))
+    return;
+  for (UINTN I = 0; I < Count; I++) {
+    VOID *Interface = nullptr;
+    if (!EFI_ERROR(BS->HandleProtocol(Handles[I], &Protocol, &Interface)) &&
+        Visit(Handles[I], Interface))
+      break;
+  }
+  BS->FreePool(Handles);
+}
+
+inline VOID *ConfigurationTable(const EFI_SYSTEM_TABLE *ST, const EFI_GUID &Guid) {
+  for (UINTN I = 0; I < ST->NumberOfTableEntries; I++) {
+    if (GuidsEqual(&ST->ConfigurationTable[I].VendorGuid, &Guid))
+      return ST->ConfigurationTable[I].VendorTable;
+  }
+  return nullptr;
+}
+
+} // namespace e2e
