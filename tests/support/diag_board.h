@@ -28,6 +28,7 @@ constexpr auto R16 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(16
 constexpr auto W16 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(16, At, Value); };
 constexpr auto R32 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(32, At, Value); };
 constexpr auto W32 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(32, At, Value); };
+constexpr auto W64 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(64, At, Value); };
 
 constexpr uint64_t Ecam = 0xE0000000;
 constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
@@ -55,19 +56,17 @@ inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
 
 // The stores of a debug record for Text, as the hub must see them.
 inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
-  std::vector<SimAccess> Seq = {SimAccess::Write(32, TraceChannel + 0x10, Header),
-                                SimAccess::Write(64, TraceChannel, GuidLow),
-                                SimAccess::Write(64, TraceChannel, GuidHigh),
-                                SimAccess::Write(16, TraceChannel, Text.size())};
+  std::vector<SimAccess> Seq = {W32(TraceChannel + 0x10, Header), W64(TraceChannel, GuidLow),
+                                W64(TraceChannel, GuidHigh), W16(TraceChannel, Text.size())};
   size_t At = 0;
   for (; Text.size() - At >= 8; At += 8)
-    Seq.push_back(SimAccess::Write(64, TraceChannel, Le(Text, At, 8)));
+    Seq.push_back(W64(TraceChannel, Le(Text, At, 8)));
   for (size_t Size = 4; Size > 0; Size /= 2)
     if (Text.size() - At >= Size) {
       Seq.push_back(SimAccess::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
       At += Size;
     }
-  Seq.push_back(SimAccess::Write(32, TraceChannel + 0x30, 0));
+  Seq.push_back(W32(TraceChannel + 0x30, 0));
   return Seq;
 }
 
