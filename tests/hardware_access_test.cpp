@@ -30,62 +30,48 @@ protected:
     Hw.InterruptsEnabled = GetParam();
   }
 
-  // The bracket around every port-pair access: the flag read and interrupts off, the address
-  // port saved and set; at the end the address port and the flag put back.
-  std::vector<A> Bracketed(uint32_t Address, std::vector<A> Data) const {
-    bool On = GetParam();
+  // The accesses since the last check: the bracket around every port-pair access (the flag read
+  // and interrupts off, the address port saved and set; at the end the address port and the flag
+  // put back) with Data inside; and the address port and the flag as they were.
+  void ExpectBracketed(uint32_t Address, std::vector<A> Data) {
+    const bool On = GetParam();
     std::vector<A> Seq = {A::FlagRead(On), A::Cli(), A::In(32, 0xCF8, Saved),
                           A::Out(32, 0xCF8, Address)};
     Seq.insert(Seq.end(), Data.begin(), Data.end());
-    Seq.push_back(A::Out(32, 0xCF8, Saved));
-    Seq.push_back(On ? A::Sti() : A::Cli());
-    return Seq;
-  }
-
-  void ExpectRestored() {
+    Seq.insert(Seq.end(), {A::Out(32, 0xCF8, Saved), On ? A::Sti() : A::Cli()});
+    EXPECT_ACCESSES(Hw.Log, Seq);
     EXPECT_EQ(Hw.ConfigAddressLatch, Saved);
-    EXPECT_EQ(Hw.InterruptsEnabled, GetParam());
+    EXPECT_EQ(Hw.InterruptsEnabled, On);
+    Hw.ClearLog();
   }
 };
 
 TEST_P(PortPair, Read32SelectsTheRegisterAndRestoresAddressAndFlag) {
   EXPECT_EQ(PciCfgRead32(UartCfg(0x10)), 0xFEA10004u);
-  EXPECT_ACCESSES(Hw.Log, Bracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)}));
-  ExpectRestored();
+  ExpectBracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)});
 }
 
 TEST_P(PortPair, SixteenBitAccessUsesTheWordLaneOfBitOne) {
   Uart->Set32(0x04, 0x00100006);
   EXPECT_EQ(PciCfgRead16(UartCfg(0x06)), 0x0010);
-  EXPECT_ACCESSES(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)}));
-  ExpectRestored();
-
-  Hw.ClearLog();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)});
   EXPECT_EQ(PciCfgRead16(UartCfg(0x04)), 0x0006);
-  EXPECT_ACCESSES(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)}));
-  ExpectRestored();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)});
 }
 
 TEST_P(PortPair, WriteOrAndClearReadModifyWriteTheSamePort) {
   EXPECT_EQ(PciCfgWrite32(UartCfg(0x10), 0xFEA20000), 0xFEA20000u);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)}));
+  ExpectBracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)});
   // The port pair and the window reach the same configuration space.
   EXPECT_EQ(MmioRead32(EcamOf(24, 2) + 0x10), 0xFEA20000u);
-  ExpectRestored();
-
   Hw.ClearLog();
   EXPECT_EQ(PciCfgOr16(UartCfg(0x04), 0x0002), 0x0002);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)}));
-  ExpectRestored();
-
-  Hw.ClearLog();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x86)), 0x0000); // upper word of 0x84: nothing to clear
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)}));
-  size_t Mark = Hw.Mark();
+  ExpectBracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x84)), 0x0000);
   EXPECT_EQ(Uart->Get16(0x84), 0x0000);
-  EXPECT_EQ(Hw.LogSince(Mark), Bracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)}));
-  ExpectRestored();
+  ExpectBracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)});
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptsOnAndOff, PortPair, ::testing::Bool());
