@@ -94,10 +94,10 @@ TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
     Hw.ClearLog();
     InitDebugUart();
     std::vector<SimAccess> Programming = Probe(LineControl, Divisor);
-    for (SimAccess Step : {UartIn(Lsr, 0x20), UartIn(Lsr, 0x60), UartOut(Lcr, 0x80),
-                           UartOut(Ier, 0x00), UartOut(Thr, 0x04), UartOut(Lcr, 0x03),
-                           UartOut(Fcr, 0x00), UartOut(Fcr, 0x01), UartOut(Mcr, 0x00)})
-      Programming.push_back(Step);
+    Programming.insert(Programming.end(),
+                       {UartIn(Lsr, 0x20), UartIn(Lsr, 0x60), UartOut(Lcr, 0x80),
+                        UartOut(Ier, 0x00), UartOut(Thr, 0x04), UartOut(Lcr, 0x03),
+                        UartOut(Fcr, 0x00), UartOut(Fcr, 0x01), UartOut(Mcr, 0x00)});
     EXPECT_ACCESSES(UartAccesses(Hw.Log), Programming);
     EXPECT_EQ(Uart->Lcr, 0x03);
     EXPECT_EQ(Uart->Dll, 4);
