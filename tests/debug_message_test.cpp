@@ -25,11 +25,8 @@ UINTN UartWrite(const std::string &Text) {
 class DebugBoard : public ::testing::Test {
 protected:
   SimHardware Hw;
-  SimUart *Uart = nullptr;
-  void SetUp() override {
-    AddTraceHub(Hw);
-    Uart = &AddWorkingDebugUart(Hw);
-  }
+  SimUart *Uart = &AddWorkingDebugUart(Hw);
+  void SetUp() override { AddTraceHub(Hw); }
   std::vector<A> TraceStores() const { return Hw.MemWritesIn(TraceChannel, TraceChannel + 0x40); }
 };
 

@@ -31,14 +31,10 @@ protected:
   SimHardware Hw;
   SimPciFunction *BridgeFunction =
       &AddSidebandBridge(Hw, {0x90, 0xC4, 0xC5, 0xC6}, BridgeWindow | 4);
-  SimUart *Uart = nullptr;
+  // A supported board (series 3), whose error messages become visible on the debug UART.
+  SimUart *Uart = &AddWorkingDebugUart(Hw);
 
-  void SetUp() override {
-    SetSeries(HostBridgeIdSeries3);
-    // Error messages become visible on the debug UART.
-    Uart = &AddWorkingDebugUart(Hw);
-    AddLevelSelector(Hw, 1);
-  }
+  void SetUp() override { AddLevelSelector(Hw, 1); }
   void SetSeries(uint16_t DeviceId, uint16_t VendorId = PlatformVendorId) {
     Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
   }
