@@ -12,69 +12,62 @@
 namespace {
 
 using A = SimAccess;
-using diagboard::UartBase;
+using namespace diagboard;
 
-constexpr uint64_t Lsr = UartBase + 0x14;
-constexpr uint64_t Thr = UartBase + 0x00;
-
-using diagboard::AccessesIn;
-using diagboard::UartAccesses;
+UINTN UartWrite(const std::string &Text, UINTN Size) {
+  return DebugUartWrite(reinterpret_cast<const UINT8 *>(Text.data()), Size);
+}
+UINTN UartWrite(const std::string &Text) {
+  return UartWrite(Text, Text.size());
+}
 
 // A board with everything the messages go to.
 class DebugBoard : public ::testing::Test {
 protected:
   SimHardware Hw;
-  SimUart *Uart = nullptr;
-  void SetUp() override {
-    diagboard::AddTraceHub(Hw);
-    Uart = &diagboard::AddWorkingDebugUart(Hw);
-  }
-  bool TraceSent() const {
-    return !Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40).empty();
-  }
+  SimUart *Uart = &AddWorkingDebugUart(Hw);
+  void SetUp() override { AddTraceHub(Hw); }
+  std::vector<A> TraceStores() const { return Hw.MemWritesIn(TraceChannel, TraceChannel + 0x40); }
 };
 
 // --- Level mask ----------------------------------------------------------------------------------
 
 TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
-  struct Case {
-    uint32_t Selector;
-    bool Emitted;
-  };
-  for (Case C : {Case{0, false}, Case{1, true}, Case{2, false}, Case{0xFFFFFFFF, false}}) {
-    SCOPED_TRACE(C.Selector);
+  for (uint32_t Selector : {0u, 1u, 2u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(Selector);
+    const bool Emitted = Selector == 1;
     Hw.ClearLog();
     Uart->Transmitted.clear();
-    diagboard::AddLevelSelector(Hw, C.Selector);
-    EXPECT_EQ(CurrentDebugLevelMask(), C.Emitted ? DebugLevelError : DefaultDebugLevelMask);
+    AddLevelSelector(Hw, Selector);
+    EXPECT_EQ(CurrentDebugLevelMask(), Emitted ? DebugLevelError : DefaultDebugLevelMask);
     EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0x80000007u);
-    EXPECT_EQ(TraceSent(), C.Emitted);
-    EXPECT_EQ(Uart->Transmitted, C.Emitted ? "Status: 0x80000007\r\n" : "");
+    EXPECT_EQ(TraceStores().empty(), !Emitted);
+    EXPECT_EQ(Uart->Transmitted, Emitted ? "Status: 0x80000007\r\n" : "");
     // Info is never emitted, whatever the selector says.
     Hw.ClearLog();
     EmitDebugMessage(DebugLevelInfo, "info %d\n", 1);
-    EXPECT_FALSE(TraceSent());
+    EXPECT_TRUE(TraceStores().empty());
   }
 }
 
 // Windows the firmware placed above 4 GiB (64-bit, upper half not zero) are out of the channel's
 // reach: the selector's counts as none, and the trace hub's is never written through its low half.
 TEST_F(DebugBoard, WindowsAbove4GiBAreNeitherReadNorWrittenThroughTheirLowHalf) {
-  diagboard::AddLevelSelector(Hw, 1);
+  AddLevelSelector(Hw, 1);
   SimPciFunction &Selector = *Hw.FindPciFunction(0, 13, 3);
-  Selector.Set32(0x10, diagboard::LevelWindow | 0x4);
+  Selector.Set32(0x10, LevelWindow | 0x4);
   Selector.Set32(0x14, 0x1);
   EXPECT_EQ(CurrentDebugLevelMask(), DefaultDebugLevelMask);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
-  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.Writes());
 
   Selector.Set32(0x14, 0);
   SimPciFunction &Hub = *Hw.FindPciFunction(0, 0, 2);
-  Hub.Set32(0x18, diagboard::TraceWindow | 0x4);
+  Hub.Set32(0x18, TraceWindow | 0x4);
   Hub.Set32(0x1C, 0x2);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
   EXPECT_EQ(Uart->Transmitted, "Status: 0x00000007\r\n");
-  EXPECT_TRUE(Hw.MemWritesIn(diagboard::TraceWindow, diagboard::TraceWindow + 0x1000).empty());
+  EXPECT_TRUE(Hw.MemWritesIn(TraceWindow, TraceWindow + 0x1000).empty());
 }
 
 TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingElseIsTouched) {
@@ -86,61 +79,58 @@ TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingEls
     // The board is identified, the window register read and the message dropped before anything
     // else happens.
     ASSERT_FALSE(Hw.Log.empty());
-    EXPECT_EQ(Hw.Log.back(), A::Read(32, diagboard::EcamOf(13, 3) + 0x10, Window))
-        << DescribeAccesses(Hw.Log);
-    EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Log);
+    EXPECT_EQ(Hw.Log.back(), R32(EcamOf(13, 3) + 0x10, Window)) << DescribeAccesses(Hw.Log);
+    EXPECT_ACCESSES(Hw.Writes());
   }
 }
 
 // --- Both outputs --------------------------------------------------------------------------------
 
 TEST_F(DebugBoard, MessageGoesToTheTraceHubThenTheUartExactlyAsFormatted) {
-  diagboard::AddLevelSelector(Hw, 1);
+  AddLevelSelector(Hw, 1);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0x1Fu);
   // Hexadecimal digits are uppercase, and the engine already ends the line with "\r\n"; the
   // channel sends that text as it is.
   std::string Text = "Status: 0x0000001F\r\n";
-  EXPECT_EQ(Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40),
-            diagboard::DebugRecord(Text));
+  EXPECT_ACCESSES(TraceStores(), DebugRecord(Text));
   EXPECT_EQ(Uart->Transmitted, Text);
   // The record is complete before the first byte reaches the UART.
   size_t LastTrace = 0, FirstUart = Hw.Log.size();
   for (size_t I = 0; I < Hw.Log.size(); I++) {
     if (Hw.Log[I].Kind != SimAccessKind::MemWrite)
       continue;
-    if (Hw.Log[I].Address == diagboard::TraceChannel + 0x30)
+    if (Hw.Log[I].Address == TraceChannel + 0x30)
       LastTrace = I;
-    if (Hw.Log[I].Address == Thr && FirstUart == Hw.Log.size())
+    if (Hw.Log[I].Address == UartBase + Thr && FirstUart == Hw.Log.size())
       FirstUart = I;
   }
   EXPECT_LT(LastTrace, FirstUart);
 }
 
 TEST_F(DebugBoard, LongMessagesAreCutAt255Bytes) {
-  diagboard::AddLevelSelector(Hw, 1);
+  AddLevelSelector(Hw, 1);
   std::string Long(300, 'x');
   EmitDebugMessageArgs(DebugLevelError, Long.c_str(), FormatArgList{});
   EXPECT_EQ(Uart->Transmitted, Long.substr(0, 255));
-  EXPECT_EQ(Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40),
-            diagboard::DebugRecord(Long.substr(0, 255)));
+  EXPECT_ACCESSES(TraceStores(), DebugRecord(Long.substr(0, 255)));
 }
 
 TEST_F(DebugBoard, EmptyMessageSendsAnEmptyRecordAndOnlyWaitsOnTheUart) {
-  diagboard::AddLevelSelector(Hw, 1);
+  AddLevelSelector(Hw, 1);
   EmitDebugMessage(DebugLevelError, "");
-  std::vector<A> Trace = Hw.MemWritesIn(diagboard::TraceChannel, diagboard::TraceChannel + 0x40);
+  std::vector<A> Trace = TraceStores();
   ASSERT_EQ(Trace.size(), 7u);
   EXPECT_EQ(Trace[0].Value, 0x01FF0002u);
-  EXPECT_EQ(UartAccesses(Hw.Log), (std::vector<A>{A::Read(8, Lsr, 0x60)}));
+  EXPECT_ACCESSES(UartAccesses(Hw.Log), UartIn(Lsr, 0x60));
 }
 
 TEST(DebugMessageEmptyBus, MessagesOnAnEmptyBusAreSilent) {
   SimHardware Hw;
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0u);
-  EXPECT_TRUE(Hw.Writes().empty());
+  EXPECT_ACCESSES(Hw.Writes());
   // The UART is looked for and not found; the CMOS is not even read.
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
-  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_EQ(UartWrite("abc"), 0u);
+  EXPECT_ACCESSES(Hw.Writes());
 }
 
 // --- UART writes ---------------------------------------------------------------------------------
@@ -151,40 +141,37 @@ TEST_F(DebugBoard, FortyBytesGoOutAsSixteenSixteenAndEightAfterEachEmptyTransmit
     Text.push_back(static_cast<char>('0' + I % 10));
   // Bit 6 clear, then set; the holding-register bit alone (0x20) is not enough.
   Uart->LineStatusScript = {0x00, 0x40, 0x20, 0x00, 0x60, 0x20, 0x40};
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>(Text.data()), 40), 40u);
-  std::vector<A> Expected = {A::Read(8, Lsr, 0x00), A::Read(8, Lsr, 0x40)};
-  for (int I = 0; I < 16; I++)
-    Expected.push_back(A::Write(8, Thr, Text[I]));
-  for (uint8_t Status : {0x20, 0x00, 0x60})
-    Expected.push_back(A::Read(8, Lsr, Status));
-  for (int I = 16; I < 32; I++)
-    Expected.push_back(A::Write(8, Thr, Text[I]));
-  Expected.push_back(A::Read(8, Lsr, 0x20));
-  Expected.push_back(A::Read(8, Lsr, 0x40));
-  for (int I = 32; I < 40; I++)
-    Expected.push_back(A::Write(8, Thr, Text[I]));
-  EXPECT_EQ(UartAccesses(Hw.Log), Expected) << DescribeAccesses(UartAccesses(Hw.Log));
+  EXPECT_EQ(UartWrite(Text), 40u);
+  std::vector<A> Expected;
+  auto Burst = [&](std::vector<uint8_t> Polls, int From, int To) {
+    for (uint8_t Status : Polls)
+      Expected.push_back(UartIn(Lsr, Status));
+    for (int I = From; I < To; I++)
+      Expected.push_back(UartOut(Thr, Text[I]));
+  };
+  Burst({0x00, 0x40}, 0, 16);
+  Burst({0x20, 0x00, 0x60}, 16, 32);
+  Burst({0x20, 0x40}, 32, 40);
+  EXPECT_ACCESSES(UartAccesses(Hw.Log), Expected);
   EXPECT_EQ(Uart->Transmitted, Text);
 }
 
 TEST_F(DebugBoard, ZeroBytesWaitForAnIdleTransmitterAndReturnZero) {
   Uart->LineStatusScript = {0x40, 0x20};
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("x"), 0), 0u);
-  EXPECT_EQ(UartAccesses(Hw.Log),
-            (std::vector<A>{A::Read(8, Lsr, 0x40), A::Read(8, Lsr, 0x20), A::Read(8, Lsr, 0x60)}));
+  EXPECT_EQ(UartWrite("x", 0), 0u);
+  EXPECT_ACCESSES(UartAccesses(Hw.Log), UartIn(Lsr, 0x40), UartIn(Lsr, 0x20), UartIn(Lsr, 0x60));
 }
 
 TEST_F(DebugBoard, UartThatNeverEmptiesCostsBoundedPollsAndDropsTheBytes) {
   Uart->LineStatus = 0x00;
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  EXPECT_EQ(UartWrite("abc"), 0u);
   EXPECT_EQ(Uart->LineStatusReads, DebugUartPollLimit);
   EXPECT_EQ(Uart->Transmitted, "");
 
   // Stuck after the first burst: the rest is dropped and the write reports nothing written.
   Uart->LineStatusReads = 0;
   Uart->LineStatusScript = {0x40};
-  std::string Text(20, 'q');
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>(Text.data()), 20), 0u);
+  EXPECT_EQ(UartWrite(std::string(20, 'q')), 0u);
   EXPECT_EQ(Uart->Transmitted, std::string(16, 'q'));
   EXPECT_EQ(Uart->LineStatusReads, 1 + DebugUartPollLimit);
 
@@ -197,40 +184,39 @@ TEST_F(DebugBoard, UartThatNeverEmptiesCostsBoundedPollsAndDropsTheBytes) {
 // --- CMOS ----------------------------------------------------------------------------------------
 
 TEST_F(DebugBoard, CmosIsReadHighByteFirstAndAValidWordIsLeftAlone) {
-  diagboard::SetCmosWord(Hw, 0x80000200);
+  SetCmosWord(Hw, 0x80000200);
   EXPECT_TRUE(CheckDebugCmos());
-  EXPECT_EQ(AccessesIn(Hw.Log, true, 0x70, 0x72),
-            (std::vector<A>{A::Out(8, 0x70, 0x43), A::In(8, 0x71, 0x80), A::Out(8, 0x70, 0x42),
-                            A::In(8, 0x71, 0x00), A::Out(8, 0x70, 0x41), A::In(8, 0x71, 0x02),
-                            A::Out(8, 0x70, 0x40), A::In(8, 0x71, 0x00)}))
-      << DescribeAccesses(Hw.Log);
-  // Output off: every write is dropped, and nothing at all is written for it.
+  EXPECT_ACCESSES(AccessesIn(Hw.Log, true, 0x70, 0x72), A::Out(8, 0x70, 0x43), A::In(8, 0x71, 0x80),
+                  A::Out(8, 0x70, 0x42), A::In(8, 0x71, 0x00), A::Out(8, 0x70, 0x41),
+                  A::In(8, 0x71, 0x02), A::Out(8, 0x70, 0x40), A::In(8, 0x71, 0x00));
+  // Output off: every write is dropped, and nothing at all is written for it but the index
+  // selects of the CMOS reads.
   Hw.ClearLog();
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  EXPECT_EQ(UartWrite("abc"), 0u);
   EXPECT_EQ(LocateDebugUart(), 0u);
-  EXPECT_TRUE(Hw.Writes().size() == 8u) << DescribeAccesses(Hw.Writes()); // CMOS index selects
-  for (const A &Write : Hw.Writes())
-    EXPECT_EQ(Write.Address, 0x70u);
+  std::vector<A> Selects = CmosSelects();
+  Selects.insert(Selects.end(), Selects.begin(), Selects.end());
+  EXPECT_ACCESSES(Hw.Writes(), Selects);
 }
 
 TEST_F(DebugBoard, InvalidWordsAreRewrittenToOutputOn) {
-  diagboard::AddLevelSelector(Hw, 1); // errors pass; the warning is at Info and still does not
+  AddLevelSelector(Hw, 1); // errors pass; the warning is at Info and still does not
   for (uint32_t Word : {0x80000400u, 0xC0000000u, 0x00000000u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(Word);
-    diagboard::SetCmosWord(Hw, Word);
+    SetCmosWord(Hw, Word);
     Hw.ClearLog();
     EXPECT_FALSE(CheckDebugCmos());
     std::vector<A> Ports = AccessesIn(Hw.Log, true, 0x70, 0x72);
     ASSERT_EQ(Ports.size(), 16u);
-    EXPECT_EQ(std::vector<A>(Ports.begin() + 8, Ports.end()),
-              (std::vector<A>{A::Out(8, 0x70, 0x40), A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x41),
-                              A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x42), A::Out(8, 0x71, 0x00),
-                              A::Out(8, 0x70, 0x43), A::Out(8, 0x71, 0x80)}));
-    EXPECT_EQ(diagboard::CmosWord(Hw), 0x80000000u);
-    EXPECT_FALSE(TraceSent());
+    EXPECT_ACCESSES(std::vector<A>(Ports.begin() + 8, Ports.end()), A::Out(8, 0x70, 0x40),
+                    A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x41), A::Out(8, 0x71, 0x00),
+                    A::Out(8, 0x70, 0x42), A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x43),
+                    A::Out(8, 0x71, 0x80));
+    EXPECT_EQ(CmosWord(Hw), 0x80000000u);
+    EXPECT_TRUE(TraceStores().empty());
   }
   // From then on the output is on.
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("ok"), 2), 2u);
+  EXPECT_EQ(UartWrite("ok"), 2u);
   EXPECT_EQ(Uart->Transmitted, "ok");
 }
 
@@ -239,11 +225,11 @@ TEST(DebugCmos, AbsentUartMeansOffAndTheCmosIsNotTouched) {
   for (uint32_t Word : {0x80000000u, 0x00000000u, 0x12345678u, 0xFFFFFFFFu}) {
     SCOPED_TRACE(Word);
     SimHardware Hw;
-    diagboard::SetCmosWord(Hw, Word);
+    SetCmosWord(Hw, Word);
     Hw.AddPciFunction(0, 24, 2, PlatformVendorId + 1, 0x1236);
     EXPECT_TRUE(CheckDebugCmos());
-    EXPECT_TRUE(AccessesIn(Hw.Log, true, 0x70, 0x72).empty()) << DescribeAccesses(Hw.Log);
-    EXPECT_EQ(diagboard::CmosWord(Hw), Word);
+    EXPECT_ACCESSES(AccessesIn(Hw.Log, true, 0x70, 0x72));
+    EXPECT_EQ(CmosWord(Hw), Word);
   }
 }
 
@@ -252,10 +238,10 @@ TEST(DebugCmos, AbsentUartMeansOffAndTheCmosIsNotTouched) {
 class UartWindow : public DebugBoard {
 protected:
   SimPciFunction &Function() { return *Hw.FindPciFunction(0, 24, 2); }
-  std::vector<A> ConfigWrites() const { return PortAccessesOut(0xCFC, 0xCFF); }
-  std::vector<A> PortAccessesOut(uint16_t Low, uint16_t High) const {
+  // Writes through the configuration data port.
+  std::vector<A> ConfigWrites() const {
     std::vector<A> Out;
-    for (const A &Access : AccessesIn(Hw.Log, true, Low, High + 1))
+    for (const A &Access : AccessesIn(Hw.Log, true, 0xCFC, 0xD00))
       if (Access.Kind == SimAccessKind::PortOut)
         Out.push_back(Access);
     return Out;
@@ -274,23 +260,22 @@ TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
     if (Access.Kind == SimAccessKind::PortOut && (Access.Value & 0x80000000u) && Access.Value != 0)
       Selected.push_back(Access.Value & 0xFF);
   EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x1C, 0x04, 0x84}));
-  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002)}));
+  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002));
 }
 
 TEST_F(UartWindow, NoMemoryWindowMeansNoUart) {
   for (uint32_t Register = 0x10; Register <= 0x24; Register += 4)
     Function().Set32(Register, 0xFFFFFFFF);
   EXPECT_EQ(LocateDebugUart(), 0u);
-  EXPECT_TRUE(ConfigWrites().empty());
-  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("a"), 1), 0u);
+  EXPECT_ACCESSES(ConfigWrites());
+  EXPECT_EQ(UartWrite("a"), 0u);
 }
 
 TEST_F(UartWindow, UnassignedWindowGetsTheDefaultBase) {
   Function().Set32(0x10, 0);
   EXPECT_EQ(LocateDebugUart(), 0xFEA10000u);
   EXPECT_EQ(Function().Get32(0x10), 0xFEA10000u);
-  EXPECT_EQ(ConfigWrites(),
-            (std::vector<A>{A::Out(32, 0xCFC, 0xFEA10000), A::Out(16, 0xCFC, 0x0002)}));
+  EXPECT_ACCESSES(ConfigWrites(), A::Out(32, 0xCFC, 0xFEA10000), A::Out(16, 0xCFC, 0x0002));
 }
 
 TEST_F(UartWindow, WindowInTheTopMebibyteIsRefusedWithoutTouchingTheFunction) {
@@ -298,7 +283,7 @@ TEST_F(UartWindow, WindowInTheTopMebibyteIsRefusedWithoutTouchingTheFunction) {
     Function().Set32(0x10, Base);
     Hw.ClearLog();
     EXPECT_EQ(LocateDebugUart(), 0u);
-    EXPECT_TRUE(ConfigWrites().empty());
+    EXPECT_ACCESSES(ConfigWrites());
   }
   Function().Set32(0x10, 0xFFEFF000);
   EXPECT_EQ(LocateDebugUart(), 0xFFEFF000u);
@@ -308,13 +293,13 @@ TEST_F(UartWindow, PowerStepBringsTheUartToFullPowerAndReenablesTheFifo) {
   Function().Set16(0x84, 0x0103);
   EXPECT_EQ(LocateDebugUart(), UartBase);
   EXPECT_EQ(Function().Get16(0x84), 0x0100);
-  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002), A::Out(16, 0xCFC, 0x0100)}));
+  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002), A::Out(16, 0xCFC, 0x0100));
   EXPECT_EQ(Uart->FcrWrites, (std::vector<uint8_t>{0x01}));
   // Already on: nothing more.
   Hw.ClearLog();
   Uart->FcrWrites.clear();
   LocateDebugUart();
-  EXPECT_EQ(ConfigWrites(), (std::vector<A>{A::Out(16, 0xCFC, 0x0002)}));
+  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002));
   EXPECT_TRUE(Uart->FcrWrites.empty());
 }
 
@@ -326,11 +311,10 @@ TEST(SerialIoBase, SelectorsGiveConfigurationSpaceOrAWindow) {
   Spi.Set32(0x10, 0xFE920ABC);
   Spi.Set32(0x20, 0xFE928004);
   EXPECT_EQ(GetSerialIoBase(1, 0), 0xFE920000u);
-  EXPECT_EQ(GetSerialIoBase(1, 1), diagboard::EcamOf(22, 1));
+  EXPECT_EQ(GetSerialIoBase(1, 1), EcamOf(22, 1));
   EXPECT_EQ(GetSerialIoBase(1, 2), 0xFE928000u);
-  EXPECT_EQ(GetSerialIoBase(0, 0), SerialIoAbsent);
-  EXPECT_EQ(GetSerialIoBase(-1, 0), SerialIoAbsent);
-  EXPECT_EQ(GetSerialIoBase(15, 0), SerialIoAbsent);
+  for (INT32 Absent : {0, -1, 15})
+    EXPECT_EQ(GetSerialIoBase(Absent, 0), SerialIoAbsent) << Absent;
   Spi.Set16(0x00, PlatformVendorId ^ 0x8000);
   EXPECT_EQ(GetSerialIoBase(1, 1), SerialIoAbsent);
 }

@@ -2,6 +2,8 @@
 // and silence when the serial output is off.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "diag/debug_message.h"
 #include "diag/debug_uart.h"
 #include "diag/debug_uart_init.h"
@@ -13,23 +15,20 @@
 
 namespace {
 
-using A = SimAccess;
-using diagboard::UartBase;
+using namespace diagboard;
 
-constexpr uint64_t UartCfg = diagboard::EcamOf(24, 2);
-
-using diagboard::UartAccesses;
+constexpr uint64_t UartCfg = EcamOf(24, 2);
 
 // Whether every access made while the UART's divisor latch is open (from a line-control write
 // with bit 7 set to the one that clears it) happens with the processor's interrupts masked, and
 // they are enabled again afterwards: a timer callback printing to the port meanwhile would write
 // the divisor.
-bool LatchOpenOnlyWithInterruptsMasked(const std::vector<A> &Log) {
+bool LatchOpenOnlyWithInterruptsMasked(const std::vector<SimAccess> &Log) {
   bool Enabled = true, Latched = false;
-  for (const A &Access : Log) {
+  for (const SimAccess &Access : Log) {
     if (Access.Kind == SimAccessKind::InterruptsOff || Access.Kind == SimAccessKind::InterruptsOn)
       Enabled = Access.Kind == SimAccessKind::InterruptsOn;
-    if (Access.Kind == SimAccessKind::MemWrite && Access.Address == UartBase + 0x0C) {
+    if (Access.Kind == SimAccessKind::MemWrite && Access.Address == UartBase + Lcr) {
       if ((Access.Value & 0x80) != 0 && Enabled)
         return false;
       Latched = (Access.Value & 0x80) != 0;
@@ -45,49 +44,41 @@ bool LatchOpenOnlyWithInterruptsMasked(const std::vector<A> &Log) {
 class StartUp : public ::testing::Test {
 protected:
   SimHardware Hw;
-  SimUart *Uart = nullptr;
-  SimPciFunction *UartFunction = nullptr;
+  SimUart *Uart = &AddWorkingDebugUart(Hw);
+  SimPciFunction *UartFunction = Hw.FindPciFunction(0, 24, 2);
 
-  void SetUp() override {
-    Uart = &diagboard::AddWorkingDebugUart(Hw);
-    UartFunction = Hw.FindPciFunction(0, 24, 2);
-    diagboard::AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6});
-  }
-  void SetLineSettings(uint8_t Lcr, uint16_t Divisor) {
-    Uart->Lcr = Lcr;
+  void SetUp() override { AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6}); }
+  void SetLineSettings(uint8_t LineControl, uint16_t Divisor) {
+    Uart->Lcr = LineControl;
     Uart->Dll = static_cast<uint8_t>(Divisor);
     Uart->Dlm = static_cast<uint8_t>(Divisor >> 8);
+  }
+  // The probe of the line settings: the latch opened around a read of the divisor.
+  static std::vector<SimAccess> Probe(uint8_t LineControl, uint16_t Divisor) {
+    return {UartIn(Lcr, LineControl),         UartIn(Lcr, LineControl),
+            UartOut(Lcr, LineControl | 0x80), UartIn(Ier, uint8_t(Divisor >> 8)),
+            UartIn(Thr, uint8_t(Divisor)),    UartIn(Lcr, LineControl | 0x80),
+            UartOut(Lcr, LineControl)};
   }
 };
 
 // Reading the CMOS word takes four index selects; nothing else may be written.
-void ExpectOnlyCmosIndexSelects(const SimHardware &Hw) {
-  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42),
-                                         A::Out(8, 0x70, 0x41), A::Out(8, 0x70, 0x40)}))
-      << DescribeAccesses(Hw.Writes());
-}
-
 TEST_F(StartUp, SerialOutputOffInCmosWritesNothingAtAll) {
-  diagboard::SetCmosWord(Hw, 0x80000200);
+  SetCmosWord(Hw, 0x80000200);
   InitDebugUart();
-  ExpectOnlyCmosIndexSelects(Hw);
+  EXPECT_ACCESSES(Hw.Writes(), CmosSelects());
 }
 
 TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
   UartFunction->Set16(0x00, PlatformVendorId ^ 0x0100);
   InitDebugUart();
-  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.Writes());
 }
 
 TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
   SetLineSettings(0x43, 4); // bit 6 (break) plays no part
   InitDebugUart();
-  EXPECT_EQ(UartAccesses(Hw.Log),
-            (std::vector<A>{A::Read(8, UartBase + 0x0C, 0x43), A::Read(8, UartBase + 0x0C, 0x43),
-                            A::Write(8, UartBase + 0x0C, 0xC3), A::Read(8, UartBase + 0x04, 0x00),
-                            A::Read(8, UartBase + 0x00, 0x04), A::Read(8, UartBase + 0x0C, 0xC3),
-                            A::Write(8, UartBase + 0x0C, 0x43)}))
-      << DescribeAccesses(UartAccesses(Hw.Log));
+  EXPECT_ACCESSES(UartAccesses(Hw.Log), Probe(0x43, 4));
   EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   // The pads and the controller were still set up on the way.
   EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
@@ -95,24 +86,19 @@ TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
 }
 
 TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
-  for (auto [Lcr, Divisor] : {std::pair<uint8_t, uint16_t>{0x07, 4}, {0x03, 0x0104}, {0x03, 1}}) {
-    SCOPED_TRACE(::testing::Message() << int(Lcr) << " " << Divisor);
-    SetLineSettings(Lcr, Divisor);
+  for (auto [LineControl, Divisor] :
+       {std::pair<uint8_t, uint16_t>{0x07, 4}, {0x03, 0x0104}, {0x03, 1}}) {
+    SCOPED_TRACE(::testing::Message() << int(LineControl) << " " << Divisor);
+    SetLineSettings(LineControl, Divisor);
     Uart->LineStatusScript = {0x20, 0x60};
     Hw.ClearLog();
-    Uart->FcrWrites.clear();
     InitDebugUart();
-    std::vector<A> Accesses = UartAccesses(Hw.Log);
-    ASSERT_GE(Accesses.size(), 7u);
-    std::vector<A> Programming(Accesses.begin() + 7, Accesses.end());
-    EXPECT_EQ(
-        Programming,
-        (std::vector<A>{A::Read(8, UartBase + 0x14, 0x20), A::Read(8, UartBase + 0x14, 0x60),
-                        A::Write(8, UartBase + 0x0C, 0x80), A::Write(8, UartBase + 0x04, 0x00),
-                        A::Write(8, UartBase + 0x00, 0x04), A::Write(8, UartBase + 0x0C, 0x03),
-                        A::Write(8, UartBase + 0x08, 0x00), A::Write(8, UartBase + 0x08, 0x01),
-                        A::Write(8, UartBase + 0x10, 0x00)}))
-        << DescribeAccesses(Programming);
+    std::vector<SimAccess> Programming = Probe(LineControl, Divisor);
+    Programming.insert(Programming.end(),
+                       {UartIn(Lsr, 0x20), UartIn(Lsr, 0x60), UartOut(Lcr, 0x80),
+                        UartOut(Ier, 0x00), UartOut(Thr, 0x04), UartOut(Lcr, 0x03),
+                        UartOut(Fcr, 0x00), UartOut(Fcr, 0x01), UartOut(Mcr, 0x00)});
+    EXPECT_ACCESSES(UartAccesses(Hw.Log), Programming);
     EXPECT_EQ(Uart->Lcr, 0x03);
     EXPECT_EQ(Uart->Dll, 4);
     EXPECT_EQ(Uart->Dlm, 0);
@@ -144,11 +130,9 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   SetLineSettings(0x03, 4);
   UartFunction->Set16(0x04, 0x0006);
   InitDebugUart();
-  EXPECT_EQ(Hw.Writes(),
-            (std::vector<A>{A::Out(8, 0x70, 0x43), A::Out(8, 0x70, 0x42), A::Out(8, 0x70, 0x41),
-                            A::Out(8, 0x70, 0x40), A::Write(8, UartBase + 0x0C, 0x83),
-                            A::Write(8, UartBase + 0x0C, 0x03)}))
-      << DescribeAccesses(Hw.Writes());
+  std::vector<SimAccess> Writes = CmosSelects();
+  Writes.insert(Writes.end(), {UartOut(Lcr, 0x83), UartOut(Lcr, 0x03)});
+  EXPECT_ACCESSES(Hw.Writes(), Writes);
 
   // An I/O window in the first register is no working UART: its number is never probed as an
   // address (the latch would be written at 0xE00C).
@@ -156,7 +140,7 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   UartFunction->Set32(0x10, 0xE001);
   Hw.ClearLog();
   InitDebugUart();
-  EXPECT_TRUE(Hw.MemWritesIn(0xE000, 0xE020).empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.MemWritesIn(0xE000, 0xE020));
   UartFunction->Set32(0x10, UartBase);
 
   // Powered down, it is not working, and is brought up as before.
@@ -176,7 +160,7 @@ TEST_F(StartUp, UartWindowAbove4GiBIsNeverMovedOrWrittenThrough) {
     UartFunction->Set32(0x14, 0x1);
     Hw.ClearLog();
     InitDebugUart();
-    EXPECT_EQ(Hw.Writes(), (std::vector<A>{})) << DescribeAccesses(Hw.Writes());
+    EXPECT_ACCESSES(Hw.Writes());
     EXPECT_EQ(LocateDebugUart(), 0u);
     for (INT32 Type : {0, 1, 2, 3, 4})
       SetupSerialIoController(DebugUartController, Type);
@@ -184,7 +168,7 @@ TEST_F(StartUp, UartWindowAbove4GiBIsNeverMovedOrWrittenThrough) {
     EXPECT_EQ(UartFunction->Get32(0x14), 0x1u);
     EXPECT_TRUE(Hw.MemWritesIn(0x00100000, 0x00101000).empty());
     EXPECT_TRUE(Hw.MemWritesIn(UartBase, UartBase + 0x1000).empty());
-    EXPECT_EQ(diagboard::CmosWord(Hw), 0x80000000u);
+    EXPECT_EQ(CmosWord(Hw), 0x80000000u);
   }
 }
 
@@ -194,35 +178,20 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
   UartFunction->Set32(0x10, 0);
   UartFunction->Set16(0x04, 0x0000);
   SetupSerialIoController(10, 2);
-  EXPECT_EQ(diagboard::AccessesIn(Hw.Log, false), (std::vector<A>{
-                                                      A::Read(16, UartCfg + 0x00, PlatformVendorId),
-                                                      A::Read(32, UartCfg + 0xA0, 0),
-                                                      A::Write(32, UartCfg + 0xA0, 0x00070000),
-                                                      A::Read(32, UartCfg + 0x10, 0),
-                                                      A::Read(32, 0xD0900228, 0),
-                                                      A::Write(32, 0xD0900228, 0x80),
-                                                      A::Read(32, 0xD0C60F1C, 0),
-                                                      A::Write(32, 0xD0C60F1C, 0x40000),
-                                                      A::Read(32, 0xD0C60F1C, 0x40000),
-                                                      A::Write(32, UartCfg + 0x10, 0xFEA10000),
-                                                      A::Write(32, UartCfg + 0x14, 0),
-                                                      A::Read(32, UartCfg + 0x04, 0),
-                                                      A::Write(32, UartCfg + 0x04, 0x6),
-                                                      A::Read(32, UartCfg + 0x10, 0xFEA10000),
-                                                      A::Write(32, UartBase + 0x240, 0xFEA10000),
-                                                      A::Write(32, UartBase + 0x204, 0),
-                                                      A::Read(32, UartBase + 0x204, 0),
-                                                      A::Write(32, UartBase + 0x204, 0x7),
-                                                      A::Write(32, UartBase + 0x200, 0xBD090901),
-                                                  }))
-      << DescribeAccesses(diagboard::AccessesIn(Hw.Log, false));
+  EXPECT_ACCESSES(
+      AccessesIn(Hw.Log, false), R16(UartCfg + 0x00, PlatformVendorId), R32(UartCfg + 0xA0, 0),
+      W32(UartCfg + 0xA0, 0x00070000), R32(UartCfg + 0x10, 0), R32(0xD0900228, 0),
+      W32(0xD0900228, 0x80), R32(0xD0C60F1C, 0), W32(0xD0C60F1C, 0x40000), R32(0xD0C60F1C, 0x40000),
+      W32(UartCfg + 0x10, 0xFEA10000), W32(UartCfg + 0x14, 0), R32(UartCfg + 0x04, 0),
+      W32(UartCfg + 0x04, 0x6), R32(UartCfg + 0x10, 0xFEA10000), W32(UartBase + 0x240, 0xFEA10000),
+      W32(UartBase + 0x204, 0), R32(UartBase + 0x204, 0), W32(UartBase + 0x204, 0x7),
+      W32(UartBase + 0x200, 0xBD090901));
 }
 
 TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
   SetupSerialIoController(10, 2);
   EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
-  EXPECT_EQ(Hw.MemWritesIn(UartCfg, UartCfg + 0x1000),
-            (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000)}));
+  EXPECT_ACCESSES(Hw.MemWritesIn(UartCfg, UartCfg + 0x1000), W32(UartCfg + 0xA0, 0x00070000));
   EXPECT_EQ(Uart->PrivateGet32(0x240), UartBase);
   EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
 }
@@ -231,11 +200,9 @@ TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
   UartFunction->Set32(0x10, 0);
   Hw.AddRegisters(0, 0x1000); // low memory, to catch a stray write
   SetupSerialIoController(10, 0);
-  EXPECT_TRUE(Hw.MemWritesIn(0, 0x100000).empty()) << DescribeAccesses(Hw.Writes());
-  EXPECT_EQ(Hw.Writes(),
-            (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000),
-                            A::Write(32, UartCfg + 0x84, 0x3), A::Write(32, 0xD0C60F1C, 0x100)}))
-      << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.MemWritesIn(0, 0x100000));
+  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000), W32(UartCfg + 0x84, 0x3),
+                  W32(0xD0C60F1C, 0x100));
 
   // With a window, the clock goes into it.
   UartFunction->Set32(0x10, UartBase);
@@ -250,12 +217,10 @@ TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   EXPECT_EQ(UartFunction->Get32(0x10), 0xFEA10000u);
   EXPECT_EQ(UartFunction->Get32(0x18), 0xFEA11000u);
   EXPECT_EQ(Hw.Sideband(0x90, 0x618), 0x5u); // bit 10 - 8
-  std::vector<A> Window = Hw.MemWritesIn(UartBase + 0x200, UartBase + 0x300);
-  EXPECT_EQ(Window,
-            (std::vector<A>{A::Write(32, UartBase + 0x240, UartBase),
-                            A::Write(32, UartBase + 0x204, 0), A::Write(32, UartBase + 0x204, 0x7),
-                            A::Write(32, UartBase + 0x200, 0xBD090901)}));
-  EXPECT_EQ(Hw.Log.back(), A::Read(32, UartBase + 0xF8, 0));
+  EXPECT_ACCESSES(Hw.MemWritesIn(UartBase + 0x200, UartBase + 0x300),
+                  W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
+                  W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
+  EXPECT_EQ(Hw.Log.back(), R32(UartBase + 0xF8, 0));
 }
 
 TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
@@ -276,84 +241,71 @@ TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
   EXPECT_EQ(Hw.Peek32(0xFE96007C), 0u);
 }
 
-TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndex) {
+TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndexAndEmptyBus) {
   SimHardware Hw;
+  InitDebugUart();
   SetupSerialIoController(10, 2);
   SetupSerialIoController(-1, 2);
   SetupSerialIoController(15, 2);
-  EXPECT_TRUE(Hw.Writes().empty());
-  diagboard::AddDebugUart(Hw);
+  EXPECT_ACCESSES(Hw.Writes());
+  AddDebugUart(Hw);
   SetupSerialIoController(10, 7);
-  EXPECT_EQ(Hw.Writes(), (std::vector<A>{A::Write(32, UartCfg + 0xA0, 0x00070000)}));
+  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000));
 }
 
-TEST(StartUpEmptyBus, StartUpOnAnEmptyBusIsSilent) {
-  SimHardware Hw;
-  InitDebugUart();
-  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
-}
-
-// The whole application on a board, started by UEFI Shell 2.0 with "-r" or without a shell.
-EFI_STATUS RunApplication(bool WithShell) {
-  Board B;
-  std::unique_ptr<SimShell20> Shell;
-  if (WithShell)
-    Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
-                                         std::vector<std::string>{"Kestrel.efi", "-r"});
-  return AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
-}
-
-// Another machine: an invalid CMOS word (OVMF reads 00 00 00 00 there), functions of another
-// vendor wherever the channel looks (the UART's place, the trace hub's with a window, the level
-// selector's saying "errors"), and nothing of ours. The whole application, run to the end with a
-// shell and with none (which sends its status line down the debug channel), only reads.
-TEST(ForeignMachine, WholeRunOnlyReadsHardware) {
+// Boards that are not a supported Tarn board. Another machine: an invalid CMOS word (OVMF reads
+// 00 00 00 00 there), functions of another vendor wherever the channel looks (the UART's place,
+// the trace hub's with a window, the level selector's saying "errors"), and nothing of ours. A
+// sibling board of the same vendor: the platform's vendor ID at the debug UART's place (another
+// device there), no supported host bridge (none, or the vendor's with an unknown device ID), that
+// firmware's own CMOS bytes, and a level selector asking for errors. The whole application, run
+// to the end with UEFI Shell 2.0 ("-r") and with none (which sends its status line down the debug
+// channel), only reads, and only configuration space: not even the level selector's window.
+TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
   constexpr uint16_t OtherVendor = PlatformVendorId ^ 0x0F0F;
-  for (bool WithShell : {true, false}) {
-    SCOPED_TRACE(WithShell ? "UEFI Shell 2.0, -r" : "no shell");
-    SimHardware Hw;
-    diagboard::SetCmosWord(Hw, 0x00000000);
-    Hw.AddPciFunction(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, diagboard::UartBase);
-    Hw.AddPciFunction(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, diagboard::TraceWindow);
-    Hw.AddRegisters(diagboard::TraceWindow, 0x1000);
-    diagboard::AddLevelSelector(Hw, 1);
-    Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
-
-    EXPECT_EQ(RunApplication(WithShell), WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
-    EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
-    EXPECT_EQ(diagboard::CmosWord(Hw), 0x00000000u);
-    EXPECT_FALSE(Hw.Log.empty()); // the channel did look
-    // ...in configuration space only: not even the level selector's window is read.
-    EXPECT_TRUE(diagboard::AccessesIn(Hw.Log, false, diagboard::LevelWindow,
-                                      diagboard::LevelWindow + 0x2000)
-                    .empty());
-  }
-}
-
-// A sibling board of the same vendor: the platform's vendor ID at the debug UART's place (another
-// device there), no supported host bridge (none, or the vendor's with an unknown device ID),
-// that firmware's own CMOS bytes, and a level selector asking for errors. Start-up, the tool and
-// the status line that goes down the channel without a shell change nothing at all.
-TEST(SiblingBoard, SameVendorWithoutASupportedHostBridgeIsNeverWritten) {
-  for (bool HostBridge : {false, true}) {
+  auto Sibling = [](SimHardware &Hw, bool HostBridge) {
+    Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x4321).Set32(0x10, 0);
+    Hw.AddUart(UartBase);
+    if (HostBridge)
+      AddHostBridge(Hw, 0x0BAD);
+    AddTraceHub(Hw);
+    AddLevelSelector(Hw, 1);
+    for (uint8_t Port : {0x90, 0xC5, 0xC6})
+      Hw.AddSidebandPort(Port);
+  };
+  struct Row {
+    const char *Name;
+    uint32_t Cmos, UartWindow;
+    std::function<void(SimHardware &)> Build;
+  } Rows[] = {{"another machine", 0x00000000, UartBase,
+               [](SimHardware &Hw) {
+                 Hw.AddPciFunction(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, UartBase);
+                 Hw.AddPciFunction(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, TraceWindow);
+                 Hw.AddRegisters(TraceWindow, 0x1000);
+                 AddLevelSelector(Hw, 1);
+                 Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
+               }},
+              {"sibling board", 0x12345678, 0, [&](SimHardware &Hw) { Sibling(Hw, false); }},
+              {"sibling board, its own host bridge", 0x12345678, 0,
+               [&](SimHardware &Hw) { Sibling(Hw, true); }}};
+  for (const Row &R : Rows) {
     for (bool WithShell : {true, false}) {
-      SCOPED_TRACE(::testing::Message() << HostBridge << WithShell);
+      SCOPED_TRACE(::testing::Message() << R.Name << (WithShell ? ", shell" : ", no shell"));
       SimHardware Hw;
-      diagboard::SetCmosWord(Hw, 0x12345678);
-      SimPciFunction &Device = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x4321);
-      Device.Set32(0x10, 0);
-      Hw.AddUart(diagboard::UartBase);
-      if (HostBridge)
-        diagboard::AddHostBridge(Hw, 0x0BAD);
-      diagboard::AddTraceHub(Hw);
-      diagboard::AddLevelSelector(Hw, 1);
-      for (uint8_t Port : {0x90, 0xC5, 0xC6})
-        Hw.AddSidebandPort(Port);
-
-      RunApplication(WithShell);
-      EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
-      EXPECT_EQ(diagboard::CmosWord(Hw), 0x12345678u);
-      EXPECT_EQ(Device.Get32(0x10), 0u);
+      SetCmosWord(Hw, R.Cmos);
+      R.Build(Hw);
+      Board B;
+      std::unique_ptr<SimShell20> Shell;
+      if (WithShell)
+        Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
+                                             std::vector<std::string>{"Kestrel.efi", "-r"});
+      EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable),
+                WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
+      EXPECT_ACCESSES(Hw.Writes());
+      EXPECT_EQ(CmosWord(Hw), R.Cmos);
+      EXPECT_EQ(Hw.FindPciFunction(0, 24, 2)->Get32(0x10), R.UartWindow);
+      EXPECT_FALSE(Hw.Log.empty()); // the channel did look
+      EXPECT_ACCESSES(AccessesIn(Hw.Log, false, LevelWindow, LevelWindow + 0x2000));
     }
   }
 }

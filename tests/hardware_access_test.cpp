@@ -10,6 +10,7 @@
 namespace {
 
 using A = SimAccess;
+using namespace diagboard;
 
 constexpr uint32_t UartCfg(uint32_t Register) {
   return PciCfgAddress(0, 24, 2, Register);
@@ -29,63 +30,48 @@ protected:
     Hw.InterruptsEnabled = GetParam();
   }
 
-  // The bracket around every port-pair access: the flag read and interrupts off, the address
-  // port saved and set; at the end the address port and the flag put back.
-  std::vector<A> Bracketed(uint32_t Address, std::vector<A> Data) const {
-    bool On = GetParam();
+  // The accesses since the last check: the bracket around every port-pair access (the flag read
+  // and interrupts off, the address port saved and set; at the end the address port and the flag
+  // put back) with Data inside; and the address port and the flag as they were.
+  void ExpectBracketed(uint32_t Address, std::vector<A> Data) {
+    const bool On = GetParam();
     std::vector<A> Seq = {A::FlagRead(On), A::Cli(), A::In(32, 0xCF8, Saved),
                           A::Out(32, 0xCF8, Address)};
     Seq.insert(Seq.end(), Data.begin(), Data.end());
-    Seq.push_back(A::Out(32, 0xCF8, Saved));
-    Seq.push_back(On ? A::Sti() : A::Cli());
-    return Seq;
-  }
-
-  void ExpectRestored() {
+    Seq.insert(Seq.end(), {A::Out(32, 0xCF8, Saved), On ? A::Sti() : A::Cli()});
+    EXPECT_ACCESSES(Hw.Log, Seq);
     EXPECT_EQ(Hw.ConfigAddressLatch, Saved);
-    EXPECT_EQ(Hw.InterruptsEnabled, GetParam());
+    EXPECT_EQ(Hw.InterruptsEnabled, On);
+    Hw.ClearLog();
   }
 };
 
 TEST_P(PortPair, Read32SelectsTheRegisterAndRestoresAddressAndFlag) {
   EXPECT_EQ(PciCfgRead32(UartCfg(0x10)), 0xFEA10004u);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)}))
-      << DescribeAccesses(Hw.Log);
-  ExpectRestored();
+  ExpectBracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)});
 }
 
 TEST_P(PortPair, SixteenBitAccessUsesTheWordLaneOfBitOne) {
   Uart->Set32(0x04, 0x00100006);
   EXPECT_EQ(PciCfgRead16(UartCfg(0x06)), 0x0010);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)})) << DescribeAccesses(Hw.Log);
-  ExpectRestored();
-
-  Hw.ClearLog();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)});
   EXPECT_EQ(PciCfgRead16(UartCfg(0x04)), 0x0006);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)})) << DescribeAccesses(Hw.Log);
-  ExpectRestored();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)});
 }
 
 TEST_P(PortPair, WriteOrAndClearReadModifyWriteTheSamePort) {
   EXPECT_EQ(PciCfgWrite32(UartCfg(0x10), 0xFEA20000), 0xFEA20000u);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)}));
+  ExpectBracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)});
   // The port pair and the window reach the same configuration space.
-  EXPECT_EQ(MmioRead32(diagboard::EcamOf(24, 2) + 0x10), 0xFEA20000u);
-  ExpectRestored();
-
+  EXPECT_EQ(MmioRead32(EcamOf(24, 2) + 0x10), 0xFEA20000u);
   Hw.ClearLog();
   EXPECT_EQ(PciCfgOr16(UartCfg(0x04), 0x0002), 0x0002);
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)}));
-  ExpectRestored();
-
-  Hw.ClearLog();
+  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x86)), 0x0000); // upper word of 0x84: nothing to clear
-  EXPECT_EQ(Hw.Log, Bracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)}));
-  size_t Mark = Hw.Mark();
+  ExpectBracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x84)), 0x0000);
   EXPECT_EQ(Uart->Get16(0x84), 0x0000);
-  EXPECT_EQ(Hw.LogSince(Mark), Bracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)}));
-  ExpectRestored();
+  ExpectBracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)});
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptsOnAndOff, PortPair, ::testing::Bool());
@@ -114,11 +100,8 @@ TEST(Mmio, AccessesHaveExactlyTheNamedWidths) {
   MmioOr32(0x1010, 0x80000000);
   EXPECT_EQ(MmioRead16(0x1012), 0x9122);
   EXPECT_EQ(MmioRead32(0x1014), 0xBEEFu);
-  EXPECT_EQ(Hw.Log,
-            (std::vector<A>{A::Write(32, 0x1010, 0x11223344), A::Write(16, 0x1014, 0xBEEF),
-                            A::Read(32, 0x1010, 0x11223344), A::Write(32, 0x1010, 0x91223344),
-                            A::Read(16, 0x1012, 0x9122), A::Read(32, 0x1014, 0xBEEF)}))
-      << DescribeAccesses(Hw.Log);
+  EXPECT_ACCESSES(Hw.Log, W32(0x1010, 0x11223344), W16(0x1014, 0xBEEF), R32(0x1010, 0x11223344),
+                  W32(0x1010, 0x91223344), R16(0x1012, 0x9122), R32(0x1014, 0xBEEF));
 }
 
 TEST(Interrupts, SuspendReportsTheFormerStateAndRestorePutsItBack) {
@@ -168,12 +151,13 @@ TEST(HardwareModel, NewestModelIsActiveUntilItGoes) {
 TEST(HardwareModel, SidebandBridgeMessagesReachTheSidebandSpace) {
   SimHardware Hw;
   SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, 0x7E57, 0x1237);
+  const uint64_t Cfg = EcamOf(13, 0);
   Hw.SetSideband(0xC5, 0x20, 0xCAFEF00D);
-  PhysWrite32(diagboard::EcamOf(13, 0) + 0xD0, 0xC5000020);
-  PhysWrite16(diagboard::EcamOf(13, 0) + 0xD8, 0x0601);
+  PhysWrite32(Cfg + 0xD0, 0xC5000020);
+  PhysWrite16(Cfg + 0xD8, 0x0601);
   EXPECT_EQ(Bridge.Get32(0xD4), 0xCAFEF00Du);
-  PhysWrite32(diagboard::EcamOf(13, 0) + 0xD4, 0x12345678);
-  PhysWrite16(diagboard::EcamOf(13, 0) + 0xD8, 0x0701);
+  PhysWrite32(Cfg + 0xD4, 0x12345678);
+  PhysWrite16(Cfg + 0xD8, 0x0701);
   EXPECT_EQ(Hw.Sideband(0xC5, 0x20), 0x12345678u);
   EXPECT_EQ(Hw.SidebandMessages, 2u);
   // The fixed window shows the same register.

@@ -13,29 +13,28 @@
 namespace {
 
 using A = SimAccess;
+using namespace diagboard;
 
-constexpr uint64_t Bridge = diagboard::EcamOf(13, 0);
-using diagboard::BridgeWindow;
-constexpr uint64_t LevelRegister = diagboard::EcamOf(13, 3) + 0x10;
+constexpr uint64_t Bridge = EcamOf(13, 0);
+constexpr uint64_t LevelRegister = EcamOf(13, 3) + 0x10;
 
+// Register Offset of sideband port Port in the bridge's window, and a store to it.
 constexpr uint64_t Sb(uint8_t Port, uint16_t Offset) {
   return BridgeWindow | uint64_t(Port) << 16 | Offset;
+}
+A SbWrite(uint8_t Port, uint16_t Offset, uint32_t Value) {
+  return W32(Sb(Port, Offset), Value);
 }
 
 class Sideband : public ::testing::Test {
 protected:
   SimHardware Hw;
-  SimPciFunction *BridgeFunction = nullptr;
-  SimUart *Uart = nullptr;
+  SimPciFunction *BridgeFunction =
+      &AddSidebandBridge(Hw, {0x90, 0xC4, 0xC5, 0xC6}, BridgeWindow | 4);
+  // A supported board (series 3), whose error messages become visible on the debug UART.
+  SimUart *Uart = &AddWorkingDebugUart(Hw);
 
-  void SetUp() override {
-    BridgeFunction =
-        &diagboard::AddSidebandBridge(Hw, {0x90, 0xC4, 0xC5, 0xC6}, BridgeWindow | 0x4);
-    SetSeries(HostBridgeIdSeries3);
-    // Error messages become visible on the debug UART.
-    Uart = &diagboard::AddWorkingDebugUart(Hw);
-    diagboard::AddLevelSelector(Hw, 1);
-  }
+  void SetUp() override { AddLevelSelector(Hw, 1); }
   void SetSeries(uint16_t DeviceId, uint16_t VendorId = PlatformVendorId) {
     Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
   }
@@ -61,36 +60,25 @@ TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
   EXPECT_EQ(SidebandRead32(0xC5, 0x20), 0x11112222u);
   SidebandWrite32(0xC5, 0x24, 0x33334444);
   EXPECT_EQ(Hw.Sideband(0xC5, 0x24), 0x33334444u);
-  EXPECT_EQ(Hw.Log, (std::vector<A>{A::Read(32, Bridge + 0x10, BridgeWindow | 0x4),
-                                    A::Read(16, Bridge + 0x04, 0x0006),
-                                    A::Read(32, Sb(0xC5, 0x20), 0x11112222),
-                                    A::Read(32, Bridge + 0x10, BridgeWindow | 0x4),
-                                    A::Read(16, Bridge + 0x04, 0x0006),
-                                    A::Write(32, Sb(0xC5, 0x24), 0x33334444)}))
-      << DescribeAccesses(Hw.Log);
+  const A Window = R32(Bridge + 0x10, BridgeWindow | 0x4), Command = R16(Bridge + 0x04, 0x0006);
+  EXPECT_ACCESSES(Hw.Log, Window, Command, R32(Sb(0xC5, 0x20), 0x11112222), Window, Command,
+                  SbWrite(0xC5, 0x24, 0x33334444));
 }
 
 TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
   BridgeFunction->Set32(0x10, 0xFFFFFFFF);
   Hw.SetSideband(0xC5, 0x34, 0x0000A000);
   EXPECT_EQ(SidebandRead32(0xC5, 0x34), 0x0000A000u);
-  EXPECT_EQ(
-      Hw.Log,
-      (std::vector<A>{A::Read(32, Bridge + 0x10, 0xFFFFFFFF), A::Read(16, Bridge + 0x04, 0x0006),
-                      A::Write(32, Bridge + 0xDC, 0), A::Write(32, Bridge + 0xD4, 0),
-                      A::Write(32, Bridge + 0xD0, 0xC5000034), A::Write(16, Bridge + 0xDA, 0xF000),
-                      A::Write(16, Bridge + 0xD8, 0x0601), A::Read(32, Bridge + 0xD4, 0x0000A000)}))
-      << DescribeAccesses(Hw.Log);
+  EXPECT_ACCESSES(Hw.Log, R32(Bridge + 0x10, 0xFFFFFFFF), R16(Bridge + 0x04, 0x0006),
+                  W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0), W32(Bridge + 0xD0, 0xC5000034),
+                  W16(Bridge + 0xDA, 0xF000), W16(Bridge + 0xD8, 0x0601),
+                  R32(Bridge + 0xD4, 0x0000A000));
 
   Hw.ClearLog();
   SidebandWrite32(0xC5, 0x84, 0xBEEF);
   EXPECT_EQ(Hw.Sideband(0xC5, 0x84), 0xBEEFu);
-  EXPECT_EQ(
-      Hw.Writes(),
-      (std::vector<A>{A::Write(32, Bridge + 0xD0, 0xC5000084), A::Write(16, Bridge + 0xDA, 0xF000),
-                      A::Write(32, Bridge + 0xDC, 0), A::Write(32, Bridge + 0xD4, 0xBEEF),
-                      A::Write(16, Bridge + 0xD8, 0x0701)}))
-      << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.Writes(), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
+                  W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0xBEEF), W16(Bridge + 0xD8, 0x0701));
   EXPECT_EQ(Hw.SidebandMessages, 2u);
 }
 
@@ -116,7 +104,7 @@ TEST_F(Sideband, FixedWindowReachesTheRegisterByPortAndOffset) {
   EXPECT_EQ(PchPcrRead(0x90, 0x618, &Value), EFI_SUCCESS);
   EXPECT_EQ(Value, 5u);
   EXPECT_EQ(PchPcrWrite(0xC6, 0x0F1C, 0x100), EFI_SUCCESS);
-  EXPECT_EQ(Hw.Log, (std::vector<A>{A::Read(32, 0xD0900618, 5), A::Write(32, 0xD0C60F1C, 0x100)}));
+  EXPECT_ACCESSES(Hw.Log, R32(0xD0900618, 5), W32(0xD0C60F1C, 0x100));
   PcrReadModifyWrite(0xC6, 0x0F1C, 0xFFFFFEFF, 0x40000);
   EXPECT_EQ(Hw.Sideband(0xC6, 0x0F1C), 0x40000u);
 }
@@ -134,26 +122,27 @@ TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
   EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
 }
 
+// A host bridge of the platform's vendor that names no known series is a sibling board, not a
+// supported Tarn board: nothing goes out on its hardware, and not even the level selector's
+// window is read for the report.
 TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
-  SetSeries(HostBridgeIdSeries0);
-  EXPECT_EQ(DetectChipSeries(), 0);
-  SetSeries(HostBridgeIdSeries1);
-  EXPECT_EQ(DetectChipSeries(), 1);
-  SetSeries(HostBridgeIdSeries3);
-  EXPECT_EQ(DetectChipSeries(), 3);
-  EXPECT_EQ(Uart->Transmitted, "");
-  SetSeries(HostBridgeIdSeries3, PlatformVendorId ^ 1);
-  EXPECT_EQ(DetectChipSeries(), 0xFF);
-  EXPECT_EQ(Uart->Transmitted, "");
-  // A host bridge of the platform's vendor that names no known series is a sibling board, not a
-  // supported Tarn board: nothing goes out on its hardware, and not even the level selector's
-  // window is read for the report.
-  SetSeries(0x0BAD);
-  Hw.ClearLog();
-  EXPECT_EQ(DetectChipSeries(), 0xFF);
+  struct {
+    uint16_t DeviceId, VendorId;
+    uint8_t Series;
+  } Cases[] = {{HostBridgeIdSeries0, PlatformVendorId, 0},
+               {HostBridgeIdSeries1, PlatformVendorId, 1},
+               {HostBridgeIdSeries3, PlatformVendorId, 3},
+               {HostBridgeIdSeries3, PlatformVendorId ^ 1, 0xFF},
+               {0x0BAD, PlatformVendorId, 0xFF}};
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(::testing::Message() << std::hex << C.DeviceId << " " << C.VendorId);
+    SetSeries(C.DeviceId, C.VendorId);
+    Hw.ClearLog();
+    EXPECT_EQ(DetectChipSeries(), C.Series);
+    EXPECT_EQ(Uart->Transmitted, "");
+  }
   EXPECT_EQ(MessagesHanded(), 0u);
-  EXPECT_EQ(Uart->Transmitted, "");
-  EXPECT_TRUE(Hw.Writes().empty()) << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.Writes());
 }
 
 // --- Pads ----------------------------------------------------------------------------------------
@@ -163,24 +152,21 @@ TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
     Hw.SetSideband(0xC5, Offset, 0xFFFFFFFF);
   Hw.SetSideband(0xC5, 0x84, 0x00038000);
   ConfigureUartPads();
-  EXPECT_EQ(
-      SidebandWrites(),
-      (std::vector<A>{
-          A::Write(32, Sb(0xC5, 0x570), 0xFD61E5FE), A::Write(32, Sb(0xC5, 0x574), 0xFFFE70FF),
-          A::Write(32, Sb(0xC5, 0x84), 0x0003C000), // pad 46: bit 14 set
-          A::Write(32, Sb(0xC5, 0x578), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x57C), 0xFFFC31FF),
-          A::Write(32, Sb(0xC5, 0x84), 0x00034000), // pad 47: bit 15 clear
-          A::Write(32, Sb(0xC5, 0x580), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x584), 0xFFFC31FF),
-          A::Write(32, Sb(0xC5, 0x84), 0x00024000), // pad 48: bit 16 clear
-          A::Write(32, Sb(0xC5, 0x588), 0xFD61E4FE), A::Write(32, Sb(0xC5, 0x58C), 0xFFFC30FF),
-          A::Write(32, Sb(0xC5, 0x84), 0x00004000), // pad 49: bit 17 clear
-      }))
-      << DescribeAccesses(SidebandWrites());
+  // clang-format off
+  EXPECT_ACCESSES(SidebandWrites(),
+      SbWrite(0xC5, 0x570, 0xFD61E5FE), SbWrite(0xC5, 0x574, 0xFFFE70FF), // pad 46, bit 14 set
+      SbWrite(0xC5, 0x84, 0x0003C000),
+      SbWrite(0xC5, 0x578, 0xFD61E4FE), SbWrite(0xC5, 0x57C, 0xFFFC31FF), // pad 47, bit 15 clear
+      SbWrite(0xC5, 0x84, 0x00034000),
+      SbWrite(0xC5, 0x580, 0xFD61E4FE), SbWrite(0xC5, 0x584, 0xFFFC31FF), // pad 48, bit 16 clear
+      SbWrite(0xC5, 0x84, 0x00024000),
+      SbWrite(0xC5, 0x588, 0xFD61E4FE), SbWrite(0xC5, 0x58C, 0xFFFC30FF), // pad 49, bit 17 clear
+      SbWrite(0xC5, 0x84, 0x00004000));
+  // clang-format on
   // Ownership of pads 46-49 was read from 0x34 (pads 40-47) and 0x38 (pads 48-55).
   std::vector<uint64_t> OwnershipReads;
-  for (const A &Access : Hw.Log)
-    if (Access.Kind == SimAccessKind::MemRead && Access.Address >= Sb(0xC5, 0x20) &&
-        Access.Address < Sb(0xC5, 0x80))
+  for (const A &Access : AccessesIn(Hw.Log, false, Sb(0xC5, 0x20), Sb(0xC5, 0x80)))
+    if (Access.Kind == SimAccessKind::MemRead)
       OwnershipReads.push_back(Access.Address & 0xFFFF);
   EXPECT_EQ(OwnershipReads, (std::vector<uint64_t>{0x34, 0x34, 0x38, 0x38}));
   EXPECT_EQ(MessagesHanded(), 0u);
@@ -198,7 +184,7 @@ TEST_F(Sideband, PadOwnedElsewhereIsLeftUntouched) {
 TEST_F(Sideband, PadIdentifierBelowThePadRegistersIsNoPad) {
   EXPECT_EQ(GetPadOwnership(0x00C503F8), PadOwnerNone);
   ConfigurePad({0x00C503F8, 0x04000400, 0, 0, 0});
-  EXPECT_TRUE(SidebandWrites().empty());
+  EXPECT_ACCESSES(SidebandWrites());
 }
 
 TEST_F(Sideband, SciGpeRoutingOnlyOnSeriesThreeForPadsTheHostDriverDoesNotOwn) {
@@ -206,8 +192,8 @@ TEST_F(Sideband, SciGpeRoutingOnlyOnSeriesThreeForPadsTheHostDriverDoesNotOwn) {
   ConfigurePad(Gpe);
   std::vector<A> W = SidebandWrites();
   ASSERT_EQ(W.size(), 5u) << DescribeAccesses(W);
-  EXPECT_EQ(W[3], A::Write(32, Sb(0xC4, 0x124), 1u << 5));
-  EXPECT_EQ(W[4], A::Write(32, Sb(0xC4, 0x134), 1u << 5));
+  EXPECT_EQ(W[3], SbWrite(0xC4, 0x124, 1u << 5));
+  EXPECT_EQ(W[4], SbWrite(0xC4, 0x134, 1u << 5));
   EXPECT_EQ(MessagesHanded(), 4u);
 
   for (uint16_t Series : {HostBridgeIdSeries0, HostBridgeIdSeries1}) {
@@ -227,8 +213,8 @@ TEST_F(Sideband, SmiRoutingUsesItsOwnRegisterPair) {
   ConfigurePad({0x00C50400 + 8 * 3, 0x00040000, 0, 0, 0});
   std::vector<A> W = SidebandWrites();
   ASSERT_EQ(W.size(), 5u);
-  EXPECT_EQ(W[3], A::Write(32, Sb(0xC5, 0x140), 0x9));
-  EXPECT_EQ(W[4], A::Write(32, Sb(0xC5, 0x150), 0x8));
+  EXPECT_EQ(W[3], SbWrite(0xC5, 0x140, 0x9));
+  EXPECT_EQ(W[4], SbWrite(0xC5, 0x150, 0x8));
 }
 
 TEST_F(Sideband, DirectIrqRoutingProgramsTheSlotOnlyWhenAsked) {
@@ -247,14 +233,12 @@ TEST_F(Sideband, DirectIrqSlotAndGroupComeFromThePadNumber) {
   Hw.SetSideband(0xC4, 0x224, 0x10000000);
   Hw.SetSideband(0xC4, 0x210, 0x00008000);
   ConfigureDirectIrq(0xC4, 33); // slot 1, group 2
-  EXPECT_EQ(SidebandWrites(), (std::vector<A>{A::Write(32, Sb(0xC4, 0x220), 0x00000021),
-                                              A::Write(32, Sb(0xC4, 0x224), 0x10000000),
-                                              A::Write(32, Sb(0xC4, 0x210), 0x00008002)}));
+  EXPECT_ACCESSES(SidebandWrites(), SbWrite(0xC4, 0x220, 0x00000021),
+                  SbWrite(0xC4, 0x224, 0x10000000), SbWrite(0xC4, 0x210, 0x00008002));
   Hw.ClearLog();
   ConfigureDirectIrq(0xC5, 61); // slot 13, group 3: bits 52-55, in the high half
-  EXPECT_EQ(SidebandWrites(), (std::vector<A>{A::Write(32, Sb(0xC5, 0x220), 0),
-                                              A::Write(32, Sb(0xC5, 0x224), 0x00300000),
-                                              A::Write(32, Sb(0xC5, 0x210), 0x00002000)}));
+  EXPECT_ACCESSES(SidebandWrites(), SbWrite(0xC5, 0x220, 0), SbWrite(0xC5, 0x224, 0x00300000),
+                  SbWrite(0xC5, 0x210, 0x00002000));
 }
 
 TEST_F(Sideband, DirectIrqLimitsDependOnCommunityAndSeries) {

@@ -11,14 +11,10 @@
 namespace {
 
 using A = SimAccess;
-using diagboard::DebugRecord;
-using diagboard::GuidHigh;
-using diagboard::GuidLow;
-using diagboard::Le;
-using diagboard::TraceChannel;
+using namespace diagboard;
 
-constexpr uint64_t TraceVendorRegister = diagboard::EcamOf(0, 2) + 0x00;
-constexpr uint64_t TraceWindowRegister = diagboard::EcamOf(0, 2) + 0x18;
+constexpr uint64_t TraceVendorRegister = EcamOf(0, 2) + 0x00;
+constexpr uint64_t TraceWindowRegister = EcamOf(0, 2) + 0x18;
 
 std::string TextOf(size_t Length) {
   std::string Text;
@@ -30,7 +26,7 @@ std::string TextOf(size_t Length) {
 class TraceRecord : public ::testing::Test {
 protected:
   SimHardware Hw;
-  void SetUp() override { diagboard::AddTraceHub(Hw); }
+  void SetUp() override { AddTraceHub(Hw); }
 };
 
 TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWindowFirst) {
@@ -38,53 +34,46 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   ASSERT_EQ(Text.size(), 13u);
   EXPECT_EQ(SendDebugTrace(0, Text.data(), Text.size()), EFI_SUCCESS);
   // The probe reads the vendor ID and the window, then the window is read before every store.
-  std::vector<A> Expected = {A::Read(16, TraceVendorRegister, PlatformVendorId),
-                             A::Read(32, TraceWindowRegister, diagboard::TraceWindow)};
-  for (const A &Store : DebugRecord(Text)) {
-    Expected.push_back(A::Read(32, TraceWindowRegister, diagboard::TraceWindow));
-    Expected.push_back(Store);
-  }
-  EXPECT_EQ(Hw.Log, Expected) << DescribeAccesses(Hw.Log);
+  const A WindowRead = R32(TraceWindowRegister, TraceWindow);
+  std::vector<A> Expected = {R16(TraceVendorRegister, PlatformVendorId), WindowRead};
+  for (const A &Store : DebugRecord(Text))
+    Expected.insert(Expected.end(), {WindowRead, Store});
+  EXPECT_ACCESSES(Hw.Log, Expected);
   EXPECT_EQ(DebugRecord(Text).size(), 8u); // header, 2 GUID, length, 64, 32, 8, end
 }
 
 TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
   for (size_t Length : {1u, 7u, 8u, 15u, 255u}) {
+    SCOPED_TRACE(Length);
     Hw.ClearLog();
     std::string Text = TextOf(Length);
     SendDebugTrace(0, Text.data(), Text.size());
-    EXPECT_EQ(Hw.Writes(), DebugRecord(Text)) << "length " << Length << "\n"
-                                              << DescribeAccesses(Hw.Writes());
+    EXPECT_ACCESSES(Hw.Writes(), DebugRecord(Text));
   }
   // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores, 40 window reads and the vendor ID.
   EXPECT_EQ(Hw.Writes().size(), 39u);
   EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 41u);
-}
-
-TEST_F(TraceRecord, SevenBytesEndInThirtyTwoSixteenAndEightBitStores) {
+  // 7 bytes end in 32-, 16- and 8-bit stores.
+  Hw.ClearLog();
   SendDebugTrace(0, "1234567", 7);
   std::vector<A> W = Hw.Writes();
   ASSERT_EQ(W.size(), 8u);
-  EXPECT_EQ(W[4], A::Write(32, TraceChannel, 0x34333231));
-  EXPECT_EQ(W[5], A::Write(16, TraceChannel, 0x3635));
-  EXPECT_EQ(W[6], A::Write(8, TraceChannel, 0x37));
+  EXPECT_EQ(W[4], W32(TraceChannel, 0x34333231));
+  EXPECT_EQ(W[5], W16(TraceChannel, 0x3635));
+  EXPECT_EQ(W[6], W8(TraceChannel, 0x37));
 }
 
 TEST_F(TraceRecord, LengthIsCutToSixteenBitsAndTheTextNeedNotBeTerminated) {
   char Text[4] = {'a', 'b', 'c', 'd'}; // no zero byte
   SendDebugTrace(0, Text, 0x10000 + 3);
-  EXPECT_EQ(Hw.Writes(), DebugRecord("abc"));
+  EXPECT_ACCESSES(Hw.Writes(), DebugRecord("abc"));
 }
 
 TEST_F(TraceRecord, EmptyTextSendsTheInlinePayloadWithoutLength) {
   SendDebugTrace(0, "", 0);
-  EXPECT_EQ(
-      Hw.Writes(),
-      (std::vector<A>{A::Write(32, TraceChannel + 0x10, 0x01FF0002),
-                      A::Write(64, TraceChannel, GuidLow), A::Write(64, TraceChannel, GuidHigh),
-                      A::Write(64, TraceChannel, 0), A::Write(64, TraceChannel, 0),
-                      A::Write(64, TraceChannel, 0), A::Write(32, TraceChannel + 0x30, 0)}))
-      << DescribeAccesses(Hw.Writes());
+  EXPECT_ACCESSES(Hw.Writes(), W32(TraceChannel + 0x10, 0x01FF0002), W64(TraceChannel, GuidLow),
+                  W64(TraceChannel, GuidHigh), W64(TraceChannel, 0), W64(TraceChannel, 0),
+                  W64(TraceChannel, 0), W32(TraceChannel + 0x30, 0));
 }
 
 TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
@@ -105,52 +94,38 @@ TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
 
 TEST_F(TraceRecord, SeverityKeepsItsLowThreeBits) {
   SendDebugTrace(9, "x", 1);
-  EXPECT_EQ(Hw.Writes().front(), A::Write(32, TraceChannel + 0x10, 0x01FF0212));
+  EXPECT_EQ(Hw.Writes().front(), W32(TraceChannel + 0x10, 0x01FF0212));
 }
 
 TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
   for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu, 0xFFFFFE00u}) {
+    SCOPED_TRACE(Window);
     SimHardware Hw;
     Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
     EXPECT_EQ(TraceChannelAddress(0, 0), 0u);
     EXPECT_EQ(SendDebugTrace(0, "hello", 5), EFI_SUCCESS);
-    EXPECT_TRUE(Hw.Writes().empty()) << std::hex << Window << "\n" << DescribeAccesses(Hw.Writes());
+    EXPECT_ACCESSES(Hw.Writes());
   }
   SimHardware Empty;
   SendDebugTrace(0, "hello", 5);
-  EXPECT_TRUE(Empty.Writes().empty());
+  EXPECT_ACCESSES(Empty.Writes());
   // Another vendor's function in the hub's place, whatever its register 0x18 holds.
   SimHardware Foreign;
-  diagboard::AddTraceHub(Foreign);
+  AddTraceHub(Foreign);
   Foreign.FindPciFunction(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
   SendDebugTrace(0, "hello", 5);
-  EXPECT_TRUE(Foreign.Writes().empty()) << DescribeAccesses(Foreign.Writes());
-}
-
-TEST(TraceHubAbsent, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
-  SimHardware Hw;
-  diagboard::AddTraceHub(Hw);
-  TraceState State;
-  TraceHandle Handle = {};
-  InitTraceState(&State, InstallTraceHubWriters, nullptr);
-  const TracePlatformData Channel = {256, 13};
-  InitTraceHandle(&State, &Handle, &Channel, 1);
-  // The hub goes away after the probe: every store asks again and skips itself.
-  Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
-  WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
-  EXPECT_TRUE(Hw.Writes().empty());
+  EXPECT_ACCESSES(Foreign.Writes());
 }
 
 // Encoder layers used directly, with parts the debug records do not carry.
-class TraceHandleParts : public ::testing::Test {
+class TraceHandleParts : public TraceRecord {
 protected:
-  SimHardware Hw;
   TraceState State;
   TraceHandle Handle = {};
   const TracePlatformData Channel = {256, 13};
 
   void SetUp() override {
-    diagboard::AddTraceHub(Hw);
+    TraceRecord::SetUp();
     InitTraceState(&State, InstallTraceHubWriters, nullptr);
     ASSERT_EQ(InitTraceHandle(&State, &Handle, &Channel, 1), &Handle);
   }
@@ -166,15 +141,22 @@ TEST_F(TraceHandleParts, BindingCopiesTheChannelAndStateWordsAreSet) {
   EXPECT_EQ(State.Ops.WriteRecord, &WriteScatterRecord);
 }
 
+TEST_F(TraceHandleParts, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
+  // The hub goes away after the probe: every store asks again and skips itself.
+  Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
+  WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
+  EXPECT_ACCESSES(Hw.Writes());
+}
+
 TEST_F(TraceHandleParts, SequenceNumberIsSentAndCounted) {
   Handle.HeaderTemplate = 1u << 7;
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
   std::vector<A> W = Hw.Writes();
   ASSERT_EQ(W.size(), 10u);
-  EXPECT_EQ(W[0], A::Write(32, TraceChannel + 0x10, 0x05000282));
-  EXPECT_EQ(W[1], A::Write(32, TraceChannel, 0));
-  EXPECT_EQ(W[6], A::Write(32, TraceChannel, 1));
+  EXPECT_EQ(W[0], W32(TraceChannel + 0x10, 0x05000282));
+  EXPECT_EQ(W[1], W32(TraceChannel, 0));
+  EXPECT_EQ(W[6], W32(TraceChannel, 1));
   EXPECT_EQ(Handle.Sequence, 2u);
 }
 
@@ -186,10 +168,10 @@ TEST_F(TraceHandleParts, LocationIsSentAsFormatByteAndThirtyTwoOrSixtyFourBitAdd
   std::vector<A> W = Hw.Writes();
   ASSERT_EQ(W.size(), 12u);
   EXPECT_EQ(W[0].Value, 0x01000302u); // location and length follow
-  EXPECT_EQ(W[1], A::Write(8, TraceChannel, 0));
-  EXPECT_EQ(W[2], A::Write(32, TraceChannel, 0x55667788));
-  EXPECT_EQ(W[7], A::Write(8, TraceChannel, 1));
-  EXPECT_EQ(W[8], A::Write(64, TraceChannel, 0x1122334455667788ull));
+  EXPECT_EQ(W[1], W8(TraceChannel, 0));
+  EXPECT_EQ(W[2], W32(TraceChannel, 0x55667788));
+  EXPECT_EQ(W[7], W8(TraceChannel, 1));
+  EXPECT_EQ(W[8], W64(TraceChannel, 0x1122334455667788ull));
 }
 
 uint32_t BitwiseCrc32(const std::vector<uint8_t> &Bytes) {
@@ -220,30 +202,22 @@ TEST_F(TraceHandleParts, CrcCoversEveryStoredByteAndPrecedesTheEnd) {
   for (size_t I = 0; I < 6; I++)
     for (int B = 0; B < W[I].Width / 8; B++)
       Stored.push_back(static_cast<uint8_t>(W[I].Value >> (8 * B)));
-  EXPECT_EQ(W[6], A::Write(32, TraceChannel, BitwiseCrc32(Stored)));
-  EXPECT_EQ(W[7], A::Write(32, TraceChannel + 0x30, 0));
+  EXPECT_EQ(W[6], W32(TraceChannel, BitwiseCrc32(Stored)));
+  EXPECT_EQ(W[7], W32(TraceChannel + 0x30, 0));
 }
 
-TEST(TraceNullHandle, NoStorageGivesTheNullHandleWhichSendsNothing) {
-  SimHardware Hw;
-  diagboard::AddTraceHub(Hw);
-  TraceState State;
-  InitTraceState(&State, InstallTraceHubWriters, nullptr);
+// Without storage for a handle the null handle is given, and without a hook the default state
+// is used: neither stores anything nor crashes.
+TEST_F(TraceHandleParts, NullHandleAndDefaultStateSendNothing) {
   TraceHandle *Null = InitTraceHandle(&State, nullptr, nullptr, 0);
   EXPECT_EQ(Null, &NullTraceHandle);
   WriteTraceString(Null, nullptr, 1, 0, 3, "abc");
-  EXPECT_TRUE(Hw.Writes().empty());
-}
-
-TEST(TraceDefaultState, StateWithoutHookStoresNothingAndDoesNotCrash) {
-  SimHardware Hw;
-  diagboard::AddTraceHub(Hw);
   InitTraceState(nullptr, nullptr, nullptr);
-  TraceHandle Handle = {};
-  InitTraceHandle(nullptr, &Handle, nullptr, 0);
-  EXPECT_EQ(Handle.State, &DefaultTraceState);
-  WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
-  EXPECT_TRUE(Hw.Writes().empty());
+  TraceHandle Default = {};
+  InitTraceHandle(nullptr, &Default, nullptr, 0);
+  EXPECT_EQ(Default.State, &DefaultTraceState);
+  WriteTraceString(&Default, nullptr, 1, 0, 3, "abc");
+  EXPECT_ACCESSES(Hw.Writes());
 }
 
 } // namespace

@@ -1,17 +1,16 @@
 #include "tests/support/board_fixture.h"
 
+#include <cctype>
+
 #include "app/command_line.h"
 #include "shell/platform_context.h"
 
-namespace {
-std::vector<std::string> WithToolName(const std::vector<std::string> &Args) {
-  std::vector<std::string> All = {"Kestrel.efi"};
-  All.insert(All.end(), Args.begin(), Args.end());
-  return All;
-}
-} // namespace
-
-ArgVector::ArgVector(const std::vector<std::string> &Args) : SimArguments(WithToolName(Args)) {}
+ArgVector::ArgVector(const std::vector<std::string> &Args)
+    : SimArguments([&] {
+        std::vector<std::string> All = {"Kestrel.efi"};
+        All.insert(All.end(), Args.begin(), Args.end());
+        return All;
+      }()) {}
 
 Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
     : Gpp1Medium(BlockSizeIn * Blocks), Card(Sim), BlockSize(BlockSizeIn) {
@@ -24,7 +23,9 @@ Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
   Sim.InstallInPlatformContext();
 }
 
-RunResult Board::Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
+RunResult Board::Run(const std::vector<std::string> &Args) {
+  return Run(WideTexts(Args));
+}
 
 RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
@@ -45,34 +46,19 @@ void Board::SetBlock0(const std::vector<uint8_t> &Bytes) {
 
 std::string Unix(const std::string &Text) {
   std::string Out;
-  for (size_t I = 0; I < Text.size(); I++) {
-    if (Text[I] == '\r' && I + 1 < Text.size() && Text[I + 1] == '\n')
-      continue;
-    Out.push_back(Text[I]);
-  }
+  for (size_t I = 0; I < Text.size(); I++)
+    if (Text[I] != '\r' || I + 1 == Text.size() || Text[I + 1] != '\n')
+      Out.push_back(Text[I]);
   return Out;
 }
 
 std::vector<uint8_t> HexBytes(const std::string &Hex) {
+  std::string Digits;
+  for (char C : Hex)
+    if (std::isxdigit(static_cast<unsigned char>(C)))
+      Digits.push_back(C);
   std::vector<uint8_t> Out;
-  int Nibbles = 0;
-  uint8_t Byte = 0;
-  for (char C : Hex) {
-    int V;
-    if (C >= '0' && C <= '9')
-      V = C - '0';
-    else if (C >= 'a' && C <= 'f')
-      V = C - 'a' + 10;
-    else if (C >= 'A' && C <= 'F')
-      V = C - 'A' + 10;
-    else
-      continue;
-    Byte = static_cast<uint8_t>(Byte << 4 | V);
-    if (++Nibbles == 2) {
-      Out.push_back(Byte);
-      Nibbles = 0;
-      Byte = 0;
-    }
-  }
+  for (size_t I = 0; I + 1 < Digits.size(); I += 2)
+    Out.push_back(static_cast<uint8_t>(std::stoul(Digits.substr(I, 2), nullptr, 16)));
   return Out;
 }

@@ -7,10 +7,28 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "diag/platform_constants.h"
 #include "sim/hardware_model.h"
 
+// Compares the accesses Actual made with the expected ones, listing them all on a mismatch.
+#define EXPECT_ACCESSES(Actual, ...)                                                               \
+  do {                                                                                             \
+    const std::vector<SimAccess> Got = (Actual);                                                   \
+    EXPECT_EQ(Got, (std::vector<SimAccess>{__VA_ARGS__})) << DescribeAccesses(Got);                \
+  } while (0)
+
 namespace diagboard {
+
+// Short builders for the memory accesses of expected sequences.
+constexpr auto R8 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(8, At, Value); };
+constexpr auto W8 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(8, At, Value); };
+constexpr auto R16 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(16, At, Value); };
+constexpr auto W16 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(16, At, Value); };
+constexpr auto R32 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(32, At, Value); };
+constexpr auto W32 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(32, At, Value); };
+constexpr auto W64 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(64, At, Value); };
 
 constexpr uint64_t Ecam = 0xE0000000;
 constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
@@ -38,19 +56,17 @@ inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
 
 // The stores of a debug record for Text, as the hub must see them.
 inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
-  std::vector<SimAccess> Seq = {SimAccess::Write(32, TraceChannel + 0x10, Header),
-                                SimAccess::Write(64, TraceChannel, GuidLow),
-                                SimAccess::Write(64, TraceChannel, GuidHigh),
-                                SimAccess::Write(16, TraceChannel, Text.size())};
+  std::vector<SimAccess> Seq = {W32(TraceChannel + 0x10, Header), W64(TraceChannel, GuidLow),
+                                W64(TraceChannel, GuidHigh), W16(TraceChannel, Text.size())};
   size_t At = 0;
   for (; Text.size() - At >= 8; At += 8)
-    Seq.push_back(SimAccess::Write(64, TraceChannel, Le(Text, At, 8)));
+    Seq.push_back(W64(TraceChannel, Le(Text, At, 8)));
   for (size_t Size = 4; Size > 0; Size /= 2)
     if (Text.size() - At >= Size) {
       Seq.push_back(SimAccess::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
       At += Size;
     }
-  Seq.push_back(SimAccess::Write(32, TraceChannel + 0x30, 0));
+  Seq.push_back(W32(TraceChannel + 0x30, 0));
   return Seq;
 }
 
@@ -69,6 +85,11 @@ inline void SetCmosWord(SimHardware &Hw, uint32_t Word) {
 inline uint32_t CmosWord(const SimHardware &Hw) {
   return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
 }
+// Reading the word selects its bytes through index port 0x70, high byte first.
+inline std::vector<SimAccess> CmosSelects() {
+  return {SimAccess::Out(8, 0x70, 0x43), SimAccess::Out(8, 0x70, 0x42),
+          SimAccess::Out(8, 0x70, 0x41), SimAccess::Out(8, 0x70, 0x40)};
+}
 
 // The accesses of Log to ports (in and out) or memory (reads and writes) from Low to High - 1.
 inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, bool Ports,
@@ -86,6 +107,11 @@ inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, bool
 
 // The debug UART (0/24/2, serial controller 10) with its memory window at Base.
 constexpr uint32_t UartBase = 0xFEA10000;
+// Its 16550 byte registers, 4 bytes apart; while the line control's latch bit is set, Thr and Ier
+// hold the divisor's low and high bytes.
+enum UartRegister : uint8_t { Thr = 0x0, Ier = 0x4, Fcr = 0x8, Lcr = 0xC, Mcr = 0x10, Lsr = 0x14 };
+constexpr auto UartIn = [](UartRegister Reg, uint8_t Value) { return R8(UartBase + Reg, Value); };
+constexpr auto UartOut = [](UartRegister Reg, uint8_t Value) { return W8(UartBase + Reg, Value); };
 // Accesses to its registers only.
 inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
   return AccessesIn(Log, false, UartBase, UartBase + 0x20);
