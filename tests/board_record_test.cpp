@@ -6,17 +6,9 @@
 #include "app/board_record.h"
 #include "app/command_line.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
-
-// The example of the help text, laid out by hand from the record's layout.
-const char *ExampleRecordHex =
-    "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
-    "24427264496e666f01000000900000005665786f722420202020202020202020"
-    "50796c6f6e242020202020202020202031323334353637382020202020202020"
-    "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
-    "3039383736202020202020202020202038373635343332312020202020202020"
-    "00000000000000000000000000000000";
 
 struct Built {
   uint64_t Status;
