@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <map>
 
@@ -52,7 +53,7 @@ constexpr const char *CallNames[CallKinds] = {
 struct Injection {
   Call Target = Call::Pool;
   size_t FailAt = 0; // 1-based number of the Target call that fails; 0: none
-  size_t Seen[CallKinds] = {};
+  std::array<size_t, CallKinds> Seen = {};
 
   // Counts the call and tells whether this one fails.
   bool Fails(Call C) {
@@ -130,31 +131,25 @@ struct Outcome {
   size_t Allocations; // pool allocations made by the run
   size_t LiveAllocations;
   size_t OpenProtocols;
-  size_t Seen[CallKinds];
+  std::array<size_t, CallKinds> Seen;
+  std::string Text; // the console's text, narrowed, in Unix form
 };
 
 // Starts the image as the firmware does.
 Outcome RunOnce(SweepBoard &S) {
-  const size_t Before = S.B.Sim.AllocationCount;
-  std::fill(std::begin(Inject.Seen), std::end(Inject.Seen), 0);
-  S.B.Sim.ClearConsole();
-  const EFI_STATUS Status = AppEntry(S.B.Sim.ImageHandle, &S.B.Sim.SystemTable);
-  Outcome O{Status,
-            S.B.Sim.ConsoleCalls,
-            S.B.Block0(),
-            S.B.Sim.AllocationCount - Before,
-            S.B.Sim.LiveAllocations(),
-            S.B.Sim.Handles.Opens.size(),
-            {}};
-  std::copy(std::begin(Inject.Seen), std::end(Inject.Seen), O.Seen);
-  return O;
-}
-
-std::string Narrowed(const Outcome &O) {
-  std::string Text;
-  for (const auto &Line : O.Lines)
-    Text += NarrowText(Line);
-  return Unix(Text);
+  SimFirmware &Sim = S.B.Sim;
+  const size_t Before = Sim.AllocationCount;
+  Inject.Seen = {};
+  Sim.ClearConsole();
+  const EFI_STATUS Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  return Outcome{Status,
+                 Sim.ConsoleCalls,
+                 S.B.Block0(),
+                 Sim.AllocationCount - Before,
+                 Sim.LiveAllocations(),
+                 Sim.Handles.Opens.size(),
+                 Inject.Seen,
+                 Unix(Sim.ConsoleText())};
 }
 
 bool HasLine(const Outcome &O, const std::u16string &Line) {
@@ -238,8 +233,7 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
     if (A == Example || A == DebugWriteAll || A.back() == "-c")
       ASSERT_EQ(Ref.Clean.Status, 0u) << Describe(A, Kind);
 
-    size_t Counts[CallKinds];
-    std::copy(std::begin(Ref.Clean.Seen), std::end(Ref.Clean.Seen), Counts);
+    std::array<size_t, CallKinds> Counts = Ref.Clean.Seen;
     Counts[static_cast<size_t>(Call::Pool)] = Ref.Clean.Allocations;
 
     for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
@@ -263,8 +257,8 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
               << Where << ": " << O.Status;
         if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
           SawReadOutOfMemory = true;
-          EXPECT_EQ(Narrowed(O), Expected().Banner + "ERROR: Failed to allocate pool!\n"
-                                                     "ERROR: Failed to read eMMC GPP1!\n");
+          EXPECT_EQ(O.Text, Expected().Banner + "ERROR: Failed to allocate pool!\n"
+                                                "ERROR: Failed to read eMMC GPP1!\n");
         }
         // A failed console call, or a failed allocation of a console line, changes nothing but
         // that line.
