@@ -75,15 +75,18 @@ std::string LastLine(const std::string &Output) {
 
 TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
   const Bytes Provisioned = BlockAfter(Provision);
-  Bytes Corrupt = Provisioned;
-  Corrupt[90] ^= 1;
-  Corrupt[400] = 0x5A; // beyond the record: a backup keeps the whole block
+  Bytes Damaged = Provisioned;
+  Damaged[90] ^= 1;
+  Damaged[400] = 0x5A; // beyond the record: a backup keeps the whole block
   const std::string Ok = "Operation successful!";
   const std::string DryRun = "Dry run: nothing was written.";
   const std::string NotBlank =
       "ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!";
   const std::string OldBin = "old.bin";
   const Bytes Written = BlockAfter(Write);
+  using enum Shell;
+  using enum Stick;
+  using enum Device;
   struct Case {
     Shell Kind;
     Stick Stick;
@@ -98,110 +101,98 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
   } Cases[] = {
       // clang-format off
       // Guards: over a blank or erased GPP1, or over one Pylon serial's record, and nothing else.
-      {Shell::V20, Stick::Roomy, Device::Blank, {}, With(Write, {"--if-blank"}), 0, Ok, Written},
-      {Shell::V20, Stick::Roomy, Device::Erased, {}, With(Write, {"--IF-BLANK"}), 0, Ok, Written},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--if-blank"}), 21, NotBlank},
-      {Shell::V20, Stick::Roomy, Device::Corrupt, {}, With(Write, {"--if-blank"}), 21,
+      {V20, Roomy, Blank, {}, With(Write, {"--if-blank"}), 0, Ok, Written},
+      {V20, Roomy, Erased, {}, With(Write, {"--IF-BLANK"}), 0, Ok, Written},
+      {V20, Roomy, Good, {}, With(Write, {"--if-blank"}), 21, NotBlank},
+      {V20, Roomy, Corrupt, {}, With(Write, {"--if-blank"}), 21,
        "ERROR: GPP1 holds data that fails its CRC check, not a blank record!"},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--if-serial", "11111111"}), 0, Ok,
-       Written},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--if-serial", "22222222"}), 21,
+      {V20, Roomy, Good, {}, With(Write, {"--if-serial", "11111111"}), 0, Ok, Written},
+      {V20, Roomy, Good, {}, With(Write, {"--if-serial", "22222222"}), 21,
        "ERROR: GPP1 holds the record of Pylon Serial #11111111, not that of Pylon Serial "
        "#22222222!"},
-      {Shell::V20, Stick::Roomy, Device::Blank, {}, With(Write, {"--if-serial", "11111111"}), 21,
+      {V20, Roomy, Blank, {}, With(Write, {"--if-serial", "11111111"}), 21,
        "ERROR: GPP1 holds a blank record, not the record of Pylon Serial #11111111!"},
-      {Shell::V20, Stick::Roomy, Device::Corrupt, {}, {"-c", "--if-serial", "11111111"}, 21,
+      {V20, Roomy, Corrupt, {}, {"-c", "--if-serial", "11111111"}, 21,
        "ERROR: GPP1 holds data that fails its CRC check, not the record of Pylon Serial "
        "#11111111!"},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"-c", "--if-blank"}, 21, NotBlank},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"-c", "--if-serial", "11111111"}, 0, Ok,
-       Bytes(512, 0)},
+      {V20, Roomy, Good, {}, {"-c", "--if-blank"}, 21, NotBlank},
+      {V20, Roomy, Good, {}, {"-c", "--if-serial", "11111111"}, 0, Ok, Bytes(512, 0)},
       // Edits: the stored record with only the fields given changed.
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"--edit", "-s", "87654321"}, 0, Ok,
+      {V20, Roomy, Good, {}, {"--edit", "-s", "87654321"}, 0, Ok,
        BlockAfter({"-w", "-p", "11111111", "-m", "09876", "-s", "87654321", "-b", "3"})},
-      {Shell::V20, Stick::Roomy, Device::Good, {},
+      {V20, Roomy, Good, {},
        {"--edit", "--no-sandrel", "-f", "2", "--if-serial", "11111111"}, 0, Ok,
        BlockAfter({"-w", "-p", "11111111", "-m", "09876", "-b", "3", "-f", "2"})},
-      {Shell::V20, Stick::Roomy, Device::Blank, {}, {"--edit", "-s", "1"}, 2,
+      {V20, Roomy, Blank, {}, {"--edit", "-s", "1"}, 2,
        "ERROR: GPP1 holds a blank record: there is nothing to edit!"},
-      {Shell::V20, Stick::Roomy, Device::Corrupt, {}, {"--edit", "-s", "1"}, 10,
+      {V20, Roomy, Corrupt, {}, {"--edit", "-s", "1"}, 10,
        "ERROR: GPP1 data is corrupted! CRC32 fails."},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"--edit", "-r", "-s", "1"}, 2,
+      {V20, Roomy, Good, {}, {"--edit", "-r", "-s", "1"}, 2,
        "ERROR: You can't write and read at the same time!"},
       // Dry runs: the record the command would store, and nothing written.
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--dry-run"}), 0, DryRun},
-      {Shell::V20, Stick::Roomy, Device::Good, {},
+      {V20, Roomy, Good, {}, With(Write, {"--dry-run"}), 0, DryRun},
+      {V20, Roomy, Good, {},
        {"--edit", "-m", "1", "--dry-run", "--if-serial", "11111111"}, 0, DryRun},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"-c", "--dry-run"}, 0, DryRun},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--dry-run", "--if-blank"}), 21,
-       NotBlank},
+      {V20, Roomy, Good, {}, {"-c", "--dry-run"}, 0, DryRun},
+      {V20, Roomy, Good, {}, With(Write, {"--dry-run", "--if-blank"}), 21, NotBlank},
       // Backups: whole block as it was, never over a file, never left by a run that wrote nothing.
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--backup", OldBin}), 0, Ok,
-       Written, true},
-      {Shell::V11, Stick::Roomy, Device::Corrupt, {}, {"-c", "--backup", OldBin}, 0, Ok,
-       Bytes(512, 0), true},
-      {Shell::V20, Stick::Roomy, Device::Good, {1, 2, 3}, With(Write, {"--backup", OldBin}), 2,
+      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin}), 0, Ok, Written, true},
+      {V11, Roomy, Corrupt, {}, {"-c", "--backup", OldBin}, 0, Ok, Bytes(512, 0), true},
+      {V20, Roomy, Good, {1, 2, 3}, With(Write, {"--backup", OldBin}), 2,
        "ERROR: Backup old.bin exists; a backup is never overwritten!"},
-      {Shell::V20, Stick::Full, Device::Good, {}, With(Write, {"--backup", OldBin}), 2,
+      {V20, Full, Good, {}, With(Write, {"--backup", OldBin}), 2,
        "ERROR: Cannot write backup old.bin: Volume Full!"},
-      {Shell::V11, Stick::ReadOnly, Device::Good, {}, With(Write, {"--backup", OldBin}), 2,
+      {V11, ReadOnly, Good, {}, With(Write, {"--backup", OldBin}), 2,
        "ERROR: Cannot create backup old.bin: Write Protected!"},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--backup", OldBin, "--if-blank"}),
-       21, NotBlank},
-      {Shell::V20, Stick::Roomy, Device::FailsWrites, {}, With(Write, {"--backup", OldBin}), 7,
+      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin, "--if-blank"}), 21, NotBlank},
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--backup", OldBin}), 7,
        "ERROR: Failed to write binary data!", {}, true},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--backup"}), 2,
+      {V20, Roomy, Good, {}, With(Write, {"--backup"}), 2,
        "ERROR: You can't use --backup without a file name!"},
       // Restores: the saved block back byte for byte, under the guards and the dry run.
-      {Shell::V20, Stick::Roomy, Device::Good, Corrupt, {"--restore", OldBin}, 0, Ok, Corrupt},
-      {Shell::V11, Stick::Roomy, Device::Corrupt, Provisioned, {"--restore", OldBin, "--debug"}, 0,
-       Ok, Provisioned},
-      {Shell::V20, Stick::Roomy, Device::Good, Bytes(100, 1), {"--restore", OldBin}, 2,
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin}, 0, Ok, Damaged},
+      {V11, Roomy, Corrupt, Provisioned, {"--restore", OldBin, "--debug"}, 0, Ok, Provisioned},
+      {V20, Roomy, Good, Bytes(100, 1), {"--restore", OldBin}, 2,
        "ERROR: old.bin holds 100 bytes, not the 512 of a GPP1 block!"},
-      {Shell::V20, Stick::Roomy, Device::Good, {}, {"--restore", OldBin}, 2,
-       "ERROR: Cannot open old.bin: Not Found!"},
-      {Shell::V20, Stick::Roomy, Device::Good, Corrupt, {"--restore", OldBin, "--if-blank"}, 21,
-       NotBlank},
-      {Shell::V20, Stick::Roomy, Device::Good, Corrupt, {"--restore", OldBin, "--dry-run"}, 0,
-       DryRun},
-      {Shell::V20, Stick::Roomy, Device::Good, Corrupt, {"--restore", OldBin, "-r"}, 2,
+      {V20, Roomy, Good, {}, {"--restore", OldBin}, 2, "ERROR: Cannot open old.bin: Not Found!"},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--if-blank"}, 21, NotBlank},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--dry-run"}, 0, DryRun},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "-r"}, 2,
        "ERROR: You can't restore a block and read or change fields at the same time!"},
-      {Shell::V20, Stick::Roomy, Device::WriteProtected, Corrupt, {"--restore", OldBin}, 8,
+      {V20, Roomy, WriteProtected, Damaged, {"--restore", OldBin}, 8,
        "ERROR: eMMC GPP1 is still write protected!"},
       // The run log: one line per run whatever the outcome, or no run at all.
-      {Shell::V20, Stick::Roomy, Device::Good, {}, With(Write, {"--log", "run.log", "--if-serial",
-       "11111111"}), 0, Ok, Written, false, R"("operation":"write","guard":"if-serial",)"
-       R"("guard_serial":"11111111","asked":{"pylon":"12345678","mm":"09876"})"},
-      {Shell::V11, Stick::Roomy, Device::Good, {}, With(Write, {"--log", "run.log", "--if-blank"}),
-       21, NotBlank, {}, false,
-       R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})"},
-      {Shell::V20, Stick::Roomy, Device::Missing, {}, With(Write, {"--log", "run.log"}), 7,
+      {V20, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-serial", "11111111"}), 0, Ok,
+       Written, false, R"("operation":"write","guard":"if-serial","guard_serial":"11111111",)"
+       R"("asked":{"pylon":"12345678","mm":"09876"})"},
+      {V11, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-blank"}), 21, NotBlank, {},
+       false, R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})"},
+      {V20, Roomy, Missing, {}, With(Write, {"--log", "run.log"}), 7,
        "ERROR: Failed to read eMMC GPP1!", {}, false,
        R"("before":null,"after":null,"status":7,"reason":"GPP1 not found"})"},
-      {Shell::V20, Stick::Roomy, Device::FailsWrites, {}, With(Write, {"--log", "run.log"}), 7,
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--log", "run.log"}), 7,
        "ERROR: Failed to write binary data!", {}, false, R"("status":7,"reason":"write failed"})"},
-      {Shell::V20, Stick::Roomy, Device::DropsWrites, {}, With(Write, {"--log", "run.log"}), 27,
+      {V20, Roomy, DropsWrites, {}, With(Write, {"--log", "run.log"}), 27,
        "ERROR: Failed to verify binary data!", {}, false,
        R"("status":27,"reason":"written, verify failed"})"},
-      {Shell::V20, Stick::Roomy, Device::WriteProtected, {}, {"-c", "--log", "run.log"}, 8,
+      {V20, Roomy, WriteProtected, {}, {"-c", "--log", "run.log"}, 8,
        "ERROR: eMMC GPP1 is still write protected!", {}, false,
        R"("status":8,"reason":"write-protected"})"},
-      {Shell::V20, Stick::Roomy, Device::Good, {},
+      {V20, Roomy, Good, {},
        {"-w", "-p", "1 2", "-m", "", "--log", "run.log"}, 2, "ERROR: MM # is empty!", {}, false,
        R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"before":null)"},
       // A value far too long is logged cut short, so that the line always fits.
-      {Shell::V20, Stick::Roomy, Device::Good, {},
-       {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"}, 2,
+      {V20, Roomy, Good, {}, {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"}, 2,
        "ERROR: Pylon Serial # \"" + std::string(200, 'x') + "\" is longer than 16 characters!", {},
        false, R"("asked":{"pylon":")" + std::string(64, 'x') + R"(...","mm":"1"})"},
-      {Shell::V20, Stick::Roomy, Device::Corrupt, {}, {"-r", "--log", "run.log"}, 10,
+      {V20, Roomy, Corrupt, {}, {"-r", "--log", "run.log"}, 10,
        "ERROR: GPP1 data is corrupted! CRC32 fails.", {}, false,
        R"("after":null,"status":10,"reason":"record fails its CRC"})"},
-      {Shell::V20, Stick::ReadOnly, Device::Good, {}, With(Write, {"--log", "run.log"}), 74,
+      {V20, ReadOnly, Good, {}, With(Write, {"--log", "run.log"}), 74,
        "ERROR: Cannot open log run.log for appending: Write Protected; GPP1 untouched!"},
-      {Shell::V11, Stick::Full, Device::Good, {}, With(Write, {"--log", "run.log"}), 74,
+      {V11, Full, Good, {}, With(Write, {"--log", "run.log"}), 74,
        "ERROR: GPP1 was written and verified, but not logged: run.log: Volume Full!", Written},
-      {Shell::V20, Stick::Full, Device::Good, {}, With(Write, {"--if-blank", "--log", "run.log"}),
+      {V20, Full, Good, {}, With(Write, {"--if-blank", "--log", "run.log"}),
        74, "ERROR: GPP1 was not written (status 21), and not logged: run.log: Volume Full!"},
       // clang-format on
   };
@@ -217,7 +208,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     const auto Prepare = [&](Station &S) {
       const std::map<Device, Bytes> Blocks = {{Device::Blank, Bytes(512, 0)},
                                               {Device::Erased, Bytes(512, 0xFF)},
-                                              {Device::Corrupt, Corrupt},
+                                              {Device::Corrupt, Damaged},
                                               {Device::Missing, Bytes(512, 0)}};
       S.B.SetBlock0(Blocks.count(C.Device) ? Blocks.at(C.Device) : Provisioned);
       if (!C.OldFile.empty())
