@@ -67,12 +67,6 @@ Bytes BlockAfter(const Args &Command) {
   return B.Block0();
 }
 
-// The last line of a console text in Unix form.
-std::string LastLine(const std::string &Output) {
-  const std::string Text = Output.substr(0, Output.size() - 1);
-  return Text.substr(Text.rfind('\n') + 1);
-}
-
 TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
   const Bytes Provisioned = BlockAfter(Provision);
   Bytes Damaged = Provisioned;
@@ -206,26 +200,24 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     }
     SCOPED_TRACE(Command);
     const auto Prepare = [&](Station &S) {
-      const std::map<Device, Bytes> Blocks = {{Device::Blank, Bytes(512, 0)},
-                                              {Device::Erased, Bytes(512, 0xFF)},
-                                              {Device::Corrupt, Damaged},
-                                              {Device::Missing, Bytes(512, 0)}};
+      const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
+                                              {Erased, Bytes(512, 0xFF)},
+                                              {Corrupt, Damaged},
+                                              {Missing, Bytes(512, 0)}};
       S.B.SetBlock0(Blocks.count(C.Device) ? Blocks.at(C.Device) : Provisioned);
       if (!C.OldFile.empty())
         S.Volume.Files[u"old.bin"] = C.OldFile;
       // An earlier line in the log, which a run must leave as it is.
       S.Volume.Files[u"run.log"] = {'{', '}', '\n'};
-      S.Volume.ReadOnly = C.Stick == Stick::ReadOnly;
-      if (C.Stick == Stick::Full)
+      S.Volume.ReadOnly = C.Stick == ReadOnly;
+      if (C.Stick == Full)
         S.Volume.Capacity = S.Volume.UsedBytes() + 40;
-      S.B.Gpp1().Faults.WriteStatus =
-          C.Device == Device::FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
-      S.B.Gpp1().Faults.DropWrites = C.Device == Device::DropsWrites;
-      if (C.Device == Device::Missing)
+      S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+      S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
+      if (C.Device == Missing)
         S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
     };
-    const WriteProtect Protect =
-        C.Device == Device::WriteProtected ? WriteProtect::On : WriteProtect::Off;
+    const WriteProtect Protect = C.Device == WriteProtected ? WriteProtect::On : WriteProtect::Off;
     // A dry run of a change shows the record that the command without --dry-run stores, as -r
     // shows it (a restore's dry run speaks of the saved block instead).
     std::string Display;
@@ -244,7 +236,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     RunResult R = S.B.Run(C.Command);
     std::string Output = Unix(R.Output);
     EXPECT_EQ(R.Status, C.Status) << Output;
-    EXPECT_EQ(LastLine(Output), C.LastLine) << Output;
+    const std::string Text = Output.substr(0, Output.size() - 1);
+    EXPECT_EQ(Text.substr(Text.rfind('\n') + 1), C.LastLine) << Output;
     EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.LastLine != DryRun);
     EXPECT_NE(Output.find(Display), std::string::npos) << Output;
     EXPECT_EQ(S.B.Block0(), C.Block0.empty() ? Before : C.Block0);
@@ -259,7 +252,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     std::string Lines(Log.begin(), Log.end());
     EXPECT_EQ(Lines.rfind("{}\n", 0), 0u);
     if (C.Log.empty()) {
-      EXPECT_TRUE(Lines == "{}\n" || C.Stick == Stick::Roomy) << Lines;
+      EXPECT_TRUE(Lines == "{}\n" || C.Stick == Roomy) << Lines;
     } else {
       std::string Line = Lines.substr(3);
       EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
