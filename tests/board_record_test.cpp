@@ -34,12 +34,11 @@ Built Build(Board &B, CliOptions Options) {
   return BuildRequest(B, Request);
 }
 
-using GivenFlag = UINT8 CliOptions::*;
-using GivenText = const CHAR16 *CliOptions::*;
+// An option given on the command line: the flag and the text it sets, and the text.
+using Given = std::tuple<UINT8 CliOptions::*, const CHAR16 * CliOptions::*, const CHAR16 *>;
 
-// The options of the help's example, with more fields given as (flag, text, value).
-CliOptions
-Example(std::initializer_list<std::tuple<GivenFlag, GivenText, const CHAR16 *>> More = {}) {
+// The options of the help's example, with more given.
+CliOptions Example(std::initializer_list<Given> More = {}) {
   CliOptions O{};
   O.ModuleSerialGiven = O.MmGiven = O.CarrierSerialGiven = 1;
   O.ModuleSerialText = u"12345678";
@@ -99,19 +98,19 @@ TEST(BoardRecord, IdsAreStoredWholeAndConvertInBoardBomFabOrder) {
 
 TEST(BoardRecord, InvalidOrOverflowingIdIsRefusedWithOneLine) {
   Board B;
-  const std::tuple<GivenFlag, GivenText, const CHAR16 *, std::string> Rows[] = {
+  const std::pair<Given, std::string> Rows[] = {
       // clang-format off
-      {&CliOptions::BomGiven, &CliOptions::BomText, u"12G4",
+      {{&CliOptions::BomGiven, &CliOptions::BomText, u"12G4"},
        "ERROR: BOM ID \"12G4\" is not a hexadecimal number of at most 64 bits!\n"},
       // 2^32: only its low bits would fit the field
-      {&CliOptions::FabGiven, &CliOptions::FabText, u"100000000",
+      {{&CliOptions::FabGiven, &CliOptions::FabText, u"100000000"},
        "ERROR: Fab ID \"100000000\" does not fit the record's 32 bits!\n"},
-      {&CliOptions::FabGiven, &CliOptions::FabText, u"10000000000000000", // 2^64
+      {{&CliOptions::FabGiven, &CliOptions::FabText, u"10000000000000000"}, // 2^64
        "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n"},
       // clang-format on
   };
-  for (const auto &[Given, Text, Value, Error] : Rows) {
-    Built R = Build(B, Example({{Given, Text, Value}}));
+  for (const auto &[Option, Error] : Rows) {
+    Built R = Build(B, Example({Option}));
     EXPECT_EQ(R.Status, 2u) << Error;
     EXPECT_EQ(R.Output, Error);
   }
