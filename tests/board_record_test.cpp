@@ -6,26 +6,20 @@
 #include "app/board_record.h"
 #include "app/command_line.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
 
-// The example of the help text, laid out by hand from the record's layout.
-const char *ExampleRecordHex =
-    "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
-    "24427264496e666f01000000900000005665786f722420202020202020202020"
-    "50796c6f6e242020202020202020202031323334353637382020202020202020"
-    "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
-    "3039383736202020202020202020202038373635343332312020202020202020"
-    "00000000000000000000000000000000";
+using Bytes = std::vector<uint8_t>;
 
 struct Built {
   uint64_t Status;
-  std::vector<uint8_t> Record;
+  Bytes Record;
   std::string Output;
 };
 
 Built BuildRequest(Board &B, const WriteRequest &Request) {
-  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
+  Bytes Record(BoardRecordSize, 0xEE);
   uint64_t Status = BuildBoardRecord(&Request, Record.data());
   return {Status, Record, Unix(B.Sim.ConsoleText())};
 }
@@ -36,22 +30,28 @@ Built Build(Board &B, CliOptions Options) {
   WriteRequest Request{};
   uint64_t Status = CheckWriteRequest(Options, &Request);
   if (Status != 0)
-    return {Status, std::vector<uint8_t>(BoardRecordSize, 0xEE), Unix(B.Sim.ConsoleText())};
+    return {Status, Bytes(BoardRecordSize, 0xEE), Unix(B.Sim.ConsoleText())};
   return BuildRequest(B, Request);
 }
 
-CliOptions Example() {
+// An option given on the command line: the flag and the text it sets, and the text.
+using Given = std::tuple<UINT8 CliOptions::*, const CHAR16 * CliOptions::*, const CHAR16 *>;
+
+// The options of the help's example, with more given.
+CliOptions Example(std::initializer_list<Given> More = {}) {
   CliOptions O{};
-  O.ModuleSerialGiven = 1;
+  O.ModuleSerialGiven = O.MmGiven = O.CarrierSerialGiven = 1;
   O.ModuleSerialText = u"12345678";
-  O.MmGiven = 1;
   O.MmText = u"09876";
-  O.CarrierSerialGiven = 1;
   O.CarrierSerialText = u"87654321";
+  for (const auto &[Given, Text, Value] : More) {
+    O.*Given = 1;
+    O.*Text = Value;
+  }
   return O;
 }
 
-std::string Field(const std::vector<uint8_t> &R, size_t Offset) {
+std::string Field(const Bytes &R, size_t Offset) {
   return std::string(R.begin() + Offset, R.begin() + Offset + 16);
 }
 
@@ -61,6 +61,8 @@ TEST(BoardRecord, HelpExampleMatchesTheLayoutByteForByte) {
   ASSERT_EQ(R.Status, 0u);
   EXPECT_EQ(R.Record, HexBytes(ExampleRecordHex));
   EXPECT_EQ(R.Output, "");
+  // The same options give the same record again.
+  EXPECT_EQ(Build(B, Example()).Record, R.Record);
 }
 
 TEST(BoardRecord, AbsentOptionalFieldsAndTextLimits) {
@@ -84,14 +86,10 @@ TEST(BoardRecord, AbsentOptionalFieldsAndTextLimits) {
 
 TEST(BoardRecord, IdsAreStoredWholeAndConvertInBoardBomFabOrder) {
   Board B;
-  CliOptions O = Example();
-  O.BoardGiven = 1;
-  O.BoardText = u"023456789"; // nine digits, 32 bits
-  O.FabGiven = 1;
-  O.FabText = u"0x1a";
-  O.BomGiven = 1;
-  O.BomText = u"00ff";
-  Built R = Build(B, O);
+  // Nine digits of the board ID still make 32 bits.
+  Built R = Build(B, Example({{&CliOptions::BoardGiven, &CliOptions::BoardText, u"023456789"},
+                              {&CliOptions::FabGiven, &CliOptions::FabText, u"0x1a"},
+                              {&CliOptions::BomGiven, &CliOptions::BomText, u"00ff"}}));
   ASSERT_EQ(R.Status, 0u);
   EXPECT_EQ(LoadLe32(R.Record.data() + RecordOffset::BoardId), 0x23456789u);
   EXPECT_EQ(LoadLe32(R.Record.data() + RecordOffset::FabId), 0x1Au);
@@ -100,58 +98,48 @@ TEST(BoardRecord, IdsAreStoredWholeAndConvertInBoardBomFabOrder) {
 
 TEST(BoardRecord, InvalidOrOverflowingIdIsRefusedWithOneLine) {
   Board B;
-  CliOptions O = Example();
-  O.BomGiven = 1;
-  O.BomText = u"12G4";
-  Built R = Build(B, O);
-  EXPECT_EQ(R.Status, 2u);
-  EXPECT_EQ(R.Output, "ERROR: BOM ID \"12G4\" is not a hexadecimal number of at most 64 bits!\n");
-
-  O = Example();
-  O.FabGiven = 1;
-  O.FabText = u"100000000"; // 2^32: only its low bits would fit the field
-  R = Build(B, O);
-  EXPECT_EQ(R.Status, 2u);
-  EXPECT_EQ(R.Output, "ERROR: Fab ID \"100000000\" does not fit the record's 32 bits!\n");
-
-  O = Example();
-  O.FabGiven = 1;
-  O.FabText = u"10000000000000000"; // 2^64
-  R = Build(B, O);
-  EXPECT_EQ(R.Status, 2u);
-  EXPECT_EQ(R.Output,
-            "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n");
+  const std::pair<Given, std::string> Rows[] = {
+      // clang-format off
+      {{&CliOptions::BomGiven, &CliOptions::BomText, u"12G4"},
+       "ERROR: BOM ID \"12G4\" is not a hexadecimal number of at most 64 bits!\n"},
+      // 2^32: only its low bits would fit the field
+      {{&CliOptions::FabGiven, &CliOptions::FabText, u"100000000"},
+       "ERROR: Fab ID \"100000000\" does not fit the record's 32 bits!\n"},
+      {{&CliOptions::FabGiven, &CliOptions::FabText, u"10000000000000000"}, // 2^64
+       "ERROR: Fab ID \"10000000000000000\" is not a hexadecimal number of at most 64 bits!\n"},
+      // clang-format on
+  };
+  for (const auto &[Option, Error] : Rows) {
+    Built R = Build(B, Example({Option}));
+    EXPECT_EQ(R.Status, 2u) << Error;
+    EXPECT_EQ(R.Output, Error);
+  }
 }
 
 TEST(BoardRecord, MissingArgumentsReportTheInternalCheck) {
   Board B;
-  std::vector<uint8_t> Record(BoardRecordSize, 0xEE);
+  Bytes Record(BoardRecordSize, 0xEE);
   EXPECT_EQ(BuildBoardRecord(nullptr, Record.data()), 2u);
-  EXPECT_EQ(Record, std::vector<uint8_t>(BoardRecordSize, 0)); // zeroed first
+  EXPECT_EQ(Record, Bytes(BoardRecordSize, 0)); // zeroed first
   WriteRequest Request{u"1", u"2", nullptr, AbsentId, AbsentId, AbsentId};
   EXPECT_EQ(BuildBoardRecord(&Request, nullptr), 2u);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#259] Internal coding error!\n"
                                        "ERROR: [#259] Internal coding error!\n");
 }
 
-TEST(BoardRecord, SameOptionsGiveIdenticalRecords) {
-  Board B;
-  EXPECT_EQ(Build(B, Example()).Record, Build(B, Example()).Record);
-}
-
 TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   Board B;
-  std::vector<uint8_t> Blank(BoardRecordSize, 0);
+  Bytes Blank(BoardRecordSize, 0);
   EXPECT_TRUE(RecordCrcMatches(Blank.data(), nullptr, nullptr));
 
-  std::vector<uint8_t> R = HexBytes(ExampleRecordHex);
+  Bytes R = HexBytes(ExampleRecordHex);
   R[RecordOffset::Crc32] ^= 1;
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 
   // Length and CRC zero cover nothing: only the whole blank block counts, not a torn clear or
   // foreign data that happens to have zeros there.
   for (size_t At : {size_t{0}, size_t{RecordOffset::HeaderReserved}, BoardRecordSize - 1}) {
-    std::vector<uint8_t> Torn(BoardRecordSize, 0);
+    Bytes Torn(BoardRecordSize, 0);
     Torn[At] = 0x5A;
     EXPECT_FALSE(RecordCrcMatches(Torn.data(), nullptr, nullptr)) << At;
   }
@@ -162,7 +150,7 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 
   // A shorter covered length is honoured as stored.
-  R = std::vector<uint8_t>(BoardRecordSize, 0x41);
+  R = Bytes(BoardRecordSize, 0x41);
   StoreLe32(R.data() + RecordOffset::RecordLength, 24);
   StoreLe32(R.data() + RecordOffset::Crc32, 0);
   uint32_t Crc = 0;
@@ -171,46 +159,32 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   EXPECT_TRUE(RecordCrcMatches(R.data(), nullptr, nullptr));
 }
 
-struct HexCase {
-  const char16_t *Text;
-  EFI_STATUS Status;
-  uint64_t Value;
-};
-
-TEST(ParseHexId, AcceptsTheToolsNumberForms) {
-  const HexCase Cases[] = {
-      {u"1A", EFI_SUCCESS, 0x1A},
-      {u"0x1a", EFI_SUCCESS, 0x1A},
-      {u"0X1A", EFI_SUCCESS, 0x1A},
-      {u"00ff", EFI_SUCCESS, 0xFF},
-      {u"123456789", EFI_SUCCESS, 0x123456789},
-      {u"0", EFI_SUCCESS, 0},
-      {u"0x", EFI_SUCCESS, 0},
-      {u"  12", EFI_SUCCESS, 0x12},
-      {u"1A 77", EFI_SUCCESS, 0x1A},
-      {u"-5", EFI_SUCCESS, 0},
+// The number forms the tool takes for an ID; a refused text leaves the value as it was.
+TEST(ParseHexId, AcceptsTheToolsNumberFormsAndRefusesTheRest) {
+  constexpr uint64_t Left = 0xDEAD;
+  const struct {
+    const char16_t *Text;
+    EFI_STATUS Status;
+    uint64_t Value;
+  } Cases[] = {
+      // clang-format off
+      {u"1A", EFI_SUCCESS, 0x1A}, {u"0x1a", EFI_SUCCESS, 0x1A}, {u"0X1A", EFI_SUCCESS, 0x1A},
+      {u"00ff", EFI_SUCCESS, 0xFF}, {u"123456789", EFI_SUCCESS, 0x123456789},
+      {u"0", EFI_SUCCESS, 0}, {u"0x", EFI_SUCCESS, 0}, {u"  12", EFI_SUCCESS, 0x12},
+      {u"1A 77", EFI_SUCCESS, 0x1A}, {u"-5", EFI_SUCCESS, 0},
       {u"FFFFFFFFFFFFFFFF", EFI_SUCCESS, 0xFFFFFFFFFFFFFFFFull},
       {u"000000000000000000000001", EFI_SUCCESS, 1},
+      {u"", EFI_INVALID_PARAMETER, Left}, {u"   ", EFI_INVALID_PARAMETER, Left},
+      {u"x12", EFI_INVALID_PARAMETER, Left}, {u"1x2", EFI_INVALID_PARAMETER, Left},
+      {u"12G", EFI_INVALID_PARAMETER, Left}, {u"0x 5", EFI_INVALID_PARAMETER, Left},
+      {u"-x1", EFI_INVALID_PARAMETER, Left}, {u"\t5", EFI_INVALID_PARAMETER, Left},
+      {u"10000000000000000", EFI_DEVICE_ERROR, Left},
+      // clang-format on
   };
   for (const auto &C : Cases) {
-    uint64_t V = 0xDEAD;
+    uint64_t V = Left;
     EXPECT_EQ(ParseHexId(C.Text, &V), C.Status) << NarrowText(C.Text);
     EXPECT_EQ(V, C.Value) << NarrowText(C.Text);
-  }
-}
-
-TEST(ParseHexId, RejectsNonNumbersAndOverflowLeavingTheValue) {
-  const HexCase Cases[] = {
-      {u"", EFI_INVALID_PARAMETER, 0},       {u"   ", EFI_INVALID_PARAMETER, 0},
-      {u"x12", EFI_INVALID_PARAMETER, 0},    {u"1x2", EFI_INVALID_PARAMETER, 0},
-      {u"12G", EFI_INVALID_PARAMETER, 0},    {u"0x 5", EFI_INVALID_PARAMETER, 0},
-      {u"-x1", EFI_INVALID_PARAMETER, 0},    {u"\t5", EFI_INVALID_PARAMETER, 0},
-      {u"10000000000000000", EFI_DEVICE_ERROR, 0},
-  };
-  for (const auto &C : Cases) {
-    uint64_t V = 0xDEAD;
-    EXPECT_EQ(ParseHexId(C.Text, &V), C.Status) << NarrowText(C.Text);
-    EXPECT_EQ(V, 0xDEADu) << NarrowText(C.Text);
   }
 }
 

@@ -10,23 +10,43 @@ namespace {
 const std::string &Banner = Expected().Banner;
 const std::string &Help = Expected().Help;
 
-TEST(ToolMain, HelpWinsOverEverythingAndEndsSuccessfully) {
+// Command lines that never reach GPP1: help wins over everything and ends successfully, no
+// operation is an invalid command line, and the write checks stop at the first missing
+// requirement.
+TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
+  const std::string Invalid = "ERROR: Invalid CLI option(s)!\n";
+  const struct {
+    std::vector<std::string> Args;
+    uint64_t Status;
+    std::string Output;
+  } Cases[] = {
+      // clang-format off
+      {{"-h"}, 0, Banner + Help + "Operation successful!\n"},
+      {{"-h", "-w", "-c"}, 0, Banner + Help + "Operation successful!\n"},
+      {{"--HELP", "-r"}, 0, Banner + Help + "Operation successful!\n"},
+      {{}, 2, Banner + Invalid},
+      {{"-x"}, 2, "Unknown! - Argv[1]: \"-x\"\n" + Banner + Invalid},
+      {{"-w", "-r"}, 2, Banner + "ERROR: You can't write and read at the same time!\n"},
+      {{"-w", "-p", "1"}, 2,
+       Banner + "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
+      {{"-w", "-m", "1"}, 2,
+       Banner + "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
+      {{"-w", "-p", "-m", "5"}, 2, Banner + "ERROR: You can't write without Pylon Serial #!\n"},
+      {{"-w", "-p", "1", "-m"}, 2, Banner + "ERROR: You can't write without MM #!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-b", "-f"}, 2, Banner +
+       "ERROR: You can't write Board ID without ID!\nERROR: You can't write Fab ID without ID!\n"},
+      {{"-w", "-p", "1", "-m", "2", "-s", "-o"}, 2, Banner +
+       "ERROR: You can't write Sandrel without Serial #!\n"
+       "ERROR: You can't write BOM ID without ID!\n"},
+      // clang-format on
+  };
   Board B;
-  for (auto Args : {std::vector<std::string>{"-h"}, {"-h", "-w", "-c"}, {"--HELP", "-r"}}) {
-    RunResult R = RunUnix(B, Args);
-    EXPECT_EQ(R.Status, 0u);
-    EXPECT_EQ(R.Output, Banner + Help + "Operation successful!\n");
+  for (const auto &C : Cases) {
+    RunResult R = RunUnix(B, C.Args);
+    EXPECT_EQ(R.Status, C.Status) << C.Output;
+    EXPECT_EQ(R.Output, C.Output);
   }
   EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
-}
-
-TEST(ToolMain, NoOperationIsAnInvalidCommandLine) {
-  Board B;
-  RunResult R = RunUnix(B, {});
-  EXPECT_EQ(R.Status, 2u);
-  EXPECT_EQ(R.Output, Banner + "ERROR: Invalid CLI option(s)!\n");
-  R = RunUnix(B, {"-x"});
-  EXPECT_EQ(R.Output, "Unknown! - Argv[1]: \"-x\"\n" + Banner + "ERROR: Invalid CLI option(s)!\n");
 }
 
 TEST(ToolMain, NullVectorAndNullEntriesAreInternalErrors) {
@@ -43,31 +63,6 @@ TEST(ToolMain, NullVectorAndNullEntriesAreInternalErrors) {
   B.Sim.ClearConsole();
   ParseCommandLine(1, Argv, nullptr);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#517] Internal coding error!\n");
-}
-
-TEST(ToolMain, WriteChecksStopAtTheFirstMissingRequirement) {
-  Board B;
-  struct Case {
-    std::vector<std::string> Args;
-    std::string Error;
-  } Cases[] = {
-      {{"-w", "-r"}, "ERROR: You can't write and read at the same time!\n"},
-      {{"-w", "-p", "1"}, "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
-      {{"-w", "-m", "1"}, "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
-      {{"-w", "-p", "-m", "5"}, "ERROR: You can't write without Pylon Serial #!\n"},
-      {{"-w", "-p", "1", "-m"}, "ERROR: You can't write without MM #!\n"},
-      {{"-w", "-p", "1", "-m", "2", "-b", "-f"},
-       "ERROR: You can't write Board ID without ID!\nERROR: You can't write Fab ID without ID!\n"},
-      {{"-w", "-p", "1", "-m", "2", "-s", "-o"},
-       "ERROR: You can't write Sandrel without Serial #!\n"
-       "ERROR: You can't write BOM ID without ID!\n"},
-  };
-  for (const auto &C : Cases) {
-    RunResult R = RunUnix(B, C.Args);
-    EXPECT_EQ(R.Status, 2u) << C.Error;
-    EXPECT_EQ(R.Output, Banner + C.Error);
-  }
-  EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
 }
 
 TEST(ToolMain, ClearWinsOverReadAndWrite) {
@@ -102,7 +97,8 @@ TEST(ParseCommandLine, ExactWordsOnlyAndLastValueWins) {
   EXPECT_FALSE(O.ReadRequested);
   EXPECT_EQ(std::u16string(O.ModuleSerialText), u"2");
   EXPECT_EQ(DebugEnabled, 1);
-  EXPECT_EQ(Unix(B.Sim.ConsoleText()), "Unknown! - Argv[1]: \"-rr\"\nUnknown! - Argv[2]: \"--rea\"\n");
+  EXPECT_EQ(Unix(B.Sim.ConsoleText()),
+            "Unknown! - Argv[1]: \"-rr\"\nUnknown! - Argv[2]: \"--rea\"\n");
   DebugEnabled = 0;
 }
 

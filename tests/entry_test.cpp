@@ -60,8 +60,7 @@ TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
 
 TEST(AppEntry, Efi11EnvironmentOnTheImageUsesTheFallbacksAndItsArguments) {
   Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"},
-                   EnvironmentPlacement::OnImage);
+  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"}, EnvironmentPlacement::OnImage);
   EFI_STATUS Status = SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable);
   EXPECT_EQ(Status, EFI_SUCCESS);
   EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[0].get());

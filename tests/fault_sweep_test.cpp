@@ -1,8 +1,8 @@
 // The fault sweep: for each operation, every firmware call it makes that can fail is made to
 // fail in turn (each pool allocation, LocateHandleBuffer, HandleProtocol, ReadBlocks,
-// WriteBlocks, FlushBlocks, OutputString), and a device that lies (drops the write, flips a bit on read-back,
-// writes only part of the block) is swept over every bit and every partial length. Every run
-// must either succeed with the intended block on the device or fail with a non-zero status and
+// WriteBlocks, FlushBlocks, OutputString), and a device that lies (drops the write, flips a bit on
+// read-back, writes only part of the block) is swept over every bit and every partial length. Every
+// run must either succeed with the intended block on the device or fail with a non-zero status and
 // an "ERROR: " line; each run starts the image as the firmware does (AppEntry under UEFI Shell
 // 2.0, and for some operations under the EFI 1.1 shell, whose set-up searches handles); none may
 // report "Operation successful!" with any other block; nothing may stay allocated. A console line
@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
+#include <array>
 #include <iostream>
 #include <map>
 
@@ -44,26 +44,16 @@ enum class Call {
   OutputString
 };
 constexpr size_t CallKinds = 7;
-
-const char *CallName(Call C) {
-  constexpr const char *Names[CallKinds] = {
-      "AllocatePool", "LocateHandleBuffer", "HandleProtocol", "ReadBlocks",
-      "WriteBlocks",  "FlushBlocks",        "OutputString"};
-  return Names[static_cast<size_t>(C)];
-}
+constexpr const char *CallNames[CallKinds] = {
+    "AllocatePool", "LocateHandleBuffer", "HandleProtocol", "ReadBlocks",
+    "WriteBlocks",  "FlushBlocks",        "OutputString"};
 
 // The wrappers are plain firmware-convention functions, so their state is process-wide; one
 // board exists at a time.
 struct Injection {
   Call Target = Call::Pool;
   size_t FailAt = 0; // 1-based number of the Target call that fails; 0: none
-  size_t Seen[CallKinds] = {};
-  EFI_LOCATE_HANDLE_BUFFER LocateHandleBuffer = nullptr;
-  EFI_HANDLE_PROTOCOL HandleProtocol = nullptr;
-  EFI_BLOCK_READ ReadBlocks = nullptr;
-  EFI_BLOCK_WRITE WriteBlocks = nullptr;
-  EFI_BLOCK_FLUSH FlushBlocks = nullptr;
-  EFI_TEXT_STRING OutputString = nullptr;
+  std::array<size_t, CallKinds> Seen = {};
 
   // Counts the call and tells whether this one fails.
   bool Fails(Call C) {
@@ -73,44 +63,21 @@ struct Injection {
 };
 Injection Inject;
 
-EFI_STATUS EFIAPI FaultyLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE Type, const EFI_GUID *Protocol,
-                                           VOID *Key, UINTN *Count, EFI_HANDLE **Buffer) {
-  if (Inject.Fails(Call::LocateHandleBuffer))
-    return EFI_NOT_FOUND;
-  return Inject.LocateHandleBuffer(Type, Protocol, Key, Count, Buffer);
-}
-
-EFI_STATUS EFIAPI FaultyHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                       VOID **Interface) {
-  if (Inject.Fails(Call::HandleProtocol))
-    return EFI_UNSUPPORTED;
-  return Inject.HandleProtocol(Handle, Protocol, Interface);
-}
-
-EFI_STATUS EFIAPI FaultyReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                   UINTN Size, VOID *Buffer) {
-  if (Inject.Fails(Call::ReadBlocks))
-    return EFI_DEVICE_ERROR;
-  return Inject.ReadBlocks(This, MediaId, Lba, Size, Buffer);
-}
-
-EFI_STATUS EFIAPI FaultyWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                    UINTN Size, VOID *Buffer) {
-  if (Inject.Fails(Call::WriteBlocks))
-    return EFI_DEVICE_ERROR;
-  return Inject.WriteBlocks(This, MediaId, Lba, Size, Buffer);
-}
-
-EFI_STATUS EFIAPI FaultyFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
-  if (Inject.Fails(Call::FlushBlocks))
-    return EFI_DEVICE_ERROR;
-  return Inject.FlushBlocks(This);
-}
-
-EFI_STATUS EFIAPI FaultyOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *Text) {
-  // The simulated console records the text before answering; a failed call is a line lost.
-  EFI_STATUS Status = Inject.OutputString(This, Text);
-  return Inject.Fails(Call::OutputString) ? EFI_DEVICE_ERROR : Status;
+// One wrapper per firmware slot, keeping the firmware's own function. The simulated console
+// records the text before answering, so a failed OutputString is a line lost.
+template <Call C, EFI_STATUS Failure, typename... A> struct Faulty {
+  static inline EFI_STATUS(EFIAPI *Original)(A...) = nullptr;
+  static EFI_STATUS EFIAPI Run(A... Values) {
+    if constexpr (C == Call::OutputString) {
+      const EFI_STATUS Status = Original(Values...);
+      return Inject.Fails(C) ? Failure : Status;
+    }
+    return Inject.Fails(C) ? Failure : Original(Values...);
+  }
+};
+template <Call C, EFI_STATUS Failure, typename... A> void Wrap(EFI_STATUS(EFIAPI *&Slot)(A...)) {
+  Faulty<C, Failure, A...>::Original = Slot;
+  Slot = Faulty<C, Failure, A...>::Run;
 }
 
 // GPP1 block 0 holding another record with junk behind it, so that neither a dropped nor a
@@ -143,22 +110,15 @@ struct SweepBoard {
       Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Vector,
                                              EnvironmentPlacement::OnOtherHandles);
     Inject = Injection{};
-    EFI_BOOT_SERVICES &Bs = B.Sim.BootServices;
     EFI_BLOCK_IO_PROTOCOL *Gpp1 = B.Gpp1().Interface;
-    Inject.LocateHandleBuffer = Bs.LocateHandleBuffer;
-    Inject.HandleProtocol = Bs.HandleProtocol;
-    Inject.ReadBlocks = Gpp1->ReadBlocks;
-    Inject.WriteBlocks = Gpp1->WriteBlocks;
-    Inject.FlushBlocks = Gpp1->FlushBlocks;
-    Inject.OutputString = B.Sim.ConOut.OutputString;
-    Bs.LocateHandleBuffer = FaultyLocateHandleBuffer;
-    Bs.HandleProtocol = FaultyHandleProtocol;
-    Gpp1->ReadBlocks = FaultyReadBlocks;
-    Gpp1->WriteBlocks = FaultyWriteBlocks;
-    Gpp1->FlushBlocks = FaultyFlushBlocks;
-    B.Sim.ConOut.OutputString = FaultyOutputString;
+    Wrap<Call::LocateHandleBuffer, EFI_NOT_FOUND>(B.Sim.BootServices.LocateHandleBuffer);
+    Wrap<Call::HandleProtocol, EFI_UNSUPPORTED>(B.Sim.BootServices.HandleProtocol);
+    Wrap<Call::ReadBlocks, EFI_DEVICE_ERROR>(Gpp1->ReadBlocks);
+    Wrap<Call::WriteBlocks, EFI_DEVICE_ERROR>(Gpp1->WriteBlocks);
+    Wrap<Call::FlushBlocks, EFI_DEVICE_ERROR>(Gpp1->FlushBlocks);
+    Wrap<Call::OutputString, EFI_DEVICE_ERROR>(B.Sim.ConOut.OutputString);
   }
-  const std::vector<uint8_t> &Prior;
+  const std::vector<uint8_t> &Prior; // made first: its board must be gone before this one
   Board B;
   std::unique_ptr<SimShell20> Shell20;
   std::unique_ptr<SimShell11> Shell11;
@@ -171,31 +131,25 @@ struct Outcome {
   size_t Allocations; // pool allocations made by the run
   size_t LiveAllocations;
   size_t OpenProtocols;
-  size_t Seen[CallKinds];
+  std::array<size_t, CallKinds> Seen;
+  std::string Text; // the console's text, narrowed, in Unix form
 };
 
 // Starts the image as the firmware does.
 Outcome RunOnce(SweepBoard &S) {
-  const size_t Before = S.B.Sim.AllocationCount;
-  std::fill(std::begin(Inject.Seen), std::end(Inject.Seen), 0);
-  S.B.Sim.ClearConsole();
-  const EFI_STATUS Status = AppEntry(S.B.Sim.ImageHandle, &S.B.Sim.SystemTable);
-  Outcome O{Status,
-            S.B.Sim.ConsoleCalls,
-            S.B.Block0(),
-            S.B.Sim.AllocationCount - Before,
-            S.B.Sim.LiveAllocations(),
-            S.B.Sim.Handles.Opens.size(),
-            {}};
-  std::copy(std::begin(Inject.Seen), std::end(Inject.Seen), O.Seen);
-  return O;
-}
-
-std::string Narrowed(const Outcome &O) {
-  std::string Text;
-  for (const auto &Line : O.Lines)
-    Text += NarrowText(Line);
-  return Unix(Text);
+  SimFirmware &Sim = S.B.Sim;
+  const size_t Before = Sim.AllocationCount;
+  Inject.Seen = {};
+  Sim.ClearConsole();
+  const EFI_STATUS Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  return Outcome{Status,
+                 Sim.ConsoleCalls,
+                 S.B.Block0(),
+                 Sim.AllocationCount - Before,
+                 Sim.LiveAllocations(),
+                 Sim.Handles.Opens.size(),
+                 Inject.Seen,
+                 Unix(Sim.ConsoleText())};
 }
 
 bool HasLine(const Outcome &O, const std::u16string &Line) {
@@ -221,22 +175,17 @@ bool IsOneLineShort(const std::vector<std::u16string> &Lines,
 // What a run of Args on a fresh sweep board must leave on the device when it succeeds.
 struct Reference {
   Outcome Clean;
-  std::vector<uint8_t> Before;
   std::vector<uint8_t> Intended;
 };
 
 Reference ReferenceFor(const Args &A, Shell Kind, uint32_t BlockSize = 512) {
   SweepBoard S(A, Kind, BlockSize);
-  Reference R{{}, S.B.Block0(), {}};
+  Reference R{{}, S.B.Block0()};
   R.Clean = RunOnce(S);
-  const bool Writes = HasLine(R.Clean, u"- Creating binary image...\r\n");
-  const bool Clears = HasLine(R.Clean, u"- Clearing GPP1 data...\r\n");
-  if (Clears)
+  if (HasLine(R.Clean, u"- Clearing GPP1 data...\r\n"))
     R.Intended.assign(BlockSize, 0);
-  else if (Writes)
+  else if (HasLine(R.Clean, u"- Creating binary image...\r\n"))
     R.Intended = R.Clean.Block; // checked against the record layout in read_write_test
-  else
-    R.Intended = R.Before;
   return R;
 }
 
@@ -247,13 +196,10 @@ std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
     return "pool buffers left allocated";
   if (O.OpenProtocols != 0)
     return "protocols left open";
-  const bool Successful = HasLine(O, u"Operation successful!\r\n");
-  if (Successful && O.Status != 0)
+  if (HasLine(O, u"Operation successful!\r\n") && O.Status != 0)
     return "\"Operation successful!\" with a failure status";
-  if (O.Status == 0 && O.Block != Ref.Intended)
-    return "success with a block other than the one asked for";
   if (O.Status == 0)
-    return "";
+    return O.Block == Ref.Intended ? "" : "success with a block other than the one asked for";
   if (HasErrorLine(O))
     return "";
   // A failure without its "ERROR: " line is right only when that line itself was the one lost.
@@ -263,41 +209,31 @@ std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
   return "failure without an \"ERROR: \" line";
 }
 
-std::string Describe(const Args &A) {
+std::string Describe(const Args &A, Shell Kind) {
   std::string Out;
   for (const auto &W : A)
     Out += W + " ";
-  return Out;
+  return Out + (Kind == Shell::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
 }
 
-// The operations under each shell: everything under UEFI Shell 2.0, and the device operations
-// under the EFI 1.1 shell too, whose start-up allocates a handle search buffer of its own.
-std::vector<std::pair<Args, Shell>> SweptRuns() {
+TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
+  // Everything under UEFI Shell 2.0, and the device operations under the EFI 1.1 shell too,
+  // whose start-up allocates a handle search buffer of its own.
   std::vector<std::pair<Args, Shell>> Runs;
   for (const Args &A : Operations)
     Runs.push_back({A, Shell::Uefi20});
   for (const Args &A : {Args{"-r"}, Example, Args{"-c"}})
     Runs.push_back({A, Shell::Efi11});
-  return Runs;
-}
-
-std::string Describe(const Args &A, Shell Kind) {
-  return Describe(A) + (Kind == Shell::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
-}
-
-TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
   bool SawReadOutOfMemory = false;
   size_t Injected = 0;
   size_t PerKind[CallKinds] = {};
-  const auto Runs = SweptRuns();
   for (const auto &[A, Kind] : Runs) {
     const Reference Ref = ReferenceFor(A, Kind);
     ASSERT_EQ(Judge(Ref.Clean, Ref, false), "") << Describe(A, Kind);
     if (A == Example || A == DebugWriteAll || A.back() == "-c")
       ASSERT_EQ(Ref.Clean.Status, 0u) << Describe(A, Kind);
 
-    size_t Counts[CallKinds];
-    std::copy(std::begin(Ref.Clean.Seen), std::end(Ref.Clean.Seen), Counts);
+    std::array<size_t, CallKinds> Counts = Ref.Clean.Seen;
     Counts[static_cast<size_t>(Call::Pool)] = Ref.Clean.Allocations;
 
     for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
@@ -313,77 +249,65 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
         const Outcome O = RunOnce(S);
         Injected++;
         PerKind[CallKind]++;
-        // A failed console call, or a failed allocation of a console line, changes nothing but
-        // that line.
-        const bool ConsoleFault = C == Call::OutputString;
+        const std::string Where =
+            Describe(A, Kind) + CallNames[CallKind] + " #" + std::to_string(N) + " fails";
         // A failed allocation fails the operation as out of memory or as no GPP1, or loses a line.
         if (C == Call::Pool && Kind == Shell::Uefi20 && Ref.Clean.Status == 0)
           EXPECT_TRUE(O.Status == 0 ? !HasErrorLine(O) : O.Status == 7 || O.Status == 9)
-              << Describe(A, Kind) << "AllocatePool #" << N << ": " << O.Status;
+              << Where << ": " << O.Status;
         if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
           SawReadOutOfMemory = true;
-          EXPECT_EQ(Narrowed(O), Expected().Banner + "ERROR: Failed to allocate pool!\n"
-                                                     "ERROR: Failed to read eMMC GPP1!\n");
+          EXPECT_EQ(O.Text, Expected().Banner + "ERROR: Failed to allocate pool!\n"
+                                                "ERROR: Failed to read eMMC GPP1!\n");
         }
-        ASSERT_EQ(Judge(O, Ref, C == Call::Pool || ConsoleFault), "")
-            << Describe(A, Kind) << CallName(C) << " #" << N << " fails";
-        if (ConsoleFault) {
-          EXPECT_EQ(O.Status, Ref.Clean.Status) << Describe(A, Kind) << "OutputString #" << N;
-          EXPECT_EQ(O.Block, Ref.Clean.Block) << Describe(A, Kind) << "OutputString #" << N;
+        // A failed console call, or a failed allocation of a console line, changes nothing but
+        // that line.
+        ASSERT_EQ(Judge(O, Ref, C == Call::Pool || C == Call::OutputString), "") << Where;
+        if (C == Call::OutputString) {
+          EXPECT_EQ(O.Status, Ref.Clean.Status) << Where;
+          EXPECT_EQ(O.Block, Ref.Clean.Block) << Where;
         }
       }
     }
   }
   std::string Breakdown;
-  for (size_t CallKind = 0; CallKind < CallKinds; CallKind++)
-    Breakdown += std::string(" ") + CallName(static_cast<Call>(CallKind)) + "=" +
-                 std::to_string(PerKind[CallKind]);
+  for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
+    Breakdown += std::string(" ") + CallNames[CallKind] + "=" + std::to_string(PerKind[CallKind]);
+    // Every kind of call was reached by some operation.
+    EXPECT_GT(PerKind[CallKind], 0u) << CallNames[CallKind];
+  }
   std::cout << "[ sweep    ] " << Injected << " failing firmware calls over " << Runs.size()
             << " runs of the operations:" << Breakdown << "\n";
   RecordProperty("InjectedFaults", static_cast<int>(Injected));
   EXPECT_TRUE(SawReadOutOfMemory) << "no allocation of the read's block buffer failed";
-  // Every kind of call was reached by some operation.
-  for (size_t CallKind = 0; CallKind < CallKinds; CallKind++)
-    EXPECT_GT(PerKind[CallKind], 0u) << CallName(static_cast<Call>(CallKind));
 }
-
-struct Lie {
-  std::string Name;
-  std::function<void(SimBlockFaults &)> Apply;
-};
 
 // Every bit of the block flipped on read-back, every length of a partial write, and a write that
 // is dropped: over a read, a write and a clear, on 512-byte blocks and, more sparsely, on
 // 4096-byte ones.
-std::vector<Lie> LiesFor(uint32_t BlockSize, size_t Stride, bool Writes) {
-  std::vector<Lie> Lies;
-  if (Writes)
-    Lies.push_back({"drops the write", [](SimBlockFaults &F) { F.DropWrites = true; }});
-  for (size_t Bit = 0; Bit < BlockSize * 8; Bit += Stride)
-    Lies.push_back({"flips bit " + std::to_string(Bit),
-                    [Bit](SimBlockFaults &F) { F.FlipBitOnRead = static_cast<int>(Bit); }});
-  for (size_t Bytes = 1; Writes && Bytes < BlockSize; Bytes += Stride)
-    Lies.push_back({"writes " + std::to_string(Bytes) + " bytes",
-                    [Bytes](SimBlockFaults &F) { F.PartialWriteBytes = Bytes; }});
-  return Lies;
-}
-
 TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
   size_t Injected = 0;
   size_t Caught = 0;
-  const std::vector<Args> Changing = {{"-r"}, Example, {"-c"}};
   for (const auto &[BlockSize, Stride] : {std::pair<uint32_t, size_t>{512, 1}, {4096, 97}}) {
-    for (const Args &A : Changing) {
+    for (const Args &A : {Args{"-r"}, Example, Args{"-c"}}) {
+      const bool Writes = A != Args{"-r"};
+      std::vector<std::pair<std::string, SimBlockFaults>> Lies;
+      if (Writes)
+        Lies.push_back({"drops the write", {.DropWrites = true}});
+      for (size_t Bit = 0; Bit < BlockSize * 8; Bit += Stride)
+        Lies.push_back({"flips bit " + std::to_string(Bit), {.FlipBitOnRead = int(Bit)}});
+      for (size_t Bytes = 1; Writes && Bytes < BlockSize; Bytes += Stride)
+        Lies.push_back(
+            {"writes " + std::to_string(Bytes) + " bytes", {.PartialWriteBytes = Bytes}});
       const Reference Ref = ReferenceFor(A, Shell::Uefi20, BlockSize);
-      for (const Lie &L : LiesFor(BlockSize, Stride, A != Args{"-r"})) {
+      for (const auto &[Name, Faults] : Lies) {
         SweepBoard S(A, Shell::Uefi20, BlockSize);
-        L.Apply(S.B.Gpp1().Faults);
+        S.B.Gpp1().Faults = Faults;
         const Outcome O = RunOnce(S);
         Injected++;
         ASSERT_EQ(Judge(O, Ref, false), "")
-            << Describe(A) << "device " << L.Name << ", blocks of " << BlockSize;
-        if (O.Status != 0)
-          Caught++;
+            << Describe(A, Shell::Uefi20) << "device " << Name << ", blocks of " << BlockSize;
+        Caught += O.Status != 0;
       }
     }
   }
@@ -394,27 +318,24 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
 
 // The exact lines and statuses of faults that the sweeps above judge only by their shape.
 TEST(FaultSweep, ExactMessagesOfDeviceFaults) {
-  const std::string Verify = "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n";
+  const std::string Verify =
+      "ERROR: Failed to verify GPP1!\nERROR: Failed to verify binary data!\n";
   const std::string Writing = "- Creating binary image...\n- Writing binary image...\n";
   const std::string Written = Writing + "- Verifying binary image...\n";
   const std::string Clearing = "- Clearing GPP1 data...\n";
   const std::string ReadFailed = "ERROR: Failed to read GPP1!\nGPP1 device status: Device Error\n"
                                  "ERROR: Failed to read eMMC GPP1!\n";
-  struct Row {
+  const SimBlockFaults Drop{.DropWrites = true}, Flip{.FlipBitOnRead = 100 * 8 + 3};
+  const SimBlockFaults Half{.PartialWriteBytes = 88}, OldTail{.PartialWriteBytes = 200};
+  struct {
     const char *Name;
-    std::function<void(Board &)> Fault;
+    SimBlockFaults Faults;
     Args A;
     uint64_t Status;
     std::string Lines; // after the banner
-  };
-  const auto Lie = [](std::function<void(SimBlockFaults &)> F) {
-    return [F](Board &B) { F(B.Gpp1().Faults); };
-  };
-  const auto Drop = Lie([](SimBlockFaults &F) { F.DropWrites = true; });
-  const auto Flip = Lie([](SimBlockFaults &F) { F.FlipBitOnRead = 100 * 8 + 3; });
-  const auto Half = Lie([](SimBlockFaults &F) { F.PartialWriteBytes = 88; });
-  const auto OldTail = Lie([](SimBlockFaults &F) { F.PartialWriteBytes = 200; });
-  const Row Rows[] = {
+    EFI_STATUS LocateHandleBuffer = EFI_SUCCESS;
+  } Rows[] = {
+      // clang-format off
       {"drops the write", Drop, Example, 27, Written + Verify},
       {"drops the clear", Drop, {"-c"}, 27, Clearing + Verify},
       {"flips a bit on read-back", Flip, Example, 27, Written + Verify},
@@ -423,23 +344,24 @@ TEST(FaultSweep, ExactMessagesOfDeviceFaults) {
       {"clears half the record", Half, {"-c"}, 27, Clearing + Verify},
       {"leaves the old tail", OldTail, Example, 27, Written + Verify},
       {"leaves the old tail of a clear", OldTail, {"-c"}, 27, Clearing + Verify},
-      {"write fails", Lie([](SimBlockFaults &F) { F.WriteStatus = EFI_DEVICE_ERROR; }), Example, 7,
-       Writing + "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n"
-                 "ERROR: Failed to write binary data!\n"},
-      {"verify read fails", Lie([](SimBlockFaults &F) { F.ReadStatus = EFI_DEVICE_ERROR; }),
-       Example, 7, Written + ReadFailed + "ERROR: Failed to verify binary data!\n"},
-      {"no media", Lie([](SimBlockFaults &F) { F.ReadStatus = EFI_NO_MEDIA; }), {"-r"}, 12,
-       "ERROR: Failed to read GPP1!\nGPP1 device status: No Media\n"
-       "ERROR: Failed to read eMMC GPP1!\n"},
-      {"no handle buffer",
-       [](Board &B) { B.Sim.Handles.LocateHandleBufferStatus = EFI_OUT_OF_RESOURCES; }, {"-r"}, 7,
+      {"write fails", {.WriteStatus = EFI_DEVICE_ERROR}, Example, 7, Writing +
+       "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n"
+       "ERROR: Failed to write binary data!\n"},
+      {"verify read fails", {.ReadStatus = EFI_DEVICE_ERROR}, Example, 7,
+       Written + ReadFailed + "ERROR: Failed to verify binary data!\n"},
+      {"no media", {.ReadStatus = EFI_NO_MEDIA}, {"-r"}, 12, "ERROR: Failed to read GPP1!\n"
+       "GPP1 device status: No Media\nERROR: Failed to read eMMC GPP1!\n"},
+      {"no handle buffer", {}, {"-r"}, 7,
        "ERROR: Cannot Locate BlockIo protocol. Status = Out of Resources\n"
-       "ERROR: Failed to open eMMC driver!\nERROR: Failed to read eMMC GPP1!\n"},
+       "ERROR: Failed to open eMMC driver!\nERROR: Failed to read eMMC GPP1!\n",
+       EFI_OUT_OF_RESOURCES},
+      // clang-format on
   };
-  for (const Row &R : Rows) {
+  for (const auto &R : Rows) {
     Board B;
     B.SetBlock0(std::vector<uint8_t>(512, 0x11));
-    R.Fault(B);
+    B.Gpp1().Faults = R.Faults;
+    B.Sim.Handles.LocateHandleBufferStatus = R.LocateHandleBuffer;
     const RunResult Result = RunUnix(B, R.A);
     EXPECT_EQ(Result.Status, R.Status) << R.Name;
     EXPECT_EQ(Result.Output, Expected().Banner + R.Lines) << R.Name;

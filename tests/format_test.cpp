@@ -38,23 +38,31 @@ template <typename... T> std::string Unchecked(const char *Format, const T &...V
   return UncheckedWithFlags(0, Format, Values...);
 }
 
-template <typename F> std::u16string WideInto(UINT64 Flags, F Format) {
+template <typename... T>
+std::u16string Wide(UINT64 Flags, AsciiFormat<T...> Format, const T &...Values) {
   CHAR16 Buffer[512];
-  const UINT64 Count = Format(Buffer, 512, Flags);
+  const UINT64 Count = FormatWithFlags(Buffer, 512, Flags, Format, Values...);
   EXPECT_EQ(Buffer[Count], 0);
   return std::u16string(Buffer, Count);
 }
 template <typename... T>
-std::u16string Wide(UINT64 Flags, AsciiFormat<T...> Format, const T &...Values) {
-  return WideInto(Flags, [&](CHAR16 *Buffer, UINT64 Size, UINT64 F) {
-    return FormatWithFlags(Buffer, Size, F, Format, Values...);
-  });
-}
-template <typename... T>
 std::u16string Wide(UINT64 Flags, UcsFormat<T...> Format, const T &...Values) {
-  return WideInto(Flags, [&](CHAR16 *Buffer, UINT64 Size, UINT64 F) {
-    return FormatWithFlags(Buffer, Size, F, Format, Values...);
-  });
+  CHAR16 Buffer[512];
+  const UINT64 Count = FormatWithFlags(Buffer, 512, Flags, Format, Values...);
+  EXPECT_EQ(Buffer[Count], 0);
+  return std::u16string(Buffer, Count);
+}
+
+// The count and the text up to its NUL in an exact-size heap buffer (ASan holds the engine to
+// the buffer's end).
+template <typename... T>
+std::pair<UINT64, std::string> Into(size_t Size, AsciiFormat<T...> Format, const T &...Values) {
+  std::unique_ptr<char[]> Buffer(new char[Size]);
+  const UINT64 Count = FormatToAscii(Buffer.get(), Size, Format, Values...);
+  return {Count, std::string(Buffer.get(), std::min<size_t>(Size, Count + 1))};
+}
+std::pair<UINT64, std::string> Cut(UINT64 Count, const std::string &Text) {
+  return {Count, Text + '\0'};
 }
 
 // Every buffer size from 0 to past the full text, each an exact-size heap block so ASan reports
@@ -210,17 +218,10 @@ TEST(FormatStrings, NullPointersPrintPlaceholders) {
 
 TEST(FormatStrings, RecordFieldsLayIntoExactBuffers) {
   // The record's text fields: a 16-character field with its NUL in a 17-byte buffer.
-  std::unique_ptr<char[]> Field(new char[17]);
-  EXPECT_EQ(FormatToAscii(Field.get(), 17, "%-16s", u"ABCDEFGHIJKLMNOPQRST"), 16u);
-  EXPECT_EQ(std::string(Field.get(), 17), std::string("ABCDEFGHIJKLMNOP") + '\0');
-  EXPECT_EQ(FormatToAscii(Field.get(), 17, "%-16s", u"$"), 16u);
-  EXPECT_EQ(std::string(Field.get()), "$" + std::string(15, ' '));
-  std::unique_ptr<char[]> Header(new char[9]);
-  EXPECT_EQ(FormatToAscii(Header.get(), 9, "%-8a", "$Eeprom$"), 8u);
-  EXPECT_EQ(std::string(Header.get(), 9), std::string("$Eeprom$") + '\0');
-  std::unique_ptr<char[]> Id(new char[17]);
-  EXPECT_EQ(FormatToAscii(Id.get(), 17, "%08x", 0x1F), 8u);
-  EXPECT_STREQ(Id.get(), "0000001F");
+  EXPECT_EQ(Into(17, "%-16s", u"ABCDEFGHIJKLMNOPQRST"), Cut(16, "ABCDEFGHIJKLMNOP"));
+  EXPECT_EQ(Into(17, "%-16s", u"$"), Cut(16, "$" + std::string(15, ' ')));
+  EXPECT_EQ(Into(9, "%-8a", "$Eeprom$"), Cut(8, "$Eeprom$"));
+  EXPECT_EQ(Into(17, "%08x", 0x1F), Cut(8, "0000001F"));
 }
 
 TEST(FormatCharacters, NarrowingAndWidening) {
@@ -294,13 +295,7 @@ TEST(FormatNames, GuidAndTime) {
   memcpy(Unaligned + 1, &Guid, sizeof Guid);
   EXPECT_EQ(Ascii("%g", reinterpret_cast<const EFI_GUID *>(Unaligned + 1)),
             "0000000A-000B-000C-0D0E-0F1011121314");
-  EFI_TIME Time{};
-  Time.Year = 2017;
-  Time.Month = 7;
-  Time.Day = 4;
-  Time.Hour = 13;
-  Time.Minute = 5;
-  Time.Second = 59;
+  const EFI_TIME Time{.Year = 2017, .Month = 7, .Day = 4, .Hour = 13, .Minute = 5, .Second = 59};
   EXPECT_EQ(Ascii("%t", &Time), "07/04/2017  13:05");
 }
 
@@ -340,24 +335,17 @@ TEST(FormatCutting, EveryBufferSize) {
 }
 
 TEST(FormatCutting, SmallBuffersAndHugePads) {
-  char Four[4];
-  EXPECT_EQ(FormatToAscii(Four, 4, "%a", "abcdef"), 3u);
-  EXPECT_STREQ(Four, "abc");
-  char One[1] = {'x'};
-  EXPECT_EQ(FormatToAscii(One, 1, "%a", "abcdef"), 0u);
-  EXPECT_EQ(One[0], 0);
+  EXPECT_EQ(Into(4, "%a", "abcdef"), Cut(3, "abc"));
+  EXPECT_EQ(Into(1, "%a", "abcdef"), Cut(0, ""));
   char Untouched = 'x';
   EXPECT_EQ(FormatToAscii(&Untouched, 0, "%a", "abcdef"), 0u);
   EXPECT_EQ(Untouched, 'x');
   // Pads far beyond the buffer stop at its end.
-  std::unique_ptr<char[]> Small(new char[16]);
-  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%1000d", 42), 15u);
-  EXPECT_EQ(std::string(Small.get()), std::string(15, ' '));
-  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%.*d", 1ull << 62, 42), 15u);
-  EXPECT_EQ(std::string(Small.get()), std::string(15, '0'));
-  EXPECT_EQ(FormatToAscii(Small.get(), 16, "%-*a|", 1ull << 40, "x"), 15u);
-  EXPECT_EQ(std::string(Small.get()), "x" + std::string(14, ' '));
+  EXPECT_EQ(Into(16, "%1000d", 42), Cut(15, std::string(15, ' ')));
+  EXPECT_EQ(Into(16, "%.*d", 1ull << 62, 42), Cut(15, std::string(15, '0')));
+  EXPECT_EQ(Into(16, "%-*a|", 1ull << 40, "x"), Cut(15, "x" + std::string(14, ' ')));
   // A missing format leaves an empty text.
+  char Four[4] = {'x'};
   EXPECT_EQ(FormatEngine(Four, 4, 0, nullptr, FormatArgList{}), 0u);
   EXPECT_EQ(Four[0], 0);
 }
@@ -428,17 +416,12 @@ TEST(FormatPlainText, CutOutputIsTheStartOfTheWholeOutput) {
       for (const UINT16 Insert : Inserts) {
         for (const UINT64 Flags : {UINT64{0}, WideFlags}) {
           const size_t Unit = Flags != 0 ? 2 : 1;
-          std::vector<UINT16> Text;
-          for (size_t I = 0; I < Length; I++)
-            Text.push_back(static_cast<UINT16>('A' + I % 26));
-          if (At < Length)
-            Text[At] = Unit == 1 ? (Insert & 0xFF) : Insert;
-          Text.push_back(0);
-          std::unique_ptr<UINT8[]> Format(new UINT8[Text.size() * Unit]);
-          for (size_t I = 0; I < Text.size(); I++) {
-            Format[I * Unit] = static_cast<UINT8>(Text[I]);
+          std::unique_ptr<UINT8[]> Format(new UINT8[(Length + 1) * Unit]()); // NUL-ended
+          for (size_t I = 0; I < Length; I++) {
+            const UINT16 C = I != At ? 'A' + I % 26 : Unit == 1 ? Insert & 0xFF : Insert;
+            Format[I * Unit] = static_cast<UINT8>(C);
             if (Unit == 2)
-              Format[I * Unit + 1] = static_cast<UINT8>(Text[I] >> 8);
+              Format[I * Unit + 1] = static_cast<UINT8>(C >> 8);
           }
           const size_t WholeSize = 2 * Length + 16;
           std::vector<UINT8> Whole(WholeSize * Unit);
@@ -449,10 +432,10 @@ TEST(FormatPlainText, CutOutputIsTheStartOfTheWholeOutput) {
             memset(Cut.get(), 0x5A, Size * Unit);
             const UINT64 Count =
                 FormatEngine(Cut.get(), Size, Flags, Format.get(), FormatArgList{});
-            ASSERT_EQ(Count, std::min<UINT64>(WholeCount, Size - 1))
-                << "length " << Length << " at " << At << " insert " << Insert;
-            ASSERT_EQ(memcmp(Cut.get(), Whole.data(), Count * Unit), 0)
-                << "length " << Length << " at " << At << " insert " << Insert;
+            SCOPED_TRACE("length " + std::to_string(Length) + " at " + std::to_string(At) +
+                         " insert " + std::to_string(Insert));
+            ASSERT_EQ(Count, std::min<UINT64>(WholeCount, Size - 1));
+            ASSERT_EQ(memcmp(Cut.get(), Whole.data(), Count * Unit), 0);
             for (size_t I = 0; I < Unit; I++)
               ASSERT_EQ(Cut[Count * Unit + I], 0);
           }
@@ -480,9 +463,7 @@ TEST(FormatPadding, FillsWholeCharactersAndStopsBeforeTheEnd) {
   // Pads of 0 or fewer characters write nothing.
   EXPECT_EQ(Ascii("%-2d|%2d|%0d", -42, 100, 7), "-42|100|7");
   // A pad that starts at the end position writes nothing either.
-  char Two[2] = {'x', 'x'};
-  EXPECT_EQ(FormatToAscii(Two, 2, "a%5d", 1), 1u);
-  EXPECT_EQ(std::string(Two, 2), std::string("a") + '\0');
+  EXPECT_EQ(Into(2, "a%5d", 1), Cut(1, "a"));
 }
 
 } // namespace

@@ -1,126 +1,278 @@
-// The jobs around the record: guards that must hold before a write or a clear, an edit of some
-// fields, and a dry run. The oracle for what lands on GPP1 is a plain -w (or -c) of the record
-// that the command asks for, run on a board of its own.
+// The jobs around the record, on a station: guards that must hold before a write or a clear, an
+// edit of some fields, a dry run, and the station's files: the block a write replaces (--backup),
+// put back (--restore), and the run's line in the station's log (--log), on a stick that may be
+// full or read-only, under UEFI Shell 2.0 (its own file functions) and under a shell without them
+// (the image's own volume). The oracle for block 0 is a board that ran the plain -w (or -c) of
+// the record the command asks for, or the block as it was.
 #include <gtest/gtest.h>
 
-#include "shell/platform_context.h"
+#include <map>
+
+#include "shell/shell_connection.h"
+#include "sim/sim_volume.h"
 #include "tests/support/board_fixture.h"
 
 namespace {
 
 using Args = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
 
-enum class Stored { Blank, Erased, Provisioned, Corrupt };
-const Args Provisioning = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
+enum class Shell { V20, V11 };
+enum class Stick { Roomy, Full, ReadOnly };
+enum class Device {
+  Blank,
+  Erased,
+  Good,
+  Corrupt,
+  WriteProtected,
+  FailsWrites,
+  DropsWrites,
+  Missing
+};
 
-void Prepare(Board &B, Stored State) {
-  if (State == Stored::Erased)
-    B.SetBlock0(std::vector<uint8_t>(B.BlockSize, 0xFF));
-  if (State == Stored::Provisioned || State == Stored::Corrupt)
-    ASSERT_EQ(B.Run(Provisioning).Status, 0u);
-  if (State == Stored::Corrupt) {
-    std::vector<uint8_t> Block = B.Block0();
-    Block[90] ^= 0x01;
-    B.SetBlock0(Block);
-  }
+const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
+const Args Write = {"-w", "-p", "12345678", "-m", "09876"};
+
+Args With(Args A, const Args &More) {
+  A.insert(A.end(), More.begin(), More.end());
+  return A;
 }
 
-// Block 0 after Command on a fresh board: the record a plain write stores, zeros after a clear.
-std::vector<uint8_t> BlockAfter(const Args &Command) {
+struct Station {
+  explicit Station(Shell Kind, WriteProtect Protect = WriteProtect::Off)
+      : B(512, Protect), Volume(B.Sim) {
+    if (Kind == Shell::V20) {
+      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"});
+      Volume.Serve(&Shell20->Protocol);
+    } else {
+      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"},
+                                             EnvironmentPlacement::OnImage);
+      Volume.LoadImageFrom(B.Sim.ImageHandle);
+    }
+    EFI_STATUS Environment = EFI_SUCCESS;
+    ConnectShell(B.Sim.ImageHandle, &Environment);
+  }
+  ~Station() { DisconnectShell(B.Sim.ImageHandle); }
+  Bytes File(const std::string &Name) { return Volume.Files[WideText(Name)]; }
+  bool Has(const std::string &Name) { return Volume.Files.count(WideText(Name)) != 0; }
+  Board B;
+  SimVolume Volume;
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
+};
+
+Bytes BlockAfter(const Args &Command) {
   Board B;
   EXPECT_EQ(B.Run(Command).Status, 0u);
   return B.Block0();
 }
 
-TEST(RecordJobs, GuardsEditAndDryRun) {
-  const Args Write = {"-w", "-p", "12345678", "-m", "09876"};
-  auto With = [](Args A, const Args &More) {
-    A.insert(A.end(), More.begin(), More.end());
-    return A;
-  };
+TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
+  const Bytes Provisioned = BlockAfter(Provision);
+  Bytes Damaged = Provisioned;
+  Damaged[90] ^= 1;
+  Damaged[400] = 0x5A; // beyond the record: a backup keeps the whole block
+  const std::string Ok = "Operation successful!";
+  const std::string DryRun = "Dry run: nothing was written.";
   const std::string NotBlank =
       "ERROR: GPP1 holds the record of Pylon Serial #11111111, not a blank record!";
-  const std::string CorruptNotBlank =
-      "ERROR: GPP1 holds data that fails its CRC check, not a blank record!";
-  const std::string DryRun = "Dry run: nothing was written.";
-  struct {
-    Stored State;
+  const std::string OldBin = "old.bin";
+  const Bytes Written = BlockAfter(Write);
+  using enum Shell;
+  using enum Stick;
+  using enum Device;
+  struct Case {
+    Shell Kind;
+    Stick Stick;
+    Device Device;
+    Bytes OldFile; // old.bin on the stick before the run, if not empty
     Args Command;
     uint64_t Status;
     std::string LastLine;
-    Args WrittenAs; // empty: block 0 stays as it was
+    Bytes Block0 = {};        // block 0 afterwards; empty: as it was
+    bool BackupIsOld = false; // old.bin holds block 0 as it was before the run
+    std::string Log = {};     // words the log line must hold; empty: no log line
   } Cases[] = {
-      {Stored::Blank, With(Write, {"--if-blank"}), 0, "Operation successful!", Write},
-      {Stored::Erased, With(Write, {"--IF-BLANK"}), 0, "Operation successful!", Write},
-      {Stored::Provisioned, With(Write, {"--if-blank"}), 21, NotBlank, {}},
-      {Stored::Corrupt, With(Write, {"--if-blank"}), 21, CorruptNotBlank, {}},
-      {Stored::Provisioned, With(Write, {"--if-serial", "11111111"}), 0, "Operation successful!",
-       Write},
-      {Stored::Provisioned, With(Write, {"--if-serial", "22222222"}), 21,
+      // clang-format off
+      // Guards: over a blank or erased GPP1, or over one Pylon serial's record, and nothing else.
+      {V20, Roomy, Blank, {}, With(Write, {"--if-blank"}), 0, Ok, Written},
+      {V20, Roomy, Erased, {}, With(Write, {"--IF-BLANK"}), 0, Ok, Written},
+      {V20, Roomy, Good, {}, With(Write, {"--if-blank"}), 21, NotBlank},
+      {V20, Roomy, Corrupt, {}, With(Write, {"--if-blank"}), 21,
+       "ERROR: GPP1 holds data that fails its CRC check, not a blank record!"},
+      {V20, Roomy, Good, {}, With(Write, {"--if-serial", "11111111"}), 0, Ok, Written},
+      {V20, Roomy, Good, {}, With(Write, {"--if-serial", "22222222"}), 21,
        "ERROR: GPP1 holds the record of Pylon Serial #11111111, not that of Pylon Serial "
-       "#22222222!",
-       {}},
-      {Stored::Blank, With(Write, {"--if-serial", "11111111"}), 21,
-       "ERROR: GPP1 holds a blank record, not the record of Pylon Serial #11111111!", {}},
-      {Stored::Corrupt, {"-c", "--if-serial", "11111111"}, 21,
+       "#22222222!"},
+      {V20, Roomy, Blank, {}, With(Write, {"--if-serial", "11111111"}), 21,
+       "ERROR: GPP1 holds a blank record, not the record of Pylon Serial #11111111!"},
+      {V20, Roomy, Corrupt, {}, {"-c", "--if-serial", "11111111"}, 21,
        "ERROR: GPP1 holds data that fails its CRC check, not the record of Pylon Serial "
-       "#11111111!",
-       {}},
-      {Stored::Provisioned, {"-c", "--if-blank"}, 21, NotBlank, {}},
-      {Stored::Provisioned, {"-c", "--if-serial", "11111111"}, 0, "Operation successful!", {"-c"}},
-      {Stored::Provisioned, {"--edit", "-s", "87654321"}, 0, "Operation successful!",
-       {"-w", "-p", "11111111", "-m", "09876", "-s", "87654321", "-b", "3"}},
-      {Stored::Provisioned, {"--edit", "--no-sandrel", "-f", "2", "--if-serial", "11111111"}, 0,
-       "Operation successful!", {"-w", "-p", "11111111", "-m", "09876", "-b", "3", "-f", "2"}},
-      {Stored::Blank, {"--edit", "-s", "1"}, 2,
-       "ERROR: GPP1 holds a blank record: there is nothing to edit!", {}},
-      {Stored::Corrupt, {"--edit", "-s", "1"}, 10, "ERROR: GPP1 data is corrupted! CRC32 fails.",
-       {}},
-      {Stored::Provisioned, {"--edit", "-r", "-s", "1"}, 2,
-       "ERROR: You can't write and read at the same time!", {}},
-      {Stored::Provisioned, With(Write, {"--dry-run"}), 0, DryRun, {}},
-      {Stored::Provisioned, {"--edit", "-m", "1", "--dry-run", "--if-serial", "11111111"}, 0, DryRun,
-       {}},
-      {Stored::Provisioned, {"-c", "--dry-run"}, 0, DryRun, {}},
-      {Stored::Provisioned, With(Write, {"--dry-run", "--if-blank"}), 21, NotBlank, {}},
+       "#11111111!"},
+      {V20, Roomy, Good, {}, {"-c", "--if-blank"}, 21, NotBlank},
+      {V20, Roomy, Good, {}, {"-c", "--if-serial", "11111111"}, 0, Ok, Bytes(512, 0)},
+      // Edits: the stored record with only the fields given changed.
+      {V20, Roomy, Good, {}, {"--edit", "-s", "87654321"}, 0, Ok,
+       BlockAfter({"-w", "-p", "11111111", "-m", "09876", "-s", "87654321", "-b", "3"})},
+      {V20, Roomy, Good, {},
+       {"--edit", "--no-sandrel", "-f", "2", "--if-serial", "11111111"}, 0, Ok,
+       BlockAfter({"-w", "-p", "11111111", "-m", "09876", "-b", "3", "-f", "2"})},
+      {V20, Roomy, Blank, {}, {"--edit", "-s", "1"}, 2,
+       "ERROR: GPP1 holds a blank record: there is nothing to edit!"},
+      {V20, Roomy, Corrupt, {}, {"--edit", "-s", "1"}, 10,
+       "ERROR: GPP1 data is corrupted! CRC32 fails."},
+      {V20, Roomy, Good, {}, {"--edit", "-r", "-s", "1"}, 2,
+       "ERROR: You can't write and read at the same time!"},
+      // Dry runs: the record the command would store, and nothing written.
+      {V20, Roomy, Good, {}, With(Write, {"--dry-run"}), 0, DryRun},
+      {V20, Roomy, Good, {},
+       {"--edit", "-m", "1", "--dry-run", "--if-serial", "11111111"}, 0, DryRun},
+      {V20, Roomy, Good, {}, {"-c", "--dry-run"}, 0, DryRun},
+      {V20, Roomy, Good, {}, With(Write, {"--dry-run", "--if-blank"}), 21, NotBlank},
+      // Backups: whole block as it was, never over a file, never left by a run that wrote nothing.
+      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin}), 0, Ok, Written, true},
+      {V11, Roomy, Corrupt, {}, {"-c", "--backup", OldBin}, 0, Ok, Bytes(512, 0), true},
+      {V20, Roomy, Good, {1, 2, 3}, With(Write, {"--backup", OldBin}), 2,
+       "ERROR: Backup old.bin exists; a backup is never overwritten!"},
+      {V20, Full, Good, {}, With(Write, {"--backup", OldBin}), 2,
+       "ERROR: Cannot write backup old.bin: Volume Full!"},
+      {V11, ReadOnly, Good, {}, With(Write, {"--backup", OldBin}), 2,
+       "ERROR: Cannot create backup old.bin: Write Protected!"},
+      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin, "--if-blank"}), 21, NotBlank},
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--backup", OldBin}), 7,
+       "ERROR: Failed to write binary data!", {}, true},
+      {V20, Roomy, Good, {}, With(Write, {"--backup"}), 2,
+       "ERROR: You can't use --backup without a file name!"},
+      // Restores: the saved block back byte for byte, under the guards and the dry run.
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin}, 0, Ok, Damaged},
+      {V11, Roomy, Corrupt, Provisioned, {"--restore", OldBin, "--debug"}, 0, Ok, Provisioned},
+      {V20, Roomy, Good, Bytes(100, 1), {"--restore", OldBin}, 2,
+       "ERROR: old.bin holds 100 bytes, not the 512 of a GPP1 block!"},
+      {V20, Roomy, Good, {}, {"--restore", OldBin}, 2, "ERROR: Cannot open old.bin: Not Found!"},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--if-blank"}, 21, NotBlank},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--dry-run"}, 0, DryRun},
+      {V20, Roomy, Good, Damaged, {"--restore", OldBin, "-r"}, 2,
+       "ERROR: You can't restore a block and read or change fields at the same time!"},
+      {V20, Roomy, WriteProtected, Damaged, {"--restore", OldBin}, 8,
+       "ERROR: eMMC GPP1 is still write protected!"},
+      // The run log: one line per run whatever the outcome, or no run at all.
+      {V20, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-serial", "11111111"}), 0, Ok,
+       Written, false, R"("operation":"write","guard":"if-serial","guard_serial":"11111111",)"
+       R"("asked":{"pylon":"12345678","mm":"09876"})"},
+      {V11, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-blank"}), 21, NotBlank, {},
+       false, R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})"},
+      {V20, Roomy, Missing, {}, With(Write, {"--log", "run.log"}), 7,
+       "ERROR: Failed to read eMMC GPP1!", {}, false,
+       R"("before":null,"after":null,"status":7,"reason":"GPP1 not found"})"},
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--log", "run.log"}), 7,
+       "ERROR: Failed to write binary data!", {}, false, R"("status":7,"reason":"write failed"})"},
+      {V20, Roomy, DropsWrites, {}, With(Write, {"--log", "run.log"}), 27,
+       "ERROR: Failed to verify binary data!", {}, false,
+       R"("status":27,"reason":"written, verify failed"})"},
+      {V20, Roomy, WriteProtected, {}, {"-c", "--log", "run.log"}, 8,
+       "ERROR: eMMC GPP1 is still write protected!", {}, false,
+       R"("status":8,"reason":"write-protected"})"},
+      {V20, Roomy, Good, {},
+       {"-w", "-p", "1 2", "-m", "", "--log", "run.log"}, 2, "ERROR: MM # is empty!", {}, false,
+       R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"before":null)"},
+      // A value far too long is logged cut short, so that the line always fits.
+      {V20, Roomy, Good, {}, {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"}, 2,
+       "ERROR: Pylon Serial # \"" + std::string(200, 'x') + "\" is longer than 16 characters!", {},
+       false, R"("asked":{"pylon":")" + std::string(64, 'x') + R"(...","mm":"1"})"},
+      {V20, Roomy, Corrupt, {}, {"-r", "--log", "run.log"}, 10,
+       "ERROR: GPP1 data is corrupted! CRC32 fails.", {}, false,
+       R"("after":null,"status":10,"reason":"record fails its CRC"})"},
+      {V20, ReadOnly, Good, {}, With(Write, {"--log", "run.log"}), 74,
+       "ERROR: Cannot open log run.log for appending: Write Protected; GPP1 untouched!"},
+      {V11, Full, Good, {}, With(Write, {"--log", "run.log"}), 74,
+       "ERROR: GPP1 was written and verified, but not logged: run.log: Volume Full!", Written},
+      {V20, Full, Good, {}, With(Write, {"--if-blank", "--log", "run.log"}),
+       74, "ERROR: GPP1 was not written (status 21), and not logged: run.log: Volume Full!"},
+      // clang-format on
   };
-  for (const auto &Case : Cases) {
+  for (const Case &C : Cases) {
     std::string Command;
     Args Real; // the same command without --dry-run
-    for (const std::string &Word : Case.Command) {
+    for (const std::string &Word : C.Command) {
       Command += Word + " ";
       if (Word != "--dry-run")
         Real.push_back(Word);
     }
     SCOPED_TRACE(Command);
-    // A dry run shows the record that the command without --dry-run stores, as -r shows it.
+    const auto Prepare = [&](Station &S) {
+      const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
+                                              {Erased, Bytes(512, 0xFF)},
+                                              {Corrupt, Damaged},
+                                              {Missing, Bytes(512, 0)}};
+      S.B.SetBlock0(Blocks.count(C.Device) ? Blocks.at(C.Device) : Provisioned);
+      if (!C.OldFile.empty())
+        S.Volume.Files[u"old.bin"] = C.OldFile;
+      // An earlier line in the log, which a run must leave as it is.
+      S.Volume.Files[u"run.log"] = {'{', '}', '\n'};
+      S.Volume.ReadOnly = C.Stick == ReadOnly;
+      if (C.Stick == Full)
+        S.Volume.Capacity = S.Volume.UsedBytes() + 40;
+      S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+      S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
+      if (C.Device == Missing)
+        S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
+    };
+    const WriteProtect Protect = C.Device == WriteProtected ? WriteProtect::On : WriteProtect::Off;
+    // A dry run of a change shows the record that the command without --dry-run stores, as -r
+    // shows it (a restore's dry run speaks of the saved block instead).
     std::string Display;
-    if (Case.LastLine == DryRun) {
-      Board Rehearsed;
-      Prepare(Rehearsed, Case.State);
-      ASSERT_EQ(Rehearsed.Run(Real).Status, 0u);
-      Display = Unix(Rehearsed.Run({"-r"}).Output);
+    if (C.LastLine == DryRun && C.OldFile.empty()) {
+      Station Rehearsed(C.Kind, Protect);
+      Prepare(Rehearsed);
+      ASSERT_EQ(Rehearsed.B.Run(Real).Status, 0u);
+      Display = Unix(Rehearsed.B.Run({"-r"}).Output);
       Display = Display.substr(Display.find("\n\n") + 2);
-      Display = Display.substr(0, Display.find("Operation successful!")) + DryRun;
+      Display = Display.substr(0, Display.find(Ok)) + DryRun;
     }
-    std::vector<uint8_t> Expected;
-    if (!Case.WrittenAs.empty())
-      Expected = BlockAfter(Case.WrittenAs);
 
-    Board B;
-    Prepare(B, Case.State);
-    if (Expected.empty())
-      Expected = B.Block0();
-    RunResult R = B.Run(Case.Command);
+    Station S(C.Kind, Protect);
+    Prepare(S);
+    const Bytes Before = S.B.Block0();
+    RunResult R = S.B.Run(C.Command);
     std::string Output = Unix(R.Output);
-    EXPECT_EQ(R.Status, Case.Status);
-    std::string Last = Output.substr(0, Output.size() - 1);
-    EXPECT_EQ(Last.substr(Last.rfind('\n') + 1), Case.LastLine);
-    EXPECT_EQ(Output.find("Operation successful!") != std::string::npos,
-              Case.Status == 0 && Case.LastLine != DryRun);
+    EXPECT_EQ(R.Status, C.Status) << Output;
+    const std::string Text = Output.substr(0, Output.size() - 1);
+    EXPECT_EQ(Text.substr(Text.rfind('\n') + 1), C.LastLine) << Output;
+    EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.LastLine != DryRun);
     EXPECT_NE(Output.find(Display), std::string::npos) << Output;
-    EXPECT_EQ(B.Block0(), Expected);
+    EXPECT_EQ(S.B.Block0(), C.Block0.empty() ? Before : C.Block0);
+    if (C.BackupIsOld)
+      EXPECT_EQ(S.File(OldBin), Before);
+    else if (!C.OldFile.empty())
+      EXPECT_EQ(S.File(OldBin), C.OldFile);
+    else
+      EXPECT_FALSE(S.Has(OldBin));
+    // The log: the earlier line, then exactly one line for this run when it has words to check.
+    Bytes Log = S.File("run.log");
+    std::string Lines(Log.begin(), Log.end());
+    EXPECT_EQ(Lines.rfind("{}\n", 0), 0u);
+    if (C.Log.empty()) {
+      EXPECT_TRUE(Lines == "{}\n" || C.Stick == Roomy) << Lines;
+    } else {
+      std::string Line = Lines.substr(3);
+      EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
+      EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
+    }
+    EXPECT_EQ(S.Volume.OpenHandles(), 0u);
+    EXPECT_EQ(S.B.Sim.LiveAllocations(), 0u);
   }
+}
+
+// A read of a record that fails its CRC still shows its bytes under --debug, so that it can be
+// saved before anything overwrites it.
+TEST(RecordJobs, DebugReadShowsTheBytesOfARecordThatFailsItsCrc) {
+  Bytes Block = BlockAfter(Provision);
+  Board B;
+  Block[84] = 'Z';
+  B.SetBlock0(Block);
+  std::string Output = Unix(B.Run(std::vector<std::string>{"-r", "--debug"}).Output);
+  EXPECT_NE(Output.find("ERROR: GPP1 data is corrupted! CRC32 fails.\n"), std::string::npos);
+  EXPECT_NE(Output.find("| 5x | 31 31 31 31  5A 31 31 31  20 20"), std::string::npos) << Output;
 }
 
 } // namespace

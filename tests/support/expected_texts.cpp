@@ -1,5 +1,6 @@
 #include "tests/support/expected_texts.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -81,4 +82,32 @@ ExpectedTexts Load() {
 const ExpectedTexts &Expected() {
   static const ExpectedTexts Texts = Load();
   return Texts;
+}
+
+const char ExampleRecordHex[] = "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
+                                "24427264496e666f01000000900000005665786f722420202020202020202020"
+                                "50796c6f6e242020202020202020202031323334353637382020202020202020"
+                                "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
+                                "3039383736202020202020202020202038373635343332312020202020202020"
+                                "00000000000000000000000000000000";
+
+std::string RecordDump(const std::vector<uint8_t> &Record) {
+  const std::string Rule = "+----------------------------------------------------+"
+                           "------------------+\n";
+  std::string Out = "      " + Rule +
+                    "      | x0 x1 x2 x3  x4 x5 x6 x7  x8 x9 xA xB  xC xD xE xF |      String"
+                    "      |\n";
+  for (size_t Row = 0; Row < 11; Row++) {
+    if (Row % 4 == 0)
+      Out += " +----" + Rule;
+    char Line[80];
+    std::string Text;
+    int At = snprintf(Line, sizeof Line, " | %zXx | ", Row);
+    for (size_t I = Row * 16; I < Row * 16 + 16; I++) {
+      At += snprintf(Line + At, sizeof Line - At, I % 4 == 3 ? "%02X  " : "%02X ", Record[I]);
+      Text += Record[I] >= 0x20 && Record[I] <= 0x7E ? char(Record[I]) : '.';
+    }
+    Out += std::string(Line, At - 1) + "| " + Text + " |\n";
+  }
+  return Out + " +----" + Rule;
 }
