@@ -27,11 +27,7 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
   SimFile *F = SimFile::From(This);
   if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
     return EFI_INVALID_PARAMETER;
-  if (F->Position + *Size > F->Contents.size())
-    F->Contents.resize(F->Position + *Size);
-  if (*Size != 0)
-    memcpy(F->Contents.data() + F->Position, Buffer, *Size);
-  F->Position += *Size;
+  SimWriteAt(F->Contents, F->Position, *Size, Buffer);
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
@@ -113,6 +109,14 @@ EFI_STATUS SimReadAt(const std::vector<uint8_t> &Data, uint64_t &Position, UINTN
   Position += N;
   *Size = N;
   return EFI_SUCCESS;
+}
+
+void SimWriteAt(std::vector<uint8_t> &Data, uint64_t &Position, UINTN Size, const VOID *Buffer) {
+  if (Position + Size > Data.size())
+    Data.resize(Position + Size);
+  if (Size != 0)
+    memcpy(Data.data() + Position, Buffer, Size);
+  Position += Size;
 }
 
 EFI_STATUS SimFileInfo(const std::u16string &Name, uint64_t FileSize, const EFI_GUID *Type,
@@ -198,17 +202,17 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
 SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)
     : Name(WideText(NameIn)), Contents(ContentsIn) {
   Files()[&Protocol] = this;
+  Protocol = {.Revision = 0x00010000,
+              .Close = FileSucceed,
+              .Delete = FileDelete,
+              .Read = FileRead,
+              .Write = FileWrite,
+              .GetPosition = FileGetPosition,
+              .SetPosition = FileSetPosition,
+              .GetInfo = FileGetInfo,
+              .SetInfo = FileSetInfo,
+              .Flush = FileSucceed};
   FillNotSimulated(&Protocol.Open, 1);
-  Protocol.Revision = 0x00010000;
-  Protocol.Close = FileSucceed;
-  Protocol.Delete = FileDelete;
-  Protocol.Read = FileRead;
-  Protocol.Write = FileWrite;
-  Protocol.GetPosition = FileGetPosition;
-  Protocol.SetPosition = FileSetPosition;
-  Protocol.GetInfo = FileGetInfo;
-  Protocol.SetInfo = FileSetInfo;
-  Protocol.Flush = FileSucceed;
 }
 
 SimFile::~SimFile() {

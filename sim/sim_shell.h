@@ -75,9 +75,11 @@ struct SimFile {
   static SimFile *From(EFI_FILE_PROTOCOL *P);
 };
 
-// The work every file handle shares (SimFile's and SimVolume's): a read at Position, and the
-// EFI_FILE_INFO record of a file (EFI_BUFFER_TOO_SMALL with the size needed when it does not fit).
+// The work every file handle shares (SimFile's and SimVolume's): a read and a write at Position,
+// and the EFI_FILE_INFO record of a file (EFI_BUFFER_TOO_SMALL with the size needed when it does
+// not fit).
 EFI_STATUS SimReadAt(const std::vector<uint8_t> &Data, uint64_t &Position, UINTN *Size,
                      VOID *Buffer);
+void SimWriteAt(std::vector<uint8_t> &Data, uint64_t &Position, UINTN Size, const VOID *Buffer);
 EFI_STATUS SimFileInfo(const std::u16string &Name, uint64_t FileSize, const EFI_GUID *Type,
                        UINTN *Size, VOID *Buffer);

@@ -87,12 +87,8 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
     N = static_cast<UINTN>(*Size - (Growth - Free));
     Status = EFI_VOLUME_FULL;
   }
-  if (H->Position + N > Data.size())
-    Data.resize(H->Position + N);
-  if (N != 0)
-    memcpy(Data.data() + H->Position, Buffer, N);
-  H->Position += N;
   *Size = N;
+  SimWriteAt(Data, H->Position, N, Buffer);
   return Status;
 }
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
@@ -126,22 +122,19 @@ EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
 }
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
-  auto *H = new VolumeHandle{};
-  H->Name = Name;
-  H->Writable = Writable;
-  H->Protocol.Revision = 0x00010000;
-  H->Protocol.Open = FileOpen;
-  H->Protocol.Close = FileClose;
-  H->Protocol.Delete = FileDelete;
-  H->Protocol.Read = FileRead;
-  H->Protocol.Write = FileWrite;
-  H->Protocol.GetPosition = FileGetPosition;
-  H->Protocol.SetPosition = FileSetPosition;
-  H->Protocol.GetInfo = FileGetInfo;
-  H->Protocol.SetInfo = FileSetInfo;
-  H->Protocol.Flush = FileFlush;
+  const EFI_FILE_PROTOCOL Functions = {.Revision = 0x00010000,
+                                       .Open = FileOpen,
+                                       .Close = FileClose,
+                                       .Delete = FileDelete,
+                                       .Read = FileRead,
+                                       .Write = FileWrite,
+                                       .GetPosition = FileGetPosition,
+                                       .SetPosition = FileSetPosition,
+                                       .GetInfo = FileGetInfo,
+                                       .SetInfo = FileSetInfo,
+                                       .Flush = FileFlush};
   SimVolume::Active().Open++;
-  return &H->Protocol;
+  return &(new VolumeHandle{Functions, Name, 0, Writable})->Protocol;
 }
 
 EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **Root) {
