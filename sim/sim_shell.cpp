@@ -66,26 +66,10 @@ EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
 EFI_STATUS EFIAPI ShellSetFileInfo(SHELL_FILE_HANDLE F, const EFI_FILE_INFO *Info) {
   return F->SetInfo(F, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
 }
-EFI_STATUS EFIAPI ShellReadFile(SHELL_FILE_HANDLE F, UINTN *Size, VOID *Buffer) {
-  return F->Read(F, Size, Buffer);
-}
-EFI_STATUS EFIAPI ShellWriteFile(SHELL_FILE_HANDLE F, UINTN *Size, VOID *Buffer) {
-  return F->Write(F, Size, Buffer);
-}
-EFI_STATUS EFIAPI ShellCloseFile(SHELL_FILE_HANDLE F) {
-  return F->Close(F);
-}
-EFI_STATUS EFIAPI ShellDeleteFile(SHELL_FILE_HANDLE F) {
-  return F->Delete(F);
-}
-EFI_STATUS EFIAPI ShellGetFilePosition(SHELL_FILE_HANDLE F, UINT64 *P) {
-  return F->GetPosition(F, P);
-}
-EFI_STATUS EFIAPI ShellSetFilePosition(SHELL_FILE_HANDLE F, UINT64 P) {
-  return F->SetPosition(F, P);
-}
-EFI_STATUS EFIAPI ShellFlushFile(SHELL_FILE_HANDLE F) {
-  return F->Flush(F);
+// The others pass straight through to the file protocol's member of the same job.
+template <auto Function, typename... Args>
+EFI_STATUS EFIAPI Forward(SHELL_FILE_HANDLE F, Args... Arguments) {
+  return (F->*Function)(F, Arguments...);
 }
 EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE F, UINT64 *Size) {
   alignas(EFI_FILE_INFO) UINT8 Info[sizeof(EFI_FILE_INFO) + 512];
@@ -154,13 +138,13 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
   FillNotSimulated(&Protocol, offsetof(EFI_SHELL_PROTOCOL, ExecutionBreak) / sizeof(void *));
   Protocol.GetFileInfo = ShellGetFileInfo;
   Protocol.SetFileInfo = ShellSetFileInfo;
-  Protocol.ReadFile = ShellReadFile;
-  Protocol.WriteFile = ShellWriteFile;
-  Protocol.CloseFile = ShellCloseFile;
-  Protocol.DeleteFile = ShellDeleteFile;
-  Protocol.GetFilePosition = ShellGetFilePosition;
-  Protocol.SetFilePosition = ShellSetFilePosition;
-  Protocol.FlushFile = ShellFlushFile;
+  Protocol.ReadFile = Forward<&EFI_FILE_PROTOCOL::Read, UINTN *, VOID *>;
+  Protocol.WriteFile = Forward<&EFI_FILE_PROTOCOL::Write, UINTN *, VOID *>;
+  Protocol.CloseFile = Forward<&EFI_FILE_PROTOCOL::Close>;
+  Protocol.DeleteFile = Forward<&EFI_FILE_PROTOCOL::Delete>;
+  Protocol.GetFilePosition = Forward<&EFI_FILE_PROTOCOL::GetPosition, UINT64 *>;
+  Protocol.SetFilePosition = Forward<&EFI_FILE_PROTOCOL::SetPosition, UINT64>;
+  Protocol.FlushFile = Forward<&EFI_FILE_PROTOCOL::Flush>;
   Protocol.GetFileSize = ShellGetFileSize;
   Protocol.MajorVersion = 2;
   Protocol.MinorVersion = 2;
