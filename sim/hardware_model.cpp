@@ -1,5 +1,8 @@
 #include "sim/hardware_model.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "shell/byte_order.h"
 
 namespace {
@@ -80,17 +83,16 @@ std::vector<SimAccess> SimHardware::LogSince(size_t From) const {
 
 std::vector<SimAccess> SimHardware::Writes() const {
   std::vector<SimAccess> Out;
-  for (const SimAccess &Access : Log)
-    if (Access.IsWrite())
-      Out.push_back(Access);
+  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out),
+               [](const SimAccess &Access) { return Access.IsWrite(); });
   return Out;
 }
 
 std::vector<SimAccess> SimHardware::MemWritesIn(uint64_t Low, uint64_t High) const {
   std::vector<SimAccess> Out;
-  for (const SimAccess &Access : Log)
-    if (Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High)
-      Out.push_back(Access);
+  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [&](const SimAccess &Access) {
+    return Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High;
+  });
   return Out;
 }
 

@@ -14,6 +14,15 @@ SimProtocolEntry *EntryOf(EFI_HANDLE Handle, const EFI_GUID &Guid) {
   return nullptr;
 }
 
+std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
+  std::vector<uint8_t> Bytes;
+  for (uint32_t Word : Words) {
+    for (int I = 0; I < 4; I++)
+      Bytes.push_back(static_cast<uint8_t>(Word >> (8 * I)));
+  }
+  return Bytes;
+}
+
 } // namespace
 
 EFI_HANDLE SimHandleDatabase::CreateHandle() {
@@ -22,11 +31,7 @@ EFI_HANDLE SimHandleDatabase::CreateHandle() {
 }
 
 bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
-  for (const auto &H : Handles) {
-    if (H.get() == Handle)
-      return true;
-  }
-  return false;
+  return std::any_of(Handles.begin(), Handles.end(), [&](auto &H) { return H.get() == Handle; });
 }
 
 void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
@@ -61,19 +66,6 @@ const SimFault *SimHandleDatabase::FaultFor(EFI_HANDLE Handle, const EFI_GUID &G
   }
   return nullptr;
 }
-
-namespace {
-
-std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
-  std::vector<uint8_t> Bytes;
-  for (uint32_t Word : Words) {
-    for (int I = 0; I < 4; I++)
-      Bytes.push_back(static_cast<uint8_t>(Word >> (8 * I)));
-  }
-  return Bytes;
-}
-
-} // namespace
 
 SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
                                       const std::vector<uint8_t> &Payload) {
@@ -188,9 +180,8 @@ EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_G
 EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
                                   EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
   SimFirmware::Active().CountCall("OpenProtocol");
-  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4))
-    return EFI_INVALID_PARAMETER;
-  if (!Db().Exists(Handle))
+  // Interface may be null only for a test of the protocol's presence (attribute 0x4).
+  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4) || !Db().Exists(Handle))
     return EFI_INVALID_PARAMETER;
   EFI_STATUS Status = LookUp(Handle, *Protocol, Interface);
   if (EFI_ERROR(Status))
