@@ -167,6 +167,13 @@ void SimFirmware::AddConfigurationTable(const EFI_GUID &Guid, void *Table) {
   SystemTable.ConfigurationTable = ConfigTable.data();
 }
 
+size_t SimFirmware::TotalCalls() const {
+  size_t Total = 0;
+  for (const auto &Entry : Calls)
+    Total += Entry.second;
+  return Total;
+}
+
 std::string NarrowText(const std::u16string &Text) {
   std::string Out;
   Out.reserve(Text.size());

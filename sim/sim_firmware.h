@@ -53,6 +53,7 @@ public:
 
   // --- Call accounting --------------------------------------------------------------------
   std::map<std::string, size_t> Calls; // boot-service name -> number of calls
+  size_t TotalCalls() const;
   void CountCall(const char *Name) { Calls[Name]++; }
 
 private:
