@@ -4,45 +4,19 @@
 #include <ostream>
 #include <sstream>
 
-namespace {
-
-const char *KindName(SimAccessKind Kind) {
-  switch (Kind) {
-  case SimAccessKind::PortIn:
-    return "in";
-  case SimAccessKind::PortOut:
-    return "out";
-  case SimAccessKind::MemRead:
-    return "read";
-  case SimAccessKind::MemWrite:
-    return "write";
-  case SimAccessKind::InterruptFlagRead:
-    return "if?";
-  case SimAccessKind::InterruptsOff:
-    return "cli";
-  case SimAccessKind::InterruptsOn:
-    return "sti";
-  }
-  return "?";
-}
-
-} // namespace
-
 std::ostream &operator<<(std::ostream &Out, const SimAccess &Access) {
+  // In the order of SimAccessKind.
+  static const char *const KindNames[] = {"in", "out", "read", "write", "if?", "cli", "sti"};
+  const char *Name = KindNames[static_cast<size_t>(Access.Kind)];
+  const auto Address = static_cast<unsigned long long>(Access.Address);
+  const auto Value = static_cast<unsigned long long>(Access.Value);
   char Text[96];
-  switch (Access.Kind) {
-  case SimAccessKind::InterruptsOff:
-  case SimAccessKind::InterruptsOn:
-    std::snprintf(Text, sizeof Text, "%s", KindName(Access.Kind));
-    break;
-  case SimAccessKind::InterruptFlagRead:
-    std::snprintf(Text, sizeof Text, "if? -> %llu", static_cast<unsigned long long>(Access.Value));
-    break;
-  default:
-    std::snprintf(Text, sizeof Text, "%s%u 0x%llx = 0x%llx", KindName(Access.Kind), Access.Width,
-                  static_cast<unsigned long long>(Access.Address),
-                  static_cast<unsigned long long>(Access.Value));
-  }
+  if (Access.Kind == SimAccessKind::InterruptsOff || Access.Kind == SimAccessKind::InterruptsOn)
+    std::snprintf(Text, sizeof Text, "%s", Name);
+  else if (Access.Kind == SimAccessKind::InterruptFlagRead)
+    std::snprintf(Text, sizeof Text, "if? -> %llu", Value);
+  else
+    std::snprintf(Text, sizeof Text, "%s%u 0x%llx = 0x%llx", Name, Access.Width, Address, Value);
   return Out << Text;
 }
 

@@ -1,5 +1,8 @@
 #include "sim/hardware_model.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "shell/byte_order.h"
 
 namespace {
@@ -46,43 +49,10 @@ SimHardware &SimHardware::Active() {
   return *ActiveHardware;
 }
 
-void SimHardware::Reset() {
-  Pci.Clear();
-  CmosPresent = false;
-  CmosIndex = 0;
-  for (uint8_t &Byte : CmosBytes)
-    Byte = 0;
-  SidebandSpaces.Clear();
-  SidebandMessages = 0;
-  Uarts.clear();
-  Registers.clear();
-  InterruptsEnabled = true;
-  ConfigAddressLatch = 0;
-  Log.clear();
-  UnloggedAccesses = 0;
-}
-
-SimPciFunction &SimHardware::AddPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function,
-                                            uint16_t VendorId, uint16_t DeviceId) {
-  return Pci.Add(Bus, Device, Function, VendorId, DeviceId);
-}
-
-SimPciFunction *SimHardware::FindPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function) {
-  return Pci.Find(Bus, Device, Function);
-}
-
 void SimHardware::SetCmos(uint8_t Index, std::initializer_list<uint8_t> Bytes) {
   CmosPresent = true;
   for (uint8_t Byte : Bytes)
     CmosBytes[Index++ & CmosIndexMask] = Byte;
-}
-
-uint32_t SimHardware::Sideband(uint8_t Port, uint16_t Offset) const {
-  return SidebandSpaces.Get(Port, Offset);
-}
-
-void SimHardware::SetSideband(uint8_t Port, uint16_t Offset, uint32_t Value) {
-  SidebandSpaces.Set(Port, Offset, Value);
 }
 
 SimUart &SimHardware::AddUart(uint64_t Base) {
@@ -96,7 +66,7 @@ void SimHardware::AddRegisters(uint64_t Base, uint64_t Size) {
 }
 
 uint32_t SimHardware::Peek32(uint64_t Address) const {
-  const uint8_t *Bytes = FindRegisters(Address, 32);
+  const uint8_t *Bytes = const_cast<SimHardware *>(this)->FindRegisters(Address, 32);
   return Bytes ? LoadLe32(Bytes) : 0xFFFFFFFFu;
 }
 
@@ -113,17 +83,16 @@ std::vector<SimAccess> SimHardware::LogSince(size_t From) const {
 
 std::vector<SimAccess> SimHardware::Writes() const {
   std::vector<SimAccess> Out;
-  for (const SimAccess &Access : Log)
-    if (Access.IsWrite())
-      Out.push_back(Access);
+  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out),
+               [](const SimAccess &Access) { return Access.IsWrite(); });
   return Out;
 }
 
 std::vector<SimAccess> SimHardware::MemWritesIn(uint64_t Low, uint64_t High) const {
   std::vector<SimAccess> Out;
-  for (const SimAccess &Access : Log)
-    if (Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High)
-      Out.push_back(Access);
+  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [&](const SimAccess &Access) {
+    return Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High;
+  });
   return Out;
 }
 
@@ -189,7 +158,7 @@ SimUart *SimHardware::FindUart(uint64_t Address) {
   return nullptr;
 }
 
-const uint8_t *SimHardware::FindRegisters(uint64_t Address, uint8_t Width) const {
+uint8_t *SimHardware::FindRegisters(uint64_t Address, uint8_t Width) {
   auto It = Registers.upper_bound(Address);
   if (It == Registers.begin())
     return nullptr;
@@ -198,11 +167,6 @@ const uint8_t *SimHardware::FindRegisters(uint64_t Address, uint8_t Width) const
   if (Offset + Width / 8 > It->second.size())
     return nullptr;
   return It->second.data() + Offset;
-}
-
-uint8_t *SimHardware::FindRegisters(uint64_t Address, uint8_t Width) {
-  return const_cast<uint8_t *>(
-      static_cast<const SimHardware *>(this)->FindRegisters(Address, Width));
 }
 
 uint64_t SimHardware::PhysRead(uint8_t Width, uint64_t Address) {

@@ -37,13 +37,14 @@ public:
   // The model the platform operations reach now.
   static SimHardware &Active();
 
-  // Back to an empty bus with interrupts enabled and an empty log.
-  void Reset();
-
   // --- Devices ----------------------------------------------------------------------------
   SimPciFunction &AddPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t VendorId,
-                                 uint16_t DeviceId);
-  SimPciFunction *FindPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function);
+                                 uint16_t DeviceId) {
+    return Pci.Add(Bus, Device, Function, VendorId, DeviceId);
+  }
+  SimPciFunction *FindPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function) {
+    return Pci.Find(Bus, Device, Function);
+  }
 
   // CMOS bytes (ports 0x70/0x71); setting any makes the CMOS present.
   void SetCmos(uint8_t Index, std::initializer_list<uint8_t> Bytes);
@@ -51,8 +52,13 @@ public:
 
   // Sideband register spaces: a port added here answers with zeros until written.
   void AddSidebandPort(uint8_t Port) { SidebandSpaces.AddPort(Port); }
-  uint32_t Sideband(uint8_t Port, uint16_t Offset) const; // all ones for an absent port
-  void SetSideband(uint8_t Port, uint16_t Offset, uint32_t Value);
+  // All ones for an absent port.
+  uint32_t Sideband(uint8_t Port, uint16_t Offset) const {
+    return SidebandSpaces.Get(Port, Offset);
+  }
+  void SetSideband(uint8_t Port, uint16_t Offset, uint32_t Value) {
+    SidebandSpaces.Set(Port, Offset, Value);
+  }
   size_t SidebandMessages = 0; // operations carried out through the bridge's message registers
 
   SimUart &AddUart(uint64_t Base);
@@ -95,7 +101,6 @@ private:
   bool SidebandDecode(uint64_t Address, uint8_t *Port, uint16_t *Offset);
   SimUart *FindUart(uint64_t Address);
   uint8_t *FindRegisters(uint64_t Address, uint8_t Width);
-  const uint8_t *FindRegisters(uint64_t Address, uint8_t Width) const;
 
   SimHardware *Previous = nullptr;
   SimPciBus Pci;

@@ -28,15 +28,11 @@ void SimSideband::AddPort(uint8_t Port) {
     Space.assign(SidebandPortSize, 0);
 }
 
-const uint8_t *SimSideband::At(uint8_t Port, uint16_t Offset, uint8_t Width) const {
+uint8_t *SimSideband::At(uint8_t Port, uint16_t Offset, uint8_t Width) const {
   auto It = Ports.find(Port);
   if (It == Ports.end() || Offset + Width / 8u > SidebandPortSize)
     return nullptr;
-  return It->second.data() + Offset;
-}
-
-uint8_t *SimSideband::At(uint8_t Port, uint16_t Offset, uint8_t Width) {
-  return const_cast<uint8_t *>(static_cast<const SimSideband *>(this)->At(Port, Offset, Width));
+  return const_cast<uint8_t *>(It->second.data()) + Offset;
 }
 
 uint32_t SimSideband::Get(uint8_t Port, uint16_t Offset) const {

@@ -34,7 +34,6 @@ public:
   bool RunBridgeMessage(SimPciFunction &Bridge);
 
 private:
-  uint8_t *At(uint8_t Port, uint16_t Offset, uint8_t Width);
-  const uint8_t *At(uint8_t Port, uint16_t Offset, uint8_t Width) const;
+  uint8_t *At(uint8_t Port, uint16_t Offset, uint8_t Width) const;
   std::map<uint8_t, std::vector<uint8_t>> Ports; // 64 KiB each
 };

@@ -19,40 +19,40 @@ uint32_t SimUart::PrivateGet32(uint32_t Offset) const {
   return Offset + 4 <= WindowSize ? LoadLe32(Private + Offset) : 0;
 }
 
-void SimUart::PrivateSet32(uint32_t Offset, uint32_t Value) {
-  if (Offset + 4 <= WindowSize)
-    StoreLe32(Private + Offset, Value);
+uint8_t *SimUart::Plain(uint64_t Offset) {
+  bool Latch = (Lcr & LcrDivisorLatch) != 0;
+  switch (Offset) {
+  case RegIer:
+    return Latch ? &Dlm : &Ier;
+  case RegLcr:
+    return &Lcr;
+  case RegMcr:
+    return &Mcr;
+  case RegScr:
+    return &Scr;
+  default:
+    return nullptr;
+  }
 }
 
 uint64_t SimUart::Read(uint64_t Offset, uint8_t Width) {
   if (Offset >= RegisterSpan)
     return Offset + Width / 8 <= WindowSize ? LoadLe(Private + Offset, Width / 8)
                                             : SimAllOnes(Width);
-  bool Latch = (Lcr & LcrDivisorLatch) != 0;
-  switch (Offset) {
-  case RegData:
-    return Latch ? Dll : 0; // nothing is ever received
-  case RegIer:
-    return Latch ? Dlm : Ier;
-  case RegFcr:
+  if (uint8_t *Register = Plain(Offset))
+    return *Register;
+  if (Offset == RegData)
+    return (Lcr & LcrDivisorLatch) ? Dll : 0; // nothing is ever received
+  if (Offset == RegFcr)
     return IirNoInterrupt | ((Fcr & 1) ? IirFifosOn : 0);
-  case RegLcr:
-    return Lcr;
-  case RegMcr:
-    return Mcr;
-  case RegLsr: {
-    LineStatusReads++;
-    if (LineStatusScript.empty())
-      return LineStatus;
-    uint8_t Value = LineStatusScript.front();
-    LineStatusScript.pop_front();
-    return Value;
-  }
-  case RegScr:
-    return Scr;
-  default:
+  if (Offset != RegLsr)
     return 0;
-  }
+  LineStatusReads++;
+  if (LineStatusScript.empty())
+    return LineStatus;
+  uint8_t Value = LineStatusScript.front();
+  LineStatusScript.pop_front();
+  return Value;
 }
 
 void SimUart::Write(uint64_t Offset, uint8_t Width, uint64_t Value) {
@@ -62,31 +62,15 @@ void SimUart::Write(uint64_t Offset, uint8_t Width, uint64_t Value) {
     return;
   }
   auto Byte = static_cast<uint8_t>(Value);
-  bool Latch = (Lcr & LcrDivisorLatch) != 0;
-  switch (Offset) {
-  case RegData:
-    if (Latch)
+  if (uint8_t *Register = Plain(Offset)) {
+    *Register = Byte;
+  } else if (Offset == RegData) {
+    if (Lcr & LcrDivisorLatch)
       Dll = Byte;
     else
       Transmitted.push_back(static_cast<char>(Byte));
-    break;
-  case RegIer:
-    (Latch ? Dlm : Ier) = Byte;
-    break;
-  case RegFcr:
+  } else if (Offset == RegFcr) {
     Fcr = Byte;
     FcrWrites.push_back(Byte);
-    break;
-  case RegLcr:
-    Lcr = Byte;
-    break;
-  case RegMcr:
-    Mcr = Byte;
-    break;
-  case RegScr:
-    Scr = Byte;
-    break;
-  default:
-    break; // line and modem status are read-only
-  }
+  } // line and modem status are read-only
 }

@@ -22,10 +22,14 @@ struct SimUart {
   uint8_t Private[WindowSize] = {}; // offsets 0x20 and up
 
   uint32_t PrivateGet32(uint32_t Offset) const;
-  void PrivateSet32(uint32_t Offset, uint32_t Value);
 
   bool Contains(uint64_t Address) const { return Address >= Base && Address < Base + WindowSize; }
   // Accesses at an offset into the window.
   uint64_t Read(uint64_t Offset, uint8_t Width);
   void Write(uint64_t Offset, uint8_t Width, uint64_t Value);
+
+private:
+  // The registers that read back what was written (IER or DLM by the divisor latch, LCR, MCR,
+  // SCR); null for the others.
+  uint8_t *Plain(uint64_t Offset);
 };

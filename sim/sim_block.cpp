@@ -12,58 +12,40 @@ std::map<EFI_BLOCK_IO_PROTOCOL *, SimBlockDevice *> &Registry() {
   return Devices;
 }
 
-// Checks a transfer the way a firmware block driver does before touching the medium.
-EFI_STATUS CheckTransfer(SimBlockDevice *Dev, UINT32 MediaId, EFI_LBA Lba, UINTN BufferSize,
-                         VOID *Buffer) {
+// ReadBlocks and WriteBlocks: the injected fault first, then the request checked the way a
+// firmware block driver checks it before touching the medium, then the medium.
+EFI_STATUS Transfer(bool Write, EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                    UINTN BufferSize, VOID *Buffer) {
+  SimFirmware::Active().CountCall(Write ? "WriteBlocks" : "ReadBlocks");
+  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
+  if (Dev == nullptr)
+    return EFI_INVALID_PARAMETER;
+  const EFI_BLOCK_IO_MEDIA &Media = Dev->Media;
+  (Write ? Dev->WriteCalls : Dev->ReadCalls)++;
+  if (EFI_STATUS Fault = Write ? Dev->Faults.WriteStatus : Dev->Faults.ReadStatus; EFI_ERROR(Fault))
+    return Fault;
   if (Buffer == nullptr)
     return EFI_INVALID_PARAMETER;
-  if (Dev->Media.IoAlign > 1 && reinterpret_cast<uintptr_t>(Buffer) % Dev->Media.IoAlign != 0)
+  if (Media.IoAlign > 1 && reinterpret_cast<uintptr_t>(Buffer) % Media.IoAlign != 0)
     return EFI_INVALID_PARAMETER;
-  if (!Dev->Media.MediaPresent)
+  if (!Media.MediaPresent)
     return EFI_NO_MEDIA;
-  if (MediaId != Dev->Media.MediaId)
+  if (MediaId != Media.MediaId)
     return EFI_MEDIA_CHANGED;
-  if (Dev->Media.BlockSize == 0 || BufferSize % Dev->Media.BlockSize != 0)
+  if (Media.BlockSize == 0 || BufferSize % Media.BlockSize != 0)
     return EFI_BAD_BUFFER_SIZE;
-  uint64_t Blocks = BufferSize / Dev->Media.BlockSize;
-  if (Lba > Dev->Media.LastBlock || Blocks > Dev->Media.LastBlock + 1 - Lba)
+  if (Lba > Media.LastBlock || BufferSize / Media.BlockSize > Media.LastBlock + 1 - Lba)
     return EFI_INVALID_PARAMETER;
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI SimReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                UINTN BufferSize, VOID *Buffer) {
-  SimFirmware::Active().CountCall("ReadBlocks");
-  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
-  if (Dev == nullptr)
-    return EFI_INVALID_PARAMETER;
-  Dev->ReadCalls++;
-  if (EFI_ERROR(Dev->Faults.ReadStatus))
-    return Dev->Faults.ReadStatus;
-  EFI_STATUS Status = CheckTransfer(Dev, MediaId, Lba, BufferSize, Buffer);
-  if (EFI_ERROR(Status))
-    return Status;
-  if (!Dev->Backend->Read(Lba * Dev->Media.BlockSize, Buffer, BufferSize))
-    return EFI_DEVICE_ERROR;
-  int Bit = Dev->Faults.FlipBitOnRead;
-  if (Bit >= 0 && static_cast<size_t>(Bit) < BufferSize * 8)
-    static_cast<uint8_t *>(Buffer)[Bit / 8] ^= static_cast<uint8_t>(1u << (Bit % 8));
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                 UINTN BufferSize, VOID *Buffer) {
-  SimFirmware::Active().CountCall("WriteBlocks");
-  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
-  if (Dev == nullptr)
-    return EFI_INVALID_PARAMETER;
-  Dev->WriteCalls++;
-  if (EFI_ERROR(Dev->Faults.WriteStatus))
-    return Dev->Faults.WriteStatus;
-  EFI_STATUS Status = CheckTransfer(Dev, MediaId, Lba, BufferSize, Buffer);
-  if (EFI_ERROR(Status))
-    return Status;
-  if (Dev->Media.ReadOnly)
+  const uint64_t Offset = Lba * Media.BlockSize;
+  if (!Write) {
+    if (!Dev->Backend->Read(Offset, Buffer, BufferSize))
+      return EFI_DEVICE_ERROR;
+    int Bit = Dev->Faults.FlipBitOnRead;
+    if (Bit >= 0 && static_cast<size_t>(Bit) < BufferSize * 8)
+      static_cast<uint8_t *>(Buffer)[Bit / 8] ^= static_cast<uint8_t>(1u << (Bit % 8));
+    return EFI_SUCCESS;
+  }
+  if (Media.ReadOnly)
     return EFI_WRITE_PROTECTED;
   Dev->WrittenLbas.push_back(Lba);
   if (Dev->Faults.DropWrites)
@@ -71,12 +53,22 @@ EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EF
   size_t Length = BufferSize;
   if (Dev->Faults.PartialWriteBytes != 0 && Dev->Faults.PartialWriteBytes < Length)
     Length = Dev->Faults.PartialWriteBytes;
-  if (!Dev->Backend->Write(Lba * Dev->Media.BlockSize, Buffer, Length))
-    return EFI_DEVICE_ERROR;
-  return EFI_SUCCESS;
+  return Dev->Backend->Write(Offset, Buffer, Length) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
 
-EFI_STATUS EFIAPI SimResetBlocks(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) { return EFI_SUCCESS; }
+EFI_STATUS EFIAPI SimReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                UINTN BufferSize, VOID *Buffer) {
+  return Transfer(false, This, MediaId, Lba, BufferSize, Buffer);
+}
+
+EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                                 UINTN BufferSize, VOID *Buffer) {
+  return Transfer(true, This, MediaId, Lba, BufferSize, Buffer);
+}
+
+EFI_STATUS EFIAPI SimResetBlocks(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
+  return EFI_SUCCESS;
+}
 EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
   SimFirmware::Active().CountCall("FlushBlocks");
   SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
@@ -89,17 +81,17 @@ EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
 } // namespace
 
 bool SimMemoryBackend::Read(uint64_t Offset, void *Buffer, size_t Length) {
-  if (Offset > Bytes.size() || Length > Bytes.size() - Offset)
-    return false;
-  memcpy(Buffer, Bytes.data() + Offset, Length);
-  return true;
+  bool Inside = Offset <= Bytes.size() && Length <= Bytes.size() - Offset;
+  if (Inside)
+    memcpy(Buffer, Bytes.data() + Offset, Length);
+  return Inside;
 }
 
 bool SimMemoryBackend::Write(uint64_t Offset, const void *Buffer, size_t Length) {
-  if (Offset > Bytes.size() || Length > Bytes.size() - Offset)
-    return false;
-  memcpy(Bytes.data() + Offset, Buffer, Length);
-  return true;
+  bool Inside = Offset <= Bytes.size() && Length <= Bytes.size() - Offset;
+  if (Inside)
+    memcpy(Bytes.data() + Offset, Buffer, Length);
+  return Inside;
 }
 
 SimBlockDevice::SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
@@ -109,7 +101,6 @@ SimBlockDevice::SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
   Media.MediaId = NextMediaId++;
   Media.MediaPresent = 1;
   Media.BlockSize = BlockSize;
-  Media.IoAlign = 0;
   uint64_t Blocks = BlockSize == 0 ? 0 : Backend->Size() / BlockSize;
   Media.LastBlock = Blocks == 0 ? 0 : Blocks - 1;
   Interface->Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3;
@@ -121,7 +112,9 @@ SimBlockDevice::SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
   Registry()[Interface] = this;
 }
 
-SimBlockDevice::~SimBlockDevice() { Registry().erase(Interface); }
+SimBlockDevice::~SimBlockDevice() {
+  Registry().erase(Interface);
+}
 
 SimBlockDevice *SimBlockDevice::FromInterface(EFI_BLOCK_IO_PROTOCOL *This) {
   auto It = Registry().find(This);

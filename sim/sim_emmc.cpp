@@ -1,18 +1,13 @@
 #include "sim/sim_emmc.h"
 
-#include <cstring>
-
 namespace {
 constexpr size_t DefaultPartitionBytes = 64 * 1024;
 } // namespace
 
 SimEmmcCard::SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice)
     : Sim(Sim), Storage(std::make_unique<board::EmmcCard>()) {
-  memset(Storage.get(), 0, sizeof(board::EmmcCard));
   board::InitEmmcCard(Storage.get(), PciDevice);
 }
-
-SimEmmcCard::~SimEmmcCard() = default;
 
 SimBlockDevice *SimEmmcCard::Publish(uint8_t Partition, SimBlockBackend *Backend,
                                      uint32_t BlockSize, bool WithPath) {
@@ -38,8 +33,7 @@ SimBlockDevice *SimEmmcCard::PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSiz
   return Devices[SimEmmcGpp1].get();
 }
 
-SimPlainDisk::SimPlainDisk(SimFirmware &Sim, SimDevicePath PathIn, size_t Bytes,
-                           uint32_t BlockSize)
+SimPlainDisk::SimPlainDisk(SimFirmware &Sim, SimDevicePath PathIn, size_t Bytes, uint32_t BlockSize)
     : Backend(Bytes), Device(&Backend, BlockSize), Path(std::move(PathIn)) {
   Handle = Sim.Handles.CreateHandle();
   Sim.Handles.Install(Handle, EfiBlockIoProtocolGuid, Device.Interface);

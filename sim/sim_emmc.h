@@ -18,7 +18,6 @@ constexpr uint8_t SimEmmcGpp1 = board::Gpp1Partition;
 class SimEmmcCard {
 public:
   explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = board::EmmcPciDevice);
-  ~SimEmmcCard();
 
   // Publishes one partition as a Block I/O handle (handles come in publication order). A null
   // backend gives a small zero-filled medium of its own. WithPath false leaves the handle
@@ -42,8 +41,7 @@ private:
 // A plain block device on some other controller (its own handle and path).
 class SimPlainDisk {
 public:
-  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path, size_t Bytes = 4096,
-               uint32_t BlockSize = 512);
+  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path, size_t Bytes = 4096, uint32_t BlockSize = 512);
   SimMemoryBackend Backend;
   SimBlockDevice Device;
   SimDevicePath Path;

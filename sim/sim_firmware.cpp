@@ -11,7 +11,6 @@ namespace {
 
 SimFirmware *ActiveSim = nullptr;
 
-// Slots not simulated answer with an error instead of crashing the caller.
 EFI_STATUS EFIAPI NotSimulated() {
   return EFI_UNSUPPORTED;
 }
@@ -28,7 +27,12 @@ EFI_STATUS EFIAPI SimAllocatePool(EFI_MEMORY_TYPE, UINTN Size, VOID **Buffer) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SimFreePool(VOID *Buffer);
+EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
+  SimFirmware &Sim = SimFirmware::Active();
+  Sim.CountCall("FreePool");
+  Sim.PoolFree(Buffer);
+  return EFI_SUCCESS;
+}
 
 EFI_STATUS EFIAPI SimCalculateCrc32(const VOID *Data, UINTN DataSize, UINT32 *Crc32) {
   SimFirmware::Active().CountCall("CalculateCrc32");
@@ -57,28 +61,11 @@ EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR1
 
 } // namespace
 
-struct SimPoolAccess {
-  static EFI_STATUS Free(VOID *Buffer) {
-    SimFirmware &Sim = SimFirmware::Active();
-    Sim.CountCall("FreePool");
-    auto It = Sim.Pool.find(Buffer);
-    if (It == Sim.Pool.end()) {
-      // Freeing something the pool never handed out is a firmware-crashing bug on a board;
-      // make it loud here.
-      fprintf(stderr, "sim: FreePool of unknown buffer %p\n", Buffer);
-      abort();
-    }
-    Sim.Pool.erase(It);
-    free(Buffer);
-    return EFI_SUCCESS;
-  }
-};
-
-namespace {
-EFI_STATUS EFIAPI SimFreePool(VOID *Buffer) {
-  return SimPoolAccess::Free(Buffer);
+void FillNotSimulated(void *First, size_t Count) {
+  void **Slots = static_cast<void **>(First);
+  for (size_t I = 0; I < Count; I++)
+    Slots[I] = reinterpret_cast<void *>(&NotSimulated);
 }
-} // namespace
 
 SimFirmware::SimFirmware() {
   if (ActiveSim != nullptr) {
@@ -87,10 +74,8 @@ SimFirmware::SimFirmware() {
   }
   ActiveSim = this;
 
-  void **Slots = reinterpret_cast<void **>(&BootServices.RaiseTPL);
-  const size_t SlotCount = (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *);
-  for (size_t I = 0; I < SlotCount; I++)
-    Slots[I] = reinterpret_cast<void *>(&NotSimulated);
+  FillNotSimulated(&BootServices.RaiseTPL,
+                   (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
   BootServices.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
   BootServices.Hdr.Revision = 0x00020046;
   BootServices.Hdr.HeaderSize = sizeof(EFI_BOOT_SERVICES);
@@ -99,9 +84,7 @@ SimFirmware::SimFirmware() {
   BootServices.CalculateCrc32 = SimCalculateCrc32;
   InstallHandleServices(BootServices);
 
-  void **ConSlots = reinterpret_cast<void **>(&ConOut);
-  for (size_t I = 0; I < sizeof(ConOut) / sizeof(void *); I++)
-    ConSlots[I] = reinterpret_cast<void *>(&NotSimulated);
+  FillNotSimulated(&ConOut, sizeof(ConOut) / sizeof(void *));
   ConOut.OutputString = SimOutputString;
   ConOut.Mode = nullptr;
 
@@ -111,8 +94,6 @@ SimFirmware::SimFirmware() {
   SystemTable.ConOut = &ConOut;
   SystemTable.StdErr = &ConOut;
   SystemTable.BootServices = &BootServices;
-  SystemTable.NumberOfTableEntries = 0;
-  SystemTable.ConfigurationTable = nullptr;
   ImageHandle = Handles.CreateHandle();
 }
 
@@ -159,6 +140,18 @@ void *SimFirmware::PoolAllocate(size_t Size) {
   memset(P, 0xAF, Size);
   Pool[P] = Size;
   return P;
+}
+
+void SimFirmware::PoolFree(void *Buffer) {
+  auto It = Pool.find(Buffer);
+  if (It == Pool.end()) {
+    // Freeing something the pool never handed out is a firmware-crashing bug on a board; make
+    // it loud here.
+    fprintf(stderr, "sim: FreePool of unknown buffer %p\n", Buffer);
+    abort();
+  }
+  Pool.erase(It);
+  free(Buffer);
 }
 
 std::string SimFirmware::ConsoleText() const {

@@ -33,9 +33,10 @@ public:
   size_t AllocationCount = 0; // AllocatePool calls made so far, failed ones included
   // Makes the Nth AllocatePool call from now (1-based) fail with EFI_OUT_OF_RESOURCES; 0 clears.
   void FailAllocationNumber(size_t N);
-  bool IsLiveAllocation(const void *Buffer) const { return Pool.count(Buffer) != 0; }
-  // Allocates from the simulated pool on behalf of a simulated service (e.g. LocateHandleBuffer).
+  // Allocates from and returns to the simulated pool, for AllocatePool and FreePool and on behalf
+  // of a simulated service (e.g. LocateHandleBuffer).
   void *PoolAllocate(size_t Size);
+  void PoolFree(void *Buffer);
 
   // --- Console ----------------------------------------------------------------------------
   std::vector<std::u16string> ConsoleCalls; // every OutputString text, in order
@@ -55,15 +56,15 @@ public:
   size_t TotalCalls() const;
   void CountCall(const char *Name) { Calls[Name]++; }
 
-  // Extension point for later simulated services: replaces a boot-service slot.
-  template <typename F> void SetSlot(F &Slot, F Function) { Slot = Function; }
-
 private:
-  friend struct SimPoolAccess;
   std::map<const void *, size_t> Pool;
   size_t FailAt = 0; // absolute AllocationCount value that fails, 0 for none
   std::vector<EFI_CONFIGURATION_TABLE> ConfigTable;
 };
+
+// Fills Count function slots from First with a service that answers EFI_UNSUPPORTED, so that a
+// call the simulation does not serve fails instead of crashing the caller.
+void FillNotSimulated(void *First, size_t Count);
 
 // Text helpers for tests and the host front end.
 std::string NarrowText(const std::u16string &Text);

@@ -1,50 +1,56 @@
 #include "sim/sim_handles.h"
 
+#include <algorithm>
+
 #include "sim/sim_firmware.h"
 
-EFI_HANDLE SimHandleDatabase::CreateHandle() {
-  Handles.push_back(new SimHandleRecord());
-  return Handles.back();
-}
+namespace {
 
-bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
-  for (auto *H : Handles) {
-    if (H == Handle)
-      return true;
-  }
-  return false;
-}
-
-void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
-  auto *Record = static_cast<SimHandleRecord *>(Handle);
-  for (auto &Entry : Record->Protocols) {
-    if (GuidsEqual(&Entry.Guid, &Guid)) {
-      Entry.Interface = Interface;
-      return;
-    }
-  }
-  Record->Protocols.push_back({Guid, Interface});
-}
-
-void *SimHandleDatabase::Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
-  if (!Exists(Handle))
-    return nullptr;
-  for (const auto &Entry : static_cast<SimHandleRecord *>(Handle)->Protocols) {
+SimProtocolEntry *EntryOf(EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  for (auto &Entry : static_cast<SimHandleRecord *>(Handle)->Protocols) {
     if (GuidsEqual(&Entry.Guid, &Guid))
-      return Entry.Interface;
+      return &Entry;
   }
   return nullptr;
 }
 
+std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
+  std::vector<uint8_t> Bytes;
+  for (uint32_t Word : Words) {
+    for (int I = 0; I < 4; I++)
+      Bytes.push_back(static_cast<uint8_t>(Word >> (8 * I)));
+  }
+  return Bytes;
+}
+
+} // namespace
+
+EFI_HANDLE SimHandleDatabase::CreateHandle() {
+  Handles.push_back(std::make_unique<SimHandleRecord>());
+  return Handles.back().get();
+}
+
+bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
+  return std::any_of(Handles.begin(), Handles.end(), [&](auto &H) { return H.get() == Handle; });
+}
+
+void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
+  if (SimProtocolEntry *Entry = EntryOf(Handle, Guid))
+    Entry->Interface = Interface;
+  else
+    static_cast<SimHandleRecord *>(Handle)->Protocols.push_back({Guid, Interface});
+}
+
+void *SimHandleDatabase::Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
+  const SimProtocolEntry *Entry = Exists(Handle) ? EntryOf(Handle, Guid) : nullptr;
+  return Entry != nullptr ? Entry->Interface : nullptr;
+}
+
 std::vector<EFI_HANDLE> SimHandleDatabase::HandlesWith(const EFI_GUID &Guid) const {
   std::vector<EFI_HANDLE> Out;
-  for (auto *H : Handles) {
-    for (const auto &Entry : H->Protocols) {
-      if (GuidsEqual(&Entry.Guid, &Guid)) {
-        Out.push_back(H);
-        break;
-      }
-    }
+  for (const auto &H : Handles) {
+    if (EntryOf(H.get(), Guid) != nullptr)
+      Out.push_back(H.get());
   }
   return Out;
 }
@@ -59,14 +65,6 @@ const SimFault *SimHandleDatabase::FaultFor(EFI_HANDLE Handle, const EFI_GUID &G
       return &F;
   }
   return nullptr;
-}
-
-void SimHandleDatabase::Clear() {
-  for (auto *H : Handles)
-    delete H;
-  Handles.clear();
-  Faults.clear();
-  Opens.clear();
 }
 
 SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
@@ -85,12 +83,7 @@ SimDevicePath &SimDevicePath::Node(uint8_t Type, uint8_t SubType,
 }
 
 SimDevicePath &SimDevicePath::Acpi(uint32_t Hid, uint32_t Uid) {
-  std::vector<uint8_t> P;
-  for (int I = 0; I < 4; I++)
-    P.push_back(static_cast<uint8_t>(Hid >> (8 * I)));
-  for (int I = 0; I < 4; I++)
-    P.push_back(static_cast<uint8_t>(Uid >> (8 * I)));
-  return Node(ACPI_DEVICE_PATH, ACPI_DP, P);
+  return Node(ACPI_DEVICE_PATH, ACPI_DP, LeBytes({Hid, Uid}));
 }
 
 SimDevicePath &SimDevicePath::Pci(uint8_t Device, uint8_t Function) {
@@ -102,10 +95,7 @@ SimDevicePath &SimDevicePath::Emmc(uint8_t Slot) {
 }
 
 SimDevicePath &SimDevicePath::Controller(uint32_t Number) {
-  std::vector<uint8_t> P;
-  for (int I = 0; I < 4; I++)
-    P.push_back(static_cast<uint8_t>(Number >> (8 * I)));
-  return Node(HARDWARE_DEVICE_PATH, 0x05, P);
+  return Node(HARDWARE_DEVICE_PATH, 0x05, LeBytes({Number}));
 }
 
 SimDevicePath &SimDevicePath::End() {
@@ -115,7 +105,9 @@ SimDevicePath &SimDevicePath::End() {
 // ---- Boot services over the active firmware's handle database ----------------------------
 namespace {
 
-SimHandleDatabase &Db() { return SimFirmware::Active().Handles; }
+SimHandleDatabase &Db() {
+  return SimFirmware::Active().Handles;
+}
 
 // The lookup HandleProtocol and OpenProtocol share: an injected fault first, then the handle's
 // own protocols.
@@ -129,32 +121,37 @@ EFI_STATUS LookUp(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID **Interface)
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                    VOID **Interface) {
+EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface) {
   SimFirmware::Active().CountCall("HandleProtocol");
   if (Protocol == nullptr || Interface == nullptr)
     return EFI_INVALID_PARAMETER;
   return LookUp(Handle, *Protocol, Interface);
 }
 
-EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
-                                        const EFI_GUID *Protocol, VOID *, UINTN *NoHandles,
-                                        EFI_HANDLE **Buffer) {
+// The handles that carry Protocol, in creation order, for the three searches.
+EFI_STATUS Search(const EFI_GUID *Protocol, std::vector<EFI_HANDLE> *Found) {
+  if (Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  *Found = Db().HandlesWith(*Protocol);
+  return Found->empty() ? EFI_NOT_FOUND : EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
+                                        VOID *, UINTN *NoHandles, EFI_HANDLE **Buffer) {
   SimFirmware &Sim = SimFirmware::Active();
   Sim.CountCall("LocateHandleBuffer");
   if (NoHandles == nullptr || Buffer == nullptr || SearchType != ByProtocol || Protocol == nullptr)
     return EFI_INVALID_PARAMETER;
   if (EFI_ERROR(Db().LocateHandleBufferStatus))
     return Db().LocateHandleBufferStatus;
-  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
-  if (Found.empty())
-    return EFI_NOT_FOUND;
+  std::vector<EFI_HANDLE> Found;
+  if (EFI_STATUS Status = Search(Protocol, &Found); EFI_ERROR(Status))
+    return Status;
   // The firmware takes the array from pool; the caller releases it with FreePool.
   auto *Array = static_cast<EFI_HANDLE *>(Sim.PoolAllocate(Found.size() * sizeof(EFI_HANDLE)));
   if (Array == nullptr)
     return EFI_OUT_OF_RESOURCES;
-  for (size_t I = 0; I < Found.size(); I++)
-    Array[I] = Found[I];
+  std::copy(Found.begin(), Found.end(), Array);
   *NoHandles = Found.size();
   *Buffer = Array;
   return EFI_SUCCESS;
@@ -163,13 +160,11 @@ EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
 EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
                                   VOID *, UINTN *BufferSize, EFI_HANDLE *Buffer) {
   SimFirmware::Active().CountCall("LocateHandle");
-  if (BufferSize == nullptr || SearchType != ByProtocol || Protocol == nullptr)
+  if (BufferSize == nullptr || SearchType != ByProtocol)
     return EFI_INVALID_PARAMETER;
-  if (EFI_ERROR(Db().LocateHandleStatus))
-    return Db().LocateHandleStatus;
-  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
-  if (Found.empty())
-    return EFI_NOT_FOUND;
+  std::vector<EFI_HANDLE> Found;
+  if (EFI_STATUS Status = Search(Protocol, &Found); EFI_ERROR(Status))
+    return Status;
   UINTN Needed = Found.size() * sizeof(EFI_HANDLE);
   if (*BufferSize < Needed) {
     *BufferSize = Needed;
@@ -177,8 +172,7 @@ EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_G
   }
   if (Buffer == nullptr)
     return EFI_INVALID_PARAMETER;
-  for (size_t I = 0; I < Found.size(); I++)
-    Buffer[I] = Found[I];
+  std::copy(Found.begin(), Found.end(), Buffer);
   *BufferSize = Needed;
   return EFI_SUCCESS;
 }
@@ -186,10 +180,8 @@ EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_G
 EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
                                   EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
   SimFirmware::Active().CountCall("OpenProtocol");
-  Db().OpenCalls++;
-  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4))
-    return EFI_INVALID_PARAMETER;
-  if (!Db().Exists(Handle))
+  // Interface may be null only for a test of the protocol's presence (attribute 0x4).
+  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4) || !Db().Exists(Handle))
     return EFI_INVALID_PARAMETER;
   EFI_STATUS Status = LookUp(Handle, *Protocol, Interface);
   if (EFI_ERROR(Status))
@@ -201,7 +193,6 @@ EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, V
 EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
                                    EFI_HANDLE AgentHandle, EFI_HANDLE) {
   SimFirmware::Active().CountCall("CloseProtocol");
-  Db().CloseCalls++;
   if (Protocol == nullptr)
     return EFI_INVALID_PARAMETER;
   auto &Opens = Db().Opens;
@@ -217,15 +208,13 @@ EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
 
 EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *, VOID **Interface) {
   SimFirmware::Active().CountCall("LocateProtocol");
-  if (Protocol == nullptr || Interface == nullptr)
+  if (Interface == nullptr)
     return EFI_INVALID_PARAMETER;
-  if (EFI_ERROR(Db().LocateProtocolStatus))
-    return Db().LocateProtocolStatus;
-  std::vector<EFI_HANDLE> Found = Db().HandlesWith(*Protocol);
-  if (Found.empty())
-    return EFI_NOT_FOUND;
-  *Interface = Db().Find(Found.front(), *Protocol);
-  return EFI_SUCCESS;
+  std::vector<EFI_HANDLE> Found;
+  EFI_STATUS Status = Search(Protocol, &Found);
+  if (!EFI_ERROR(Status))
+    *Interface = Db().Find(Found.front(), *Protocol);
+  return Status;
 }
 
 } // namespace

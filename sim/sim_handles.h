@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "uefi/uefi.h"
@@ -42,22 +43,13 @@ public:
   void FailLookup(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_STATUS Status);
   const SimFault *FaultFor(EFI_HANDLE Handle, const EFI_GUID &Guid) const;
   EFI_STATUS LocateHandleBufferStatus = EFI_SUCCESS; // forced failure when an error
-  EFI_STATUS LocateHandleStatus = EFI_SUCCESS;
-  EFI_STATUS LocateProtocolStatus = EFI_SUCCESS;
 
   std::vector<SimOpenRecord> Opens; // open and not yet closed
-  size_t OpenCalls = 0;
-  size_t CloseCalls = 0;
   size_t UnmatchedCloses = 0;
 
-  void Clear();
-
 private:
-  std::vector<SimHandleRecord *> Handles;
+  std::vector<std::unique_ptr<SimHandleRecord>> Handles;
   std::vector<SimFault> Faults;
-
-public:
-  ~SimHandleDatabase() { Clear(); }
 };
 
 // Builds a device path node by node.
@@ -72,7 +64,9 @@ public:
   // A node with an arbitrary (possibly bogus) length field, for malformed-path tests.
   SimDevicePath &RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
                          const std::vector<uint8_t> &Payload);
-  EFI_DEVICE_PATH_PROTOCOL *Data() { return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Bytes.data()); }
+  EFI_DEVICE_PATH_PROTOCOL *Data() {
+    return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Bytes.data());
+  }
   size_t Size() const { return Bytes.size(); }
   std::vector<uint8_t> Bytes;
 };

@@ -25,6 +25,8 @@ private:
 
 enum class ShellProtocolPlacement { None, OnImage, ElsewhereOnly };
 
+// The shell's handle file functions work on the handle's own EFI_FILE_PROTOCOL, as in the shell;
+// opening by name needs a volume (SimVolume::Serve).
 class SimShell20 {
 public:
   SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
@@ -58,7 +60,7 @@ public:
   SimArguments Arguments;
 };
 
-// A file behind EFI_FILE_PROTOCOL, recording the calls made on it.
+// A file behind EFI_FILE_PROTOCOL.
 struct SimFile {
   SimFile(const std::string &Name, const std::vector<uint8_t> &Contents);
   ~SimFile();
@@ -70,6 +72,14 @@ struct SimFile {
   uint64_t Position = 0;
   EFI_STATUS GetInfoStatus = EFI_SUCCESS; // forced failure of GetInfo when an error
   bool GetInfoLiesAboutSize = false;      // reports a size too small for the record
-  std::vector<std::string> Calls;
   static SimFile *From(EFI_FILE_PROTOCOL *P);
 };
+
+// The work every file handle shares (SimFile's and SimVolume's): a read and a write at Position,
+// and the EFI_FILE_INFO record of a file (EFI_BUFFER_TOO_SMALL with the size needed when it does
+// not fit).
+EFI_STATUS SimReadAt(const std::vector<uint8_t> &Data, uint64_t &Position, UINTN *Size,
+                     VOID *Buffer);
+void SimWriteAt(std::vector<uint8_t> &Data, uint64_t &Position, UINTN Size, const VOID *Buffer);
+EFI_STATUS SimFileInfo(const std::u16string &Name, uint64_t FileSize, const EFI_GUID *Type,
+                       UINTN *Size, VOID *Buffer);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/sim_shell.h"
+
 namespace {
 
 SimVolume *Current = nullptr;
@@ -66,14 +68,7 @@ EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
 }
 EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   VolumeHandle *H = HandleOf(This);
-  const std::vector<uint8_t> &Data = SimVolume::Active().Files[H->Name];
-  uint64_t Left = H->Position < Data.size() ? Data.size() - H->Position : 0;
-  UINTN N = *Size < Left ? *Size : static_cast<UINTN>(Left);
-  if (N != 0)
-    memcpy(Buffer, Data.data() + H->Position, N);
-  H->Position += N;
-  *Size = N;
-  return EFI_SUCCESS;
+  return SimReadAt(SimVolume::Active().Files[H->Name], H->Position, Size, Buffer);
 }
 EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   SimVolume &V = SimVolume::Active();
@@ -92,12 +87,8 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
     N = static_cast<UINTN>(*Size - (Growth - Free));
     Status = EFI_VOLUME_FULL;
   }
-  if (H->Position + N > Data.size())
-    Data.resize(H->Position + N);
-  if (N != 0)
-    memcpy(Data.data() + H->Position, Buffer, N);
-  H->Position += N;
   *Size = N;
+  SimWriteAt(Data, H->Position, N, Buffer);
   return Status;
 }
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
@@ -112,21 +103,8 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
 }
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
-  VolumeHandle *H = HandleOf(This);
-  if (!GuidsEqual(Type, &EfiFileInfoGuid))
-    return EFI_UNSUPPORTED;
-  UINTN Needed = offsetof(EFI_FILE_INFO, FileName) + (H->Name.size() + 1) * sizeof(CHAR16);
-  if (*Size < Needed || Buffer == nullptr) {
-    *Size = Needed;
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
-  memset(Info, 0, Needed);
-  Info->Size = Needed;
-  Info->FileSize = SimVolume::Active().Files[H->Name].size();
-  memcpy(Info->FileName, H->Name.c_str(), (H->Name.size() + 1) * sizeof(CHAR16));
-  *Size = Needed;
-  return EFI_SUCCESS;
+  const std::u16string &Name = HandleOf(This)->Name;
+  return SimFileInfo(Name, SimVolume::Active().Files[Name].size(), Type, Size, Buffer);
 }
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
   VolumeHandle *H = HandleOf(This);
@@ -144,22 +122,19 @@ EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
 }
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
-  auto *H = new VolumeHandle{};
-  H->Name = Name;
-  H->Writable = Writable;
-  H->Protocol.Revision = 0x00010000;
-  H->Protocol.Open = FileOpen;
-  H->Protocol.Close = FileClose;
-  H->Protocol.Delete = FileDelete;
-  H->Protocol.Read = FileRead;
-  H->Protocol.Write = FileWrite;
-  H->Protocol.GetPosition = FileGetPosition;
-  H->Protocol.SetPosition = FileSetPosition;
-  H->Protocol.GetInfo = FileGetInfo;
-  H->Protocol.SetInfo = FileSetInfo;
-  H->Protocol.Flush = FileFlush;
+  const EFI_FILE_PROTOCOL Functions = {.Revision = 0x00010000,
+                                       .Open = FileOpen,
+                                       .Close = FileClose,
+                                       .Delete = FileDelete,
+                                       .Read = FileRead,
+                                       .Write = FileWrite,
+                                       .GetPosition = FileGetPosition,
+                                       .SetPosition = FileSetPosition,
+                                       .GetInfo = FileGetInfo,
+                                       .SetInfo = FileSetInfo,
+                                       .Flush = FileFlush};
   SimVolume::Active().Open++;
-  return &H->Protocol;
+  return &(new VolumeHandle{Functions, Name, 0, Writable})->Protocol;
 }
 
 EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **Root) {
@@ -179,42 +154,6 @@ EFI_STATUS EFIAPI ShellDeleteFileByName(const CHAR16 *Name) {
   if (V.ReadOnly)
     return EFI_WRITE_PROTECTED;
   return V.Files.erase(NameOf(Name)) != 0 ? EFI_SUCCESS : EFI_NOT_FOUND;
-}
-EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
-  UINTN Size = 0;
-  F->GetInfo(F, &EfiFileInfoGuid, &Size, nullptr);
-  void *Info = SimFirmware::Active().PoolAllocate(Size);
-  if (Info != nullptr && EFI_ERROR(F->GetInfo(F, &EfiFileInfoGuid, &Size, Info)))
-    return nullptr;
-  return static_cast<EFI_FILE_INFO *>(Info);
-}
-EFI_STATUS EFIAPI ShellSetFileInfo(SHELL_FILE_HANDLE F, const EFI_FILE_INFO *Info) {
-  return F->SetInfo(F, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
-}
-EFI_STATUS EFIAPI ShellReadFile(SHELL_FILE_HANDLE F, UINTN *Size, VOID *Buffer) {
-  return F->Read(F, Size, Buffer);
-}
-EFI_STATUS EFIAPI ShellWriteFile(SHELL_FILE_HANDLE F, UINTN *Size, VOID *Buffer) {
-  return F->Write(F, Size, Buffer);
-}
-EFI_STATUS EFIAPI ShellCloseFile(SHELL_FILE_HANDLE F) {
-  return F->Close(F);
-}
-EFI_STATUS EFIAPI ShellDeleteFile(SHELL_FILE_HANDLE F) {
-  return F->Delete(F);
-}
-EFI_STATUS EFIAPI ShellGetFilePosition(SHELL_FILE_HANDLE F, UINT64 *P) {
-  return F->GetPosition(F, P);
-}
-EFI_STATUS EFIAPI ShellSetFilePosition(SHELL_FILE_HANDLE F, UINT64 P) {
-  return F->SetPosition(F, P);
-}
-EFI_STATUS EFIAPI ShellFlushFile(SHELL_FILE_HANDLE F) {
-  return F->Flush(F);
-}
-EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE F, UINT64 *Size) {
-  *Size = SimVolume::Active().Files[HandleOf(F)->Name].size();
-  return EFI_SUCCESS;
 }
 
 } // namespace
@@ -258,14 +197,4 @@ void SimVolume::Serve(EFI_SHELL_PROTOCOL *Shell) {
   Shell->OpenFileByName = ShellOpenFileByName;
   Shell->CreateFile = ShellCreateFile;
   Shell->DeleteFileByName = ShellDeleteFileByName;
-  Shell->GetFileInfo = ShellGetFileInfo;
-  Shell->SetFileInfo = ShellSetFileInfo;
-  Shell->ReadFile = ShellReadFile;
-  Shell->WriteFile = ShellWriteFile;
-  Shell->CloseFile = ShellCloseFile;
-  Shell->DeleteFile = ShellDeleteFile;
-  Shell->GetFilePosition = ShellGetFilePosition;
-  Shell->SetFilePosition = ShellSetFilePosition;
-  Shell->FlushFile = ShellFlushFile;
-  Shell->GetFileSize = ShellGetFileSize;
 }

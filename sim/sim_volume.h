@@ -20,7 +20,8 @@ public:
 
   // Publishes the volume as the one Image was loaded from.
   void LoadImageFrom(EFI_HANDLE Image);
-  // Points the shell's by-name and handle file functions at this volume.
+  // Points the shell's by-name file functions at this volume (its handle functions work on any
+  // handle).
   void Serve(EFI_SHELL_PROTOCOL *Shell);
 
   std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
