@@ -59,8 +59,10 @@ EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
   UINTN Size = 0;
   F->GetInfo(F, &EfiFileInfoGuid, &Size, nullptr);
   void *Info = SimFirmware::Active().PoolAllocate(Size);
-  if (Info != nullptr && EFI_ERROR(F->GetInfo(F, &EfiFileInfoGuid, &Size, Info)))
+  if (Info != nullptr && EFI_ERROR(F->GetInfo(F, &EfiFileInfoGuid, &Size, Info))) {
+    SimFirmware::Active().PoolFree(Info); // the shell frees its buffer when the read fails
     return nullptr;
+  }
   return static_cast<EFI_FILE_INFO *>(Info);
 }
 EFI_STATUS EFIAPI ShellSetFileInfo(SHELL_FILE_HANDLE F, const EFI_FILE_INFO *Info) {
