@@ -1,7 +1,18 @@
-# The shell cases' checks (sourced after KESTREL and WORK are set): each counted, each failure
-# one "FAIL:" line, and `summary` last, which gives the script's status.
+# The shell cases' common start and checks, sourced by each with its arguments (KESTREL SOURCE-DIR
+# BUILD-DIR): a scratch folder WORK, removed at exit after the case's own at_exit; each check
+# counted, each failure one "FAIL:" line, and `summary` last, which gives the script's status.
+set -uo pipefail
+KESTREL=$1
+BUILD=$3
+WORK=$(mktemp -d)
+at_exit() { :; }
+trap 'at_exit; rm -rf "$WORK"' EXIT
 failures=0
 checks=0
+skip() { # exit 77: the case cannot run here, and says why
+  echo "SKIPPED: $*"
+  exit 77
+}
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { # check DESCRIPTION EXPECTED ACTUAL
   checks=$((checks + 1))
@@ -16,6 +27,15 @@ ok() { # ok DESCRIPTION COMMAND...: the command succeeds
 run() { # run ARGS...: kestrel with ARGS; sets status, and WORK/out and WORK/err
   "$KESTREL" "$@" >"$WORK/out" 2>"$WORK/err"
   status=$?
+}
+runs() { # runs STATUS ARGS...: run, and check that it ends with STATUS
+  local want=$1
+  shift
+  run "$@"
+  check "kestrel $*: status" "$want" "$status"
+}
+says() { # says LINE: stdout has LINE, whole
+  ok "stdout has [$1]" grep -qxF -- "$1" "$WORK/out"
 }
 # race FILE MEDIUM-OPTIONS...: ten writers at once on one medium, whose block 0 FILE holds: each
 # exits 0, or 7 when it waited too long for the lock; none finds another's record in its

@@ -4,17 +4,10 @@
 # back byte for byte, failures that name the backup and leave nothing behind, and one parsable
 # run-log line per run, on a roomy, a full and a read-only stick.
 # Usage: fat_stick_test.sh KESTREL SOURCE-DIR BUILD-DIR
-set -uo pipefail
-KESTREL=$1
-WORK=$(mktemp -d)
-MNT=$WORK/mnt
-cleanup() {
-  mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
 # shellcheck source=host/tests/checks.sh
 source "$(dirname "$0")/checks.sh"
+MNT=$WORK/mnt
+at_exit() { mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"; }
 
 # This test needs FUSE: a machine without it fails here and says why, rather than passing quietly.
 for need in fusefat fusermount mkfs.fat python3; do
