@@ -85,6 +85,13 @@ Outcome Kestrel(const Args &Words, const std::string &DeviceDir = "/dev",
   return R;
 }
 
+// R ended with Status, and its stdout holds OutHas.
+Outcome Expect(Outcome R, int Status, const std::string &OutHas = "") {
+  EXPECT_EQ(R.Status, Status) << R.Out << R.Err;
+  EXPECT_THAT(R.Out, HasSubstr(OutHas));
+  return R;
+}
+
 // --- Options -------------------------------------------------------------------------------
 
 TEST(FrontEndOptions, FrontEndWordsAreConsumedAndTheToolLineFollowsUnchanged) {
@@ -327,9 +334,8 @@ protected:
 };
 
 TEST_F(ImageRun, WriteReadAndClearGoThroughTheToolToTheFile) {
-  Outcome W = Run(With({"--"}, Example));
-  EXPECT_EQ(W.Status, 0) << W.Err;
-  EXPECT_THAT(W.Out, HasSubstr("- Verifying binary image...\nOperation successful!\n"));
+  Outcome W =
+      Expect(Run(With({"--"}, Example)), 0, "- Verifying binary image...\nOperation successful!\n");
   EXPECT_EQ(W.Out.find('\r'), std::string::npos);
   EXPECT_EQ(W.Err, "");
   Bytes Disk = ReadFile(Image);
@@ -337,9 +343,7 @@ TEST_F(ImageRun, WriteReadAndClearGoThroughTheToolToTheFile) {
   EXPECT_TRUE(AllAre(Disk.begin() + 176, Disk.begin() + 512, 0));
   EXPECT_TRUE(AllAre(Disk.begin() + 512, Disk.end(), 0xEE));
 
-  Outcome R = Run({"-r"});
-  EXPECT_EQ(R.Status, 0);
-  EXPECT_THAT(R.Out, HasSubstr("           Pylon Serial   #12345678        \n"));
+  Expect(Run({"-r"}), 0, "           Pylon Serial   #12345678        \n");
 
   EXPECT_EQ(Run({"-c"}).Status, 0);
   Disk = ReadFile(Image);
@@ -348,9 +352,8 @@ TEST_F(ImageRun, WriteReadAndClearGoThroughTheToolToTheFile) {
 
 TEST_F(ImageRun, WriteProtectionRefusesWithoutTouchingTheImage) {
   Bytes Before = ReadFile(Image);
-  Outcome W = Run(With({"--write-protect", "--backup", Dir.File("b.bin")}, Example));
-  EXPECT_EQ(W.Status, 8);
-  EXPECT_THAT(W.Out, HasSubstr("ERROR: eMMC GPP1 is still write protected!\n"));
+  Expect(Run(With({"--write-protect", "--backup", Dir.File("b.bin")}, Example)), 8,
+         "ERROR: eMMC GPP1 is still write protected!\n");
   EXPECT_EQ(Run({"--write-protect", "-c"}).Status, 8);
   EXPECT_EQ(ReadFile(Image), Before);
   EXPECT_FALSE(fs::exists(Dir.File("b.bin")));
@@ -396,17 +399,14 @@ TEST_F(ImageRun, FrontEndErrorsWriteNothingAndSayOneLine) {
 
 TEST_F(ImageRun, WithoutAnyGpp1TheToolReportsAMissingPartition) {
   TempDir NoDevices;
-  Outcome R = Kestrel({"-r"}, NoDevices.Path);
-  EXPECT_EQ(R.Status, 7);
-  EXPECT_THAT(R.Out,
-              HasSubstr("ERROR: Failed to find partition!\nERROR: Failed to open eMMC driver!\n"));
+  Expect(Kestrel({"-r"}, NoDevices.Path), 7,
+         "ERROR: Failed to find partition!\nERROR: Failed to open eMMC driver!\n");
 }
 
 TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
   ASSERT_EQ(Run(With(Example, {"-b", "1a", "-f", "0x2"})).Status, 0);
 
-  Outcome R = Run({"--json", "-r"});
-  EXPECT_EQ(R.Status, 0);
+  Outcome R = Expect(Run({"--json", "-r"}), 0);
   Bytes Disk = ReadFile(Image);
   const std::string Crc = std::to_string(LoadLe32(Disk.data() + RecordOffset::Crc32));
   EXPECT_EQ(R.Out, "{\"blank\":false,\"module_serial\":\"12345678        \",\"mm_number\":\"09876 "
@@ -421,16 +421,14 @@ TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
   // A damaged record still shows, with the mismatch, and the status of the plain read.
   Disk[RecordOffset::ModuleSerial] = '"';
   WriteFile(Image, Disk);
-  Outcome Bad = Run({"--json", "-r"});
-  EXPECT_EQ(Bad.Status, Run({"-r"}).Status);
-  EXPECT_EQ(Bad.Status, 10);
+  Expect(Run({"-r"}), 10);
+  Outcome Bad = Expect(Run({"--json", "-r"}), 10);
   EXPECT_THAT(Bad.Out, HasSubstr("\"module_serial\":\"\\\"2345678        \""));
   EXPECT_THAT(Bad.Out, HasSubstr("\"crc_matches\":false}"));
   EXPECT_THAT(Bad.Err, HasSubstr("ERROR: GPP1 data is corrupted! CRC32 fails.\n"));
 
   // Nothing read (the write-protected write): no object on stdout.
-  Outcome W = Run(With({"--json", "--write-protect"}, Example));
-  EXPECT_EQ(W.Status, 8);
+  Outcome W = Expect(Run(With({"--json", "--write-protect"}, Example)), 8);
   EXPECT_EQ(W.Out, "");
   EXPECT_THAT(W.Err, HasSubstr("write protected"));
 }
@@ -471,9 +469,8 @@ TEST_F(ImageRun, MisplacedFrontEndOptionsNeverReachTheBoardsOwnGpp1) {
 // console comes back as UTF-8, and record bytes that would steer a terminal show as '?'.
 TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
   Bytes Before = ReadFile(Image);
-  Outcome Accent = Run({"-w", "-p", "caf\xc3\xa9", "-m", "1"});
-  EXPECT_EQ(Accent.Status, 2);
-  EXPECT_THAT(Accent.Out, HasSubstr("ERROR: Pylon Serial # \"caf\xc3\xa9\" can hold only"));
+  Expect(Run({"-w", "-p", "caf\xc3\xa9", "-m", "1"}), 2,
+         "ERROR: Pylon Serial # \"caf\xc3\xa9\" can hold only");
   EXPECT_THAT(Run({"-r", "-\xe2\x82\xac"}).Out,
               HasSubstr("Unknown! - Argv[2]: \"-\xe2\x82\xac\"\n"));
   for (const char *Bad : {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf0\x9f\x98\x80"}) {
@@ -493,9 +490,7 @@ TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
   SimFirmware().BootServices.CalculateCrc32(Disk.data(), BoardRecordSize, &Crc);
   StoreLe32(Disk.data() + RecordOffset::Crc32, Crc);
   WriteFile(Image, Disk);
-  Outcome R = Run({"-r"});
-  EXPECT_EQ(R.Status, 0);
-  EXPECT_THAT(R.Out, HasSubstr("Pylon Serial   #?[2J??\t\xc3\xa9\n"));
+  Expect(Run({"-r"}), 0, "Pylon Serial   #?[2J??\t\xc3\xa9\n");
   EXPECT_THAT(
       Run({"--json", "-r"}).Out,
       HasSubstr("\"module_serial\":\"\\u001b[2J\\u007f\\u0085\\u0009\\u00e9\\u0000Z      \""));
@@ -507,9 +502,8 @@ TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
 TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   Bytes Before = ReadFile(Image);
   const std::string Backup = Dir.File("b.bin"), Unreachable = Dir.File("no/dir/b.bin");
-  Outcome R = Run(With({"--backup", Unreachable}, Example));
-  EXPECT_EQ(R.Status, 2);
-  EXPECT_THAT(R.Out, HasSubstr("ERROR: Cannot create backup " + Unreachable + ": Not Found!\n"));
+  Expect(Run(With({"--backup", Unreachable}, Example)), 2,
+         "ERROR: Cannot create backup " + Unreachable + ": Not Found!\n");
   EXPECT_EQ(Run({"--backup", Backup, "-w", "-p", "1", "-m", "1", "--if-serial", "2"}).Status, 21);
   EXPECT_FALSE(fs::exists(Backup));
   EXPECT_EQ(ReadFile(Image), Before);
@@ -517,11 +511,8 @@ TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   EXPECT_EQ(Run(With({"--backup", Backup}, Example)).Status, 0);
   EXPECT_EQ(ReadFile(Backup), Bytes(Before.begin(), Before.begin() + 512));
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path), fs::directory_iterator()), 2);
-  Outcome Again = Run(With({"--backup", Backup}, Example));
-  EXPECT_EQ(Again.Status, 2);
-  EXPECT_THAT(Again.Out, HasSubstr("ERROR: Backup " + Backup + " exists;"));
-  Outcome Back = Run({"--restore", Backup});
-  EXPECT_EQ(Back.Status, 0) << Back.Out;
+  Expect(Run(With({"--backup", Backup}, Example)), 2, "ERROR: Backup " + Backup + " exists;");
+  Expect(Run({"--restore", Backup}), 0);
   EXPECT_EQ(ReadFile(Image), Before);
   EXPECT_EQ(OpenLinuxFiles(), 0u);
 }
@@ -529,21 +520,14 @@ TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
 // --json after a verified write shows what was read back; help ends with the front end's own
 // options; --version is one line.
 TEST_F(ImageRun, JsonAfterAWriteHelpAndVersion) {
-  Outcome W = Run(With({"--json"}, Example));
-  EXPECT_EQ(W.Status, 0);
+  Outcome W = Expect(Run(With({"--json"}, Example)), 0);
   EXPECT_EQ(W.Out, Run({"--json", "-r"}).Out);
   EXPECT_THAT(W.Err, HasSubstr("Operation successful!\n"));
-  Outcome Refused = Run({"--json", "-w", "-p", "1", "-m", "2", "-b", "x"});
-  EXPECT_EQ(Refused.Status, 2);
-  EXPECT_EQ(Refused.Out, "");
+  EXPECT_EQ(Expect(Run({"--json", "-w", "-p", "1", "-m", "2", "-b", "x"}), 2).Out, "");
 
-  Outcome H = Kestrel({"-h"});
-  EXPECT_EQ(H.Status, 0);
-  EXPECT_THAT(H.Out, HasSubstr("Operation successful!\n\n Linux front end (kestrel)"));
+  Outcome H = Expect(Kestrel({"-h"}), 0, "Operation successful!\n\n Linux front end (kestrel)");
   EXPECT_THAT(H.Out, HasSubstr(" --backup        File"));
-  Outcome V = Kestrel({"--version"});
-  EXPECT_EQ(V.Status, 0);
-  EXPECT_EQ(V.Out, "kestrel 1.01.00\n");
+  EXPECT_EQ(Expect(Kestrel({"--version"}), 0).Out, "kestrel 1.01.00\n");
 }
 
 } // namespace
