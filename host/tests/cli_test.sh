@@ -90,7 +90,8 @@ cp "$pattern" "$WORK/ref.img"
 closing=('<&- >/dev/null 2>&1' '>&- 2>/dev/null' '2>&- >/dev/null')
 for closed in 0 1 2; do
   cp "$pattern" "$WORK/c.img"
-  eval "\"\$KESTREL\" --image \"\$WORK/c.img\" --json --debug -w -p AAAA -m BBBB ${closing[$closed]}"
+  eval "\"\$KESTREL\" --image \"\$WORK/c.img\" --json --debug -w -p AAAA -m BBBB" \
+    "${closing[$closed]}"
   check "write with descriptor $closed closed" 0 "$?"
   ok "descriptor $closed closed: the image holds exactly the record" cmp -s "$WORK/c.img" "$WORK/ref.img"
 done
@@ -219,7 +220,8 @@ if cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null; then
   ok "installed executable" [ -x "$WORK/prefix/bin/kestrel" ]
   ok "installed man page" [ -f "$WORK/prefix/share/man/man8/kestrel.8" ]
   if command -v groff >/dev/null; then
-    check "man page renders cleanly" "" "$(groff -t -man -ww -z "$WORK/prefix/share/man/man8/kestrel.8" 2>&1)"
+    warnings=$(groff -t -man -ww -z "$WORK/prefix/share/man/man8/kestrel.8" 2>&1)
+    check "man page renders cleanly" "" "$warnings"
   fi
 else
   ok "cmake --install" false

@@ -6,11 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/board_record.h"
 #include "app/command_line.h"
@@ -176,15 +172,18 @@ TEST(FrontEndOptions, ExitStatusKeepsSmallCodesAndNeverTurnsAFailureIntoSuccess)
 TEST(Gpp1Medium, ImagesThatCannotBeGpp1AreRefusedWhenOpened) {
   TempDir D;
   MediumError E;
-  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("missing.img"), 512, &E), nullptr);
-  EXPECT_THAT(E.Message, HasSubstr("No such file"));
-  WriteFile(D.File("odd.img"), Bytes(1000));
-  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("odd.img"), 512, &E), nullptr);
-  EXPECT_THAT(E.Message, HasSubstr("1000 bytes"));
-  WriteFile(D.File("empty.img"), {});
-  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("empty.img"), 512, &E), nullptr);
-  WriteFile(D.File("small.img"), Bytes(2048));
-  EXPECT_EQ(Gpp1Medium::OpenImage(D.File("small.img"), 4096, &E), nullptr);
+  // file (absent when its size is negative), block size, what the refusal says
+  const std::tuple<std::string, int, uint32_t, std::string> Rows[] = {
+      {"missing.img", -1, 512, "No such file"},
+      {"odd.img", 1000, 512, "1000 bytes"},
+      {"empty.img", 0, 512, ""},
+      {"small.img", 2048, 4096, ""}};
+  for (const auto &[Name, Size, BlockSize, Says] : Rows) {
+    if (Size >= 0)
+      WriteFile(D.File(Name), Bytes(Size));
+    EXPECT_EQ(Gpp1Medium::OpenImage(D.File(Name), BlockSize, &E), nullptr) << Name;
+    EXPECT_THAT(E.Message, HasSubstr(Says));
+  }
   EXPECT_EQ(Gpp1Medium::OpenImage(D.Path, 512, &E), nullptr);
   EXPECT_EQ(Gpp1Medium::OpenDevice(D.File("small.img"), "/sys", &E), nullptr);
   EXPECT_THAT(E.Message, HasSubstr("not a block device"));
