@@ -28,6 +28,8 @@ run() { # run ARGS...: kestrel with ARGS; sets status, and WORK/out and WORK/err
   "$KESTREL" "$@" >"$WORK/out" 2>"$WORK/err"
   status=$?
 }
+out() { cat "$WORK/out"; }
+err() { cat "$WORK/err"; }
 runs() { # runs STATUS ARGS...: run, and check that it ends with STATUS
   local want=$1
   shift

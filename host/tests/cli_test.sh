@@ -59,7 +59,7 @@ head -c 1000 /dev/zero >"$WORK/odd.img"
 cp "$img" "$WORK/before"
 while IFS= read -r line; do
   eval "runs 2 $line"
-  check "front-end error stdout: $line" "" "$(cat "$WORK/out")"
+  check "front-end error stdout: $line" "" "$(out)"
   check "front-end error is one line: $line" 1 "$(wc -l <"$WORK/err")"
   ok "front-end error names the program: $line" grep -q '^kestrel: ' "$WORK/err"
 done <<EOF
@@ -72,7 +72,7 @@ EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
 run --device "$WORK/missing" -r
 check "missing device, as no GPP1 found" "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
-  "$status $(cat "$WORK/err")"
+  "$status $(err)"
 # The tool's own refusal of a backup that exists: status 2, one ERROR line, nothing written.
 run --image "$img" --backup "$WORK/exists.bin" -c
 check "existing backup refused" "2 1" "$status $(grep -c '^ERROR: Backup .* exists' "$WORK/out")"
@@ -104,7 +104,7 @@ ok "refused backup left the image alone" cmp -s "$WORK/c.img" "$pattern"
 cp "$pattern" "$WORK/c.img"
 "$KESTREL" --image "$WORK/c.img" -w -p AAAA -m BBBB >/dev/full 2>"$WORK/err"
 check "stdout full: status" 74 "$?"
-check "stdout full: report" "kestrel: the record was written and verified, but standard output failed: No space left on device" "$(cat "$WORK/err")"
+check "stdout full: report" "kestrel: the record was written and verified, but standard output failed: No space left on device" "$(err)"
 ok "stdout full: the record was written" cmp -s "$WORK/c.img" "$WORK/ref.img"
 python3 -c '
 import os, subprocess, sys
@@ -112,16 +112,16 @@ r, w = os.pipe()
 os.close(r)
 p = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)
 print(p.returncode, p.stderr.decode().strip())' "$KESTREL" --image "$WORK/c.img" -r >"$WORK/out"
-check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output failed: Broken pipe" "$(cat "$WORK/out")"
+check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output failed: Broken pipe" "$(out)"
 
 # A FIFO is no image, and looking at it must not wait for a writer.
 mkfifo "$WORK/fifo"
 timeout 10 "$KESTREL" --image "$WORK/fifo" -r >"$WORK/out" 2>"$WORK/err"
 check "FIFO as image" 2 "$?"
-check "FIFO refusal" "kestrel: image $WORK/fifo is not a regular file" "$(cat "$WORK/err")"
+check "FIFO refusal" "kestrel: image $WORK/fifo is not a regular file" "$(err)"
 
 run --version
-check "version" "0 kestrel 1.01.00" "$status $(cat "$WORK/out")"
+check "version" "0 kestrel 1.01.00" "$status $(out)"
 
 # --- Runs stopped at a system call (strace's fault injection) ------------------------------------
 if ! command -v strace >/dev/null || ! strace -o /dev/null true 2>/dev/null; then
@@ -163,7 +163,7 @@ else
       "$KESTREL" --image "$WORK/s.img" "${args[@]}" >"$WORK/out" 2>"$WORK/err"
     check "$name: status" "$code" "$?"
     if [ "$outcome" = nothing ]; then
-      check "$name: one line" "kestrel: SIG$sig ended the run; nothing was written" "$(cat "$WORK/err")"
+      check "$name: one line" "kestrel: SIG$sig ended the run; nothing was written" "$(err)"
       ok "$name: image unchanged" cmp -s "$WORK/s.img" "$pattern"
     else
       check "$name: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
@@ -171,7 +171,7 @@ else
     fi
     if [ "$op" = -w ] && [ "$outcome" = written ]; then
       check "SIG$sig during the write: stderr" \
-        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(cat "$WORK/err")"
+        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(err)"
       ok "SIG$sig during the write: the record is there" cmp -s "$WORK/s.img" "$WORK/ref.img"
     fi
   done <<EOF
@@ -202,7 +202,7 @@ for hold in 1 8; do
     check "a lock held for a second: the read waits for it" 0 "$status"
   else
     check "a lock held too long" "7 kestrel: GPP1 is in use by another process; nothing was read or written" \
-      "$status $(cat "$WORK/err")"
+      "$status $(err)"
   fi
   wait "$holder"
 done

@@ -22,6 +22,7 @@ command -v losetup >/dev/null && command -v blockdev >/dev/null ||
 
 # attach FILE BLOCK-SIZE: prints the loop device; the caller records it in loops for at_exit.
 attach() { losetup --find --show --sector-size "$2" "$1" 2>"$WORK/losetup.err"; }
+hex() { od -An -tx1 | tr -d ' \n'; } # stdin as one line of hex digits
 
 write_args=(-w -p 12345678 -s 87654321 -m 09876 -b 1A -f 2 -o 3C)
 
@@ -35,21 +36,21 @@ for bs in 512 4096; do
     continue
   fi
   loops+=("$dev")
-  old_block0=$(head -c "$bs" "$file" | od -An -tx1 | tr -d ' \n')
+  old_block0=$(head -c "$bs" "$file" | hex)
   check "$bs: logical block size" "$bs" "$(blockdev --getss "$dev")"
 
   # The same write on the device and on an image of the same block size.
   runs 0 --device "$dev" --force --backup "$WORK/old-$bs.bin" "${write_args[@]}"
   check "$bs: --force warns" \
     "kestrel: warning: $dev is not eMMC GPP1 (the kernel calls it ${dev#/dev/}); used as GPP1 because of --force" \
-    "$(cat "$WORK/err")"
+    "$(err)"
   cp "$WORK/out" "$WORK/device-write.out"
   "$KESTREL" --image "$WORK/image-$bs.img" --block-size "$bs" "${write_args[@]}" >"$WORK/image-write.out"
   # (but for the device run's line about its backup)
   ok "$bs: device and image runs print the same" cmp -s \
     <(grep -v '^- Saving GPP1 block 0 to ' "$WORK/device-write.out") "$WORK/image-write.out"
   ok "$bs: the backing file holds what the image run wrote" cmp -s "$file" "$WORK/image-$bs.img"
-  check "$bs: backup is the old block 0" "$old_block0" "$(od -An -tx1 "$WORK/old-$bs.bin" | tr -d ' \n')"
+  check "$bs: backup is the old block 0" "$old_block0" "$(hex <"$WORK/old-$bs.bin")"
   check "$bs: blocks after 0 untouched" 0 "$(tail -c +$((bs + 1)) "$file" | tr -d '\125' | wc -c)"
   check "$bs: rest of block 0 zero" 0 "$(head -c "$bs" "$file" | tail -c +177 | tr -d '\0' | wc -c)"
 
@@ -59,7 +60,7 @@ for bs in 512 4096; do
   ok "$bs: json read" grep -q '"bom_id":60,.*"crc_matches":true}$' "$WORK/out"
   # The block kept by the write goes back, byte for byte.
   run --device "$dev" --force --restore "$WORK/old-$bs.bin"
-  check "$bs: restore of the backup" "0 $old_block0" "$status $(head -c "$bs" "$file" | od -An -tx1 | tr -d ' \n')"
+  check "$bs: restore of the backup" "0 $old_block0" "$status $(head -c "$bs" "$file" | hex)"
   "$KESTREL" --device "$dev" --force "${write_args[@]}" >/dev/null 2>&1
 
   # The kernel's read-only state is the write protection.
@@ -105,8 +106,8 @@ if dev=$(losetup --find --show --partscan "$disk" 2>"$WORK/losetup.err"); then
       runs 7 --device "$target" $op
       check "$target $op: says what the kernel calls it" \
         "kestrel: $target is not eMMC GPP1 (the kernel calls it ${target#/dev/}); nothing was read or written" \
-        "$(cat "$WORK/err")"
-      check "$target $op: stdout" "" "$(cat "$WORK/out")"
+        "$(err)"
+      check "$target $op: stdout" "" "$(out)"
     done
   done
   ok "refused disk and partition: nothing changed" cmp -s "$disk" "$WORK/disk-before"
@@ -134,7 +135,7 @@ if dev=$(attach "$gpp" 512); then
     KESTREL_TEST_ROOT=$root run --device "$dev" -w -p "P$write" -m 09876
     check "$path: write" "$write" "$status"
     if [ "$write" = 0 ]; then
-      check "$path: no warning" "" "$(cat "$WORK/err")"
+      check "$path: no warning" "" "$(err)"
       check "$path: written" "P0" "$(head -c 82 "$gpp" | tail -c 2)"
     else
       ok "$path: refusal names $name" grep -q "^kestrel: $dev is not eMMC GPP1 (the kernel calls it $name" "$WORK/err"
