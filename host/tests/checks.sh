@@ -52,11 +52,13 @@ race() {
   wait
   for n in 0 1 2 3 4 5 6 7 8 9; do
     code=$(cat "$WORK/race.$n")
-    check "concurrent writer $n on $* exits 0 or 7" "0 or 7" "$(case $code in 0 | 7) echo "0 or 7" ;; *) echo "$code" ;; esac)"
+    check "concurrent writer $n on $* exits 0 or 7" "0 or 7" \
+      "$(case $code in 0 | 7) echo "0 or 7" ;; *) echo "$code" ;; esac)"
     [ "$code" = 0 ] && winners+="SER$n "
   done
   left=$(head -c 96 "$file" | tail -c 16 | tr -d ' ')
-  ok "after the race on $*: the record ($left) is a successful run's ($winners)" [ "${winners/ $left /}" != "$winners" ]
+  ok "after the race on $*: the record ($left) is a successful run's ($winners)" \
+    [ "${winners/ $left /}" != "$winners" ]
 }
 summary() {
   echo "$((checks - failures)) passed, $failures failed"

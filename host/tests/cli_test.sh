@@ -20,7 +20,7 @@ runs 2 --image "$img"
 says 'ERROR: Invalid CLI option(s)!'
 runs 2 --image "$img" -w -p 1
 
-# --- Guards, edit and dry run: a provisioning, a second one refused, a rework, an edit --------------
+# --- Guards, edit and dry run: a provisioning, a second one refused, a rework, an edit ----------
 jobs=$WORK/jobs.img
 truncate -s 64K "$jobs"
 # args | status | last line of stdout | image (same: unchanged, new: changed)
@@ -38,10 +38,12 @@ done <<'ROWS'
 --edit -s 87654321 --if-serial 11111111|0|Operation successful!|new
 ROWS
 run --image "$jobs" --json -r
-ok "edit kept the other fields" grep -q '"blank":false,"module_serial":"11111111        ","mm_number":"09877           ","carrier_serial":"87654321        ","board_id":3,' "$WORK/out"
+ok "edit kept the other fields" grep -q '"blank":false,"module_serial":"11111111        ",'\
+'"mm_number":"09877           ","carrier_serial":"87654321        ","board_id":3,' "$WORK/out"
 run --image "$jobs" -c
 run --image "$jobs" --json -r
-ok "a blank record's JSON" grep -q '^{"blank":true,"module_serial":"","mm_number":"","carrier_serial":"",' "$WORK/out"
+ok "a blank record's JSON" \
+  grep -q '^{"blank":true,"module_serial":"","mm_number":"","carrier_serial":"",' "$WORK/out"
 
 cp "$img" "$WORK/before"
 runs 8 --image "$img" --write-protect -c
@@ -71,7 +73,8 @@ done <<EOF
 EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
 run --device "$WORK/missing" -r
-check "missing device, as no GPP1 found" "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
+check "missing device, as no GPP1 found" \
+  "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
   "$status $(err)"
 # The tool's own refusal of a backup that exists: status 2, one ERROR line, nothing written.
 run --image "$img" --backup "$WORK/exists.bin" -c
@@ -93,7 +96,8 @@ for closed in 0 1 2; do
   eval "\"\$KESTREL\" --image \"\$WORK/c.img\" --json --debug -w -p AAAA -m BBBB" \
     "${closing[$closed]}"
   check "write with descriptor $closed closed" 0 "$?"
-  ok "descriptor $closed closed: the image holds exactly the record" cmp -s "$WORK/c.img" "$WORK/ref.img"
+  ok "descriptor $closed closed: the image holds exactly the record" \
+    cmp -s "$WORK/c.img" "$WORK/ref.img"
 done
 cp "$pattern" "$WORK/c.img"
 "$KESTREL" --image "$WORK/c.img" --backup "$WORK/nodir/x" -w -p 1 -m 2 >&- 2>&-
@@ -104,7 +108,8 @@ ok "refused backup left the image alone" cmp -s "$WORK/c.img" "$pattern"
 cp "$pattern" "$WORK/c.img"
 "$KESTREL" --image "$WORK/c.img" -w -p AAAA -m BBBB >/dev/full 2>"$WORK/err"
 check "stdout full: status" 74 "$?"
-check "stdout full: report" "kestrel: the record was written and verified, but standard output failed: No space left on device" "$(err)"
+check "stdout full: report" "kestrel: the record was written and verified, but standard output \
+failed: No space left on device" "$(err)"
 ok "stdout full: the record was written" cmp -s "$WORK/c.img" "$WORK/ref.img"
 python3 -c '
 import os, subprocess, sys
@@ -112,7 +117,8 @@ r, w = os.pipe()
 os.close(r)
 p = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)
 print(p.returncode, p.stderr.decode().strip())' "$KESTREL" --image "$WORK/c.img" -r >"$WORK/out"
-check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output failed: Broken pipe" "$(out)"
+check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output \
+failed: Broken pipe" "$(out)"
 
 # A FIFO is no image, and looking at it must not wait for a writer.
 mkfifo "$WORK/fifo"
@@ -159,7 +165,8 @@ else
     name="SIG$sig at $syscall during $op"
     args=("$op")
     [ "$op" = -w ] && args=(-w -p AAAA -m BBBB)
-    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" -e "inject=$syscall:signal=$sig:when=1" \
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" \
+      -e "inject=$syscall:signal=$sig:when=1" \
       "$KESTREL" --image "$WORK/s.img" "${args[@]}" >"$WORK/out" 2>"$WORK/err"
     check "$name: status" "$code" "$?"
     if [ "$outcome" = nothing ]; then
@@ -167,11 +174,13 @@ else
       ok "$name: image unchanged" cmp -s "$WORK/s.img" "$pattern"
     else
       check "$name: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
-      ok "$name: said why it ended" grep -qx "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
+      ok "$name: said why it ended" grep -qx \
+        "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
     fi
     if [ "$op" = -w ] && [ "$outcome" = written ]; then
       check "SIG$sig during the write: stderr" \
-        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(err)"
+        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and \
+the run ends here" "$(err)"
       ok "SIG$sig during the write: the record is there" cmp -s "$WORK/s.img" "$WORK/ref.img"
     fi
   done <<EOF
@@ -201,8 +210,8 @@ for hold in 1 8; do
   if [ "$hold" = 1 ]; then
     check "a lock held for a second: the read waits for it" 0 "$status"
   else
-    check "a lock held too long" "7 kestrel: GPP1 is in use by another process; nothing was read or written" \
-      "$status $(err)"
+    check "a lock held too long" \
+      "7 kestrel: GPP1 is in use by another process; nothing was read or written" "$status $(err)"
   fi
   wait "$holder"
 done

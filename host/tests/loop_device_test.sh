@@ -42,10 +42,12 @@ for bs in 512 4096; do
   # The same write on the device and on an image of the same block size.
   runs 0 --device "$dev" --force --backup "$WORK/old-$bs.bin" "${write_args[@]}"
   check "$bs: --force warns" \
-    "kestrel: warning: $dev is not eMMC GPP1 (the kernel calls it ${dev#/dev/}); used as GPP1 because of --force" \
+    "kestrel: warning: $dev is not eMMC GPP1 (the kernel calls it ${dev#/dev/}); used as GPP1 \
+because of --force" \
     "$(err)"
   cp "$WORK/out" "$WORK/device-write.out"
-  "$KESTREL" --image "$WORK/image-$bs.img" --block-size "$bs" "${write_args[@]}" >"$WORK/image-write.out"
+  "$KESTREL" --image "$WORK/image-$bs.img" --block-size "$bs" "${write_args[@]}" \
+    >"$WORK/image-write.out"
   # (but for the device run's line about its backup)
   ok "$bs: device and image runs print the same" cmp -s \
     <(grep -v '^- Saving GPP1 block 0 to ' "$WORK/device-write.out") "$WORK/image-write.out"
@@ -88,7 +90,8 @@ import struct, sys
 with open(sys.argv[1], "r+b") as f:
     mbr = bytearray(512)
     for i, (start, count, kind) in enumerate([(2048, 8192, 0x0C), (10240, 8192, 0x83)]):
-        mbr[446 + 16 * i:462 + 16 * i] = struct.pack("<B3sB3sII", 0, b"\xff" * 3, kind, b"\xff" * 3, start, count)
+        mbr[446 + 16 * i:462 + 16 * i] = struct.pack("<B3sB3sII", 0, b"\xff" * 3, kind,
+                                                     b"\xff" * 3, start, count)
     mbr[510:] = b"\x55\xaa"
     f.write(mbr)
     f.seek(2048 * 512)
@@ -105,7 +108,8 @@ if dev=$(losetup --find --show --partscan "$disk" 2>"$WORK/losetup.err"); then
       # shellcheck disable=SC2086
       runs 7 --device "$target" $op
       check "$target $op: says what the kernel calls it" \
-        "kestrel: $target is not eMMC GPP1 (the kernel calls it ${target#/dev/}); nothing was read or written" \
+        "kestrel: $target is not eMMC GPP1 (the kernel calls it ${target#/dev/}); nothing was \
+read or written" \
         "$(err)"
       check "$target $op: stdout" "" "$(out)"
     done
@@ -138,11 +142,13 @@ if dev=$(attach "$gpp" 512); then
       check "$path: no warning" "" "$(err)"
       check "$path: written" "P0" "$(head -c 82 "$gpp" | tail -c 2)"
     else
-      ok "$path: refusal names $name" grep -q "^kestrel: $dev is not eMMC GPP1 (the kernel calls it $name" "$WORK/err"
+      ok "$path: refusal names $name" \
+        grep -q "^kestrel: $dev is not eMMC GPP1 (the kernel calls it $name" "$WORK/err"
     fi
     KESTREL_TEST_ROOT=$root run -r
     check "$path: default search" "$read" "$status"
-    [ "$read" = 7 ] && ok "$path: default search skips it" grep -q "^kestrel: skipped $root/dev/mmcblk0gp0: not eMMC GPP1" "$WORK/err"
+    [ "$read" = 7 ] && ok "$path: default search skips it" \
+      grep -q "^kestrel: skipped $root/dev/mmcblk0gp0: not eMMC GPP1" "$WORK/err"
     head -c 512 /dev/zero | dd of="$gpp" conv=notrunc status=none
   done <<EOF
 pci0000:00/0000:00:1c.0/$card/mmcblk0gp0 0 0
