@@ -13,6 +13,8 @@
 // follows an independent check of the record (0 when its CRC over its stored length matches,
 // 10 when not, a failure with an "ERROR: " line when the block cannot be read or cannot hold a
 // record); no console message exceeds 320 characters.
+#include <algorithm>
+
 #include "app/board_record.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
@@ -47,13 +49,9 @@ bool RecordIsValid(const uint8_t *Record) {
   const uint32_t Length = LoadLe<uint32_t>(Record + RecordOffset::RecordLength);
   if (Length > BoardRecordSize)
     return false;
+  if (Length == 0)
+    return std::all_of(Record, Record + BoardRecordSize, [](uint8_t B) { return B == 0; });
   uint8_t Copy[BoardRecordSize];
-  if (Length == 0) {
-    for (size_t I = 0; I < BoardRecordSize; I++)
-      if (Record[I] != 0)
-        return false;
-    return true;
-  }
   memcpy(Copy, Record, sizeof(Copy));
   PutLe32(Copy + RecordOffset::Crc32, 0);
   return Crc32(Copy, Length) == LoadLe<uint32_t>(Record + RecordOffset::Crc32);
