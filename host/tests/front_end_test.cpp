@@ -408,12 +408,13 @@ TEST_F(ImageRun, JsonReplacesTheDisplayLinesOnStdout) {
   Outcome R = Expect(Run({"--json", "-r"}), 0);
   Bytes Disk = ReadFile(Image);
   const std::string Crc = std::to_string(LoadLe32(Disk.data() + RecordOffset::Crc32));
-  EXPECT_EQ(R.Out, "{\"blank\":false,\"module_serial\":\"12345678        \",\"mm_number\":\"09876 "
-                   "          \",\"carrier_serial\":\"87654321        \",\"board_id\":26,"
-                   "\"board_id_text\":\"0000001A\",\"fab_id\":2,\"fab_id_text\":\"00000002\","
-                   "\"bom_id\":4294967295,\"bom_id_text\":\"FFFFFFFF\",\"vendor\":\"Vexor\","
-                   "\"product\":\"Pylon\",\"crc_stored\":" +
-                       Crc + ",\"crc_computed\":" + Crc + ",\"crc_matches\":true}\n");
+  EXPECT_EQ(R.Out,
+            R"({"blank":false,"module_serial":"12345678        ",)"
+            R"("mm_number":"09876           ","carrier_serial":"87654321        ",)"
+            R"("board_id":26,"board_id_text":"0000001A","fab_id":2,"fab_id_text":"00000002",)"
+            R"("bom_id":4294967295,"bom_id_text":"FFFFFFFF","vendor":"Vexor",)"
+            R"("product":"Pylon","crc_stored":)" +
+                Crc + R"(,"crc_computed":)" + Crc + R"(,"crc_matches":true})" + "\n");
   // The console goes to stderr as it is, display lines included.
   EXPECT_EQ(R.Err, Run({"-r"}).Out);
 

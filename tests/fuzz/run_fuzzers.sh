@@ -11,7 +11,8 @@ seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(tool format read hob device_path parse_hex)
+# By default every target with a corpus, which is every target.
+[ ${#targets[@]} -eq 0 ] && mapfile -t targets < <(ls "$here/corpus")
 
 failed=0
 summary=()
