@@ -3,7 +3,6 @@
 # counted, each failure one "FAIL:" line, and `summary` last, which gives the script's status.
 set -uo pipefail
 KESTREL=$1
-BUILD=$3
 WORK=$(mktemp -d)
 at_exit() { :; }
 trap 'at_exit; rm -rf "$WORK"' EXIT

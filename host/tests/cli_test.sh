@@ -4,6 +4,7 @@
 # Usage: cli_test.sh KESTREL SOURCE-DIR BUILD-DIR
 # shellcheck source=host/tests/checks.sh
 source "$(dirname "$0")/checks.sh"
+BUILD=$3
 
 img=$WORK/gpp1.img
 head -c 4096 /dev/zero | tr '\0' '\356' >"$img"

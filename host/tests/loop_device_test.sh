@@ -16,8 +16,7 @@ at_exit() { # detaches exactly the devices this script set up
   done
 }
 
-command -v losetup >/dev/null && command -v blockdev >/dev/null ||
-  skip "losetup/blockdev not installed"
+for need in losetup blockdev; do command -v $need >/dev/null || skip "$need is not installed"; done
 [ "$(id -u)" -eq 0 ] || skip "setting up a loop device needs root"
 
 # attach FILE BLOCK-SIZE: prints the loop device; the caller records it in loops for at_exit.
