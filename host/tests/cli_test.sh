@@ -2,13 +2,9 @@
 # The kestrel executable as a script sees it: stdout, stderr and exit statuses of whole
 # invocations on image files, the front-end errors, and the installed files.
 # Usage: cli_test.sh KESTREL SOURCE-DIR BUILD-DIR
-set -uo pipefail
-KESTREL=$1
-BUILD=$3
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
 # shellcheck source=host/tests/checks.sh
 source "$(dirname "$0")/checks.sh"
+BUILD=$3
 
 img=$WORK/gpp1.img
 head -c 4096 /dev/zero | tr '\0' '\356' >"$img"
@@ -16,32 +12,22 @@ head -c 4096 /dev/zero | tr '\0' '\356' >"$img"
 # --- The tool through the front end ------------------------------------------------------------
 # (What a write leaves in the image and on the console, the JSON object and the front-end errors
 # on images are checked in process by front_end_test; here the executable around them.)
-run --image "$img" -w -p 12345678 -s 87654321 -m 09876 -b 1A
-check "write status" 0 "$status"
+runs 0 --image "$img" -w -p 12345678 -s 87654321 -m 09876 -b 1A
+runs 0 --image "$img" -r
+says '           Pylon Board ID  0000001A'
+runs 0 --image "$img" -x -r
+says 'Unknown! - Argv[1]: "-x"'
+runs 2 --image "$img"
+says 'ERROR: Invalid CLI option(s)!'
+runs 2 --image "$img" -w -p 1
 
-run --image "$img" -r
-check "read status" 0 "$status"
-ok "read shows the board ID" grep -qx '           Pylon Board ID  0000001A' "$WORK/out"
-
-run --image "$img" -x -r
-check "unknown tool option still reads" 0 "$status"
-ok "tool reports unknown option" grep -q '^Unknown! - Argv\[1\]: "-x"$' "$WORK/out"
-
-run --image "$img"
-check "no tool option" 2 "$status"
-ok "tool reports no option" grep -qx 'ERROR: Invalid CLI option(s)!' "$WORK/out"
-
-run --image "$img" -w -p 1
-check "write without MM" 2 "$status"
-
-# --- Guards, edit and dry run: a provisioning, a second one refused, a rework, an edit --------------
+# --- Guards, edit and dry run: a provisioning, a second one refused, a rework, an edit ----------
 jobs=$WORK/jobs.img
 truncate -s 64K "$jobs"
 # args | status | last line of stdout | image (same: unchanged, new: changed)
 while IFS='|' read -r args want last image; do
   cp "$jobs" "$WORK/jobs-before"
-  eval "run --image \"\$jobs\" $args"
-  check "$args: status" "$want" "$status"
+  eval "runs $want --image \"\$jobs\" $args"
   check "$args: last line" "$last" "$(tail -n 1 "$WORK/out")"
   cmp -s "$jobs" "$WORK/jobs-before" && now=same || now=new
   check "$args: image" "$image" "$now"
@@ -53,26 +39,21 @@ done <<'ROWS'
 --edit -s 87654321 --if-serial 11111111|0|Operation successful!|new
 ROWS
 run --image "$jobs" --json -r
-ok "edit kept the other fields" grep -q '"blank":false,"module_serial":"11111111        ","mm_number":"09877           ","carrier_serial":"87654321        ","board_id":3,' "$WORK/out"
+ok "edit kept the other fields" grep -q '"blank":false,"module_serial":"11111111        ",'\
+'"mm_number":"09877           ","carrier_serial":"87654321        ","board_id":3,' "$WORK/out"
 run --image "$jobs" -c
 run --image "$jobs" --json -r
-ok "a blank record's JSON" grep -q '^{"blank":true,"module_serial":"","mm_number":"","carrier_serial":"",' "$WORK/out"
+ok "a blank record's JSON" \
+  grep -q '^{"blank":true,"module_serial":"","mm_number":"","carrier_serial":"",' "$WORK/out"
 
 cp "$img" "$WORK/before"
-run --image "$img" --write-protect -c
-check "protected clear" 8 "$status"
+runs 8 --image "$img" --write-protect -c
 ok "protected clear changed the image" cmp -s "$img" "$WORK/before"
-
-run --image "$img" --json -r
-check "json status" 0 "$status"
-
-run --image "$img" --backup "$WORK/old.bin" -c
-check "clear with backup" 0 "$status"
+runs 0 --image "$img" --json -r
+runs 0 --image "$img" --backup "$WORK/old.bin" -c
 ok "backup holds the old block 0" cmp -s <(head -c 512 "$WORK/before") "$WORK/old.bin"
 check "cleared block 0" 0 "$(head -c 512 "$img" | tr -d '\0' | wc -c)"
-
-run --image "$img" -- -h
-check "help after --" 0 "$status"
+runs 0 --image "$img" -- -h
 ok "help text" grep -q 'Kestrel.efi is a tool to manipulate' "$WORK/out"
 
 # --- Front-end errors: one line on stderr, status 2, nothing written or printed ----------------
@@ -80,10 +61,8 @@ head -c 1000 /dev/zero >"$WORK/odd.img"
 : >"$WORK/exists.bin"
 cp "$img" "$WORK/before"
 while IFS= read -r line; do
-  eval "set -- $line"
-  run "$@"
-  check "front-end error status: $line" 2 "$status"
-  check "front-end error stdout: $line" "" "$(cat "$WORK/out")"
+  eval "runs 2 $line"
+  check "front-end error stdout: $line" "" "$(out)"
   check "front-end error is one line: $line" 1 "$(wc -l <"$WORK/err")"
   ok "front-end error names the program: $line" grep -q '^kestrel: ' "$WORK/err"
 done <<EOF
@@ -95,8 +74,9 @@ done <<EOF
 EOF
 ok "a front-end error changed the image" cmp -s "$img" "$WORK/before"
 run --device "$WORK/missing" -r
-check "missing device, as no GPP1 found" "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
-  "$status $(cat "$WORK/err")"
+check "missing device, as no GPP1 found" \
+  "7 kestrel: cannot open device $WORK/missing: No such file or directory; GPP1 cannot be found" \
+  "$status $(err)"
 # The tool's own refusal of a backup that exists: status 2, one ERROR line, nothing written.
 run --image "$img" --backup "$WORK/exists.bin" -c
 check "existing backup refused" "2 1" "$status $(grep -c '^ERROR: Backup .* exists' "$WORK/out")"
@@ -111,15 +91,14 @@ pattern=$WORK/pattern.img
 head -c 4096 /dev/zero | tr '\0' '\245' >"$pattern"
 cp "$pattern" "$WORK/ref.img"
 "$KESTREL" --image "$WORK/ref.img" -w -p AAAA -m BBBB >/dev/null 2>&1
+closing=('<&- >/dev/null 2>&1' '>&- 2>/dev/null' '2>&- >/dev/null')
 for closed in 0 1 2; do
   cp "$pattern" "$WORK/c.img"
-  case $closed in
-  0) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB <&- >/dev/null 2>&1 ;;
-  1) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB >&- 2>/dev/null ;;
-  2) "$KESTREL" --image "$WORK/c.img" --json --debug -w -p AAAA -m BBBB 2>&- >/dev/null ;;
-  esac
+  eval "\"\$KESTREL\" --image \"\$WORK/c.img\" --json --debug -w -p AAAA -m BBBB" \
+    "${closing[$closed]}"
   check "write with descriptor $closed closed" 0 "$?"
-  ok "descriptor $closed closed: the image holds exactly the record" cmp -s "$WORK/c.img" "$WORK/ref.img"
+  ok "descriptor $closed closed: the image holds exactly the record" \
+    cmp -s "$WORK/c.img" "$WORK/ref.img"
 done
 cp "$pattern" "$WORK/c.img"
 "$KESTREL" --image "$WORK/c.img" --backup "$WORK/nodir/x" -w -p 1 -m 2 >&- 2>&-
@@ -130,7 +109,8 @@ ok "refused backup left the image alone" cmp -s "$WORK/c.img" "$pattern"
 cp "$pattern" "$WORK/c.img"
 "$KESTREL" --image "$WORK/c.img" -w -p AAAA -m BBBB >/dev/full 2>"$WORK/err"
 check "stdout full: status" 74 "$?"
-check "stdout full: report" "kestrel: the record was written and verified, but standard output failed: No space left on device" "$(cat "$WORK/err")"
+check "stdout full: report" "kestrel: the record was written and verified, but standard output \
+failed: No space left on device" "$(err)"
 ok "stdout full: the record was written" cmp -s "$WORK/c.img" "$WORK/ref.img"
 python3 -c '
 import os, subprocess, sys
@@ -138,21 +118,24 @@ r, w = os.pipe()
 os.close(r)
 p = subprocess.run(sys.argv[1:], stdout=w, stderr=subprocess.PIPE)
 print(p.returncode, p.stderr.decode().strip())' "$KESTREL" --image "$WORK/c.img" -r >"$WORK/out"
-check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output failed: Broken pipe" "$(cat "$WORK/out")"
+check "closed pipe" "74 kestrel: the tool succeeded and wrote nothing, but standard output \
+failed: Broken pipe" "$(out)"
 
 # A FIFO is no image, and looking at it must not wait for a writer.
 mkfifo "$WORK/fifo"
 timeout 10 "$KESTREL" --image "$WORK/fifo" -r >"$WORK/out" 2>"$WORK/err"
 check "FIFO as image" 2 "$?"
-check "FIFO refusal" "kestrel: image $WORK/fifo is not a regular file" "$(cat "$WORK/err")"
+check "FIFO refusal" "kestrel: image $WORK/fifo is not a regular file" "$(err)"
 
 run --version
-check "version" "0 kestrel 1.01.00" "$status $(cat "$WORK/out")"
+check "version" "0 kestrel 1.01.00" "$status $(out)"
 
-# --- A backup killed at each step -----------------------------------------------------------------
-# SIGKILL on entry to each system call of the backup and of the write: afterwards the backup is
-# absent or holds the whole of the old block 0, and never stands in the next run's way half-made.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+# --- Runs stopped at a system call (strace's fault injection) ------------------------------------
+if ! command -v strace >/dev/null || ! strace -o /dev/null true 2>/dev/null; then
+  echo "note: strace cannot trace here; the killed-backup and signal cases are not run"
+else
+  # SIGKILL on entry to each system call of the backup and of the write: afterwards the backup is
+  # absent or holds the whole of the old block 0, and never stands in the next run's way half-made.
   head -c 512 "$pattern" >"$WORK/old-block0"
   for step in fchmod:when=1 pwrite64:when=1 fsync:when=1 link,linkat:when=1 unlink,unlinkat:when=1 \
     fsync:when=2 pwrite64:when=2 fsync:when=3; do
@@ -174,34 +157,31 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
         "$status $(cmp -s "$WORK/kill/b.bin" "$WORK/old-block0" && echo whole)"
     fi
   done
-else
-  echo "note: strace cannot trace here; the killed-backup cases are not run"
-fi
 
-# --- Signals -----------------------------------------------------------------------------------
-# A signal delivered on entry to a system call: before the write (the lock) the run ends at once
-# with nothing written; from the write to the read-back it is held, the outcome is printed, and
-# the run then ends with 128 + the signal's number.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  # A signal delivered on entry to a system call: before the write (the lock) the run ends at
+  # once with nothing written; from the write to the read-back it is held, the outcome is
+  # printed, and the run then ends with 128 + the signal's number.
   while read -r syscall sig code op outcome; do
     cp "$pattern" "$WORK/s.img"
-    case $op in
-    -w) args=(-w -p AAAA -m BBBB) ;;
-    *) args=("$op") ;;
-    esac
-    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" -e "inject=$syscall:signal=$sig:when=1" \
+    name="SIG$sig at $syscall during $op"
+    args=("$op")
+    [ "$op" = -w ] && args=(-w -p AAAA -m BBBB)
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" \
+      -e "inject=$syscall:signal=$sig:when=1" \
       "$KESTREL" --image "$WORK/s.img" "${args[@]}" >"$WORK/out" 2>"$WORK/err"
-    check "SIG$sig at $syscall during $op: status" "$code" "$?"
+    check "$name: status" "$code" "$?"
     if [ "$outcome" = nothing ]; then
-      check "SIG$sig at $syscall during $op: one line" "kestrel: SIG$sig ended the run; nothing was written" "$(cat "$WORK/err")"
-      ok "SIG$sig at $syscall during $op: image unchanged" cmp -s "$WORK/s.img" "$pattern"
+      check "$name: one line" "kestrel: SIG$sig ended the run; nothing was written" "$(err)"
+      ok "$name: image unchanged" cmp -s "$WORK/s.img" "$pattern"
     else
-      check "SIG$sig at $syscall during $op: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
-      ok "SIG$sig at $syscall during $op: said why it ended" grep -qx "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
+      check "$name: outcome on stdout" "Operation successful!" "$(tail -n 1 "$WORK/out")"
+      ok "$name: said why it ended" grep -qx \
+        "kestrel: SIG$sig arrived after the write began; .*, and the run ends here" "$WORK/err"
     fi
     if [ "$op" = -w ] && [ "$outcome" = written ]; then
       check "SIG$sig during the write: stderr" \
-        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and the run ends here" "$(cat "$WORK/err")"
+        "kestrel: SIG$sig arrived after the write began; the record was written and verified, and \
+the run ends here" "$(err)"
       ok "SIG$sig during the write: the record is there" cmp -s "$WORK/s.img" "$WORK/ref.img"
     fi
   done <<EOF
@@ -212,8 +192,6 @@ fsync TERM 143 -w written
 fsync INT 130 -w written
 fsync QUIT 131 -c written
 EOF
-else
-  echo "note: strace cannot trace here; the signal cases are not run"
 fi
 
 # --- Runs at once -------------------------------------------------------------------------------
@@ -221,8 +199,7 @@ fi
 race=$WORK/race.img
 head -c 4096 /dev/zero >"$race"
 race "$race" --image "$race"
-run --image "$race" -r
-check "after the race: the record is whole" 0 "$status"
+runs 0 --image "$race" -r
 
 # Another holder of the lock: a run waits for it, and gives up after a few seconds.
 for hold in 1 8; do
@@ -234,8 +211,8 @@ for hold in 1 8; do
   if [ "$hold" = 1 ]; then
     check "a lock held for a second: the read waits for it" 0 "$status"
   else
-    check "a lock held too long" "7 kestrel: GPP1 is in use by another process; nothing was read or written" \
-      "$status $(cat "$WORK/err")"
+    check "a lock held too long" \
+      "7 kestrel: GPP1 is in use by another process; nothing was read or written" "$status $(err)"
   fi
   wait "$holder"
 done
@@ -244,9 +221,8 @@ done
 if ls /dev/mmcblk*gp0 >/dev/null 2>&1; then
   echo "note: this machine has an eMMC GPP1; the no-GPP1 case is not run"
 else
-  run -r
-  check "no GPP1 status" 7 "$status"
-  ok "no GPP1 message" grep -qx 'ERROR: Failed to find partition!' "$WORK/out"
+  runs 7 -r
+  says 'ERROR: Failed to find partition!'
 fi
 
 # --- Installation -------------------------------------------------------------------------------
@@ -258,8 +234,7 @@ if cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null; then
     check "man page renders cleanly" "" "$warnings"
   fi
 else
-  checks=$((checks + 1))
-  fail "cmake --install"
+  ok "cmake --install" false
 fi
 
 summary

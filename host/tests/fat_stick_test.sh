@@ -4,21 +4,17 @@
 # back byte for byte, failures that name the backup and leave nothing behind, and one parsable
 # run-log line per run, on a roomy, a full and a read-only stick.
 # Usage: fat_stick_test.sh KESTREL SOURCE-DIR BUILD-DIR
-set -uo pipefail
-KESTREL=$1
-WORK=$(mktemp -d)
-MNT=$WORK/mnt
-cleanup() {
-  mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
 # shellcheck source=host/tests/checks.sh
 source "$(dirname "$0")/checks.sh"
+MNT=$WORK/mnt
+at_exit() { mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"; }
 
 # This test needs FUSE: a machine without it fails here and says why, rather than passing quietly.
 for need in fusefat fusermount mkfs.fat python3; do
-  command -v "$need" >/dev/null || { echo "FAIL: $need is not installed (scripts/install-deps)"; exit 1; }
+  command -v "$need" >/dev/null || {
+    echo "FAIL: $need is not installed (scripts/install-deps)"
+    exit 1
+  }
 done
 [ -c /dev/fuse ] && [ -w /dev/fuse ] || {
   echo "FAIL: /dev/fuse is missing or not writable here, so a FAT stick cannot be mounted"
@@ -39,7 +35,8 @@ mount_stick() {
   mkfs.fat "$WORK/stick.img" >/dev/null
   local mode=rw+
   [ "$1" = readonly ] && mode=ro
-  fusefat -o "$mode" "$WORK/stick.img" "$MNT" >/dev/null 2>&1 || { fail "fusefat cannot mount"; return 1; }
+  fusefat -o "$mode" "$WORK/stick.img" "$MNT" >/dev/null 2>&1 ||
+    { fail "fusefat cannot mount"; return 1; }
   [ "$1" = readonly ] || printf '{}\n' >"$MNT/run.log"
   if [ "$1" = full ]; then
     head -c $((2 * 1024 * 1024)) /dev/zero >"$MNT/filler" 2>/dev/null

@@ -23,39 +23,34 @@ constexpr size_t PciNodeSize = 6;
 constexpr size_t PciDeviceOffset = 5;
 constexpr uint8_t EndType = 0x7F;
 
-bool ReferencePciDevice(const uint8_t *Path, uint8_t *Device) {
-  const uint8_t *Node = Path;
-  for (size_t Count = 0; Count < MaxDevicePathNodes; Count++) {
-    const uint16_t Length = static_cast<uint16_t>(Node[2] | Node[3] << 8);
-    if (Node[0] == EndType || Length < NodeHeaderSize)
-      return false;
-    if (Node[0] == HARDWARE_DEVICE_PATH && Node[1] == HW_PCI_DP) {
-      if (Length < PciNodeSize)
-        return false;
-      *Device = Node[PciDeviceOffset];
-      return true;
-    }
-    Node += Length;
-  }
-  return false;
-}
-
-bool ReferenceHardwarePartition(const uint8_t *Path) {
-  const uint8_t *Node = Path;
+// Both rules in one walk, as written out above.
+struct Verdict {
+  bool HasDevice = false; // the first PCI node holds a Device byte
+  uint8_t Device = 0;
+  bool Partition4Path = false; // sound end after a PCI node, nothing media-like after it
+};
+Verdict Reference(const uint8_t *Node) {
+  Verdict V;
   bool PastPci = false;
   for (size_t Count = 0; Count < MaxDevicePathNodes; Count++) {
-    const uint16_t Length = static_cast<uint16_t>(Node[2] | Node[3] << 8);
-    if (Node[0] == EndType)
-      return PastPci;
+    const uint16_t Length = LoadLe<uint16_t>(Node + 2);
+    if (Node[0] == EndType) {
+      V.Partition4Path = PastPci;
+      return V;
+    }
     if (Length < NodeHeaderSize)
-      return false;
+      return V;
     const bool Pci = Node[0] == HARDWARE_DEVICE_PATH && Node[1] == HW_PCI_DP;
+    if (Pci && !PastPci && Length >= PciNodeSize) {
+      V.HasDevice = true;
+      V.Device = Node[PciDeviceOffset];
+    }
     if (PastPci && (Node[0] == MEDIA_DEVICE_PATH || Node[0] == BBS_DEVICE_PATH))
-      return false;
+      return V;
     PastPci = PastPci || Pci;
     Node += Length;
   }
-  return false;
+  return V;
 }
 
 } // namespace
@@ -66,19 +61,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   PaddedRegion Path(In.Rest(), EndType);
   const auto *Node = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Path.Data());
 
-  uint8_t Expected = 0, Got = 0;
-  const bool HasExpected = ReferencePciDevice(Path.Data(), &Expected);
+  const Verdict Expected = Reference(Path.Data());
+  uint8_t Got = 0;
   const bool Has = DevicePathPciDevice(Node, &Got);
-  FUZZ_CHECK(Has == HasExpected);
+  FUZZ_CHECK(Has == Expected.HasDevice);
   if (Has)
-    FUZZ_CHECK(Got == Expected);
-  const bool Partition4Path = ReferenceHardwarePartition(Path.Data());
-  FUZZ_CHECK(DevicePathHasNoMediaNode(Node) == Partition4Path);
+    FUZZ_CHECK(Got == Expected.Device);
+  FUZZ_CHECK(DevicePathHasNoMediaNode(Node) == Expected.Partition4Path);
 
   Board B;
   B.Sim.Handles.Install(B.Card.HandleOf(Partition), EfiDevicePathProtocolGuid, Path.Data());
   const bool Gpp1Reachable =
-      Partition != SimEmmcGpp1 || (HasExpected && Expected == EmmcPciDevice && Partition4Path);
+      Partition != SimEmmcGpp1 ||
+      (Expected.HasDevice && Expected.Device == EmmcPciDevice && Expected.Partition4Path);
   EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo();
   FUZZ_CHECK(Found == (Gpp1Reachable ? B.Gpp1().Interface : nullptr));
   FUZZ_CHECK(B.Sim.LiveAllocations() == 0);

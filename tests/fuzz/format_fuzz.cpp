@@ -21,6 +21,8 @@ constexpr size_t MaxBufferCharacters = 4096;
 constexpr uint64_t NullSlotBit = 1ULL << 63;
 constexpr uint8_t Canary = 0xC5;
 
+// Each text of the pool in every pointer kind: both widths, and a GUID and a time made of its
+// leading bytes (zeros after).
 struct Pools {
   std::vector<ExactText<CHAR8>> Narrow;
   std::vector<ExactText<CHAR16>> Wide;
@@ -28,48 +30,40 @@ struct Pools {
   std::vector<std::unique_ptr<EFI_TIME>> Times;
 };
 
+template <typename T> std::unique_ptr<T> Overlay(const std::vector<uint8_t> &Text) {
+  auto Value = std::make_unique<T>();
+  if (!Text.empty())
+    memcpy(Value.get(), Text.data(), std::min(Text.size(), sizeof(T)));
+  return Value;
+}
+
 std::vector<FormatArg> BuildSlots(FuzzReader &In, size_t Count, Pools &P,
                                   const std::vector<std::vector<uint8_t>> &Texts) {
   for (const auto &Text : Texts) {
     P.Narrow.emplace_back(Text);
     P.Wide.emplace_back(DecodeWide(Text));
-    auto Guid = std::make_unique<EFI_GUID>();
-    if (!Text.empty())
-      memcpy(Guid.get(), Text.data(), std::min(Text.size(), sizeof(EFI_GUID)));
-    P.Guids.push_back(std::move(Guid));
-    auto Time = std::make_unique<EFI_TIME>();
-    if (!Text.empty())
-      memcpy(Time.get(), Text.data(), std::min(Text.size(), sizeof(EFI_TIME)));
-    P.Times.push_back(std::move(Time));
+    P.Guids.push_back(Overlay<EFI_GUID>(Text));
+    P.Times.push_back(Overlay<EFI_TIME>(Text));
   }
   std::vector<FormatArg> Slots;
   for (size_t I = 0; I < Count; I++) {
-    const uint8_t KindByte = In.Byte();
-    const uint64_t Value = In.U64();
-    const auto Kind = static_cast<FormatArgKind>(KindByte % 6);
+    const auto Kind = static_cast<FormatArgKind>(In.Byte() % 6);
+    const uint64_t Value = In.Le<uint64_t>();
     const size_t Pick = Value % Texts.size();
-    const bool Null = (Value & NullSlotBit) != 0;
-    switch (Kind) {
-    case FormatArgKind::NarrowText:
-      Slots.push_back(
-          MakeFormatArg(Null ? static_cast<const CHAR8 *>(nullptr) : P.Narrow[Pick].Get()));
-      break;
-    case FormatArgKind::WideText:
-      Slots.push_back(
-          MakeFormatArg(Null ? static_cast<const CHAR16 *>(nullptr) : P.Wide[Pick].Get()));
-      break;
-    case FormatArgKind::Guid:
-      Slots.push_back(
-          MakeFormatArg(Null ? nullptr : static_cast<const EFI_GUID *>(P.Guids[Pick].get())));
-      break;
-    case FormatArgKind::Time:
-      Slots.push_back(
-          MakeFormatArg(Null ? nullptr : static_cast<const EFI_TIME *>(P.Times[Pick].get())));
-      break;
-    default:
+    // A pointer slot as the engine's own slot maker gives it, null when bit 63 says so.
+    const auto Pointer = [&](auto *Target) {
+      return MakeFormatArg((Value & NullSlotBit) != 0 ? nullptr : Target);
+    };
+    if (Kind == FormatArgKind::NarrowText)
+      Slots.push_back(Pointer(P.Narrow[Pick].Get()));
+    else if (Kind == FormatArgKind::WideText)
+      Slots.push_back(Pointer(P.Wide[Pick].Get()));
+    else if (Kind == FormatArgKind::Guid)
+      Slots.push_back(Pointer(P.Guids[Pick].get()));
+    else if (Kind == FormatArgKind::Time)
+      Slots.push_back(Pointer(P.Times[Pick].get()));
+    else
       Slots.push_back({Value, Kind});
-      break;
-    }
   }
   return Slots;
 }
@@ -110,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const uint8_t Mode = In.Byte();
   const bool WideOut = (Mode & 1) != 0;
   const bool WideFormat = (Mode & 2) != 0;
-  const size_t Characters = In.U16() % (MaxBufferCharacters + 1);
+  const size_t Characters = In.Le<uint16_t>() % (MaxBufferCharacters + 1);
   const size_t SlotCount = In.Byte() % (MaxSlots + 1);
   // Slots come before the format in the input but take their pointers from the pool behind it.
   std::vector<uint8_t> SlotBytes;

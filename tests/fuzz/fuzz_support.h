@@ -30,21 +30,13 @@ class FuzzReader {
 public:
   FuzzReader(const uint8_t *Data, size_t Size) : Data(Data), Size(Size) {}
 
-  bool Empty() const { return Used >= Size; }
-  size_t Left() const { return Size - Used; }
   // Fields past the end of the input read as zeros.
   uint8_t Byte() { return Used < Size ? Data[Used++] : 0; }
-  uint16_t U16() {
-    uint16_t Low = Byte();
-    return static_cast<uint16_t>(Low | Byte() << 8);
-  }
-  uint32_t U32() {
-    uint32_t Low = U16();
-    return Low | static_cast<uint32_t>(U16()) << 16;
-  }
-  uint64_t U64() {
-    uint64_t Low = U32();
-    return Low | static_cast<uint64_t>(U32()) << 32;
+  template <typename T> T Le() { // a little-endian field of sizeof(T) bytes
+    T Value = 0;
+    for (size_t I = 0; I < sizeof(T); I++)
+      Value |= static_cast<T>(static_cast<T>(Byte()) << (8 * I));
+    return Value;
   }
   std::vector<uint8_t> Rest() {
     std::vector<uint8_t> Out(Data + Used, Data + Size);
@@ -57,6 +49,15 @@ private:
   size_t Size;
   size_t Used = 0;
 };
+
+// Little-endian fields of firmware tables and of the record, as the targets' own rules read them.
+template <typename T> T LoadLe(const uint8_t *P) {
+  return FuzzReader(P, sizeof(T)).Le<T>();
+}
+inline void PutLe32(uint8_t *P, uint32_t Value) {
+  for (int I = 0; I < 4; I++)
+    P[I] = static_cast<uint8_t>(Value >> (8 * I));
+}
 
 // A byte text as UCS-2: every byte widened, except that 0x01 followed by two bytes (low, high)
 // stands for one arbitrary 16-bit unit, so seeds stay readable and any character can occur.

@@ -19,15 +19,11 @@ constexpr size_t GuidHobSize = 24;
 constexpr uint16_t EndType = 0xFFFF;
 constexpr uint16_t GuidType = 4;
 
-uint16_t Le16(const uint8_t *P) {
-  return static_cast<uint16_t>(P[0] | P[1] << 8);
-}
-
 const uint8_t *ReferenceFind(const uint8_t *List, bool *Unreadable) {
   const uint8_t *Block = List;
   *Unreadable = false;
   for (size_t Count = 0; Count < MaxHobBlocks; Count++) {
-    const uint16_t Type = Le16(Block), Length = Le16(Block + 2);
+    const uint16_t Type = LoadLe<uint16_t>(Block), Length = LoadLe<uint16_t>(Block + 2);
     if (Type == EndType)
       return nullptr;
     if (Length < HobHeaderSize) {
@@ -55,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   bool Protected = Unreadable;
   if (Expected != nullptr) {
     const size_t FlagAt = GuidHobSize + PlatformInfoWriteProtectOffset;
-    Protected = Le16(Expected + 2) <= FlagAt || Expected[FlagAt] != 0;
+    Protected = LoadLe<uint16_t>(Expected + 2) <= FlagAt || Expected[FlagAt] != 0;
   }
   FUZZ_CHECK(IsGpp1WriteProtected(List.Data()) == Protected);
   FUZZ_CHECK(FindPlatformInfoHob(nullptr) == nullptr && !IsGpp1WriteProtected(nullptr));

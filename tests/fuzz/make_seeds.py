@@ -11,13 +11,6 @@ PLATFORM_INFO_GUID = struct.pack("<IHH8B", 0x1E2ACC41, 0xE26A, 0x483D,
                                  0xAF, 0xC7, 0xA0, 0x56, 0xC3, 0x4E, 0x08, 0x7B)
 
 
-def write(target, name, data):
-    d = os.path.join(HERE, "corpus", target)
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, name), "wb") as f:
-        f.write(data)
-
-
 def args(*words):
     return b"\0".join(w.encode() for w in words)
 
@@ -47,10 +40,10 @@ def tool():
         "read_shell11": (17, ["-r"]),
         "write_shell11_prior": (21, ["-w", "-p", "12345678", "-m", "09876", "--debug"]),
     }
-    for name, (setup, words) in cases.items():
-        write("tool", name, bytes([setup]) + args(*words))
+    seeds = {name: bytes([setup]) + args(*words) for name, (setup, words) in cases.items()}
     # A value with characters beyond 8 bits (escape 0x01, low, high).
-    write("tool", "wide_value", b"\x01" + args("-w", "-p") + b"\0A\x01\x34\x12B\0" + args("-m", "2"))
+    seeds["wide_value"] = b"\x01" + args("-w", "-p") + b"\0A\x01\x34\x12B\0" + args("-m", "2")
+    return seeds
 
 
 def fmt(mode, size, slots, fmt_bytes, texts):
@@ -84,8 +77,7 @@ def format_():
         "wide_chars": (3, 64, [(WIDE, 0)], b"%s \x01\x00\x01", [b"A\x01\x34\x12B"]),
         "unterminated_directive": (0, 32, [], b"abc%-08.", []),
     }
-    for name, (mode, size, slots, f, texts) in cases.items():
-        write("format", name, fmt(mode, size, slots, f, texts))
+    return {name: fmt(*case) for name, case in cases.items()}
 
 
 def record(**fields):
@@ -131,8 +123,7 @@ def read():
         "flip_in_tail": inp(8, 512, good, flip=8 * 300),
         "no_dollar_fixed": inp(3, 512, record()[:64] + b"ABCDEFGHIJKLMNOP" + b" " * 96),
     }
-    for name, data in cases.items():
-        write("read", name, data)
+    return cases
 
 
 def hob(htype, body):
@@ -161,8 +152,7 @@ def hobs():
         "no_end": firmware + info(0),
         "long_jump": struct.pack("<HHI", 3, 0xFFF8, 0) + bytes(64),
     }
-    for name, data in cases.items():
-        write("hob", name, data)
+    return cases
 
 
 def node(t, s, payload):
@@ -188,22 +178,21 @@ def paths():
         "no_end": bytes([4]) + acpi + acpi,
         "gpp4": bytes([7]) + acpi + pci(28) + end,
     }
-    for name, data in cases.items():
-        write("device_path", name, data)
+    return cases
 
 
 def hex_ids():
     cases = ["1A", "0x1a", "00ff", "123456789", "-5", "0x", "x5", "00x5", " 1A", "  ", "",
              "1A ", "0x 5", "FFFFFFFFFFFFFFFF", "10000000000000000", "0000000000000000000001",
              "1g", "0X0", "-0x10", "1\t2", "\t1", " 0x1 2", "ABCDEF", "abcdef0123456789"]
-    for i, c in enumerate(cases):
-        write("parse_hex", "case%02d" % i, c.encode())
-    write("parse_hex", "wide_digit", b"1\x01\x10\xff2")
+    seeds = {"case%02d" % i: c.encode() for i, c in enumerate(cases)}
+    seeds["wide_digit"] = b"1\x01\x10\xff2"
+    return seeds
 
 
-tool()
-format_()
-read()
-hobs()
-paths()
-hex_ids()
+for target, seeds in [("tool", tool()), ("format", format_()), ("read", read()), ("hob", hobs()),
+                      ("device_path", paths()), ("parse_hex", hex_ids())]:
+    os.makedirs(os.path.join(HERE, "corpus", target), exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(HERE, "corpus", target, name), "wb") as f:
+            f.write(data)

@@ -13,6 +13,8 @@
 // follows an independent check of the record (0 when its CRC over its stored length matches,
 // 10 when not, a failure with an "ERROR: " line when the block cannot be read or cannot hold a
 // record); no console message exceeds 320 characters.
+#include <algorithm>
+
 #include "app/board_record.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
@@ -41,32 +43,18 @@ uint32_t Crc32(const uint8_t *Data, size_t Length) {
   return ~Crc;
 }
 
-uint32_t Le32(const uint8_t *P) {
-  return P[0] | P[1] << 8 | P[2] << 16 | uint32_t(P[3]) << 24;
-}
-
-void PutLe32(uint8_t *P, uint32_t V) {
-  for (int I = 0; I < 4; I++)
-    P[I] = static_cast<uint8_t>(V >> (8 * I));
-}
-
 // The validity rule, written out here: CRC of the stored length with the CRC field zeroed; a
 // length of 0 covers nothing and is valid only for the all-zero block of a clear.
 bool RecordIsValid(const uint8_t *Record) {
-  const uint32_t Length = Le32(Record + RecordOffset::RecordLength);
+  const uint32_t Length = LoadLe<uint32_t>(Record + RecordOffset::RecordLength);
   if (Length > BoardRecordSize)
     return false;
+  if (Length == 0)
+    return std::all_of(Record, Record + BoardRecordSize, [](uint8_t B) { return B == 0; });
   uint8_t Copy[BoardRecordSize];
-  if (Length == 0) {
-    for (size_t I = 0; I < BoardRecordSize; I++)
-      if (Record[I] != 0)
-        return false;
-    return true;
-  }
   memcpy(Copy, Record, sizeof(Copy));
   PutLe32(Copy + RecordOffset::Crc32, 0);
-  const uint32_t Computed = Crc32(Copy, Length);
-  return Computed == Le32(Record + RecordOffset::Crc32);
+  return Crc32(Copy, Length) == LoadLe<uint32_t>(Record + RecordOffset::Crc32);
 }
 
 } // namespace
@@ -76,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const uint8_t Flags = In.Byte();
   const bool Debug = Flags & 1, FixCrc = Flags & 2, FailRead = Flags & 4, FlipBit = Flags & 8;
   const uint8_t FailCode = In.Byte();
-  const uint16_t FlipAt = In.U16();
-  const uint32_t BlockSize = In.U32();
+  const uint16_t FlipAt = In.Le<uint16_t>();
+  const uint32_t BlockSize = In.Le<uint32_t>();
   std::vector<uint8_t> Contents = In.Rest();
 
   const uint32_t MediumBlock =
@@ -89,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
 
   Contents.resize(std::max<size_t>(MediumBlock, BoardRecordSize), 0);
   if (FixCrc) {
-    const uint32_t Length = Le32(Contents.data() + RecordOffset::RecordLength);
+    const uint32_t Length = LoadLe<uint32_t>(Contents.data() + RecordOffset::RecordLength);
     if (Length <= BoardRecordSize) {
       PutLe32(Contents.data() + RecordOffset::Crc32, 0);
       PutLe32(Contents.data() + RecordOffset::Crc32,

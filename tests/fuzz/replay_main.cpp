@@ -11,34 +11,26 @@
 
 #include "tests/fuzz/fuzz_support.h"
 
-namespace {
-
-// Each input in a heap block of exactly its size, as libFuzzer hands it over.
-void RunFile(const std::filesystem::path &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::vector<char> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  auto Copy = std::make_unique<uint8_t[]>(Bytes.size());
-  std::copy(Bytes.begin(), Bytes.end(), Copy.get());
-  LLVMFuzzerTestOneInput(Copy.get(), Bytes.size());
-}
-
-} // namespace
-
 int main(int Argc, char **Argv) {
+  namespace fs = std::filesystem;
   size_t Count = 0;
   for (int I = 1; I < Argc; I++) {
-    std::filesystem::path Path(Argv[I]);
-    std::vector<std::filesystem::path> Files;
-    if (std::filesystem::is_directory(Path)) {
-      for (const auto &Entry : std::filesystem::directory_iterator(Path))
+    std::vector<fs::path> Files;
+    if (fs::is_directory(Argv[I])) {
+      for (const auto &Entry : fs::directory_iterator(Argv[I]))
         if (Entry.is_regular_file())
           Files.push_back(Entry.path());
       std::sort(Files.begin(), Files.end());
     } else {
-      Files.push_back(Path);
+      Files.push_back(Argv[I]);
     }
     for (const auto &File : Files) {
-      RunFile(File);
+      // Each input in a heap block of exactly its size, as libFuzzer hands it over.
+      std::ifstream In(File, std::ios::binary);
+      std::vector<char> Bytes((std::istreambuf_iterator<char>(In)), {});
+      auto Copy = std::make_unique<uint8_t[]>(Bytes.size());
+      std::copy(Bytes.begin(), Bytes.end(), Copy.get());
+      LLVMFuzzerTestOneInput(Copy.get(), Bytes.size());
       Count++;
     }
   }

@@ -11,19 +11,15 @@ seconds=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(tool format read hob device_path parse_hex)
+# By default every target with a corpus, which is every target.
+[ ${#targets[@]} -eq 0 ] && mapfile -t targets < <(ls "$here/corpus")
 
 failed=0
 summary=()
 for t in "${targets[@]}"; do
   exe=$(find "$build" -name "${t}_fuzz" -type f -perm -u+x | head -1)
-  if [ -z "$exe" ]; then
-    echo "ERROR: no fuzz target ${t}_fuzz under $build" >&2
-    exit 1
-  fi
-  work=$build/corpus/$t
-  artifacts=$build/artifacts/$t
-  log=$build/logs/$t.log
+  [ -n "$exe" ] || { echo "ERROR: no fuzz target ${t}_fuzz under $build" >&2; exit 1; }
+  work=$build/corpus/$t artifacts=$build/artifacts/$t log=$build/logs/$t.log
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
   cp -n "$here/corpus/$t/"* "$work/" 2>/dev/null
   dict=()
@@ -34,12 +30,8 @@ for t in "${targets[@]}"; do
   rc=$?
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*')
-  if [ $rc -eq 0 ]; then
-    result="no finding"
-  else
-    result="FINDING (exit $rc, see $log and $artifacts)"
-    failed=1
-  fi
+  result="no finding"
+  [ $rc -eq 0 ] || { result="FINDING (exit $rc, see $log and $artifacts)"; failed=1; }
   summary+=("$(printf '%-12s %10s runs  %5s edges  %s' "$t" "${runs:-?}" "${cov:-?}" "$result")")
 done
 

@@ -8,10 +8,9 @@
 // its own, interface on the image) instead of Shell 2.0.
 //
 // Properties: the run leaves nothing allocated and nothing open; a non-zero status comes with an
-// "ERROR: " line
-// and without "Operation successful!"; no console message exceeds 320 characters; a read or the
-// help leaves block 0 as it was; a successful write leaves a valid record followed by zeros, and
-// a successful clear leaves zeros.
+// "ERROR: " line and without "Operation successful!"; no console message exceeds 320 characters;
+// a read or the help leaves block 0 as it was; a successful write leaves a valid record followed
+// by zeros, and a successful clear leaves zeros.
 #include <algorithm>
 
 #include "app/board_record.h"
@@ -26,28 +25,23 @@ constexpr size_t MaxArguments = 64;
 constexpr uint8_t NullEntryMark = 0x02;
 constexpr size_t ConsoleLineLimit = 320;
 
-// Messages are judged whole, so an unknown argument echoed back cannot pass for one.
-bool HasMessage(const SimFirmware &Sim, const std::string &Text) {
+// Messages are judged whole (or by their start, for an error line), so an unknown argument
+// echoed back cannot pass for one.
+bool HasMessage(const SimFirmware &Sim, const std::string &Text, bool Start = false) {
   for (const auto &Call : Sim.ConsoleCalls)
-    if (NarrowText(Call) == Text)
+    if (Start ? NarrowText(Call).rfind(Text, 0) == 0 : NarrowText(Call) == Text)
       return true;
   return false;
 }
 
-bool HasErrorLine(const SimFirmware &Sim) {
-  for (const auto &Call : Sim.ConsoleCalls)
-    if (NarrowText(Call).rfind("ERROR: ", 0) == 0)
-      return true;
-  return false;
+bool Zeros(std::vector<uint8_t>::const_iterator From, std::vector<uint8_t>::const_iterator To) {
+  return std::all_of(From, To, [](uint8_t V) { return V == 0; });
 }
 
 bool IsValidRecordBlock(Board &B, const std::vector<uint8_t> &Block) {
   std::vector<uint8_t> Record(Block.begin(), Block.begin() + BoardRecordSize);
-  if (!RecordCrcMatches(Record.data(), nullptr, nullptr))
-    return false;
-  return std::all_of(Block.begin() + BoardRecordSize, Block.end(),
-                     [](uint8_t V) { return V == 0; }) &&
-         B.BlockSize >= BoardRecordSize;
+  return RecordCrcMatches(Record.data(), nullptr, nullptr) &&
+         Zeros(Block.begin() + BoardRecordSize, Block.end()) && B.BlockSize >= BoardRecordSize;
 }
 
 } // namespace
@@ -99,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   for (const auto &Call : B.Sim.ConsoleCalls)
     FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
   if (Status != 0) {
-    FUZZ_CHECK(HasErrorLine(B.Sim));
+    FUZZ_CHECK(HasMessage(B.Sim, "ERROR: ", true));
     FUZZ_CHECK(!HasMessage(B.Sim, "Operation successful!\r\n"));
   } else {
     FUZZ_CHECK(HasMessage(B.Sim, "Operation successful!\r\n"));
@@ -111,6 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (Status == 0 && Wrote)
     FUZZ_CHECK(IsValidRecordBlock(B, After));
   if (Status == 0 && Cleared)
-    FUZZ_CHECK(std::all_of(After.begin(), After.end(), [](uint8_t V) { return V == 0; }));
+    FUZZ_CHECK(Zeros(After.begin(), After.end()));
   return 0;
 }
