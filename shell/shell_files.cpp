@@ -58,6 +58,25 @@ EFI_STATUS OpenByName(const CHAR16 *Path, UINT64 Mode, SHELL_FILE_HANDLE *File) 
   return Status;
 }
 
+// Moves Size bytes through Transfer (the shell's ReadFile or WriteFile), which may move fewer at
+// a time; a file system that keeps moving nothing ends the loop with Short.
+template <typename Function>
+EFI_STATUS TransferExactly(Function Transfer, SHELL_FILE_HANDLE File, UINT8 *At, UINTN Size,
+                           EFI_STATUS Short) {
+  UINTN Done = 0;
+  for (UINTN Idle = 0; Done < Size && Idle < MaxIdleTransfers;) {
+    UINTN Chunk = Size - Done;
+    EFI_STATUS Status = Transfer(File, &Chunk, At + Done);
+    if (EFI_ERROR(Status))
+      return Status;
+    if (Chunk > Size - Done)
+      return EFI_DEVICE_ERROR;
+    Idle = Chunk == 0 ? Idle + 1 : 0;
+    Done += Chunk;
+  }
+  return Done == Size ? EFI_SUCCESS : Short;
+}
+
 } // namespace
 
 bool ShellFileExists(const CHAR16 *Path) {
@@ -114,33 +133,12 @@ EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File) {
 }
 
 EFI_STATUS ReadShellFileExactly(SHELL_FILE_HANDLE File, VOID *Buffer, UINTN Size) {
-  UINT8 *At = static_cast<UINT8 *>(Buffer);
-  UINTN Done = 0;
-  for (UINTN Idle = 0; Done < Size && Idle < MaxIdleTransfers;) {
-    UINTN Chunk = Size - Done;
-    EFI_STATUS Status = ShellFileOps.ReadFile(File, &Chunk, At + Done);
-    if (EFI_ERROR(Status))
-      return Status;
-    if (Chunk > Size - Done)
-      return EFI_DEVICE_ERROR;
-    Idle = Chunk == 0 ? Idle + 1 : 0;
-    Done += Chunk;
-  }
-  return Done == Size ? EFI_SUCCESS : EFI_END_OF_FILE;
+  return TransferExactly(ShellFileOps.ReadFile, File, static_cast<UINT8 *>(Buffer), Size,
+                         EFI_END_OF_FILE);
 }
 
 EFI_STATUS WriteShellFileExactly(SHELL_FILE_HANDLE File, const VOID *Buffer, UINTN Size) {
-  const UINT8 *At = static_cast<const UINT8 *>(Buffer);
-  UINTN Done = 0;
-  for (UINTN Idle = 0; Done < Size && Idle < MaxIdleTransfers;) {
-    UINTN Chunk = Size - Done;
-    EFI_STATUS Status = ShellFileOps.WriteFile(File, &Chunk, const_cast<UINT8 *>(At + Done));
-    if (EFI_ERROR(Status))
-      return Status;
-    if (Chunk > Size - Done)
-      return EFI_DEVICE_ERROR;
-    Idle = Chunk == 0 ? Idle + 1 : 0;
-    Done += Chunk;
-  }
-  return Done == Size ? EFI_SUCCESS : EFI_VOLUME_FULL;
+  // The shell's WriteFile takes a non-const buffer but only reads it.
+  return TransferExactly(ShellFileOps.WriteFile, File,
+                         static_cast<UINT8 *>(const_cast<VOID *>(Buffer)), Size, EFI_VOLUME_FULL);
 }
