@@ -47,20 +47,15 @@ inline bool SameText(const CHAR16 *Text, const CHAR16 *Word) {
   return StartsWith(Text, Word, &Rest) && *Rest == u'\0';
 }
 
-// The handle of the device (a file system) an image was loaded from.
-inline EFI_STATUS ImageDevice(EFI_BOOT_SERVICES *BS, EFI_HANDLE Image, EFI_HANDLE *Device) {
+// The device (a file system) an image was loaded from, and its root folder.
+inline EFI_STATUS OpenImageVolume(EFI_BOOT_SERVICES *BS, EFI_HANDLE Image, EFI_HANDLE *Device,
+                                  EFI_FILE_PROTOCOL **Root) {
   VOID *Interface = nullptr;
-  const EFI_STATUS Status = BS->HandleProtocol(Image, &EfiLoadedImageProtocolGuid, &Interface);
-  if (!EFI_ERROR(Status))
-    *Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
-  return Status;
-}
-
-inline EFI_STATUS OpenVolumeRoot(EFI_BOOT_SERVICES *BS, EFI_HANDLE Device,
-                                 EFI_FILE_PROTOCOL **Root) {
-  VOID *Interface = nullptr;
-  const EFI_STATUS Status =
-      BS->HandleProtocol(Device, &EfiSimpleFileSystemProtocolGuid, &Interface);
+  EFI_STATUS Status = BS->HandleProtocol(Image, &EfiLoadedImageProtocolGuid, &Interface);
+  if (EFI_ERROR(Status))
+    return Status;
+  *Device = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface)->DeviceHandle;
+  Status = BS->HandleProtocol(*Device, &EfiSimpleFileSystemProtocolGuid, &Interface);
   if (EFI_ERROR(Status))
     return Status;
   auto *Volume = static_cast<EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *>(Interface);

@@ -74,31 +74,21 @@ EFI_STATUS EFIAPI PartitionFlush(EFI_BLOCK_IO_PROTOCOL *This) {
 
 // --- Settings -----------------------------------------------------------------------------
 
-EFI_STATUS ReadSettingsFile(EFI_HANDLE ImageHandle, UINTN *Length) {
-  EFI_HANDLE Device = nullptr;
+// The settings the runner leaves in SimBoard.cfg on the volume the driver was loaded from
+// (OwnVolume), which is never GPP1's disk.
+bool LoadSettings(EFI_HANDLE ImageHandle, EFI_HANDLE *OwnVolume, BoardSettings *Settings) {
   EFI_FILE_PROTOCOL *Root = nullptr;
-  EFI_STATUS Status = ImageDevice(gBS, ImageHandle, &Device);
-  if (!EFI_ERROR(Status))
-    Status = OpenVolumeRoot(gBS, Device, &Root);
-  if (EFI_ERROR(Status))
-    return Status;
-  Status = ReadWholeFile(Root, SettingsFileName, SettingsText, SettingsFileMax, Length);
-  Root->Close(Root);
-  return Status;
-}
-
-bool LoadSettings(EFI_HANDLE ImageHandle, BoardSettings *Settings) {
-  *Settings = DefaultBoardSettings;
   UINTN Length = 0;
-  const EFI_STATUS Status = ReadSettingsFile(ImageHandle, &Length);
-  if (Status == EFI_NOT_FOUND) {
-    Say(gST, u"SimBoard: no SimBoard.cfg on the driver's volume; using the defaults\n");
-    return true;
+  EFI_STATUS Status = OpenImageVolume(gBS, ImageHandle, OwnVolume, &Root);
+  if (!EFI_ERROR(Status)) {
+    Status = ReadWholeFile(Root, SettingsFileName, SettingsText, SettingsFileMax, &Length);
+    Root->Close(Root);
   }
   if (EFI_ERROR(Status)) {
     Fail(u"cannot read SimBoard.cfg", Status);
     return false;
   }
+  *Settings = DefaultBoardSettings;
   UINTN ErrorLine = 0;
   if (!ParseBoardSettings(SettingsText, Length, Settings, &ErrorLine)) {
     Say(gST, u"SimBoard: ERROR: SimBoard.cfg line %ld is not a known \"key = value\" setting\n",
@@ -237,10 +227,9 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
   gBS = SystemTable->BootServices;
 
   BoardSettings Settings;
-  if (!LoadSettings(ImageHandle, &Settings))
-    return EFI_LOAD_ERROR;
   EFI_HANDLE OwnVolume = nullptr;
-  ImageDevice(gBS, ImageHandle, &OwnVolume);
+  if (!LoadSettings(ImageHandle, &OwnVolume, &Settings))
+    return EFI_LOAD_ERROR;
   UINTN Matches = 0;
   EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, OwnVolume, &Matches);
   if (Disk == nullptr) {

@@ -529,7 +529,7 @@ void PowerOff() {
 bool OpenVolume() {
   EFI_HANDLE Device = nullptr;
   VOID *Interface = nullptr;
-  if (EFI_ERROR(ImageDevice(gBS, gSelf, &Device)) ||
+  if (EFI_ERROR(OpenImageVolume(gBS, gSelf, &Device, &gRoot)) ||
       EFI_ERROR(gBS->HandleProtocol(Device, &EfiDevicePathProtocolGuid, &Interface)))
     return false;
   gVolumePath = static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Interface);
@@ -544,7 +544,7 @@ bool OpenVolume() {
     Bytes += Length;
   }
   gVolumePathBytes = Bytes;
-  return Bytes < PathMax && !EFI_ERROR(OpenVolumeRoot(gBS, Device, &gRoot));
+  return Bytes < PathMax;
 }
 
 void SecureBootState() {
