@@ -66,8 +66,6 @@ static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeService
 
 typedef EFI_STATUS(EFIAPI *GetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
                                           UINT32 *Attributes, UINTN *Size, VOID *Data);
-typedef EFI_STATUS(EFIAPI *SetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
-                                          UINT32 Attributes, UINTN Size, VOID *Data);
 typedef VOID(EFIAPI *ResetSystemFn)(UINT32 Type, EFI_STATUS Status, UINTN Size, VOID *Data);
 
 // The runtime services table as far as ResetSystem; the slots the launcher never uses stay
@@ -76,17 +74,12 @@ struct EFI_RUNTIME_SERVICES {
   EFI_TABLE_HEADER Hdr;
   VOID *TimeAndVirtualMemory[6]; // GetTime ... ConvertPointer
   GetVariableFn GetVariable;
-  VOID *GetNextVariableName;
-  SetVariableFn SetVariable;
-  VOID *GetNextHighMonotonicCount;
+  VOID *VariablesAndCount[3]; // GetNextVariableName, SetVariable, GetNextHighMonotonicCount
   ResetSystemFn ResetSystem;
 };
 static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72, "GetVariable slot");
-static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88, "SetVariable slot");
 static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104, "ResetSystem slot");
 constexpr UINT32 EfiResetShutdown = 2;
-constexpr EFI_GUID EfiGlobalVariableGuid = {
-    0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
 
 // Media device path nodes: a file path, and a file in a firmware volume.
 constexpr UINT8 MEDIA_FILEPATH_DP = 4, MEDIA_PIWG_FW_FILE_DP = 6, MEDIA_PIWG_FW_VOL_DP = 7;
@@ -108,12 +101,10 @@ struct {
   UnloadImageFn UnloadImage;
   UninstallProtocolFn UninstallProtocolInterface;
   OpenProtocolInformationFn OpenProtocolInformation;
-  EFI_HANDLE_PROTOCOL HandleProtocol;
   EFI_OPEN_PROTOCOL OpenProtocol;
   EFI_CLOSE_PROTOCOL CloseProtocol;
   EFI_TEXT_STRING OutputString;
   GetVariableFn GetVariable;
-  SetVariableFn SetVariable;
 } gReal;
 
 // Puts Replacement in a firmware table's slot for the life of the hook, then the old value back.
@@ -125,8 +116,8 @@ template <typename T> struct Hook {
 };
 template <typename T, typename R> Hook(T &, R) -> Hook<T>;
 
-// The running child: what it wrote (into gCapture), its calls on its image handle (the probed
-// shell), and what it still held open after each of its opens and closes.
+// The running child: what it wrote (into gCapture), and what it still held open after each of
+// its opens and closes.
 CHAR16 *gCapture;
 struct {
   EFI_HANDLE Child;
@@ -135,12 +126,7 @@ struct {
   UINTN ClosesSeen;
   UINTN OpenAfterLastClose;
   bool InformationFailed;
-  UINTN ChildCalls;
 } gWatch;
-
-bool ByChild(EFI_HANDLE Handle) {
-  return gWatch.Child != nullptr && Handle == gWatch.Child;
-}
 
 struct Installed {
   EFI_HANDLE Handle;
@@ -157,14 +143,6 @@ EFI_SHELL_ENVIRONMENT2 gEnvironment2;
 EFI_SHELL_ENVIRONMENT2 gEnvironmentOriginal; // no environment-2 GUID: the original form
 EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
 CHAR16 *gArgv[ArgsMax + 1];
-
-// A progress marker for the runner. Statuses are shown as the shell's %lasterror% shows them:
-// 0x and upper-case hexadecimal digits.
-template <typename... T> void Progress(UcsFormat<T...> Format, const T &...Values) {
-  CHAR16 Line[MessageChars];
-  AppendLine(Line, FormatLine(Line, u"KESTREL-E2E "), Format, Values...);
-  gReal.OutputString(gST->ConOut, Line);
-}
 
 // --- Files on the launcher's volume -------------------------------------------------------
 
@@ -236,7 +214,6 @@ EFI_STATUS LoadFrom(EFI_DEVICE_PATH_PROTOCOL *Path, BOOLEAN BootPolicy, EFI_HAND
 EFI_STATUS Load(const CHAR16 *Name, EFI_HANDLE *Child) {
   UINT8 Buffer[PathMax];
   EFI_DEVICE_PATH_PROTOCOL *Path = FilePath(Name, Buffer);
-  *Child = nullptr;
   return Path == nullptr ? EFI_BAD_BUFFER_SIZE : LoadFrom(Path, false, Child);
 }
 
@@ -276,65 +253,24 @@ UINTN OpensHeldByChild() {
   return Held;
 }
 
-// The probed shell's firmware calls, failed or not, are written into its transcript, so that the
-// reason for its refusal can be read there.
-template <typename... T> void RecordText(UcsFormat<T...> Format, const T &...Values) {
-  CHAR16 Line[MessageChars];
-  FormatLine(Line, Format, Values...);
-  Capture(Line);
-}
-
-void RecordCall(const CHAR16 *What, const EFI_GUID *Protocol, EFI_STATUS Status) {
-  gWatch.ChildCalls++;
-  RecordText(u"[%s 0x%X: 0x%lX]\n", What, Protocol->Data1, Status);
-}
-
-EFI_STATUS EFIAPI CountHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                      VOID **Interface) {
-  const EFI_STATUS Status = gReal.HandleProtocol(Handle, Protocol, Interface);
-  if (ByChild(Handle))
-    RecordCall(u"HandleProtocol", Protocol, Status);
-  return Status;
-}
-
-EFI_STATUS EFIAPI CountOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
-                                    EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
-  const EFI_STATUS Status =
-      gReal.OpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
-  if (ByChild(Agent))
-    RecordCall(u"OpenProtocol", Protocol, Status);
-  return Status;
-}
-
-EFI_STATUS EFIAPI RecordSetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 Attributes,
-                                    UINTN Size, VOID *Data) {
-  const EFI_STATUS Status = gReal.SetVariable(Name, Vendor, Attributes, Size, Data);
-  RecordText(u"[SetVariable %s attributes 0x%X: 0x%lX]\n", Name, Attributes, Status);
-  return Status;
-}
-
+// The variables read while the probed shell starts go into its transcript, one-byte values
+// (SecureBoot, SetupMode) with them: they show the state it was refused in.
 EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes,
                                     UINTN *Size, VOID *Data) {
   const EFI_STATUS Status = gReal.GetVariable(Name, Vendor, Attributes, Size, Data);
+  CHAR16 Line[MessageChars];
+  UINTN Length = FormatLine(Line, u"[GetVariable %s: 0x%lX", Name, Status);
   if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1)
-    RecordText(u"[GetVariable %s: 0x%lX, value %d]\n", Name, Status, *static_cast<UINT8 *>(Data));
-  else
-    RecordText(u"[GetVariable %s: 0x%lX]\n", Name, Status);
-  return Status;
-}
-
-EFI_STATUS EFIAPI RecordLoadImage(BOOLEAN BootPolicy, EFI_HANDLE Parent,
-                                  EFI_DEVICE_PATH_PROTOCOL *Path, VOID *Source, UINTN Size,
-                                  EFI_HANDLE *Image) {
-  const EFI_STATUS Status = gReal.LoadImage(BootPolicy, Parent, Path, Source, Size, Image);
-  RecordText(u"[LoadImage: 0x%lX]\n", Status);
+    Length = AppendLine(Line, Length, u", value %d", *static_cast<UINT8 *>(Data));
+  AppendLine(Line, Length, u"]\n");
+  Capture(Line);
   return Status;
 }
 
 EFI_STATUS EFIAPI WatchClose(EFI_HANDLE Handle, const EFI_GUID *Protocol, EFI_HANDLE Agent,
                              EFI_HANDLE Controller) {
   const EFI_STATUS Status = gReal.CloseProtocol(Handle, Protocol, Agent, Controller);
-  if (ByChild(Agent)) {
+  if (Agent == gWatch.Child) {
     gWatch.ClosesSeen++;
     gWatch.OpenAfterLastClose = OpensHeldByChild();
   }
@@ -346,7 +282,7 @@ EFI_STATUS EFIAPI WatchOpen(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **
                             EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
   const EFI_STATUS Status =
       gReal.OpenProtocol(Handle, Protocol, Interface, Agent, Controller, Attributes);
-  if (ByChild(Agent))
+  if (Agent == gWatch.Child)
     gWatch.OpenAfterLastClose = OpensHeldByChild();
   return Status;
 }
@@ -424,7 +360,6 @@ bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
 }
 
 void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
-  Progress(u"run %ld\n", Number);
   CHAR16 Status[MessageChars], Check[MessageChars];
   UINTN StatusLength = 0, CheckLength = 0;
   gWatch = {};
@@ -438,7 +373,7 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
     if (!InstallArgumentSource(Mode, SplitArguments(Name, Args))) {
       UninstallAll();
       gReal.UnloadImage(Child);
-      Progress(u"failed: cannot install the argument source for %s\n", Mode);
+      Say(gST, u"KESTREL-E2E failed: cannot install the argument source for %s\n", Mode);
       return;
     }
     EFI_STATUS Exit;
@@ -449,7 +384,6 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
       Exit = gReal.StartImage(Child, nullptr, nullptr);
     }
     UninstallAll();
-    gWatch.Child = nullptr;
     StatusLength = FormatLine(Status, u"0x%lX", Exit);
     CheckLength = gWatch.InformationFailed
                       ? FormatLine(Check, u"%s OpenProtocolInformation failed", Mode)
@@ -468,10 +402,8 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
 // OVMF's built-in UEFI Shell: the file 7C04A583-9E3E-4F1C-AD65-E05268D0B4D1 in the firmware
 // volume 7CB8BDC9-F8EB-4F34-AAEA-3EE4AF6516A1, the path of the boot manager's "EFI Internal
 // Shell" option. Loaded and started without arguments; what is recorded is whether LoadImage
-// accepts it, what StartImage returns, and whether any of the shell's own code ran (its calls
-// on its image handle: any image's start-up asks for its loaded-image protocol).
+// accepts it, what StartImage returns, and the variables read meanwhile.
 void ProbeBuiltInShell(UINTN Number) {
-  Progress(u"run %ld\n", Number);
   constexpr EFI_GUID FvGuid = {
       0x7CB8BDC9, 0xF8EB, 0x4F34, {0xAA, 0xEA, 0x3E, 0xE4, 0xAF, 0x65, 0x16, 0xA1}};
   constexpr EFI_GUID ShellFileGuid = {
@@ -492,21 +424,13 @@ void ProbeBuiltInShell(UINTN Number) {
   UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
   gWatch = {};
   if (!EFI_ERROR(Loaded)) {
-    gWatch.Child = Child;
     EFI_STATUS Exit;
     {
       const Hook GetVariable(gRT->GetVariable, RecordGetVariable);
-      const Hook HandleProtocol(gBS->HandleProtocol, CountHandleProtocol);
-      const Hook OpenProtocol(gBS->OpenProtocol, CountOpenProtocol);
-      const Hook LoadImage(gBS->LoadImage, reinterpret_cast<VOID *>(RecordLoadImage));
-      const Hook SetVariable(gRT->SetVariable, RecordSetVariable);
       const Hook Output(gST->ConOut->OutputString, RecordOutput);
       Exit = gReal.StartImage(Child, nullptr, nullptr);
     }
-    gWatch.Child = nullptr;
-    StatusLength =
-        AppendLine(Status, StatusLength, u", StartImage 0x%lX %r, calls by the shell's code: %ld",
-                   Exit, Exit, gWatch.ChildCalls);
+    StatusLength = AppendLine(Status, StatusLength, u", StartImage 0x%lX %r", Exit, Exit);
   }
   WriteResults(Number, Status, StatusLength, u"none", 4);
 }
@@ -547,16 +471,6 @@ bool OpenVolume() {
   return Bytes < PathMax;
 }
 
-void SecureBootState() {
-  UINT8 Value = 0;
-  UINTN Size = sizeof(Value);
-  const EFI_STATUS Status =
-      gRT->GetVariable(u"SecureBoot", &EfiGlobalVariableGuid, nullptr, &Size, &Value);
-  Progress(u"launcher: secure boot %s\n", EFI_ERROR(Status) ? u"unknown"
-                                          : Value == 1      ? u"on"
-                                                            : u"off");
-}
-
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
@@ -569,19 +483,16 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
            reinterpret_cast<UnloadImageFn>(gBS->UnloadImage),
            reinterpret_cast<UninstallProtocolFn>(gBS->UninstallProtocolInterface),
            reinterpret_cast<OpenProtocolInformationFn>(gBS->OpenProtocolInformation),
-           gBS->HandleProtocol,
            gBS->OpenProtocol,
            gBS->CloseProtocol,
            gST->ConOut->OutputString,
-           gRT->GetVariable,
-           gRT->SetVariable};
+           gRT->GetVariable};
   gEnvironment2.SESGuid = ShellEnvironment2ExtensionGuid;
-  SecureBootState();
 
   CHAR16 *Script = nullptr;
   UINTN Size = 0;
   if (!OpenVolume()) {
-    Progress(u"failed: the launcher cannot open its own volume\n");
+    Say(gST, u"KESTREL-E2E failed: the launcher cannot open its own volume\n");
     PowerOff();
   }
   if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, ScriptMax + sizeof(CHAR16),
@@ -589,7 +500,7 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, CaptureChars * sizeof(CHAR16),
                                   reinterpret_cast<VOID **>(&gCapture))) ||
       EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size))) {
-    Progress(u"failed: the launcher cannot read \\launch.txt\n");
+    Say(gST, u"KESTREL-E2E failed: the launcher cannot read \\launch.txt\n");
     PowerOff();
   }
   Script[Size / sizeof(CHAR16)] = u'\0';
@@ -600,15 +511,10 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
     Line++;
   while (*Line != u'\0') {
     CHAR16 *Next = Split(Line, u'\n');
-    UINTN Length = 0;
-    while (Line[Length] != u'\0')
-      Length++;
-    if (Length > 0 && Line[Length - 1] == u'\r')
-      Line[Length - 1] = u'\0';
+    Split(Line, u'\r'); // CR LF line ends; a command holds no control characters
     CHAR16 *Mode = Line;
     CHAR16 *Name = Split(Mode, u' ');
     CHAR16 *Args = Split(Name, u' ');
-    const CHAR16 *Rest = nullptr;
     if (*Mode == u'\0') {
       // an empty line
     } else if (SameText(Mode, u"load")) {
@@ -617,20 +523,20 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       if (!EFI_ERROR(Status))
         Status = gReal.StartImage(Driver, nullptr, nullptr);
       if (EFI_ERROR(Status)) {
-        Progress(u"failed: load %s returned 0x%lX\n", Name, Status);
+        Say(gST, u"KESTREL-E2E failed: load %s returned 0x%lX\n", Name, Status);
         PowerOff();
       }
     } else {
-      if (Number == 0)
-        Progress(u"ready\n");
-      if (StartsWith(Mode, u"builtin", &Rest))
-        ProbeBuiltInShell(++Number);
+      // The runner follows the run by these markers, each starting a command's time-out.
+      Say(gST, u"KESTREL-E2E run %ld\n", ++Number);
+      if (SameText(Mode, u"builtin-shell"))
+        ProbeBuiltInShell(Number);
       else
-        RunCommand(++Number, Mode, Name, Args);
+        RunCommand(Number, Mode, Name, Args);
     }
     Line = Next;
   }
-  Progress(u"done\n");
+  Say(gST, u"KESTREL-E2E done\n");
   PowerOff();
   return EFI_SUCCESS;
 }
