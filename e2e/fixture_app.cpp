@@ -23,15 +23,19 @@ constexpr UINTN DumpBytes = 16;
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
 
-UINT64 DecimalValue(const CHAR16 *Text) {
+// The number Text starts with in Base (10 or 16); *Digits, if asked for, counts its digits.
+UINT64 NumberOf(const CHAR16 *Text, UINT32 Base, UINTN *Digits = nullptr) {
   UINT64 Value = 0;
-  for (; DigitValue(*Text) < 10; Text++)
-    Value = Value * 10 + DigitValue(*Text);
+  UINTN Count = 0;
+  for (; DigitValue(Text[Count]) < Base; Count++)
+    Value = Value * Base + DigitValue(Text[Count]);
+  if (Digits != nullptr)
+    *Digits = Count;
   return Value;
 }
 
-UINT8 PlatformWriteProtectFlag(bool *Found) {
-  *Found = false;
+// The PlatformInfoHob's write-protect flag, or -1 when the HOB list holds no such block.
+INT32 PlatformWriteProtectFlag() {
   const auto *Hob = static_cast<const UINT8 *>(ConfigurationTable(gST, EfiHobListGuid));
   for (UINTN Walked = 0; Hob != nullptr && Walked < HobListLimit;) {
     const auto *Header = reinterpret_cast<const EFI_HOB_GENERIC_HEADER *>(Hob);
@@ -40,14 +44,12 @@ UINT8 PlatformWriteProtectFlag(bool *Found) {
       break;
     const auto *Guided = reinterpret_cast<const EFI_HOB_GUID_TYPE *>(Hob);
     if (Header->HobType == EFI_HOB_TYPE_GUID_EXTENSION &&
-        GuidsEqual(&Guided->Name, &PlatformInfoHobGuid)) {
-      *Found = true;
+        GuidsEqual(&Guided->Name, &PlatformInfoHobGuid))
       return Hob[sizeof(EFI_HOB_GUID_TYPE) + PlatformInfoGpp1WriteProtect];
-    }
     Walked += Header->HobLength;
     Hob += Header->HobLength;
   }
-  return 0;
+  return -1;
 }
 
 // The first Block I/O handle on PCI device 0x1C whose partition number is 4.
@@ -87,14 +89,8 @@ EFI_STATUS Probe() {
     Say(gST, u"fixture: no GPP1\n");
     return EFI_NOT_FOUND;
   }
-  bool Found = false;
-  const UINT8 Flag = PlatformWriteProtectFlag(&Found);
-  if (Found)
-    Say(gST, u"fixture: GPP1 block size %d, last block %ld, write-protect flag %d\n",
-        Gpp1->Media->BlockSize, Gpp1->Media->LastBlock, Flag);
-  else
-    Say(gST, u"fixture: GPP1 block size %d, last block %ld, no platform information\n",
-        Gpp1->Media->BlockSize, Gpp1->Media->LastBlock);
+  Say(gST, u"fixture: GPP1 block size %d, last block %ld, write-protect flag %d\n",
+      Gpp1->Media->BlockSize, Gpp1->Media->LastBlock, PlatformWriteProtectFlag());
 
   VOID *Raw = nullptr;
   UINT8 *Block = AlignedBlock(Gpp1->Media, &Raw);
@@ -139,18 +135,13 @@ constexpr UINTN DebugCmosBytes = 4;
 // Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first.
 EFI_STATUS Cmos(const CHAR16 *Setting) {
   if (Setting != nullptr) {
-    UINT8 Bytes[DebugCmosBytes];
-    for (UINTN I = 0; I < DebugCmosBytes; I++) {
-      const UINT32 High = DigitValue(Setting[2 * I]);
-      if (High >= 16 || DigitValue(Setting[2 * I + 1]) >= 16)
-        return EFI_INVALID_PARAMETER;
-      Bytes[I] = static_cast<UINT8>(High << 4 | DigitValue(Setting[2 * I + 1]));
-    }
-    if (Setting[2 * DebugCmosBytes] != u'\0')
+    UINTN Digits = 0;
+    const UINT64 Value = NumberOf(Setting, 16, &Digits);
+    if (Digits != 2 * DebugCmosBytes || Setting[Digits] != u'\0')
       return EFI_INVALID_PARAMETER;
     for (UINTN I = 0; I < DebugCmosBytes; I++) {
       PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
-      PortOut8(CmosDataPort, Bytes[I]);
+      PortOut8(CmosDataPort, static_cast<UINT8>(Value >> 8 * (DebugCmosBytes - 1 - I)));
     }
   }
   UINT8 Shown[DebugCmosBytes];
@@ -192,7 +183,7 @@ extern "C" EFI_STATUS EFIAPI FixtureMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
     Say(gST, u"argv[%ld] <%s>\n", I, Argument);
     const CHAR16 *Rest = nullptr;
     if (StartsWith(Argument, u"--exit=", &Rest))
-      Result = DecimalValue(Rest);
+      Result = NumberOf(Rest, 10);
     else if (StartsWith(Argument, u"--hang", &Rest))
       for (;;)
         __asm__ volatile("pause");
