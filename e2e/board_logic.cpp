@@ -19,16 +19,14 @@ bool TextEquals(const CHAR8 *Text, UINTN Length, const CHAR8 *Word) {
   return Word[I] == '\0';
 }
 
-// Decimal or 0x-prefixed hexadecimal, no sign, at most Max.
-bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Max, UINT64 *Value) {
+// Decimal or 0x-prefixed hexadecimal, no sign, from Min to Max.
+bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Min, UINT64 Max, UINT64 *Value) {
   UINT64 Base = 10;
   if (Length > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
     Base = 16;
     Text += 2;
     Length -= 2;
   }
-  if (Length == 0)
-    return false;
   UINT64 Result = 0;
   for (UINTN I = 0; I < Length; I++) {
     const UINT32 Digit = DigitValue(Text[I]);
@@ -39,7 +37,7 @@ bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Max, UINT64 *Value) {
       return false;
   }
   *Value = Result;
-  return true;
+  return Length > 0 && Result >= Min;
 }
 
 // One "key = value" line with blanks and comments already trimmed away.
@@ -57,30 +55,20 @@ bool ParseSetting(const CHAR8 *Line, UINTN Length, BoardSettings *Settings) {
     ValueStart++;
   const CHAR8 *Value = Line + ValueStart;
   const UINTN ValueLength = Length - ValueStart;
+  constexpr UINT64 MaxBlocks = 1ULL << 48; // keeps the digit loop far from overflowing
   UINT64 Number = 0;
-  if (TextEquals(Line, KeyEnd, "gpp1-blocks")) {
-    constexpr UINT64 MaxBlocks = 1ULL << 48; // keeps the digit loop far from overflowing
-    if (!ParseNumber(Value, ValueLength, MaxBlocks, &Number) || Number == 0)
-      return false;
+  if (TextEquals(Line, KeyEnd, "gpp1-blocks") &&
+      ParseNumber(Value, ValueLength, 1, MaxBlocks, &Number))
     Settings->Gpp1Blocks = Number;
-    return true;
-  }
-  if (TextEquals(Line, KeyEnd, "gpp1-block-size")) {
-    constexpr UINT64 MaxBlockSize = 4096;
-    if (!ParseNumber(Value, ValueLength, MaxBlockSize, &Number) || Number < 512 ||
-        (Number & (Number - 1)) != 0)
-      return false;
+  else if (TextEquals(Line, KeyEnd, "gpp1-block-size") &&
+           ParseNumber(Value, ValueLength, 512, 4096, &Number) && (Number & (Number - 1)) == 0)
     Settings->Gpp1BlockSize = static_cast<UINT32>(Number);
-    return true;
-  }
-  if (TextEquals(Line, KeyEnd, "write-protect")) {
-    constexpr UINT64 MaxFlag = 0xFF;
-    if (!ParseNumber(Value, ValueLength, MaxFlag, &Number))
-      return false;
+  else if (TextEquals(Line, KeyEnd, "write-protect") &&
+           ParseNumber(Value, ValueLength, 0, 0xFF, &Number))
     Settings->WriteProtect = static_cast<UINT8>(Number);
-    return true;
-  }
-  return false;
+  else
+    return false;
+  return true;
 }
 
 } // namespace
