@@ -30,24 +30,21 @@ std::vector<UINT8> Path(std::initializer_list<std::vector<UINT8>> Nodes) {
   return Bytes;
 }
 
-const auto *AsPath(const std::vector<UINT8> &Bytes) {
-  return reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Bytes.data());
+const auto *AsPath(const UINT8 *Bytes) {
+  return reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Bytes);
 }
 
 } // namespace
 
 TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
-  auto Card = std::make_unique<EmmcCard>();
-  std::memset(Card.get(), 0, sizeof(EmmcCard));
+  auto Card = std::make_unique<EmmcCard>(); // zeroed
   InitEmmcCard(Card.get());
   for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
     const EmmcPartitionRecord &Record = Card->Partitions[I];
     EXPECT_EQ(PartitionNumberOf(&Record.BlockIo), I);
     EXPECT_EQ(Record.BlockIo.Media, &Card->Media[I]);
     UINT8 Device = 0;
-    ASSERT_TRUE(
-        FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
-                       DevicePathBytes, &Device));
+    ASSERT_TRUE(FirstPciDevice(AsPath(Record.DevicePath), DevicePathBytes, &Device));
     EXPECT_EQ(Device, EmmcPciDevice);
     // PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
     const UINT8 *P = Record.DevicePath;
@@ -65,20 +62,20 @@ TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
   const auto Nested = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8)),
                             Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x05}),
                             Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
-  ASSERT_TRUE(FirstPciDevice(AsPath(Nested), Nested.size(), &Device));
+  ASSERT_TRUE(FirstPciDevice(AsPath(Nested.data()), Nested.size(), &Device));
   EXPECT_EQ(Device, 0x05);
 
   const auto NoPci = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8))});
-  EXPECT_FALSE(FirstPciDevice(AsPath(NoPci), NoPci.size(), &Device));
+  EXPECT_FALSE(FirstPciDevice(AsPath(NoPci.data()), NoPci.size(), &Device));
 
   auto ZeroLength =
       Path({Node(MEDIA_DEVICE_PATH, 1, {}), Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
   ZeroLength[2] = 0; // a node that claims no length must not loop or be skipped
-  EXPECT_FALSE(FirstPciDevice(AsPath(ZeroLength), ZeroLength.size(), &Device));
+  EXPECT_FALSE(FirstPciDevice(AsPath(ZeroLength.data()), ZeroLength.size(), &Device));
 
   // A path cut short by the byte limit is not read past it.
   const auto Pci = Path({Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
-  EXPECT_FALSE(FirstPciDevice(AsPath(Pci), 5, &Device));
+  EXPECT_FALSE(FirstPciDevice(AsPath(Pci.data()), 5, &Device));
 }
 
 TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
