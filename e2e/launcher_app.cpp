@@ -4,13 +4,10 @@
 // \EFI\BOOT\BOOTX64.EFI; it reads \launch.txt from its own volume (UCS-2, one line each):
 //
 //   load NAME                 LoadImage + StartImage a driver (the simulated board)
-//   efi11 NAME ARGS           the EFI 1.1 shell's interface (Argv, Argc) and an environment-2
-//                             shell environment, both on the child's image handle
-//   efi11-search NAME ARGS    the interface on the image handle; on the image handle an
-//                             environment of the original form only, the environment-2 one on
-//                             a handle of its own between two decoys, so the tool must search
-//   shell2 NAME ARGS          the Shell 2.0 parameters protocol (Argv, Argc) on the image handle
-//   builtin-shell             load and start the firmware's built-in UEFI Shell (see below)
+//   efi11 NAME ARGS           the EFI 1.1 shell's interface and environment-2 on the image handle
+//   efi11-search NAME ARGS    the same, but environment-2 found only by a search (below)
+//   shell2 NAME ARGS          the Shell 2.0 parameters protocol on the image handle
+//   builtin-shell             load and start the firmware's built-in UEFI Shell (below)
 //
 // For the Nth command line it writes \oN.txt (what the image wrote to ConOut, UCS-2 with a
 // byte-order mark, as shell redirection does), \sN.txt (its exit status as the shell's
