@@ -115,7 +115,7 @@ template <typename T, typename R> Hook(T &, R) -> Hook<T>;
 
 // The running child: what it wrote (into gCapture), and what it still held open after each of
 // its opens and closes.
-CHAR16 *gCapture;
+CHAR16 gCapture[CaptureChars];
 struct {
   EFI_HANDLE Child;
   UINTN Captured;
@@ -140,6 +140,10 @@ EFI_SHELL_ENVIRONMENT2 gEnvironment2;
 EFI_SHELL_ENVIRONMENT2 gEnvironmentOriginal; // no environment-2 GUID: the original form
 EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
 CHAR16 *gArgv[ArgsMax + 1];
+
+void PowerOff() {
+  gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+}
 
 // --- Files on the launcher's volume -------------------------------------------------------
 
@@ -368,10 +372,8 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
   } else {
     gWatch.Child = Child;
     if (!InstallArgumentSource(Mode, SplitArguments(Name, Args))) {
-      UninstallAll();
-      gReal.UnloadImage(Child);
       Say(gST, u"KESTREL-E2E failed: cannot install the argument source for %s\n", Mode);
-      return;
+      PowerOff();
     }
     EFI_STATUS Exit;
     {
@@ -443,10 +445,6 @@ CHAR16 *Split(CHAR16 *Text, CHAR16 Separator) {
   return Text;
 }
 
-void PowerOff() {
-  gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
-}
-
 bool OpenVolume() {
   EFI_HANDLE Device = nullptr;
   VOID *Interface = nullptr;
@@ -486,17 +484,13 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
            gRT->GetVariable};
   gEnvironment2.SESGuid = ShellEnvironment2ExtensionGuid;
 
-  CHAR16 *Script = nullptr;
+  static CHAR16 Script[ScriptMax / sizeof(CHAR16) + 1];
   UINTN Size = 0;
   if (!OpenVolume()) {
     Say(gST, u"KESTREL-E2E failed: the launcher cannot open its own volume\n");
     PowerOff();
   }
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, ScriptMax + sizeof(CHAR16),
-                                  reinterpret_cast<VOID **>(&Script))) ||
-      EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, CaptureChars * sizeof(CHAR16),
-                                  reinterpret_cast<VOID **>(&gCapture))) ||
-      EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size))) {
+  if (EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size))) {
     Say(gST, u"KESTREL-E2E failed: the launcher cannot read \\launch.txt\n");
     PowerOff();
   }
