@@ -19,9 +19,13 @@ using namespace e2e;
 
 constexpr UINTN DevicePathLimit = 4096;
 constexpr UINTN DumpBytes = 16;
+constexpr UINTN BlockMax = 4096; // the runner's largest block
 
 EFI_SYSTEM_TABLE *gST;
 EFI_BOOT_SERVICES *gBS;
+// One block of GPP1, on any I/O alignment its media may ask for (U-Boot's disks ask for their
+// block size, OVMF's for none).
+alignas(BlockMax) UINT8 gBlock[BlockMax];
 
 // The number Text starts with in Base (10 or 16); *Digits, if asked for, counts its digits.
 UINT64 NumberOf(const CHAR16 *Text, UINT32 Base, UINTN *Digits = nullptr) {
@@ -52,35 +56,27 @@ INT32 PlatformWriteProtectFlag() {
   return -1;
 }
 
-// The first Block I/O handle on PCI device 0x1C whose partition number is 4.
+// The first Block I/O handle on PCI device 0x1C whose partition number is 4, if its blocks fit
+// gBlock.
 EFI_BLOCK_IO_PROTOCOL *FindGpp1(bool Verbose) {
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
-  ForEachHandle(gBS, EfiBlockIoProtocolGuid, [&](EFI_HANDLE Handle, VOID *BlockIo) {
+  ForEachHandle(gBS, EfiBlockIoProtocolGuid, [&](EFI_HANDLE Handle, VOID *Interface) {
+    auto *BlockIo = static_cast<EFI_BLOCK_IO_PROTOCOL *>(Interface);
     VOID *Path = nullptr;
     UINT8 Device = 0;
     if (EFI_ERROR(gBS->HandleProtocol(Handle, &EfiDevicePathProtocolGuid, &Path)) ||
         !FirstPciDevice(static_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), DevicePathLimit, &Device) ||
         Device != EmmcPciDevice)
       return false;
-    const UINT64 Partition = PartitionNumberOf(static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo));
+    const UINT64 Partition = PartitionNumberOf(BlockIo);
     if (Verbose)
       Say(gST, u"fixture: handle on device 0x1C, partition %ld\n", Partition);
-    if (Partition == Gpp1Partition)
-      Found = static_cast<EFI_BLOCK_IO_PROTOCOL *>(BlockIo);
+    if (Partition == Gpp1Partition && BlockIo->Media->BlockSize <= BlockMax &&
+        BlockIo->Media->IoAlign <= BlockMax)
+      Found = BlockIo;
     return Found != nullptr;
   });
   return Found;
-}
-
-// A one-block buffer on the media's I/O alignment (U-Boot's disks ask for their block size,
-// OVMF's for none); *Raw is what to free. Null when the pool has no room.
-UINT8 *AlignedBlock(const EFI_BLOCK_IO_MEDIA *Media, VOID **Raw) {
-  const UINTN Align = Media->IoAlign > 1 ? Media->IoAlign : 1;
-  *Raw = nullptr;
-  if (EFI_ERROR(gBS->AllocatePool(EfiBootServicesData, Media->BlockSize + Align - 1, Raw)))
-    return nullptr;
-  const UINTN Address = reinterpret_cast<UINTN>(*Raw);
-  return reinterpret_cast<UINT8 *>((Address + Align - 1) / Align * Align);
 }
 
 EFI_STATUS Probe() {
@@ -89,21 +85,15 @@ EFI_STATUS Probe() {
     Say(gST, u"fixture: no GPP1\n");
     return EFI_NOT_FOUND;
   }
+  const EFI_BLOCK_IO_MEDIA *Media = Gpp1->Media;
   Say(gST, u"fixture: GPP1 block size %d, last block %ld, write-protect flag %d\n",
-      Gpp1->Media->BlockSize, Gpp1->Media->LastBlock, PlatformWriteProtectFlag());
-
-  VOID *Raw = nullptr;
-  UINT8 *Block = AlignedBlock(Gpp1->Media, &Raw);
-  if (Block == nullptr)
-    return EFI_OUT_OF_RESOURCES;
-  EFI_STATUS Status =
-      Gpp1->ReadBlocks(Gpp1, Gpp1->Media->MediaId, 0, Gpp1->Media->BlockSize, Block);
+      Media->BlockSize, Media->LastBlock, PlatformWriteProtectFlag());
+  const EFI_STATUS Status = Gpp1->ReadBlocks(Gpp1, Media->MediaId, 0, Media->BlockSize, gBlock);
   CHAR16 Dump[MessageChars];
   UINTN Length = FormatLine(Dump, u"fixture: block 0:");
   for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++)
-    Length = AppendLine(Dump, Length, u" 0x%X", Block[I]);
+    Length = AppendLine(Dump, Length, u" 0x%X", gBlock[I]);
   Say(gST, u"%s\n", Dump);
-  gBS->FreePool(Raw);
   return Status;
 }
 
@@ -112,18 +102,11 @@ EFI_STATUS Stamp(const CHAR16 *Text) {
   if (Gpp1 == nullptr)
     return EFI_NOT_FOUND;
   const UINT32 BlockSize = Gpp1->Media->BlockSize;
-  VOID *Raw = nullptr;
-  UINT8 *Bytes = AlignedBlock(Gpp1->Media, &Raw);
-  if (Bytes == nullptr)
-    return EFI_OUT_OF_RESOURCES;
-  __builtin_memset(Bytes, 0, BlockSize);
+  __builtin_memset(gBlock, 0, BlockSize);
   for (UINTN I = 0; I < BlockSize && Text[I] != u'\0'; I++)
-    Bytes[I] = static_cast<UINT8>(Text[I]);
-  EFI_STATUS Status = Gpp1->WriteBlocks(Gpp1, Gpp1->Media->MediaId, 0, BlockSize, Bytes);
-  if (!EFI_ERROR(Status))
-    Status = Gpp1->FlushBlocks(Gpp1);
-  gBS->FreePool(Raw);
-  return Status;
+    gBlock[I] = static_cast<UINT8>(Text[I]);
+  const EFI_STATUS Status = Gpp1->WriteBlocks(Gpp1, Gpp1->Media->MediaId, 0, BlockSize, gBlock);
+  return EFI_ERROR(Status) ? Status : Gpp1->FlushBlocks(Gpp1);
 }
 
 // The real-time clock's CMOS: an index port, then the data port.
