@@ -111,7 +111,6 @@ template <typename T> struct Hook {
   Hook(T &Slot, T Replacement) : Slot(Slot), Saved(Slot) { Slot = Replacement; }
   ~Hook() { Slot = Saved; }
 };
-template <typename T, typename R> Hook(T &, R) -> Hook<T>;
 
 // The running child: what it wrote (into gCapture), and what it still held open after each of
 // its opens and closes.
