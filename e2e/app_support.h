@@ -1,7 +1,5 @@
-// What the end-to-end images (the simulated board, the placeholder application and the launcher)
-// each need: console lines laid out by the tool's own format engine, words of UCS-2 text, the
-// volume an image was loaded from and a whole small file read from it, a walk over every handle
-// of a protocol, and a configuration table.
+// What SimBoard.efi, Fixture.efi and Launcher.efi share: console lines by the tool's own format
+// engine, UCS-2 words, the image's own volume and a small file on it, handle walks and tables.
 #pragma once
 
 #include "shell/format.h"

@@ -160,9 +160,7 @@ bool PrepareCard(EFI_BLOCK_IO_PROTOCOL *Disk, VOID **Pool) {
 }
 
 bool InstallPartitions() {
-  for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
-    EmmcPartitionRecord &Record = Card.Partitions[I];
-    Record.Handle = nullptr;
+  for (EmmcPartitionRecord &Record : Card.Partitions) {
     EFI_STATUS Status = gBS->InstallProtocolInterface(&Record.Handle, &EfiDevicePathProtocolGuid,
                                                       EFI_NATIVE_INTERFACE, Record.DevicePath);
     if (!EFI_ERROR(Status))
