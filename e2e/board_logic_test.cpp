@@ -10,72 +10,43 @@
 #include <vector>
 
 #include "e2e/board_logic.h"
+#include "sim/sim_handles.h"
 
 using namespace board;
-
-namespace {
-
-std::vector<UINT8> Node(UINT8 Type, UINT8 SubType, std::vector<UINT8> Payload) {
-  std::vector<UINT8> Bytes = {Type, SubType, static_cast<UINT8>(4 + Payload.size()), 0};
-  Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
-  return Bytes;
-}
-
-std::vector<UINT8> Path(std::initializer_list<std::vector<UINT8>> Nodes) {
-  std::vector<UINT8> Bytes;
-  for (const auto &N : Nodes)
-    Bytes.insert(Bytes.end(), N.begin(), N.end());
-  const auto End = Node(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {});
-  Bytes.insert(Bytes.end(), End.begin(), End.end());
-  return Bytes;
-}
-
-const auto *AsPath(const UINT8 *Bytes) {
-  return reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Bytes);
-}
-
-} // namespace
 
 TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
   auto Card = std::make_unique<EmmcCard>(); // zeroed
   InitEmmcCard(Card.get());
-  for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
+  for (UINT8 I = 0; I < EmmcPartitionCount; I++) {
     const EmmcPartitionRecord &Record = Card->Partitions[I];
     EXPECT_EQ(PartitionNumberOf(&Record.BlockIo), I);
     EXPECT_EQ(Record.BlockIo.Media, &Card->Media[I]);
     UINT8 Device = 0;
-    ASSERT_TRUE(FirstPciDevice(AsPath(Record.DevicePath), DevicePathBytes, &Device));
+    ASSERT_TRUE(
+        FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
+                       DevicePathBytes, &Device));
     EXPECT_EQ(Device, EmmcPciDevice);
-    // PciRoot(0x0)/Pci(0x1C,0x0)/eMMC(0x0)/Ctrl(I)/End: 12 + 6 + 5 + 8 + 4 bytes.
-    const UINT8 *P = Record.DevicePath;
-    EXPECT_EQ(P[18], MESSAGING_DEVICE_PATH);
-    EXPECT_EQ(P[23], HARDWARE_DEVICE_PATH);
-    EXPECT_EQ(P[24], HW_CONTROLLER_DP);
-    EXPECT_EQ(P[27], I);
-    EXPECT_EQ(P[31], END_DEVICE_PATH_TYPE);
-    EXPECT_EQ(P[33], 4);
+    const auto Path = SimDevicePath().Acpi().Pci(0x1C).Emmc(0).Controller(I).End().Bytes;
+    EXPECT_EQ(std::vector<UINT8>(Record.DevicePath, Record.DevicePath + Path.size()), Path);
   }
 }
 
 TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
   UINT8 Device = 0;
-  const auto Nested = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8)),
-                            Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x05}),
-                            Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
-  ASSERT_TRUE(FirstPciDevice(AsPath(Nested.data()), Nested.size(), &Device));
+  auto Nested = SimDevicePath().Acpi().Pci(0x05).Pci(0x1C).End();
+  ASSERT_TRUE(FirstPciDevice(Nested.Data(), Nested.Size(), &Device));
   EXPECT_EQ(Device, 0x05);
 
-  const auto NoPci = Path({Node(ACPI_DEVICE_PATH, ACPI_DP, std::vector<UINT8>(8))});
-  EXPECT_FALSE(FirstPciDevice(AsPath(NoPci.data()), NoPci.size(), &Device));
+  auto NoPci = SimDevicePath().Acpi().End();
+  EXPECT_FALSE(FirstPciDevice(NoPci.Data(), NoPci.Size(), &Device));
 
-  auto ZeroLength =
-      Path({Node(MEDIA_DEVICE_PATH, 1, {}), Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
-  ZeroLength[2] = 0; // a node that claims no length must not loop or be skipped
-  EXPECT_FALSE(FirstPciDevice(AsPath(ZeroLength.data()), ZeroLength.size(), &Device));
+  // A node that claims no length must not loop or be skipped.
+  auto ZeroLength = SimDevicePath().RawNode(MEDIA_DEVICE_PATH, 1, 0, {}).Pci(0x1C).End();
+  EXPECT_FALSE(FirstPciDevice(ZeroLength.Data(), ZeroLength.Size(), &Device));
 
   // A path cut short by the byte limit is not read past it.
-  const auto Pci = Path({Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {0, 0x1C})});
-  EXPECT_FALSE(FirstPciDevice(AsPath(Pci.data()), 5, &Device));
+  auto Pci = SimDevicePath().Pci(0x1C).End();
+  EXPECT_FALSE(FirstPciDevice(Pci.Data(), 5, &Device));
 }
 
 TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
