@@ -2,9 +2,9 @@
 
 run(build, commands, ...) boots e2e/kestrel-qemu once over a GPP1 image and returns a Result:
 the transcript as (heading, output, status) entries, the image afterwards and the files asked
-for from the volume. judge(result, steps, final, files) compares it with the expected steps
-(command, output, status), image and files and returns the failures. main() runs a table of
-sessions by name. The tool's texts that the unit suites check too (banner, help, refusals) come
+for from a station stick. judge(result, steps, final) compares it with the expected steps
+(command, output, status) and image and returns the failures. main() runs a table of sessions
+by name. The tool's texts that the unit suites check too (banner, help, refusals) come
 from tests/data/expected_texts.txt; records and their display are laid out here from the record
 format, with zlib's CRC-32 (the IEEE 802.3 CRC the firmware computes).
 """
@@ -160,22 +160,14 @@ def with_block0(image, block_size, content):
 # --- Running and judging --------------------------------------------------------------------
 
 class Result:
-    def __init__(self, returncode, stderr, text, image, files):
-        self.returncode, self.stderr, self.text = returncode, stderr, text
-        self.entries = parse(text)
+    def __init__(self, returncode, stderr, text, image):
+        self.returncode, self.stderr, self.text, self.image = returncode, stderr, text, image
+        found = re.findall(r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n"
+                           r"(?:=== protocols (.*)\n)?", text, re.M)
+        self.entries = [entry[:3] for entry in found]
         self.statuses = [status for _, _, status in self.entries]
-        self.image, self.files = image, files
-
-
-def parse(text):
-    """The runner's transcript as [(command, output, status)]; a launcher's "=== protocols" line
-    is appended to the status after a tab."""
-    entries = []
-    for heading, output, status, protocols in re.findall(
-            r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n(?:=== protocols (.*)\n)?",
-            text, re.M):
-        entries.append((heading, output, status + ("\t" + protocols if protocols else "")))
-    return entries
+        # A launcher's "=== protocols" line after each status ("" where there is none).
+        self.protocols = [entry[3] for entry in found]
 
 
 def environment(build, **extra):
@@ -219,38 +211,31 @@ def fetch_files(volume, names, work):
     return fetched
 
 
-def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None,
-        stick=None):
+def run(build, commands, image=None, options=(), files=(), shell=False, env=None, stick=None):
     """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
-    COMMANDS; FETCH names the files to read back from the volume. STICK,
-    (state: roomy, full or read-only; files put on it; names read back into the result's
-    stick_files), attaches a station stick where the commands run."""
+    COMMANDS. STICK (state: roomy, full or read-only; files put on it; names read back into the
+    result's stick_files) attaches a station stick where the commands run."""
     with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
-        path, volume = os.path.join(work, "gpp1.img"), os.path.join(work, "volume.img")
-        argv = [RUNNER] + list(options)
+        path, stick_path = os.path.join(work, "gpp1.img"), os.path.join(work, "stick.img")
+        argv = list(options) + [a for name in files for a in ("--file", name)]
+        argv += ["--shell"] if shell else []
         if stick is not None:
-            state, on_stick, _ = stick
-            make_stick(os.path.join(work, "stick.img"), on_stick, state)
-            argv += ["--stick", os.path.join(work, "stick.img")]
-            argv += ["--stick-read-only"] if state == "read-only" else []
+            make_stick(stick_path, stick[1], stick[0])
+            argv += ["--stick", stick_path] + (["--stick-read-only"] * (stick[0] == "read-only"))
         if image is None:
             argv.append("--no-gpp1")
         else:
             with open(path, "wb") as f:
                 f.write(image)
             argv += ["--gpp1", path]
-        argv += [a for name in files for a in ("--file", name)]
-        argv += (["--keep-volume", volume] if fetch else []) + (["--shell"] if shell else [])
-        done = runner(argv[1:] + ["--"] + list(commands), env or environment(build))
+        done = runner(argv + ["--"] + list(commands), env or environment(build))
         left = None
         if image is not None:
             with open(path, "rb") as f:
                 left = f.read()
-        fetched = fetch_files(volume, fetch if done.returncode == 0 else (), work)
         result = Result(done.returncode, done.stderr.decode("utf-8", "replace"),
-                        done.stdout.decode("utf-8", "replace"), left, fetched)
-        if stick is not None:
-            result.stick_files = fetch_files(os.path.join(work, "stick.img"), stick[2], work)
+                        done.stdout.decode("utf-8", "replace"), left)
+        result.stick_files = fetch_files(stick_path, stick[2], work) if stick else {}
     return result
 
 
@@ -272,20 +257,12 @@ def transcript(steps):
                    for heading, output, status in steps)
 
 
-def judge(result, steps=None, final=None, files=None):
-    """Failures of RESULT against the expected STEPS (heading, output, status), image, files."""
+def judge(result, steps=None, final=None):
+    """Failures of RESULT against the expected STEPS (heading, output, status) and image."""
     if result.returncode != 0:
         return [f"runner status {result.returncode}: {result.stderr}"]
     failures = differs("transcript", transcript(steps), result.text) if steps is not None else []
-    if final is not None:
-        failures += differs("GPP1 image", final, result.image)
-    for name, expected in (files or {}).items():
-        if name not in result.files:
-            failures.append(f"the session left no {name} on the volume")
-        else:
-            failures += differs(name, expected.decode("latin-1"),
-                                result.files[name].decode("latin-1"))
-    return failures
+    return failures + (differs("GPP1 image", final, result.image) if final is not None else [])
 
 
 def tool(args):
