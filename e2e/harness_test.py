@@ -76,36 +76,39 @@ class ArgumentChecks(unittest.TestCase):
         self.assertIn(b"simulated-board driver not found", result.stderr)
 
 
-class Boots(unittest.TestCase):
-    def test_session_passes_arguments_and_statuses_and_keeps_gpp1_writes(self):
-        # Two 4096-byte blocks full of 0xA5: the stamp replaces block 0 only.
-        block = 4096
-        probe = "".join(f"fixture: handle on device 0x1C, partition {n}\n" for n in range(5)) + \
-            "fixture: GPP1 block size 4096, last block 1, write-protect flag 1\n"
-        steps = [
-            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe + "fixture: block 0: " +
-             " ".join(["0xA5"] * 16) + "\n", "0x0"),
-            ('--stamp=E2E "two words" \u00e9 --exit=27', "fixture: argc 5\nargv[1] <--stamp=E2E>\n"
-             "argv[2] <two words>\nargv[3] <\u00e9>\nargv[4] <--exit=27>\n", "0x1B"),
-            ("", "fixture: argc 1\n", "0x0"),
-            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe +
-             "fixture: block 0: 0x45 0x32 0x45" + " 0x0" * 13 + "\n", "0x0")]
-        result = boot([c for c, _, _ in steps], b"\xa5" * (2 * block),
-                      ["--write-protect", "--block-size", "4096"])
-        self.assertEqual(session.judge(result, [(session.tool(c), o, s) for c, o, s in steps],
-                                       b"E2E" + bytes(block - 3) + b"\xa5" * block), [])
+def probe(block_size, last_block, block0):
+    """What Fixture.efi --probe prints on the simulated board, write-protected."""
+    return ("fixture: argc 2\nargv[1] <--probe>\n"
+            + "".join(f"fixture: handle on device 0x1C, partition {n}\n" for n in range(5))
+            + f"fixture: GPP1 block size {block_size}, last block {last_block}, write-protect "
+            f"flag 1\nfixture: block 0: " + " ".join(f"0x{b:X}" for b in block0) + "\n")
 
-    def test_uboot_board_has_its_own_hob_list_and_its_disk_found_by_size(self):
-        # U-Boot names its disks by vendor nodes, publishes no HOB list and asks for buffers on a
-        # 512-byte boundary; the fixture honours that as the tool must.
-        result = boot(["--probe", "--stamp=UB"], b"\x5a" * 4096,
-                      ["--firmware", "uboot", "--write-protect"])
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("fixture: GPP1 block size 512, last block 7, write-protect flag 1\n",
-                      result.text)
-        self.assertIn("fixture: block 0: " + " ".join(["0x5A"] * 16) + "\n", result.text)
-        self.assertEqual(result.statuses, ["0x0", "0x0"], result.text)
-        self.assertEqual(result.image, b"UB" + bytes(510) + b"\x5a" * 3584)
+
+class Boots(unittest.TestCase):
+    def test_arguments_statuses_and_gpp1_writes_pass_under_each_firmware(self):
+        # OVMF: two 4096-byte blocks full of 0xA5, the stamp replaces block 0 only. U-Boot names
+        # its disks by vendor nodes, publishes no HOB list and asks for buffers on a 512-byte
+        # boundary: the board finds its disk by size and publishes a HOB list of its own.
+        stamped = b"E2E" + bytes(13)
+        rows = [
+            (["--block-size", "4096"], b"\xa5" * 8192, [
+                ("--probe", probe(4096, 1, b"\xa5" * 16), "0x0"),
+                ('--stamp=E2E "two words" \u00e9 --exit=27', "fixture: argc 5\n"
+                 "argv[1] <--stamp=E2E>\nargv[2] <two words>\nargv[3] <\u00e9>\n"
+                 "argv[4] <--exit=27>\n", "0x1B"),
+                ("", "fixture: argc 1\n", "0x0"),
+                ("--probe", probe(4096, 1, stamped), "0x0")],
+             b"E2E" + bytes(4093) + b"\xa5" * 4096),
+            (["--firmware", "uboot"], b"\x5a" * 4096, [
+                ("--probe", probe(512, 7, b"\x5a" * 16), "0x0"),
+                ("--stamp=UB", "fixture: argc 2\nargv[1] <--stamp=UB>\n", "0x0")],
+             b"UB" + bytes(510) + b"\x5a" * 3584),
+        ]
+        for options, image, steps, final in rows:
+            with self.subTest(options[1]):
+                result = boot([c for c, _, _ in steps], image, ["--write-protect"] + options)
+                expected = [(session.tool(c), o, s) for c, o, s in steps]
+                self.assertEqual(session.judge(result, expected, final), [])
 
     def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
         with tempfile.NamedTemporaryFile(suffix=".efi") as shell:
