@@ -3,10 +3,10 @@
 run(build, commands, ...) boots e2e/kestrel-qemu once over a GPP1 image and returns a Result:
 the transcript as (heading, output, status) entries, the image afterwards and the files asked
 for from a station stick. judge(result, steps, final) compares it with the expected steps
-(command, output, status) and image and returns the failures. main() runs a table of sessions
-by name. The tool's texts that the unit suites check too (banner, help, refusals) come
-from tests/data/expected_texts.txt; records and their display are laid out here from the record
-format, with zlib's CRC-32 (the IEEE 802.3 CRC the firmware computes).
+(command, output, status) and image and returns the failures. The tool's texts that the unit
+suites check too (banner, help, refusals) come from tests/data/expected_texts.txt; records and
+their display are laid out here from the record format, with zlib's CRC-32 (the IEEE 802.3 CRC
+the firmware computes).
 """
 
 import difflib
@@ -14,7 +14,6 @@ import os
 import re
 import struct
 import subprocess
-import sys
 import tempfile
 import zlib
 
@@ -165,7 +164,6 @@ class Result:
         found = re.findall(r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n"
                            r"(?:=== protocols (.*)\n)?", text, re.M)
         self.entries = [entry[:3] for entry in found]
-        self.statuses = [status for _, _, status in self.entries]
         # A launcher's "=== protocols" line after each status ("" where there is none).
         self.protocols = [entry[3] for entry in found]
 
@@ -269,19 +267,3 @@ def tool(args):
     """The runner's heading for a run of the tool with ARGS."""
     return "Kestrel.efi" + (" " + args if args else "")
 
-
-def main(argv, sessions, usage):
-    """Runs the named session of SESSIONS (name -> function(build) giving its failures), or all."""
-    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in sessions):
-        sys.exit(usage + "\nSessions: " + ", ".join(sessions))
-    build = os.path.abspath(argv[1])
-    names = list(sessions) if argv[2] == "all" else [argv[2]]
-    failed = 0
-    for name in names:
-        failures = sessions[name](build)
-        print(f"{name}: " + ("passed" if not failures else "FAILED"))
-        for failure in failures:
-            print(failure)
-        failed += bool(failures)
-    print(f"{len(names) - failed} passed, {failed} failed")
-    return 1 if failed else 0

@@ -435,6 +435,19 @@ def run_row(name, build):
     return failures
 
 
+def main(argv):
+    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in TABLE):
+        sys.exit(__doc__ + "\nSessions: " + ", ".join(TABLE))
+    names = list(TABLE) if argv[2] == "all" else [argv[2]]
+    failed = 0
+    for name in names:
+        failures = run_row(name, os.path.abspath(argv[1]))
+        print(f"{name}: " + ("passed" if not failures else "FAILED"))
+        print("".join(failure + "\n" for failure in failures), end="")
+        failed += bool(failures)
+    print(f"{len(names) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
 if __name__ == "__main__":
-    sys.exit(session.main(sys.argv, {name: (lambda build, name=name: run_row(name, build))
-                                     for name in TABLE}, __doc__))
+    sys.exit(main(sys.argv))
