@@ -55,17 +55,15 @@ def main(argv):
             os.remove(signed)
 
         no_sbsign = dict(os.environ, SBSIGN=os.path.join(work, "no-such-dir", "sbsign"))
-        refusals = [
-            ("without KEY and CERT: refused, nothing signed", {}, None,
-             ["no signing key", "KEY="]),
-            ("a key file that is not there: named",
-             dict(KEY=os.path.join(work, "missing.key"), CERT=cert), None,
+        missing = os.path.join(work, "missing.key")
+        refusals = [  # what, make's variables, its environment, words the refusal must hold
+            ("without KEY and CERT: refused, nothing signed", {}, None, ["no signing key", "KEY="]),
+            ("a key file that is not there: named", dict(KEY=missing, CERT=cert), None,
              ["cannot read", "missing.key"]),
             ("a certificate given as the key", dict(KEY=cert, CERT=cert), None,
              ["not a PEM private key"]),
             ("without sbsign: says which package to install", dict(KEY=key, CERT=cert),
-             no_sbsign, ["not found", "sbsigntool"]),
-        ]
+             no_sbsign, ["not found", "sbsigntool"])]
         for what, variables, env, words in refusals:
             status, text = make_sign(build, env, **variables)
             check(status != 0 and all(word in text for word in words)
