@@ -357,21 +357,6 @@ def efi11_shell(build, _work):
         [os.path.join(build, "Fixture.efi")])
 
 
-def text_section_offset(path):
-    """File offset of the first byte of the image's .text section (PE32+ section table)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], \
-        struct.unpack_from("<H", data, pe + 20)[0]
-    table = pe + 24 + optional_size
-    for i in range(sections):
-        entry = table + 40 * i
-        if data[entry:entry + 8].rstrip(b"\0") == b".text":
-            return struct.unpack_from("<I", data, entry + 20)[0]
-    raise RuntimeError(f"{path}: no .text section")
-
-
 def refused_images(build, work):
     """unsigned.efi, otherkey.efi (signed with a key made here, not in db) and tampered.efi (the
     test-signed tool with one byte of its code changed)."""
@@ -388,7 +373,9 @@ def refused_images(build, work):
                     unsigned], check=True, capture_output=True)
     with open(signed, "rb") as f:
         data = bytearray(f.read())
-    data[text_section_offset(signed) + 0x40] ^= 0x01
+    # The code, the image's first section, starts where the headers end (SizeOfHeaders).
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    data[struct.unpack_from("<I", data, pe + 24 + 60)[0] + 0x40] ^= 0x01
     with open(made["tampered.efi"], "wb") as f:
         f.write(data)
     return list(made.values())
