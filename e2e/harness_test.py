@@ -28,11 +28,10 @@ def boot(commands, image, options=(), **env):
 
 class ArgumentChecks(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
+        self.folder = self.enterContext(tempfile.TemporaryDirectory())
 
     def image(self, size):
-        path = os.path.join(self.folder.name, f"gpp1-{size}.img")
+        path = os.path.join(self.folder, f"gpp1-{size}.img")
         with open(path, "wb") as f:
             f.write(bytes(size))
         return path
@@ -42,8 +41,8 @@ class ArgumentChecks(unittest.TestCase):
         cases = {
             "no image option": ["--", "-r"],
             "image option without value": ["--gpp1"],
-            "missing image": ["--gpp1", os.path.join(self.folder.name, "none.img"), "--", "-r"],
-            "folder as image": ["--gpp1", self.folder.name, "--", "-r"],
+            "missing image": ["--gpp1", os.path.join(self.folder, "none.img"), "--", "-r"],
+            "folder as image": ["--gpp1", self.folder, "--", "-r"],
             "empty image": ["--gpp1", self.image(0), "--", "-r"],
             "partial block": ["--gpp1", self.image(700), "--", "-r"],
             "image smaller than the block size": ["--gpp1", good, "--block-size", "2048", "--",
@@ -71,7 +70,7 @@ class ArgumentChecks(unittest.TestCase):
 
     def test_missing_driver_is_named(self):
         result = session.runner(["--gpp1", self.image(512), "--", "-r"], environment(
-            KESTREL_BOARD_DRIVER=os.path.join(self.folder.name, "SimBoard.efi")))
+            KESTREL_BOARD_DRIVER=os.path.join(self.folder, "SimBoard.efi")))
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"simulated-board driver not found", result.stderr)
 
