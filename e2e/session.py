@@ -24,24 +24,14 @@ FIRMWARE = os.environ.get("KESTREL_FIRMWARE", "ovmf")
 
 def load_texts(path=os.path.join(HERE, "..", "tests", "data", "expected_texts.txt")):
     """(banner, help, [(args, output, status)]) from the shared table; see its header."""
-    sections, current = [], None
     with open(path, encoding="utf-8") as f:
-        for line in f.read().splitlines():
-            line = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), line)
-            if line.startswith("=== "):
-                current = [line[4:], []]
-                sections.append(current)
-            elif current is not None:
-                current[1].append(line)
-    texts = {name: "".join(l + "\n" for l in lines) for name, lines in sections}
-    banner = texts["banner"]
-    refusals = []
-    for name, lines in sections:
-        if name.startswith("refusal "):
-            _, status, args = name.split(" ", 2)
-            output = "".join((banner if l == "BANNER" else l + "\n") for l in lines)
-            refusals.append((args, output, f"0x{int(status):X}"))
-    return banner, texts["help"], refusals
+        text = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), f.read())
+    sections = re.findall(r"^=== (.*)\n((?:(?!=== ).*\n)*)", text, re.M)
+    banner = dict(sections)["banner"]
+    refusals = [(name.split(" ", 2)[2], re.sub(r"^BANNER\n", lambda _: banner, body, flags=re.M),
+                 f"0x{int(name.split()[1]):X}")
+                for name, body in sections if name.startswith("refusal ")]
+    return banner, dict(sections)["help"], refusals
 
 
 BANNER, HELP, REFUSALS = load_texts()
@@ -199,14 +189,10 @@ def make_stick(path, files, state):
         mtools("mcopy", "-i", path, path + ".filler", "::/filler")
 
 
-def fetch_files(volume, names, work):
-    fetched = {}
-    for name in names:
-        target = os.path.join(work, "fetched-" + name)
-        if mtools("mcopy", "-n", "-i", volume, "::/" + name, target).returncode == 0:
-            with open(target, "rb") as f:
-                fetched[name] = f.read()
-    return fetched
+def fetch_files(volume, names):
+    """Those of the files NAMES that the FAT image VOLUME holds, by name."""
+    fetched = {name: mtools("mcopy", "-i", volume, "::/" + name, "-") for name in names}
+    return {name: done.stdout for name, done in fetched.items() if done.returncode == 0}
 
 
 def run(build, commands, image=None, options=(), files=(), shell=False, env=None, stick=None):
@@ -233,7 +219,7 @@ def run(build, commands, image=None, options=(), files=(), shell=False, env=None
                 left = f.read()
         result = Result(done.returncode, done.stderr.decode("utf-8", "replace"),
                         done.stdout.decode("utf-8", "replace"), left)
-        result.stick_files = fetch_files(stick_path, stick[2], work) if stick else {}
+        result.stick_files = fetch_files(stick_path, stick[2]) if stick else {}
     return result
 
 

@@ -260,7 +260,7 @@ def station_read_only_stick():
 
 
 def station_write_protected():
-    return station("roomy", gpp1(512, 64, EXAMPLE, fill=b"\xa5"), [
+    return station("roomy", PATTERNED, [
         ("provision.nsh rework 12345678 87654321 11111", "0x8",
          "   FAIL: write-protected (status 0x8)",
          [logged("write", "if-serial", 8, "write-protected", None, None)]),
@@ -294,7 +294,7 @@ def foreign_cmos(build, _work):
                 bytes_of[5] != bytes_of[3]:
             failures.append(f"CMOS bytes before and after the runs: {bytes_of}")
         return failures
-    return row(gpp1(512, 4), None, options=(), shell=True,
+    return row(gpp1(512, 4), None, shell=True,
                files=[os.path.join(build, "Fixture.efi")], check=(check, [
                    "Fixture.efi --cmos", "Kestrel.efi -r", "Fixture.efi --cmos",
                    "Fixture.efi --cmos=12345678", "Kestrel.efi -r", "Fixture.efi --cmos"]))
