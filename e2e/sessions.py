@@ -23,7 +23,6 @@ sys.path.insert(0, HERE)
 from session import *  # noqa: E402,F401,F403
 import session  # noqa: E402
 
-EXAMPLES = os.path.join(os.path.dirname(HERE), "examples")
 CAPITALS = record("AbC123", "Mm-9")
 PATTERNED = gpp1(512, 64, EXAMPLE, fill=b"\xa5")  # a written record, the rest patterned
 
@@ -166,7 +165,7 @@ def fault_eio_flush():
 # tool logs on the stick for it: (file, operation, guard, status, reason, serial before, serial
 # after), None for null.
 
-SCRIPTS = [os.path.join(EXAMPLES, name) for name in ("provision.nsh", "inspect.nsh")]
+SCRIPTS = [os.path.join(HERE, "..", "examples", name) for name in ("provision.nsh", "inspect.nsh")]
 LOGS = ("provision.log", "22222222.json", "12345678.json")
 # A stick that takes no more: the log line, or the saved record, cannot be written.
 STICK_REFUSED = [
@@ -333,9 +332,10 @@ def round_trip(before, mode):
 def launched(steps, files, options=()):
     def check(result):
         failures = []
-        for (_, command, *expected), (_, *actual) in zip(
-                steps, [entry + (p,) for entry, p in zip(result.entries, result.protocols)]):
-            for what, want, got in zip(("output", "status", "protocols"), expected, actual):
+        for (_, command, *expected), (_, output, status), protocols in zip(
+                steps, result.entries, result.protocols):
+            for what, want, got in zip(("output", "status", "protocols"), expected,
+                                       (output, status, protocols)):
                 if not isinstance(want, re.Pattern):
                     failures += session.differs(f"{command}: {what}", want, got)
                 elif not want.fullmatch(got):
