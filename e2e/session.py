@@ -204,8 +204,10 @@ def run(build, commands, image=None, options=(), files=(), shell=False, env=None
         argv = list(options) + [a for name in files for a in ("--file", name)]
         argv += ["--shell"] if shell else []
         if stick is not None:
-            make_stick(stick_path, stick[1], stick[0])
-            argv += ["--stick", stick_path] + (["--stick-read-only"] * (stick[0] == "read-only"))
+            state, on_stick, _ = stick
+            make_stick(stick_path, on_stick, state)
+            argv += ["--stick", stick_path]
+            argv += ["--stick-read-only"] if state == "read-only" else []
         if image is None:
             argv.append("--no-gpp1")
         else:
