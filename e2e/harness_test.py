@@ -109,27 +109,23 @@ class Boots(unittest.TestCase):
                 expected = [(session.tool(c), o, s) for c, o, s in steps]
                 self.assertEqual(session.judge(result, expected, final), [])
 
-    def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
+    def test_a_failed_boot_or_a_hung_guest_ends_the_run_with_one_message(self):
         with tempfile.NamedTemporaryFile(suffix=".efi") as shell:
-            shell.write(bytes(64))
+            shell.write(bytes(64))  # no image: U-Boot gets back to its prompt
             shell.flush()
-            result = boot(["--exit=0"], bytes(512), ["--firmware", "uboot"],
-                          KESTREL_UEFI_SHELL=shell.name)
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.text, "")
-        self.assertIn("U-Boot did not start the UEFI Shell", result.stderr)
-
-    def test_hung_guest_is_ended_within_the_time_limit(self):
-        start = time.monotonic()
-        result = boot(["--exit=1", "--hang", "--exit=2"], bytes(512),
-                      KESTREL_QEMU_COMMAND_TIMEOUT="5")
-        elapsed = time.monotonic() - start
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.text, "")
-        first = result.stderr.splitlines()[0]
-        self.assertIn("time-out", first)
-        self.assertIn("Kestrel.efi --hang", first)
-        self.assertLess(elapsed, 60)
+            rows = [  # commands, runner options, environment, words of the first error line
+                (["--exit=0"], ["--firmware", "uboot"], dict(KESTREL_UEFI_SHELL=shell.name),
+                 ["U-Boot did not start the UEFI Shell"]),
+                (["--exit=1", "--hang", "--exit=2"], [], dict(KESTREL_QEMU_COMMAND_TIMEOUT="5"),
+                 ["time-out", "Kestrel.efi --hang"])]
+            for commands, options, env, words in rows:
+                with self.subTest(words[0]):
+                    start = time.monotonic()
+                    result = boot(commands, bytes(512), options, **env)
+                    self.assertLess(time.monotonic() - start, 60)
+                    self.assertEqual((result.returncode, result.text), (1, ""), result.stderr)
+                    for word in words:
+                        self.assertIn(word, result.stderr.splitlines()[0])
 
 
 if __name__ == "__main__":
