@@ -26,15 +26,14 @@ LZMA_SECTION = uuid.UUID("EE4E5898-3914-4259-9D6E-DC7BD79403CF")
 
 FV_SIGNATURE = b"_FVH"
 FV_HEADER_MIN = 56          # up to the block map
+# OVMF's files and sections are far below 16 MiB, so they never use the large-size headers;
+# one that did would fail the size checks below.
 FFS_HEADER = 24
-FFS_LARGE_FILE = 0x01       # attribute: a 64-bit size follows the header
 FFS_TYPE_PAD = 0xF0
 SECTION_HEADER = 4
-SECTION_COMPRESSION = 0x01  # EFI (Tiano) compression: not used around the shell in Debian's OVMF
 SECTION_GUID_DEFINED = 0x02
 SECTION_PE32 = 0x10
 SECTION_FV_IMAGE = 0x17
-MAX_DEPTH = 8               # volumes in sections in volumes...; OVMF nests three deep
 
 
 class ExtractError(Exception):
@@ -46,7 +45,7 @@ def align(value, boundary):
 
 
 def volume_files(data, base):
-    """(name, type, body) of each file in the firmware volume at data[base:]."""
+    """(name, body) of each file in the firmware volume at data[base:]."""
     if base + FV_HEADER_MIN > len(data) or data[base + 40:base + 44] != FV_SIGNATURE:
         raise ExtractError(f"no firmware volume header at offset {base:#x}")
     length, = struct.unpack_from("<Q", data, base + 32)
@@ -67,77 +66,57 @@ def volume_files(data, base):
         if header == b"\xff" * FFS_HEADER:
             break  # free space to the end of the volume
         name = uuid.UUID(bytes_le=bytes(header[:16]))
-        file_type, attributes = header[18], header[19]
         size = int.from_bytes(header[20:23], "little")
-        header_size = FFS_HEADER
-        if attributes & FFS_LARGE_FILE:
-            if offset + 32 > end:
-                raise ExtractError(f"file {name} runs past its volume")
-            size, = struct.unpack_from("<Q", data, offset + 24)
-            header_size = 32
-        if size < header_size or offset + size > end:
+        if size < FFS_HEADER or offset + size > end:
             raise ExtractError(f"file {name} at {offset:#x} has a bad size {size:#x}")
-        if file_type != FFS_TYPE_PAD:
-            yield name, file_type, data[offset + header_size:offset + size]
+        if header[18] != FFS_TYPE_PAD:
+            yield name, data[offset + FFS_HEADER:offset + size]
         offset = align(offset + size, 8)
 
 
-def sections(data, depth):
+def sections(data):
     """(type, body) of each section in data; LZMA sections are opened and their sections
     given in their place. Volume-image sections are given as they are."""
-    if depth > MAX_DEPTH:
-        raise ExtractError("sections nested too deeply")
     offset = 0
     while offset + SECTION_HEADER <= len(data):
         size = int.from_bytes(data[offset:offset + 3], "little")
         kind = data[offset + 3]
-        header_size = SECTION_HEADER
-        if size == 0xFFFFFF:
-            if offset + 8 > len(data):
-                raise ExtractError("section header runs past its file")
-            size, = struct.unpack_from("<I", data, offset + 4)
-            header_size = 8
-        if size < header_size or offset + size > len(data):
+        if size < SECTION_HEADER or offset + size > len(data):
             raise ExtractError(f"section at {offset:#x} has a bad size {size:#x}")
-        body = data[offset + header_size:offset + size]
+        body = data[offset + SECTION_HEADER:offset + size]
         if kind == SECTION_GUID_DEFINED:
-            if len(body) < 20:
-                raise ExtractError("GUID-defined section too short")
-            guid = uuid.UUID(bytes_le=bytes(body[:16]))
-            data_offset, = struct.unpack_from("<H", body, 16)
-            if data_offset < header_size + 20 or data_offset > size:
+            data_offset = struct.unpack_from("<H", body, 16)[0] if len(body) >= 20 else 0
+            if not SECTION_HEADER + 20 <= data_offset <= size:
                 raise ExtractError(f"GUID-defined section at {offset:#x}: bad data offset")
-            if guid == LZMA_SECTION:
+            if uuid.UUID(bytes_le=bytes(body[:16])) == LZMA_SECTION:
                 try:
                     # The LZMA "alone" format: 5 property bytes and a 64-bit size, then the stream.
                     inner = lzma.decompress(bytes(data[offset + data_offset:offset + size]),
                                             format=lzma.FORMAT_ALONE)
                 except lzma.LZMAError as error:
                     raise ExtractError(f"LZMA section does not decompress: {error}")
-                yield from sections(inner, depth + 1)
+                yield from sections(inner)
             # Other GUID-defined sections (signed or checksummed ones) are passed over.
         else:
             yield kind, body
         offset = align(offset + size, 4)
 
 
-def all_files(data, base, depth=0):
+def all_files(data, base):
     """(name, body) of every file in the volume at data[base:] and in the volumes nested in its
     files' sections, depth first."""
-    if depth > MAX_DEPTH:
-        raise ExtractError("volumes nested too deeply")
-    for name, _, body in volume_files(data, base):
+    for name, body in volume_files(data, base):
         yield name, body
-        for kind, section in sections(body, depth + 1):
+        for kind, section in sections(body):
             if kind == SECTION_FV_IMAGE:
-                yield from all_files(section, 0, depth + 1)
+                yield from all_files(section, 0)
 
 
 def find_shell(data, base):
     """The PE32 section of the shell file in the volume at data[base:] (or nested), or None."""
     for name, body in all_files(data, base):
         if name == SHELL_FILE:
-            for kind, section in sections(body, 1):
+            for kind, section in sections(body):
                 if kind == SECTION_PE32:
                     return bytes(section)
             raise ExtractError(f"file {SHELL_FILE} holds no PE32 section")

@@ -28,11 +28,10 @@ def boot(commands, image, options=(), **env):
 
 class ArgumentChecks(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.addCleanup(self.folder.cleanup)
+        self.folder = self.enterContext(tempfile.TemporaryDirectory())
 
     def image(self, size):
-        path = os.path.join(self.folder.name, f"gpp1-{size}.img")
+        path = os.path.join(self.folder, f"gpp1-{size}.img")
         with open(path, "wb") as f:
             f.write(bytes(size))
         return path
@@ -42,8 +41,8 @@ class ArgumentChecks(unittest.TestCase):
         cases = {
             "no image option": ["--", "-r"],
             "image option without value": ["--gpp1"],
-            "missing image": ["--gpp1", os.path.join(self.folder.name, "none.img"), "--", "-r"],
-            "folder as image": ["--gpp1", self.folder.name, "--", "-r"],
+            "missing image": ["--gpp1", os.path.join(self.folder, "none.img"), "--", "-r"],
+            "folder as image": ["--gpp1", self.folder, "--", "-r"],
             "empty image": ["--gpp1", self.image(0), "--", "-r"],
             "partial block": ["--gpp1", self.image(700), "--", "-r"],
             "image smaller than the block size": ["--gpp1", good, "--block-size", "2048", "--",
@@ -71,63 +70,62 @@ class ArgumentChecks(unittest.TestCase):
 
     def test_missing_driver_is_named(self):
         result = session.runner(["--gpp1", self.image(512), "--", "-r"], environment(
-            KESTREL_BOARD_DRIVER=os.path.join(self.folder.name, "SimBoard.efi")))
+            KESTREL_BOARD_DRIVER=os.path.join(self.folder, "SimBoard.efi")))
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"simulated-board driver not found", result.stderr)
 
 
+def probe(block_size, last_block, block0):
+    """What Fixture.efi --probe prints on the simulated board, write-protected."""
+    return ("fixture: argc 2\nargv[1] <--probe>\n"
+            + "".join(f"fixture: handle on device 0x1C, partition {n}\n" for n in range(5))
+            + f"fixture: GPP1 block size {block_size}, last block {last_block}, write-protect "
+            f"flag 1\nfixture: block 0: " + " ".join(f"0x{b:X}" for b in block0) + "\n")
+
+
 class Boots(unittest.TestCase):
-    def test_session_passes_arguments_and_statuses_and_keeps_gpp1_writes(self):
-        # Two 4096-byte blocks full of 0xA5: the stamp replaces block 0 only.
-        block = 4096
-        probe = "".join(f"fixture: handle on device 0x1C, partition {n}\n" for n in range(5)) + \
-            "fixture: GPP1 block size 4096, last block 1, write-protect flag 1\n"
-        steps = [
-            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe + "fixture: block 0: " +
-             " ".join(["0xA5"] * 16) + "\n", "0x0"),
-            ('--stamp=E2E "two words" \u00e9 --exit=27', "fixture: argc 5\nargv[1] <--stamp=E2E>\n"
-             "argv[2] <two words>\nargv[3] <\u00e9>\nargv[4] <--exit=27>\n", "0x1B"),
-            ("", "fixture: argc 1\n", "0x0"),
-            ("--probe", "fixture: argc 2\nargv[1] <--probe>\n" + probe +
-             "fixture: block 0: 0x45 0x32 0x45" + " 0x0" * 13 + "\n", "0x0")]
-        result = boot([c for c, _, _ in steps], b"\xa5" * (2 * block),
-                      ["--write-protect", "--block-size", "4096"])
-        self.assertEqual(session.judge(result, [(session.tool(c), o, s) for c, o, s in steps],
-                                       b"E2E" + bytes(block - 3) + b"\xa5" * block), [])
+    def test_arguments_statuses_and_gpp1_writes_pass_under_each_firmware(self):
+        # OVMF: two 4096-byte blocks full of 0xA5, the stamp replaces block 0 only. U-Boot names
+        # its disks by vendor nodes, publishes no HOB list and asks for buffers on a 512-byte
+        # boundary: the board finds its disk by size and publishes a HOB list of its own.
+        stamped = b"E2E" + bytes(13)
+        rows = [
+            (["--block-size", "4096"], b"\xa5" * 8192, [
+                ("--probe", probe(4096, 1, b"\xa5" * 16), "0x0"),
+                ('--stamp=E2E "two words" \u00e9 --exit=27', "fixture: argc 5\n"
+                 "argv[1] <--stamp=E2E>\nargv[2] <two words>\nargv[3] <\u00e9>\n"
+                 "argv[4] <--exit=27>\n", "0x1B"),
+                ("", "fixture: argc 1\n", "0x0"),
+                ("--probe", probe(4096, 1, stamped), "0x0")],
+             b"E2E" + bytes(4093) + b"\xa5" * 4096),
+            (["--firmware", "uboot"], b"\x5a" * 4096, [
+                ("--probe", probe(512, 7, b"\x5a" * 16), "0x0"),
+                ("--stamp=UB", "fixture: argc 2\nargv[1] <--stamp=UB>\n", "0x0")],
+             b"UB" + bytes(510) + b"\x5a" * 3584),
+        ]
+        for options, image, steps, final in rows:
+            with self.subTest(options[1]):
+                result = boot([c for c, _, _ in steps], image, ["--write-protect"] + options)
+                expected = [(session.tool(c), o, s) for c, o, s in steps]
+                self.assertEqual(session.judge(result, expected, final), [])
 
-    def test_uboot_board_has_its_own_hob_list_and_its_disk_found_by_size(self):
-        # U-Boot names its disks by vendor nodes, publishes no HOB list and asks for buffers on a
-        # 512-byte boundary; the fixture honours that as the tool must.
-        result = boot(["--probe", "--stamp=UB"], b"\x5a" * 4096,
-                      ["--firmware", "uboot", "--write-protect"])
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("fixture: GPP1 block size 512, last block 7, write-protect flag 1\n",
-                      result.text)
-        self.assertIn("fixture: block 0: " + " ".join(["0x5A"] * 16) + "\n", result.text)
-        self.assertEqual(result.statuses, ["0x0", "0x0"], result.text)
-        self.assertEqual(result.image, b"UB" + bytes(510) + b"\x5a" * 3584)
-
-    def test_uboot_back_at_its_prompt_is_a_boot_failure(self):
+    def test_a_failed_boot_or_a_hung_guest_ends_the_run_with_one_message(self):
         with tempfile.NamedTemporaryFile(suffix=".efi") as shell:
-            shell.write(bytes(64))
+            shell.write(bytes(64))  # no image: U-Boot gets back to its prompt
             shell.flush()
-            result = boot(["--exit=0"], bytes(512), ["--firmware", "uboot"],
-                          KESTREL_UEFI_SHELL=shell.name)
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.text, "")
-        self.assertIn("U-Boot did not start the UEFI Shell", result.stderr)
-
-    def test_hung_guest_is_ended_within_the_time_limit(self):
-        start = time.monotonic()
-        result = boot(["--exit=1", "--hang", "--exit=2"], bytes(512),
-                      KESTREL_QEMU_COMMAND_TIMEOUT="5")
-        elapsed = time.monotonic() - start
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(result.text, "")
-        first = result.stderr.splitlines()[0]
-        self.assertIn("time-out", first)
-        self.assertIn("Kestrel.efi --hang", first)
-        self.assertLess(elapsed, 60)
+            rows = [  # commands, runner options, environment, words of the first error line
+                (["--exit=0"], ["--firmware", "uboot"], dict(KESTREL_UEFI_SHELL=shell.name),
+                 ["U-Boot did not start the UEFI Shell"]),
+                (["--exit=1", "--hang", "--exit=2"], [], dict(KESTREL_QEMU_COMMAND_TIMEOUT="5"),
+                 ["time-out", "Kestrel.efi --hang"])]
+            for commands, options, env, words in rows:
+                with self.subTest(words[0]):
+                    start = time.monotonic()
+                    result = boot(commands, bytes(512), options, **env)
+                    self.assertLess(time.monotonic() - start, 60)
+                    self.assertEqual((result.returncode, result.text), (1, ""), result.stderr)
+                    for word in words:
+                        self.assertIn(word, result.stderr.splitlines()[0])
 
 
 if __name__ == "__main__":

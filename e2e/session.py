@@ -2,11 +2,11 @@
 
 run(build, commands, ...) boots e2e/kestrel-qemu once over a GPP1 image and returns a Result:
 the transcript as (heading, output, status) entries, the image afterwards and the files asked
-for from the volume. judge(result, steps, final, files) compares it with the expected steps
-(command, output, status), image and files and returns the failures. main() runs a table of
-sessions by name. The tool's texts that the unit suites check too (banner, help, refusals) come
-from tests/data/expected_texts.txt; records and their display are laid out here from the record
-format, with zlib's CRC-32 (the IEEE 802.3 CRC the firmware computes).
+for from a station stick. judge(result, steps, final) compares it with the expected steps
+(command, output, status) and image and returns the failures. The tool's texts that the unit
+suites check too (banner, help, refusals) come from tests/data/expected_texts.txt; records and
+their display are laid out here from the record format, with zlib's CRC-32 (the IEEE 802.3 CRC
+the firmware computes).
 """
 
 import difflib
@@ -14,7 +14,6 @@ import os
 import re
 import struct
 import subprocess
-import sys
 import tempfile
 import zlib
 
@@ -25,24 +24,14 @@ FIRMWARE = os.environ.get("KESTREL_FIRMWARE", "ovmf")
 
 def load_texts(path=os.path.join(HERE, "..", "tests", "data", "expected_texts.txt")):
     """(banner, help, [(args, output, status)]) from the shared table; see its header."""
-    sections, current = [], None
     with open(path, encoding="utf-8") as f:
-        for line in f.read().splitlines():
-            line = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), line)
-            if line.startswith("=== "):
-                current = [line[4:], []]
-                sections.append(current)
-            elif current is not None:
-                current[1].append(line)
-    texts = {name: "".join(l + "\n" for l in lines) for name, lines in sections}
-    banner = texts["banner"]
-    refusals = []
-    for name, lines in sections:
-        if name.startswith("refusal "):
-            _, status, args = name.split(" ", 2)
-            output = "".join((banner if l == "BANNER" else l + "\n") for l in lines)
-            refusals.append((args, output, f"0x{int(status):X}"))
-    return banner, texts["help"], refusals
+        text = re.sub(r"\\x([0-9A-Fa-f]{2})", lambda m: chr(int(m.group(1), 16)), f.read())
+    sections = re.findall(r"^=== (.*)\n((?:(?!=== ).*\n)*)", text, re.M)
+    banner = dict(sections)["banner"]
+    refusals = [(name.split(" ", 2)[2], re.sub(r"^BANNER\n", lambda _: banner, body, flags=re.M),
+                 f"0x{int(name.split()[1]):X}")
+                for name, body in sections if name.startswith("refusal ")]
+    return banner, dict(sections)["help"], refusals
 
 
 BANNER, HELP, REFUSALS = load_texts()
@@ -160,22 +149,13 @@ def with_block0(image, block_size, content):
 # --- Running and judging --------------------------------------------------------------------
 
 class Result:
-    def __init__(self, returncode, stderr, text, image, files):
-        self.returncode, self.stderr, self.text = returncode, stderr, text
-        self.entries = parse(text)
-        self.statuses = [status for _, _, status in self.entries]
-        self.image, self.files = image, files
-
-
-def parse(text):
-    """The runner's transcript as [(command, output, status)]; a launcher's "=== protocols" line
-    is appended to the status after a tab."""
-    entries = []
-    for heading, output, status, protocols in re.findall(
-            r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n(?:=== protocols (.*)\n)?",
-            text, re.M):
-        entries.append((heading, output, status + ("\t" + protocols if protocols else "")))
-    return entries
+    def __init__(self, returncode, stderr, text, image):
+        self.returncode, self.stderr, self.text, self.image = returncode, stderr, text, image
+        found = re.findall(r"^=== (.*)\n((?:(?!=== ).*\n)*?)=== status (.*)\n"
+                           r"(?:=== protocols (.*)\n)?", text, re.M)
+        self.entries = [entry[:3] for entry in found]
+        # A launcher's "=== protocols" line after each status ("" where there is none).
+        self.protocols = [entry[3] for entry in found]
 
 
 def environment(build, **extra):
@@ -209,29 +189,24 @@ def make_stick(path, files, state):
         mtools("mcopy", "-i", path, path + ".filler", "::/filler")
 
 
-def fetch_files(volume, names, work):
-    fetched = {}
-    for name in names:
-        target = os.path.join(work, "fetched-" + name)
-        if mtools("mcopy", "-n", "-i", volume, "::/" + name, target).returncode == 0:
-            with open(target, "rb") as f:
-                fetched[name] = f.read()
-    return fetched
+def fetch_files(volume, names):
+    """Those of the files NAMES that the FAT image VOLUME holds, by name."""
+    fetched = {name: mtools("mcopy", "-i", volume, "::/" + name, "-") for name in names}
+    return {name: done.stdout for name, done in fetched.items() if done.returncode == 0}
 
 
-def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False, env=None,
-        stick=None):
+def run(build, commands, image=None, options=(), files=(), shell=False, env=None, stick=None):
     """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
-    COMMANDS; FETCH names the files to read back from the volume. STICK,
-    (state: roomy, full or read-only; files put on it; names read back into the result's
-    stick_files), attaches a station stick where the commands run."""
+    COMMANDS. STICK (state: roomy, full or read-only; files put on it; names read back into the
+    result's stick_files) attaches a station stick where the commands run."""
     with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
-        path, volume = os.path.join(work, "gpp1.img"), os.path.join(work, "volume.img")
-        argv = [RUNNER] + list(options)
+        path, stick_path = os.path.join(work, "gpp1.img"), os.path.join(work, "stick.img")
+        argv = list(options) + [a for name in files for a in ("--file", name)]
+        argv += ["--shell"] if shell else []
         if stick is not None:
             state, on_stick, _ = stick
-            make_stick(os.path.join(work, "stick.img"), on_stick, state)
-            argv += ["--stick", os.path.join(work, "stick.img")]
+            make_stick(stick_path, on_stick, state)
+            argv += ["--stick", stick_path]
             argv += ["--stick-read-only"] if state == "read-only" else []
         if image is None:
             argv.append("--no-gpp1")
@@ -239,18 +214,14 @@ def run(build, commands, image=None, options=(), files=(), fetch=(), shell=False
             with open(path, "wb") as f:
                 f.write(image)
             argv += ["--gpp1", path]
-        argv += [a for name in files for a in ("--file", name)]
-        argv += (["--keep-volume", volume] if fetch else []) + (["--shell"] if shell else [])
-        done = runner(argv[1:] + ["--"] + list(commands), env or environment(build))
+        done = runner(argv + ["--"] + list(commands), env or environment(build))
         left = None
         if image is not None:
             with open(path, "rb") as f:
                 left = f.read()
-        fetched = fetch_files(volume, fetch if done.returncode == 0 else (), work)
         result = Result(done.returncode, done.stderr.decode("utf-8", "replace"),
-                        done.stdout.decode("utf-8", "replace"), left, fetched)
-        if stick is not None:
-            result.stick_files = fetch_files(os.path.join(work, "stick.img"), stick[2], work)
+                        done.stdout.decode("utf-8", "replace"), left)
+        result.stick_files = fetch_files(stick_path, stick[2]) if stick else {}
     return result
 
 
@@ -272,39 +243,15 @@ def transcript(steps):
                    for heading, output, status in steps)
 
 
-def judge(result, steps=None, final=None, files=None):
-    """Failures of RESULT against the expected STEPS (heading, output, status), image, files."""
+def judge(result, steps=None, final=None):
+    """Failures of RESULT against the expected STEPS (heading, output, status) and image."""
     if result.returncode != 0:
         return [f"runner status {result.returncode}: {result.stderr}"]
     failures = differs("transcript", transcript(steps), result.text) if steps is not None else []
-    if final is not None:
-        failures += differs("GPP1 image", final, result.image)
-    for name, expected in (files or {}).items():
-        if name not in result.files:
-            failures.append(f"the session left no {name} on the volume")
-        else:
-            failures += differs(name, expected.decode("latin-1"),
-                                result.files[name].decode("latin-1"))
-    return failures
+    return failures + (differs("GPP1 image", final, result.image) if final is not None else [])
 
 
 def tool(args):
     """The runner's heading for a run of the tool with ARGS."""
     return "Kestrel.efi" + (" " + args if args else "")
 
-
-def main(argv, sessions, usage):
-    """Runs the named session of SESSIONS (name -> function(build) giving its failures), or all."""
-    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in sessions):
-        sys.exit(usage + "\nSessions: " + ", ".join(sessions))
-    build = os.path.abspath(argv[1])
-    names = list(sessions) if argv[2] == "all" else [argv[2]]
-    failed = 0
-    for name in names:
-        failures = sessions[name](build)
-        print(f"{name}: " + ("passed" if not failures else "FAILED"))
-        for failure in failures:
-            print(failure)
-        failed += bool(failures)
-    print(f"{len(names) - failed} passed, {failed} failed")
-    return 1 if failed else 0

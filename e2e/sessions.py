@@ -1,33 +1,35 @@
 #!/usr/bin/env python3
 """The end-to-end sessions on the simulated board, one boot each, as one table over session.py.
 
-Usage: sessions.py BUILD_DIR SESSION   (SESSION: a name in SESSIONS, or "all")
+Usage: sessions.py BUILD_DIR SESSION   (SESSION: a name in TABLE, or "all")
 
 The firmware is OVMF, or U-Boot with KESTREL_FIRMWARE=uboot; the expected texts are the same
 except where a row says otherwise. A row gives the runner's options, the starting GPP1 image
 (None: no GPP1), the steps (the tool's arguments, or with shell=True a shell command line; its
-output; its status), the image afterwards and the files the session must leave on the volume.
-A new session is a new row.
+output; its status) and the image afterwards. A new session is a new row.
 """
 
 import json
 import os
 import re
+import shutil
+import struct
+import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.path.insert(0, HERE)
 from session import *  # noqa: E402,F401,F403
 import session  # noqa: E402
 
-EXAMPLES = os.path.join(os.path.dirname(HERE), "examples")
 CAPITALS = record("AbC123", "Mm-9")
 PATTERNED = gpp1(512, 64, EXAMPLE, fill=b"\xa5")  # a written record, the rest patterned
 
 
-def row(image, steps, final="same", options=(), shell=False, files=(), fetch=None, check=None):
+def row(image, steps, final="same", options=(), shell=False, files=(), check=None):
     return dict(image=image, steps=steps, final=image if final == "same" else final,
-                options=options, shell=shell, files=files, fetch=fetch or {}, check=check)
+                options=options, shell=shell, files=files, check=check)
 
 
 # --- The tool's own sessions ------------------------------------------------------------------
@@ -163,11 +165,14 @@ def fault_eio_flush():
 # tool logs on the stick for it: (file, operation, guard, status, reason, serial before, serial
 # after), None for null.
 
-SCRIPTS = [os.path.join(EXAMPLES, name) for name in ("provision.nsh", "inspect.nsh")]
+SCRIPTS = [os.path.join(HERE, "..", "examples", name) for name in ("provision.nsh", "inspect.nsh")]
 LOGS = ("provision.log", "22222222.json", "12345678.json")
-NOT_LOGGED = "   FAIL: NOT LOGGED: the stick cannot take the log line (status 0x4A)"
-NOT_SAVED = ("FAIL: the record of board 12345678 was NOT saved: the stick cannot take "
-             "12345678.json")
+# A stick that takes no more: the log line, or the saved record, cannot be written.
+STICK_REFUSED = [
+    ("provision.nsh 12345678 09876", "0x4A",
+     "   FAIL: NOT LOGGED: the stick cannot take the log line (status 0x4A)", []),
+    ("inspect.nsh 12345678", "0x4A",
+     "FAIL: the record of board 12345678 was NOT saved: the stick cannot take 12345678.json", [])]
 
 
 def logged(operation, guard, status, reason, before, after, file="provision.log"):
@@ -202,7 +207,7 @@ def station(state, image, steps, final="same", kept=None, options=()):
         for name, content in (kept or {}).items():
             if result.stick_files.get(name) != content:
                 failures.append(f"{name} on the stick is not the block it replaced")
-        return failures + session.judge(result, None, final)
+        return failures
     r = row(image, None, final, options, shell=True, check=(check, [c for c, _, _, _ in steps]))
     r["stick"] = (state, SCRIPTS, LOGS + tuple(kept or ()))
     return r
@@ -246,21 +251,15 @@ def station_full_stick():
     blank = gpp1(512, 64)
     final = (with_block0(blank, 512, record("12345678", "09876"))
              if session.FIRMWARE == "uboot" else blank)
-    return station("full", blank, [
-        ("provision.nsh 12345678 09876", "0x4A", NOT_LOGGED, []),
-        ("inspect.nsh 12345678", "0x4A", NOT_SAVED, []),
-    ], final)
+    return station("full", blank, STICK_REFUSED, final)
 
 
 def station_read_only_stick():
-    return station("read-only", gpp1(512, 64), [
-        ("provision.nsh 12345678 09876", "0x4A", NOT_LOGGED, []),
-        ("inspect.nsh 12345678", "0x4A", NOT_SAVED, []),
-    ])
+    return station("read-only", gpp1(512, 64), STICK_REFUSED)
 
 
 def station_write_protected():
-    return station("roomy", gpp1(512, 64, EXAMPLE, fill=b"\xa5"), [
+    return station("roomy", PATTERNED, [
         ("provision.nsh rework 12345678 87654321 11111", "0x8",
          "   FAIL: write-protected (status 0x8)",
          [logged("write", "if-serial", 8, "write-protected", None, None)]),
@@ -276,7 +275,7 @@ def station_no_gpp1():
 
 # --- A machine that is not a Tarn board -------------------------------------------------------
 
-def foreign_cmos(build):
+def foreign_cmos(build, _work):
     # QEMU has nothing of the platform's vendor on its bus and no valid debug word in CMOS bytes
     # 0x40-0x43: the tool runs to its end and leaves the bytes as it found them.
     def check(result):
@@ -294,36 +293,148 @@ def foreign_cmos(build):
                 bytes_of[5] != bytes_of[3]:
             failures.append(f"CMOS bytes before and after the runs: {bytes_of}")
         return failures
-    return row(gpp1(512, 4), None, options=(), shell=True,
+    return row(gpp1(512, 4), None, shell=True,
                files=[os.path.join(build, "Fixture.efi")], check=(check, [
                    "Fixture.efi --cmos", "Kestrel.efi -r", "Fixture.efi --cmos",
                    "Fixture.efi --cmos=12345678", "Kestrel.efi -r", "Fixture.efi --cmos"]))
 
 
+# --- Without the shell: Launcher.efi starts the tool, under OVMF only ------------------------
+# What each argument source hands the tool differs; what the tool does with it may not: the
+# texts, statuses and image are those of a run through the shell. A step gives the launcher's
+# mode, the command, and its output, status and "=== protocols" line, each a text or a pattern
+# that the runner's must match in full.
+
+ANY = re.compile("(?s).*")
+LAUNCH_START = gpp1(512, 64, bytes(512), fill=b"\xa5")  # a blank block 0, the rest patterned
+SHELL_REFUSED = "LoadImage 0x0, StartImage 0x800000000000001A Security Violation"
+
+
+def closed(mode):
+    return re.compile(re.escape(mode) + r" closed \(\d+ closes\)")
+
+
+def round_trip(before, mode):
+    """Through MODE from a record BEFORE: read, write, read, two refusals, clear, read, write all
+    six fields, read; each run closes every protocol the launcher installed."""
+    steps = [("-r", BANNER + read_ok(before), "0x0"),
+             (WRITE_EXAMPLE, BANNER + write_ok(EXAMPLE), "0x0"),
+             ("-r", BANNER + read_ok(EXAMPLE), "0x0")]
+    steps += [r for r in REFUSALS if r[0] in ("-w -p 1 -m 2 --sandral 789", '-w -p 1 -m ""')]
+    steps += [("-c", BANNER + CLEARING + SUCCESS, "0x0"),
+              ("-r", BANNER + read_ok(BLANK_RECORD), "0x0"),
+              (WRITE_ALL_SIX, BANNER + write_ok(ALL_SIX), "0x0"),
+              ("-r", BANNER + read_ok(ALL_SIX), "0x0")]
+    return [(mode, "Kestrel.efi " + args, out, status, closed(mode))
+            for args, out, status in steps]
+
+
+def launched(steps, files, options=()):
+    def check(result):
+        failures = []
+        for (_, command, *expected), (_, output, status), protocols in zip(
+                steps, result.entries, result.protocols):
+            for what, want, got in zip(("output", "status", "protocols"), expected,
+                                       (output, status, protocols)):
+                if not isinstance(want, re.Pattern):
+                    failures += session.differs(f"{command}: {what}", want, got)
+                elif not want.fullmatch(got):
+                    failures.append(f"{command}: {what} {got!r}, not {want.pattern!r}")
+        return failures
+    modes = ",".join(mode for mode, *_ in steps)
+    return row(LAUNCH_START, None, with_block0(LAUNCH_START, 512, ALL_SIX),
+               ["--firmware", "ovmf", "--launcher", modes] + list(options), shell=True,
+               files=files, check=(check, [command for _, command, *_ in steps]))
+
+
+def efi11_shell(build, _work):
+    # The EFI 1.1 shell's argument source: the environment-2 shell environment on the tool's
+    # image handle, then only on another handle among decoys; then the close check's own test,
+    # an image that leaves the parameters protocol open and one that closes nothing.
+    return launched(round_trip(BLANK_RECORD, "efi11") + round_trip(ALL_SIX, "efi11-search") + [
+        ("shell2", "Fixture.efi --leak", ANY, ANY, "shell2 left open: 1"),
+        ("shell2", "Fixture.efi", ANY, ANY, "shell2 never closed")],
+        [os.path.join(build, "Fixture.efi")])
+
+
+def refused_images(build, work):
+    """unsigned.efi, otherkey.efi (signed with a key made here, not in db) and tampered.efi (the
+    test-signed tool with one byte of its code changed)."""
+    unsigned = os.path.join(build, "Kestrel.efi")
+    signed = os.path.join(session.environment(build)["KESTREL_SIGNED_DIR"], "Kestrel.efi")
+    made = {name: os.path.join(work, name) for name in
+            ("unsigned.efi", "otherkey.efi", "tampered.efi")}
+    shutil.copyfile(unsigned, made["unsigned.efi"])
+    key, cert = os.path.join(work, "other.key"), os.path.join(work, "other.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=Not a key of this board/", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    subprocess.run(["sbsign", "--key", key, "--cert", cert, "--output", made["otherkey.efi"],
+                    unsigned], check=True, capture_output=True)
+    with open(signed, "rb") as f:
+        data = bytearray(f.read())
+    # The code, the image's first section, starts where the headers end (SizeOfHeaders).
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    data[struct.unpack_from("<I", data, pe + 24 + 60)[0] + 0x40] ^= 0x01
+    with open(made["tampered.efi"], "wb") as f:
+        f.write(data)
+    return list(made.values())
+
+
+def secure_boot(build, work):
+    # Secure Boot enforced with Debian's test keys: the tool signed with the test key; the
+    # firmware's own shell, which loads, reads SecureBoot = 1 and refuses to run; the tool
+    # unsigned, signed with another key and signed with one byte changed, each refused by
+    # LoadImage and never run, GPP1 unchanged; the tool once more.
+    images = refused_images(build, work)
+    return launched(round_trip(BLANK_RECORD, "shell2") + [
+        ("shell2", "builtin-shell", re.compile(r"(?s).*\[GetVariable SecureBoot: 0x0, value 1\].*"),
+         re.compile(re.escape(SHELL_REFUSED) + ".*"), ANY)] + [
+        ("shell2", os.path.basename(path) + " -c", "", "LoadImage 0x800000000000000F Access Denied",
+         "shell2 not started") for path in images] + [
+        ("shell2", "Kestrel.efi -r", BANNER + read_ok(ALL_SIX), "0x0", closed("shell2"))],
+        images, ["--secure-boot"])
+
+
 TABLE = {maker.__name__: maker for maker in (
     blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
     fault_eio_read, fault_eio_flush, station_line, station_full_stick, station_read_only_stick,
-    station_write_protected, station_no_gpp1, foreign_cmos)}
+    station_write_protected, station_no_gpp1, foreign_cmos, efi11_shell, secure_boot)}
+WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot)  # rows made from the build's files
 
 
 def run_row(name, build):
     maker = TABLE[name]
-    r = maker(build) if maker is foreign_cmos else maker()
-    check, commands = r["check"] or (None, None)
-    steps = None if check else [(c if r["shell"] else tool(c), out, status)
-                                for c, out, status in r["steps"]]
-    stick = r.get("stick")
-    if stick is not None:  # the tool on the stick is the build's
-        stick = (stick[0], [session.environment(build)["KESTREL_EFI"]] + stick[1], stick[2])
-    result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
-                         r["options"], r["files"], r["fetch"], r["shell"], stick=stick)
-    failures = session.judge(result, steps, r["final"], r["fetch"])
+    with tempfile.TemporaryDirectory(prefix="kestrel-row-") as work:
+        r = maker(build, work) if maker in WITH_BUILD else maker()
+        check, commands = r["check"] or (None, None)
+        steps = None if check else [(c if r["shell"] else tool(c), out, status)
+                                    for c, out, status in r["steps"]]
+        stick = r.get("stick")
+        if stick is not None:  # the tool on the stick is the build's
+            stick = (stick[0], [session.environment(build)["KESTREL_EFI"]] + stick[1], stick[2])
+        result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
+                             r["options"], r["files"], r["shell"], stick=stick)
+    failures = session.judge(result, steps, r["final"])
     if check and not failures:
         headings = [heading for heading, _, _ in result.entries]
         failures = check(result) if headings == commands else [f"transcript:\n{result.text}"]
     return failures
 
 
+def main(argv):
+    if len(argv) != 3 or (argv[2] != "all" and argv[2] not in TABLE):
+        sys.exit(__doc__ + "\nSessions: " + ", ".join(TABLE))
+    names = list(TABLE) if argv[2] == "all" else [argv[2]]
+    failed = 0
+    for name in names:
+        failures = run_row(name, os.path.abspath(argv[1]))
+        print(f"{name}: " + ("passed" if not failures else "FAILED"))
+        print("".join(failure + "\n" for failure in failures), end="")
+        failed += bool(failures)
+    print(f"{len(names) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
 if __name__ == "__main__":
-    sys.exit(session.main(sys.argv, {name: (lambda build, name=name: run_row(name, build))
-                                     for name in TABLE}, __doc__))
+    sys.exit(main(sys.argv))

@@ -54,20 +54,20 @@ def main(argv):
         if os.path.exists(signed):
             os.remove(signed)
 
-        status, text = make_sign(build)
-        check(status != 0 and "no signing key" in text and "KEY=" in text
-              and not os.path.exists(signed), "without KEY and CERT: refused, nothing signed", text)
-        status, text = make_sign(build, KEY=os.path.join(work, "missing.key"), CERT=cert)
-        check(status != 0 and "cannot read" in text and "missing.key" in text
-              and not os.path.exists(signed), "a key file that is not there: named", text)
-        status, text = make_sign(build, KEY=cert, CERT=cert)
-        check(status != 0 and "not a PEM private key" in text, "a certificate given as the key",
-              text)
-        env = dict(os.environ, SBSIGN=os.path.join(work, "no-such-dir", "sbsign"))
-        status, text = make_sign(build, env=env, KEY=key, CERT=cert)
-        check(status != 0 and "not found" in text and "sbsigntool" in text
-              and not os.path.exists(signed), "without sbsign: says which package to install",
-              text)
+        no_sbsign = dict(os.environ, SBSIGN=os.path.join(work, "no-such-dir", "sbsign"))
+        missing = os.path.join(work, "missing.key")
+        refusals = [  # what, make's variables, its environment, words the refusal must hold
+            ("without KEY and CERT: refused, nothing signed", {}, None, ["no signing key", "KEY="]),
+            ("a key file that is not there: named", dict(KEY=missing, CERT=cert), None,
+             ["cannot read", "missing.key"]),
+            ("a certificate given as the key", dict(KEY=cert, CERT=cert), None,
+             ["not a PEM private key"]),
+            ("without sbsign: says which package to install", dict(KEY=key, CERT=cert),
+             no_sbsign, ["not found", "sbsigntool"])]
+        for what, variables, env, words in refusals:
+            status, text = make_sign(build, env, **variables)
+            check(status != 0 and all(word in text for word in words)
+                  and not os.path.exists(signed), what, text)
 
         status, text = make_sign(build, KEY=key, CERT=cert)
         check(status == 0 and os.path.exists(signed), "with a key: Kestrel.signed.efi written",
