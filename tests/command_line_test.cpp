@@ -65,15 +65,6 @@ TEST(ToolMain, NullVectorAndNullEntriesAreInternalErrors) {
   EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#517] Internal coding error!\n");
 }
 
-TEST(ToolMain, ClearWinsOverReadAndWrite) {
-  Board B;
-  B.SetBlock0(std::vector<uint8_t>(512, 0x77));
-  RunResult R = RunUnix(B, {"-c", "-w", "-p", "1", "-m", "2"});
-  EXPECT_EQ(R.Status, 0u);
-  EXPECT_EQ(R.Output, Banner + "- Clearing GPP1 data...\nOperation successful!\n");
-  EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0));
-}
-
 TEST(ParseCommandLine, LowersOptionWordsButNeverValues) {
   Board B;
   ArgVector V({"--READ", "-M", "AbC", "--Pylon", "XyZ", "-B", "-Q"});
@@ -100,14 +91,6 @@ TEST(ParseCommandLine, ExactWordsOnlyAndLastValueWins) {
   EXPECT_EQ(Unix(B.Sim.ConsoleText()),
             "Unknown! - Argv[1]: \"-rr\"\nUnknown! - Argv[2]: \"--rea\"\n");
   DebugEnabled = 0;
-}
-
-TEST(ToolMain, DebugDoesNotCarryOverToTheNextRunInTheSameProcess) {
-  Board B;
-  RunResult R = RunUnix(B, {"--debug", "-r"});
-  EXPECT_NE(R.Output.find("GetBlockIo(#460)"), std::string::npos);
-  R = RunUnix(B, {"-r"});
-  EXPECT_EQ(R.Output.find("GetBlockIo(#460)"), std::string::npos);
 }
 
 } // namespace

@@ -9,8 +9,11 @@
 #include "app/gpp1.h"
 #include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
+
+using Args = std::vector<std::string>;
 
 // A board whose handles are laid out by each test; whatever the tool allocated is freed again.
 struct BareBoard {
@@ -245,9 +248,8 @@ TEST(Gpp1Transfers, WritesAreFlushedAndAFailedFlushFailsTheWrite) {
   // Through the whole tool: a failed flush is never "Operation successful!".
   Board B;
   B.Gpp1().Faults.FlushStatus = EFI_DEVICE_ERROR;
-  for (const std::vector<std::string> &Args :
-       {std::vector<std::string>{"-w", "-p", "1", "-m", "2"}, std::vector<std::string>{"-c"}}) {
-    RunResult R = RunUnix(B, Args);
+  for (const Args &A : {Args{"-w", "-p", "1", "-m", "2"}, Args{"-c"}}) {
+    RunResult R = RunUnix(B, A);
     EXPECT_EQ(R.Status, 7u);
     EXPECT_EQ(R.Output.find("Operation successful!"), std::string::npos);
   }
@@ -291,7 +293,9 @@ TEST(Gpp1Transfers, NullBuffersAreInternalErrors) {
 }
 
 // A damaged list (a block shorter than its header, no end within the bound) leaves the
-// protection unknown, which a write must never take for "writable".
+// protection unknown, which a write must never take for "writable": the tool refuses a write and
+// a clear over it before the device is asked, while a read, which does not depend on the flag,
+// still runs.
 TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   constexpr auto W = Gpp1Protection::Writable;
   constexpr auto P = Gpp1Protection::Protected;
@@ -301,6 +305,20 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   FlagSet[89] = 1;
   std::vector<uint8_t> GuidInBody(16 + 96, 1);
   memcpy(GuidInBody.data(), &PlatformInfoHobGuid, 16);
+  const auto ExpectChangesRefused = [](void *HobList) {
+    Board B;
+    PlatformContext.HobList = HobList;
+    B.SetBlock0(std::vector<uint8_t>(512, 0x42));
+    for (const Args &A : {Args{"-w", "-p", "1", "-m", "2"}, Args{"-c"}}) {
+      RunResult R = RunUnix(B, A);
+      EXPECT_EQ(R.Status, 8u);
+      EXPECT_EQ(R.Output, Expected().Banner + "ERROR: GPP1 write protection is unknown: the "
+                                              "firmware's HOB list is damaged!\n");
+    }
+    EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0x42));
+    EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
+    EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u);
+  };
   using L = SimHobList &;
   const struct {
     const char *Name;
@@ -320,7 +338,8 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
        [&](L H) { H.Add(EFI_HOB_TYPE_MEMORY_ALLOCATION, GuidInBody).End(); }, W},
       {"zero-length block stops the walk",
        [](L H) { H.AddRaw(EFI_HOB_TYPE_HANDOFF, 0, {}).AddPlatformInfo(0).End(); }, U},
-      {"length below the header", [](L H) { H.AddRaw(3, 7, {}).AddPlatformInfo(0).End(); }, U},
+      {"length below the header, after the firmware's blocks",
+       [](L H) { H.AddFirmwareBlocks().AddRaw(3, 7, {}).AddPlatformInfo(0).End(); }, U},
       {"zero-length block after the platform block",
        [](L H) { H.AddPlatformInfo(0).AddRaw(3, 0, {}).End(); }, W},
       {"platform block too short for the flag",
@@ -328,10 +347,13 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
       // clang-format on
   };
   for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
     SimHobList H;
     C.Build(H);
-    EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected) << C.Name;
-    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W) << C.Name;
+    EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected);
+    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W);
+    if (C.Expected == U)
+      ExpectChangesRefused(H.Data());
   }
   EXPECT_EQ(Gpp1WriteProtection(nullptr), W);
   EXPECT_FALSE(IsGpp1WriteProtected(nullptr));
@@ -344,6 +366,7 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
     Endless[I + 2] = 8;
   }
   EXPECT_EQ(Gpp1WriteProtection(Endless.data()), U);
+  ExpectChangesRefused(Endless.data());
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "app/board_record.h"
-#include "app/gpp1.h"
-#include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -67,7 +65,8 @@ TEST(ReadWrite, StepsOnOneBoard) {
       // clang-format off
       {"a blank partition reads as a valid empty record", WriteProtect::Off, {},
        {{{"-r"}, 0, BlankDisplay + Ok},
-        {{"--debug", "-r"}, 0, Search + BlankDisplay + RecordDump(Bytes(176, 0)) + Ok}},
+        {{"--debug", "-r"}, 0, Search + BlankDisplay + RecordDump(Bytes(176, 0)) + Ok},
+        {{"-r"}, 0, BlankDisplay + Ok}}, // --debug does not carry over to the next run
        Blank, false},
       // The same options twice give the same block.
       {"the help's example round-trips", WriteProtect::Off, {},
@@ -101,6 +100,8 @@ TEST(ReadWrite, StepsOnOneBoard) {
        {{Example, 0, WriteLines + Ok}, {{"--clear"}, 0, "- Clearing GPP1 data...\n" + Ok},
         {{"-r"}, 0, BlankDisplay + Ok}},
        Blank, true},
+      {"a clear wins over a read and a write", WriteProtect::Off, Bytes(512, 0x77),
+       {{{"-c", "-w", "-p", "1", "-m", "2"}, 0, "- Clearing GPP1 data...\n" + Ok}}, Blank, true},
       // A read still runs (the block holds no record).
       {"write protection refuses a write and a clear", WriteProtect::On, Protected,
        {{Example, 8, WriteProtected}, {{"-c"}, 8, WriteProtected},
@@ -212,34 +213,13 @@ TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
   EXPECT_EQ(LoadLe32(Record + RecordOffset::BomId), 0xFFu);
   EXPECT_EQ(LoadLe32(Record + RecordOffset::FabId), 0xFFFFFFFFu);
   EXPECT_EQ(std::string(Text + RecordOffset::MmNumber, 16), "0123456789ABCDEF");
-}
-
-// A HOB list that cannot be walked soundly to the platform block or its end (a block shorter than
-// its header, no end block within the bound) cannot vouch for a writable GPP1.
-TEST(WriteProtected, ADamagedHobListRefusesWriteAndClear) {
-  Bytes Endless(8 * (MaxHobBlocks + 1), 0);
-  for (size_t I = 0; I < Endless.size(); I += 8) {
-    Endless[I] = 3;
-    Endless[I + 2] = 8;
-  }
-  for (uint16_t Length : {0, 7, 8}) {
-    Board B;
-    SimHobList Damaged;
-    Damaged.AddFirmwareBlocks();
-    if (Length < 8)
-      Damaged.AddRaw(EFI_HOB_TYPE_HANDOFF, Length, {}).AddPlatformInfo(0).End();
-    PlatformContext.HobList = Length < 8 ? Damaged.Data() : Endless.data();
-    B.SetBlock0(Bytes(512, 0x42));
-    for (const Args &A : {Example, Args{"-c"}}) {
-      RunResult R = RunUnix(B, A);
-      EXPECT_EQ(R.Status, 8u) << Length;
-      EXPECT_EQ(R.Output, Banner + "ERROR: GPP1 write protection is unknown: the firmware's HOB "
-                                   "list is damaged!\n");
-    }
-    EXPECT_EQ(B.Block0(), Bytes(512, 0x42));
-    EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
-    EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u); // a read does not depend on the flag
-  }
+  // Nine digits of an ID still make 32 bits.
+  ASSERT_EQ(
+      Open.Run({"-w", "-p", "1", "-m", "2", "-b", "023456789", "-f", "0x1a", "-o", "00ff"}).Status,
+      0u);
+  EXPECT_EQ(LoadLe32(Record + RecordOffset::BoardId), 0x23456789u);
+  EXPECT_EQ(LoadLe32(Record + RecordOffset::FabId), 0x1Au);
+  EXPECT_EQ(LoadLe32(Record + RecordOffset::BomId), 0xFFu);
 }
 
 } // namespace
