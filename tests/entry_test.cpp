@@ -39,13 +39,6 @@ TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
   ExpectAllClosed(B.Sim);
 }
 
-TEST(AppEntry, ExitStatusIsToolStatusWidened) {
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w", "-r"});
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 2u);
-  ExpectAllClosed(B.Sim);
-}
-
 TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
   Board B;
   SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},

@@ -127,20 +127,12 @@ TEST(ReadWrite, StepsOnOneBoard) {
   }
 }
 
-TEST(Read, CorruptedCrcShowsOnlyTheCorruptionLine) {
+// A stored length beyond the record cannot be checked: reported as corrupt, nothing over-read.
+// (Every flipped bit of a record is the fault sweep's.)
+TEST(Read, ALengthBeyondTheRecordIsCorruption) {
   Board B;
   ASSERT_EQ(B.Run(Example).Status, 0u);
-  const Bytes Good = B.Block0();
-  for (size_t Bit : {0u, 7u, 20u * 8u, 175u * 8u + 7u}) {
-    Bytes Block = Good;
-    Block[Bit / 8] ^= static_cast<uint8_t>(1u << (Bit % 8));
-    B.SetBlock0(Block);
-    RunResult R = RunUnix(B, {"-r"});
-    EXPECT_EQ(R.Status, 10u);
-    EXPECT_EQ(R.Output, Banner + "ERROR: GPP1 data is corrupted! CRC32 fails.\n");
-  }
-  // A stored length beyond the record cannot be checked: reported as corrupt, nothing over-read.
-  Bytes Block = Good;
+  Bytes Block = B.Block0();
   StoreLe32(Block.data() + RecordOffset::RecordLength, 177);
   B.SetBlock0(Block);
   EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u);
