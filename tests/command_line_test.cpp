@@ -42,7 +42,7 @@ TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   };
   Board B;
   for (const auto &C : Cases) {
-    RunResult R = RunUnix(B, C.Args);
+    RunResult R = B.Run(C.Args);
     EXPECT_EQ(R.Status, C.Status) << C.Output;
     EXPECT_EQ(R.Output, C.Output);
   }

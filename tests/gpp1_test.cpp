@@ -304,14 +304,14 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
     PlatformContext.HobList = HobList;
     B.SetBlock0(std::vector<uint8_t>(512, 0x42));
     for (const Args &A : {Args{"-w", "-p", "1", "-m", "2"}, Args{"-c"}}) {
-      RunResult R = RunUnix(B, A);
+      RunResult R = B.Run(A);
       EXPECT_EQ(R.Status, 8u);
       EXPECT_EQ(R.Output, Expected().Banner + "ERROR: GPP1 write protection is unknown: the "
                                               "firmware's HOB list is damaged!\n");
     }
     EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0x42));
     EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
-    EXPECT_EQ(RunUnix(B, {"-r"}).Status, 10u);
+    EXPECT_EQ(B.Run({"-r"}).Status, 10u);
   };
   using L = SimHobList &;
   const struct {

@@ -229,7 +229,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       Station Rehearsed(C.Kind, Protect);
       Prepare(Rehearsed);
       ASSERT_EQ(Rehearsed.B.Run(Real).Status, 0u);
-      Display = Unix(Rehearsed.B.Run({"-r"}).Output);
+      Display = Rehearsed.B.Run({"-r"}).Output;
       Display = Display.substr(Display.find("\n\n") + 2);
       Display = Display.substr(0, Display.find(Ok)) + DryRun;
     }
@@ -237,9 +237,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     Station S(C.Kind, Protect);
     Prepare(S);
     const Bytes Before = S.B.Block0();
-    RunResult R = S.B.Run(C.Command);
-    std::string Output = Unix(R.Output);
-    EXPECT_EQ(R.Status, C.Status) << Output;
+    const auto [Status, Output] = S.B.Run(C.Command);
+    EXPECT_EQ(Status, C.Status) << Output;
     EXPECT_TRUE(Output.ends_with("\n" + C.Tail + "\n")) << Output;
     EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.Tail != DryRun);
     EXPECT_NE(Output.find(Display), std::string::npos) << Output;

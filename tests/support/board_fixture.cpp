@@ -5,9 +5,9 @@
 #include "app/command_line.h"
 #include "shell/platform_context.h"
 
-ArgVector::ArgVector(const std::vector<std::string> &Args)
+ArgVector::ArgVector(const std::vector<std::u16string> &Args)
     : SimArguments([&] {
-        std::vector<std::string> All = {"Kestrel.efi"};
+        std::vector<std::u16string> All = {u"Kestrel.efi"};
         All.insert(All.end(), Args.begin(), Args.end());
         return All;
       }()) {}
@@ -29,11 +29,8 @@ RunResult Board::Run(const std::vector<std::string> &Args) {
 
 RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
-  std::vector<std::u16string> All = {u"Kestrel.efi"};
-  All.insert(All.end(), Args.begin(), Args.end());
-  SimArguments Vector(All);
-  uint64_t Status = ToolMain(Vector.Argc(), Vector.Argv());
-  return {Status, Sim.ConsoleText()};
+  ArgVector Vector(Args);
+  return {ToolMain(Vector.Argc(), Vector.Argv()), Unix(Sim.ConsoleText())};
 }
 
 std::vector<uint8_t> Board::Block0() const {
