@@ -20,16 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 enum class Shell { V20, V11 };
 enum class Stick { Roomy, Full, ReadOnly };
-enum class Device {
-  Blank,
-  Erased,
-  Good,
-  Corrupt,
-  WriteProtected,
-  FailsWrites,
-  DropsWrites,
-  Missing
-};
+enum class Device { Blank, Erased, Good, Corrupt, Protected, FailsWrites, DropsWrites, Missing };
 
 const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
 const Args Write = {"-w", "-p", "12345678", "-m", "09876"};
@@ -155,7 +146,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--dry-run"}, 0, DryRun},
       {V20, Roomy, Good, Damaged, {"--restore", OldBin, "-r"}, 2,
        "ERROR: You can't restore a block and read or change fields at the same time!"},
-      {V20, Roomy, WriteProtected, Damaged, {"--restore", OldBin}, 8,
+      {V20, Roomy, Protected, Damaged, {"--restore", OldBin}, 8,
        "ERROR: eMMC GPP1 is still write protected!"},
       // The run log: one line per run whatever the outcome, or no run at all.
       {V20, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-serial", "11111111"}), 0, Ok,
@@ -171,7 +162,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Roomy, DropsWrites, {}, With(Write, {"--log", "run.log"}), 27,
        "ERROR: Failed to verify binary data!", {}, false,
        R"("status":27,"reason":"written, verify failed"})"},
-      {V20, Roomy, WriteProtected, {}, {"-c", "--log", "run.log"}, 8,
+      {V20, Roomy, Protected, {}, {"-c", "--log", "run.log"}, 8,
        "ERROR: eMMC GPP1 is still write protected!", {}, false,
        R"("status":8,"reason":"write-protected"})"},
       {V20, Roomy, Good, {},
@@ -221,7 +212,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       if (C.Device == Missing)
         S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
     };
-    const WriteProtect Protect = C.Device == WriteProtected ? WriteProtect::On : WriteProtect::Off;
+    const WriteProtect Protect = C.Device == Protected ? WriteProtect::On : WriteProtect::Off;
     // A dry run of a change shows the record that the command without --dry-run stores, as -r
     // shows it (a restore's dry run speaks of the saved block instead).
     std::string Display;
