@@ -48,7 +48,7 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   Bytes Blank(BoardRecordSize, 0);
   EXPECT_TRUE(RecordCrcMatches(Blank.data(), nullptr, nullptr));
 
-  Bytes R = HexBytes(ExampleRecordHex);
+  Bytes R = ExampleRecord();
   R[RecordOffset::Crc32] ^= 1;
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 
@@ -61,7 +61,7 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   }
 
   // A record claiming more bytes than it has must not be checked past its end.
-  R = HexBytes(ExampleRecordHex);
+  R = ExampleRecord();
   StoreLe32(R.data() + RecordOffset::RecordLength, 0xFFFFFFFF);
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 

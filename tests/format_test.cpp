@@ -335,11 +335,6 @@ TEST(FormatCutting, EveryBufferSize) {
 }
 
 TEST(FormatCutting, SmallBuffersAndHugePads) {
-  EXPECT_EQ(Into(4, "%a", "abcdef"), Cut(3, "abc"));
-  EXPECT_EQ(Into(1, "%a", "abcdef"), Cut(0, ""));
-  char Untouched = 'x';
-  EXPECT_EQ(FormatToAscii(&Untouched, 0, "%a", "abcdef"), 0u);
-  EXPECT_EQ(Untouched, 'x');
   // Pads far beyond the buffer stop at its end.
   EXPECT_EQ(Into(16, "%1000d", 42), Cut(15, std::string(15, ' ')));
   EXPECT_EQ(Into(16, "%.*d", 1ull << 62, 42), Cut(15, std::string(15, '0')));

@@ -87,17 +87,13 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
     SimDevicePath Path;
     bool IsGpp1;
   } Cases[] = {
+      // clang-format off
       {&Fake.Records[4].BlockIo,
-       SimDevicePath()
-           .Acpi()
-           .Pci(28)
-           .Emmc(0)
-           .Controller(0)
-           .Node(MEDIA_DEVICE_PATH, 1, HardDrive)
-           .End(),
-       false},
+       SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(0).Node(MEDIA_DEVICE_PATH, 1, HardDrive)
+           .End(), false},
       {&Fake.Records[4].BlockIo, SimDevicePath().Acpi().Pci(28, 3).Pci(9, 1).Emmc(0).End(), true},
       {Shifted, SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(4).End(), true},
+      // clang-format on
   };
   for (auto &Case : Cases) {
     BareBoard B;
@@ -109,11 +105,10 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
     B.Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Case.Path.Data());
     SimBlockDevice *Gpp1 = B.PublishGpp1();
     EXPECT_EQ(DebugGetBlockIo(), Case.IsGpp1 ? Case.Interface : Gpp1->Interface);
-    EXPECT_EQ(B.Output(), std::string("GetBlockIo(#460) - BlockIo handle count is: 2\n"
-                                      "Get eMMC Partition number is: 4\n") +
-                              (Case.IsGpp1 ? ""
-                                           : "Not an eMMC hardware partition: passed over.\n"
-                                             "Get eMMC Partition number is: 4\n"));
+    const std::string Gpp1Line = "Get eMMC Partition number is: 4\n";
+    EXPECT_EQ(B.Output(),
+              "GetBlockIo(#460) - BlockIo handle count is: 2\n" + Gpp1Line +
+                  (Case.IsGpp1 ? "" : "Not an eMMC hardware partition: passed over.\n" + Gpp1Line));
     UINT8 Record[BoardRecordSize] = {1, 2, 3};
     EXPECT_EQ(WriteGpp1Record(Record), 0u);
     EXPECT_EQ(Device.WriteCalls, Case.IsGpp1 ? 1u : 0u);

@@ -12,7 +12,6 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string &Banner = Expected().Banner;
 const Args Example = {"-w", "-p", "12345678", "-s", "87654321", "-m", "09876"};
-const Bytes ExampleRecord = HexBytes(ExampleRecordHex);
 const std::string Ok = "Operation successful!\n";
 const std::string WriteLines = "- Creating binary image...\n- Writing binary image...\n"
                                "- Verifying binary image...\n";
@@ -47,9 +46,9 @@ struct Step {
 // nothing left allocated, and block 0 at the end.
 TEST(ReadWrite, StepsOnOneBoard) {
   const Bytes Blank(512, 0), Protected(512, 0x42);
-  Bytes Written = ExampleRecord;
+  Bytes Written = ExampleRecord();
   Written.resize(512, 0);
-  const std::string DebugWrite = "- Creating binary image...\n" + RecordDump(ExampleRecord) +
+  const std::string DebugWrite = "- Creating binary image...\n" + RecordDump(ExampleRecord()) +
                                  "- Writing binary image...\n" + Search +
                                  "- Copying data...\n- Writing data...\n"
                                  "- Verifying binary image...\n" +
@@ -71,7 +70,7 @@ TEST(ReadWrite, StepsOnOneBoard) {
       // The same options twice give the same block.
       {"the help's example round-trips", WriteProtect::Off, {},
        {{Example, 0, WriteLines + Ok}, {{"-r"}, 0, ExampleDisplay + Ok},
-        {{"-r", "--debug"}, 0, Search + ExampleDisplay + RecordDump(ExampleRecord) + Ok},
+        {{"-r", "--debug"}, 0, Search + ExampleDisplay + RecordDump(ExampleRecord()) + Ok},
         {Example, 0, WriteLines + Ok}},
        Written, true},
       {"--debug shows the new image between the creation and the write", WriteProtect::Off, {},

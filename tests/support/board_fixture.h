@@ -51,6 +51,3 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
-// Bytes written as hexadecimal text, two digits a byte; anything but a digit (spaces, line
-// breaks) is skipped, and a last lone digit is dropped.
-std::vector<uint8_t> HexBytes(const std::string &Hex);
