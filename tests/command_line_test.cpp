@@ -11,8 +11,10 @@ const std::string &Banner = Expected().Banner;
 const std::string &Help = Expected().Help;
 
 // Command lines that never reach GPP1: help wins over everything and ends successfully, no
-// operation is an invalid command line, and the write checks stop at the first missing
-// requirement.
+// operation is an invalid command line, the write checks stop at the first missing requirement,
+// and a value that cannot be stored as given is refused (the refusal rows of expected_texts.txt).
+// The board is write-protected, so a refusal that came after the platform's write-protect report
+// would show as status 8.
 TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   const std::string Invalid = "ERROR: Invalid CLI option(s)!\n";
   const struct {
@@ -40,13 +42,19 @@ TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
        "ERROR: You can't write BOM ID without ID!\n"},
       // clang-format on
   };
-  Board B;
-  for (const auto &C : Cases) {
-    RunResult R = B.Run(C.Args);
-    EXPECT_EQ(R.Status, C.Status) << C.Output;
-    EXPECT_EQ(R.Output, C.Output);
-  }
+  Board B(512, WriteProtect::On);
+  B.SetBlock0(std::vector<uint8_t>(512, 0x42));
+  const auto Check = [&](const auto &Args, uint64_t Status, const std::string &Output) {
+    RunResult R = B.Run(Args);
+    EXPECT_EQ(R.Status, Status) << Output;
+    EXPECT_EQ(R.Output, Output);
+  };
+  for (const auto &C : Cases)
+    Check(C.Args, C.Status, C.Output);
+  for (const ExpectedRefusal &Row : Expected().Refusals)
+    Check(Row.Args, Row.Status, Row.Output);
   EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
+  EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0x42));
 }
 
 TEST(ToolMain, NullVectorAndNullEntriesAreInternalErrors) {

@@ -173,24 +173,9 @@ TEST(Write, BlockSizesAndJunkBeyondTheRecord) {
   }
 }
 
-// A write or clear whose result would not be what was asked is refused before the device is
-// asked anything: the board is write-protected, so a refusal that came after the platform's
-// write-protect report would show as status 8.
-TEST(Write, ValuesThatCannotBeStoredAsGivenAreRefusedBeforeTheDeviceIsAsked) {
-  {
-    Board B(512, WriteProtect::On);
-    B.SetBlock0(Bytes(512, 0x42));
-    for (const ExpectedRefusal &Row : Expected().Refusals) {
-      RunResult R = B.Run(Row.Args);
-      EXPECT_EQ(R.Status, Row.Status) << Row.Output;
-      EXPECT_EQ(R.Output, Row.Output);
-    }
-    EXPECT_EQ(B.Gpp1().WriteCalls + B.Gpp1().ReadCalls, 0u);
-    EXPECT_EQ(B.Block0(), Bytes(512, 0x42));
-  }
-
-  // What is refused in a write is harmless in a read, which still runs; and the same values in
-  // their proper form are stored.
+// What is refused in a write (ToolMain.HelpNoOperationAndWriteChecksNeverReachTheDevice) is
+// harmless in a read, which still runs; and the same values in their proper form are stored.
+TEST(Write, ValuesInTheirProperFormAreStored) {
   Board Open;
   EXPECT_EQ(Open.Run(Args{"-x", "-r"}).Status, 0u);
   ASSERT_EQ(Open.Run({"-w", "-p", "~ !#", "-m", "0123456789ABCDEF", "-b", "0X1a", "-o",
