@@ -5,9 +5,9 @@
 // run must either succeed with the intended block on the device or fail with a non-zero status and
 // an "ERROR: " line; each run starts the image as the firmware does (AppEntry under UEFI Shell
 // 2.0, and for some operations under the EFI 1.1 shell, whose set-up searches handles); none may
-// report "Operation successful!" with any other block; nothing may stay allocated. A console line
-// whose own buffer or OutputString failed is merely lost: such a run must otherwise be the
-// fault-free run.
+// report "Operation successful!" with any other block; nothing may stay allocated, open or
+// connected. A console line whose own buffer or OutputString failed is merely lost: such a run
+// must otherwise be the fault-free run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,7 +57,6 @@ struct Injection {
   size_t FailAt = 0; // 1-based number of the Target call that fails; 0: none
   std::array<size_t, CallKinds> Seen = {};
 
-  // Counts the call and tells whether this one fails.
   bool Fails(Call C) {
     size_t N = ++Seen[static_cast<size_t>(C)];
     return C == Target && N == FailAt;
