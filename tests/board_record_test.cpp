@@ -48,10 +48,6 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   Bytes Blank(BoardRecordSize, 0);
   EXPECT_TRUE(RecordCrcMatches(Blank.data(), nullptr, nullptr));
 
-  Bytes R = ExampleRecord();
-  R[RecordOffset::Crc32] ^= 1;
-  EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
-
   // Length and CRC zero cover nothing: only the whole blank block counts, not a torn clear or
   // foreign data that happens to have zeros there.
   for (size_t At : {size_t{0}, size_t{RecordOffset::HeaderReserved}, BoardRecordSize - 1}) {
@@ -61,7 +57,7 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   }
 
   // A record claiming more bytes than it has must not be checked past its end.
-  R = ExampleRecord();
+  Bytes R = ExampleRecord();
   StoreLe32(R.data() + RecordOffset::RecordLength, 0xFFFFFFFF);
   EXPECT_FALSE(RecordCrcMatches(R.data(), nullptr, nullptr));
 
