@@ -9,8 +9,11 @@
 #include "app/gpp1.h"
 #include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"
+#include "tests/support/expected_texts.h"
 
 namespace {
+
+using Args = std::vector<std::string>;
 
 // A board whose handles are laid out by each test; whatever the tool allocated is freed again.
 struct BareBoard {
@@ -84,17 +87,13 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
     SimDevicePath Path;
     bool IsGpp1;
   } Cases[] = {
+      // clang-format off
       {&Fake.Records[4].BlockIo,
-       SimDevicePath()
-           .Acpi()
-           .Pci(28)
-           .Emmc(0)
-           .Controller(0)
-           .Node(MEDIA_DEVICE_PATH, 1, HardDrive)
-           .End(),
-       false},
+       SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(0).Node(MEDIA_DEVICE_PATH, 1, HardDrive)
+           .End(), false},
       {&Fake.Records[4].BlockIo, SimDevicePath().Acpi().Pci(28, 3).Pci(9, 1).Emmc(0).End(), true},
       {Shifted, SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(4).End(), true},
+      // clang-format on
   };
   for (auto &Case : Cases) {
     BareBoard B;
@@ -106,11 +105,10 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
     B.Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Case.Path.Data());
     SimBlockDevice *Gpp1 = B.PublishGpp1();
     EXPECT_EQ(DebugGetBlockIo(), Case.IsGpp1 ? Case.Interface : Gpp1->Interface);
-    EXPECT_EQ(B.Output(), std::string("GetBlockIo(#460) - BlockIo handle count is: 2\n"
-                                      "Get eMMC Partition number is: 4\n") +
-                              (Case.IsGpp1 ? ""
-                                           : "Not an eMMC hardware partition: passed over.\n"
-                                             "Get eMMC Partition number is: 4\n"));
+    const std::string Gpp1Line = "Get eMMC Partition number is: 4\n";
+    EXPECT_EQ(B.Output(),
+              "GetBlockIo(#460) - BlockIo handle count is: 2\n" + Gpp1Line +
+                  (Case.IsGpp1 ? "" : "Not an eMMC hardware partition: passed over.\n" + Gpp1Line));
     UINT8 Record[BoardRecordSize] = {1, 2, 3};
     EXPECT_EQ(WriteGpp1Record(Record), 0u);
     EXPECT_EQ(Device.WriteCalls, Case.IsGpp1 ? 1u : 0u);
@@ -120,25 +118,20 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
 
 TEST(GetBlockIo, MalformedPathNodesEndTheWalk) {
   // A zero-length node would loop for ever; a node shorter than a PCI node cannot hold one.
-  SimDevicePath ZeroLength, Short, Good, Endless, BadTail, Card;
+  SimDevicePath ZeroLength, Short, Endless, BadTail;
   ZeroLength.RawNode(ACPI_DEVICE_PATH, ACPI_DP, 0, {}).Pci(28).End();
   Short.RawNode(HARDWARE_DEVICE_PATH, HW_PCI_DP, 5, {0}).End();
-  Good.Acpi().Pci(28, 3).Pci(5).End();
   UINT8 Device = 0xAA;
   EXPECT_FALSE(DevicePathPciDevice(ZeroLength.Data(), &Device));
   EXPECT_FALSE(DevicePathPciDevice(Short.Data(), &Device));
-  EXPECT_TRUE(DevicePathPciDevice(Good.Data(), &Device));
-  EXPECT_EQ(Device, 28);
   // A path that never ends is walked a bounded number of nodes.
   for (int I = 0; I < 2000; I++)
     Endless.Acpi();
   EXPECT_FALSE(DevicePathPciDevice(Endless.Data(), &Device));
   // The media-node check walks the whole path: a malformed or endless one is no evidence.
   BadTail.Acpi().Pci(28).RawNode(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, 2, {}).End();
-  Card.Acpi().Pci(28).Emmc(0).Controller(4).End();
   for (SimDevicePath *Path : {&ZeroLength, &Endless, &BadTail})
     EXPECT_FALSE(DevicePathHasNoMediaNode(Path->Data()));
-  EXPECT_TRUE(DevicePathHasNoMediaNode(Card.Data()));
 }
 
 TEST(GetBlockIo, FailuresOfTheFirmwareSearch) {
@@ -242,16 +235,9 @@ TEST(Gpp1Transfers, WritesAreFlushedAndAFailedFlushFailsTheWrite) {
     EXPECT_EQ(WriteGpp1Record(Record.data()), 0u);
     EXPECT_EQ(B.Output(), "ERROR: Failed to write GPP1!\nGPP1 device status: Device Error\n");
   }
-  // Through the whole tool: a failed flush is never "Operation successful!".
+  // Through the whole tool (a failed flush is the fault sweep's): a driver that answers the
+  // flush with EFI_UNSUPPORTED is written and verified.
   Board B;
-  B.Gpp1().Faults.FlushStatus = EFI_DEVICE_ERROR;
-  for (const std::vector<std::string> &Args :
-       {std::vector<std::string>{"-w", "-p", "1", "-m", "2"}, std::vector<std::string>{"-c"}}) {
-    RunResult R = RunUnix(B, Args);
-    EXPECT_EQ(R.Status, 7u);
-    EXPECT_EQ(R.Output.find("Operation successful!"), std::string::npos);
-  }
-  // A driver that answers the flush with EFI_UNSUPPORTED is written and verified.
   B.Gpp1().Faults.FlushStatus = EFI_UNSUPPORTED;
   EXPECT_EQ(B.Run({"-w", "-p", "1", "-m", "2"}).Status, 0u);
   EXPECT_EQ(B.Block0()[0], '$');
@@ -291,7 +277,9 @@ TEST(Gpp1Transfers, NullBuffersAreInternalErrors) {
 }
 
 // A damaged list (a block shorter than its header, no end within the bound) leaves the
-// protection unknown, which a write must never take for "writable".
+// protection unknown, which a write must never take for "writable": the tool refuses a write and
+// a clear over it before the device is asked, while a read, which does not depend on the flag,
+// still runs.
 TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   constexpr auto W = Gpp1Protection::Writable;
   constexpr auto P = Gpp1Protection::Protected;
@@ -301,6 +289,20 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   FlagSet[89] = 1;
   std::vector<uint8_t> GuidInBody(16 + 96, 1);
   memcpy(GuidInBody.data(), &PlatformInfoHobGuid, 16);
+  const auto ExpectChangesRefused = [](void *HobList) {
+    Board B;
+    PlatformContext.HobList = HobList;
+    B.SetBlock0(std::vector<uint8_t>(512, 0x42));
+    for (const Args &A : {Args{"-w", "-p", "1", "-m", "2"}, Args{"-c"}}) {
+      RunResult R = B.Run(A);
+      EXPECT_EQ(R.Status, 8u);
+      EXPECT_EQ(R.Output, Expected().Banner + "ERROR: GPP1 write protection is unknown: the "
+                                              "firmware's HOB list is damaged!\n");
+    }
+    EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0x42));
+    EXPECT_EQ(B.Gpp1().WriteCalls, 0u);
+    EXPECT_EQ(B.Run({"-r"}).Status, 10u);
+  };
   using L = SimHobList &;
   const struct {
     const char *Name;
@@ -320,7 +322,8 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
        [&](L H) { H.Add(EFI_HOB_TYPE_MEMORY_ALLOCATION, GuidInBody).End(); }, W},
       {"zero-length block stops the walk",
        [](L H) { H.AddRaw(EFI_HOB_TYPE_HANDOFF, 0, {}).AddPlatformInfo(0).End(); }, U},
-      {"length below the header", [](L H) { H.AddRaw(3, 7, {}).AddPlatformInfo(0).End(); }, U},
+      {"length below the header, after the firmware's blocks",
+       [](L H) { H.AddFirmwareBlocks().AddRaw(3, 7, {}).AddPlatformInfo(0).End(); }, U},
       {"zero-length block after the platform block",
        [](L H) { H.AddPlatformInfo(0).AddRaw(3, 0, {}).End(); }, W},
       {"platform block too short for the flag",
@@ -328,10 +331,13 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
       // clang-format on
   };
   for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
     SimHobList H;
     C.Build(H);
-    EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected) << C.Name;
-    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W) << C.Name;
+    EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected);
+    EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W);
+    if (C.Expected == U)
+      ExpectChangesRefused(H.Data());
   }
   EXPECT_EQ(Gpp1WriteProtection(nullptr), W);
   EXPECT_FALSE(IsGpp1WriteProtected(nullptr));
@@ -344,6 +350,7 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
     Endless[I + 2] = 8;
   }
   EXPECT_EQ(Gpp1WriteProtection(Endless.data()), U);
+  ExpectChangesRefused(Endless.data());
 }
 
 } // namespace

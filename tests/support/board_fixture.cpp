@@ -1,13 +1,11 @@
 #include "tests/support/board_fixture.h"
 
-#include <cctype>
-
 #include "app/command_line.h"
 #include "shell/platform_context.h"
 
-ArgVector::ArgVector(const std::vector<std::string> &Args)
+ArgVector::ArgVector(const std::vector<std::u16string> &Args)
     : SimArguments([&] {
-        std::vector<std::string> All = {"Kestrel.efi"};
+        std::vector<std::u16string> All = {u"Kestrel.efi"};
         All.insert(All.end(), Args.begin(), Args.end());
         return All;
       }()) {}
@@ -29,11 +27,8 @@ RunResult Board::Run(const std::vector<std::string> &Args) {
 
 RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
-  std::vector<std::u16string> All = {u"Kestrel.efi"};
-  All.insert(All.end(), Args.begin(), Args.end());
-  SimArguments Vector(All);
-  uint64_t Status = ToolMain(Vector.Argc(), Vector.Argv());
-  return {Status, Sim.ConsoleText()};
+  ArgVector Vector(Args);
+  return {ToolMain(Vector.Argc(), Vector.Argv()), Unix(Sim.ConsoleText())};
 }
 
 std::vector<uint8_t> Board::Block0() const {
@@ -49,16 +44,5 @@ std::string Unix(const std::string &Text) {
   for (size_t I = 0; I < Text.size(); I++)
     if (Text[I] != '\r' || I + 1 == Text.size() || Text[I + 1] != '\n')
       Out.push_back(Text[I]);
-  return Out;
-}
-
-std::vector<uint8_t> HexBytes(const std::string &Hex) {
-  std::string Digits;
-  for (char C : Hex)
-    if (std::isxdigit(static_cast<unsigned char>(C)))
-      Digits.push_back(C);
-  std::vector<uint8_t> Out;
-  for (size_t I = 0; I + 1 < Digits.size(); I += 2)
-    Out.push_back(static_cast<uint8_t>(std::stoul(Digits.substr(I, 2), nullptr, 16)));
   return Out;
 }

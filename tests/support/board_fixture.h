@@ -13,14 +13,15 @@
 
 struct RunResult {
   uint64_t Status;
-  std::string Output; // console text, narrowed; line ends as the console received them
+  std::string Output; // console text, narrowed, in Unix form (see Unix)
 };
 
 // The shell's argument vector for ToolMain: "Kestrel.efi" followed by Args, as UCS-2 strings the
 // tool may lower in place.
 class ArgVector : public SimArguments {
 public:
-  explicit ArgVector(const std::vector<std::string> &Args);
+  explicit ArgVector(const std::vector<std::u16string> &Args);
+  explicit ArgVector(const std::vector<std::string> &Args) : ArgVector(WideTexts(Args)) {}
 };
 
 enum class WriteProtect { NoPlatformHob, Off, On };
@@ -50,12 +51,3 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
-// B.Run with the console text in Unix form.
-inline RunResult RunUnix(Board &B, const std::vector<std::string> &Args) {
-  RunResult R = B.Run(Args);
-  R.Output = Unix(R.Output);
-  return R;
-}
-// Bytes written as hexadecimal text, two digits a byte; anything but a digit (spaces, line
-// breaks) is skipped, and a last lone digit is dropped.
-std::vector<uint8_t> HexBytes(const std::string &Hex);

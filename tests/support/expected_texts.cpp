@@ -84,12 +84,21 @@ const ExpectedTexts &Expected() {
   return Texts;
 }
 
-const char ExampleRecordHex[] = "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
-                                "24427264496e666f01000000900000005665786f722420202020202020202020"
-                                "50796c6f6e242020202020202020202031323334353637382020202020202020"
-                                "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
-                                "3039383736202020202020202020202038373635343332312020202020202020"
-                                "00000000000000000000000000000000";
+const std::vector<uint8_t> &ExampleRecord() {
+  static const std::vector<uint8_t> Record = [] {
+    const std::string Hex = "24456570726f6d240100020020000000b00000006d33b9c70000000000000000"
+                            "24427264496e666f01000000900000005665786f722420202020202020202020"
+                            "50796c6f6e242020202020202020202031323334353637382020202020202020"
+                            "ffffffffffffffffffffffff0000000000000000000000000000000000000000"
+                            "3039383736202020202020202020202038373635343332312020202020202020"
+                            "00000000000000000000000000000000";
+    std::vector<uint8_t> Bytes;
+    for (size_t I = 0; I < Hex.size(); I += 2)
+      Bytes.push_back(static_cast<uint8_t>(std::stoul(Hex.substr(I, 2), nullptr, 16)));
+    return Bytes;
+  }();
+  return Record;
+}
 
 std::string RecordDump(const std::vector<uint8_t> &Record) {
   const std::string Rule = "+----------------------------------------------------+"

@@ -21,8 +21,8 @@ struct ExpectedTexts {
 const ExpectedTexts &Expected();
 
 // The record of the help's example (-p 12345678 -s 87654321 -m 09876), laid out by hand from the
-// record's layout, as hexadecimal text for HexBytes.
-extern const char ExampleRecordHex[];
+// record's layout.
+const std::vector<uint8_t> &ExampleRecord();
 
 // The --debug dump of a record's 176 bytes: sixteen a row, a rule every four rows, and each
 // byte again as its printable ASCII character or '.'.
