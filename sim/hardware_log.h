@@ -44,8 +44,6 @@ struct SimAccess {
   }
   static SimAccess Cli() { return {SimAccessKind::InterruptsOff, 0, 0, 0}; }
   static SimAccess Sti() { return {SimAccessKind::InterruptsOn, 0, 0, 0}; }
-
-  bool IsWrite() const { return Kind == SimAccessKind::PortOut || Kind == SimAccessKind::MemWrite; }
 };
 
 std::ostream &operator<<(std::ostream &Out, const SimAccess &Access);

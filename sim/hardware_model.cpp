@@ -75,16 +75,11 @@ void SimHardware::Poke32(uint64_t Address, uint32_t Value) {
     StoreLe32(Bytes, Value);
 }
 
-std::vector<SimAccess> SimHardware::LogSince(size_t From) const {
-  if (From >= Log.size())
-    return {};
-  return std::vector<SimAccess>(Log.begin() + static_cast<std::ptrdiff_t>(From), Log.end());
-}
-
 std::vector<SimAccess> SimHardware::Writes() const {
   std::vector<SimAccess> Out;
-  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out),
-               [](const SimAccess &Access) { return Access.IsWrite(); });
+  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [](const SimAccess &Access) {
+    return Access.Kind == SimAccessKind::PortOut || Access.Kind == SimAccessKind::MemWrite;
+  });
   return Out;
 }
 
@@ -97,12 +92,8 @@ std::vector<SimAccess> SimHardware::MemWritesIn(uint64_t Low, uint64_t High) con
 }
 
 void SimHardware::Record(SimAccessKind Kind, uint8_t Width, uint64_t Address, uint64_t Value) {
-  if (!Logging)
-    return;
-  if (Log.size() < LogLimit)
+  if (Logging)
     Log.push_back({Kind, Width, Address, Value});
-  else
-    UnloggedAccesses++;
 }
 
 // --- Ports -------------------------------------------------------------------------------------

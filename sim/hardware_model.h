@@ -73,15 +73,10 @@ public:
 
   // --- Access log -------------------------------------------------------------------------
   std::vector<SimAccess> Log;
-  size_t Mark() const { return Log.size(); }
-  std::vector<SimAccess> LogSince(size_t Mark) const;
   std::vector<SimAccess> Writes() const; // port and memory writes only
   // Memory writes whose address lies in [Low, High).
   std::vector<SimAccess> MemWritesIn(uint64_t Low, uint64_t High) const;
   void ClearLog() { Log.clear(); }
-  // Past this many entries the log stops growing (a long-running front end), counting instead.
-  static constexpr size_t LogLimit = size_t{1} << 20;
-  size_t UnloggedAccesses = 0;
   // The built-in empty bus keeps no log: nobody reads it, and a front end may run for long.
   bool Logging = true;
 
