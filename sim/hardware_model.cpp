@@ -1,8 +1,5 @@
 #include "sim/hardware_model.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "shell/byte_order.h"
 
 namespace {
@@ -73,22 +70,6 @@ uint32_t SimHardware::Peek32(uint64_t Address) const {
 void SimHardware::Poke32(uint64_t Address, uint32_t Value) {
   if (uint8_t *Bytes = FindRegisters(Address, 32))
     StoreLe32(Bytes, Value);
-}
-
-std::vector<SimAccess> SimHardware::Writes() const {
-  std::vector<SimAccess> Out;
-  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [](const SimAccess &Access) {
-    return Access.Kind == SimAccessKind::PortOut || Access.Kind == SimAccessKind::MemWrite;
-  });
-  return Out;
-}
-
-std::vector<SimAccess> SimHardware::MemWritesIn(uint64_t Low, uint64_t High) const {
-  std::vector<SimAccess> Out;
-  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [&](const SimAccess &Access) {
-    return Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High;
-  });
-  return Out;
 }
 
 void SimHardware::Record(SimAccessKind Kind, uint8_t Width, uint64_t Address, uint64_t Value) {

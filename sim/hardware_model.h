@@ -73,9 +73,6 @@ public:
 
   // --- Access log -------------------------------------------------------------------------
   std::vector<SimAccess> Log;
-  std::vector<SimAccess> Writes() const; // port and memory writes only
-  // Memory writes whose address lies in [Low, High).
-  std::vector<SimAccess> MemWritesIn(uint64_t Low, uint64_t High) const;
   void ClearLog() { Log.clear(); }
   // The built-in empty bus keeps no log: nobody reads it, and a front end may run for long.
   bool Logging = true;

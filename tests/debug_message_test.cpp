@@ -27,7 +27,7 @@ protected:
   SimHardware Hw;
   SimUart *Uart = &AddWorkingDebugUart(Hw);
   void SetUp() override { AddTraceHub(Hw); }
-  std::vector<A> TraceStores() const { return Hw.MemWritesIn(TraceChannel, TraceChannel + 0x40); }
+  std::vector<A> TraceStores() const { return MemWritesIn(Hw, TraceChannel, TraceChannel + 0x40); }
 };
 
 // --- Level mask ----------------------------------------------------------------------------------
@@ -59,7 +59,7 @@ TEST_F(DebugBoard, WindowsAbove4GiBAreNeitherReadNorWrittenThroughTheirLowHalf) 
   Selector.Set32(0x14, 0x1);
   EXPECT_EQ(CurrentDebugLevelMask(), DefaultDebugLevelMask);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 
   Selector.Set32(0x14, 0);
   SimPciFunction &Hub = *Hw.FindPciFunction(0, 0, 2);
@@ -67,7 +67,7 @@ TEST_F(DebugBoard, WindowsAbove4GiBAreNeitherReadNorWrittenThroughTheirLowHalf) 
   Hub.Set32(0x1C, 0x2);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
   EXPECT_EQ(Uart->Transmitted, "Status: 0x00000007\r\n");
-  EXPECT_TRUE(Hw.MemWritesIn(TraceWindow, TraceWindow + 0x1000).empty());
+  EXPECT_TRUE(MemWritesIn(Hw, TraceWindow, TraceWindow + 0x1000).empty());
 }
 
 TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingElseIsTouched) {
@@ -80,7 +80,7 @@ TEST_F(DebugBoard, SelectorWindowOfZeroOrAllOnesMeansTheDefaultMaskAndNothingEls
     // else happens.
     ASSERT_FALSE(Hw.Log.empty());
     EXPECT_EQ(Hw.Log.back(), R32(EcamOf(13, 3) + 0x10, Window)) << DescribeAccesses(Hw.Log);
-    EXPECT_ACCESSES(Hw.Writes());
+    EXPECT_ACCESSES(Writes(Hw));
   }
 }
 
@@ -127,10 +127,10 @@ TEST_F(DebugBoard, EmptyMessageSendsAnEmptyRecordAndOnlyWaitsOnTheUart) {
 TEST(DebugMessageEmptyBus, MessagesOnAnEmptyBusAreSilent) {
   SimHardware Hw;
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0u);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
   // The UART is looked for and not found; the CMOS is not even read.
   EXPECT_EQ(UartWrite("abc"), 0u);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 // --- UART writes ---------------------------------------------------------------------------------
@@ -186,9 +186,9 @@ TEST_F(DebugBoard, UartThatNeverEmptiesCostsBoundedPollsAndDropsTheBytes) {
 TEST_F(DebugBoard, CmosIsReadHighByteFirstAndAValidWordIsLeftAlone) {
   SetCmosWord(Hw, 0x80000200);
   EXPECT_TRUE(CheckDebugCmos());
-  EXPECT_ACCESSES(AccessesIn(Hw.Log, true, 0x70, 0x72), A::Out(8, 0x70, 0x43), A::In(8, 0x71, 0x80),
-                  A::Out(8, 0x70, 0x42), A::In(8, 0x71, 0x00), A::Out(8, 0x70, 0x41),
-                  A::In(8, 0x71, 0x02), A::Out(8, 0x70, 0x40), A::In(8, 0x71, 0x00));
+  EXPECT_ACCESSES(AccessesIn(Hw.Log, PortAccesses, 0x70, 0x72), Out8(0x70, 0x43), In8(0x71, 0x80),
+                  Out8(0x70, 0x42), In8(0x71, 0x00), Out8(0x70, 0x41), In8(0x71, 0x02),
+                  Out8(0x70, 0x40), In8(0x71, 0x00));
   // Output off: every write is dropped, and nothing at all is written for it but the index
   // selects of the CMOS reads.
   Hw.ClearLog();
@@ -196,7 +196,7 @@ TEST_F(DebugBoard, CmosIsReadHighByteFirstAndAValidWordIsLeftAlone) {
   EXPECT_EQ(LocateDebugUart(), 0u);
   std::vector<A> Selects = CmosSelects();
   Selects.insert(Selects.end(), Selects.begin(), Selects.end());
-  EXPECT_ACCESSES(Hw.Writes(), Selects);
+  EXPECT_ACCESSES(Writes(Hw), Selects);
 }
 
 TEST_F(DebugBoard, InvalidWordsAreRewrittenToOutputOn) {
@@ -206,12 +206,11 @@ TEST_F(DebugBoard, InvalidWordsAreRewrittenToOutputOn) {
     SetCmosWord(Hw, Word);
     Hw.ClearLog();
     EXPECT_FALSE(CheckDebugCmos());
-    std::vector<A> Ports = AccessesIn(Hw.Log, true, 0x70, 0x72);
+    std::vector<A> Ports = AccessesIn(Hw.Log, PortAccesses, 0x70, 0x72);
     ASSERT_EQ(Ports.size(), 16u);
-    EXPECT_ACCESSES(std::vector<A>(Ports.begin() + 8, Ports.end()), A::Out(8, 0x70, 0x40),
-                    A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x41), A::Out(8, 0x71, 0x00),
-                    A::Out(8, 0x70, 0x42), A::Out(8, 0x71, 0x00), A::Out(8, 0x70, 0x43),
-                    A::Out(8, 0x71, 0x80));
+    EXPECT_ACCESSES(std::vector<A>(Ports.begin() + 8, Ports.end()), Out8(0x70, 0x40),
+                    Out8(0x71, 0x00), Out8(0x70, 0x41), Out8(0x71, 0x00), Out8(0x70, 0x42),
+                    Out8(0x71, 0x00), Out8(0x70, 0x43), Out8(0x71, 0x80));
     EXPECT_EQ(CmosWord(Hw), 0x80000000u);
     EXPECT_TRUE(TraceStores().empty());
   }
@@ -228,7 +227,7 @@ TEST(DebugCmos, AbsentUartMeansOffAndTheCmosIsNotTouched) {
     SetCmosWord(Hw, Word);
     Hw.AddPciFunction(0, 24, 2, PlatformVendorId + 1, 0x1236);
     EXPECT_TRUE(CheckDebugCmos());
-    EXPECT_ACCESSES(AccessesIn(Hw.Log, true, 0x70, 0x72));
+    EXPECT_ACCESSES(AccessesIn(Hw.Log, PortAccesses, 0x70, 0x72));
     EXPECT_EQ(CmosWord(Hw), Word);
   }
 }
@@ -239,13 +238,7 @@ class UartWindow : public DebugBoard {
 protected:
   SimPciFunction &Function() { return *Hw.FindPciFunction(0, 24, 2); }
   // Writes through the configuration data port.
-  std::vector<A> ConfigWrites() const {
-    std::vector<A> Out;
-    for (const A &Access : AccessesIn(Hw.Log, true, 0xCFC, 0xD00))
-      if (Access.Kind == SimAccessKind::PortOut)
-        Out.push_back(Access);
-    return Out;
-  }
+  std::vector<A> ConfigWrites() const { return AccessesIn(Hw.Log, PortWrites, 0xCFC, 0xD00); }
 };
 
 TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
@@ -256,11 +249,11 @@ TEST_F(UartWindow, FirstMemoryWindowAmongTheSixIsUsedAndDecodingSwitchedOn) {
   EXPECT_EQ(Function().Get16(0x04), 0x0002);
   // The window search reads 0x10, 0x14, 0x18, then 0x18 again and the upper half in 0x1C.
   std::vector<uint64_t> Selected;
-  for (const A &Access : AccessesIn(Hw.Log, true, 0xCF8, 0xCF9))
-    if (Access.Kind == SimAccessKind::PortOut && (Access.Value & 0x80000000u) && Access.Value != 0)
+  for (const A &Access : AccessesIn(Hw.Log, PortWrites, 0xCF8, 0xCF9))
+    if (Access.Value & 0x80000000u)
       Selected.push_back(Access.Value & 0xFF);
   EXPECT_EQ(Selected, (std::vector<uint64_t>{0x10, 0x14, 0x18, 0x18, 0x1C, 0x04, 0x84}));
-  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002));
+  EXPECT_ACCESSES(ConfigWrites(), Out16(0xCFC, 0x0002));
 }
 
 TEST_F(UartWindow, NoMemoryWindowMeansNoUart) {
@@ -275,7 +268,7 @@ TEST_F(UartWindow, UnassignedWindowGetsTheDefaultBase) {
   Function().Set32(0x10, 0);
   EXPECT_EQ(LocateDebugUart(), 0xFEA10000u);
   EXPECT_EQ(Function().Get32(0x10), 0xFEA10000u);
-  EXPECT_ACCESSES(ConfigWrites(), A::Out(32, 0xCFC, 0xFEA10000), A::Out(16, 0xCFC, 0x0002));
+  EXPECT_ACCESSES(ConfigWrites(), Out32(0xCFC, 0xFEA10000), Out16(0xCFC, 0x0002));
 }
 
 TEST_F(UartWindow, WindowInTheTopMebibyteIsRefusedWithoutTouchingTheFunction) {
@@ -293,13 +286,13 @@ TEST_F(UartWindow, PowerStepBringsTheUartToFullPowerAndReenablesTheFifo) {
   Function().Set16(0x84, 0x0103);
   EXPECT_EQ(LocateDebugUart(), UartBase);
   EXPECT_EQ(Function().Get16(0x84), 0x0100);
-  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002), A::Out(16, 0xCFC, 0x0100));
+  EXPECT_ACCESSES(ConfigWrites(), Out16(0xCFC, 0x0002), Out16(0xCFC, 0x0100));
   EXPECT_EQ(Uart->FcrWrites, (std::vector<uint8_t>{0x01}));
   // Already on: nothing more.
   Hw.ClearLog();
   Uart->FcrWrites.clear();
   LocateDebugUart();
-  EXPECT_ACCESSES(ConfigWrites(), A::Out(16, 0xCFC, 0x0002));
+  EXPECT_ACCESSES(ConfigWrites(), Out16(0xCFC, 0x0002));
   EXPECT_TRUE(Uart->FcrWrites.empty());
 }
 

@@ -66,13 +66,13 @@ protected:
 TEST_F(StartUp, SerialOutputOffInCmosWritesNothingAtAll) {
   SetCmosWord(Hw, 0x80000200);
   InitDebugUart();
-  EXPECT_ACCESSES(Hw.Writes(), CmosSelects());
+  EXPECT_ACCESSES(Writes(Hw), CmosSelects());
 }
 
 TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
   UartFunction->Set16(0x00, PlatformVendorId ^ 0x0100);
   InitDebugUart();
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
@@ -130,9 +130,9 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   SetLineSettings(0x03, 4);
   UartFunction->Set16(0x04, 0x0006);
   InitDebugUart();
-  std::vector<SimAccess> Writes = CmosSelects();
-  Writes.insert(Writes.end(), {UartOut(Lcr, 0x83), UartOut(Lcr, 0x03)});
-  EXPECT_ACCESSES(Hw.Writes(), Writes);
+  std::vector<SimAccess> Expected = CmosSelects();
+  Expected.insert(Expected.end(), {UartOut(Lcr, 0x83), UartOut(Lcr, 0x03)});
+  EXPECT_ACCESSES(Writes(Hw), Expected);
 
   // An I/O window in the first register is no working UART: its number is never probed as an
   // address (the latch would be written at 0xE00C).
@@ -140,7 +140,7 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   UartFunction->Set32(0x10, 0xE001);
   Hw.ClearLog();
   InitDebugUart();
-  EXPECT_ACCESSES(Hw.MemWritesIn(0xE000, 0xE020));
+  EXPECT_ACCESSES(MemWritesIn(Hw, 0xE000, 0xE020));
   UartFunction->Set32(0x10, UartBase);
 
   // Powered down, it is not working, and is brought up as before.
@@ -160,14 +160,14 @@ TEST_F(StartUp, UartWindowAbove4GiBIsNeverMovedOrWrittenThrough) {
     UartFunction->Set32(0x14, 0x1);
     Hw.ClearLog();
     InitDebugUart();
-    EXPECT_ACCESSES(Hw.Writes());
+    EXPECT_ACCESSES(Writes(Hw));
     EXPECT_EQ(LocateDebugUart(), 0u);
     for (INT32 Type : {0, 1, 2, 3, 4})
       SetupSerialIoController(DebugUartController, Type);
     EXPECT_EQ(UartFunction->Get32(0x10), Low);
     EXPECT_EQ(UartFunction->Get32(0x14), 0x1u);
-    EXPECT_TRUE(Hw.MemWritesIn(0x00100000, 0x00101000).empty());
-    EXPECT_TRUE(Hw.MemWritesIn(UartBase, UartBase + 0x1000).empty());
+    EXPECT_TRUE(MemWritesIn(Hw, 0x00100000, 0x00101000).empty());
+    EXPECT_TRUE(MemWritesIn(Hw, UartBase, UartBase + 0x1000).empty());
     EXPECT_EQ(CmosWord(Hw), 0x80000000u);
   }
 }
@@ -179,19 +179,19 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
   UartFunction->Set16(0x04, 0x0000);
   SetupSerialIoController(10, 2);
   EXPECT_ACCESSES(
-      AccessesIn(Hw.Log, false), R16(UartCfg + 0x00, PlatformVendorId), R32(UartCfg + 0xA0, 0),
-      W32(UartCfg + 0xA0, 0x00070000), R32(UartCfg + 0x10, 0), R32(0xD0900228, 0),
-      W32(0xD0900228, 0x80), R32(0xD0C60F1C, 0), W32(0xD0C60F1C, 0x40000), R32(0xD0C60F1C, 0x40000),
-      W32(UartCfg + 0x10, 0xFEA10000), W32(UartCfg + 0x14, 0), R32(UartCfg + 0x04, 0),
-      W32(UartCfg + 0x04, 0x6), R32(UartCfg + 0x10, 0xFEA10000), W32(UartBase + 0x240, 0xFEA10000),
-      W32(UartBase + 0x204, 0), R32(UartBase + 0x204, 0), W32(UartBase + 0x204, 0x7),
-      W32(UartBase + 0x200, 0xBD090901));
+      AccessesIn(Hw.Log, MemAccesses), R16(UartCfg + 0x00, PlatformVendorId),
+      R32(UartCfg + 0xA0, 0), W32(UartCfg + 0xA0, 0x00070000), R32(UartCfg + 0x10, 0),
+      R32(0xD0900228, 0), W32(0xD0900228, 0x80), R32(0xD0C60F1C, 0), W32(0xD0C60F1C, 0x40000),
+      R32(0xD0C60F1C, 0x40000), W32(UartCfg + 0x10, 0xFEA10000), W32(UartCfg + 0x14, 0),
+      R32(UartCfg + 0x04, 0), W32(UartCfg + 0x04, 0x6), R32(UartCfg + 0x10, 0xFEA10000),
+      W32(UartBase + 0x240, 0xFEA10000), W32(UartBase + 0x204, 0), R32(UartBase + 0x204, 0),
+      W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
 }
 
 TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
   SetupSerialIoController(10, 2);
-  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
-  EXPECT_ACCESSES(Hw.MemWritesIn(UartCfg, UartCfg + 0x1000), W32(UartCfg + 0xA0, 0x00070000));
+  EXPECT_TRUE(MemWritesIn(Hw, 0xD0000000, 0xD1000000).empty());
+  EXPECT_ACCESSES(MemWritesIn(Hw, UartCfg, UartCfg + 0x1000), W32(UartCfg + 0xA0, 0x00070000));
   EXPECT_EQ(Uart->PrivateGet32(0x240), UartBase);
   EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
 }
@@ -200,8 +200,8 @@ TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
   UartFunction->Set32(0x10, 0);
   Hw.AddRegisters(0, 0x1000); // low memory, to catch a stray write
   SetupSerialIoController(10, 0);
-  EXPECT_ACCESSES(Hw.MemWritesIn(0, 0x100000));
-  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000), W32(UartCfg + 0x84, 0x3),
+  EXPECT_ACCESSES(MemWritesIn(Hw, 0, 0x100000));
+  EXPECT_ACCESSES(Writes(Hw), W32(UartCfg + 0xA0, 0x00070000), W32(UartCfg + 0x84, 0x3),
                   W32(0xD0C60F1C, 0x100));
 
   // With a window, the clock goes into it.
@@ -217,7 +217,7 @@ TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   EXPECT_EQ(UartFunction->Get32(0x10), 0xFEA10000u);
   EXPECT_EQ(UartFunction->Get32(0x18), 0xFEA11000u);
   EXPECT_EQ(Hw.Sideband(0x90, 0x618), 0x5u); // bit 10 - 8
-  EXPECT_ACCESSES(Hw.MemWritesIn(UartBase + 0x200, UartBase + 0x300),
+  EXPECT_ACCESSES(MemWritesIn(Hw, UartBase + 0x200, UartBase + 0x300),
                   W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
                   W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
   EXPECT_EQ(Hw.Log.back(), R32(UartBase + 0xF8, 0));
@@ -247,10 +247,10 @@ TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndexAndEmptyBus) {
   SetupSerialIoController(10, 2);
   SetupSerialIoController(-1, 2);
   SetupSerialIoController(15, 2);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
   AddDebugUart(Hw);
   SetupSerialIoController(10, 7);
-  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000));
+  EXPECT_ACCESSES(Writes(Hw), W32(UartCfg + 0xA0, 0x00070000));
 }
 
 // Boards that are not a supported Tarn board. Another machine: an invalid CMOS word (OVMF reads
@@ -301,11 +301,11 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
                                              std::vector<std::string>{"Kestrel.efi", "-r"});
       EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable),
                 WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
-      EXPECT_ACCESSES(Hw.Writes());
+      EXPECT_ACCESSES(Writes(Hw));
       EXPECT_EQ(CmosWord(Hw), R.Cmos);
       EXPECT_EQ(Hw.FindPciFunction(0, 24, 2)->Get32(0x10), R.UartWindow);
       EXPECT_FALSE(Hw.Log.empty()); // the channel did look
-      EXPECT_ACCESSES(AccessesIn(Hw.Log, false, LevelWindow, LevelWindow + 0x2000));
+      EXPECT_ACCESSES(AccessesIn(Hw.Log, MemAccesses, LevelWindow, LevelWindow + 0x2000));
     }
   }
 }

@@ -16,6 +16,13 @@ constexpr uint32_t UartCfg(uint32_t Register) {
   return PciCfgAddress(0, 24, 2, Register);
 }
 
+// The interrupt-flag operations: the flag read (1 when interrupts were enabled), cli and sti.
+SimAccess FlagRead(bool On) {
+  return {SimAccessKind::InterruptFlagRead, 0, 0, On};
+}
+const SimAccess Cli = {SimAccessKind::InterruptsOff, 0, 0, 0};
+const SimAccess Sti = {SimAccessKind::InterruptsOn, 0, 0, 0};
+
 class PortPair : public ::testing::TestWithParam<bool> {
 protected:
   SimHardware Hw;
@@ -35,10 +42,9 @@ protected:
   // put back) with Data inside; and the address port and the flag as they were.
   void ExpectBracketed(uint32_t Address, std::vector<A> Data) {
     const bool On = GetParam();
-    std::vector<A> Seq = {A::FlagRead(On), A::Cli(), A::In(32, 0xCF8, Saved),
-                          A::Out(32, 0xCF8, Address)};
+    std::vector<A> Seq = {FlagRead(On), Cli, In32(0xCF8, Saved), Out32(0xCF8, Address)};
     Seq.insert(Seq.end(), Data.begin(), Data.end());
-    Seq.insert(Seq.end(), {A::Out(32, 0xCF8, Saved), On ? A::Sti() : A::Cli()});
+    Seq.insert(Seq.end(), {Out32(0xCF8, Saved), On ? Sti : Cli});
     EXPECT_ACCESSES(Hw.Log, Seq);
     EXPECT_EQ(Hw.ConfigAddressLatch, Saved);
     EXPECT_EQ(Hw.InterruptsEnabled, On);
@@ -48,30 +54,30 @@ protected:
 
 TEST_P(PortPair, Read32SelectsTheRegisterAndRestoresAddressAndFlag) {
   EXPECT_EQ(PciCfgRead32(UartCfg(0x10)), 0xFEA10004u);
-  ExpectBracketed(0x8000C210, {A::In(32, 0xCFC, 0xFEA10004)});
+  ExpectBracketed(0x8000C210, {In32(0xCFC, 0xFEA10004)});
 }
 
 TEST_P(PortPair, SixteenBitAccessUsesTheWordLaneOfBitOne) {
   Uart->Set32(0x04, 0x00100006);
   EXPECT_EQ(PciCfgRead16(UartCfg(0x06)), 0x0010);
-  ExpectBracketed(0x8000C204, {A::In(16, 0xCFE, 0x0010)});
+  ExpectBracketed(0x8000C204, {In16(0xCFE, 0x0010)});
   EXPECT_EQ(PciCfgRead16(UartCfg(0x04)), 0x0006);
-  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0x0006)});
+  ExpectBracketed(0x8000C204, {In16(0xCFC, 0x0006)});
 }
 
 TEST_P(PortPair, WriteOrAndClearReadModifyWriteTheSamePort) {
   EXPECT_EQ(PciCfgWrite32(UartCfg(0x10), 0xFEA20000), 0xFEA20000u);
-  ExpectBracketed(0x8000C210, {A::Out(32, 0xCFC, 0xFEA20000)});
+  ExpectBracketed(0x8000C210, {Out32(0xCFC, 0xFEA20000)});
   // The port pair and the window reach the same configuration space.
   EXPECT_EQ(MmioRead32(EcamOf(24, 2) + 0x10), 0xFEA20000u);
   Hw.ClearLog();
   EXPECT_EQ(PciCfgOr16(UartCfg(0x04), 0x0002), 0x0002);
-  ExpectBracketed(0x8000C204, {A::In(16, 0xCFC, 0), A::Out(16, 0xCFC, 2)});
+  ExpectBracketed(0x8000C204, {In16(0xCFC, 0), Out16(0xCFC, 2)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x86)), 0x0000); // upper word of 0x84: nothing to clear
-  ExpectBracketed(0x8000C284, {A::In(16, 0xCFE, 0), A::Out(16, 0xCFE, 0)});
+  ExpectBracketed(0x8000C284, {In16(0xCFE, 0), Out16(0xCFE, 0)});
   EXPECT_EQ(PciCfgClear16(UartCfg(0x84)), 0x0000);
   EXPECT_EQ(Uart->Get16(0x84), 0x0000);
-  ExpectBracketed(0x8000C284, {A::In(16, 0xCFC, 3), A::Out(16, 0xCFC, 0)});
+  ExpectBracketed(0x8000C284, {In16(0xCFC, 3), Out16(0xCFC, 0)});
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptsOnAndOff, PortPair, ::testing::Bool());
@@ -80,9 +86,9 @@ TEST(PortPairAddress, CarriesBusDeviceFunctionAndDwordRegister) {
   SimHardware Hw;
   PciCfgRead32(PciCfgAddress(0x5A, 31, 7, 0xFF));
   // 0xFF: the register's low 2 bits do not reach the address port.
-  EXPECT_EQ(Hw.Log[3], A::Out(32, 0xCF8, 0x805AFFFC));
+  EXPECT_EQ(Hw.Log[3], Out32(0xCF8, 0x805AFFFC));
   // Absent function: all ones.
-  EXPECT_EQ(Hw.Log[4], A::In(32, 0xCFC, 0xFFFFFFFF));
+  EXPECT_EQ(Hw.Log[4], In32(0xCFC, 0xFFFFFFFF));
 }
 
 TEST(Ecam, AddressesAFunctionsConfigurationSpace) {

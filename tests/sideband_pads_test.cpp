@@ -40,16 +40,12 @@ protected:
   }
   // Writes through the bridge's window only.
   std::vector<A> SidebandWrites() const {
-    return Hw.MemWritesIn(BridgeWindow, BridgeWindow + 0x1000000);
+    return MemWritesIn(Hw, BridgeWindow, BridgeWindow + 0x1000000);
   }
   // Every EmitDebugMessage call on an identified board starts by reading the level-select
   // window register once, so this counts the messages handed over there, emitted or not.
   size_t MessagesHanded() const {
-    size_t Count = 0;
-    for (const A &Access : Hw.Log)
-      if (Access.Kind == SimAccessKind::MemRead && Access.Address == LevelRegister)
-        Count++;
-    return Count;
+    return AccessesIn(Hw.Log, MemReads, LevelRegister, LevelRegister + 1).size();
   }
 };
 
@@ -77,7 +73,7 @@ TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
   Hw.ClearLog();
   SidebandWrite32(0xC5, 0x84, 0xBEEF);
   EXPECT_EQ(Hw.Sideband(0xC5, 0x84), 0xBEEFu);
-  EXPECT_ACCESSES(Hw.Writes(), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
+  EXPECT_ACCESSES(Writes(Hw), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
                   W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0xBEEF), W16(Bridge + 0xD8, 0x0701));
   EXPECT_EQ(Hw.SidebandMessages, 2u);
 }
@@ -119,7 +115,7 @@ TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
   EXPECT_EQ(Uart->Transmitted, "PchPcrWrite error. Invalid Offset: 61A Size: 4");
   Hw.ClearLog();
   PcrReadModifyWrite(0x90, 0x61A, 0, 1);
-  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
+  EXPECT_TRUE(MemWritesIn(Hw, 0xD0000000, 0xD1000000).empty());
 }
 
 // A host bridge of the platform's vendor that names no known series is a sibling board, not a
@@ -142,7 +138,7 @@ TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
     EXPECT_EQ(Uart->Transmitted, "");
   }
   EXPECT_EQ(MessagesHanded(), 0u);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 // --- Pads ----------------------------------------------------------------------------------------
@@ -164,11 +160,9 @@ TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
       SbWrite(0xC5, 0x84, 0x00004000));
   // clang-format on
   // Ownership of pads 46-49 was read from 0x34 (pads 40-47) and 0x38 (pads 48-55).
-  std::vector<uint64_t> OwnershipReads;
-  for (const A &Access : AccessesIn(Hw.Log, false, Sb(0xC5, 0x20), Sb(0xC5, 0x80)))
-    if (Access.Kind == SimAccessKind::MemRead)
-      OwnershipReads.push_back(Access.Address & 0xFFFF);
-  EXPECT_EQ(OwnershipReads, (std::vector<uint64_t>{0x34, 0x34, 0x38, 0x38}));
+  const A Own40 = R32(Sb(0xC5, 0x34), 0), Own48 = R32(Sb(0xC5, 0x38), 0);
+  EXPECT_ACCESSES(AccessesIn(Hw.Log, MemReads, Sb(0xC5, 0x20), Sb(0xC5, 0x80)), Own40, Own40, Own48,
+                  Own48);
   EXPECT_EQ(MessagesHanded(), 0u);
 }
 

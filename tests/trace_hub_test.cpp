@@ -48,15 +48,15 @@ TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
     Hw.ClearLog();
     std::string Text = TextOf(Length);
     SendDebugTrace(0, Text.data(), Text.size());
-    EXPECT_ACCESSES(Hw.Writes(), DebugRecord(Text));
+    EXPECT_ACCESSES(Writes(Hw), DebugRecord(Text));
   }
   // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores, 40 window reads and the vendor ID.
-  EXPECT_EQ(Hw.Writes().size(), 39u);
-  EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 41u);
+  EXPECT_EQ(Writes(Hw).size(), 39u);
+  EXPECT_EQ(Hw.Log.size() - Writes(Hw).size(), 41u);
   // 7 bytes end in 32-, 16- and 8-bit stores.
   Hw.ClearLog();
   SendDebugTrace(0, "1234567", 7);
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 8u);
   EXPECT_EQ(W[4], W32(TraceChannel, 0x34333231));
   EXPECT_EQ(W[5], W16(TraceChannel, 0x3635));
@@ -66,12 +66,12 @@ TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
 TEST_F(TraceRecord, LengthIsCutToSixteenBitsAndTheTextNeedNotBeTerminated) {
   char Text[4] = {'a', 'b', 'c', 'd'}; // no zero byte
   SendDebugTrace(0, Text, 0x10000 + 3);
-  EXPECT_ACCESSES(Hw.Writes(), DebugRecord("abc"));
+  EXPECT_ACCESSES(Writes(Hw), DebugRecord("abc"));
 }
 
 TEST_F(TraceRecord, EmptyTextSendsTheInlinePayloadWithoutLength) {
   SendDebugTrace(0, "", 0);
-  EXPECT_ACCESSES(Hw.Writes(), W32(TraceChannel + 0x10, 0x01FF0002), W64(TraceChannel, GuidLow),
+  EXPECT_ACCESSES(Writes(Hw), W32(TraceChannel + 0x10, 0x01FF0002), W64(TraceChannel, GuidLow),
                   W64(TraceChannel, GuidHigh), W64(TraceChannel, 0), W64(TraceChannel, 0),
                   W64(TraceChannel, 0), W32(TraceChannel + 0x30, 0));
 }
@@ -79,7 +79,7 @@ TEST_F(TraceRecord, EmptyTextSendsTheInlinePayloadWithoutLength) {
 TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
   std::string Long = TextOf(30);
   SendDebugTrace(0, Long.data(), 0);
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 7u);
   EXPECT_EQ(W[3].Value, Le(Long, 0, 8));
   EXPECT_EQ(W[4].Value, Le(Long, 8, 8));
@@ -87,14 +87,14 @@ TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
 
   Hw.ClearLog();
   SendDebugTrace(0, "ab\0cdefgh", 0);
-  W = Hw.Writes();
+  W = Writes(Hw);
   ASSERT_EQ(W.size(), 7u);
   EXPECT_EQ(W[3].Value, 0x6261u); // "ab", its zero, then zeros
 }
 
 TEST_F(TraceRecord, SeverityKeepsItsLowThreeBits) {
   SendDebugTrace(9, "x", 1);
-  EXPECT_EQ(Hw.Writes().front(), W32(TraceChannel + 0x10, 0x01FF0212));
+  EXPECT_EQ(Writes(Hw).front(), W32(TraceChannel + 0x10, 0x01FF0212));
 }
 
 TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
@@ -104,17 +104,17 @@ TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
     Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
     EXPECT_EQ(TraceChannelAddress(0, 0), 0u);
     EXPECT_EQ(SendDebugTrace(0, "hello", 5), EFI_SUCCESS);
-    EXPECT_ACCESSES(Hw.Writes());
+    EXPECT_ACCESSES(Writes(Hw));
   }
   SimHardware Empty;
   SendDebugTrace(0, "hello", 5);
-  EXPECT_ACCESSES(Empty.Writes());
+  EXPECT_ACCESSES(Writes(Empty));
   // Another vendor's function in the hub's place, whatever its register 0x18 holds.
   SimHardware Foreign;
   AddTraceHub(Foreign);
   Foreign.FindPciFunction(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
   SendDebugTrace(0, "hello", 5);
-  EXPECT_ACCESSES(Foreign.Writes());
+  EXPECT_ACCESSES(Writes(Foreign));
 }
 
 // Encoder layers used directly, with parts the debug records do not carry.
@@ -145,14 +145,14 @@ TEST_F(TraceHandleParts, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
   // The hub goes away after the probe: every store asks again and skips itself.
   Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
   WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 TEST_F(TraceHandleParts, SequenceNumberIsSentAndCounted) {
   Handle.HeaderTemplate = 1u << 7;
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 10u);
   EXPECT_EQ(W[0], W32(TraceChannel + 0x10, 0x05000282));
   EXPECT_EQ(W[1], W32(TraceChannel, 0));
@@ -165,7 +165,7 @@ TEST_F(TraceHandleParts, LocationIsSentAsFormatByteAndThirtyTwoOrSixtyFourBitAdd
   TraceLocation Wide = {1, 0x1122334455667788ull};
   WriteTraceString(&Handle, &Short, 1, 0, 1, "z");
   WriteTraceString(&Handle, &Wide, 1, 0, 1, "z");
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 12u);
   EXPECT_EQ(W[0].Value, 0x01000302u); // location and length follow
   EXPECT_EQ(W[1], W8(TraceChannel, 0));
@@ -194,7 +194,7 @@ TEST_F(TraceHandleParts, CrcCoversEveryStoredByteAndPrecedesTheEnd) {
   Handle.Origin = {0x23A3E7BA, 0x75D1, 0x4CB9, {0x9C, 0x8F, 0x56, 0xFA, 0x4E, 0x48, 0xD9, 0x9E}};
   std::string Text = "CRC-checked text";
   WriteTraceString(&Handle, nullptr, 1, 0, static_cast<UINT16>(Text.size()), Text.data());
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   // header, GUID x2, length, 2 x 64-bit payload, CRC, end
   ASSERT_EQ(W.size(), 8u) << DescribeAccesses(W);
   EXPECT_EQ(W[0].Value, 0x01FF0602u);
@@ -217,7 +217,7 @@ TEST_F(TraceHandleParts, NullHandleAndDefaultStateSendNothing) {
   InitTraceHandle(nullptr, &Default, nullptr, 0);
   EXPECT_EQ(Default.State, &DefaultTraceState);
   WriteTraceString(&Default, nullptr, 1, 0, 3, "abc");
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 } // namespace

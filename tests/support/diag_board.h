@@ -21,14 +21,48 @@
 
 namespace diagboard {
 
-// Short builders for the memory accesses of expected sequences.
-constexpr auto R8 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(8, At, Value); };
-constexpr auto W8 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(8, At, Value); };
-constexpr auto R16 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(16, At, Value); };
-constexpr auto W16 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(16, At, Value); };
-constexpr auto R32 = [](uint64_t At, uint64_t Value) { return SimAccess::Read(32, At, Value); };
-constexpr auto W32 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(32, At, Value); };
-constexpr auto W64 = [](uint64_t At, uint64_t Value) { return SimAccess::Write(64, At, Value); };
+// Short builders for expected accesses: R and W for memory reads and writes, In and Out for
+// ports, each of the width in its name.
+template <SimAccessKind Kind, uint8_t Width>
+constexpr SimAccess Access(uint64_t At, uint64_t Value) {
+  return {Kind, Width, At, Value};
+}
+constexpr auto R8 = Access<SimAccessKind::MemRead, 8>, R16 = Access<SimAccessKind::MemRead, 16>,
+               R32 = Access<SimAccessKind::MemRead, 32>;
+constexpr auto W8 = Access<SimAccessKind::MemWrite, 8>, W16 = Access<SimAccessKind::MemWrite, 16>,
+               W32 = Access<SimAccessKind::MemWrite, 32>, W64 = Access<SimAccessKind::MemWrite, 64>;
+constexpr auto In8 = Access<SimAccessKind::PortIn, 8>, In16 = Access<SimAccessKind::PortIn, 16>,
+               In32 = Access<SimAccessKind::PortIn, 32>;
+constexpr auto Out8 = Access<SimAccessKind::PortOut, 8>, Out16 = Access<SimAccessKind::PortOut, 16>,
+               Out32 = Access<SimAccessKind::PortOut, 32>;
+
+// Sets of access kinds, for picking accesses out of the log.
+constexpr unsigned KindBit(SimAccessKind Kind) {
+  return 1u << static_cast<unsigned>(Kind);
+}
+constexpr unsigned MemReads = KindBit(SimAccessKind::MemRead),
+                   MemWrites = KindBit(SimAccessKind::MemWrite),
+                   PortWrites = KindBit(SimAccessKind::PortOut),
+                   PortAccesses = KindBit(SimAccessKind::PortIn) | PortWrites,
+                   MemAccesses = MemReads | MemWrites, WriteAccesses = PortWrites | MemWrites;
+
+// The accesses of Log of the kinds in Set, at addresses (or ports) from Low to High - 1.
+inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, unsigned Set,
+                                         uint64_t Low = 0, uint64_t High = ~0ull) {
+  std::vector<SimAccess> Out;
+  for (const SimAccess &Access : Log)
+    if ((Set & KindBit(Access.Kind)) != 0 && Access.Address >= Low && Access.Address < High)
+      Out.push_back(Access);
+  return Out;
+}
+// Port and memory writes only.
+inline std::vector<SimAccess> Writes(const SimHardware &Hw) {
+  return AccessesIn(Hw.Log, WriteAccesses);
+}
+// Memory writes from Low to High - 1.
+inline std::vector<SimAccess> MemWritesIn(const SimHardware &Hw, uint64_t Low, uint64_t High) {
+  return AccessesIn(Hw.Log, MemWrites, Low, High);
+}
 
 constexpr uint64_t Ecam = 0xE0000000;
 constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
@@ -63,7 +97,7 @@ inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Head
     Seq.push_back(W64(TraceChannel, Le(Text, At, 8)));
   for (size_t Size = 4; Size > 0; Size /= 2)
     if (Text.size() - At >= Size) {
-      Seq.push_back(SimAccess::Write(Size * 8, TraceChannel, Le(Text, At, Size)));
+      Seq.push_back({SimAccessKind::MemWrite, uint8_t(Size * 8), TraceChannel, Le(Text, At, Size)});
       At += Size;
     }
   Seq.push_back(W32(TraceChannel + 0x30, 0));
@@ -87,22 +121,7 @@ inline uint32_t CmosWord(const SimHardware &Hw) {
 }
 // Reading the word selects its bytes through index port 0x70, high byte first.
 inline std::vector<SimAccess> CmosSelects() {
-  return {SimAccess::Out(8, 0x70, 0x43), SimAccess::Out(8, 0x70, 0x42),
-          SimAccess::Out(8, 0x70, 0x41), SimAccess::Out(8, 0x70, 0x40)};
-}
-
-// The accesses of Log to ports (in and out) or memory (reads and writes) from Low to High - 1.
-inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, bool Ports,
-                                         uint64_t Low = 0, uint64_t High = ~0ull) {
-  std::vector<SimAccess> Out;
-  for (const SimAccess &Access : Log) {
-    const bool Port = Access.Kind == SimAccessKind::PortIn || Access.Kind == SimAccessKind::PortOut;
-    const bool Memory =
-        Access.Kind == SimAccessKind::MemRead || Access.Kind == SimAccessKind::MemWrite;
-    if ((Ports ? Port : Memory) && Access.Address >= Low && Access.Address < High)
-      Out.push_back(Access);
-  }
-  return Out;
+  return {Out8(0x70, 0x43), Out8(0x70, 0x42), Out8(0x70, 0x41), Out8(0x70, 0x40)};
 }
 
 // The debug UART (0/24/2, serial controller 10) with its memory window at Base.
@@ -114,7 +133,7 @@ constexpr auto UartIn = [](UartRegister Reg, uint8_t Value) { return R8(UartBase
 constexpr auto UartOut = [](UartRegister Reg, uint8_t Value) { return W8(UartBase + Reg, Value); };
 // Accesses to its registers only.
 inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
-  return AccessesIn(Log, false, UartBase, UartBase + 0x20);
+  return AccessesIn(Log, MemAccesses, UartBase, UartBase + 0x20);
 }
 inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
