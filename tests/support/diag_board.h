@@ -104,6 +104,16 @@ inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Head
   return Seq;
 }
 
+// The stores of a record sent with a length of 0: its text goes inline, in three 64-bit stores
+// of the first 24 bytes, zeros after Text (which ends at its zero byte or at 24 bytes).
+inline std::vector<SimAccess> InlineRecord(std::string Text) {
+  Text.resize(24, '\0');
+  return {W32(TraceChannel + 0x10, 0x01FF0002), W64(TraceChannel, GuidLow),
+          W64(TraceChannel, GuidHigh),          W64(TraceChannel, Le(Text, 0, 8)),
+          W64(TraceChannel, Le(Text, 8, 8)),    W64(TraceChannel, Le(Text, 16, 8)),
+          W32(TraceChannel + 0x30, 0)};
+}
+
 // The level selector (0/13/3): a window whose register 0x1408 holds Selector.
 constexpr uint32_t LevelWindow = 0xFE100000;
 inline void AddLevelSelector(SimHardware &Hw, uint32_t Selector) {
@@ -119,9 +129,13 @@ inline void SetCmosWord(SimHardware &Hw, uint32_t Word) {
 inline uint32_t CmosWord(const SimHardware &Hw) {
   return Hw.Cmos(0x40) | Hw.Cmos(0x41) << 8 | Hw.Cmos(0x42) << 16 | uint32_t(Hw.Cmos(0x43)) << 24;
 }
-// Reading the word selects its bytes through index port 0x70, high byte first.
-inline std::vector<SimAccess> CmosSelects() {
-  return {Out8(0x70, 0x43), Out8(0x70, 0x42), Out8(0x70, 0x41), Out8(0x70, 0x40)};
+// Reading the word Reads times selects its bytes through index port 0x70, high byte first.
+inline std::vector<SimAccess> CmosSelects(int Reads = 1) {
+  std::vector<SimAccess> Selects;
+  for (; Reads > 0; Reads--)
+    Selects.insert(Selects.end(),
+                   {Out8(0x70, 0x43), Out8(0x70, 0x42), Out8(0x70, 0x41), Out8(0x70, 0x40)});
+  return Selects;
 }
 
 // The debug UART (0/24/2, serial controller 10) with its memory window at Base.
