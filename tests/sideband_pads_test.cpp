@@ -35,9 +35,6 @@ protected:
   SimUart *Uart = &AddWorkingDebugUart(Hw);
 
   void SetUp() override { AddLevelSelector(Hw, 1); }
-  void SetSeries(uint16_t DeviceId, uint16_t VendorId = PlatformVendorId) {
-    Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
-  }
   // Writes through the bridge's window only.
   std::vector<A> SidebandWrites() const {
     return MemWritesIn(Hw, BridgeWindow, BridgeWindow + 0x1000000);
@@ -132,7 +129,7 @@ TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
                {0x0BAD, PlatformVendorId, 0xFF}};
   for (const auto &C : Cases) {
     SCOPED_TRACE(::testing::Message() << std::hex << C.DeviceId << " " << C.VendorId);
-    SetSeries(C.DeviceId, C.VendorId);
+    AddHostBridge(Hw, C.DeviceId, C.VendorId);
     Hw.ClearLog();
     EXPECT_EQ(DetectChipSeries(), C.Series);
     EXPECT_EQ(Uart->Transmitted, "");
@@ -181,43 +178,42 @@ TEST_F(Sideband, PadIdentifierBelowThePadRegistersIsNoPad) {
   EXPECT_ACCESSES(SidebandWrites());
 }
 
-TEST_F(Sideband, SciGpeRoutingOnlyOnSeriesThreeForPadsTheHostDriverDoesNotOwn) {
-  const PadConfig Gpe = {0x00C40400 + 8 * 37, 0x00080000, 0, 0, 0}; // pad 37 of port 0xC4
-  ConfigurePad(Gpe);
-  std::vector<A> W = SidebandWrites();
-  ASSERT_EQ(W.size(), 5u) << DescribeAccesses(W);
-  EXPECT_EQ(W[3], SbWrite(0xC4, 0x124, 1u << 5));
-  EXPECT_EQ(W[4], SbWrite(0xC4, 0x134, 1u << 5));
-  EXPECT_EQ(MessagesHanded(), 4u);
-
-  for (uint16_t Series : {HostBridgeIdSeries0, HostBridgeIdSeries1}) {
-    SetSeries(Series);
-    Hw.ClearLog();
-    ConfigurePad(Gpe);
-    EXPECT_EQ(SidebandWrites().size(), 3u);
-  }
-  SetSeries(HostBridgeIdSeries3);
-  Hw.ClearLog();
-  ConfigurePad({Gpe.PadId, Gpe.PadDw0, 0, 1, 0});
-  EXPECT_EQ(SidebandWrites().size(), 3u);
-}
-
-TEST_F(Sideband, SmiRoutingUsesItsOwnRegisterPair) {
+// The routing in bits 17-20 of the pad's first word: SCI/GPE and SMI only on series 3 and only
+// for pads the host's driver does not own, a direct IRQ's slot only when asked; each a step
+// after the pad's own three writes, each step reported.
+TEST_F(Sideband, PadRoutingFollowsItsBitsTheSeriesAndTheOwner) {
   Hw.SetSideband(0xC5, 0x140, 0x1);
-  ConfigurePad({0x00C50400 + 8 * 3, 0x00040000, 0, 0, 0});
-  std::vector<A> W = SidebandWrites();
-  ASSERT_EQ(W.size(), 5u);
-  EXPECT_EQ(W[3], SbWrite(0xC5, 0x140, 0x9));
-  EXPECT_EQ(W[4], SbWrite(0xC5, 0x150, 0x8));
-}
-
-TEST_F(Sideband, DirectIrqRoutingProgramsTheSlotOnlyWhenAsked) {
-  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 0});
-  EXPECT_EQ(SidebandWrites().size(), 3u);
-  Hw.ClearLog();
-  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 1});
-  EXPECT_EQ(Hw.Sideband(0xC4, 0x220), 0x20u);
-  EXPECT_EQ(Hw.Sideband(0xC4, 0x210), 0x2u);
+  const uint16_t S0 = HostBridgeIdSeries0, S1 = HostBridgeIdSeries1, S3 = HostBridgeIdSeries3;
+  const uint32_t Gpe = 0x00C40400 + 8 * 37, Smi = 0x00C50400 + 8 * 3, Irq = 0x00C40400 + 8 * 33;
+  struct Row {
+    uint16_t Series;
+    PadConfig Pad;
+    std::vector<A> Routing;
+    size_t Messages;
+  } Rows[] = {
+      // clang-format off
+      {S3, {Gpe, 0x00080000, 0, 0, 0},
+       {SbWrite(0xC4, 0x124, 1u << 5), SbWrite(0xC4, 0x134, 1u << 5)}, 4},
+      {S0, {Gpe, 0x00080000, 0, 0, 0}, {}, 0},
+      {S1, {Gpe, 0x00080000, 0, 0, 0}, {}, 0},
+      {S3, {Gpe, 0x00080000, 0, 1, 0}, {}, 0},
+      {S3, {Smi, 0x00040000, 0, 0, 0}, {SbWrite(0xC5, 0x140, 0x9), SbWrite(0xC5, 0x150, 0x8)}, 4},
+      {S3, {Irq, 0x00100000, 0, 0, 0}, {}, 1},
+      {S3, {Irq, 0x00100000, 0, 0, 1},
+       {SbWrite(0xC4, 0x220, 0x20), SbWrite(0xC4, 0x224, 0), SbWrite(0xC4, 0x210, 0x2)}, 1},
+      // clang-format on
+  };
+  for (const Row &R : Rows) {
+    SCOPED_TRACE(::testing::Message() << std::hex << R.Series << " " << R.Pad.PadId << " "
+                                      << R.Pad.SoftwareOwned << R.Pad.DirectIrq);
+    AddHostBridge(Hw, R.Series);
+    Hw.ClearLog();
+    ConfigurePad(R.Pad);
+    std::vector<A> W = SidebandWrites();
+    ASSERT_EQ(W.size(), 3 + R.Routing.size()) << DescribeAccesses(W);
+    EXPECT_EQ(std::vector<A>(W.begin() + 3, W.end()), R.Routing);
+    EXPECT_EQ(MessagesHanded(), R.Messages);
+  }
 }
 
 // --- Direct IRQ ----------------------------------------------------------------------------------
@@ -253,7 +249,7 @@ TEST_F(Sideband, DirectIrqLimitsDependOnCommunityAndSeries) {
   for (const Case &C : Cases) {
     SCOPED_TRACE(::testing::Message()
                  << std::hex << C.Series << " " << int(C.Port) << " " << std::dec << C.Pad);
-    SetSeries(C.Series);
+    AddHostBridge(Hw, C.Series);
     Hw.ClearLog();
     Uart->Transmitted.clear();
     ConfigureDirectIrq(C.Port, C.Pad);

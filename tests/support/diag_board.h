@@ -155,9 +155,10 @@ inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
   return Hw.AddUart(Base);
 }
 
-// The host bridge (0/0/0) of the platform's vendor, naming a chip series.
-inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBridgeIdSeries3) {
-  return Hw.AddPciFunction(0, 0, 0, PlatformVendorId, DeviceId);
+// The host bridge (0/0/0), by default the platform vendor's, naming a chip series.
+inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBridgeIdSeries3,
+                                     uint16_t VendorId = PlatformVendorId) {
+  return Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
 }
 
 // A supported Tarn board (the host bridge of a supported series) with CMOS saying "output on",
