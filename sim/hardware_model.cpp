@@ -115,12 +115,12 @@ void SimHardware::ConfigWrite(uint32_t CfgAddress, uint8_t Width, uint64_t Value
   uint32_t Offset = CfgAddress & 0xFFF;
   if (Function != nullptr && Function == Pci.Find(0, SimSideband::BridgeDevice, 0) &&
       Offset <= SimSideband::BridgeOpcode && Offset + Width / 8 > SimSideband::BridgeOpcode &&
-      SidebandSpaces.RunBridgeMessage(*Function))
+      Sideband.RunBridgeMessage(*Function))
     SidebandMessages++;
 }
 
 bool SimHardware::SidebandDecode(uint64_t Address, uint8_t *Port, uint16_t *Offset) {
-  return SidebandSpaces.Decode(Address, Pci.Find(0, SimSideband::BridgeDevice, 0), Port, Offset);
+  return Sideband.Decode(Address, Pci.Find(0, SimSideband::BridgeDevice, 0), Port, Offset);
 }
 
 SimUart *SimHardware::FindUart(uint64_t Address) {
@@ -148,7 +148,7 @@ uint64_t SimHardware::PhysRead(uint8_t Width, uint64_t Address) {
   if (Address >= EcamBase && Address < EcamBase + EcamSize)
     Value = Pci.Read(static_cast<uint32_t>(Address - EcamBase), Width);
   else if (SidebandDecode(Address, &Port, &Offset))
-    Value = SidebandSpaces.Read(Port, Offset, Width);
+    Value = Sideband.Read(Port, Offset, Width);
   else if (SimUart *Uart = FindUart(Address))
     Value = Uart->Read(Address - Uart->Base, Width);
   else if (const uint8_t *Bytes = FindRegisters(Address, Width))
@@ -165,7 +165,7 @@ void SimHardware::PhysWrite(uint8_t Width, uint64_t Address, uint64_t Value) {
   if (Address >= EcamBase && Address < EcamBase + EcamSize)
     ConfigWrite(static_cast<uint32_t>(Address - EcamBase), Width, Value);
   else if (SidebandDecode(Address, &Port, &Offset))
-    SidebandSpaces.Write(Port, Offset, Width, Value);
+    Sideband.Write(Port, Offset, Width, Value);
   else if (SimUart *Uart = FindUart(Address))
     Uart->Write(Address - Uart->Base, Width, Value);
   else if (uint8_t *Bytes = FindRegisters(Address, Width))

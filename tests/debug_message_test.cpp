@@ -54,8 +54,8 @@ TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
     SCOPED_TRACE(::testing::Message() << std::hex << R.Window << " " << R.Selector);
     const bool Emitted = R.Window == LevelWindow && R.Selector == 1;
     AddLevelSelector(Hw, R.Selector);
-    Hw.FindPciFunction(0, 13, 3)->Set32(0x10, R.Window);
-    Hw.FindPciFunction(0, 13, 3)->Set32(0x14, R.Upper);
+    Hw.Pci.Find(0, 13, 3)->Set32(0x10, R.Window);
+    Hw.Pci.Find(0, 13, 3)->Set32(0x14, R.Upper);
     Uart->Transmitted.clear();
     EXPECT_EQ(CurrentDebugLevelMask(), Emitted ? DebugLevelError : DefaultDebugLevelMask);
     Hw.ClearLog();
@@ -76,7 +76,7 @@ TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
 // the channel's reach: it is never written through its low half, and the UART still gets the text.
 TEST_F(DebugBoard, TraceWindowAbove4GiBIsNeverWrittenThroughItsLowHalf) {
   AddLevelSelector(Hw, 1);
-  SimPciFunction &Hub = *Hw.FindPciFunction(0, 0, 2);
+  SimPciFunction &Hub = *Hw.Pci.Find(0, 0, 2);
   Hub.Set32(0x18, TraceWindow | 0x4);
   Hub.Set32(0x1C, 0x2);
   EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 7u);
@@ -215,7 +215,7 @@ TEST(DebugCmos, AbsentUartMeansOffAndNeitherTheCmosNorAnythingElseIsWritten) {
     SCOPED_TRACE(Word);
     SimHardware Hw;
     SetCmosWord(Hw, Word);
-    Hw.AddPciFunction(0, 24, 2, PlatformVendorId + 1, 0x1236);
+    Hw.Pci.Add(0, 24, 2, PlatformVendorId + 1, 0x1236);
     EXPECT_TRUE(CheckDebugCmos());
     EXPECT_ACCESSES(AccessesIn(Hw.Log, PortAccesses, 0x70, 0x72));
     EXPECT_EQ(CmosWord(Hw), Word);
@@ -229,7 +229,7 @@ TEST(DebugCmos, AbsentUartMeansOffAndNeitherTheCmosNorAnythingElseIsWritten) {
 
 class UartWindow : public DebugBoard {
 protected:
-  SimPciFunction &Function() { return *Hw.FindPciFunction(0, 24, 2); }
+  SimPciFunction &Function() { return *Hw.Pci.Find(0, 24, 2); }
   // Writes through the configuration data port.
   std::vector<A> ConfigWrites() const { return AccessesIn(Hw.Log, PortWrites, 0xCFC, 0xD00); }
 };
@@ -291,7 +291,7 @@ TEST_F(UartWindow, PowerStepBringsTheUartToFullPowerAndReenablesTheFifo) {
 
 TEST(SerialIoBase, SelectorsGiveConfigurationSpaceOrAWindow) {
   SimHardware Hw;
-  SimPciFunction &Spi = Hw.AddPciFunction(0, 22, 1, PlatformVendorId, 0x1111);
+  SimPciFunction &Spi = Hw.Pci.Add(0, 22, 1, PlatformVendorId, 0x1111);
   Spi.Set32(0x10, 0xFE920ABC);
   Spi.Set32(0x20, 0xFE928004);
   EXPECT_EQ(GetSerialIoBase(1, 0), 0xFE920000u);

@@ -45,7 +45,7 @@ class StartUp : public ::testing::Test {
 protected:
   SimHardware Hw;
   SimUart *Uart = &AddWorkingDebugUart(Hw);
-  SimPciFunction *UartFunction = Hw.FindPciFunction(0, 24, 2);
+  SimPciFunction *UartFunction = Hw.Pci.Find(0, 24, 2);
 
   void SetUp() override { AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6}); }
   void SetLineSettings(uint8_t LineControl, uint16_t Divisor) {
@@ -78,7 +78,7 @@ TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
   EXPECT_ACCESSES(UartAccesses(Hw.Log), Probe(0x43, 4));
   EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
   // The pads and the controller were still set up on the way.
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
+  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x570) & 0x04000500, 0x04000500u);
   EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
 }
 
@@ -213,11 +213,11 @@ TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
 
 TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   UartFunction->Set32(0x10, 0);
-  Hw.SetSideband(0x90, 0x618, 0x1);
+  Hw.Sideband.Set(0x90, 0x618, 0x1);
   SetupSerialIoController(10, 4);
   EXPECT_EQ(UartFunction->Get32(0x10), 0xFEA10000u);
   EXPECT_EQ(UartFunction->Get32(0x18), 0xFEA11000u);
-  EXPECT_EQ(Hw.Sideband(0x90, 0x618), 0x5u); // bit 10 - 8
+  EXPECT_EQ(Hw.Sideband.Get(0x90, 0x618), 0x5u); // bit 10 - 8
   EXPECT_ACCESSES(MemWritesIn(Hw, UartBase + 0x200, UartBase + 0x300),
                   W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
                   W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
@@ -226,7 +226,7 @@ TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
 
 TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
   SimHardware Hw;
-  SimPciFunction &I2c = Hw.AddPciFunction(0, 23, 1, PlatformVendorId, 0x2222); // index 5
+  SimPciFunction &I2c = Hw.Pci.Add(0, 23, 1, PlatformVendorId, 0x2222); // index 5
   I2c.Set32(0x10, 0x80000000);
   Hw.AddRegisters(0x80000000, 0x1000);
   Hw.AddRegisters(0xFE960000, 0x1000);
@@ -237,7 +237,7 @@ TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
   EXPECT_EQ(Hw.Peek32(0xFE96007C), 0x002C002Cu);
 
   Hw.Poke32(0xFE96007C, 0);
-  Hw.AddSidebandPort(0xC6);
+  Hw.Sideband.AddPort(0xC6);
   SetupSerialIoController(5, 0);
   EXPECT_EQ(Hw.Peek32(0xFE96007C), 0u);
 }
@@ -253,14 +253,14 @@ TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
 TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
   constexpr uint16_t OtherVendor = PlatformVendorId ^ 0x0F0F;
   auto Sibling = [](SimHardware &Hw, bool HostBridge) {
-    Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x4321).Set32(0x10, 0);
+    Hw.Pci.Add(0, 24, 2, PlatformVendorId, 0x4321).Set32(0x10, 0);
     Hw.AddUart(UartBase);
     if (HostBridge)
       AddHostBridge(Hw, 0x0BAD);
     AddTraceHub(Hw);
     AddLevelSelector(Hw, 1);
     for (uint8_t Port : {0x90, 0xC5, 0xC6})
-      Hw.AddSidebandPort(Port);
+      Hw.Sideband.AddPort(Port);
   };
   struct Row {
     const char *Name;
@@ -268,11 +268,11 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
     std::function<void(SimHardware &)> Build;
   } Rows[] = {{"another machine", 0x00000000, UartBase,
                [](SimHardware &Hw) {
-                 Hw.AddPciFunction(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, UartBase);
-                 Hw.AddPciFunction(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, TraceWindow);
+                 Hw.Pci.Add(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, UartBase);
+                 Hw.Pci.Add(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, TraceWindow);
                  Hw.AddRegisters(TraceWindow, 0x1000);
                  AddLevelSelector(Hw, 1);
-                 Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
+                 Hw.Pci.Find(0, 13, 3)->Set16(0x00, OtherVendor);
                }},
               {"sibling board", 0x12345678, 0, [&](SimHardware &Hw) { Sibling(Hw, false); }},
               {"sibling board, its own host bridge", 0x12345678, 0,
@@ -292,7 +292,7 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
                 WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
       EXPECT_ACCESSES(Writes(Hw));
       EXPECT_EQ(CmosWord(Hw), R.Cmos);
-      EXPECT_EQ(Hw.FindPciFunction(0, 24, 2)->Get32(0x10), R.UartWindow);
+      EXPECT_EQ(Hw.Pci.Find(0, 24, 2)->Get32(0x10), R.UartWindow);
       EXPECT_FALSE(Hw.Log.empty()); // the channel did look
       EXPECT_ACCESSES(AccessesIn(Hw.Log, MemAccesses, LevelWindow, LevelWindow + 0x2000));
     }

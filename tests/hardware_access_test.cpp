@@ -30,7 +30,7 @@ protected:
   static constexpr uint32_t Saved = 0x8000F8AC; // someone else's address, left in port 0xCF8
 
   void SetUp() override {
-    Uart = &Hw.AddPciFunction(0, 24, 2, 0x7E57, 0x1236);
+    Uart = &Hw.Pci.Add(0, 24, 2, 0x7E57, 0x1236);
     Uart->Set32(0x10, 0xFEA10004);
     Uart->Set16(0x84, 0x0003);
     Hw.ConfigAddressLatch = Saved;

@@ -49,10 +49,10 @@ protected:
 // --- Sideband access -----------------------------------------------------------------------------
 
 TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
-  Hw.SetSideband(0xC5, 0x20, 0x11112222);
+  Hw.Sideband.Set(0xC5, 0x20, 0x11112222);
   EXPECT_EQ(SidebandRead32(0xC5, 0x20), 0x11112222u);
   SidebandWrite32(0xC5, 0x24, 0x33334444);
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x24), 0x33334444u);
+  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x24), 0x33334444u);
   const A Window = R32(Bridge + 0x10, BridgeWindow | 0x4), Command = R16(Bridge + 0x04, 0x0006);
   EXPECT_ACCESSES(Hw.Log, Window, Command, R32(Sb(0xC5, 0x20), 0x11112222), Window, Command,
                   SbWrite(0xC5, 0x24, 0x33334444));
@@ -60,7 +60,7 @@ TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
 
 TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
   BridgeFunction->Set32(0x10, 0xFFFFFFFF);
-  Hw.SetSideband(0xC5, 0x34, 0x0000A000);
+  Hw.Sideband.Set(0xC5, 0x34, 0x0000A000);
   EXPECT_EQ(SidebandRead32(0xC5, 0x34), 0x0000A000u);
   EXPECT_ACCESSES(Hw.Log, R32(Bridge + 0x10, 0xFFFFFFFF), R16(Bridge + 0x04, 0x0006),
                   W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0), W32(Bridge + 0xD0, 0xC5000034),
@@ -69,7 +69,7 @@ TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
 
   Hw.ClearLog();
   SidebandWrite32(0xC5, 0x84, 0xBEEF);
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x84), 0xBEEFu);
+  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x84), 0xBEEFu);
   EXPECT_ACCESSES(Writes(Hw), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
                   W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0xBEEF), W16(Bridge + 0xD8, 0x0701));
   EXPECT_EQ(Hw.SidebandMessages, 2u);
@@ -92,14 +92,14 @@ TEST_F(Sideband, UnassignedWindowDecodingOffOrMisalignedOffsetUseMessages) {
 }
 
 TEST_F(Sideband, FixedWindowReachesTheRegisterByPortAndOffset) {
-  Hw.SetSideband(0x90, 0x618, 0x5);
+  Hw.Sideband.Set(0x90, 0x618, 0x5);
   UINT32 Value = 0;
   EXPECT_EQ(PchPcrRead(0x90, 0x618, &Value), EFI_SUCCESS);
   EXPECT_EQ(Value, 5u);
   EXPECT_EQ(PchPcrWrite(0xC6, 0x0F1C, 0x100), EFI_SUCCESS);
   EXPECT_ACCESSES(Hw.Log, R32(0xD0900618, 5), W32(0xD0C60F1C, 0x100));
   PcrReadModifyWrite(0xC6, 0x0F1C, 0xFFFFFEFF, 0x40000);
-  EXPECT_EQ(Hw.Sideband(0xC6, 0x0F1C), 0x40000u);
+  EXPECT_EQ(Hw.Sideband.Get(0xC6, 0x0F1C), 0x40000u);
 }
 
 TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
@@ -142,8 +142,8 @@ TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
 
 TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
   for (uint16_t Offset = 0x570; Offset < 0x590; Offset += 4)
-    Hw.SetSideband(0xC5, Offset, 0xFFFFFFFF);
-  Hw.SetSideband(0xC5, 0x84, 0x00038000);
+    Hw.Sideband.Set(0xC5, Offset, 0xFFFFFFFF);
+  Hw.Sideband.Set(0xC5, 0x84, 0x00038000);
   ConfigureUartPads();
   // clang-format off
   EXPECT_ACCESSES(SidebandWrites(),
@@ -164,7 +164,7 @@ TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
 }
 
 TEST_F(Sideband, PadOwnedElsewhereIsLeftUntouched) {
-  Hw.SetSideband(0xC5, 0x34, 0x02000000); // pad 46: owner 2; pad 47 (bits 28-29): host
+  Hw.Sideband.Set(0xC5, 0x34, 0x02000000); // pad 46: owner 2; pad 47 (bits 28-29): host
   ConfigureUartPads();
   for (const A &Write : SidebandWrites())
     EXPECT_NE(Write.Address, Sb(0xC5, 0x570)) << Write;
@@ -182,7 +182,7 @@ TEST_F(Sideband, PadIdentifierBelowThePadRegistersIsNoPad) {
 // for pads the host's driver does not own, a direct IRQ's slot only when asked; each a step
 // after the pad's own three writes, each step reported.
 TEST_F(Sideband, PadRoutingFollowsItsBitsTheSeriesAndTheOwner) {
-  Hw.SetSideband(0xC5, 0x140, 0x1);
+  Hw.Sideband.Set(0xC5, 0x140, 0x1);
   const uint16_t S0 = HostBridgeIdSeries0, S1 = HostBridgeIdSeries1, S3 = HostBridgeIdSeries3;
   const uint32_t Gpe = 0x00C40400 + 8 * 37, Smi = 0x00C50400 + 8 * 3, Irq = 0x00C40400 + 8 * 33;
   struct Row {
@@ -219,9 +219,9 @@ TEST_F(Sideband, PadRoutingFollowsItsBitsTheSeriesAndTheOwner) {
 // --- Direct IRQ ----------------------------------------------------------------------------------
 
 TEST_F(Sideband, DirectIrqSlotAndGroupComeFromThePadNumber) {
-  Hw.SetSideband(0xC4, 0x220, 0x00000001);
-  Hw.SetSideband(0xC4, 0x224, 0x10000000);
-  Hw.SetSideband(0xC4, 0x210, 0x00008000);
+  Hw.Sideband.Set(0xC4, 0x220, 0x00000001);
+  Hw.Sideband.Set(0xC4, 0x224, 0x10000000);
+  Hw.Sideband.Set(0xC4, 0x210, 0x00008000);
   ConfigureDirectIrq(0xC4, 33); // slot 1, group 2
   EXPECT_ACCESSES(SidebandWrites(), SbWrite(0xC4, 0x220, 0x00000021),
                   SbWrite(0xC4, 0x224, 0x10000000), SbWrite(0xC4, 0x210, 0x00008002));

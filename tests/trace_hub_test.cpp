@@ -92,7 +92,7 @@ TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
   for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu, 0xFFFFFE00u}) {
     SCOPED_TRACE(Window);
     SimHardware Hw;
-    Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+    Hw.Pci.Add(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
     EXPECT_EQ(TraceChannelAddress(0, 0), 0u);
     EXPECT_EQ(SendDebugTrace(0, "hello", 5), EFI_SUCCESS);
     EXPECT_ACCESSES(Writes(Hw));
@@ -100,7 +100,7 @@ TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
   // Another vendor's function in the hub's place, whatever its register 0x18 holds.
   SimHardware Foreign;
   AddTraceHub(Foreign);
-  Foreign.FindPciFunction(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
+  Foreign.Pci.Find(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
   SendDebugTrace(0, "hello", 5);
   EXPECT_ACCESSES(Writes(Foreign));
 }
@@ -131,7 +131,7 @@ TEST_F(TraceHandleParts, BindingCopiesTheChannelAndStateWordsAreSet) {
 
 TEST_F(TraceHandleParts, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
   // The hub goes away after the probe: every store asks again and skips itself.
-  Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
+  Hw.Pci.Find(0, 0, 2)->Set32(0x18, 0);
   WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
   EXPECT_ACCESSES(Writes(Hw));
 }

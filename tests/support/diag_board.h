@@ -73,7 +73,7 @@ constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
 constexpr uint32_t TraceWindow = 0xFE000000;
 constexpr uint64_t TraceChannel = TraceWindow + 0x340;
 inline void AddTraceHub(SimHardware &Hw, uint32_t Window = TraceWindow) {
-  Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+  Hw.Pci.Add(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
   Hw.AddRegisters(Window, 0x1000);
 }
 
@@ -117,7 +117,7 @@ inline std::vector<SimAccess> InlineRecord(std::string Text) {
 // The level selector (0/13/3): a window whose register 0x1408 holds Selector.
 constexpr uint32_t LevelWindow = 0xFE100000;
 inline void AddLevelSelector(SimHardware &Hw, uint32_t Selector) {
-  Hw.AddPciFunction(0, 13, 3, PlatformVendorId, 0x1235).Set32(0x10, LevelWindow);
+  Hw.Pci.Add(0, 13, 3, PlatformVendorId, 0x1235).Set32(0x10, LevelWindow);
   Hw.AddRegisters(LevelWindow, 0x2000);
   Hw.Poke32(LevelWindow + 0x1408, Selector);
 }
@@ -150,7 +150,7 @@ inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
   return AccessesIn(Log, MemAccesses, UartBase, UartBase + 0x20);
 }
 inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
-  SimPciFunction &Function = Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x1236);
+  SimPciFunction &Function = Hw.Pci.Add(0, 24, 2, PlatformVendorId, 0x1236);
   Function.Set32(0x10, Base);
   return Hw.AddUart(Base);
 }
@@ -158,7 +158,7 @@ inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
 // The host bridge (0/0/0), by default the platform vendor's, naming a chip series.
 inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBridgeIdSeries3,
                                      uint16_t VendorId = PlatformVendorId) {
-  return Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
+  return Hw.Pci.Add(0, 0, 0, VendorId, DeviceId);
 }
 
 // A supported Tarn board (the host bridge of a supported series) with CMOS saying "output on",
@@ -174,11 +174,11 @@ inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
 constexpr uint32_t BridgeWindow = 0xFD000000;
 inline SimPciFunction &AddSidebandBridge(SimHardware &Hw, std::initializer_list<uint8_t> Ports,
                                          uint32_t Window = BridgeWindow) {
-  SimPciFunction &Bridge = Hw.AddPciFunction(0, 13, 0, PlatformVendorId, 0x1237);
+  SimPciFunction &Bridge = Hw.Pci.Add(0, 13, 0, PlatformVendorId, 0x1237);
   Bridge.Set32(0x10, Window);
   Bridge.Set16(0x04, 0x0006);
   for (uint8_t Port : Ports)
-    Hw.AddSidebandPort(Port);
+    Hw.Sideband.AddPort(Port);
   return Bridge;
 }
 
