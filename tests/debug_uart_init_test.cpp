@@ -2,8 +2,6 @@
 // and silence when the serial output is off.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "diag/debug_message.h"
 #include "diag/debug_uart.h"
 #include "diag/debug_uart_init.h"
@@ -251,38 +249,31 @@ TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
 // to the end with UEFI Shell 2.0 ("-r") and with none (which sends its status line down the debug
 // channel), only reads, and only configuration space: not even the level selector's window.
 TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
-  constexpr uint16_t OtherVendor = PlatformVendorId ^ 0x0F0F;
-  auto Sibling = [](SimHardware &Hw, bool HostBridge) {
-    Hw.Pci.Add(0, 24, 2, PlatformVendorId, 0x4321).Set32(0x10, 0);
-    Hw.AddUart(UartBase);
-    if (HostBridge)
-      AddHostBridge(Hw, 0x0BAD);
-    AddTraceHub(Hw);
-    AddLevelSelector(Hw, 1);
-    for (uint8_t Port : {0x90, 0xC5, 0xC6})
-      Hw.Sideband.AddPort(Port);
-  };
   struct Row {
     const char *Name;
-    uint32_t Cmos, UartWindow;
-    std::function<void(SimHardware &)> Build;
-  } Rows[] = {{"another machine", 0x00000000, UartBase,
-               [](SimHardware &Hw) {
-                 Hw.Pci.Add(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, UartBase);
-                 Hw.Pci.Add(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, TraceWindow);
-                 Hw.AddRegisters(TraceWindow, 0x1000);
-                 AddLevelSelector(Hw, 1);
-                 Hw.Pci.Find(0, 13, 3)->Set16(0x00, OtherVendor);
-               }},
-              {"sibling board", 0x12345678, 0, [&](SimHardware &Hw) { Sibling(Hw, false); }},
-              {"sibling board, its own host bridge", 0x12345678, 0,
-               [&](SimHardware &Hw) { Sibling(Hw, true); }}};
+    uint32_t Cmos;
+    uint16_t
+        Vendor; // of the functions at the debug UART's, trace hub's and level selector's places
+    uint32_t UartWindow;
+    bool HostBridge;
+  } Rows[] = {{"another machine", 0x00000000, PlatformVendorId ^ 0x0F0F, UartBase, false},
+              {"sibling board", 0x12345678, PlatformVendorId, 0, false},
+              {"sibling board, its own host bridge", 0x12345678, PlatformVendorId, 0, true}};
   for (const Row &R : Rows) {
     for (bool WithShell : {true, false}) {
       SCOPED_TRACE(::testing::Message() << R.Name << (WithShell ? ", shell" : ", no shell"));
       SimHardware Hw;
       SetCmosWord(Hw, R.Cmos);
-      R.Build(Hw);
+      Hw.Pci.Add(0, 24, 2, R.Vendor, 0x4321).Set32(0x10, R.UartWindow);
+      Hw.AddUart(UartBase);
+      if (R.HostBridge)
+        AddHostBridge(Hw, 0x0BAD);
+      AddTraceHub(Hw);
+      AddLevelSelector(Hw, 1);
+      Hw.Pci.Find(0, 0, 2)->Set16(0x00, R.Vendor);
+      Hw.Pci.Find(0, 13, 3)->Set16(0x00, R.Vendor);
+      for (uint8_t Port : {0x90, 0xC5, 0xC6})
+        Hw.Sideband.AddPort(Port);
       Board B;
       std::unique_ptr<SimShell20> Shell;
       if (WithShell)

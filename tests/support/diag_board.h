@@ -138,7 +138,7 @@ inline std::vector<SimAccess> CmosSelects(int Reads = 1) {
   return Selects;
 }
 
-// The debug UART (0/24/2, serial controller 10) with its memory window at Base.
+// The debug UART (0/24/2, serial controller 10) with its memory window at UartBase.
 constexpr uint32_t UartBase = 0xFEA10000;
 // Its 16550 byte registers, 4 bytes apart; while the line control's latch bit is set, Thr and Ier
 // hold the divisor's low and high bytes.
@@ -149,11 +149,6 @@ constexpr auto UartOut = [](UartRegister Reg, uint8_t Value) { return W8(UartBas
 inline std::vector<SimAccess> UartAccesses(const std::vector<SimAccess> &Log) {
   return AccessesIn(Log, MemAccesses, UartBase, UartBase + 0x20);
 }
-inline SimUart &AddDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
-  SimPciFunction &Function = Hw.Pci.Add(0, 24, 2, PlatformVendorId, 0x1236);
-  Function.Set32(0x10, Base);
-  return Hw.AddUart(Base);
-}
 
 // The host bridge (0/0/0), by default the platform vendor's, naming a chip series.
 inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBridgeIdSeries3,
@@ -162,11 +157,12 @@ inline SimPciFunction &AddHostBridge(SimHardware &Hw, uint16_t DeviceId = HostBr
 }
 
 // A supported Tarn board (the host bridge of a supported series) with CMOS saying "output on",
-// and the debug UART.
-inline SimUart &AddWorkingDebugUart(SimHardware &Hw, uint32_t Base = UartBase) {
+// and the debug UART with its window assigned.
+inline SimUart &AddWorkingDebugUart(SimHardware &Hw) {
   AddHostBridge(Hw);
   SetCmosWord(Hw, 0x80000000);
-  return AddDebugUart(Hw, Base);
+  Hw.Pci.Add(0, 24, 2, PlatformVendorId, 0x1236).Set32(0x10, UartBase);
+  return Hw.AddUart(UartBase);
 }
 
 // The sideband bridge (0/13/0): its window at Window, memory decoding and bus mastering on, and
