@@ -183,30 +183,31 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
       W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
 }
 
-TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
-  SetupSerialIoController(10, 2);
-  EXPECT_TRUE(MemWritesIn(Hw, 0xD0000000, 0xD1000000).empty());
-  EXPECT_ACCESSES(MemWritesIn(Hw, UartCfg, UartCfg + 0x1000), W32(UartCfg + 0xA0, 0x00070000));
-  EXPECT_EQ(Uart->PrivateGet32(0x240), UartBase);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
-  // A type the chip does not have: the device-idle bits only.
-  Hw.ClearLog();
-  SetupSerialIoController(10, 7);
-  EXPECT_ACCESSES(Writes(Hw), W32(UartCfg + 0xA0, 0x00070000));
-}
-
-TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
-  UartFunction->Set32(0x10, 0);
+// Each type's writes on the UART. With a window, the UART type keeps it and skips the sideband
+// steps; a type the chip does not have sets the idle bits only; the windowless type never writes
+// the clock into low memory, only into a window.
+TEST_F(StartUp, EachTypeWritesItsOwnStepsAndTheClockOnlyIntoAWindow) {
   Hw.AddRegisters(0, 0x1000); // low memory, to catch a stray write
-  SetupSerialIoController(10, 0);
-  EXPECT_ACCESSES(MemWritesIn(Hw, 0, 0x100000));
-  EXPECT_ACCESSES(Writes(Hw), W32(UartCfg + 0xA0, 0x00070000), W32(UartCfg + 0x84, 0x3),
-                  W32(0xD0C60F1C, 0x100));
-
-  // With a window, the clock goes into it.
-  UartFunction->Set32(0x10, UartBase);
-  SetupSerialIoController(10, 0);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+  const SimAccess Idle = W32(UartCfg + 0xA0, 0x00070000), Power = W32(UartCfg + 0x84, 0x3),
+                  Gate = W32(0xD0C60F1C, 0x100), Clock = W32(UartBase + 0x200, 0xBD090901);
+  struct Row {
+    uint32_t Window;
+    INT32 Type;
+    std::vector<SimAccess> Writes;
+  } Rows[] = {{UartBase,
+               2,
+               {Idle, W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
+                W32(UartBase + 0x204, 0x7), Clock}},
+              {UartBase, 7, {Idle}},
+              {0, 0, {Idle, Power, Gate}},
+              {UartBase, 0, {Idle, Power, Gate, Clock}}};
+  for (const Row &R : Rows) {
+    SCOPED_TRACE(::testing::Message() << R.Window << " " << R.Type);
+    UartFunction->Set32(0x10, R.Window);
+    Hw.ClearLog();
+    SetupSerialIoController(DebugUartController, R.Type);
+    EXPECT_ACCESSES(Writes(Hw), R.Writes);
+  }
 }
 
 TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {

@@ -17,13 +17,6 @@ using namespace diagboard;
 constexpr uint64_t TraceVendorRegister = EcamOf(0, 2) + 0x00;
 constexpr uint64_t TraceWindowRegister = EcamOf(0, 2) + 0x18;
 
-std::string TextOf(size_t Length) {
-  std::string Text;
-  for (size_t I = 0; I < Length; I++)
-    Text.push_back(static_cast<char>('A' + I % 26));
-  return Text;
-}
-
 class TraceRecord : public ::testing::Test {
 protected:
   SimHardware Hw;

@@ -69,6 +69,14 @@ constexpr uint64_t EcamOf(uint32_t Device, uint32_t Function) {
   return Ecam + (Device << 15) + (Function << 12);
 }
 
+// Length letters of the alphabet, over and over: a text of that length.
+inline std::string TextOf(size_t Length) {
+  std::string Text;
+  for (size_t I = 0; I < Length; I++)
+    Text.push_back(static_cast<char>('A' + I % 26));
+  return Text;
+}
+
 // The trace hub (0/0/2) with its software-trace window at TraceWindow.
 constexpr uint32_t TraceWindow = 0xFE000000;
 constexpr uint64_t TraceChannel = TraceWindow + 0x340;
