@@ -62,11 +62,6 @@ void SimHardware::AddRegisters(uint64_t Base, uint64_t Size) {
   Registers[Base].assign(Size, 0);
 }
 
-uint32_t SimHardware::Peek32(uint64_t Address) const {
-  const uint8_t *Bytes = const_cast<SimHardware *>(this)->FindRegisters(Address, 32);
-  return Bytes ? LoadLe32(Bytes) : 0xFFFFFFFFu;
-}
-
 void SimHardware::Poke32(uint64_t Address, uint32_t Value) {
   if (uint8_t *Bytes = FindRegisters(Address, 32))
     StoreLe32(Bytes, Value);

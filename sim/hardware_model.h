@@ -43,9 +43,9 @@ public:
   void SetCmos(uint8_t Index, std::initializer_list<uint8_t> Bytes);
   uint8_t Cmos(uint8_t Index) const { return CmosBytes[Index & CmosIndexMask]; }
 
-  // A block of plain little-endian registers (the trace-hub channel, a level-select window).
+  // A block of plain little-endian registers (the trace-hub channel, a level-select window), and
+  // a store into one that is not an access of the product's.
   void AddRegisters(uint64_t Base, uint64_t Size);
-  uint32_t Peek32(uint64_t Address) const;
   void Poke32(uint64_t Address, uint32_t Value);
 
   bool InterruptsEnabled = true;

@@ -223,22 +223,21 @@ TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   EXPECT_EQ(Hw.Log.back(), R32(UartBase + 0xF8, 0));
 }
 
+// Controllers below the UARTs (5: an I2C one) get no clock, and one more setting in the window at
+// their table's default base, unless they are of the windowless type.
 TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
   SimHardware Hw;
-  SimPciFunction &I2c = Hw.Pci.Add(0, 23, 1, PlatformVendorId, 0x2222); // index 5
-  I2c.Set32(0x10, 0x80000000);
+  const uint64_t Cfg = EcamOf(23, 1);
+  Hw.Pci.Add(0, 23, 1, PlatformVendorId, 0x2222).Set32(0x10, 0x80000000);
   Hw.AddRegisters(0x80000000, 0x1000);
   Hw.AddRegisters(0xFE960000, 0x1000);
   SetupSerialIoController(5, 1);
-  EXPECT_EQ(Hw.Peek32(0x80000240), 0x80000000u);
-  EXPECT_EQ(Hw.Peek32(0x80000204), 0x7u);
-  EXPECT_EQ(Hw.Peek32(0x80000200), 0u); // no UART clock
-  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0x002C002Cu);
-
-  Hw.Poke32(0xFE96007C, 0);
-  Hw.Sideband.AddPort(0xC6);
+  EXPECT_ACCESSES(Writes(Hw), W32(Cfg + 0xA0, 0x00070000), W32(0x80000240, 0x80000000),
+                  W32(Cfg + 0x04, 0x6), W32(0x80000204, 0), W32(0x80000204, 0x7),
+                  W32(0xFE96007C, 0x002C002C));
+  Hw.ClearLog();
   SetupSerialIoController(5, 0);
-  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0u);
+  EXPECT_TRUE(MemWritesIn(Hw, 0xFE960000, 0xFE961000).empty());
 }
 
 // Boards that are not a supported Tarn board. Another machine: an invalid CMOS word (OVMF reads

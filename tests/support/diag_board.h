@@ -80,9 +80,9 @@ inline std::string TextOf(size_t Length) {
 // The trace hub (0/0/2) with its software-trace window at TraceWindow.
 constexpr uint32_t TraceWindow = 0xFE000000;
 constexpr uint64_t TraceChannel = TraceWindow + 0x340;
-inline void AddTraceHub(SimHardware &Hw, uint32_t Window = TraceWindow) {
-  Hw.Pci.Add(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
-  Hw.AddRegisters(Window, 0x1000);
+inline void AddTraceHub(SimHardware &Hw) {
+  Hw.Pci.Add(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, TraceWindow);
+  Hw.AddRegisters(TraceWindow, 0x1000);
 }
 
 // The origin GUID of debug records, as the two 64-bit stores that carry it.
@@ -97,8 +97,8 @@ inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
 }
 
 // The stores of a debug record for Text, as the hub must see them.
-inline std::vector<SimAccess> DebugRecord(const std::string &Text, uint32_t Header = 0x01FF0202) {
-  std::vector<SimAccess> Seq = {W32(TraceChannel + 0x10, Header), W64(TraceChannel, GuidLow),
+inline std::vector<SimAccess> DebugRecord(const std::string &Text) {
+  std::vector<SimAccess> Seq = {W32(TraceChannel + 0x10, 0x01FF0202), W64(TraceChannel, GuidLow),
                                 W64(TraceChannel, GuidHigh), W16(TraceChannel, Text.size())};
   size_t At = 0;
   for (; Text.size() - At >= 8; At += 8)
