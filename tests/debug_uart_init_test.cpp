@@ -70,51 +70,48 @@ TEST_F(StartUp, SerialOutputOffInCmosWritesNothingAtAll) {
   EXPECT_ACCESSES(Writes(Hw), CmosSelects(3));
 }
 
-TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
-  SetLineSettings(0x43, 4); // bit 6 (break) plays no part
-  InitDebugUart();
-  EXPECT_ACCESSES(UartAccesses(Hw.Log), Probe(0x43, 4));
-  EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
-  // The pads and the controller were still set up on the way.
-  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x570) & 0x04000500, 0x04000500u);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
-}
-
-TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
+// The line settings are probed once the controller is set up. A UART already at ours is left so
+// (bit 6, break, plays no part); any other is reprogrammed once its transmitter is idle, or after
+// the poll limit if it never goes idle.
+TEST_F(StartUp, UartIsReprogrammedOnceIdleUnlessAlreadyAtOurSettings) {
+  const std::vector<uint8_t> Idle = {0x20, 0x60}, NeverIdle(DebugUartPollLimit, 0x00);
   struct Row {
     uint8_t LineControl;
     uint16_t Divisor;
     uint32_t Window;
-    bool GoesIdle;
-  } Rows[] = {{0x07, 4, UartBase, true},
-              {0x03, 0x0104, UartBase, true},
-              {0x03, 1, UartBase, true},
-              {0x00, 0, 0, true}, // unassigned: given the default window first
-              {0x00, 0, UartBase, false}};
+    bool Reprogrammed;
+    std::vector<uint8_t> Polls; // of the line status, waiting for an idle transmitter
+  } Rows[] = {{0x43, 4, UartBase, false, {}},
+              {0x07, 4, UartBase, true, Idle},
+              {0x03, 0x0104, UartBase, true, Idle},
+              {0x03, 1, UartBase, true, Idle},
+              {0x00, 0, 0, true, Idle}, // unassigned: given the default window first
+              {0x00, 0, UartBase, true, NeverIdle}};
   for (const Row &R : Rows) {
-    SCOPED_TRACE(::testing::Message()
-                 << int(R.LineControl) << " " << R.Divisor << " " << R.Window << " " << R.GoesIdle);
+    SCOPED_TRACE(::testing::Message() << int(R.LineControl) << " " << R.Divisor << " " << R.Window
+                                      << " " << R.Polls.size());
     SetLineSettings(R.LineControl, R.Divisor);
     UartFunction->Set32(0x10, R.Window);
-    // An idle transmitter ends the wait; one that never goes idle ends it at the poll limit.
-    const std::vector<uint8_t> Polls =
-        R.GoesIdle ? std::vector<uint8_t>{0x20, 0x60} : std::vector<uint8_t>(DebugUartPollLimit, 0);
-    Uart->LineStatusScript.assign(Polls.begin(), Polls.end());
+    Uart->LineStatusScript.assign(R.Polls.begin(), R.Polls.end());
     Hw.ClearLog();
     InitDebugUart();
     std::vector<SimAccess> Expected = Probe(R.LineControl, R.Divisor);
-    for (uint8_t Status : Polls)
+    for (uint8_t Status : R.Polls)
       Expected.push_back(UartIn(Lsr, Status));
-    Expected.insert(Expected.end(),
-                    {UartOut(Lcr, 0x80), UartOut(Ier, 0x00), UartOut(Thr, 0x04), UartOut(Lcr, 0x03),
-                     UartOut(Fcr, 0x00), UartOut(Fcr, 0x01), UartOut(Mcr, 0x00)});
+    if (R.Reprogrammed)
+      Expected.insert(Expected.end(), {UartOut(Lcr, 0x80), UartOut(Ier, 0x00), UartOut(Thr, 0x04),
+                                       UartOut(Lcr, 0x03), UartOut(Fcr, 0x00), UartOut(Fcr, 0x01),
+                                       UartOut(Mcr, 0x00)});
     EXPECT_ACCESSES(UartAccesses(Hw.Log), Expected);
     EXPECT_EQ(UartFunction->Get32(0x10), UartBase);
-    EXPECT_EQ(Uart->Lcr, 0x03);
+    EXPECT_EQ(Uart->Lcr, R.Reprogrammed ? 0x03 : R.LineControl);
     EXPECT_EQ(Uart->Dll, 4);
     EXPECT_EQ(Uart->Dlm, 0);
     EXPECT_EQ(Uart->Ier, 0); // interrupts stay off
     EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
+    // The pads and the controller were set up on the way (the first row finds them untouched).
+    EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x570) & 0x04000500, 0x04000500u);
+    EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
   }
 }
 
