@@ -36,7 +36,7 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   EXPECT_EQ(DebugRecord(Text).size(), 8u); // header, 2 GUID, length, 64, 32, 8, end
 }
 
-TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
+TEST_F(TraceRecord, PayloadWidthsFollowTheRemainderOfTheLengthCutToSixteenBits) {
   for (size_t Length : {1u, 7u, 8u, 15u, 255u}) {
     SCOPED_TRACE(Length);
     Hw.ClearLog();
@@ -55,11 +55,10 @@ TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
   EXPECT_EQ(W[4], W32(TraceChannel, 0x34333231));
   EXPECT_EQ(W[5], W16(TraceChannel, 0x3635));
   EXPECT_EQ(W[6], W8(TraceChannel, 0x37));
-}
-
-TEST_F(TraceRecord, LengthIsCutToSixteenBitsAndTheTextNeedNotBeTerminated) {
-  char Text[4] = {'a', 'b', 'c', 'd'}; // no zero byte
-  SendDebugTrace(0, Text, 0x10000 + 3);
+  // The length is cut to 16 bits, and the text need not end in a zero byte.
+  const char Unterminated[4] = {'a', 'b', 'c', 'd'};
+  Hw.ClearLog();
+  SendDebugTrace(0, Unterminated, 0x10000 + 3);
   EXPECT_ACCESSES(Writes(Hw), DebugRecord("abc"));
 }
 
