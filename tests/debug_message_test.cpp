@@ -57,8 +57,8 @@ TEST_F(DebugBoard, ErrorsGoOutOnlyWhileTheSelectorReadsOne) {
     Hw.Pci.Find(0, 13, 3)->Set32(0x10, R.Window);
     Hw.Pci.Find(0, 13, 3)->Set32(0x14, R.Upper);
     Uart->Transmitted.clear();
-    EXPECT_EQ(CurrentDebugLevelMask(), Emitted ? DebugLevelError : DefaultDebugLevelMask);
     Hw.ClearLog();
+    EXPECT_EQ(CurrentDebugLevelMask(), Emitted ? DebugLevelError : DefaultDebugLevelMask);
     EmitDebugMessage(DebugLevelError, "Status: 0x%08x\r\n", 0x80000007u);
     EXPECT_EQ(TraceStores().empty(), !Emitted);
     EXPECT_EQ(Uart->Transmitted, Emitted ? "Status: 0x80000007\r\n" : "");
