@@ -1,5 +1,5 @@
 // The access log of the simulated hardware: one entry per port, memory or interrupt-flag
-// operation the product made, in order, with builders for the sequences tests expect.
+// operation the product made, in order.
 #pragma once
 
 #include <cstdint>
@@ -25,27 +25,6 @@ struct SimAccess {
   uint64_t Value;
 
   bool operator==(const SimAccess &) const = default;
-
-  // Builders for expected sequences.
-  static SimAccess In(uint8_t Width, uint64_t Port, uint64_t Value) {
-    return {SimAccessKind::PortIn, Width, Port, Value};
-  }
-  static SimAccess Out(uint8_t Width, uint64_t Port, uint64_t Value) {
-    return {SimAccessKind::PortOut, Width, Port, Value};
-  }
-  static SimAccess Read(uint8_t Width, uint64_t Address, uint64_t Value) {
-    return {SimAccessKind::MemRead, Width, Address, Value};
-  }
-  static SimAccess Write(uint8_t Width, uint64_t Address, uint64_t Value) {
-    return {SimAccessKind::MemWrite, Width, Address, Value};
-  }
-  static SimAccess FlagRead(bool Enabled) {
-    return {SimAccessKind::InterruptFlagRead, 0, 0, Enabled ? 1u : 0u};
-  }
-  static SimAccess Cli() { return {SimAccessKind::InterruptsOff, 0, 0, 0}; }
-  static SimAccess Sti() { return {SimAccessKind::InterruptsOn, 0, 0, 0}; }
-
-  bool IsWrite() const { return Kind == SimAccessKind::PortOut || Kind == SimAccessKind::MemWrite; }
 };
 
 std::ostream &operator<<(std::ostream &Out, const SimAccess &Access);

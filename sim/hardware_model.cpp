@@ -1,8 +1,5 @@
 #include "sim/hardware_model.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "shell/byte_order.h"
 
 namespace {
@@ -65,44 +62,14 @@ void SimHardware::AddRegisters(uint64_t Base, uint64_t Size) {
   Registers[Base].assign(Size, 0);
 }
 
-uint32_t SimHardware::Peek32(uint64_t Address) const {
-  const uint8_t *Bytes = const_cast<SimHardware *>(this)->FindRegisters(Address, 32);
-  return Bytes ? LoadLe32(Bytes) : 0xFFFFFFFFu;
-}
-
 void SimHardware::Poke32(uint64_t Address, uint32_t Value) {
   if (uint8_t *Bytes = FindRegisters(Address, 32))
     StoreLe32(Bytes, Value);
 }
 
-std::vector<SimAccess> SimHardware::LogSince(size_t From) const {
-  if (From >= Log.size())
-    return {};
-  return std::vector<SimAccess>(Log.begin() + static_cast<std::ptrdiff_t>(From), Log.end());
-}
-
-std::vector<SimAccess> SimHardware::Writes() const {
-  std::vector<SimAccess> Out;
-  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out),
-               [](const SimAccess &Access) { return Access.IsWrite(); });
-  return Out;
-}
-
-std::vector<SimAccess> SimHardware::MemWritesIn(uint64_t Low, uint64_t High) const {
-  std::vector<SimAccess> Out;
-  std::copy_if(Log.begin(), Log.end(), std::back_inserter(Out), [&](const SimAccess &Access) {
-    return Access.Kind == SimAccessKind::MemWrite && Access.Address >= Low && Access.Address < High;
-  });
-  return Out;
-}
-
 void SimHardware::Record(SimAccessKind Kind, uint8_t Width, uint64_t Address, uint64_t Value) {
-  if (!Logging)
-    return;
-  if (Log.size() < LogLimit)
+  if (Logging)
     Log.push_back({Kind, Width, Address, Value});
-  else
-    UnloggedAccesses++;
 }
 
 // --- Ports -------------------------------------------------------------------------------------
@@ -143,12 +110,12 @@ void SimHardware::ConfigWrite(uint32_t CfgAddress, uint8_t Width, uint64_t Value
   uint32_t Offset = CfgAddress & 0xFFF;
   if (Function != nullptr && Function == Pci.Find(0, SimSideband::BridgeDevice, 0) &&
       Offset <= SimSideband::BridgeOpcode && Offset + Width / 8 > SimSideband::BridgeOpcode &&
-      SidebandSpaces.RunBridgeMessage(*Function))
+      Sideband.RunBridgeMessage(*Function))
     SidebandMessages++;
 }
 
 bool SimHardware::SidebandDecode(uint64_t Address, uint8_t *Port, uint16_t *Offset) {
-  return SidebandSpaces.Decode(Address, Pci.Find(0, SimSideband::BridgeDevice, 0), Port, Offset);
+  return Sideband.Decode(Address, Pci.Find(0, SimSideband::BridgeDevice, 0), Port, Offset);
 }
 
 SimUart *SimHardware::FindUart(uint64_t Address) {
@@ -176,7 +143,7 @@ uint64_t SimHardware::PhysRead(uint8_t Width, uint64_t Address) {
   if (Address >= EcamBase && Address < EcamBase + EcamSize)
     Value = Pci.Read(static_cast<uint32_t>(Address - EcamBase), Width);
   else if (SidebandDecode(Address, &Port, &Offset))
-    Value = SidebandSpaces.Read(Port, Offset, Width);
+    Value = Sideband.Read(Port, Offset, Width);
   else if (SimUart *Uart = FindUart(Address))
     Value = Uart->Read(Address - Uart->Base, Width);
   else if (const uint8_t *Bytes = FindRegisters(Address, Width))
@@ -193,7 +160,7 @@ void SimHardware::PhysWrite(uint8_t Width, uint64_t Address, uint64_t Value) {
   if (Address >= EcamBase && Address < EcamBase + EcamSize)
     ConfigWrite(static_cast<uint32_t>(Address - EcamBase), Width, Value);
   else if (SidebandDecode(Address, &Port, &Offset))
-    SidebandSpaces.Write(Port, Offset, Width, Value);
+    Sideband.Write(Port, Offset, Width, Value);
   else if (SimUart *Uart = FindUart(Address))
     Uart->Write(Address - Uart->Base, Width, Value);
   else if (uint8_t *Bytes = FindRegisters(Address, Width))

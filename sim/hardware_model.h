@@ -1,13 +1,9 @@
 // Simulated hardware for the host: the I/O ports, physical address space and interrupt flag that
 // the platform operations reach (sim/hardware_platform.cpp), with a log of every access. This is
-// the bus; the devices on it are modelled in hardware_pci, hardware_sideband and hardware_uart.
-//
-// What is modelled: CMOS behind ports 0x70/0x71; PCI configuration space, reachable through the
-// 0xCF8/0xCFC port pair and through the window at 0xE0000000; the sideband register spaces,
-// reachable through the fixed window at 0xD0000000, through the sideband bridge's own window
-// (while its base and memory decoding are set) and through the bridge's message registers;
-// 16550-style UARTs; plain register blocks; the interrupt flag. Anything not added reads as all
-// ones and drops writes, as on a real bus.
+// the bus: CMOS behind ports 0x70/0x71, PCI configuration space through the 0xCF8/0xCFC port pair
+// and the window at 0xE0000000, the devices of hardware_pci, hardware_sideband and hardware_uart,
+// plain register blocks and the interrupt flag. Anything not added reads as all ones and drops
+// writes, as on a real bus.
 //
 // One model is active at a time. Constructing a SimHardware makes it the active one (an empty
 // bus); destroying it reactivates the previous one. Without any, the platform operations reach a
@@ -38,34 +34,18 @@ public:
   static SimHardware &Active();
 
   // --- Devices ----------------------------------------------------------------------------
-  SimPciFunction &AddPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t VendorId,
-                                 uint16_t DeviceId) {
-    return Pci.Add(Bus, Device, Function, VendorId, DeviceId);
-  }
-  SimPciFunction *FindPciFunction(uint8_t Bus, uint8_t Device, uint8_t Function) {
-    return Pci.Find(Bus, Device, Function);
-  }
+  SimPciBus Pci;
+  SimSideband Sideband;
+  size_t SidebandMessages = 0; // operations carried out through the bridge's message registers
+  SimUart &AddUart(uint64_t Base);
 
   // CMOS bytes (ports 0x70/0x71); setting any makes the CMOS present.
   void SetCmos(uint8_t Index, std::initializer_list<uint8_t> Bytes);
   uint8_t Cmos(uint8_t Index) const { return CmosBytes[Index & CmosIndexMask]; }
 
-  // Sideband register spaces: a port added here answers with zeros until written.
-  void AddSidebandPort(uint8_t Port) { SidebandSpaces.AddPort(Port); }
-  // All ones for an absent port.
-  uint32_t Sideband(uint8_t Port, uint16_t Offset) const {
-    return SidebandSpaces.Get(Port, Offset);
-  }
-  void SetSideband(uint8_t Port, uint16_t Offset, uint32_t Value) {
-    SidebandSpaces.Set(Port, Offset, Value);
-  }
-  size_t SidebandMessages = 0; // operations carried out through the bridge's message registers
-
-  SimUart &AddUart(uint64_t Base);
-
-  // A block of plain little-endian registers (the trace-hub channel, a level-select window).
+  // A block of plain little-endian registers (the trace-hub channel, a level-select window), and
+  // a store into one that is not an access of the product's.
   void AddRegisters(uint64_t Base, uint64_t Size);
-  uint32_t Peek32(uint64_t Address) const;
   void Poke32(uint64_t Address, uint32_t Value);
 
   bool InterruptsEnabled = true;
@@ -73,15 +53,7 @@ public:
 
   // --- Access log -------------------------------------------------------------------------
   std::vector<SimAccess> Log;
-  size_t Mark() const { return Log.size(); }
-  std::vector<SimAccess> LogSince(size_t Mark) const;
-  std::vector<SimAccess> Writes() const; // port and memory writes only
-  // Memory writes whose address lies in [Low, High).
-  std::vector<SimAccess> MemWritesIn(uint64_t Low, uint64_t High) const;
   void ClearLog() { Log.clear(); }
-  // Past this many entries the log stops growing (a long-running front end), counting instead.
-  static constexpr size_t LogLimit = size_t{1} << 20;
-  size_t UnloggedAccesses = 0;
   // The built-in empty bus keeps no log: nobody reads it, and a front end may run for long.
   bool Logging = true;
 
@@ -103,11 +75,9 @@ private:
   uint8_t *FindRegisters(uint64_t Address, uint8_t Width);
 
   SimHardware *Previous = nullptr;
-  SimPciBus Pci;
   bool CmosPresent = false;
   uint8_t CmosIndex = 0;
   uint8_t CmosBytes[128] = {};
-  SimSideband SidebandSpaces;
   std::vector<std::unique_ptr<SimUart>> Uarts;
   std::map<uint64_t, std::vector<uint8_t>> Registers; // by base address
 };

@@ -25,7 +25,6 @@ public:
   uint64_t Read(uint32_t CfgAddress, uint8_t Width) const;
   // The function written, or null when none answers (the write is then lost).
   SimPciFunction *Write(uint32_t CfgAddress, uint8_t Width, uint64_t Value);
-  void Clear() { Functions.clear(); }
 
 private:
   SimPciFunction *At(uint32_t CfgAddress, uint8_t Width) const;

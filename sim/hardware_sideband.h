@@ -20,7 +20,6 @@ public:
   bool HasPort(uint8_t Port) const { return Ports.count(Port) != 0; }
   uint32_t Get(uint8_t Port, uint16_t Offset) const; // all ones for an absent port
   void Set(uint8_t Port, uint16_t Offset, uint32_t Value);
-  void Clear() { Ports.clear(); }
 
   // Whether Address lies in a window onto the sideband spaces (Bridge: the bridge function, or
   // null), and which port and offset it names.

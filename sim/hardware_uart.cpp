@@ -8,10 +8,8 @@ namespace {
 // 16550 register offsets (4 bytes apart) and bits.
 constexpr uint64_t RegisterSpan = 0x20;
 constexpr uint64_t RegData = 0x00, RegIer = 0x04, RegFcr = 0x08, RegLcr = 0x0C, RegMcr = 0x10,
-                   RegLsr = 0x14, RegScr = 0x1C;
+                   RegLsr = 0x14;
 constexpr uint8_t LcrDivisorLatch = 0x80;
-constexpr uint8_t IirNoInterrupt = 0x01;
-constexpr uint8_t IirFifosOn = 0xC0;
 
 } // namespace
 
@@ -28,8 +26,6 @@ uint8_t *SimUart::Plain(uint64_t Offset) {
     return &Lcr;
   case RegMcr:
     return &Mcr;
-  case RegScr:
-    return &Scr;
   default:
     return nullptr;
   }
@@ -43,10 +39,8 @@ uint64_t SimUart::Read(uint64_t Offset, uint8_t Width) {
     return *Register;
   if (Offset == RegData)
     return (Lcr & LcrDivisorLatch) ? Dll : 0; // nothing is ever received
-  if (Offset == RegFcr)
-    return IirNoInterrupt | ((Fcr & 1) ? IirFifosOn : 0);
   if (Offset != RegLsr)
-    return 0;
+    return 0; // interrupt identification, modem status and scratch are not modelled
   LineStatusReads++;
   if (LineStatusScript.empty())
     return LineStatus;
@@ -70,7 +64,6 @@ void SimUart::Write(uint64_t Offset, uint8_t Width, uint64_t Value) {
     else
       Transmitted.push_back(static_cast<char>(Byte));
   } else if (Offset == RegFcr) {
-    Fcr = Byte;
     FcrWrites.push_back(Byte);
   } // line and modem status are read-only
 }

@@ -12,7 +12,7 @@ struct SimUart {
   static constexpr uint64_t WindowSize = 0x1000;
 
   uint64_t Base = 0;
-  uint8_t Lcr = 0, Dll = 0, Dlm = 0, Ier = 0, Fcr = 0, Mcr = 0, Scr = 0;
+  uint8_t Lcr = 0, Dll = 0, Dlm = 0, Ier = 0, Mcr = 0;
   // Values the line-status register gives, one per read, before it settles on LineStatus.
   std::deque<uint8_t> LineStatusScript;
   uint8_t LineStatus = 0x60; // transmit holding register and transmitter empty
@@ -29,7 +29,7 @@ struct SimUart {
   void Write(uint64_t Offset, uint8_t Width, uint64_t Value);
 
 private:
-  // The registers that read back what was written (IER or DLM by the divisor latch, LCR, MCR,
-  // SCR); null for the others.
+  // The registers that read back what was written (IER or DLM by the divisor latch, LCR, MCR);
+  // null for the others.
   uint8_t *Plain(uint64_t Offset);
 };

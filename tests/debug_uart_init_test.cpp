@@ -2,8 +2,6 @@
 // and silence when the serial output is off.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "diag/debug_message.h"
 #include "diag/debug_uart.h"
 #include "diag/debug_uart_init.h"
@@ -45,7 +43,7 @@ class StartUp : public ::testing::Test {
 protected:
   SimHardware Hw;
   SimUart *Uart = &AddWorkingDebugUart(Hw);
-  SimPciFunction *UartFunction = Hw.FindPciFunction(0, 24, 2);
+  SimPciFunction *UartFunction = Hw.Pci.Find(0, 24, 2);
 
   void SetUp() override { AddSidebandBridge(Hw, {0x90, 0xC5, 0xC6}); }
   void SetLineSettings(uint8_t LineControl, uint16_t Divisor) {
@@ -62,65 +60,59 @@ protected:
   }
 };
 
-// Reading the CMOS word takes four index selects; nothing else may be written.
+// Output off: the start-up, a write and the UART's lookup each read the CMOS word, with four
+// index selects, and write nothing else.
 TEST_F(StartUp, SerialOutputOffInCmosWritesNothingAtAll) {
   SetCmosWord(Hw, 0x80000200);
   InitDebugUart();
-  EXPECT_ACCESSES(Hw.Writes(), CmosSelects());
+  EXPECT_EQ(DebugUartWrite(reinterpret_cast<const UINT8 *>("abc"), 3), 0u);
+  EXPECT_EQ(LocateDebugUart(), 0u);
+  EXPECT_ACCESSES(Writes(Hw), CmosSelects(3));
 }
 
-TEST_F(StartUp, AbsentUartWritesNothingAtAll) {
-  UartFunction->Set16(0x00, PlatformVendorId ^ 0x0100);
-  InitDebugUart();
-  EXPECT_ACCESSES(Hw.Writes());
-}
-
-TEST_F(StartUp, UartAlreadySetUpIsOnlyProbed) {
-  SetLineSettings(0x43, 4); // bit 6 (break) plays no part
-  InitDebugUart();
-  EXPECT_ACCESSES(UartAccesses(Hw.Log), Probe(0x43, 4));
-  EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
-  // The pads and the controller were still set up on the way.
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x570) & 0x04000500, 0x04000500u);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
-}
-
-TEST_F(StartUp, UartWithOtherSettingsIsReprogrammedOnceIdle) {
-  for (auto [LineControl, Divisor] :
-       {std::pair<uint8_t, uint16_t>{0x07, 4}, {0x03, 0x0104}, {0x03, 1}}) {
-    SCOPED_TRACE(::testing::Message() << int(LineControl) << " " << Divisor);
-    SetLineSettings(LineControl, Divisor);
-    Uart->LineStatusScript = {0x20, 0x60};
+// The line settings are probed once the controller is set up. A UART already at ours is left so
+// (bit 6, break, plays no part); any other is reprogrammed once its transmitter is idle, or after
+// the poll limit if it never goes idle.
+TEST_F(StartUp, UartIsReprogrammedOnceIdleUnlessAlreadyAtOurSettings) {
+  const std::vector<uint8_t> Idle = {0x20, 0x60}, NeverIdle(DebugUartPollLimit, 0x00);
+  struct Row {
+    uint8_t LineControl;
+    uint16_t Divisor;
+    uint32_t Window;
+    bool Reprogrammed;
+    std::vector<uint8_t> Polls; // of the line status, waiting for an idle transmitter
+  } Rows[] = {{0x43, 4, UartBase, false, {}},
+              {0x07, 4, UartBase, true, Idle},
+              {0x03, 0x0104, UartBase, true, Idle},
+              {0x03, 1, UartBase, true, Idle},
+              {0x00, 0, 0, true, Idle}, // unassigned: given the default window first
+              {0x00, 0, UartBase, true, NeverIdle}};
+  for (const Row &R : Rows) {
+    SCOPED_TRACE(::testing::Message() << int(R.LineControl) << " " << R.Divisor << " " << R.Window
+                                      << " " << R.Polls.size());
+    SetLineSettings(R.LineControl, R.Divisor);
+    UartFunction->Set32(0x10, R.Window);
+    Uart->LineStatusScript.assign(R.Polls.begin(), R.Polls.end());
     Hw.ClearLog();
     InitDebugUart();
-    std::vector<SimAccess> Programming = Probe(LineControl, Divisor);
-    Programming.insert(Programming.end(),
-                       {UartIn(Lsr, 0x20), UartIn(Lsr, 0x60), UartOut(Lcr, 0x80),
-                        UartOut(Ier, 0x00), UartOut(Thr, 0x04), UartOut(Lcr, 0x03),
-                        UartOut(Fcr, 0x00), UartOut(Fcr, 0x01), UartOut(Mcr, 0x00)});
-    EXPECT_ACCESSES(UartAccesses(Hw.Log), Programming);
-    EXPECT_EQ(Uart->Lcr, 0x03);
+    std::vector<SimAccess> Expected = Probe(R.LineControl, R.Divisor);
+    for (uint8_t Status : R.Polls)
+      Expected.push_back(UartIn(Lsr, Status));
+    if (R.Reprogrammed)
+      Expected.insert(Expected.end(), {UartOut(Lcr, 0x80), UartOut(Ier, 0x00), UartOut(Thr, 0x04),
+                                       UartOut(Lcr, 0x03), UartOut(Fcr, 0x00), UartOut(Fcr, 0x01),
+                                       UartOut(Mcr, 0x00)});
+    EXPECT_ACCESSES(UartAccesses(Hw.Log), Expected);
+    EXPECT_EQ(UartFunction->Get32(0x10), UartBase);
+    EXPECT_EQ(Uart->Lcr, R.Reprogrammed ? 0x03 : R.LineControl);
     EXPECT_EQ(Uart->Dll, 4);
     EXPECT_EQ(Uart->Dlm, 0);
     EXPECT_EQ(Uart->Ier, 0); // interrupts stay off
     EXPECT_TRUE(LatchOpenOnlyWithInterruptsMasked(Hw.Log)) << DescribeAccesses(Hw.Log);
+    // The pads and the controller were set up on the way (the first row finds them untouched).
+    EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x570) & 0x04000500, 0x04000500u);
+    EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
   }
-}
-
-TEST_F(StartUp, UartThatNeverGoesIdleIsStillProgrammedAndStartUpEnds) {
-  SetLineSettings(0x00, 0);
-  Uart->LineStatus = 0x00;
-  InitDebugUart();
-  EXPECT_EQ(Uart->Lcr, 0x03);
-  EXPECT_EQ(Uart->LineStatusReads, DebugUartPollLimit);
-}
-
-TEST_F(StartUp, UnassignedWindowIsAssignedAndTheUartProgrammed) {
-  UartFunction->Set32(0x10, 0);
-  InitDebugUart();
-  EXPECT_EQ(UartFunction->Get32(0x10), UartBase);
-  EXPECT_EQ(Uart->Lcr, 0x03);
-  EXPECT_EQ(Uart->Dll, 4);
 }
 
 // A UART the firmware already drives at our settings (its console, or an automation's line into
@@ -130,9 +122,9 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   SetLineSettings(0x03, 4);
   UartFunction->Set16(0x04, 0x0006);
   InitDebugUart();
-  std::vector<SimAccess> Writes = CmosSelects();
-  Writes.insert(Writes.end(), {UartOut(Lcr, 0x83), UartOut(Lcr, 0x03)});
-  EXPECT_ACCESSES(Hw.Writes(), Writes);
+  std::vector<SimAccess> Expected = CmosSelects();
+  Expected.insert(Expected.end(), {UartOut(Lcr, 0x83), UartOut(Lcr, 0x03)});
+  EXPECT_ACCESSES(Writes(Hw), Expected);
 
   // An I/O window in the first register is no working UART: its number is never probed as an
   // address (the latch would be written at 0xE00C).
@@ -140,7 +132,7 @@ TEST_F(StartUp, WorkingUartAtOurSettingsIsOnlyProbed) {
   UartFunction->Set32(0x10, 0xE001);
   Hw.ClearLog();
   InitDebugUart();
-  EXPECT_ACCESSES(Hw.MemWritesIn(0xE000, 0xE020));
+  EXPECT_ACCESSES(MemWritesIn(Hw, 0xE000, 0xE020));
   UartFunction->Set32(0x10, UartBase);
 
   // Powered down, it is not working, and is brought up as before.
@@ -160,14 +152,14 @@ TEST_F(StartUp, UartWindowAbove4GiBIsNeverMovedOrWrittenThrough) {
     UartFunction->Set32(0x14, 0x1);
     Hw.ClearLog();
     InitDebugUart();
-    EXPECT_ACCESSES(Hw.Writes());
+    EXPECT_ACCESSES(Writes(Hw));
     EXPECT_EQ(LocateDebugUart(), 0u);
     for (INT32 Type : {0, 1, 2, 3, 4})
       SetupSerialIoController(DebugUartController, Type);
     EXPECT_EQ(UartFunction->Get32(0x10), Low);
     EXPECT_EQ(UartFunction->Get32(0x14), 0x1u);
-    EXPECT_TRUE(Hw.MemWritesIn(0x00100000, 0x00101000).empty());
-    EXPECT_TRUE(Hw.MemWritesIn(UartBase, UartBase + 0x1000).empty());
+    EXPECT_TRUE(MemWritesIn(Hw, 0x00100000, 0x00101000).empty());
+    EXPECT_TRUE(MemWritesIn(Hw, UartBase, UartBase + 0x1000).empty());
     EXPECT_EQ(CmosWord(Hw), 0x80000000u);
   }
 }
@@ -179,78 +171,70 @@ TEST_F(StartUp, UartTypeWithoutWindowEnablesTheFunctionAndGivesItTheDefaultWindo
   UartFunction->Set16(0x04, 0x0000);
   SetupSerialIoController(10, 2);
   EXPECT_ACCESSES(
-      AccessesIn(Hw.Log, false), R16(UartCfg + 0x00, PlatformVendorId), R32(UartCfg + 0xA0, 0),
-      W32(UartCfg + 0xA0, 0x00070000), R32(UartCfg + 0x10, 0), R32(0xD0900228, 0),
-      W32(0xD0900228, 0x80), R32(0xD0C60F1C, 0), W32(0xD0C60F1C, 0x40000), R32(0xD0C60F1C, 0x40000),
-      W32(UartCfg + 0x10, 0xFEA10000), W32(UartCfg + 0x14, 0), R32(UartCfg + 0x04, 0),
-      W32(UartCfg + 0x04, 0x6), R32(UartCfg + 0x10, 0xFEA10000), W32(UartBase + 0x240, 0xFEA10000),
-      W32(UartBase + 0x204, 0), R32(UartBase + 0x204, 0), W32(UartBase + 0x204, 0x7),
-      W32(UartBase + 0x200, 0xBD090901));
+      AccessesIn(Hw.Log, MemAccesses), R16(UartCfg + 0x00, PlatformVendorId),
+      R32(UartCfg + 0xA0, 0), W32(UartCfg + 0xA0, 0x00070000), R32(UartCfg + 0x10, 0),
+      R32(0xD0900228, 0), W32(0xD0900228, 0x80), R32(0xD0C60F1C, 0), W32(0xD0C60F1C, 0x40000),
+      R32(0xD0C60F1C, 0x40000), W32(UartCfg + 0x10, 0xFEA10000), W32(UartCfg + 0x14, 0),
+      R32(UartCfg + 0x04, 0), W32(UartCfg + 0x04, 0x6), R32(UartCfg + 0x10, 0xFEA10000),
+      W32(UartBase + 0x240, 0xFEA10000), W32(UartBase + 0x204, 0), R32(UartBase + 0x204, 0),
+      W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
 }
 
-TEST_F(StartUp, UartTypeWithWindowKeepsItAndSkipsTheSidebandSteps) {
-  SetupSerialIoController(10, 2);
-  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
-  EXPECT_ACCESSES(Hw.MemWritesIn(UartCfg, UartCfg + 0x1000), W32(UartCfg + 0xA0, 0x00070000));
-  EXPECT_EQ(Uart->PrivateGet32(0x240), UartBase);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
-}
-
-TEST_F(StartUp, WindowlessTypeNeverWritesTheClockToALowAddress) {
-  UartFunction->Set32(0x10, 0);
+// Each type's writes on the UART. With a window, the UART type keeps it and skips the sideband
+// steps; a type the chip does not have sets the idle bits only; the windowless type never writes
+// the clock into low memory, only into a window.
+TEST_F(StartUp, EachTypeWritesItsOwnStepsAndTheClockOnlyIntoAWindow) {
   Hw.AddRegisters(0, 0x1000); // low memory, to catch a stray write
-  SetupSerialIoController(10, 0);
-  EXPECT_ACCESSES(Hw.MemWritesIn(0, 0x100000));
-  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000), W32(UartCfg + 0x84, 0x3),
-                  W32(0xD0C60F1C, 0x100));
-
-  // With a window, the clock goes into it.
-  UartFunction->Set32(0x10, UartBase);
-  SetupSerialIoController(10, 0);
-  EXPECT_EQ(Uart->PrivateGet32(0x200), 0xBD090901u);
+  const SimAccess Idle = W32(UartCfg + 0xA0, 0x00070000), Power = W32(UartCfg + 0x84, 0x3),
+                  Gate = W32(0xD0C60F1C, 0x100), Clock = W32(UartBase + 0x200, 0xBD090901);
+  struct Row {
+    uint32_t Window;
+    INT32 Type;
+    std::vector<SimAccess> Writes;
+  } Rows[] = {{UartBase,
+               2,
+               {Idle, W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
+                W32(UartBase + 0x204, 0x7), Clock}},
+              {UartBase, 7, {Idle}},
+              {0, 0, {Idle, Power, Gate}},
+              {UartBase, 0, {Idle, Power, Gate, Clock}}};
+  for (const Row &R : Rows) {
+    SCOPED_TRACE(::testing::Message() << R.Window << " " << R.Type);
+    UartFunction->Set32(0x10, R.Window);
+    Hw.ClearLog();
+    SetupSerialIoController(DebugUartController, R.Type);
+    EXPECT_ACCESSES(Writes(Hw), R.Writes);
+  }
 }
 
 TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   UartFunction->Set32(0x10, 0);
-  Hw.SetSideband(0x90, 0x618, 0x1);
+  Hw.Sideband.Set(0x90, 0x618, 0x1);
   SetupSerialIoController(10, 4);
   EXPECT_EQ(UartFunction->Get32(0x10), 0xFEA10000u);
   EXPECT_EQ(UartFunction->Get32(0x18), 0xFEA11000u);
-  EXPECT_EQ(Hw.Sideband(0x90, 0x618), 0x5u); // bit 10 - 8
-  EXPECT_ACCESSES(Hw.MemWritesIn(UartBase + 0x200, UartBase + 0x300),
+  EXPECT_EQ(Hw.Sideband.Get(0x90, 0x618), 0x5u); // bit 10 - 8
+  EXPECT_ACCESSES(MemWritesIn(Hw, UartBase + 0x200, UartBase + 0x300),
                   W32(UartBase + 0x240, UartBase), W32(UartBase + 0x204, 0),
                   W32(UartBase + 0x204, 0x7), W32(UartBase + 0x200, 0xBD090901));
   EXPECT_EQ(Hw.Log.back(), R32(UartBase + 0xF8, 0));
 }
 
+// Controllers below the UARTs (5: an I2C one) get no clock, and one more setting in the window at
+// their table's default base, unless they are of the windowless type.
 TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {
   SimHardware Hw;
-  SimPciFunction &I2c = Hw.AddPciFunction(0, 23, 1, PlatformVendorId, 0x2222); // index 5
-  I2c.Set32(0x10, 0x80000000);
+  const uint64_t Cfg = EcamOf(23, 1);
+  Hw.Pci.Add(0, 23, 1, PlatformVendorId, 0x2222).Set32(0x10, 0x80000000);
   Hw.AddRegisters(0x80000000, 0x1000);
   Hw.AddRegisters(0xFE960000, 0x1000);
   SetupSerialIoController(5, 1);
-  EXPECT_EQ(Hw.Peek32(0x80000240), 0x80000000u);
-  EXPECT_EQ(Hw.Peek32(0x80000204), 0x7u);
-  EXPECT_EQ(Hw.Peek32(0x80000200), 0u); // no UART clock
-  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0x002C002Cu);
-
-  Hw.Poke32(0xFE96007C, 0);
-  Hw.AddSidebandPort(0xC6);
+  EXPECT_ACCESSES(Writes(Hw), W32(Cfg + 0xA0, 0x00070000), W32(0x80000240, 0x80000000),
+                  W32(Cfg + 0x04, 0x6), W32(0x80000204, 0), W32(0x80000204, 0x7),
+                  W32(0xFE96007C, 0x002C002C));
+  Hw.ClearLog();
   SetupSerialIoController(5, 0);
-  EXPECT_EQ(Hw.Peek32(0xFE96007C), 0u);
-}
-
-TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndexAndEmptyBus) {
-  SimHardware Hw;
-  InitDebugUart();
-  SetupSerialIoController(10, 2);
-  SetupSerialIoController(-1, 2);
-  SetupSerialIoController(15, 2);
-  EXPECT_ACCESSES(Hw.Writes());
-  AddDebugUart(Hw);
-  SetupSerialIoController(10, 7);
-  EXPECT_ACCESSES(Hw.Writes(), W32(UartCfg + 0xA0, 0x00070000));
+  EXPECT_TRUE(MemWritesIn(Hw, 0xFE960000, 0xFE961000).empty());
 }
 
 // Boards that are not a supported Tarn board. Another machine: an invalid CMOS word (OVMF reads
@@ -262,38 +246,31 @@ TEST(SerialIoSetUp, AbsentControllerUnknownTypeAndBadIndexAndEmptyBus) {
 // to the end with UEFI Shell 2.0 ("-r") and with none (which sends its status line down the debug
 // channel), only reads, and only configuration space: not even the level selector's window.
 TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
-  constexpr uint16_t OtherVendor = PlatformVendorId ^ 0x0F0F;
-  auto Sibling = [](SimHardware &Hw, bool HostBridge) {
-    Hw.AddPciFunction(0, 24, 2, PlatformVendorId, 0x4321).Set32(0x10, 0);
-    Hw.AddUart(UartBase);
-    if (HostBridge)
-      AddHostBridge(Hw, 0x0BAD);
-    AddTraceHub(Hw);
-    AddLevelSelector(Hw, 1);
-    for (uint8_t Port : {0x90, 0xC5, 0xC6})
-      Hw.AddSidebandPort(Port);
-  };
   struct Row {
     const char *Name;
-    uint32_t Cmos, UartWindow;
-    std::function<void(SimHardware &)> Build;
-  } Rows[] = {{"another machine", 0x00000000, UartBase,
-               [](SimHardware &Hw) {
-                 Hw.AddPciFunction(0, 24, 2, OtherVendor, 0x1236).Set32(0x10, UartBase);
-                 Hw.AddPciFunction(0, 0, 2, OtherVendor, 0x1234).Set32(0x18, TraceWindow);
-                 Hw.AddRegisters(TraceWindow, 0x1000);
-                 AddLevelSelector(Hw, 1);
-                 Hw.FindPciFunction(0, 13, 3)->Set16(0x00, OtherVendor);
-               }},
-              {"sibling board", 0x12345678, 0, [&](SimHardware &Hw) { Sibling(Hw, false); }},
-              {"sibling board, its own host bridge", 0x12345678, 0,
-               [&](SimHardware &Hw) { Sibling(Hw, true); }}};
+    uint32_t Cmos;
+    uint16_t
+        Vendor; // of the functions at the debug UART's, trace hub's and level selector's places
+    uint32_t UartWindow;
+    bool HostBridge;
+  } Rows[] = {{"another machine", 0x00000000, PlatformVendorId ^ 0x0F0F, UartBase, false},
+              {"sibling board", 0x12345678, PlatformVendorId, 0, false},
+              {"sibling board, its own host bridge", 0x12345678, PlatformVendorId, 0, true}};
   for (const Row &R : Rows) {
     for (bool WithShell : {true, false}) {
       SCOPED_TRACE(::testing::Message() << R.Name << (WithShell ? ", shell" : ", no shell"));
       SimHardware Hw;
       SetCmosWord(Hw, R.Cmos);
-      R.Build(Hw);
+      Hw.Pci.Add(0, 24, 2, R.Vendor, 0x4321).Set32(0x10, R.UartWindow);
+      Hw.AddUart(UartBase);
+      if (R.HostBridge)
+        AddHostBridge(Hw, 0x0BAD);
+      AddTraceHub(Hw);
+      AddLevelSelector(Hw, 1);
+      Hw.Pci.Find(0, 0, 2)->Set16(0x00, R.Vendor);
+      Hw.Pci.Find(0, 13, 3)->Set16(0x00, R.Vendor);
+      for (uint8_t Port : {0x90, 0xC5, 0xC6})
+        Hw.Sideband.AddPort(Port);
       Board B;
       std::unique_ptr<SimShell20> Shell;
       if (WithShell)
@@ -301,11 +278,11 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
                                              std::vector<std::string>{"Kestrel.efi", "-r"});
       EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable),
                 WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
-      EXPECT_ACCESSES(Hw.Writes());
+      EXPECT_ACCESSES(Writes(Hw));
       EXPECT_EQ(CmosWord(Hw), R.Cmos);
-      EXPECT_EQ(Hw.FindPciFunction(0, 24, 2)->Get32(0x10), R.UartWindow);
+      EXPECT_EQ(Hw.Pci.Find(0, 24, 2)->Get32(0x10), R.UartWindow);
       EXPECT_FALSE(Hw.Log.empty()); // the channel did look
-      EXPECT_ACCESSES(AccessesIn(Hw.Log, false, LevelWindow, LevelWindow + 0x2000));
+      EXPECT_ACCESSES(AccessesIn(Hw.Log, MemAccesses, LevelWindow, LevelWindow + 0x2000));
     }
   }
 }

@@ -35,31 +35,24 @@ protected:
   SimUart *Uart = &AddWorkingDebugUart(Hw);
 
   void SetUp() override { AddLevelSelector(Hw, 1); }
-  void SetSeries(uint16_t DeviceId, uint16_t VendorId = PlatformVendorId) {
-    Hw.AddPciFunction(0, 0, 0, VendorId, DeviceId);
-  }
   // Writes through the bridge's window only.
   std::vector<A> SidebandWrites() const {
-    return Hw.MemWritesIn(BridgeWindow, BridgeWindow + 0x1000000);
+    return MemWritesIn(Hw, BridgeWindow, BridgeWindow + 0x1000000);
   }
   // Every EmitDebugMessage call on an identified board starts by reading the level-select
   // window register once, so this counts the messages handed over there, emitted or not.
   size_t MessagesHanded() const {
-    size_t Count = 0;
-    for (const A &Access : Hw.Log)
-      if (Access.Kind == SimAccessKind::MemRead && Access.Address == LevelRegister)
-        Count++;
-    return Count;
+    return AccessesIn(Hw.Log, MemReads, LevelRegister, LevelRegister + 1).size();
   }
 };
 
 // --- Sideband access -----------------------------------------------------------------------------
 
 TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
-  Hw.SetSideband(0xC5, 0x20, 0x11112222);
+  Hw.Sideband.Set(0xC5, 0x20, 0x11112222);
   EXPECT_EQ(SidebandRead32(0xC5, 0x20), 0x11112222u);
   SidebandWrite32(0xC5, 0x24, 0x33334444);
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x24), 0x33334444u);
+  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x24), 0x33334444u);
   const A Window = R32(Bridge + 0x10, BridgeWindow | 0x4), Command = R16(Bridge + 0x04, 0x0006);
   EXPECT_ACCESSES(Hw.Log, Window, Command, R32(Sb(0xC5, 0x20), 0x11112222), Window, Command,
                   SbWrite(0xC5, 0x24, 0x33334444));
@@ -67,7 +60,7 @@ TEST_F(Sideband, UsableBridgeWindowIsUsedDirectly) {
 
 TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
   BridgeFunction->Set32(0x10, 0xFFFFFFFF);
-  Hw.SetSideband(0xC5, 0x34, 0x0000A000);
+  Hw.Sideband.Set(0xC5, 0x34, 0x0000A000);
   EXPECT_EQ(SidebandRead32(0xC5, 0x34), 0x0000A000u);
   EXPECT_ACCESSES(Hw.Log, R32(Bridge + 0x10, 0xFFFFFFFF), R16(Bridge + 0x04, 0x0006),
                   W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0), W32(Bridge + 0xD0, 0xC5000034),
@@ -76,8 +69,8 @@ TEST_F(Sideband, HiddenBridgeIsReachedThroughItsMessageRegisters) {
 
   Hw.ClearLog();
   SidebandWrite32(0xC5, 0x84, 0xBEEF);
-  EXPECT_EQ(Hw.Sideband(0xC5, 0x84), 0xBEEFu);
-  EXPECT_ACCESSES(Hw.Writes(), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
+  EXPECT_EQ(Hw.Sideband.Get(0xC5, 0x84), 0xBEEFu);
+  EXPECT_ACCESSES(Writes(Hw), W32(Bridge + 0xD0, 0xC5000084), W16(Bridge + 0xDA, 0xF000),
                   W32(Bridge + 0xDC, 0), W32(Bridge + 0xD4, 0xBEEF), W16(Bridge + 0xD8, 0x0701));
   EXPECT_EQ(Hw.SidebandMessages, 2u);
 }
@@ -99,14 +92,14 @@ TEST_F(Sideband, UnassignedWindowDecodingOffOrMisalignedOffsetUseMessages) {
 }
 
 TEST_F(Sideband, FixedWindowReachesTheRegisterByPortAndOffset) {
-  Hw.SetSideband(0x90, 0x618, 0x5);
+  Hw.Sideband.Set(0x90, 0x618, 0x5);
   UINT32 Value = 0;
   EXPECT_EQ(PchPcrRead(0x90, 0x618, &Value), EFI_SUCCESS);
   EXPECT_EQ(Value, 5u);
   EXPECT_EQ(PchPcrWrite(0xC6, 0x0F1C, 0x100), EFI_SUCCESS);
   EXPECT_ACCESSES(Hw.Log, R32(0xD0900618, 5), W32(0xD0C60F1C, 0x100));
   PcrReadModifyWrite(0xC6, 0x0F1C, 0xFFFFFEFF, 0x40000);
-  EXPECT_EQ(Hw.Sideband(0xC6, 0x0F1C), 0x40000u);
+  EXPECT_EQ(Hw.Sideband.Get(0xC6, 0x0F1C), 0x40000u);
 }
 
 TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
@@ -119,7 +112,7 @@ TEST_F(Sideband, MisalignedFixedWindowOffsetIsRefusedWithItsMessage) {
   EXPECT_EQ(Uart->Transmitted, "PchPcrWrite error. Invalid Offset: 61A Size: 4");
   Hw.ClearLog();
   PcrReadModifyWrite(0x90, 0x61A, 0, 1);
-  EXPECT_TRUE(Hw.MemWritesIn(0xD0000000, 0xD1000000).empty());
+  EXPECT_TRUE(MemWritesIn(Hw, 0xD0000000, 0xD1000000).empty());
 }
 
 // A host bridge of the platform's vendor that names no known series is a sibling board, not a
@@ -136,21 +129,21 @@ TEST_F(Sideband, ChipSeriesComesFromTheHostBridgeIds) {
                {0x0BAD, PlatformVendorId, 0xFF}};
   for (const auto &C : Cases) {
     SCOPED_TRACE(::testing::Message() << std::hex << C.DeviceId << " " << C.VendorId);
-    SetSeries(C.DeviceId, C.VendorId);
+    AddHostBridge(Hw, C.DeviceId, C.VendorId);
     Hw.ClearLog();
     EXPECT_EQ(DetectChipSeries(), C.Series);
     EXPECT_EQ(Uart->Transmitted, "");
   }
   EXPECT_EQ(MessagesHanded(), 0u);
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 // --- Pads ----------------------------------------------------------------------------------------
 
 TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
   for (uint16_t Offset = 0x570; Offset < 0x590; Offset += 4)
-    Hw.SetSideband(0xC5, Offset, 0xFFFFFFFF);
-  Hw.SetSideband(0xC5, 0x84, 0x00038000);
+    Hw.Sideband.Set(0xC5, Offset, 0xFFFFFFFF);
+  Hw.Sideband.Set(0xC5, 0x84, 0x00038000);
   ConfigureUartPads();
   // clang-format off
   EXPECT_ACCESSES(SidebandWrites(),
@@ -164,16 +157,14 @@ TEST_F(Sideband, UartPadsGetTheirWordsAndSoftwareOwnershipAndNoRouting) {
       SbWrite(0xC5, 0x84, 0x00004000));
   // clang-format on
   // Ownership of pads 46-49 was read from 0x34 (pads 40-47) and 0x38 (pads 48-55).
-  std::vector<uint64_t> OwnershipReads;
-  for (const A &Access : AccessesIn(Hw.Log, false, Sb(0xC5, 0x20), Sb(0xC5, 0x80)))
-    if (Access.Kind == SimAccessKind::MemRead)
-      OwnershipReads.push_back(Access.Address & 0xFFFF);
-  EXPECT_EQ(OwnershipReads, (std::vector<uint64_t>{0x34, 0x34, 0x38, 0x38}));
+  const A Own40 = R32(Sb(0xC5, 0x34), 0), Own48 = R32(Sb(0xC5, 0x38), 0);
+  EXPECT_ACCESSES(AccessesIn(Hw.Log, MemReads, Sb(0xC5, 0x20), Sb(0xC5, 0x80)), Own40, Own40, Own48,
+                  Own48);
   EXPECT_EQ(MessagesHanded(), 0u);
 }
 
 TEST_F(Sideband, PadOwnedElsewhereIsLeftUntouched) {
-  Hw.SetSideband(0xC5, 0x34, 0x02000000); // pad 46: owner 2; pad 47 (bits 28-29): host
+  Hw.Sideband.Set(0xC5, 0x34, 0x02000000); // pad 46: owner 2; pad 47 (bits 28-29): host
   ConfigureUartPads();
   for (const A &Write : SidebandWrites())
     EXPECT_NE(Write.Address, Sb(0xC5, 0x570)) << Write;
@@ -187,51 +178,50 @@ TEST_F(Sideband, PadIdentifierBelowThePadRegistersIsNoPad) {
   EXPECT_ACCESSES(SidebandWrites());
 }
 
-TEST_F(Sideband, SciGpeRoutingOnlyOnSeriesThreeForPadsTheHostDriverDoesNotOwn) {
-  const PadConfig Gpe = {0x00C40400 + 8 * 37, 0x00080000, 0, 0, 0}; // pad 37 of port 0xC4
-  ConfigurePad(Gpe);
-  std::vector<A> W = SidebandWrites();
-  ASSERT_EQ(W.size(), 5u) << DescribeAccesses(W);
-  EXPECT_EQ(W[3], SbWrite(0xC4, 0x124, 1u << 5));
-  EXPECT_EQ(W[4], SbWrite(0xC4, 0x134, 1u << 5));
-  EXPECT_EQ(MessagesHanded(), 4u);
-
-  for (uint16_t Series : {HostBridgeIdSeries0, HostBridgeIdSeries1}) {
-    SetSeries(Series);
+// The routing in bits 17-20 of the pad's first word: SCI/GPE and SMI only on series 3 and only
+// for pads the host's driver does not own, a direct IRQ's slot only when asked; each a step
+// after the pad's own three writes, each step reported.
+TEST_F(Sideband, PadRoutingFollowsItsBitsTheSeriesAndTheOwner) {
+  Hw.Sideband.Set(0xC5, 0x140, 0x1);
+  const uint16_t S0 = HostBridgeIdSeries0, S1 = HostBridgeIdSeries1, S3 = HostBridgeIdSeries3;
+  const uint32_t Gpe = 0x00C40400 + 8 * 37, Smi = 0x00C50400 + 8 * 3, Irq = 0x00C40400 + 8 * 33;
+  struct Row {
+    uint16_t Series;
+    PadConfig Pad;
+    std::vector<A> Routing;
+    size_t Messages;
+  } Rows[] = {
+      // clang-format off
+      {S3, {Gpe, 0x00080000, 0, 0, 0},
+       {SbWrite(0xC4, 0x124, 1u << 5), SbWrite(0xC4, 0x134, 1u << 5)}, 4},
+      {S0, {Gpe, 0x00080000, 0, 0, 0}, {}, 0},
+      {S1, {Gpe, 0x00080000, 0, 0, 0}, {}, 0},
+      {S3, {Gpe, 0x00080000, 0, 1, 0}, {}, 0},
+      {S3, {Smi, 0x00040000, 0, 0, 0}, {SbWrite(0xC5, 0x140, 0x9), SbWrite(0xC5, 0x150, 0x8)}, 4},
+      {S3, {Irq, 0x00100000, 0, 0, 0}, {}, 1},
+      {S3, {Irq, 0x00100000, 0, 0, 1},
+       {SbWrite(0xC4, 0x220, 0x20), SbWrite(0xC4, 0x224, 0), SbWrite(0xC4, 0x210, 0x2)}, 1},
+      // clang-format on
+  };
+  for (const Row &R : Rows) {
+    SCOPED_TRACE(::testing::Message() << std::hex << R.Series << " " << R.Pad.PadId << " "
+                                      << R.Pad.SoftwareOwned << R.Pad.DirectIrq);
+    AddHostBridge(Hw, R.Series);
     Hw.ClearLog();
-    ConfigurePad(Gpe);
-    EXPECT_EQ(SidebandWrites().size(), 3u);
+    ConfigurePad(R.Pad);
+    std::vector<A> W = SidebandWrites();
+    ASSERT_EQ(W.size(), 3 + R.Routing.size()) << DescribeAccesses(W);
+    EXPECT_EQ(std::vector<A>(W.begin() + 3, W.end()), R.Routing);
+    EXPECT_EQ(MessagesHanded(), R.Messages);
   }
-  SetSeries(HostBridgeIdSeries3);
-  Hw.ClearLog();
-  ConfigurePad({Gpe.PadId, Gpe.PadDw0, 0, 1, 0});
-  EXPECT_EQ(SidebandWrites().size(), 3u);
-}
-
-TEST_F(Sideband, SmiRoutingUsesItsOwnRegisterPair) {
-  Hw.SetSideband(0xC5, 0x140, 0x1);
-  ConfigurePad({0x00C50400 + 8 * 3, 0x00040000, 0, 0, 0});
-  std::vector<A> W = SidebandWrites();
-  ASSERT_EQ(W.size(), 5u);
-  EXPECT_EQ(W[3], SbWrite(0xC5, 0x140, 0x9));
-  EXPECT_EQ(W[4], SbWrite(0xC5, 0x150, 0x8));
-}
-
-TEST_F(Sideband, DirectIrqRoutingProgramsTheSlotOnlyWhenAsked) {
-  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 0});
-  EXPECT_EQ(SidebandWrites().size(), 3u);
-  Hw.ClearLog();
-  ConfigurePad({0x00C40400 + 8 * 33, 0x00100000, 0, 0, 1});
-  EXPECT_EQ(Hw.Sideband(0xC4, 0x220), 0x20u);
-  EXPECT_EQ(Hw.Sideband(0xC4, 0x210), 0x2u);
 }
 
 // --- Direct IRQ ----------------------------------------------------------------------------------
 
 TEST_F(Sideband, DirectIrqSlotAndGroupComeFromThePadNumber) {
-  Hw.SetSideband(0xC4, 0x220, 0x00000001);
-  Hw.SetSideband(0xC4, 0x224, 0x10000000);
-  Hw.SetSideband(0xC4, 0x210, 0x00008000);
+  Hw.Sideband.Set(0xC4, 0x220, 0x00000001);
+  Hw.Sideband.Set(0xC4, 0x224, 0x10000000);
+  Hw.Sideband.Set(0xC4, 0x210, 0x00008000);
   ConfigureDirectIrq(0xC4, 33); // slot 1, group 2
   EXPECT_ACCESSES(SidebandWrites(), SbWrite(0xC4, 0x220, 0x00000021),
                   SbWrite(0xC4, 0x224, 0x10000000), SbWrite(0xC4, 0x210, 0x00008002));
@@ -259,7 +249,7 @@ TEST_F(Sideband, DirectIrqLimitsDependOnCommunityAndSeries) {
   for (const Case &C : Cases) {
     SCOPED_TRACE(::testing::Message()
                  << std::hex << C.Series << " " << int(C.Port) << " " << std::dec << C.Pad);
-    SetSeries(C.Series);
+    AddHostBridge(Hw, C.Series);
     Hw.ClearLog();
     Uart->Transmitted.clear();
     ConfigureDirectIrq(C.Port, C.Pad);

@@ -6,6 +6,7 @@
 
 #include "diag/trace_hub.h"
 #include "sim/hardware_model.h"
+#include "sim/sim_firmware.h"
 #include "support/diag_board.h"
 
 namespace {
@@ -15,13 +16,6 @@ using namespace diagboard;
 
 constexpr uint64_t TraceVendorRegister = EcamOf(0, 2) + 0x00;
 constexpr uint64_t TraceWindowRegister = EcamOf(0, 2) + 0x18;
-
-std::string TextOf(size_t Length) {
-  std::string Text;
-  for (size_t I = 0; I < Length; I++)
-    Text.push_back(static_cast<char>('A' + I % 26));
-  return Text;
-}
 
 class TraceRecord : public ::testing::Test {
 protected:
@@ -42,79 +36,65 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   EXPECT_EQ(DebugRecord(Text).size(), 8u); // header, 2 GUID, length, 64, 32, 8, end
 }
 
-TEST_F(TraceRecord, PayloadWidthsFollowTheRemainder) {
+TEST_F(TraceRecord, PayloadWidthsFollowTheRemainderOfTheLengthCutToSixteenBits) {
   for (size_t Length : {1u, 7u, 8u, 15u, 255u}) {
     SCOPED_TRACE(Length);
     Hw.ClearLog();
     std::string Text = TextOf(Length);
     SendDebugTrace(0, Text.data(), Text.size());
-    EXPECT_ACCESSES(Hw.Writes(), DebugRecord(Text));
+    EXPECT_ACCESSES(Writes(Hw), DebugRecord(Text));
   }
   // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores, 40 window reads and the vendor ID.
-  EXPECT_EQ(Hw.Writes().size(), 39u);
-  EXPECT_EQ(Hw.Log.size() - Hw.Writes().size(), 41u);
+  EXPECT_EQ(Writes(Hw).size(), 39u);
+  EXPECT_EQ(Hw.Log.size() - Writes(Hw).size(), 41u);
   // 7 bytes end in 32-, 16- and 8-bit stores.
   Hw.ClearLog();
   SendDebugTrace(0, "1234567", 7);
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 8u);
   EXPECT_EQ(W[4], W32(TraceChannel, 0x34333231));
   EXPECT_EQ(W[5], W16(TraceChannel, 0x3635));
   EXPECT_EQ(W[6], W8(TraceChannel, 0x37));
-}
-
-TEST_F(TraceRecord, LengthIsCutToSixteenBitsAndTheTextNeedNotBeTerminated) {
-  char Text[4] = {'a', 'b', 'c', 'd'}; // no zero byte
-  SendDebugTrace(0, Text, 0x10000 + 3);
-  EXPECT_ACCESSES(Hw.Writes(), DebugRecord("abc"));
-}
-
-TEST_F(TraceRecord, EmptyTextSendsTheInlinePayloadWithoutLength) {
-  SendDebugTrace(0, "", 0);
-  EXPECT_ACCESSES(Hw.Writes(), W32(TraceChannel + 0x10, 0x01FF0002), W64(TraceChannel, GuidLow),
-                  W64(TraceChannel, GuidHigh), W64(TraceChannel, 0), W64(TraceChannel, 0),
-                  W64(TraceChannel, 0), W32(TraceChannel + 0x30, 0));
-}
-
-TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
-  std::string Long = TextOf(30);
-  SendDebugTrace(0, Long.data(), 0);
-  std::vector<A> W = Hw.Writes();
-  ASSERT_EQ(W.size(), 7u);
-  EXPECT_EQ(W[3].Value, Le(Long, 0, 8));
-  EXPECT_EQ(W[4].Value, Le(Long, 8, 8));
-  EXPECT_EQ(W[5].Value, Le(Long, 16, 8)); // bytes 24-29 are cut
-
+  // The length is cut to 16 bits, and the text need not end in a zero byte.
+  const char Unterminated[4] = {'a', 'b', 'c', 'd'};
   Hw.ClearLog();
-  SendDebugTrace(0, "ab\0cdefgh", 0);
-  W = Hw.Writes();
-  ASSERT_EQ(W.size(), 7u);
-  EXPECT_EQ(W[3].Value, 0x6261u); // "ab", its zero, then zeros
+  SendDebugTrace(0, Unterminated, 0x10000 + 3);
+  EXPECT_ACCESSES(Writes(Hw), DebugRecord("abc"));
+}
+
+// A length of 0 sends the text inline, without a length.
+TEST_F(TraceRecord, InlinePayloadStopsAtTheZeroByteOrAfterTwentyFourBytes) {
+  const std::string Long = TextOf(30);
+  for (auto [Text, Sent] : {std::pair<const char *, std::string>{"", ""},
+                            {Long.c_str(), Long.substr(0, 24)},
+                            {"ab\0cdefgh", "ab"}}) {
+    SCOPED_TRACE(Sent);
+    Hw.ClearLog();
+    SendDebugTrace(0, Text, 0);
+    EXPECT_ACCESSES(Writes(Hw), InlineRecord(Sent));
+  }
 }
 
 TEST_F(TraceRecord, SeverityKeepsItsLowThreeBits) {
   SendDebugTrace(9, "x", 1);
-  EXPECT_EQ(Hw.Writes().front(), W32(TraceChannel + 0x10, 0x01FF0212));
+  EXPECT_EQ(Writes(Hw).front(), W32(TraceChannel + 0x10, 0x01FF0212));
 }
 
 TEST(TraceHubAbsent, NothingIsStoredWithoutAWindowOrAPlatformFunction) {
   for (uint32_t Window : {0x00000000u, 0xFFFFFFFFu, 0xFFFFFE00u}) {
     SCOPED_TRACE(Window);
     SimHardware Hw;
-    Hw.AddPciFunction(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
+    Hw.Pci.Add(0, 0, 2, PlatformVendorId, 0x1234).Set32(0x18, Window);
     EXPECT_EQ(TraceChannelAddress(0, 0), 0u);
     EXPECT_EQ(SendDebugTrace(0, "hello", 5), EFI_SUCCESS);
-    EXPECT_ACCESSES(Hw.Writes());
+    EXPECT_ACCESSES(Writes(Hw));
   }
-  SimHardware Empty;
-  SendDebugTrace(0, "hello", 5);
-  EXPECT_ACCESSES(Empty.Writes());
   // Another vendor's function in the hub's place, whatever its register 0x18 holds.
   SimHardware Foreign;
   AddTraceHub(Foreign);
-  Foreign.FindPciFunction(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
+  Foreign.Pci.Find(0, 0, 2)->Set16(0x00, PlatformVendorId ^ 0x0001);
   SendDebugTrace(0, "hello", 5);
-  EXPECT_ACCESSES(Foreign.Writes());
+  EXPECT_ACCESSES(Writes(Foreign));
 }
 
 // Encoder layers used directly, with parts the debug records do not carry.
@@ -143,16 +123,16 @@ TEST_F(TraceHandleParts, BindingCopiesTheChannelAndStateWordsAreSet) {
 
 TEST_F(TraceHandleParts, HubThatVanishesMidRecordLosesOnlyTheRemainingStores) {
   // The hub goes away after the probe: every store asks again and skips itself.
-  Hw.FindPciFunction(0, 0, 2)->Set32(0x18, 0);
+  Hw.Pci.Find(0, 0, 2)->Set32(0x18, 0);
   WriteTraceString(&Handle, nullptr, 1, 0, 3, "abc");
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 TEST_F(TraceHandleParts, SequenceNumberIsSentAndCounted) {
   Handle.HeaderTemplate = 1u << 7;
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
   WriteTraceString(&Handle, nullptr, 5, 0, 1, "z");
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 10u);
   EXPECT_EQ(W[0], W32(TraceChannel + 0x10, 0x05000282));
   EXPECT_EQ(W[1], W32(TraceChannel, 0));
@@ -165,7 +145,7 @@ TEST_F(TraceHandleParts, LocationIsSentAsFormatByteAndThirtyTwoOrSixtyFourBitAdd
   TraceLocation Wide = {1, 0x1122334455667788ull};
   WriteTraceString(&Handle, &Short, 1, 0, 1, "z");
   WriteTraceString(&Handle, &Wide, 1, 0, 1, "z");
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   ASSERT_EQ(W.size(), 12u);
   EXPECT_EQ(W[0].Value, 0x01000302u); // location and length follow
   EXPECT_EQ(W[1], W8(TraceChannel, 0));
@@ -174,27 +154,12 @@ TEST_F(TraceHandleParts, LocationIsSentAsFormatByteAndThirtyTwoOrSixtyFourBitAdd
   EXPECT_EQ(W[8], W64(TraceChannel, 0x1122334455667788ull));
 }
 
-uint32_t BitwiseCrc32(const std::vector<uint8_t> &Bytes) {
-  uint32_t Crc = 0xFFFFFFFF;
-  for (uint8_t Byte : Bytes) {
-    Crc ^= Byte;
-    for (int Bit = 0; Bit < 8; Bit++)
-      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
-  }
-  return ~Crc;
-}
-
-TEST(TraceCrc, ReferenceCrcMatchesTheIeeeCheckValue) {
-  std::string Check = "123456789";
-  EXPECT_EQ(BitwiseCrc32(std::vector<uint8_t>(Check.begin(), Check.end())), 0xCBF43926u);
-}
-
 TEST_F(TraceHandleParts, CrcCoversEveryStoredByteAndPrecedesTheEnd) {
   Handle.HeaderTemplate = (1u << 10) | 0x00FF0000;
   Handle.Origin = {0x23A3E7BA, 0x75D1, 0x4CB9, {0x9C, 0x8F, 0x56, 0xFA, 0x4E, 0x48, 0xD9, 0x9E}};
   std::string Text = "CRC-checked text";
   WriteTraceString(&Handle, nullptr, 1, 0, static_cast<UINT16>(Text.size()), Text.data());
-  std::vector<A> W = Hw.Writes();
+  std::vector<A> W = Writes(Hw);
   // header, GUID x2, length, 2 x 64-bit payload, CRC, end
   ASSERT_EQ(W.size(), 8u) << DescribeAccesses(W);
   EXPECT_EQ(W[0].Value, 0x01FF0602u);
@@ -202,7 +167,11 @@ TEST_F(TraceHandleParts, CrcCoversEveryStoredByteAndPrecedesTheEnd) {
   for (size_t I = 0; I < 6; I++)
     for (int B = 0; B < W[I].Width / 8; B++)
       Stored.push_back(static_cast<uint8_t>(W[I].Value >> (8 * B)));
-  EXPECT_EQ(W[6], W32(TraceChannel, BitwiseCrc32(Stored)));
+  // The firmware's CRC-32 is the same IEEE one.
+  SimFirmware Sim;
+  UINT32 Crc = 0;
+  Sim.BootServices.CalculateCrc32(Stored.data(), Stored.size(), &Crc);
+  EXPECT_EQ(W[6], W32(TraceChannel, Crc));
   EXPECT_EQ(W[7], W32(TraceChannel + 0x30, 0));
 }
 
@@ -217,7 +186,7 @@ TEST_F(TraceHandleParts, NullHandleAndDefaultStateSendNothing) {
   InitTraceHandle(nullptr, &Default, nullptr, 0);
   EXPECT_EQ(Default.State, &DefaultTraceState);
   WriteTraceString(&Default, nullptr, 1, 0, 3, "abc");
-  EXPECT_ACCESSES(Hw.Writes());
+  EXPECT_ACCESSES(Writes(Hw));
 }
 
 } // namespace
