@@ -113,33 +113,6 @@ TEST(FrontEndOptions, FrontEndWordsAreConsumedAndTheToolLineFollowsUnchanged) {
   EXPECT_TRUE(O.ToolArgs.empty());
 }
 
-TEST(FrontEndOptions, UsageErrorsAreRefused) {
-  const std::vector<Args> Bad = {
-      {"--imag", "a.img", "-r"},                // mistyped front-end option
-      {"--image"},                              // value missing
-      {"--image", "a", "--device", "/dev/x"},   // both media
-      {"--image", "a", "--image", "b"},         // twice
-      {"--image", "a", "--block-size", "1000"}, // not a power of two
-      {"--image", "a", "--block-size", "256"},  // below an eMMC sector
-      {"--image", "a", "--block-size", "131072"},
-      {"--image", "a", "--block-size", "0x200"},
-      {"--device", "/dev/x", "--block-size", "512"}, // a device's size is the kernel's
-      {"-r", "--image", "a.img"},                    // front-end option after the tool's
-      {"-w", "-p", "1", "-m", "2", "--write-protect"},
-      {"--json=yes", "-r"}, // a flag given a value
-      {"--image=", "-r"},   // an empty value
-      {"--force", "-r"},    // the default search never forces
-      {"-r", "--force"},
-  };
-  for (const Args &Words : Bad) {
-    FrontEndOptions O;
-    std::string E;
-    EXPECT_FALSE(ParseFrontEndOptions(Words, &O, &E)) << Words[0] << " " << Words.back();
-    EXPECT_FALSE(E.empty());
-    EXPECT_EQ(E.find('\n'), std::string::npos);
-  }
-}
-
 // The front end tells its own mistyped words from the tool's long options by a list of the
 // latter; every word on that list must be one the tool knows.
 TEST(FrontEndOptions, ToolLongOptionsPassThroughAndAreKnownToTheTool) {
@@ -168,26 +141,6 @@ TEST(FrontEndOptions, ExitStatusKeepsSmallCodesAndNeverTurnsAFailureIntoSuccess)
 }
 
 // --- The medium ------------------------------------------------------------------------------
-
-TEST(Gpp1Medium, ImagesThatCannotBeGpp1AreRefusedWhenOpened) {
-  TempDir D;
-  MediumError E;
-  // file (absent when its size is negative), block size, what the refusal says
-  const std::tuple<std::string, int, uint32_t, std::string> Rows[] = {
-      {"missing.img", -1, 512, "No such file"},
-      {"odd.img", 1000, 512, "1000 bytes"},
-      {"empty.img", 0, 512, ""},
-      {"small.img", 2048, 4096, ""}};
-  for (const auto &[Name, Size, BlockSize, Says] : Rows) {
-    if (Size >= 0)
-      WriteFile(D.File(Name), Bytes(Size));
-    EXPECT_EQ(Gpp1Medium::OpenImage(D.File(Name), BlockSize, &E), nullptr) << Name;
-    EXPECT_THAT(E.Message, HasSubstr(Says));
-  }
-  EXPECT_EQ(Gpp1Medium::OpenImage(D.Path, 512, &E), nullptr);
-  EXPECT_EQ(Gpp1Medium::OpenDevice(D.File("small.img"), "/sys", &E), nullptr);
-  EXPECT_THAT(E.Message, HasSubstr("not a block device"));
-}
 
 TEST(Gpp1Medium, OnlyTheWholeOfBlockZeroIsEverWritten) {
   TempDir D;
@@ -362,25 +315,33 @@ TEST_F(ImageRun, WriteReadAndClearGoThroughTheToolToTheFile) {
   EXPECT_TRUE(AllAre(Disk.begin(), Disk.begin() + 512, 0));
 }
 
-// Refusals of the front end and of the tool, and reads of a block that holds no record: each
-// ends with its status and says why on the stream it belongs to, and none changes the image,
-// an image of no whole number of blocks, a backup that exists, or the board's own GPP1 (a file
-// standing in for it, which a run without a medium would find). A front-end option stops the
-// run before any medium is opened wherever it stands among the tool's words, however spelled.
+// Runs refused by the front end or by the tool, and reads of a block that holds no record: each
+// ends with its status and says why on the stream it belongs to (a front-end error in one line,
+// before anything is opened), and none changes the image, an image of no whole number of blocks,
+// a backup that exists, or the board's own GPP1 (a file standing in for it, which a run without
+// a medium would find). A front-end option among the tool's words is refused however spelled.
 TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
   TempDir Dev;
   const std::string Gpp1 = Dev.File("mmcblk0gp0"), Odd = Dir.File("odd.img"), I = Image;
+  const std::string Empty = Dir.File("empty.img"), Small = Dir.File("small.img");
   const std::string Exists = Dir.File("exists.bin"), Backup = Dir.File("b.bin");
+  const std::string Absent = Dir.File("absent.img"), Missing = Dir.File("missing");
   WriteFile(Gpp1, Bytes(4 * 512, 0x77));
-  WriteFile(Odd, Bytes(8 * 512 + 100, 0xEE)); // no whole number of blocks at any block size
+  WriteFile(Odd, Bytes(1000, 0xEE)); // no whole number of blocks at any block size
+  WriteFile(Empty, {});
+  WriteFile(Small, Bytes(2048));
   WriteFile(Exists, {9});
   const Bytes Before = ReadFile(Image), Gpp1Before = ReadFile(Gpp1), OddBefore = ReadFile(Odd);
   const Args W = {"-w", "-p", "X", "-m", "1"};
+  const std::string Protected = "ERROR: eMMC GPP1 is still write protected!\n";
+  const std::string Pow = " is not a power of two from 512 to 65536";
+  const auto Holds = [](const std::string &File, int Size, int Block) {
+    return "kestrel: image " + File + " holds " + std::to_string(Size) +
+           " bytes, not a whole number of " + std::to_string(Block) + "-byte blocks";
+  };
   const auto Misplaced = [](const std::string &Word) {
     return "kestrel: " + Word + " is a front-end option: it must come before the tool's options";
   };
-  const std::string Protected = "ERROR: eMMC GPP1 is still write protected!\n";
-  const std::string Pow = " is not a power of two from 512 to 65536";
   struct Row {
     Args Words;
     int Status;
@@ -388,6 +349,7 @@ TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
   };
   std::vector<Row> Rows = {
       // clang-format off
+      // The tool's refusals and reads, through the front end.
       {{"--image", I}, 2, "ERROR: Invalid CLI option(s)!\n", ""},
       {{"--image", I, "-w", "-p", "1"}, 2,
        "ERROR: You can't write without both Pylon Serial # and MM #!\n", ""},
@@ -401,30 +363,51 @@ TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
        "ERROR: Board ID \"x\" is not a hexadecimal number"},
       {{"--image", I, "--backup", Exists, "-c"}, 2,
        "ERROR: Backup " + Exists + " exists; a backup is never overwritten!\n", ""},
-      {{"--image", Odd, "-c"}, 2, "", "kestrel: "},
-      {{"--image", Odd, "--block-size", "4096", "-c"}, 2, "", "kestrel: "},
-      {{"--image", Dir.File("absent.img"), "-c"}, 2, "", "kestrel: "},
-      {{"--image", Odd, "--bogus", "-c"}, 2, "", "kestrel: "},
-      {{"--image", Odd, "--backup", Exists, "-c"}, 2, "", "kestrel: "},
-      {{"--image", Dir.Path, "-c"}, 2, "", "kestrel: "},
+      // Media that cannot be GPP1.
+      {{"--image", Odd, "-c"}, 2, "", Holds(Odd, 1000, 512)},
+      {{"--image", Odd, "--block-size", "4096", "-c"}, 2, "", Holds(Odd, 1000, 4096)},
+      {{"--image", Odd, "--backup", Exists, "-c"}, 2, "", Holds(Odd, 1000, 512)},
+      {{"--image", Empty, "-c"}, 2, "", Holds(Empty, 0, 512)},
+      {{"--image", Small, "--block-size", "4096", "-c"}, 2, "", Holds(Small, 2048, 4096)},
+      {{"--image", Absent, "-c"}, 2, "",
+       "kestrel: cannot open image " + Absent + ": No such file or directory\n"},
+      {{"--image", Dir.Path, "-c"}, 2, "", "kestrel: image " + Dir.Path + " is not a regular file"},
+      {{"--device", Odd, "-c"}, 2, "", "kestrel: " + Odd + " is not a block device"},
+      {{"--device", "/dev/null", "-c"}, 2, "", "kestrel: /dev/null is not a block device"},
+      {{"--device", Missing, "-r"}, 7, "", "kestrel: cannot open device " + Missing +
+       ": No such file or directory; GPP1 cannot be found\n"},
+      // The front end's own words, misused.
+      {{"--imag", "a.img", "-r"}, 2, "", "kestrel: unknown option --imag"},
+      {{"--image", Odd, "--bogus", "-c"}, 2, "", "kestrel: unknown option --bogus"},
+      {{"--image"}, 2, "", "kestrel: --image needs a value"},
+      {{"--image=", "-r"}, 2, "", "kestrel: --image needs a value"},
+      {{"--json=yes", "-r"}, 2, "", "kestrel: --json takes no value"},
+      {{"--image", "a", "--device", "/dev/x"}, 2, "",
+       "kestrel: --device and --image exclude each other"},
+      {{"--image", "a", "--image", "b"}, 2, "", "kestrel: --image given twice"},
+      {{"--force", "-r"}, 2, "", "kestrel: --force applies to --device only"},
+      {{"--device", "/dev/x", "--block-size", "512"}, 2, "",
+       "kestrel: --block-size applies to --image only"},
+      {{"--image", I, "--block-size", "0x200", "-c"}, 2, "",
+       "kestrel: --block-size 0x200 is not a decimal number"},
+      {{"--image", I, "--block-size", "256", "-c"}, 2, "", "kestrel: --block-size 256" + Pow},
+      {{"--image", I, "--block-size", "131072", "-c"}, 2, "", "kestrel: --block-size 131072" + Pow},
       {{"--image", I, "--block-size", "3000", "-c"}, 2, "", "kestrel: --block-size 3000" + Pow},
       {{"--image", I, "--block-size", "1000", "-c"}, 2, "", "kestrel: --block-size 1000" + Pow},
       {{"--image", I, "--block-size", "0001000", "-c"}, 2, "",
        "kestrel: --block-size 0001000" + Pow},
       {{"--image", I, "--block-size", "99999999999999999999999", "-c"}, 2, "",
        "kestrel: --block-size 99999999999999999999999" + Pow},
-      {{"--device", Odd, "-c"}, 2, "", "kestrel: " + Odd + " is not a block device"},
-      {{"--device", "/dev/null", "-c"}, 2, "", "kestrel: /dev/null is not a block device"},
-      {{"--device", Dir.File("missing"), "-r"}, 7, "", "kestrel: cannot open device " +
-       Dir.File("missing") + ": No such file or directory; GPP1 cannot be found\n"},
-      {{"--image"}, 2, "", "kestrel: --image needs a value"},
       {{"-c", "--image", I}, 2, "", Misplaced("--image")},
+      {{"-r", "--image", "a.img"}, 2, "", Misplaced("--image")},
+      {With({"--", "--image", I}, W), 2, "", Misplaced("--image")},
       {With(W, {"--image=" + I}), 2, "", Misplaced("--image=" + I)},
       {With(W, {"--IMAGE", I}), 2, "", Misplaced("--IMAGE")},
       {With(W, {"-image", I}), 2, "", Misplaced("-image")},
-      {With({"--", "--image", I}, W), 2, "", Misplaced("--image")},
       {With(W, {"--Json"}), 2, "", Misplaced("--Json")},
+      {With(W, {"--write-protect"}), 2, "", Misplaced("--write-protect")},
       {{"-c", "-block-size=512"}, 2, "", Misplaced("-block-size=512")},
+      {{"-r", "--force"}, 2, "", Misplaced("--force")},
       // clang-format on
   };
   // Arguments that are not UTF-8 cannot reach the tool as the characters given.
@@ -441,6 +424,8 @@ TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
   EXPECT_EQ(ReadFile(Image), Before);
   EXPECT_EQ(ReadFile(Gpp1), Gpp1Before);
   EXPECT_EQ(ReadFile(Odd), OddBefore);
+  EXPECT_TRUE(ReadFile(Empty).empty());
+  EXPECT_EQ(ReadFile(Small), Bytes(2048));
   EXPECT_EQ(ReadFile(Exists), Bytes{9});
   EXPECT_FALSE(fs::exists(Backup));
 
