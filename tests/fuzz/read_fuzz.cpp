@@ -15,7 +15,6 @@
 // record); no console message exceeds 320 characters.
 #include <algorithm>
 
-#include "app/board_record.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
 
@@ -31,30 +30,6 @@ EFI_STATUS EFIAPI LimitedAllocatePool(EFI_MEMORY_TYPE Type, UINTN Size, VOID **B
   if (Size > PoolLimit)
     return EFI_OUT_OF_RESOURCES;
   return RealAllocatePool(Type, Size, Buffer);
-}
-
-uint32_t Crc32(const uint8_t *Data, size_t Length) {
-  uint32_t Crc = 0xFFFFFFFFu;
-  for (size_t I = 0; I < Length; I++) {
-    Crc ^= Data[I];
-    for (int Bit = 0; Bit < 8; Bit++)
-      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
-  }
-  return ~Crc;
-}
-
-// The validity rule, written out here: CRC of the stored length with the CRC field zeroed; a
-// length of 0 covers nothing and is valid only for the all-zero block of a clear.
-bool RecordIsValid(const uint8_t *Record) {
-  const uint32_t Length = LoadLe<uint32_t>(Record + RecordOffset::RecordLength);
-  if (Length > BoardRecordSize)
-    return false;
-  if (Length == 0)
-    return std::all_of(Record, Record + BoardRecordSize, [](uint8_t B) { return B == 0; });
-  uint8_t Copy[BoardRecordSize];
-  memcpy(Copy, Record, sizeof(Copy));
-  PutLe32(Copy + RecordOffset::Crc32, 0);
-  return Crc32(Copy, Length) == LoadLe<uint32_t>(Record + RecordOffset::Crc32);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 // by zeros, and a successful clear leaves zeros.
 #include <algorithm>
 
-#include "app/board_record.h"
 #include "main/kestrel.h"
 #include "sim/sim_shell.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -39,9 +38,8 @@ bool Zeros(std::vector<uint8_t>::const_iterator From, std::vector<uint8_t>::cons
 }
 
 bool IsValidRecordBlock(Board &B, const std::vector<uint8_t> &Block) {
-  std::vector<uint8_t> Record(Block.begin(), Block.begin() + BoardRecordSize);
-  return RecordCrcMatches(Record.data(), nullptr, nullptr) &&
-         Zeros(Block.begin() + BoardRecordSize, Block.end()) && B.BlockSize >= BoardRecordSize;
+  return B.BlockSize >= BoardRecordSize && RecordIsValid(Block.data()) &&
+         Zeros(Block.begin() + BoardRecordSize, Block.end());
 }
 
 } // namespace
