@@ -279,7 +279,6 @@ TEST(RecordJson, TextsAreEscapedIntoPlainAsciiJson) {
 class ImageRun : public ::testing::Test {
 protected:
   void SetUp() override { WriteFile(Image, Bytes(8 * 512, 0xEE)); }
-  // kestrel --image on this test's image, then Words.
   Outcome Run(const Args &Words) { return Kestrel(With({"--image", Image}, Words)); }
   TempDir Dir;
   std::string Image = Dir.File("gpp1.img");
