@@ -1,6 +1,7 @@
 // Shared pieces of the fuzz targets: a reader that takes fields off the front of an input,
 // arguments decoded from bytes into UCS-2, exact-size heap copies (so AddressSanitizer sees a
-// read one past the end), the record's validity rule and a loud stop for a broken property.
+// read one past the end), the record's validity rule, what every run of the tool keeps, and a
+// loud stop for a broken property.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/board_record.h"
+#include "sim/sim_firmware.h"
 #include "uefi/uefi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
@@ -148,3 +150,24 @@ public:
 private:
   std::vector<uint64_t> Storage;
 };
+
+// What every run of the tool keeps, whatever it was given: nothing left allocated or open, no
+// console message longer than ConsoleLineLimit, and "Operation successful!" exactly when the
+// status is 0, any other status coming with an "ERROR: " line. Messages are judged whole (an error
+// line by its start), so an argument echoed back cannot pass for one.
+constexpr size_t ConsoleLineLimit = 320;
+inline bool HasMessage(const SimFirmware &Sim, const std::string &Text, bool Start = false) {
+  for (const auto &Call : Sim.ConsoleCalls)
+    if (Start ? NarrowText(Call).rfind(Text, 0) == 0 : NarrowText(Call) == Text)
+      return true;
+  return false;
+}
+inline void CheckRunKeepsItsPromises(const SimFirmware &Sim, uint64_t Status) {
+  FUZZ_CHECK(Sim.LiveAllocations() == 0);
+  FUZZ_CHECK(Sim.Handles.Opens.empty());
+  for (const auto &Call : Sim.ConsoleCalls)
+    FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
+  FUZZ_CHECK(HasMessage(Sim, "Operation successful!\r\n") == (Status == 0));
+  if (Status != 0)
+    FUZZ_CHECK(HasMessage(Sim, "ERROR: ", true));
+}
