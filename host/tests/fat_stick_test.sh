@@ -11,10 +11,8 @@ at_exit() { mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"; }
 
 # This test needs FUSE: a machine without it fails here and says why, rather than passing quietly.
 for need in fusefat fusermount mkfs.fat python3; do
-  command -v "$need" >/dev/null || {
-    echo "FAIL: $need is not installed (scripts/install-deps)"
-    exit 1
-  }
+  command -v "$need" >/dev/null ||
+    { echo "FAIL: $need is not installed (scripts/install-deps)"; exit 1; }
 done
 [ -c /dev/fuse ] && [ -w /dev/fuse ] || {
   echo "FAIL: /dev/fuse is missing or not writable here, so a FAT stick cannot be mounted"

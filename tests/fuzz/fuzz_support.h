@@ -1,8 +1,10 @@
 // Shared pieces of the fuzz targets: a reader that takes fields off the front of an input,
 // arguments decoded from bytes into UCS-2, exact-size heap copies (so AddressSanitizer sees a
-// read one past the end) and a loud stop for a broken property.
+// read one past the end), the record's validity rule, what every run of the tool keeps, and a
+// loud stop for a broken property.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/board_record.h"
+#include "sim/sim_firmware.h"
 #include "uefi/uefi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
@@ -57,6 +61,30 @@ template <typename T> T LoadLe(const uint8_t *P) {
 inline void PutLe32(uint8_t *P, uint32_t Value) {
   for (int I = 0; I < 4; I++)
     P[I] = static_cast<uint8_t>(Value >> (8 * I));
+}
+
+// The board record's validity, written out from its rule and not taken from the tool: the CRC-32
+// (IEEE 802.3, reflected) of the stored length with the CRC field zeroed; a length of 0 covers
+// nothing and is valid only for the all-zero block of a clear.
+inline uint32_t Crc32(const uint8_t *Data, size_t Length) {
+  uint32_t Crc = 0xFFFFFFFFu;
+  for (size_t I = 0; I < Length; I++) {
+    Crc ^= Data[I];
+    for (int Bit = 0; Bit < 8; Bit++)
+      Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
+  }
+  return ~Crc;
+}
+inline bool RecordIsValid(const uint8_t *Record) {
+  const uint32_t Length = LoadLe<uint32_t>(Record + RecordOffset::RecordLength);
+  if (Length > BoardRecordSize)
+    return false;
+  if (Length == 0)
+    return std::all_of(Record, Record + BoardRecordSize, [](uint8_t B) { return B == 0; });
+  uint8_t Copy[BoardRecordSize];
+  memcpy(Copy, Record, sizeof(Copy));
+  PutLe32(Copy + RecordOffset::Crc32, 0);
+  return Crc32(Copy, Length) == LoadLe<uint32_t>(Record + RecordOffset::Crc32);
 }
 
 // A byte text as UCS-2: every byte widened, except that 0x01 followed by two bytes (low, high)
@@ -122,3 +150,24 @@ public:
 private:
   std::vector<uint64_t> Storage;
 };
+
+// What every run of the tool keeps, whatever it was given: nothing left allocated or open, no
+// console message longer than ConsoleLineLimit, and "Operation successful!" exactly when the
+// status is 0, any other status coming with an "ERROR: " line. Messages are judged whole (an error
+// line by its start), so an argument echoed back cannot pass for one.
+constexpr size_t ConsoleLineLimit = 320;
+inline bool HasMessage(const SimFirmware &Sim, const std::string &Text, bool Start = false) {
+  for (const auto &Call : Sim.ConsoleCalls)
+    if (Start ? NarrowText(Call).rfind(Text, 0) == 0 : NarrowText(Call) == Text)
+      return true;
+  return false;
+}
+inline void CheckRunKeepsItsPromises(const SimFirmware &Sim, uint64_t Status) {
+  FUZZ_CHECK(Sim.LiveAllocations() == 0);
+  FUZZ_CHECK(Sim.Handles.Opens.empty());
+  for (const auto &Call : Sim.ConsoleCalls)
+    FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
+  FUZZ_CHECK(HasMessage(Sim, "Operation successful!\r\n") == (Status == 0));
+  if (Status != 0)
+    FUZZ_CHECK(HasMessage(Sim, "ERROR: ", true));
+}

@@ -80,7 +80,7 @@ def format_():
     return {name: fmt(*case) for name, case in cases.items()}
 
 
-def record(**fields):
+def record():
     r = bytearray(176)
     r[0:8] = b"$Eeprom$"
     struct.pack_into("<IIII", r, 8, 0x00020001, 32, 176, 0)
@@ -88,9 +88,9 @@ def record(**fields):
     struct.pack_into("<II", r, 40, 1, 144)
     r[48:64] = b"Vexor$".ljust(16)
     r[64:80] = b"Pylon$".ljust(16)
-    r[80:96] = fields.get("serial", b"12345678").ljust(16)
+    r[80:96] = b"12345678".ljust(16)
     struct.pack_into("<III", r, 96, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF)
-    r[128:144] = fields.get("mm", b"09876").ljust(16)
+    r[128:144] = b"09876".ljust(16)
     r[144:160] = b"$".ljust(16)
     struct.pack_into("<I", r, 20, zlib.crc32(bytes(r)))
     return bytes(r)
@@ -103,7 +103,7 @@ def read():
     bad = bytearray(good); bad[100] ^= 1
     long_len = bytearray(good); struct.pack_into("<I", long_len, 16, 177)
     short_len = bytearray(good); struct.pack_into("<I", short_len, 16, 40)
-    cases = {
+    return {
         "blank": inp(0, 512, b""),
         "blank_debug": inp(1, 512, b""),
         "valid": inp(0, 512, good),
@@ -123,7 +123,6 @@ def read():
         "flip_in_tail": inp(8, 512, good, flip=8 * 300),
         "no_dollar_fixed": inp(3, 512, record()[:64] + b"ABCDEFGHIJKLMNOP" + b" " * 96),
     }
-    return cases
 
 
 def hob(htype, body):
@@ -137,7 +136,7 @@ def hobs():
     firmware = hob(1, bytes(48)) + hob(2, bytes(40)) + hob(3, bytes(40))
     other_guid = hob(4, bytes(range(16)) + b"\xff" * 96)
     short_info = struct.pack("<HHI", 4, 100, 0) + PLATFORM_INFO_GUID + bytes(76)
-    cases = {
+    return {
         "empty_end": end,
         "firmware_no_info": firmware + end,
         "info_writable": firmware + other_guid + info(0) + end,
@@ -152,7 +151,6 @@ def hobs():
         "no_end": firmware + info(0),
         "long_jump": struct.pack("<HHI", 3, 0xFFF8, 0) + bytes(64),
     }
-    return cases
 
 
 def node(t, s, payload):
@@ -164,7 +162,7 @@ def paths():
     pci = lambda dev, fn=0: node(1, 1, bytes([fn, dev]))
     emmc = node(3, 29, b"\0")
     end = node(0x7F, 0xFF, b"")
-    cases = {
+    return {
         "gpp1_normal": bytes([4]) + acpi + pci(28) + emmc + end,
         "gpp1_other_device": bytes([4]) + acpi + pci(5) + end,
         "gpp1_pci_later": bytes([4]) + acpi + pci(3) + pci(28) + end,
@@ -178,7 +176,6 @@ def paths():
         "no_end": bytes([4]) + acpi + acpi,
         "gpp4": bytes([7]) + acpi + pci(28) + end,
     }
-    return cases
 
 
 def hex_ids():
