@@ -6,14 +6,6 @@
 
 namespace {
 
-SimProtocolEntry *EntryOf(EFI_HANDLE Handle, const EFI_GUID &Guid) {
-  for (auto &Entry : static_cast<SimHandleRecord *>(Handle)->Protocols) {
-    if (GuidsEqual(&Entry.Guid, &Guid))
-      return &Entry;
-  }
-  return nullptr;
-}
-
 std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
   std::vector<uint8_t> Bytes;
   for (uint32_t Word : Words) {
@@ -26,8 +18,16 @@ std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
 } // namespace
 
 EFI_HANDLE SimHandleDatabase::CreateHandle() {
-  Handles.push_back(std::make_unique<SimHandleRecord>());
+  Handles.push_back(std::make_unique<Protocols>());
   return Handles.back().get();
+}
+
+void **SimHandleDatabase::Slot(EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  for (auto &[Installed, Interface] : *static_cast<Protocols *>(Handle)) {
+    if (GuidsEqual(&Installed, &Guid))
+      return &Interface;
+  }
+  return nullptr;
 }
 
 bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
@@ -35,36 +35,37 @@ bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
 }
 
 void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
-  if (SimProtocolEntry *Entry = EntryOf(Handle, Guid))
-    Entry->Interface = Interface;
+  if (void **Installed = Slot(Handle, Guid))
+    *Installed = Interface;
   else
-    static_cast<SimHandleRecord *>(Handle)->Protocols.push_back({Guid, Interface});
+    static_cast<Protocols *>(Handle)->push_back({Guid, Interface});
 }
 
 void *SimHandleDatabase::Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
-  const SimProtocolEntry *Entry = Exists(Handle) ? EntryOf(Handle, Guid) : nullptr;
-  return Entry != nullptr ? Entry->Interface : nullptr;
+  void **Installed = Exists(Handle) ? Slot(Handle, Guid) : nullptr;
+  return Installed != nullptr ? *Installed : nullptr;
 }
 
 std::vector<EFI_HANDLE> SimHandleDatabase::HandlesWith(const EFI_GUID &Guid) const {
   std::vector<EFI_HANDLE> Out;
   for (const auto &H : Handles) {
-    if (EntryOf(H.get(), Guid) != nullptr)
+    if (Slot(H.get(), Guid) != nullptr)
       Out.push_back(H.get());
   }
   return Out;
 }
 
-void SimHandleDatabase::FailLookup(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_STATUS Status) {
-  Faults.push_back({Handle, Guid, Status});
-}
-
-const SimFault *SimHandleDatabase::FaultFor(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
+EFI_STATUS SimHandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid,
+                                     void **Interface) const {
   for (const auto &F : Faults) {
     if ((F.Handle == nullptr || F.Handle == Handle) && GuidsEqual(&F.Guid, &Guid))
-      return &F;
+      return F.Status;
   }
-  return nullptr;
+  void *Found = Find(Handle, Guid);
+  if (Found == nullptr)
+    return EFI_UNSUPPORTED;
+  *Interface = Found;
+  return EFI_SUCCESS;
 }
 
 SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
@@ -109,23 +110,11 @@ SimHandleDatabase &Db() {
   return SimFirmware::Active().Handles;
 }
 
-// The lookup HandleProtocol and OpenProtocol share: an injected fault first, then the handle's
-// own protocols.
-EFI_STATUS LookUp(EFI_HANDLE Handle, const EFI_GUID &Protocol, VOID **Interface) {
-  if (const SimFault *F = Db().FaultFor(Handle, Protocol))
-    return F->Status;
-  void *Found = Db().Find(Handle, Protocol);
-  if (Found == nullptr)
-    return EFI_UNSUPPORTED;
-  *Interface = Found;
-  return EFI_SUCCESS;
-}
-
 EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface) {
   SimFirmware::Active().CountCall("HandleProtocol");
   if (Protocol == nullptr || Interface == nullptr)
     return EFI_INVALID_PARAMETER;
-  return LookUp(Handle, *Protocol, Interface);
+  return Db().LookUp(Handle, *Protocol, Interface);
 }
 
 // The handles that carry Protocol, in creation order, for the three searches.
@@ -183,7 +172,7 @@ EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, V
   // Interface may be null only for a test of the protocol's presence (attribute 0x4).
   if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4) || !Db().Exists(Handle))
     return EFI_INVALID_PARAMETER;
-  EFI_STATUS Status = LookUp(Handle, *Protocol, Interface);
+  EFI_STATUS Status = Db().LookUp(Handle, *Protocol, Interface);
   if (EFI_ERROR(Status))
     return Status;
   Db().Opens.push_back({Handle, *Protocol, AgentHandle});

@@ -10,46 +10,41 @@
 
 #include "uefi/uefi.h"
 
-struct SimProtocolEntry {
-  EFI_GUID Guid;
-  void *Interface;
-};
-
-struct SimHandleRecord {
-  std::vector<SimProtocolEntry> Protocols;
-};
-
 struct SimOpenRecord {
   EFI_HANDLE Handle;
   EFI_GUID Guid;
   EFI_HANDLE Agent;
 };
 
-struct SimFault {
-  EFI_HANDLE Handle; // null: any handle
-  EFI_GUID Guid;
-  EFI_STATUS Status;
-};
-
 class SimHandleDatabase {
 public:
   EFI_HANDLE CreateHandle();
   void Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface);
-  void *Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const;
+  void *Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const; // null: not there, or no handle
   std::vector<EFI_HANDLE> HandlesWith(const EFI_GUID &Guid) const;
   bool Exists(EFI_HANDLE Handle) const;
 
   // HandleProtocol/OpenProtocol of Guid on Handle (null: on every handle) answer Status.
-  void FailLookup(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_STATUS Status);
-  const SimFault *FaultFor(EFI_HANDLE Handle, const EFI_GUID &Guid) const;
+  void FailLookup(EFI_HANDLE Handle, const EFI_GUID &Guid, EFI_STATUS Status) {
+    Faults.push_back({Handle, Guid, Status});
+  }
+  // Their lookup: an injected fault first, then the handle's own protocols.
+  EFI_STATUS LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid, void **Interface) const;
   EFI_STATUS LocateHandleBufferStatus = EFI_SUCCESS; // forced failure when an error
 
   std::vector<SimOpenRecord> Opens; // open and not yet closed
   size_t UnmatchedCloses = 0;
 
 private:
-  std::vector<std::unique_ptr<SimHandleRecord>> Handles;
-  std::vector<SimFault> Faults;
+  using Protocols = std::vector<std::pair<EFI_GUID, void *>>;
+  static void **Slot(EFI_HANDLE Handle, const EFI_GUID &Guid); // null: not on the handle
+  std::vector<std::unique_ptr<Protocols>> Handles;
+  struct Fault {
+    EFI_HANDLE Handle;
+    EFI_GUID Guid;
+    EFI_STATUS Status;
+  };
+  std::vector<Fault> Faults;
 };
 
 // Builds a device path node by node.
@@ -67,6 +62,5 @@ public:
   EFI_DEVICE_PATH_PROTOCOL *Data() {
     return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Bytes.data());
   }
-  size_t Size() const { return Bytes.size(); }
   std::vector<uint8_t> Bytes;
 };
