@@ -10,11 +10,6 @@
 #include "sim/sim_board.h"
 #include "sim/sim_firmware.h"
 
-// The records are the board description's (sim_board.h).
-using SimEmmcPartitionRecord = board::EmmcPartitionRecord;
-constexpr unsigned SimEmmcPartitionCount = board::EmmcPartitionCount;
-constexpr uint8_t SimEmmcGpp1 = board::Gpp1Partition;
-
 class SimEmmcCard {
 public:
   explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = board::EmmcPciDevice);
@@ -28,14 +23,13 @@ public:
   SimBlockDevice *PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSize = 512);
 
   EFI_HANDLE HandleOf(uint8_t Partition) const { return Handles[Partition]; }
-  SimBlockDevice *Device(uint8_t Partition) const { return Devices[Partition].get(); }
 
 private:
   SimFirmware &Sim;
   std::unique_ptr<board::EmmcCard> Storage;
-  std::unique_ptr<SimBlockDevice> Devices[SimEmmcPartitionCount];
-  std::unique_ptr<SimMemoryBackend> OwnBackends[SimEmmcPartitionCount];
-  EFI_HANDLE Handles[SimEmmcPartitionCount] = {};
+  std::unique_ptr<SimBlockDevice> Devices[board::EmmcPartitionCount];
+  std::unique_ptr<SimMemoryBackend> OwnBackends[board::EmmcPartitionCount];
+  EFI_HANDLE Handles[board::EmmcPartitionCount] = {};
 };
 
 // A plain block device on some other controller (its own handle and path).
