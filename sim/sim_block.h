@@ -57,8 +57,6 @@ public:
   size_t FlushCalls = 0;
   std::vector<uint64_t> WrittenLbas;
 
-  static SimBlockDevice *FromInterface(EFI_BLOCK_IO_PROTOCOL *This);
-
 private:
   EFI_BLOCK_IO_PROTOCOL OwnInterface{};
 };

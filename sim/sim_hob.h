@@ -23,7 +23,6 @@ public:
   SimHobList &End();
 
   void *Data() { return Bytes.data(); }
-  size_t Size() const { return Bytes.size(); }
   void InstallIn(SimFirmware &Sim);
 
   std::vector<uint8_t> Bytes;
