@@ -72,37 +72,17 @@ EFI_STATUS SimHandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid,
 
 SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
                                       const std::vector<uint8_t> &Payload) {
-  Bytes.push_back(Type);
-  Bytes.push_back(SubType);
-  Bytes.push_back(static_cast<uint8_t>(Length & 0xFF));
-  Bytes.push_back(static_cast<uint8_t>(Length >> 8));
+  Bytes.insert(Bytes.end(), {Type, SubType, uint8_t(Length), uint8_t(Length >> 8)});
   Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
   return *this;
-}
-
-SimDevicePath &SimDevicePath::Node(uint8_t Type, uint8_t SubType,
-                                   const std::vector<uint8_t> &Payload) {
-  return RawNode(Type, SubType, static_cast<uint16_t>(4 + Payload.size()), Payload);
 }
 
 SimDevicePath &SimDevicePath::Acpi(uint32_t Hid, uint32_t Uid) {
   return Node(ACPI_DEVICE_PATH, ACPI_DP, LeBytes({Hid, Uid}));
 }
 
-SimDevicePath &SimDevicePath::Pci(uint8_t Device, uint8_t Function) {
-  return Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {Function, Device});
-}
-
-SimDevicePath &SimDevicePath::Emmc(uint8_t Slot) {
-  return Node(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, {Slot});
-}
-
 SimDevicePath &SimDevicePath::Controller(uint32_t Number) {
   return Node(HARDWARE_DEVICE_PATH, 0x05, LeBytes({Number}));
-}
-
-SimDevicePath &SimDevicePath::End() {
-  return Node(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {});
 }
 
 // ---- Boot services over the active firmware's handle database ----------------------------
@@ -208,15 +188,6 @@ EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *, VOID **Int
   return Status;
 }
 
-void InstallHandleServices(EFI_BOOT_SERVICES &Bs) {
-  Bs.HandleProtocol = SimHandleProtocol;
-  Bs.LocateHandleBuffer = SimLocateHandleBuffer;
-  Bs.LocateHandle = SimLocateHandle;
-  Bs.OpenProtocol = SimOpenProtocol;
-  Bs.CloseProtocol = SimCloseProtocol;
-  Bs.LocateProtocol = SimLocateProtocol;
-}
-
 SimFirmware *ActiveSim = nullptr;
 
 EFI_STATUS EFIAPI NotSimulated() {
@@ -290,7 +261,12 @@ SimFirmware::SimFirmware() {
   BootServices.AllocatePool = SimAllocatePool;
   BootServices.FreePool = SimFreePool;
   BootServices.CalculateCrc32 = SimCalculateCrc32;
-  InstallHandleServices(BootServices);
+  BootServices.HandleProtocol = SimHandleProtocol;
+  BootServices.LocateHandleBuffer = SimLocateHandleBuffer;
+  BootServices.LocateHandle = SimLocateHandle;
+  BootServices.OpenProtocol = SimOpenProtocol;
+  BootServices.CloseProtocol = SimCloseProtocol;
+  BootServices.LocateProtocol = SimLocateProtocol;
 
   FillNotSimulated(&ConOut, sizeof(ConOut) / sizeof(void *));
   ConOut.OutputString = SimOutputString;
@@ -375,16 +351,8 @@ void SimFirmware::AddConfigurationTable(const EFI_GUID &Guid, void *Table) {
   SystemTable.ConfigurationTable = ConfigTable.data();
 }
 
-size_t SimFirmware::TotalCalls() const {
-  size_t Total = 0;
-  for (const auto &Entry : Calls)
-    Total += Entry.second;
-  return Total;
-}
-
 std::string NarrowText(const std::u16string &Text) {
   std::string Out;
-  Out.reserve(Text.size());
   for (char16_t C : Text)
     Out.push_back(static_cast<char>(C & 0xFF));
   return Out;

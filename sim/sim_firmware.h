@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -56,12 +57,16 @@ private:
 // Builds a device path node by node.
 class SimDevicePath {
 public:
-  SimDevicePath &Node(uint8_t Type, uint8_t SubType, const std::vector<uint8_t> &Payload);
+  SimDevicePath &Node(uint8_t Type, uint8_t SubType, const std::vector<uint8_t> &Payload) {
+    return RawNode(Type, SubType, static_cast<uint16_t>(4 + Payload.size()), Payload);
+  }
   SimDevicePath &Acpi(uint32_t Hid = 0x0A0341D0, uint32_t Uid = 0); // PciRoot(Uid)
-  SimDevicePath &Pci(uint8_t Device, uint8_t Function = 0);
-  SimDevicePath &Emmc(uint8_t Slot = 0);
+  SimDevicePath &Pci(uint8_t Device, uint8_t Function = 0) {
+    return Node(HARDWARE_DEVICE_PATH, HW_PCI_DP, {Function, Device});
+  }
+  SimDevicePath &Emmc(uint8_t Slot = 0) { return Node(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, {Slot}); }
   SimDevicePath &Controller(uint32_t Number);
-  SimDevicePath &End();
+  SimDevicePath &End() { return Node(END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, {}); }
   // A node with an arbitrary (possibly bogus) length field, for malformed-path tests.
   SimDevicePath &RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
                          const std::vector<uint8_t> &Payload);
@@ -107,7 +112,10 @@ public:
   void AddConfigurationTable(const EFI_GUID &Guid, void *Table);
 
   std::map<std::string, size_t> Calls; // boot-service name -> number of calls
-  size_t TotalCalls() const;
+  size_t TotalCalls() const {
+    return std::accumulate(Calls.begin(), Calls.end(), size_t{0},
+                           [](size_t Sum, const auto &Entry) { return Sum + Entry.second; });
+  }
   void CountCall(const char *Name) { Calls[Name]++; }
 
 private:
