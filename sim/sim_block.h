@@ -22,7 +22,7 @@ public:
 
 class SimMemoryBackend : public SimBlockBackend {
 public:
-  explicit SimMemoryBackend(size_t Size, uint8_t Fill = 0) : Bytes(Size, Fill) {}
+  explicit SimMemoryBackend(size_t Size) : Bytes(Size) {}
   bool Read(uint64_t Offset, void *Buffer, size_t Length) override;
   bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
   uint64_t Size() const override { return Bytes.size(); }

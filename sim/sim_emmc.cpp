@@ -4,9 +4,9 @@ namespace {
 constexpr size_t DefaultPartitionBytes = 64 * 1024;
 } // namespace
 
-SimEmmcCard::SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice)
+SimEmmcCard::SimEmmcCard(SimFirmware &Sim)
     : Sim(Sim), Storage(std::make_unique<board::EmmcCard>()) {
-  board::InitEmmcCard(Storage.get(), PciDevice);
+  board::InitEmmcCard(Storage.get());
 }
 
 SimBlockDevice *SimEmmcCard::Publish(uint8_t Partition, SimBlockBackend *Backend,
@@ -32,8 +32,8 @@ SimBlockDevice *SimEmmcCard::PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSiz
   return Devices[board::Gpp1Partition].get();
 }
 
-SimPlainDisk::SimPlainDisk(SimFirmware &Sim, SimDevicePath PathIn, size_t Bytes, uint32_t BlockSize)
-    : Backend(Bytes), Device(&Backend, BlockSize), Path(std::move(PathIn)) {
+SimPlainDisk::SimPlainDisk(SimFirmware &Sim, SimDevicePath PathIn)
+    : Backend(4096), Device(&Backend, 512), Path(std::move(PathIn)) {
   Handle = Sim.Handles.CreateHandle();
   Sim.Handles.Install(Handle, EfiBlockIoProtocolGuid, Device.Interface);
   Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Path.Data());

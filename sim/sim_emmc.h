@@ -12,7 +12,7 @@
 
 class SimEmmcCard {
 public:
-  explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = board::EmmcPciDevice);
+  explicit SimEmmcCard(SimFirmware &Sim);
 
   // Publishes one partition as a Block I/O handle (handles come in publication order). A null
   // backend gives a small zero-filled medium of its own. WithPath false leaves the handle
@@ -35,7 +35,7 @@ private:
 // A plain block device on some other controller (its own handle and path).
 class SimPlainDisk {
 public:
-  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path, size_t Bytes = 4096, uint32_t BlockSize = 512);
+  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path); // 4 KiB in blocks of 512 bytes
   SimMemoryBackend Backend;
   SimBlockDevice Device;
   SimDevicePath Path;

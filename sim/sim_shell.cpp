@@ -263,12 +263,10 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
   Protocol.GetFileSize = ShellGetFileSize;
   Protocol.MajorVersion = 2;
   Protocol.MinorVersion = 2;
-  if (Placement != ShellProtocolPlacement::None) {
-    // The shell publishes its protocol on a handle of its own, and on each image it starts.
-    Sim.Handles.Install(Sim.Handles.CreateHandle(), EfiShellProtocolGuid, &Protocol);
-    if (Placement == ShellProtocolPlacement::OnImage)
-      Sim.Handles.Install(Image, EfiShellProtocolGuid, &Protocol);
-  }
+  // The shell publishes its protocol on a handle of its own, and on each image it starts.
+  Sim.Handles.Install(Sim.Handles.CreateHandle(), EfiShellProtocolGuid, &Protocol);
+  if (Placement == ShellProtocolPlacement::OnImage)
+    Sim.Handles.Install(Image, EfiShellProtocolGuid, &Protocol);
   Parameters.Argv = Arguments.Argv();
   Parameters.Argc = Arguments.Argc();
   if (WithParameters)
@@ -276,11 +274,10 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
 }
 
 SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-                       EnvironmentPlacement Placement, std::vector<bool> Env2Forms,
-                       bool WithInterface)
+                       EnvironmentPlacement Placement, std::vector<bool> Env2Forms)
     : Arguments(Args) {
   const EFI_GUID OtherForm = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
-  for (size_t I = 0; I < Env2Forms.size() && Placement != EnvironmentPlacement::None; I++) {
+  for (size_t I = 0; I < Env2Forms.size(); I++) {
     auto Env = std::make_unique<EFI_SHELL_ENVIRONMENT2>();
     Env->SESGuid = Env2Forms[I] ? ShellEnvironment2ExtensionGuid : OtherForm;
     EFI_HANDLE Where = Image;
@@ -293,8 +290,7 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
   Interface.ImageHandle = Image;
   Interface.Argv = Arguments.Argv();
   Interface.Argc = Arguments.Argc();
-  if (WithInterface)
-    Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
+  Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
 }
 
 SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)

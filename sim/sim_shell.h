@@ -24,7 +24,7 @@ private:
   std::vector<CHAR16 *> Pointers;
 };
 
-enum class ShellProtocolPlacement { None, OnImage, ElsewhereOnly };
+enum class ShellProtocolPlacement { OnImage, ElsewhereOnly };
 
 // The shell's handle file functions work on the handle's own EFI_FILE_PROTOCOL, as in the shell;
 // opening by name needs a volume (SimVolume::Serve).
@@ -45,15 +45,14 @@ public:
   SimArguments Arguments;
 };
 
-enum class EnvironmentPlacement { None, OnImage, OnOtherHandles };
+enum class EnvironmentPlacement { OnImage, OnOtherHandles };
 
 class SimShell11 {
 public:
   // Environments: one per entry of Env2Forms, each in the environment-2 form when its flag is
   // set; on the image handle (first entry only) or each on a handle of its own.
   SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-             EnvironmentPlacement Placement, std::vector<bool> Env2Forms = {true},
-             bool WithInterface = true);
+             EnvironmentPlacement Placement, std::vector<bool> Env2Forms = {true});
   std::vector<std::unique_ptr<EFI_SHELL_ENVIRONMENT2>> Environments;
   std::vector<EFI_HANDLE> EnvironmentHandles;
   EFI_SHELL_INTERFACE Interface{};
