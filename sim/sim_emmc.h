@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "sim/sim_block.h"
 #include "sim/sim_board.h"

@@ -7,8 +7,8 @@
 namespace {
 
 // ---- What every file handle does alike --------------------------------------------------------
-SimOpenFile *FileOf(EFI_FILE_PROTOCOL *P) {
-  return reinterpret_cast<SimOpenFile *>(P);
+template <typename File = SimOpenFile> File *FileOf(EFI_FILE_PROTOCOL *P) {
+  return static_cast<File *>(reinterpret_cast<SimOpenFile *>(P));
 }
 
 EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
@@ -60,7 +60,7 @@ EFI_STATUS FileInfo(const SimOpenFile *F, const EFI_GUID *Type, UINTN *Size, VOI
 }
 
 // ---- SimFile ----------------------------------------------------------------------------------
-EFI_STATUS EFIAPI LoneSucceed(EFI_FILE_PROTOCOL *) {
+template <typename... Args> EFI_STATUS EFIAPI LoneSucceed(EFI_FILE_PROTOCOL *, Args...) {
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI LoneDelete(EFI_FILE_PROTOCOL *This) {
@@ -75,16 +75,13 @@ EFI_STATUS EFIAPI LoneWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
 }
 EFI_STATUS EFIAPI LoneGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
-  auto *F = static_cast<SimFile *>(FileOf(This));
+  SimFile *F = FileOf<SimFile>(This);
   if (EFI_ERROR(F->GetInfoStatus))
     return F->GetInfoStatus;
   EFI_STATUS Status = FileInfo(F, Type, Size, Buffer);
   if (Status == EFI_BUFFER_TOO_SMALL && F->GetInfoLiesAboutSize)
     *Size = 8;
   return Status;
-}
-EFI_STATUS EFIAPI LoneSetInfo(EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN, VOID *) {
-  return EFI_SUCCESS;
 }
 
 // ---- SimVolume's files ------------------------------------------------------------------------
@@ -102,10 +99,6 @@ SimVolume &Volume() {
 struct VolumeFile : SimOpenFile {
   bool Writable;
 };
-
-VolumeFile *VolumeFileOf(EFI_FILE_PROTOCOL *P) {
-  return static_cast<VolumeFile *>(FileOf(P));
-}
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
 
@@ -130,12 +123,12 @@ EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *, EFI_FILE_PROTOCOL **New, const C
   return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, New);
 }
 EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *This) {
-  delete VolumeFileOf(This);
+  delete FileOf<VolumeFile>(This);
   Volume().OpenHandles--;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
-  bool Refused = Volume().ReadOnly || !VolumeFileOf(This)->Writable;
+  bool Refused = Volume().ReadOnly || !FileOf<VolumeFile>(This)->Writable;
   if (!Refused)
     Volume().Files.erase(FileOf(This)->Name);
   FileClose(This);
@@ -144,7 +137,7 @@ EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
 }
 EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   SimVolume &V = Volume();
-  VolumeFile *F = VolumeFileOf(This);
+  VolumeFile *F = FileOf<VolumeFile>(This);
   if (!F->Writable || V.ReadOnly) {
     *Size = 0;
     return V.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
@@ -165,7 +158,7 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   return FileInfo(FileOf(This), Type, Size, Buffer);
 }
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
-  VolumeFile *F = VolumeFileOf(This);
+  VolumeFile *F = FileOf<VolumeFile>(This);
   if (!GuidsEqual(Type, &EfiFileInfoGuid) || !F->Writable)
     return EFI_ACCESS_DENIED;
   auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
@@ -175,7 +168,7 @@ EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
-  return VolumeFileOf(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
+  return FileOf<VolumeFile>(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
 }
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
@@ -295,15 +288,15 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
 
 SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)
     : SimOpenFile{{.Revision = 0x00010000,
-                   .Close = LoneSucceed,
+                   .Close = LoneSucceed<>,
                    .Delete = LoneDelete,
                    .Read = FileRead,
                    .Write = LoneWrite,
                    .GetPosition = FileGetPosition,
                    .SetPosition = FileSetPosition,
                    .GetInfo = LoneGetInfo,
-                   .SetInfo = LoneSetInfo,
-                   .Flush = LoneSucceed},
+                   .SetInfo = LoneSucceed<const EFI_GUID *, UINTN, VOID *>,
+                   .Flush = LoneSucceed<>},
                   &Contents,
                   WideText(NameIn)},
       Contents(ContentsIn) {
