@@ -14,8 +14,9 @@ std::map<EFI_BLOCK_IO_PROTOCOL *, SimBlockDevice *> &Registry() {
 
 // ReadBlocks and WriteBlocks: the injected fault first, then the request checked the way a
 // firmware block driver checks it before touching the medium, then the medium.
-EFI_STATUS Transfer(bool Write, EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                    UINTN BufferSize, VOID *Buffer) {
+template <bool Write>
+EFI_STATUS EFIAPI Transfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                           UINTN BufferSize, VOID *Buffer) {
   SimFirmware::Active().CountCall(Write ? "WriteBlocks" : "ReadBlocks");
   SimBlockDevice *Dev = Registry().at(This);
   const EFI_BLOCK_IO_MEDIA &Media = Dev->Media;
@@ -54,16 +55,6 @@ EFI_STATUS Transfer(bool Write, EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI
   return Dev->Backend->Write(Offset, Buffer, Length) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
 
-EFI_STATUS EFIAPI SimReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                UINTN BufferSize, VOID *Buffer) {
-  return Transfer(false, This, MediaId, Lba, BufferSize, Buffer);
-}
-
-EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                 UINTN BufferSize, VOID *Buffer) {
-  return Transfer(true, This, MediaId, Lba, BufferSize, Buffer);
-}
-
 EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
   SimFirmware::Active().CountCall("FlushBlocks");
   SimBlockDevice *Dev = Registry().at(This);
@@ -99,8 +90,8 @@ SimBlockDevice::SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
   Interface->Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3;
   Interface->Media = &Media;
   FillNotSimulated(&Interface->Reset, 1);
-  Interface->ReadBlocks = SimReadBlocks;
-  Interface->WriteBlocks = SimWriteBlocks;
+  Interface->ReadBlocks = Transfer<false>;
+  Interface->WriteBlocks = Transfer<true>;
   Interface->FlushBlocks = SimFlushBlocks;
   Registry()[Interface] = this;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "shell/platform_context.h"
+#include "sim/sim_board.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ SimDevicePath &SimDevicePath::Acpi(uint32_t Hid, uint32_t Uid) {
 }
 
 SimDevicePath &SimDevicePath::Controller(uint32_t Number) {
-  return Node(HARDWARE_DEVICE_PATH, 0x05, LeBytes({Number}));
+  return Node(HARDWARE_DEVICE_PATH, board::HW_CONTROLLER_DP, LeBytes({Number}));
 }
 
 // ---- Boot services over the active firmware's handle database ----------------------------

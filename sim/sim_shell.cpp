@@ -236,10 +236,6 @@ SimArguments::SimArguments(const std::vector<std::u16string> &Args) : Storage(Ar
   Pointers.push_back(nullptr);
 }
 
-SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-                       ShellProtocolPlacement Placement, bool WithParameters)
-    : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
-
 SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
                        ShellProtocolPlacement Placement, bool WithParameters)
     : Arguments(Args.Args) {

@@ -30,9 +30,6 @@ enum class ShellProtocolPlacement { OnImage, ElsewhereOnly };
 // opening by name needs a volume (SimVolume::Serve).
 class SimShell20 {
 public:
-  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
-             bool WithParameters = true);
   // Arguments already in UCS-2, as a shell holds them.
   struct Ucs2 {
     const std::vector<std::u16string> &Args;
@@ -40,6 +37,10 @@ public:
   SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
              ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
              bool WithParameters = true);
+  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
+             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
+             bool WithParameters = true)
+      : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
   EFI_SHELL_PROTOCOL Protocol{};
   EFI_SHELL_PARAMETERS_PROTOCOL Parameters{};
   SimArguments Arguments;
