@@ -40,7 +40,9 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
   return EFI_SUCCESS;
 }
 // The EFI_FILE_INFO record; EFI_BUFFER_TOO_SMALL with the size needed when it does not fit.
-EFI_STATUS FileInfo(const SimOpenFile *F, const EFI_GUID *Type, UINTN *Size, VOID *Buffer) {
+EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
+                              VOID *Buffer) {
+  const SimOpenFile *F = FileOf(This);
   if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
     return EFI_UNSUPPORTED;
   const UINTN NameBytes = (F->Name.size() + 1) * sizeof(CHAR16);
@@ -78,7 +80,7 @@ EFI_STATUS EFIAPI LoneGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   SimFile *F = FileOf<SimFile>(This);
   if (EFI_ERROR(F->GetInfoStatus))
     return F->GetInfoStatus;
-  EFI_STATUS Status = FileInfo(F, Type, Size, Buffer);
+  EFI_STATUS Status = FileGetInfo(This, Type, Size, Buffer);
   if (Status == EFI_BUFFER_TOO_SMALL && F->GetInfoLiesAboutSize)
     *Size = 8;
   return Status;
@@ -152,10 +154,6 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
   }
   WriteAt(F, *Size, Buffer);
   return Status;
-}
-EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
-                              VOID *Buffer) {
-  return FileInfo(FileOf(This), Type, Size, Buffer);
 }
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
   VolumeFile *F = FileOf<VolumeFile>(This);
