@@ -34,7 +34,7 @@ SimBlockDevice *SimEmmcCard::PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSiz
 
 SimPlainDisk::SimPlainDisk(SimFirmware &Sim, SimDevicePath PathIn)
     : Backend(4096), Device(&Backend, 512), Path(std::move(PathIn)) {
-  Handle = Sim.Handles.CreateHandle();
+  EFI_HANDLE Handle = Sim.Handles.CreateHandle();
   Sim.Handles.Install(Handle, EfiBlockIoProtocolGuid, Device.Interface);
   Sim.Handles.Install(Handle, EfiDevicePathProtocolGuid, Path.Data());
 }

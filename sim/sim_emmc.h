@@ -38,5 +38,4 @@ public:
   SimMemoryBackend Backend;
   SimBlockDevice Device;
   SimDevicePath Path;
-  EFI_HANDLE Handle;
 };

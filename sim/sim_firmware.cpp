@@ -299,15 +299,11 @@ SimFirmware &SimFirmware::Active() {
 }
 
 void SimFirmware::InstallInPlatformContext() {
-  PlatformContext.SystemTable = &SystemTable;
-  PlatformContext.BootServices = &BootServices;
-  PlatformContext.HobList = nullptr;
-  for (const auto &Entry : ConfigTable) {
-    if (GuidsEqual(&Entry.VendorGuid, &EfiHobListGuid)) {
-      PlatformContext.HobList = Entry.VendorTable;
-      break;
-    }
-  }
+  auto Hobs = std::find_if(ConfigTable.begin(), ConfigTable.end(), [](auto &Entry) {
+    return GuidsEqual(&Entry.VendorGuid, &EfiHobListGuid);
+  });
+  PlatformContext = {&SystemTable, &BootServices,
+                     Hobs != ConfigTable.end() ? Hobs->VendorTable : nullptr};
 }
 
 void SimFirmware::FailAllocationNumber(size_t N) {
