@@ -14,12 +14,11 @@ std::map<EFI_BLOCK_IO_PROTOCOL *, SimBlockDevice *> &Registry() {
 
 // ReadBlocks and WriteBlocks: the injected fault first, then the request checked the way a
 // firmware block driver checks it before touching the medium, then the medium.
-EFI_STATUS Transfer(bool Write, EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                    UINTN BufferSize, VOID *Buffer) {
+template <bool Write>
+EFI_STATUS EFIAPI Transfer(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
+                           UINTN BufferSize, VOID *Buffer) {
   SimFirmware::Active().CountCall(Write ? "WriteBlocks" : "ReadBlocks");
-  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
-  if (Dev == nullptr)
-    return EFI_INVALID_PARAMETER;
+  SimBlockDevice *Dev = Registry().at(This);
   const EFI_BLOCK_IO_MEDIA &Media = Dev->Media;
   (Write ? Dev->WriteCalls : Dev->ReadCalls)++;
   if (EFI_STATUS Fault = Write ? Dev->Faults.WriteStatus : Dev->Faults.ReadStatus; EFI_ERROR(Fault))
@@ -56,24 +55,9 @@ EFI_STATUS Transfer(bool Write, EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI
   return Dev->Backend->Write(Offset, Buffer, Length) ? EFI_SUCCESS : EFI_DEVICE_ERROR;
 }
 
-EFI_STATUS EFIAPI SimReadBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                UINTN BufferSize, VOID *Buffer) {
-  return Transfer(false, This, MediaId, Lba, BufferSize, Buffer);
-}
-
-EFI_STATUS EFIAPI SimWriteBlocks(EFI_BLOCK_IO_PROTOCOL *This, UINT32 MediaId, EFI_LBA Lba,
-                                 UINTN BufferSize, VOID *Buffer) {
-  return Transfer(true, This, MediaId, Lba, BufferSize, Buffer);
-}
-
-EFI_STATUS EFIAPI SimResetBlocks(EFI_BLOCK_IO_PROTOCOL *, BOOLEAN) {
-  return EFI_SUCCESS;
-}
 EFI_STATUS EFIAPI SimFlushBlocks(EFI_BLOCK_IO_PROTOCOL *This) {
   SimFirmware::Active().CountCall("FlushBlocks");
-  SimBlockDevice *Dev = SimBlockDevice::FromInterface(This);
-  if (Dev == nullptr)
-    return EFI_INVALID_PARAMETER;
+  SimBlockDevice *Dev = Registry().at(This);
   Dev->FlushCalls++;
   return Dev->Faults.FlushStatus;
 }
@@ -105,18 +89,13 @@ SimBlockDevice::SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
   Media.LastBlock = Blocks == 0 ? 0 : Blocks - 1;
   Interface->Revision = EFI_BLOCK_IO_PROTOCOL_REVISION3;
   Interface->Media = &Media;
-  Interface->Reset = SimResetBlocks;
-  Interface->ReadBlocks = SimReadBlocks;
-  Interface->WriteBlocks = SimWriteBlocks;
+  FillNotSimulated(&Interface->Reset, 1);
+  Interface->ReadBlocks = Transfer<false>;
+  Interface->WriteBlocks = Transfer<true>;
   Interface->FlushBlocks = SimFlushBlocks;
   Registry()[Interface] = this;
 }
 
 SimBlockDevice::~SimBlockDevice() {
   Registry().erase(Interface);
-}
-
-SimBlockDevice *SimBlockDevice::FromInterface(EFI_BLOCK_IO_PROTOCOL *This) {
-  auto It = Registry().find(This);
-  return It == Registry().end() ? nullptr : It->second;
 }

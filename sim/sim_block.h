@@ -22,7 +22,7 @@ public:
 
 class SimMemoryBackend : public SimBlockBackend {
 public:
-  explicit SimMemoryBackend(size_t Size, uint8_t Fill = 0) : Bytes(Size, Fill) {}
+  explicit SimMemoryBackend(size_t Size) : Bytes(Size) {}
   bool Read(uint64_t Offset, void *Buffer, size_t Length) override;
   bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
   uint64_t Size() const override { return Bytes.size(); }
@@ -56,8 +56,6 @@ public:
   size_t WriteCalls = 0;
   size_t FlushCalls = 0;
   std::vector<uint64_t> WrittenLbas;
-
-  static SimBlockDevice *FromInterface(EFI_BLOCK_IO_PROTOCOL *This);
 
 private:
   EFI_BLOCK_IO_PROTOCOL OwnInterface{};

@@ -21,9 +21,9 @@ UINT8 *AppendNode(UINT8 *Cursor, UINT8 Type, UINT8 SubType, const VOID *Payload,
   return Cursor + Length;
 }
 
-void BuildPartitionPath(UINT8 *Path, UINT8 PciDevice, UINT32 Partition) {
+void BuildPartitionPath(UINT8 *Path, UINT32 Partition) {
   const UINT32 Root[2] = {PciRootHid, 0};
-  const UINT8 Pci[2] = {0x00, PciDevice}; // function, device
+  const UINT8 Pci[2] = {0x00, EmmcPciDevice}; // function, device
   const UINT8 Slot = 0;
   UINT8 *Cursor = AppendNode(Path, ACPI_DEVICE_PATH, ACPI_DP, Root, sizeof(Root));
   Cursor = AppendNode(Cursor, HARDWARE_DEVICE_PATH, HW_PCI_DP, Pci, sizeof(Pci));
@@ -35,14 +35,14 @@ void BuildPartitionPath(UINT8 *Path, UINT8 PciDevice, UINT32 Partition) {
 
 } // namespace
 
-void InitEmmcCard(EmmcCard *Card, UINT8 PciDevice) {
+void InitEmmcCard(EmmcCard *Card) {
   for (UINT32 I = 0; I < EmmcPartitionCount; I++) {
     EmmcPartitionRecord &Record = Card->Partitions[I];
     Record.Signature = EmmcPartitionSignature;
     Record.CardArray = Card->Partitions;
     Record.PartitionNumber = I;
     Record.BlockIo.Media = &Card->Media[I];
-    BuildPartitionPath(Record.DevicePath, PciDevice, I);
+    BuildPartitionPath(Record.DevicePath, I);
   }
   Card->Tail.Signature = EmmcCardTailSignature;
   Card->Tail.CardArray = Card->Partitions;
@@ -105,7 +105,8 @@ void BuildBoardHobList(const VOID *Firmware, UINTN FirmwareLength, UINT8 WritePr
   End->Reserved = 0;
 
   auto *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
-  if (Head >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE) && Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF &&
+  if (Head >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE) &&
+      Handoff->Header.HobType == EFI_HOB_TYPE_HANDOFF &&
       Handoff->Header.HobLength >= sizeof(EFI_HOB_HANDOFF_INFO_TABLE))
     Handoff->EfiEndOfHobList = reinterpret_cast<EFI_PHYSICAL_ADDRESS>(End);
 }

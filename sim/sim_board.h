@@ -36,29 +36,26 @@ static_assert(sizeof(EmmcPartitionRecord) == 136, "per-partition record is 136 b
 static_assert(offsetof(EmmcPartitionRecord, CardArray) == 8, "card pointer at record offset 8");
 static_assert(offsetof(EmmcPartitionRecord, BlockIo) == 48, "Block I/O at record offset 48");
 
-// After the last record comes the same card pointer once more, where the last interface's
-// +96 lands.
-struct EmmcCardTail {
-  UINT64 Signature;
-  VOID *CardArray;
-};
-
 struct EmmcCard {
   EmmcPartitionRecord Partitions[EmmcPartitionCount];
-  EmmcCardTail Tail;
+  // After the last record the same card pointer once more, where the last interface's +96 lands.
+  struct {
+    UINT64 Signature;
+    VOID *CardArray;
+  } Tail;
   EFI_BLOCK_IO_MEDIA Media[EmmcPartitionCount];
 };
-static_assert(offsetof(EmmcCard, Tail) == EmmcPartitionCount * sizeof(EmmcPartitionRecord),
-              "tail follows the records");
-static_assert(offsetof(EmmcCardTail, CardArray) == 8, "tail card pointer at offset 8");
+static_assert(offsetof(EmmcCard, Tail.CardArray) ==
+                  sizeof(EmmcCard::Partitions) + offsetof(EmmcPartitionRecord, CardArray),
+              "the tail's card pointer lies where a ninth record's would");
 
 constexpr UINT64 EmmcPartitionSignature = 0x5452415045434D45ULL; // "EMCEPART"
 constexpr UINT64 EmmcCardTailSignature = 0x4C494154434D4D45ULL;  // "EMMCTAIL"
 
 // Fills signatures, card pointers, partition numbers, media links and device paths
-// (PciRoot(0x0)/Pci(PciDevice,0x0)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block I/O
-// functions to the caller.
-void InitEmmcCard(EmmcCard *Card, UINT8 PciDevice = EmmcPciDevice);
+// (PciRoot(0x0)/Pci(EmmcPciDevice,0x0)/eMMC(0x0)/Ctrl(N)); leaves backing, storage and the Block
+// I/O functions to the caller.
+void InitEmmcCard(EmmcCard *Card);
 
 // The partition number behind a Block I/O interface by the eMMC driver's layout.
 UINT64 PartitionNumberOf(const EFI_BLOCK_IO_PROTOCOL *BlockIo);

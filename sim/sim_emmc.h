@@ -4,20 +4,14 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "sim/sim_block.h"
 #include "sim/sim_board.h"
 #include "sim/sim_firmware.h"
 
-// The records are the board description's (sim_board.h).
-using SimEmmcPartitionRecord = board::EmmcPartitionRecord;
-constexpr unsigned SimEmmcPartitionCount = board::EmmcPartitionCount;
-constexpr uint8_t SimEmmcGpp1 = board::Gpp1Partition;
-
 class SimEmmcCard {
 public:
-  explicit SimEmmcCard(SimFirmware &Sim, uint8_t PciDevice = board::EmmcPciDevice);
+  explicit SimEmmcCard(SimFirmware &Sim);
 
   // Publishes one partition as a Block I/O handle (handles come in publication order). A null
   // backend gives a small zero-filled medium of its own. WithPath false leaves the handle
@@ -28,22 +22,20 @@ public:
   SimBlockDevice *PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSize = 512);
 
   EFI_HANDLE HandleOf(uint8_t Partition) const { return Handles[Partition]; }
-  SimBlockDevice *Device(uint8_t Partition) const { return Devices[Partition].get(); }
 
 private:
   SimFirmware &Sim;
   std::unique_ptr<board::EmmcCard> Storage;
-  std::unique_ptr<SimBlockDevice> Devices[SimEmmcPartitionCount];
-  std::unique_ptr<SimMemoryBackend> OwnBackends[SimEmmcPartitionCount];
-  EFI_HANDLE Handles[SimEmmcPartitionCount] = {};
+  std::unique_ptr<SimBlockDevice> Devices[board::EmmcPartitionCount];
+  std::unique_ptr<SimMemoryBackend> OwnBackends[board::EmmcPartitionCount];
+  EFI_HANDLE Handles[board::EmmcPartitionCount] = {};
 };
 
 // A plain block device on some other controller (its own handle and path).
 class SimPlainDisk {
 public:
-  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path, size_t Bytes = 4096, uint32_t BlockSize = 512);
+  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path); // 4 KiB in blocks of 512 bytes
   SimMemoryBackend Backend;
   SimBlockDevice Device;
   SimDevicePath Path;
-  EFI_HANDLE Handle;
 };

@@ -1,13 +1,193 @@
 #include "sim/sim_firmware.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "shell/platform_context.h"
-
-void InstallHandleServices(EFI_BOOT_SERVICES &Bs);
+#include "sim/sim_board.h"
 
 namespace {
+
+std::vector<uint8_t> LeBytes(std::initializer_list<uint32_t> Words) {
+  std::vector<uint8_t> Bytes;
+  for (uint32_t Word : Words) {
+    for (int I = 0; I < 4; I++)
+      Bytes.push_back(static_cast<uint8_t>(Word >> (8 * I)));
+  }
+  return Bytes;
+}
+
+} // namespace
+
+EFI_HANDLE SimHandleDatabase::CreateHandle() {
+  Handles.push_back(std::make_unique<Protocols>());
+  return Handles.back().get();
+}
+
+void **SimHandleDatabase::Slot(EFI_HANDLE Handle, const EFI_GUID &Guid) {
+  for (auto &[Installed, Interface] : *static_cast<Protocols *>(Handle)) {
+    if (GuidsEqual(&Installed, &Guid))
+      return &Interface;
+  }
+  return nullptr;
+}
+
+bool SimHandleDatabase::Exists(EFI_HANDLE Handle) const {
+  return std::any_of(Handles.begin(), Handles.end(), [&](auto &H) { return H.get() == Handle; });
+}
+
+void SimHandleDatabase::Install(EFI_HANDLE Handle, const EFI_GUID &Guid, void *Interface) {
+  if (void **Installed = Slot(Handle, Guid))
+    *Installed = Interface;
+  else
+    static_cast<Protocols *>(Handle)->push_back({Guid, Interface});
+}
+
+void *SimHandleDatabase::Find(EFI_HANDLE Handle, const EFI_GUID &Guid) const {
+  void **Installed = Exists(Handle) ? Slot(Handle, Guid) : nullptr;
+  return Installed != nullptr ? *Installed : nullptr;
+}
+
+std::vector<EFI_HANDLE> SimHandleDatabase::HandlesWith(const EFI_GUID &Guid) const {
+  std::vector<EFI_HANDLE> Out;
+  for (const auto &H : Handles) {
+    if (Slot(H.get(), Guid) != nullptr)
+      Out.push_back(H.get());
+  }
+  return Out;
+}
+
+EFI_STATUS SimHandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid,
+                                     void **Interface) const {
+  for (const auto &F : Faults) {
+    if ((F.Handle == nullptr || F.Handle == Handle) && GuidsEqual(&F.Guid, &Guid))
+      return F.Status;
+  }
+  void *Found = Find(Handle, Guid);
+  if (Found == nullptr)
+    return EFI_UNSUPPORTED;
+  *Interface = Found;
+  return EFI_SUCCESS;
+}
+
+SimDevicePath &SimDevicePath::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
+                                      const std::vector<uint8_t> &Payload) {
+  Bytes.insert(Bytes.end(), {Type, SubType, uint8_t(Length), uint8_t(Length >> 8)});
+  Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
+  return *this;
+}
+
+SimDevicePath &SimDevicePath::Acpi(uint32_t Hid, uint32_t Uid) {
+  return Node(ACPI_DEVICE_PATH, ACPI_DP, LeBytes({Hid, Uid}));
+}
+
+SimDevicePath &SimDevicePath::Controller(uint32_t Number) {
+  return Node(HARDWARE_DEVICE_PATH, board::HW_CONTROLLER_DP, LeBytes({Number}));
+}
+
+// ---- Boot services over the active firmware's handle database ----------------------------
+namespace {
+
+SimHandleDatabase &Db() {
+  return SimFirmware::Active().Handles;
+}
+
+EFI_STATUS EFIAPI SimHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface) {
+  SimFirmware::Active().CountCall("HandleProtocol");
+  if (Protocol == nullptr || Interface == nullptr)
+    return EFI_INVALID_PARAMETER;
+  return Db().LookUp(Handle, *Protocol, Interface);
+}
+
+// The handles that carry Protocol, in creation order, for the three searches.
+EFI_STATUS Search(const EFI_GUID *Protocol, std::vector<EFI_HANDLE> *Found) {
+  if (Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  *Found = Db().HandlesWith(*Protocol);
+  return Found->empty() ? EFI_NOT_FOUND : EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
+                                        VOID *, UINTN *NoHandles, EFI_HANDLE **Buffer) {
+  SimFirmware &Sim = SimFirmware::Active();
+  Sim.CountCall("LocateHandleBuffer");
+  if (NoHandles == nullptr || Buffer == nullptr || SearchType != ByProtocol || Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  if (EFI_ERROR(Db().LocateHandleBufferStatus))
+    return Db().LocateHandleBufferStatus;
+  std::vector<EFI_HANDLE> Found;
+  if (EFI_STATUS Status = Search(Protocol, &Found); EFI_ERROR(Status))
+    return Status;
+  // The firmware takes the array from pool; the caller releases it with FreePool.
+  auto *Array = static_cast<EFI_HANDLE *>(Sim.PoolAllocate(Found.size() * sizeof(EFI_HANDLE)));
+  if (Array == nullptr)
+    return EFI_OUT_OF_RESOURCES;
+  std::copy(Found.begin(), Found.end(), Array);
+  *NoHandles = Found.size();
+  *Buffer = Array;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
+                                  VOID *, UINTN *BufferSize, EFI_HANDLE *Buffer) {
+  SimFirmware::Active().CountCall("LocateHandle");
+  if (BufferSize == nullptr || SearchType != ByProtocol)
+    return EFI_INVALID_PARAMETER;
+  std::vector<EFI_HANDLE> Found;
+  if (EFI_STATUS Status = Search(Protocol, &Found); EFI_ERROR(Status))
+    return Status;
+  UINTN Needed = Found.size() * sizeof(EFI_HANDLE);
+  if (*BufferSize < Needed) {
+    *BufferSize = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  if (Buffer == nullptr)
+    return EFI_INVALID_PARAMETER;
+  std::copy(Found.begin(), Found.end(), Buffer);
+  *BufferSize = Needed;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                                  EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
+  SimFirmware::Active().CountCall("OpenProtocol");
+  // Interface may be null only for a test of the protocol's presence (attribute 0x4).
+  if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4) || !Db().Exists(Handle))
+    return EFI_INVALID_PARAMETER;
+  EFI_STATUS Status = Db().LookUp(Handle, *Protocol, Interface);
+  if (EFI_ERROR(Status))
+    return Status;
+  Db().Opens.push_back({Handle, *Protocol, AgentHandle});
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimCloseProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                   EFI_HANDLE AgentHandle, EFI_HANDLE) {
+  SimFirmware::Active().CountCall("CloseProtocol");
+  if (Protocol == nullptr)
+    return EFI_INVALID_PARAMETER;
+  auto &Opens = Db().Opens;
+  for (auto It = Opens.begin(); It != Opens.end(); ++It) {
+    if (It->Handle == Handle && It->Agent == AgentHandle && GuidsEqual(&It->Guid, Protocol)) {
+      Opens.erase(It);
+      return EFI_SUCCESS;
+    }
+  }
+  Db().UnmatchedCloses++;
+  return EFI_NOT_FOUND;
+}
+
+EFI_STATUS EFIAPI SimLocateProtocol(const EFI_GUID *Protocol, VOID *, VOID **Interface) {
+  SimFirmware::Active().CountCall("LocateProtocol");
+  if (Interface == nullptr)
+    return EFI_INVALID_PARAMETER;
+  std::vector<EFI_HANDLE> Found;
+  EFI_STATUS Status = Search(Protocol, &Found);
+  if (!EFI_ERROR(Status))
+    *Interface = Db().Find(Found.front(), *Protocol);
+  return Status;
+}
 
 SimFirmware *ActiveSim = nullptr;
 
@@ -82,7 +262,12 @@ SimFirmware::SimFirmware() {
   BootServices.AllocatePool = SimAllocatePool;
   BootServices.FreePool = SimFreePool;
   BootServices.CalculateCrc32 = SimCalculateCrc32;
-  InstallHandleServices(BootServices);
+  BootServices.HandleProtocol = SimHandleProtocol;
+  BootServices.LocateHandleBuffer = SimLocateHandleBuffer;
+  BootServices.LocateHandle = SimLocateHandle;
+  BootServices.OpenProtocol = SimOpenProtocol;
+  BootServices.CloseProtocol = SimCloseProtocol;
+  BootServices.LocateProtocol = SimLocateProtocol;
 
   FillNotSimulated(&ConOut, sizeof(ConOut) / sizeof(void *));
   ConOut.OutputString = SimOutputString;
@@ -114,15 +299,11 @@ SimFirmware &SimFirmware::Active() {
 }
 
 void SimFirmware::InstallInPlatformContext() {
-  PlatformContext.SystemTable = &SystemTable;
-  PlatformContext.BootServices = &BootServices;
-  PlatformContext.HobList = nullptr;
-  for (const auto &Entry : ConfigTable) {
-    if (GuidsEqual(&Entry.VendorGuid, &EfiHobListGuid)) {
-      PlatformContext.HobList = Entry.VendorTable;
-      break;
-    }
-  }
+  auto Hobs = std::find_if(ConfigTable.begin(), ConfigTable.end(), [](auto &Entry) {
+    return GuidsEqual(&Entry.VendorGuid, &EfiHobListGuid);
+  });
+  PlatformContext = {&SystemTable, &BootServices,
+                     Hobs != ConfigTable.end() ? Hobs->VendorTable : nullptr};
 }
 
 void SimFirmware::FailAllocationNumber(size_t N) {
@@ -167,16 +348,8 @@ void SimFirmware::AddConfigurationTable(const EFI_GUID &Guid, void *Table) {
   SystemTable.ConfigurationTable = ConfigTable.data();
 }
 
-size_t SimFirmware::TotalCalls() const {
-  size_t Total = 0;
-  for (const auto &Entry : Calls)
-    Total += Entry.second;
-  return Total;
-}
-
 std::string NarrowText(const std::u16string &Text) {
   std::string Out;
-  Out.reserve(Text.size());
   for (char16_t C : Text)
     Out.push_back(static_cast<char>(C & 0xFF));
   return Out;

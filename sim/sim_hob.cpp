@@ -6,9 +6,8 @@
 #include "sim/sim_firmware.h"
 
 SimHobList &SimHobList::AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body) {
-  uint8_t Header[8] = {static_cast<uint8_t>(Type), static_cast<uint8_t>(Type >> 8),
-                       static_cast<uint8_t>(Length), static_cast<uint8_t>(Length >> 8)};
-  Bytes.insert(Bytes.end(), Header, Header + 8);
+  Bytes.insert(Bytes.end(), {uint8_t(Type), uint8_t(Type >> 8), uint8_t(Length),
+                             uint8_t(Length >> 8), 0, 0, 0, 0});
   Bytes.insert(Bytes.end(), Body.begin(), Body.end());
   return *this;
 }
@@ -42,6 +41,6 @@ SimHobList &SimHobList::AddFirmwareBlocks() {
                  std::vector<uint8_t>(96, 0xFF));
 }
 
-SimHobList &SimHobList::End() { return Add(EFI_HOB_TYPE_END_OF_HOB_LIST, {}); }
-
-void SimHobList::InstallIn(SimFirmware &Sim) { Sim.AddConfigurationTable(EfiHobListGuid, Data()); }
+void SimHobList::InstallIn(SimFirmware &Sim) {
+  Sim.AddConfigurationTable(EfiHobListGuid, Data());
+}

@@ -20,10 +20,9 @@ public:
   SimHobList &AddPlatformInfo(uint8_t WriteProtect);
   // The blocks a firmware puts first: hand-off information, memory and resource descriptors.
   SimHobList &AddFirmwareBlocks();
-  SimHobList &End();
+  SimHobList &End() { return Add(EFI_HOB_TYPE_END_OF_HOB_LIST, {}); }
 
   void *Data() { return Bytes.data(); }
-  size_t Size() const { return Bytes.size(); }
   void InstallIn(SimFirmware &Sim);
 
   std::vector<uint8_t> Bytes;

@@ -3,58 +3,203 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 namespace {
 
-std::map<EFI_FILE_PROTOCOL *, SimFile *> &Files() {
-  static std::map<EFI_FILE_PROTOCOL *, SimFile *> Open;
-  return Open;
+// ---- What every file handle does alike --------------------------------------------------------
+template <typename File = SimOpenFile> File *FileOf(EFI_FILE_PROTOCOL *P) {
+  return static_cast<File *>(reinterpret_cast<SimOpenFile *>(P));
 }
 
-EFI_STATUS EFIAPI FileSucceed(EFI_FILE_PROTOCOL *) {
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
-  SimFile::From(This)->Contents.clear();
-  return EFI_SUCCESS;
-}
 EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  SimFile *F = SimFile::From(This);
-  return SimReadAt(F->Contents, F->Position, Size, Buffer);
-}
-EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  SimFile *F = SimFile::From(This);
+  SimOpenFile *F = FileOf(This);
   if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
     return EFI_INVALID_PARAMETER;
-  SimWriteAt(F->Contents, F->Position, *Size, Buffer);
+  uint64_t Left = F->Position < F->Data->size() ? F->Data->size() - F->Position : 0;
+  UINTN N = *Size < Left ? *Size : static_cast<UINTN>(Left);
+  if (N != 0)
+    memcpy(Buffer, F->Data->data() + F->Position, N);
+  F->Position += N;
+  *Size = N;
   return EFI_SUCCESS;
 }
+void WriteAt(SimOpenFile *F, UINTN Size, const VOID *Buffer) {
+  if (F->Position + Size > F->Data->size())
+    F->Data->resize(F->Position + Size);
+  if (Size != 0)
+    memcpy(F->Data->data() + F->Position, Buffer, Size);
+  F->Position += Size;
+}
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
-  *Position = SimFile::From(This)->Position;
+  *Position = FileOf(This)->Position;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
-  SimFile *F = SimFile::From(This);
-  F->Position = Position == EfiFilePositionEnd ? F->Contents.size() : Position;
+  SimOpenFile *F = FileOf(This);
+  F->Position = Position == EfiFilePositionEnd ? F->Data->size() : Position;
   return EFI_SUCCESS;
 }
+// The EFI_FILE_INFO record; EFI_BUFFER_TOO_SMALL with the size needed when it does not fit.
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
-  SimFile *F = SimFile::From(This);
+  const SimOpenFile *F = FileOf(This);
+  if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
+    return EFI_UNSUPPORTED;
+  const UINTN NameBytes = (F->Name.size() + 1) * sizeof(CHAR16);
+  const UINTN Needed = offsetof(EFI_FILE_INFO, FileName) + NameBytes;
+  if (*Size < Needed || Buffer == nullptr) {
+    *Size = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
+  memset(Info, 0, Needed);
+  Info->Size = Needed;
+  Info->FileSize = F->Data->size();
+  Info->PhysicalSize = (Info->FileSize + 511) / 512 * 512;
+  memcpy(Info->FileName, F->Name.c_str(), NameBytes);
+  *Size = Needed;
+  return EFI_SUCCESS;
+}
+
+// ---- SimFile ----------------------------------------------------------------------------------
+template <typename... Args> EFI_STATUS EFIAPI LoneSucceed(EFI_FILE_PROTOCOL *, Args...) {
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI LoneDelete(EFI_FILE_PROTOCOL *This) {
+  FileOf(This)->Data->clear();
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI LoneWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
+  if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
+    return EFI_INVALID_PARAMETER;
+  WriteAt(FileOf(This), *Size, Buffer);
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI LoneGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
+                              VOID *Buffer) {
+  SimFile *F = FileOf<SimFile>(This);
   if (EFI_ERROR(F->GetInfoStatus))
     return F->GetInfoStatus;
-  EFI_STATUS Status = SimFileInfo(F->Name, F->Contents.size(), Type, Size, Buffer);
+  EFI_STATUS Status = FileGetInfo(This, Type, Size, Buffer);
   if (Status == EFI_BUFFER_TOO_SMALL && F->GetInfoLiesAboutSize)
     *Size = 8;
   return Status;
 }
-EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN, VOID *) {
+
+// ---- SimVolume's files ------------------------------------------------------------------------
+SimVolume *Current = nullptr;
+
+SimVolume &Volume() {
+  if (Current == nullptr) {
+    fprintf(stderr, "sim: file operation without a volume\n");
+    abort();
+  }
+  return *Current;
+}
+
+// One open file or the root folder.
+struct VolumeFile : SimOpenFile {
+  bool Writable;
+};
+
+EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
+
+EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROTOCOL **Out) {
+  SimVolume &V = Volume();
+  std::u16string Name(Path);
+  Name.erase(0, Name.find_first_not_of(u'\\'));
+  bool Writing = (Mode & EFI_FILE_MODE_WRITE) != 0;
+  if (Name.empty() || Out == nullptr)
+    return EFI_INVALID_PARAMETER;
+  bool Exists = V.Files.count(Name) != 0;
+  if (!Exists && !Create)
+    return EFI_NOT_FOUND;
+  if (V.ReadOnly && (Writing || !Exists))
+    return EFI_WRITE_PROTECTED;
+  *Out = NewHandle(Name, Writing);
   return EFI_SUCCESS;
 }
 
-// UEFI Shell 2.0's handle functions: as in the shell itself, each is the handle's own
-// EFI_FILE_PROTOCOL function underneath.
+EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *, EFI_FILE_PROTOCOL **New, const CHAR16 *Name,
+                           UINT64 Mode, UINT64) {
+  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, New);
+}
+EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *This) {
+  delete FileOf<VolumeFile>(This);
+  Volume().OpenHandles--;
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
+  bool Refused = Volume().ReadOnly || !FileOf<VolumeFile>(This)->Writable;
+  if (!Refused)
+    Volume().Files.erase(FileOf(This)->Name);
+  FileClose(This);
+  // EFI_WARN_DELETE_FAILURE: the handle is closed, the file stays.
+  return Refused ? 2 : EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
+  SimVolume &V = Volume();
+  VolumeFile *F = FileOf<VolumeFile>(This);
+  if (!F->Writable || V.ReadOnly) {
+    *Size = 0;
+    return V.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
+  }
+  uint64_t End = F->Position + *Size;
+  uint64_t Growth = End > F->Data->size() ? End - F->Data->size() : 0;
+  uint64_t Free = V.Capacity - V.UsedBytes();
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (Growth > Free) {
+    *Size -= static_cast<UINTN>(Growth - Free);
+    Status = EFI_VOLUME_FULL;
+  }
+  WriteAt(F, *Size, Buffer);
+  return Status;
+}
+EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
+  VolumeFile *F = FileOf<VolumeFile>(This);
+  if (!GuidsEqual(Type, &EfiFileInfoGuid) || !F->Writable)
+    return EFI_ACCESS_DENIED;
+  auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
+  if (Info->FileSize > F->Data->size())
+    return EFI_VOLUME_FULL; // growing by SetInfo is not what the tool does
+  F->Data->resize(Info->FileSize);
+  return EFI_SUCCESS;
+}
+EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
+  return FileOf<VolumeFile>(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
+}
+
+EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
+  static std::vector<uint8_t> RootBytes;
+  const EFI_FILE_PROTOCOL Functions = {.Revision = 0x00010000,
+                                       .Open = FileOpen,
+                                       .Close = FileClose,
+                                       .Delete = FileDelete,
+                                       .Read = FileRead,
+                                       .Write = FileWrite,
+                                       .GetPosition = FileGetPosition,
+                                       .SetPosition = FileSetPosition,
+                                       .GetInfo = FileGetInfo,
+                                       .SetInfo = FileSetInfo,
+                                       .Flush = FileFlush};
+  Volume().OpenHandles++;
+  std::vector<uint8_t> *Data = Name.empty() ? &RootBytes : &Volume().Files[Name];
+  return &(new VolumeFile{{Functions, Data, Name}, Writable})->Protocol;
+}
+
+EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **Root) {
+  *Root = NewHandle(u"", false);
+  return EFI_SUCCESS;
+}
+
+// Shell 2.0's functions: by name on the volume; on a handle the file protocol's own function
+// underneath, as in the shell itself.
+EFI_STATUS EFIAPI ShellOpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
+  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, File);
+}
+EFI_STATUS EFIAPI ShellCreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File) {
+  return OpenNamed(Name, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, true, File);
+}
 EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
   UINTN Size = 0;
   F->GetInfo(F, &EfiFileInfoGuid, &Size, nullptr);
@@ -68,11 +213,6 @@ EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
 EFI_STATUS EFIAPI ShellSetFileInfo(SHELL_FILE_HANDLE F, const EFI_FILE_INFO *Info) {
   return F->SetInfo(F, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
 }
-// The others pass straight through to the file protocol's member of the same job.
-template <auto Function, typename... Args>
-EFI_STATUS EFIAPI Forward(SHELL_FILE_HANDLE F, Args... Arguments) {
-  return (F->*Function)(F, Arguments...);
-}
 EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE F, UINT64 *Size) {
   alignas(EFI_FILE_INFO) UINT8 Info[sizeof(EFI_FILE_INFO) + 512];
   UINTN Length = sizeof(Info);
@@ -81,58 +221,18 @@ EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE F, UINT64 *Size) {
     *Size = reinterpret_cast<EFI_FILE_INFO *>(Info)->FileSize;
   return Status;
 }
+template <auto Function, typename... Args>
+EFI_STATUS EFIAPI Forward(SHELL_FILE_HANDLE F, Args... Arguments) {
+  return (F->*Function)(F, Arguments...);
+}
 
 } // namespace
-
-EFI_STATUS SimReadAt(const std::vector<uint8_t> &Data, uint64_t &Position, UINTN *Size,
-                     VOID *Buffer) {
-  if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
-    return EFI_INVALID_PARAMETER;
-  uint64_t Left = Position < Data.size() ? Data.size() - Position : 0;
-  UINTN N = *Size < Left ? *Size : static_cast<UINTN>(Left);
-  if (N != 0)
-    memcpy(Buffer, Data.data() + Position, N);
-  Position += N;
-  *Size = N;
-  return EFI_SUCCESS;
-}
-
-void SimWriteAt(std::vector<uint8_t> &Data, uint64_t &Position, UINTN Size, const VOID *Buffer) {
-  if (Position + Size > Data.size())
-    Data.resize(Position + Size);
-  if (Size != 0)
-    memcpy(Data.data() + Position, Buffer, Size);
-  Position += Size;
-}
-
-EFI_STATUS SimFileInfo(const std::u16string &Name, uint64_t FileSize, const EFI_GUID *Type,
-                       UINTN *Size, VOID *Buffer) {
-  if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
-    return EFI_UNSUPPORTED;
-  UINTN Needed = offsetof(EFI_FILE_INFO, FileName) + (Name.size() + 1) * sizeof(CHAR16);
-  if (*Size < Needed || Buffer == nullptr) {
-    *Size = Needed;
-    return EFI_BUFFER_TOO_SMALL;
-  }
-  auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
-  memset(Info, 0, Needed);
-  Info->Size = Needed;
-  Info->FileSize = FileSize;
-  Info->PhysicalSize = (FileSize + 511) / 512 * 512;
-  memcpy(Info->FileName, Name.c_str(), (Name.size() + 1) * sizeof(CHAR16));
-  *Size = Needed;
-  return EFI_SUCCESS;
-}
 
 SimArguments::SimArguments(const std::vector<std::u16string> &Args) : Storage(Args) {
   for (auto &S : Storage)
     Pointers.push_back(S.data());
   Pointers.push_back(nullptr);
 }
-
-SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-                       ShellProtocolPlacement Placement, bool WithParameters)
-    : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
 
 SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
                        ShellProtocolPlacement Placement, bool WithParameters)
@@ -150,13 +250,10 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
   Protocol.GetFileSize = ShellGetFileSize;
   Protocol.MajorVersion = 2;
   Protocol.MinorVersion = 2;
-  if (Placement != ShellProtocolPlacement::None) {
-    // The shell publishes its protocol on a handle of its own, and on each image it starts.
-    ShellHandle = Sim.Handles.CreateHandle();
-    Sim.Handles.Install(ShellHandle, EfiShellProtocolGuid, &Protocol);
-    if (Placement == ShellProtocolPlacement::OnImage)
-      Sim.Handles.Install(Image, EfiShellProtocolGuid, &Protocol);
-  }
+  // The shell publishes its protocol on a handle of its own, and on each image it starts.
+  Sim.Handles.Install(Sim.Handles.CreateHandle(), EfiShellProtocolGuid, &Protocol);
+  if (Placement == ShellProtocolPlacement::OnImage)
+    Sim.Handles.Install(Image, EfiShellProtocolGuid, &Protocol);
   Parameters.Argv = Arguments.Argv();
   Parameters.Argc = Arguments.Argc();
   if (WithParameters)
@@ -164,11 +261,10 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
 }
 
 SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-                       EnvironmentPlacement Placement, std::vector<bool> Env2Forms,
-                       bool WithInterface)
+                       EnvironmentPlacement Placement, std::vector<bool> Env2Forms)
     : Arguments(Args) {
   const EFI_GUID OtherForm = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
-  for (size_t I = 0; I < Env2Forms.size() && Placement != EnvironmentPlacement::None; I++) {
+  for (size_t I = 0; I < Env2Forms.size(); I++) {
     auto Env = std::make_unique<EFI_SHELL_ENVIRONMENT2>();
     Env->SESGuid = Env2Forms[I] ? ShellEnvironment2ExtensionGuid : OtherForm;
     EFI_HANDLE Where = Image;
@@ -181,35 +277,54 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
   Interface.ImageHandle = Image;
   Interface.Argv = Arguments.Argv();
   Interface.Argc = Arguments.Argc();
-  if (WithInterface)
-    Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
+  Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
 }
 
 SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)
-    : Name(WideText(NameIn)), Contents(ContentsIn) {
-  Files()[&Protocol] = this;
-  Protocol = {.Revision = 0x00010000,
-              .Close = FileSucceed,
-              .Delete = FileDelete,
-              .Read = FileRead,
-              .Write = FileWrite,
-              .GetPosition = FileGetPosition,
-              .SetPosition = FileSetPosition,
-              .GetInfo = FileGetInfo,
-              .SetInfo = FileSetInfo,
-              .Flush = FileSucceed};
+    : SimOpenFile{{.Revision = 0x00010000,
+                   .Close = LoneSucceed<>,
+                   .Delete = LoneDelete,
+                   .Read = FileRead,
+                   .Write = LoneWrite,
+                   .GetPosition = FileGetPosition,
+                   .SetPosition = FileSetPosition,
+                   .GetInfo = LoneGetInfo,
+                   .SetInfo = LoneSucceed<const EFI_GUID *, UINTN, VOID *>,
+                   .Flush = LoneSucceed<>},
+                  &Contents,
+                  WideText(NameIn)},
+      Contents(ContentsIn) {
   FillNotSimulated(&Protocol.Open, 1);
 }
 
-SimFile::~SimFile() {
-  Files().erase(&Protocol);
+SimVolume::SimVolume(SimFirmware &SimIn) : Sim(SimIn) {
+  Current = this;
+  FileSystem.Revision = 0x00010000;
+  FileSystem.OpenVolume = OpenVolume;
+  Device = Sim.Handles.CreateHandle();
+  Sim.Handles.Install(Device, EfiSimpleFileSystemProtocolGuid, &FileSystem);
 }
 
-SimFile *SimFile::From(EFI_FILE_PROTOCOL *P) {
-  auto It = Files().find(P);
-  if (It == Files().end()) {
-    fprintf(stderr, "sim: file operation on an unknown handle\n");
-    abort();
-  }
-  return It->second;
+SimVolume::~SimVolume() {
+  if (Current == this)
+    Current = nullptr;
+}
+
+uint64_t SimVolume::UsedBytes() const {
+  uint64_t Used = 0;
+  for (const auto &File : Files)
+    Used += File.second.size();
+  return Used;
+}
+
+void SimVolume::LoadImageFrom(EFI_HANDLE Image) {
+  LoadedImage.Revision = 0x1000;
+  LoadedImage.SystemTable = &Sim.SystemTable;
+  LoadedImage.DeviceHandle = Device;
+  Sim.Handles.Install(Image, EfiLoadedImageProtocolGuid, &LoadedImage);
+}
+
+void SimVolume::Serve(EFI_SHELL_PROTOCOL *Shell) {
+  Shell->OpenFileByName = ShellOpenFileByName;
+  Shell->CreateFile = ShellCreateFile;
 }

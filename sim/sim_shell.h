@@ -1,9 +1,10 @@
 // The two shells an application can be started from, as the firmware presents them: UEFI Shell
 // 2.0 (shell protocol published system-wide, parameters protocol on the image handle) and the
 // EFI 1.1 shell (environment on the image handle or on other handles, shell interface on the
-// image handle). Plus an EFI_FILE_PROTOCOL file for the file operations.
+// image handle). Plus the files they work on: a lone EFI_FILE_PROTOCOL file, and a FAT volume.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,15 +24,12 @@ private:
   std::vector<CHAR16 *> Pointers;
 };
 
-enum class ShellProtocolPlacement { None, OnImage, ElsewhereOnly };
+enum class ShellProtocolPlacement { OnImage, ElsewhereOnly };
 
 // The shell's handle file functions work on the handle's own EFI_FILE_PROTOCOL, as in the shell;
 // opening by name needs a volume (SimVolume::Serve).
 class SimShell20 {
 public:
-  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
-             bool WithParameters = true);
   // Arguments already in UCS-2, as a shell holds them.
   struct Ucs2 {
     const std::vector<std::u16string> &Args;
@@ -39,47 +37,75 @@ public:
   SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
              ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
              bool WithParameters = true);
+  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
+             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
+             bool WithParameters = true)
+      : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
   EFI_SHELL_PROTOCOL Protocol{};
   EFI_SHELL_PARAMETERS_PROTOCOL Parameters{};
   SimArguments Arguments;
-  EFI_HANDLE ShellHandle = nullptr; // where the protocol is published besides the image
 };
 
-enum class EnvironmentPlacement { None, OnImage, OnOtherHandles };
+enum class EnvironmentPlacement { OnImage, OnOtherHandles };
 
 class SimShell11 {
 public:
   // Environments: one per entry of Env2Forms, each in the environment-2 form when its flag is
   // set; on the image handle (first entry only) or each on a handle of its own.
   SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-             EnvironmentPlacement Placement, std::vector<bool> Env2Forms = {true},
-             bool WithInterface = true);
+             EnvironmentPlacement Placement, std::vector<bool> Env2Forms = {true});
   std::vector<std::unique_ptr<EFI_SHELL_ENVIRONMENT2>> Environments;
   std::vector<EFI_HANDLE> EnvironmentHandles;
   EFI_SHELL_INTERFACE Interface{};
   SimArguments Arguments;
 };
 
-// A file behind EFI_FILE_PROTOCOL.
-struct SimFile {
-  SimFile(const std::string &Name, const std::vector<uint8_t> &Contents);
-  ~SimFile();
-  SimFile(const SimFile &) = delete;
-  SimFile &operator=(const SimFile &) = delete;
-  EFI_FILE_PROTOCOL Protocol{}; // the handle the shell hands out
-  std::u16string Name;
-  std::vector<uint8_t> Contents;
+// An open file as its handle's functions see it; the protocol comes first, so a handle is its
+// file.
+struct SimOpenFile {
+  EFI_FILE_PROTOCOL Protocol;
+  std::vector<uint8_t> *Data;
+  std::u16string Name; // empty for a volume's root
   uint64_t Position = 0;
-  EFI_STATUS GetInfoStatus = EFI_SUCCESS; // forced failure of GetInfo when an error
-  bool GetInfoLiesAboutSize = false;      // reports a size too small for the record
-  static SimFile *From(EFI_FILE_PROTOCOL *P);
 };
 
-// The work every file handle shares (SimFile's and SimVolume's): a read and a write at Position,
-// and the EFI_FILE_INFO record of a file (EFI_BUFFER_TOO_SMALL with the size needed when it does
-// not fit).
-EFI_STATUS SimReadAt(const std::vector<uint8_t> &Data, uint64_t &Position, UINTN *Size,
-                     VOID *Buffer);
-void SimWriteAt(std::vector<uint8_t> &Data, uint64_t &Position, UINTN Size, const VOID *Buffer);
-EFI_STATUS SimFileInfo(const std::u16string &Name, uint64_t FileSize, const EFI_GUID *Type,
-                       UINTN *Size, VOID *Buffer);
+// A file of its own behind EFI_FILE_PROTOCOL, on no volume: Close leaves it open and Delete
+// empties it.
+struct SimFile : SimOpenFile {
+  SimFile(const std::string &Name, const std::vector<uint8_t> &Contents);
+  SimFile(const SimFile &) = delete;
+  SimFile &operator=(const SimFile &) = delete;
+  std::vector<uint8_t> Contents;
+  EFI_STATUS GetInfoStatus = EFI_SUCCESS; // forced failure of GetInfo when an error
+  bool GetInfoLiesAboutSize = false;      // reports a size too small for the record
+};
+
+// A FAT volume as the firmware presents it: files by name behind EFI_FILE_PROTOCOL handles, the
+// simple file system on a device handle that an image's loaded-image protocol can name, and UEFI
+// Shell 2.0's file functions working on it. It can be full (a capacity in bytes shared by all
+// files) or read-only, as a station's stick can be.
+class SimVolume {
+public:
+  explicit SimVolume(SimFirmware &Sim);
+  ~SimVolume();
+  SimVolume(const SimVolume &) = delete;
+  SimVolume &operator=(const SimVolume &) = delete;
+
+  // Publishes the volume as the one Image was loaded from.
+  void LoadImageFrom(EFI_HANDLE Image);
+  // Points the shell's by-name file functions at this volume (its handle functions work on any
+  // handle).
+  void Serve(EFI_SHELL_PROTOCOL *Shell);
+
+  std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
+  uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold
+  bool ReadOnly = false;
+  uint64_t UsedBytes() const;
+  size_t OpenHandles = 0; // opened and not yet closed
+
+private:
+  SimFirmware &Sim;
+  EFI_HANDLE Device = nullptr;
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL FileSystem{};
+  EFI_LOADED_IMAGE_PROTOCOL LoadedImage{};
+};

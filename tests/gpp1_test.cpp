@@ -72,8 +72,8 @@ TEST(GetBlockIo, OnlyTheFirstPciNodeDecidesAndPathlessHandlesArePassedOver) {
 // node, which plays no part) are GPP1: found first, and written.
 TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
   struct {
-    SimEmmcPartitionRecord Records[SimEmmcPartitionCount];
-    SimEmmcPartitionRecord Tail;
+    board::EmmcPartitionRecord Records[board::EmmcPartitionCount];
+    board::EmmcPartitionRecord Tail;
   } Fake{};
   for (auto &Record : Fake.Records)
     Record.CardArray = Fake.Records;
@@ -159,7 +159,7 @@ TEST(GetBlockIo, FailuresOfTheFirmwareSearch) {
 
 TEST(EmmcPartitionNumber, ReadsTheDriversPrivateRecord) {
   BareBoard B;
-  for (UINT8 P = 0; P < SimEmmcPartitionCount; P++)
+  for (UINT8 P = 0; P < board::EmmcPartitionCount; P++)
     EXPECT_EQ(EmmcPartitionNumber(B.Card.Publish(P)->Interface), P);
   // An array pointer above the interface wraps to a huge number, never 4.
   struct {

@@ -9,7 +9,7 @@
 #include <map>
 
 #include "shell/shell_connection.h"
-#include "sim/sim_volume.h"
+#include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -251,7 +251,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
       EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
     }
-    EXPECT_EQ(S.Volume.OpenHandles(), 0u);
+    EXPECT_EQ(S.Volume.OpenHandles, 0u);
     EXPECT_EQ(S.B.Sim.LiveAllocations(), 0u);
   }
 }

@@ -57,7 +57,7 @@ Verdict Reference(const uint8_t *Node) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   FuzzReader In(Data, Size);
-  const uint8_t Partition = In.Byte() % SimEmmcPartitionCount;
+  const uint8_t Partition = In.Byte() % board::EmmcPartitionCount;
   PaddedRegion Path(In.Rest(), EndType);
   const auto *Node = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Path.Data());
 
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   Board B;
   B.Sim.Handles.Install(B.Card.HandleOf(Partition), EfiDevicePathProtocolGuid, Path.Data());
   const bool Gpp1Reachable =
-      Partition != SimEmmcGpp1 ||
+      Partition != board::Gpp1Partition ||
       (Expected.HasDevice && Expected.Device == EmmcPciDevice && Expected.Partition4Path);
   EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo();
   FUZZ_CHECK(Found == (Gpp1Reachable ? B.Gpp1().Interface : nullptr));
