@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "e2e/board_logic.h"
-#include "sim/sim_handles.h"
+#include "sim/sim_firmware.h"
 
 using namespace board;
 
