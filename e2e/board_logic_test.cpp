@@ -34,15 +34,15 @@ TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
 TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
   UINT8 Device = 0;
   auto Nested = SimDevicePath().Acpi().Pci(0x05).Pci(0x1C).End();
-  ASSERT_TRUE(FirstPciDevice(Nested.Data(), Nested.Size(), &Device));
+  ASSERT_TRUE(FirstPciDevice(Nested.Data(), Nested.Bytes.size(), &Device));
   EXPECT_EQ(Device, 0x05);
 
   auto NoPci = SimDevicePath().Acpi().End();
-  EXPECT_FALSE(FirstPciDevice(NoPci.Data(), NoPci.Size(), &Device));
+  EXPECT_FALSE(FirstPciDevice(NoPci.Data(), NoPci.Bytes.size(), &Device));
 
   // A node that claims no length must not loop or be skipped.
   auto ZeroLength = SimDevicePath().RawNode(MEDIA_DEVICE_PATH, 1, 0, {}).Pci(0x1C).End();
-  EXPECT_FALSE(FirstPciDevice(ZeroLength.Data(), ZeroLength.Size(), &Device));
+  EXPECT_FALSE(FirstPciDevice(ZeroLength.Data(), ZeroLength.Bytes.size(), &Device));
 
   // A path cut short by the byte limit is not read past it.
   auto Pci = SimDevicePath().Pci(0x1C).End();
