@@ -35,3 +35,16 @@ std::string DescribeAccesses(const std::vector<SimAccess> &Accesses);
 inline uint64_t SimAllOnes(uint8_t Width) {
   return Width >= 64 ? ~0ull : (1ull << Width) - 1;
 }
+
+// Registers and configuration space are little-endian byte arrays: Size bytes (at most 8) of Bytes,
+// least significant first, and the low Size bytes of Value stored the same way.
+inline uint64_t SimLoadLe(const uint8_t *Bytes, unsigned Size) {
+  uint64_t Value = 0;
+  for (unsigned I = Size; I > 0; I--)
+    Value = Value << 8 | Bytes[I - 1];
+  return Value;
+}
+inline void SimStoreLe(uint8_t *Bytes, unsigned Size, uint64_t Value) {
+  for (unsigned I = 0; I < Size; I++)
+    Bytes[I] = static_cast<uint8_t>(Value >> 8 * I);
+}

@@ -1,7 +1,5 @@
 #include "sim/hardware_model.h"
 
-#include "shell/byte_order.h"
-
 namespace {
 
 SimHardware *ActiveHardware = nullptr;
@@ -64,7 +62,7 @@ void SimHardware::AddRegisters(uint64_t Base, uint64_t Size) {
 
 void SimHardware::Poke32(uint64_t Address, uint32_t Value) {
   if (uint8_t *Bytes = FindRegisters(Address, 32))
-    StoreLe32(Bytes, Value);
+    SimStoreLe(Bytes, 4, Value);
 }
 
 void SimHardware::Record(SimAccessKind Kind, uint8_t Width, uint64_t Address, uint64_t Value) {
@@ -147,7 +145,7 @@ uint64_t SimHardware::PhysRead(uint8_t Width, uint64_t Address) {
   else if (SimUart *Uart = FindUart(Address))
     Value = Uart->Read(Address - Uart->Base, Width);
   else if (const uint8_t *Bytes = FindRegisters(Address, Width))
-    Value = LoadLe(Bytes, Width / 8);
+    Value = SimLoadLe(Bytes, Width / 8);
   Record(SimAccessKind::MemRead, Width, Address, Value);
   return Value;
 }
@@ -164,7 +162,7 @@ void SimHardware::PhysWrite(uint8_t Width, uint64_t Address, uint64_t Value) {
   else if (SimUart *Uart = FindUart(Address))
     Uart->Write(Address - Uart->Base, Width, Value);
   else if (uint8_t *Bytes = FindRegisters(Address, Width))
-    StoreLe(Bytes, Width / 8, Value);
+    SimStoreLe(Bytes, Width / 8, Value);
 }
 
 bool SimHardware::ReadInterruptFlag() {

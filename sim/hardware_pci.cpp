@@ -1,6 +1,5 @@
 #include "sim/hardware_pci.h"
 
-#include "shell/byte_order.h"
 #include "sim/hardware_log.h"
 
 namespace {
@@ -19,18 +18,18 @@ bool Fits(uint32_t Offset, uint32_t Size) {
 } // namespace
 
 uint16_t SimPciFunction::Get16(uint32_t Offset) const {
-  return Fits(Offset, 2) ? LoadLe16(Config + Offset) : 0;
+  return Fits(Offset, 2) ? SimLoadLe(Config + Offset, 2) : 0;
 }
 uint32_t SimPciFunction::Get32(uint32_t Offset) const {
-  return Fits(Offset, 4) ? LoadLe32(Config + Offset) : 0;
+  return Fits(Offset, 4) ? SimLoadLe(Config + Offset, 4) : 0;
 }
 void SimPciFunction::Set16(uint32_t Offset, uint16_t Value) {
   if (Fits(Offset, 2))
-    StoreLe16(Config + Offset, Value);
+    SimStoreLe(Config + Offset, 2, Value);
 }
 void SimPciFunction::Set32(uint32_t Offset, uint32_t Value) {
   if (Fits(Offset, 4))
-    StoreLe32(Config + Offset, Value);
+    SimStoreLe(Config + Offset, 4, Value);
 }
 
 SimPciFunction &SimPciBus::Add(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t VendorId,
@@ -56,13 +55,13 @@ SimPciFunction *SimPciBus::At(uint32_t CfgAddress, uint8_t Width) const {
 
 uint64_t SimPciBus::Read(uint32_t CfgAddress, uint8_t Width) const {
   const SimPciFunction *Function = At(CfgAddress, Width);
-  return Function ? LoadLe(Function->Config + (CfgAddress & RegisterMask), Width / 8)
+  return Function ? SimLoadLe(Function->Config + (CfgAddress & RegisterMask), Width / 8)
                   : SimAllOnes(Width);
 }
 
 SimPciFunction *SimPciBus::Write(uint32_t CfgAddress, uint8_t Width, uint64_t Value) {
   SimPciFunction *Function = At(CfgAddress, Width);
   if (Function != nullptr)
-    StoreLe(Function->Config + (CfgAddress & RegisterMask), Width / 8, Value);
+    SimStoreLe(Function->Config + (CfgAddress & RegisterMask), Width / 8, Value);
   return Function;
 }

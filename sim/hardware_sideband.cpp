@@ -1,6 +1,5 @@
 #include "sim/hardware_sideband.h"
 
-#include "shell/byte_order.h"
 #include "sim/hardware_log.h"
 #include "sim/hardware_pci.h"
 
@@ -46,12 +45,12 @@ void SimSideband::Set(uint8_t Port, uint16_t Offset, uint32_t Value) {
 
 uint64_t SimSideband::Read(uint8_t Port, uint16_t Offset, uint8_t Width) const {
   const uint8_t *Bytes = At(Port, Offset, Width);
-  return Bytes ? LoadLe(Bytes, Width / 8) : SimAllOnes(Width);
+  return Bytes ? SimLoadLe(Bytes, Width / 8) : SimAllOnes(Width);
 }
 
 void SimSideband::Write(uint8_t Port, uint16_t Offset, uint8_t Width, uint64_t Value) {
   if (uint8_t *Bytes = At(Port, Offset, Width))
-    StoreLe(Bytes, Width / 8, Value);
+    SimStoreLe(Bytes, Width / 8, Value);
 }
 
 bool SimSideband::Decode(uint64_t Address, const SimPciFunction *Bridge, uint8_t *Port,

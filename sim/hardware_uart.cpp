@@ -1,6 +1,5 @@
 #include "sim/hardware_uart.h"
 
-#include "shell/byte_order.h"
 #include "sim/hardware_log.h"
 
 namespace {
@@ -14,7 +13,7 @@ constexpr uint8_t LcrDivisorLatch = 0x80;
 } // namespace
 
 uint32_t SimUart::PrivateGet32(uint32_t Offset) const {
-  return Offset + 4 <= WindowSize ? LoadLe32(Private + Offset) : 0;
+  return Offset + 4 <= WindowSize ? SimLoadLe(Private + Offset, 4) : 0;
 }
 
 uint8_t *SimUart::Plain(uint64_t Offset) {
@@ -33,7 +32,7 @@ uint8_t *SimUart::Plain(uint64_t Offset) {
 
 uint64_t SimUart::Read(uint64_t Offset, uint8_t Width) {
   if (Offset >= RegisterSpan)
-    return Offset + Width / 8 <= WindowSize ? LoadLe(Private + Offset, Width / 8)
+    return Offset + Width / 8 <= WindowSize ? SimLoadLe(Private + Offset, Width / 8)
                                             : SimAllOnes(Width);
   if (uint8_t *Register = Plain(Offset))
     return *Register;
@@ -52,7 +51,7 @@ uint64_t SimUart::Read(uint64_t Offset, uint8_t Width) {
 void SimUart::Write(uint64_t Offset, uint8_t Width, uint64_t Value) {
   if (Offset >= RegisterSpan) {
     if (Offset + Width / 8 <= WindowSize)
-      StoreLe(Private + Offset, Width / 8, Value);
+      SimStoreLe(Private + Offset, Width / 8, Value);
     return;
   }
   auto Byte = static_cast<uint8_t>(Value);

@@ -89,11 +89,8 @@ inline void AddTraceHub(SimHardware &Hw) {
 constexpr uint64_t GuidLow = 0x4CB975D123A3E7BAull;
 constexpr uint64_t GuidHigh = 0x9ED9484EFA568F9Cull;
 
-inline uint64_t Le(const std::string &Text, size_t At, size_t Size) {
-  uint64_t Value = 0;
-  for (size_t I = Size; I > 0; I--)
-    Value = (Value << 8) | static_cast<uint8_t>(Text[At + I - 1]);
-  return Value;
+inline uint64_t Le(const std::string &Text, size_t At, unsigned Size) {
+  return SimLoadLe(reinterpret_cast<const uint8_t *>(Text.data()) + At, Size);
 }
 
 // The stores of a debug record for Text, as the hub must see them.
