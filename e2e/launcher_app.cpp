@@ -140,7 +140,10 @@ EFI_SHELL_ENVIRONMENT2 gEnvironmentOriginal; // no environment-2 GUID: the origi
 EFI_SHELL_PARAMETERS_PROTOCOL gParameters;
 CHAR16 *gArgv[ArgsMax + 1];
 
-void PowerOff() {
+// The last line on the console (the runner's end marker, or why the run stopped short), then
+// the machine off.
+template <typename... T> void PowerOff(UcsFormat<T...> Format, const T &...Values) {
+  Say(gST, Format, Values...);
   gRT->ResetSystem(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
 }
 
@@ -370,10 +373,8 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
     CheckLength = FormatLine(Check, u"%s not started", Mode);
   } else {
     gWatch.Child = Child;
-    if (!InstallArgumentSource(Mode, SplitArguments(Name, Args))) {
-      Say(gST, u"KESTREL-E2E failed: cannot install the argument source for %s\n", Mode);
-      PowerOff();
-    }
+    if (!InstallArgumentSource(Mode, SplitArguments(Name, Args)))
+      PowerOff(u"KESTREL-E2E failed: cannot install the argument source for %s\n", Mode);
     EFI_STATUS Exit;
     {
       const Hook Output(gST->ConOut->OutputString, RecordOutput);
@@ -406,18 +407,13 @@ void ProbeBuiltInShell(UINTN Number) {
       0x7CB8BDC9, 0xF8EB, 0x4F34, {0xAA, 0xEA, 0x3E, 0xE4, 0xAF, 0x65, 0x16, 0xA1}};
   constexpr EFI_GUID ShellFileGuid = {
       0x7C04A583, 0x9E3E, 0x4F1C, {0xAD, 0x65, 0xE0, 0x52, 0x68, 0xD0, 0xB4, 0xD1}};
-  struct {
-    UINT8 Fv[4 + 16];
-    UINT8 File[4 + 16];
-    UINT8 End[4];
-  } Path;
-  static_assert(sizeof(Path) == 44, "firmware-volume file path");
-  PutNode(Path.Fv, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, &FvGuid, sizeof(FvGuid));
-  PutNode(Path.File, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, &ShellFileGuid, sizeof(FvGuid));
-  PutNode(Path.End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
+  UINT8 Path[3 * sizeof(EFI_DEVICE_PATH_PROTOCOL) + 2 * sizeof(EFI_GUID)]; // volume, file, end
+  UINT8 *End = PutNode(Path, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_VOL_DP, &FvGuid, sizeof(EFI_GUID));
+  End = PutNode(End, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, &ShellFileGuid, sizeof(EFI_GUID));
+  PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
   EFI_HANDLE Child = nullptr;
   const EFI_STATUS Loaded =
-      LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(&Path), true, &Child);
+      LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), true, &Child);
   CHAR16 Status[MessageChars];
   UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
   gWatch = {};
@@ -485,14 +481,10 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
 
   static CHAR16 Script[ScriptMax / sizeof(CHAR16) + 1];
   UINTN Size = 0;
-  if (!OpenVolume()) {
-    Say(gST, u"KESTREL-E2E failed: the launcher cannot open its own volume\n");
-    PowerOff();
-  }
-  if (EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size))) {
-    Say(gST, u"KESTREL-E2E failed: the launcher cannot read \\launch.txt\n");
-    PowerOff();
-  }
+  if (!OpenVolume())
+    PowerOff(u"KESTREL-E2E failed: the launcher cannot open its own volume\n");
+  if (EFI_ERROR(ReadWholeFile(gRoot, u"\\launch.txt", Script, ScriptMax - 1, &Size)))
+    PowerOff(u"KESTREL-E2E failed: the launcher cannot read \\launch.txt\n");
   Script[Size / sizeof(CHAR16)] = u'\0';
 
   UINTN Number = 0;
@@ -505,18 +497,14 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
     CHAR16 *Mode = Line;
     CHAR16 *Name = Split(Mode, u' ');
     CHAR16 *Args = Split(Name, u' ');
-    if (*Mode == u'\0') {
-      // an empty line
-    } else if (SameText(Mode, u"load")) {
+    if (SameText(Mode, u"load")) {
       EFI_HANDLE Driver = nullptr;
       EFI_STATUS Status = Load(Name, &Driver);
       if (!EFI_ERROR(Status))
         Status = gReal.StartImage(Driver, nullptr, nullptr);
-      if (EFI_ERROR(Status)) {
-        Say(gST, u"KESTREL-E2E failed: load %s returned 0x%lX\n", Name, Status);
-        PowerOff();
-      }
-    } else {
+      if (EFI_ERROR(Status))
+        PowerOff(u"KESTREL-E2E failed: load %s returned 0x%lX\n", Name, Status);
+    } else if (*Mode != u'\0') {
       // The runner follows the run by these markers, each starting a command's time-out.
       Say(gST, u"KESTREL-E2E run %ld\n", ++Number);
       if (SameText(Mode, u"builtin-shell"))
@@ -526,7 +514,6 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
     }
     Line = Next;
   }
-  Say(gST, u"KESTREL-E2E done\n");
-  PowerOff();
+  PowerOff(u"KESTREL-E2E done\n");
   return EFI_SUCCESS;
 }
