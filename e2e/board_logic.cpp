@@ -10,62 +10,45 @@ bool IsBlank(CHAR8 C) {
   return C == ' ' || C == '\t' || C == '\r';
 }
 
-bool TextEquals(const CHAR8 *Text, UINTN Length, const CHAR8 *Word) {
-  UINTN I = 0;
-  for (; I < Length; I++) {
-    if (Word[I] == '\0' || Word[I] != Text[I])
-      return false;
-  }
-  return Word[I] == '\0';
-}
-
-// Decimal or 0x-prefixed hexadecimal, no sign, from Min to Max.
-bool ParseNumber(const CHAR8 *Text, UINTN Length, UINT64 Min, UINT64 Max, UINT64 *Value) {
-  UINT64 Base = 10;
-  if (Length > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
-    Base = 16;
-    Text += 2;
-    Length -= 2;
-  }
-  UINT64 Result = 0;
-  for (UINTN I = 0; I < Length; I++) {
-    const UINT32 Digit = DigitValue(Text[I]);
-    if (Digit >= Base)
-      return false;
-    Result = Result * Base + Digit;
-    if (Result > Max)
-      return false;
-  }
-  *Value = Result;
-  return Length > 0 && Result >= Min;
-}
-
-// One "key = value" line with blanks and comments already trimmed away.
-bool ParseSetting(const CHAR8 *Line, UINTN Length, BoardSettings *Settings) {
-  UINTN Equals = 0;
-  while (Equals < Length && Line[Equals] != '=')
-    Equals++;
-  if (Equals == Length)
+// One line from At to End: blanks and a '#' comment only, or "KEY = VALUE" with VALUE a decimal
+// number, blanks around either, and a comment after it.
+bool ParseLine(const CHAR8 *At, const CHAR8 *End, BoardSettings *Settings) {
+  const auto SkipBlanks = [&] {
+    while (At < End && IsBlank(*At))
+      At++;
+  };
+  SkipBlanks();
+  const CHAR8 *Key = At;
+  while (At < End && *At != '=' && *At != '#' && !IsBlank(*At))
+    At++;
+  const UINTN KeyLength = static_cast<UINTN>(At - Key);
+  SkipBlanks();
+  if (KeyLength == 0)
+    return At == End || *At == '#';
+  if (At == End || *At++ != '=')
     return false;
-  UINTN KeyEnd = Equals;
-  while (KeyEnd > 0 && IsBlank(Line[KeyEnd - 1]))
-    KeyEnd--;
-  UINTN ValueStart = Equals + 1;
-  while (ValueStart < Length && IsBlank(Line[ValueStart]))
-    ValueStart++;
-  const CHAR8 *Value = Line + ValueStart;
-  const UINTN ValueLength = Length - ValueStart;
+  SkipBlanks();
   constexpr UINT64 MaxBlocks = 1ULL << 48; // keeps the digit loop far from overflowing
-  UINT64 Number = 0;
-  if (TextEquals(Line, KeyEnd, "gpp1-blocks") &&
-      ParseNumber(Value, ValueLength, 1, MaxBlocks, &Number))
-    Settings->Gpp1Blocks = Number;
-  else if (TextEquals(Line, KeyEnd, "gpp1-block-size") &&
-           ParseNumber(Value, ValueLength, 512, 4096, &Number) && (Number & (Number - 1)) == 0)
-    Settings->Gpp1BlockSize = static_cast<UINT32>(Number);
-  else if (TextEquals(Line, KeyEnd, "write-protect") &&
-           ParseNumber(Value, ValueLength, 0, 0xFF, &Number))
-    Settings->WriteProtect = static_cast<UINT8>(Number);
+  UINT64 Value = 0;
+  const CHAR8 *Digits = At;
+  for (; At < End && DigitValue(*At) < 10 && Value <= MaxBlocks; At++)
+    Value = Value * 10 + DigitValue(*At);
+  const bool Number = At > Digits;
+  SkipBlanks();
+  if (!Number || (At < End && *At != '#'))
+    return false;
+  const auto Is = [&](const CHAR8 *Name) {
+    UINTN I = 0;
+    while (I < KeyLength && Name[I] != '\0' && Name[I] == Key[I])
+      I++;
+    return I == KeyLength && Name[I] == '\0';
+  };
+  if (Is("gpp1-blocks") && Value >= 1 && Value <= MaxBlocks)
+    Settings->Gpp1Blocks = Value;
+  else if (Is("gpp1-block-size") && Value >= 512 && Value <= 4096 && (Value & (Value - 1)) == 0)
+    Settings->Gpp1BlockSize = static_cast<UINT32>(Value);
+  else if (Is("write-protect") && Value <= 0xFF)
+    Settings->WriteProtect = static_cast<UINT8>(Value);
   else
     return false;
   return true;
@@ -94,26 +77,16 @@ bool FirstPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINTN MaxBytes, UINT8 
 
 bool ParseBoardSettings(const CHAR8 *Text, UINTN Length, BoardSettings *Settings,
                         UINTN *ErrorLine) {
-  UINTN LineNumber = 0;
-  UINTN Start = 0;
-  while (Start < Length) {
-    LineNumber++;
-    UINTN End = Start;
-    while (End < Length && Text[End] != '\n')
-      End++;
-    UINTN First = Start;
-    while (First < End && IsBlank(Text[First]))
-      First++;
-    UINTN Last = First;
-    while (Last < End && Text[Last] != '#')
-      Last++;
-    while (Last > First && IsBlank(Text[Last - 1]))
-      Last--;
-    if (Last > First && !ParseSetting(Text + First, Last - First, Settings)) {
-      *ErrorLine = LineNumber;
+  const CHAR8 *End = Text + Length;
+  for (UINTN Number = 1; Text < End; Number++) {
+    const CHAR8 *LineEnd = Text;
+    while (LineEnd < End && *LineEnd != '\n')
+      LineEnd++;
+    if (!ParseLine(Text, LineEnd, Settings)) {
+      *ErrorLine = Number;
       return false;
     }
-    Start = End + 1;
+    Text = LineEnd < End ? LineEnd + 1 : End;
   }
   return true;
 }

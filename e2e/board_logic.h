@@ -19,7 +19,8 @@ template <typename Char> UINT32 DigitValue(Char C) {
 // node within MaxBytes, or a node is malformed.
 bool FirstPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINTN MaxBytes, UINT8 *Device);
 
-// Settings the runner leaves beside the driver, as "key = value" lines ('#' starts a comment):
+// Settings the runner leaves beside the driver, as "key = value" lines with decimal values ('#'
+// starts a comment):
 //   gpp1-blocks      number of blocks of the raw disk that backs GPP1 (at least 1)
 //   gpp1-block-size  its block size in bytes (512, 1024, 2048 or 4096)
 //   write-protect    the PlatformInfoHob's GPP1 write-protect flag (0-255)

@@ -52,10 +52,10 @@ TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
 TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
   BoardSettings Settings = DefaultBoardSettings;
   UINTN Line = 0;
-  const std::string Good = "# board\r\n  gpp1-blocks = 0x800  # 1 MiB\n\nwrite-protect=1\n"
+  const std::string Good = "# board\r\n  gpp1-blocks = 2048  # 1 MiB\n\nwrite-protect=1\n"
                            "gpp1-block-size = 4096\n";
   ASSERT_TRUE(ParseBoardSettings(Good.data(), Good.size(), &Settings, &Line));
-  EXPECT_EQ(Settings.Gpp1Blocks, 0x800u);
+  EXPECT_EQ(Settings.Gpp1Blocks, 2048u);
   EXPECT_EQ(Settings.Gpp1BlockSize, 4096u);
   EXPECT_EQ(Settings.WriteProtect, 1);
 
