@@ -11,6 +11,7 @@
 
 #include "e2e/board_logic.h"
 #include "sim/sim_firmware.h"
+#include "sim/sim_hob.h"
 
 using namespace board;
 
@@ -77,37 +78,23 @@ TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
   }
 }
 
-namespace {
-
-// A firmware-like list: hand-off table, a GUID block of another kind, end block.
-std::vector<UINT64> FirmwareList() {
-  std::vector<UINT64> Words(32, 0);
-  auto *Bytes = reinterpret_cast<UINT8 *>(Words.data());
-  auto *Handoff = reinterpret_cast<EFI_HOB_HANDOFF_INFO_TABLE *>(Bytes);
-  Handoff->Header = {EFI_HOB_TYPE_HANDOFF, sizeof(EFI_HOB_HANDOFF_INFO_TABLE), 0};
-  auto *Other = reinterpret_cast<EFI_HOB_GUID_TYPE *>(Bytes + 56);
-  Other->Header = {EFI_HOB_TYPE_GUID_EXTENSION, 32, 0};
-  Other->Name = {0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-  Bytes[56 + 24] = 0xAA;
-  auto *End = reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(Bytes + 88);
-  *End = {EFI_HOB_TYPE_END_OF_HOB_LIST, 8, 0};
-  return Words;
+// A firmware-like list: hand-off table (56 bytes), memory and resource blocks (48 each), a GUID
+// block of another kind (120), end block.
+std::vector<uint8_t> FirmwareList() {
+  return SimHobList().AddFirmwareBlocks().End().Bytes;
 }
-
-} // namespace
 
 TEST(HobList, MeasuresUpToTheEndBlockAndRefusesListsWithoutOne) {
   auto List = FirmwareList();
   UINTN Length = 0;
-  ASSERT_TRUE(MeasureHobList(List.data(), List.size() * 8, &Length));
-  EXPECT_EQ(Length, 88u);
+  ASSERT_TRUE(MeasureHobList(List.data(), List.size(), &Length));
+  EXPECT_EQ(Length, 272u);
 
   // No end block within the limit.
-  EXPECT_FALSE(MeasureHobList(List.data(), 88, &Length));
+  EXPECT_FALSE(MeasureHobList(List.data(), 272, &Length));
   // A block claiming less than its own header would stall or loop the walk.
-  reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(reinterpret_cast<UINT8 *>(List.data()) + 56)
-      ->HobLength = 4;
-  EXPECT_FALSE(MeasureHobList(List.data(), List.size() * 8, &Length));
+  reinterpret_cast<EFI_HOB_GENERIC_HEADER *>(List.data() + 56)->HobLength = 4;
+  EXPECT_FALSE(MeasureHobList(List.data(), List.size(), &Length));
 }
 
 // With a firmware list, its blocks are kept with the hand-off table pointed at the new end; without
@@ -115,9 +102,9 @@ TEST(HobList, MeasuresUpToTheEndBlockAndRefusesListsWithoutOne) {
 // with the flag and a new end block follow, and not a byte more is written.
 TEST(HobList, BoardListKeepsOrMakesTheHandoffTableAndAddsTheFlagBeforeANewEnd) {
   const auto Firmware = FirmwareList();
-  const auto *Original = reinterpret_cast<const UINT8 *>(Firmware.data());
+  const UINT8 *Original = Firmware.data();
   constexpr UINTN Handoff = sizeof(EFI_HOB_HANDOFF_INFO_TABLE);
-  for (const UINTN FirmwareLength : {88, 0}) {
+  for (const UINTN FirmwareLength : {272, 0}) {
     for (const UINT8 Flag : {0, 1, 0xFF}) {
       SCOPED_TRACE(testing::Message() << "firmware list " << FirmwareLength << ", flag " << +Flag);
       const UINTN Size = BoardHobListSize(FirmwareLength);
