@@ -17,19 +17,12 @@ bool Fits(uint32_t Offset, uint32_t Size) {
 
 } // namespace
 
-uint16_t SimPciFunction::Get16(uint32_t Offset) const {
-  return Fits(Offset, 2) ? SimLoadLe(Config + Offset, 2) : 0;
+uint64_t SimPciFunction::Get(uint32_t Offset, unsigned Size) const {
+  return Fits(Offset, Size) ? SimLoadLe(Config + Offset, Size) : 0;
 }
-uint32_t SimPciFunction::Get32(uint32_t Offset) const {
-  return Fits(Offset, 4) ? SimLoadLe(Config + Offset, 4) : 0;
-}
-void SimPciFunction::Set16(uint32_t Offset, uint16_t Value) {
-  if (Fits(Offset, 2))
-    SimStoreLe(Config + Offset, 2, Value);
-}
-void SimPciFunction::Set32(uint32_t Offset, uint32_t Value) {
-  if (Fits(Offset, 4))
-    SimStoreLe(Config + Offset, 4, Value);
+void SimPciFunction::Set(uint32_t Offset, unsigned Size, uint64_t Value) {
+  if (Fits(Offset, Size))
+    SimStoreLe(Config + Offset, Size, Value);
 }
 
 SimPciFunction &SimPciBus::Add(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t VendorId,
@@ -55,13 +48,12 @@ SimPciFunction *SimPciBus::At(uint32_t CfgAddress, uint8_t Width) const {
 
 uint64_t SimPciBus::Read(uint32_t CfgAddress, uint8_t Width) const {
   const SimPciFunction *Function = At(CfgAddress, Width);
-  return Function ? SimLoadLe(Function->Config + (CfgAddress & RegisterMask), Width / 8)
-                  : SimAllOnes(Width);
+  return Function ? Function->Get(CfgAddress & RegisterMask, Width / 8) : SimAllOnes(Width);
 }
 
 SimPciFunction *SimPciBus::Write(uint32_t CfgAddress, uint8_t Width, uint64_t Value) {
   SimPciFunction *Function = At(CfgAddress, Width);
   if (Function != nullptr)
-    SimStoreLe(Function->Config + (CfgAddress & RegisterMask), Width / 8, Value);
+    Function->Set(CfgAddress & RegisterMask, Width / 8, Value);
   return Function;
 }

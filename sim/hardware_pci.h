@@ -10,10 +10,13 @@
 struct SimPciFunction {
   static constexpr uint32_t ConfigSpaceSize = 4096;
   uint8_t Config[ConfigSpaceSize] = {};
-  uint16_t Get16(uint32_t Offset) const;
-  uint32_t Get32(uint32_t Offset) const;
-  void Set16(uint32_t Offset, uint16_t Value);
-  void Set32(uint32_t Offset, uint32_t Value);
+  // Size bytes at Offset; outside the space reads give 0 and writes are lost.
+  uint64_t Get(uint32_t Offset, unsigned Size) const;
+  void Set(uint32_t Offset, unsigned Size, uint64_t Value);
+  uint16_t Get16(uint32_t Offset) const { return static_cast<uint16_t>(Get(Offset, 2)); }
+  uint32_t Get32(uint32_t Offset) const { return static_cast<uint32_t>(Get(Offset, 4)); }
+  void Set16(uint32_t Offset, uint16_t Value) { Set(Offset, 2, Value); }
+  void Set32(uint32_t Offset, uint32_t Value) { Set(Offset, 4, Value); }
 };
 
 class SimPciBus {

@@ -82,7 +82,7 @@ bool SimSideband::RunBridgeMessage(SimPciFunction &Bridge) {
   uint16_t Opcode = Command >> 8;
   if (Opcode == BridgeReadOpcode)
     Bridge.Set32(BridgeData, Get(Port, Offset));
-  else if (Opcode == BridgeWriteOpcode && HasPort(Port))
+  else if (Opcode == BridgeWriteOpcode && Ports.count(Port) != 0)
     Set(Port, Offset, Bridge.Get32(BridgeData));
   Bridge.Set16(BridgeOpcode, static_cast<uint16_t>(Command & ~BridgeStart));
   return true;

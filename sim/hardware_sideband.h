@@ -17,7 +17,6 @@ public:
 
   // A port added here answers with zeros until written.
   void AddPort(uint8_t Port);
-  bool HasPort(uint8_t Port) const { return Ports.count(Port) != 0; }
   uint32_t Get(uint8_t Port, uint16_t Offset) const; // all ones for an absent port
   void Set(uint8_t Port, uint16_t Offset, uint32_t Value);
 
