@@ -115,21 +115,18 @@ constexpr UINT16 CmosDataPort = 0x71;
 constexpr UINT8 DebugCmosFirst = 0x40;
 constexpr UINTN DebugCmosBytes = 4;
 
-// Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first.
+// Setting: null to only show the bytes, or two hexadecimal digits per byte, 0x40 first. Each
+// byte is read back after its write: the index port keeps its selection.
 EFI_STATUS Cmos(const CHAR16 *Setting) {
-  if (Setting != nullptr) {
-    UINTN Digits = 0;
-    const UINT64 Value = NumberOf(Setting, 16, &Digits);
-    if (Digits != 2 * DebugCmosBytes || Setting[Digits] != u'\0')
-      return EFI_INVALID_PARAMETER;
-    for (UINTN I = 0; I < DebugCmosBytes; I++) {
-      PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
-      PortOut8(CmosDataPort, static_cast<UINT8>(Value >> 8 * (DebugCmosBytes - 1 - I)));
-    }
-  }
+  UINTN Digits = 0;
+  const UINT64 Value = Setting != nullptr ? NumberOf(Setting, 16, &Digits) : 0;
+  if (Setting != nullptr && (Digits != 2 * DebugCmosBytes || Setting[Digits] != u'\0'))
+    return EFI_INVALID_PARAMETER;
   UINT8 Shown[DebugCmosBytes];
   for (UINTN I = 0; I < DebugCmosBytes; I++) {
     PortOut8(CmosIndexPort, static_cast<UINT8>(DebugCmosFirst + I));
+    if (Setting != nullptr)
+      PortOut8(CmosDataPort, static_cast<UINT8>(Value >> 8 * (DebugCmosBytes - 1 - I)));
     Shown[I] = PortIn8(CmosDataPort);
   }
   Say(gST, u"fixture: cmos 0x40-0x43: 0x%X 0x%X 0x%X 0x%X\n", Shown[0], Shown[1], Shown[2],
