@@ -375,13 +375,12 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
     gWatch.Child = Child;
     if (!InstallArgumentSource(Mode, SplitArguments(Name, Args)))
       PowerOff(u"KESTREL-E2E failed: cannot install the argument source for %s\n", Mode);
-    EFI_STATUS Exit;
-    {
+    const EFI_STATUS Exit = [Child] {
       const Hook Output(gST->ConOut->OutputString, RecordOutput);
       const Hook Close(gBS->CloseProtocol, WatchClose);
       const Hook Open(gBS->OpenProtocol, WatchOpen);
-      Exit = gReal.StartImage(Child, nullptr, nullptr);
-    }
+      return gReal.StartImage(Child, nullptr, nullptr);
+    }();
     UninstallAll();
     StatusLength = FormatLine(Status, u"0x%lX", Exit);
     CheckLength = gWatch.InformationFailed
@@ -418,12 +417,11 @@ void ProbeBuiltInShell(UINTN Number) {
   UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
   gWatch = {};
   if (!EFI_ERROR(Loaded)) {
-    EFI_STATUS Exit;
-    {
+    const EFI_STATUS Exit = [Child] {
       const Hook GetVariable(gRT->GetVariable, RecordGetVariable);
       const Hook Output(gST->ConOut->OutputString, RecordOutput);
-      Exit = gReal.StartImage(Child, nullptr, nullptr);
-    }
+      return gReal.StartImage(Child, nullptr, nullptr);
+    }();
     StatusLength = AppendLine(Status, StatusLength, u", StartImage 0x%lX %r", Exit, Exit);
   }
   WriteResults(Number, Status, StatusLength, u"none", 4);
