@@ -7,25 +7,21 @@
 
 constexpr UINTN MessageChars = 240;
 
-// Format after the Length characters that Line (MessageChars characters) already holds; returns
-// the new length.
-template <typename... T>
-UINTN AppendLine(CHAR16 *Line, UINTN Length, UcsFormat<T...> Format, const T &...Values) {
-  return Length +
-         FormatWithFlags(Line + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
-}
-
-template <typename... T>
-UINTN FormatLine(CHAR16 *Line, UcsFormat<T...> Format, const T &...Values) {
-  return AppendLine(Line, 0, Format, Values...);
-}
+// A line of text (for the console or a result file) formatted piece by piece.
+struct TextLine {
+  CHAR16 Text[MessageChars];
+  UINTN Length = 0;
+  template <typename... T> TextLine &Add(UcsFormat<T...> Format, const T &...Values) {
+    Length +=
+        FormatWithFlags(Text + Length, MessageChars - Length, FormatWideOutput, Format, Values...);
+    return *this;
+  }
+};
 
 // One line on the console: Format ends with "\n", which the engine writes as CR LF.
 template <typename... T>
 void Say(EFI_SYSTEM_TABLE *SystemTable, UcsFormat<T...> Format, const T &...Values) {
-  CHAR16 Line[MessageChars];
-  FormatLine(Line, Format, Values...);
-  SystemTable->ConOut->OutputString(SystemTable->ConOut, Line);
+  SystemTable->ConOut->OutputString(SystemTable->ConOut, TextLine().Add(Format, Values...).Text);
 }
 
 namespace e2e {

@@ -89,11 +89,11 @@ EFI_STATUS Probe() {
   Say(gST, u"fixture: GPP1 block size %d, last block %ld, write-protect flag %d\n",
       Media->BlockSize, Media->LastBlock, PlatformWriteProtectFlag());
   const EFI_STATUS Status = Gpp1->ReadBlocks(Gpp1, Media->MediaId, 0, Media->BlockSize, gBlock);
-  CHAR16 Dump[MessageChars];
-  UINTN Length = FormatLine(Dump, u"fixture: block 0:");
+  TextLine Dump;
+  Dump.Add(u"fixture: block 0:");
   for (UINTN I = 0; I < DumpBytes && !EFI_ERROR(Status); I++)
-    Length = AppendLine(Dump, Length, u" 0x%X", gBlock[I]);
-  Say(gST, u"%s\n", Dump);
+    Dump.Add(u" 0x%X", gBlock[I]);
+  Say(gST, u"%s\n", Dump.Text);
   return Status;
 }
 

@@ -167,15 +167,14 @@ EFI_STATUS WriteText(const CHAR16 *Name, const CHAR16 *Text, UINTN Length) {
 
 // \oN.txt, \sN.txt, \pN.txt: the Nth command's output (what was captured), status and protocol
 // check.
-void WriteResults(UINTN Number, const CHAR16 *Status, UINTN StatusLength, const CHAR16 *Check,
-                  UINTN CheckLength) {
+void WriteResults(UINTN Number, const TextLine &Status, const TextLine &Check) {
   CHAR16 Name[16];
   FormatWithFlags(Name, 16, FormatWideOutput, u"\\o%ld.txt", Number);
   WriteText(Name, gCapture, gWatch.Captured);
   FormatWithFlags(Name, 16, FormatWideOutput, u"\\s%ld.txt", Number);
-  WriteText(Name, Status, StatusLength);
+  WriteText(Name, Status.Text, Status.Length);
   FormatWithFlags(Name, 16, FormatWideOutput, u"\\p%ld.txt", Number);
-  WriteText(Name, Check, CheckLength);
+  WriteText(Name, Check.Text, Check.Length);
 }
 
 // --- Loading images -----------------------------------------------------------------------
@@ -261,12 +260,11 @@ UINTN OpensHeldByChild() {
 EFI_STATUS EFIAPI RecordGetVariable(const CHAR16 *Name, const EFI_GUID *Vendor, UINT32 *Attributes,
                                     UINTN *Size, VOID *Data) {
   const EFI_STATUS Status = gReal.GetVariable(Name, Vendor, Attributes, Size, Data);
-  CHAR16 Line[MessageChars];
-  UINTN Length = FormatLine(Line, u"[GetVariable %s: 0x%lX", Name, Status);
+  TextLine Line;
+  Line.Add(u"[GetVariable %s: 0x%lX", Name, Status);
   if (!EFI_ERROR(Status) && Data != nullptr && *Size == 1)
-    Length = AppendLine(Line, Length, u", value %d", *static_cast<UINT8 *>(Data));
-  AppendLine(Line, Length, u"]\n");
-  Capture(Line);
+    Line.Add(u", value %d", *static_cast<UINT8 *>(Data));
+  Capture(Line.Add(u"]\n").Text);
   return Status;
 }
 
@@ -363,14 +361,13 @@ bool InstallArgumentSource(const CHAR16 *Mode, UINTN Argc) {
 }
 
 void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
-  CHAR16 Status[MessageChars], Check[MessageChars];
-  UINTN StatusLength = 0, CheckLength = 0;
+  TextLine Status, Check;
   gWatch = {};
   EFI_HANDLE Child = nullptr;
   const EFI_STATUS Loaded = Load(Name, &Child);
   if (EFI_ERROR(Loaded)) {
-    StatusLength = FormatLine(Status, u"LoadImage 0x%lX %r", Loaded, Loaded);
-    CheckLength = FormatLine(Check, u"%s not started", Mode);
+    Status.Add(u"LoadImage 0x%lX %r", Loaded, Loaded);
+    Check.Add(u"%s not started", Mode);
   } else {
     gWatch.Child = Child;
     if (!InstallArgumentSource(Mode, SplitArguments(Name, Args)))
@@ -382,17 +379,19 @@ void RunCommand(UINTN Number, const CHAR16 *Mode, CHAR16 *Name, CHAR16 *Args) {
       return gReal.StartImage(Child, nullptr, nullptr);
     }();
     UninstallAll();
-    StatusLength = FormatLine(Status, u"0x%lX", Exit);
-    CheckLength = gWatch.InformationFailed
-                      ? FormatLine(Check, u"%s OpenProtocolInformation failed", Mode)
-                  : gWatch.ClosesSeen == 0 ? FormatLine(Check, u"%s never closed", Mode)
-                  : gWatch.OpenAfterLastClose != 0
-                      ? FormatLine(Check, u"%s left open: %ld", Mode, gWatch.OpenAfterLastClose)
-                      : FormatLine(Check, u"%s closed (%ld closes)", Mode, gWatch.ClosesSeen);
+    Status.Add(u"0x%lX", Exit);
+    if (gWatch.InformationFailed)
+      Check.Add(u"%s OpenProtocolInformation failed", Mode);
+    else if (gWatch.ClosesSeen == 0)
+      Check.Add(u"%s never closed", Mode);
+    else if (gWatch.OpenAfterLastClose != 0)
+      Check.Add(u"%s left open: %ld", Mode, gWatch.OpenAfterLastClose);
+    else
+      Check.Add(u"%s closed (%ld closes)", Mode, gWatch.ClosesSeen);
     if (gWatch.CaptureOverflow)
-      CheckLength = AppendLine(Check, CheckLength, u"; output cut");
+      Check.Add(u"; output cut");
   }
-  WriteResults(Number, Status, StatusLength, Check, CheckLength);
+  WriteResults(Number, Status, Check);
 }
 
 // --- The firmware's own shell -------------------------------------------------------------
@@ -413,8 +412,8 @@ void ProbeBuiltInShell(UINTN Number) {
   EFI_HANDLE Child = nullptr;
   const EFI_STATUS Loaded =
       LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), true, &Child);
-  CHAR16 Status[MessageChars];
-  UINTN StatusLength = FormatLine(Status, u"LoadImage 0x%lX", Loaded);
+  TextLine Status;
+  Status.Add(u"LoadImage 0x%lX", Loaded);
   gWatch = {};
   if (!EFI_ERROR(Loaded)) {
     const EFI_STATUS Exit = [Child] {
@@ -422,9 +421,9 @@ void ProbeBuiltInShell(UINTN Number) {
       const Hook Output(gST->ConOut->OutputString, RecordOutput);
       return gReal.StartImage(Child, nullptr, nullptr);
     }();
-    StatusLength = AppendLine(Status, StatusLength, u", StartImage 0x%lX %r", Exit, Exit);
+    Status.Add(u", StartImage 0x%lX %r", Exit, Exit);
   }
-  WriteResults(Number, Status, StatusLength, u"none", 4);
+  WriteResults(Number, Status, TextLine().Add(u"none"));
 }
 
 // --- The script ---------------------------------------------------------------------------
