@@ -189,34 +189,30 @@ UINT8 *PutNode(UINT8 *At, UINT8 Type, UINT8 SubType, const VOID *Data, UINTN Byt
   return At + Length;
 }
 
-// The volume's device path with a file node for \NAME: where LoadImage reads the image from, so
-// that the firmware knows its source (and, under Secure Boot, verifies it as a disk image).
-EFI_DEVICE_PATH_PROTOCOL *FilePath(const CHAR16 *Name, UINT8 *Buffer) {
-  CHAR16 File[PathMax / 2];
-  const UINTN FileBytes =
-      (FormatWithFlags(File, PathMax / 2, FormatWideOutput, u"\\%s", Name) + 1) * sizeof(CHAR16);
-  if (gVolumePathBytes + FileBytes + 2 * sizeof(EFI_DEVICE_PATH_PROTOCOL) > PathMax)
-    return nullptr;
-  __builtin_memcpy(Buffer, gVolumePath, gVolumePathBytes);
-  UINT8 *End =
-      PutNode(Buffer + gVolumePathBytes, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, File, FileBytes);
-  PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
-  return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Buffer);
-}
-
 // A refused image that the firmware still keeps loaded is unloaded.
-EFI_STATUS LoadFrom(EFI_DEVICE_PATH_PROTOCOL *Path, BOOLEAN BootPolicy, EFI_HANDLE *Child) {
+EFI_STATUS LoadFrom(UINT8 *Path, BOOLEAN BootPolicy, EFI_HANDLE *Child) {
   *Child = nullptr;
-  const EFI_STATUS Status = gReal.LoadImage(BootPolicy, gSelf, Path, nullptr, 0, Child);
+  const EFI_STATUS Status = gReal.LoadImage(
+      BootPolicy, gSelf, reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), nullptr, 0, Child);
   if (EFI_ERROR(Status) && *Child != nullptr)
     gReal.UnloadImage(*Child);
   return Status;
 }
 
+// \NAME by the volume's device path with a file node, so that the firmware knows the image's
+// source (and, under Secure Boot, verifies it as a disk image).
 EFI_STATUS Load(const CHAR16 *Name, EFI_HANDLE *Child) {
-  UINT8 Buffer[PathMax];
-  EFI_DEVICE_PATH_PROTOCOL *Path = FilePath(Name, Buffer);
-  return Path == nullptr ? EFI_BAD_BUFFER_SIZE : LoadFrom(Path, false, Child);
+  CHAR16 File[PathMax / 2];
+  const UINTN FileBytes =
+      (FormatWithFlags(File, PathMax / 2, FormatWideOutput, u"\\%s", Name) + 1) * sizeof(CHAR16);
+  if (gVolumePathBytes + FileBytes + 2 * sizeof(EFI_DEVICE_PATH_PROTOCOL) > PathMax)
+    return EFI_BAD_BUFFER_SIZE;
+  UINT8 Path[PathMax];
+  __builtin_memcpy(Path, gVolumePath, gVolumePathBytes);
+  UINT8 *End =
+      PutNode(Path + gVolumePathBytes, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, File, FileBytes);
+  PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
+  return LoadFrom(Path, false, Child);
 }
 
 // --- Capture and the close check ----------------------------------------------------------
@@ -410,8 +406,7 @@ void ProbeBuiltInShell(UINTN Number) {
   End = PutNode(End, MEDIA_DEVICE_PATH, MEDIA_PIWG_FW_FILE_DP, &ShellFileGuid, sizeof(EFI_GUID));
   PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
   EFI_HANDLE Child = nullptr;
-  const EFI_STATUS Loaded =
-      LoadFrom(reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL *>(Path), true, &Child);
+  const EFI_STATUS Loaded = LoadFrom(Path, true, &Child);
   TextLine Status;
   Status.Add(u"LoadImage 0x%lX", Loaded);
   gWatch = {};
