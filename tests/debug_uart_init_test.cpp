@@ -249,8 +249,7 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
   struct Row {
     const char *Name;
     uint32_t Cmos;
-    uint16_t
-        Vendor; // of the functions at the debug UART's, trace hub's and level selector's places
+    uint16_t Vendor; // at the debug UART's, trace hub's and level selector's places
     uint32_t UartWindow;
     bool HostBridge;
   } Rows[] = {{"another machine", 0x00000000, PlatformVendorId ^ 0x0F0F, UartBase, false},

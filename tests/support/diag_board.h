@@ -55,11 +55,9 @@ inline std::vector<SimAccess> AccessesIn(const std::vector<SimAccess> &Log, unsi
       Out.push_back(Access);
   return Out;
 }
-// Port and memory writes only.
 inline std::vector<SimAccess> Writes(const SimHardware &Hw) {
   return AccessesIn(Hw.Log, WriteAccesses);
 }
-// Memory writes from Low to High - 1.
 inline std::vector<SimAccess> MemWritesIn(const SimHardware &Hw, uint64_t Low, uint64_t High) {
   return AccessesIn(Hw.Log, MemWrites, Low, High);
 }
