@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "diag/debug_message.h"
 #include "diag/gpio_pads.h"
 #include "diag/sideband.h"
 #include "sim/hardware_model.h"

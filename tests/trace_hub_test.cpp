@@ -14,9 +14,6 @@ namespace {
 using A = SimAccess;
 using namespace diagboard;
 
-constexpr uint64_t TraceVendorRegister = EcamOf(0, 2) + 0x00;
-constexpr uint64_t TraceWindowRegister = EcamOf(0, 2) + 0x18;
-
 class TraceRecord : public ::testing::Test {
 protected:
   SimHardware Hw;
@@ -28,8 +25,8 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   ASSERT_EQ(Text.size(), 13u);
   EXPECT_EQ(SendDebugTrace(0, Text.data(), Text.size()), EFI_SUCCESS);
   // The probe reads the vendor ID and the window, then the window is read before every store.
-  const A WindowRead = R32(TraceWindowRegister, TraceWindow);
-  std::vector<A> Expected = {R16(TraceVendorRegister, PlatformVendorId), WindowRead};
+  const A WindowRead = R32(EcamOf(0, 2) + 0x18, TraceWindow);
+  std::vector<A> Expected = {R16(EcamOf(0, 2), PlatformVendorId), WindowRead};
   for (const A &Store : DebugRecord(Text))
     Expected.insert(Expected.end(), {WindowRead, Store});
   EXPECT_ACCESSES(Hw.Log, Expected);
