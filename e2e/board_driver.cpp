@@ -17,7 +17,6 @@ namespace {
 using namespace board;
 using namespace e2e;
 
-constexpr const CHAR16 *SettingsFileName = u"\\SimBoard.cfg";
 constexpr UINTN SettingsFileMax = 4096;
 constexpr UINTN MemoryPartitionBlocks = 16;
 
@@ -81,7 +80,7 @@ bool LoadSettings(EFI_HANDLE ImageHandle, EFI_HANDLE *OwnVolume, BoardSettings *
   UINTN Length = 0;
   EFI_STATUS Status = OpenImageVolume(gBS, ImageHandle, OwnVolume, &Root);
   if (!EFI_ERROR(Status)) {
-    Status = ReadWholeFile(Root, SettingsFileName, SettingsText, SettingsFileMax, &Length);
+    Status = ReadWholeFile(Root, u"\\SimBoard.cfg", SettingsText, SettingsFileMax, &Length);
     Root->Close(Root);
   }
   if (EFI_ERROR(Status)) {

@@ -1,4 +1,3 @@
-// The simulated board driver's settings text and device-path walk.
 #include "e2e/board_logic.h"
 
 namespace board {

@@ -136,14 +136,13 @@ EFI_STATUS Cmos(const CHAR16 *Setting) {
 
 EFI_STATUS Leak(EFI_HANDLE ImageHandle) {
   VOID *Interface = nullptr;
-  EFI_STATUS Status = gBS->OpenProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface,
-                                        ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
-  if (!EFI_ERROR(Status))
-    gBS->CloseProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, ImageHandle, nullptr);
-  if (!EFI_ERROR(Status))
-    Status = gBS->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid, &Interface,
-                               ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
-  return Status;
+  const EFI_STATUS Status = gBS->OpenProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, &Interface,
+                                              ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
+  if (EFI_ERROR(Status))
+    return Status;
+  gBS->CloseProtocol(ImageHandle, &EfiLoadedImageProtocolGuid, ImageHandle, nullptr);
+  return gBS->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid, &Interface, ImageHandle,
+                           nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL);
 }
 
 } // namespace
