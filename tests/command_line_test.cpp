@@ -17,22 +17,18 @@ const std::string &Help = Expected().Help;
 // would show as status 8.
 TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   const std::string Invalid = "ERROR: Invalid CLI option(s)!\n";
+  const std::string HelpShown = Banner + Help + "Operation successful!\n";
+  const std::string Both = "ERROR: You can't write without both Pylon Serial # and MM #!\n";
   const struct {
     std::vector<std::string> Args;
     uint64_t Status;
     std::string Output;
   } Cases[] = {
       // clang-format off
-      {{"-h"}, 0, Banner + Help + "Operation successful!\n"},
-      {{"-h", "-w", "-c"}, 0, Banner + Help + "Operation successful!\n"},
-      {{"--HELP", "-r"}, 0, Banner + Help + "Operation successful!\n"},
-      {{}, 2, Banner + Invalid},
-      {{"-x"}, 2, "Unknown! - Argv[1]: \"-x\"\n" + Banner + Invalid},
+      {{"-h"}, 0, HelpShown}, {{"-h", "-w", "-c"}, 0, HelpShown}, {{"--HELP", "-r"}, 0, HelpShown},
+      {{}, 2, Banner + Invalid}, {{"-x"}, 2, "Unknown! - Argv[1]: \"-x\"\n" + Banner + Invalid},
       {{"-w", "-r"}, 2, Banner + "ERROR: You can't write and read at the same time!\n"},
-      {{"-w", "-p", "1"}, 2,
-       Banner + "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
-      {{"-w", "-m", "1"}, 2,
-       Banner + "ERROR: You can't write without both Pylon Serial # and MM #!\n"},
+      {{"-w", "-p", "1"}, 2, Banner + Both}, {{"-w", "-m", "1"}, 2, Banner + Both},
       {{"-w", "-p", "-m", "5"}, 2, Banner + "ERROR: You can't write without Pylon Serial #!\n"},
       {{"-w", "-p", "1", "-m"}, 2, Banner + "ERROR: You can't write without MM #!\n"},
       {{"-w", "-p", "1", "-m", "2", "-b", "-f"}, 2, Banner +

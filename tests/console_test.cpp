@@ -65,18 +65,16 @@ TEST_F(ConsolePrint, FailedAllocationShowsNothing) {
   EXPECT_EQ(Sim.ConsoleText(), "shown");
 }
 
-TEST_F(ConsolePrint, NoConsoleStillCountsTheMessage) {
-  Sim.SystemTable.ConOut = nullptr;
-  EXPECT_EQ(PrintConsole(u"nowhere %d\n", 42), 12u);
-  const FormatArg Args[] = {MakeFormatArg(7)};
-  EXPECT_EQ(PrintToConsole(u"%d", nullptr, FormatArgList{Args, 1}), 1u);
-  EXPECT_TRUE(Sim.ConsoleCalls.empty());
-}
-
-TEST_F(ConsolePrint, ExplicitConsoleInstance) {
+TEST_F(ConsolePrint, ExplicitConsoleInstanceOrNoConsoleAtAll) {
   const FormatArg Args[] = {MakeFormatArg(u"slot"), MakeFormatArg(3)};
   EXPECT_EQ(PrintToConsole(u"%s %d", &Sim.ConOut, FormatArgList{Args, 2}), 6u);
   EXPECT_EQ(Sim.ConsoleText(), "slot 3");
+  // Without a console a message is still counted.
+  Sim.ClearConsole();
+  Sim.SystemTable.ConOut = nullptr;
+  EXPECT_EQ(PrintConsole(u"nowhere %d\n", 42), 12u);
+  EXPECT_EQ(PrintToConsole(u"%d", nullptr, FormatArgList{Args + 1, 1}), 1u);
+  EXPECT_TRUE(Sim.ConsoleCalls.empty());
 }
 
 } // namespace

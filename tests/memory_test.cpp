@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(Memory, AllocateZeroedBufferZeroesAndIsReleasable) {
+TEST(Memory, PoolBuffersAreZeroedOnRequestFreedAndNullWhenThePoolFails) {
   SimFirmware Sim;
   Sim.InstallInPlatformContext();
   auto *P = static_cast<UINT8 *>(AllocateZeroedBuffer(64));
@@ -17,11 +17,6 @@ TEST(Memory, AllocateZeroedBufferZeroesAndIsReleasable) {
   EXPECT_EQ(Sim.LiveAllocations(), 1u);
   FreeBuffer(P);
   EXPECT_EQ(Sim.LiveAllocations(), 0u);
-}
-
-TEST(Memory, FailedAllocationGivesNull) {
-  SimFirmware Sim;
-  Sim.InstallInPlatformContext();
   Sim.FailAllocationNumber(2);
   void *A = AllocateBuffer(8);
   void *B = AllocateZeroedBuffer(8);
@@ -54,7 +49,9 @@ TEST(Memory, CompareWideStringsGivesFirstDifference) {
   EXPECT_EQ(CompareWideStrings(u"\xFFFF", u"\x0001"), 0xFFFE);
 }
 
-TEST(SimFirmwareCrc, MatchesIeee8023AndLeavesResultOnEmptyInput) {
+// The simulated firmware's own promises: the IEEE 802.3 CRC-32, which leaves the result alone on
+// empty input, and an error from every slot it does not simulate.
+TEST(SimFirmware, CrcIsIeee8023AndUnsimulatedSlotsReturnAnError) {
   SimFirmware Sim;
   UINT32 Crc = 0;
   Sim.BootServices.CalculateCrc32("123456789", 9, &Crc);
@@ -62,10 +59,6 @@ TEST(SimFirmwareCrc, MatchesIeee8023AndLeavesResultOnEmptyInput) {
   Crc = 0x12345678;
   EXPECT_NE(Sim.BootServices.CalculateCrc32("x", 0, &Crc), EFI_SUCCESS);
   EXPECT_EQ(Crc, 0x12345678u);
-}
-
-TEST(SimFirmwareSlots, UnsimulatedSlotsReturnAnError) {
-  SimFirmware Sim;
   auto Fn = reinterpret_cast<EFI_STATUS(EFIAPI *)()>(Sim.BootServices.Stall);
   EXPECT_EQ(Fn(), EFI_UNSUPPORTED);
 }

@@ -102,8 +102,7 @@ std::vector<uint16_t> Run(bool WideOut, bool WideFormat, const void *Format, siz
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   FuzzReader In(Data, Size);
   const uint8_t Mode = In.Byte();
-  const bool WideOut = (Mode & 1) != 0;
-  const bool WideFormat = (Mode & 2) != 0;
+  const bool WideOut = Mode & 1, WideFormat = Mode & 2;
   const size_t Characters = In.Le<uint16_t>() % (MaxBufferCharacters + 1);
   const size_t SlotCount = In.Byte() % (MaxSlots + 1);
   // Slots come before the format in the input but take their pointers from the pool behind it.

@@ -8,7 +8,8 @@
 // than its header, or no end within MaxHobBlocks blocks, makes the list unreadable; the first
 // GUID-extension block long enough for its name and carrying the platform-information GUID is the
 // find; the write-protect answer is its data byte 89, a block too short to hold that byte counts
-// as write-protected, and so does an unreadable list. A null list finds nothing.
+// as write-protected, and an unreadable list as protection unknown, which is protected too. A
+// null list finds nothing and is writable.
 #include "app/gpp1.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -54,6 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Protected = LoadLe<uint16_t>(Expected + 2) <= FlagAt || Expected[FlagAt] != 0;
   }
   FUZZ_CHECK(IsGpp1WriteProtected(List.Data()) == Protected);
-  FUZZ_CHECK(FindPlatformInfoHob(nullptr) == nullptr && !IsGpp1WriteProtected(nullptr));
+  FUZZ_CHECK(Gpp1WriteProtection(List.Data()) == (Unreadable  ? Gpp1Protection::Unknown
+                                                  : Protected ? Gpp1Protection::Protected
+                                                              : Gpp1Protection::Writable));
+  FUZZ_CHECK(FindPlatformInfoHob(nullptr) == nullptr && !IsGpp1WriteProtected(nullptr) &&
+             Gpp1WriteProtection(nullptr) == Gpp1Protection::Writable);
   return 0;
 }

@@ -13,35 +13,24 @@ namespace {
 constexpr uint32_t Untouched32 = 0x5A5AA5A5;
 constexpr uint64_t Untouched64 = 0x5A5A5A5AA5A5A5A5ULL;
 
-int DigitOf(char16_t C) {
-  const char16_t *Digits = u"0123456789abcdef0123456789ABCDEF";
-  for (int I = 0; I < 32; I++)
-    if (Digits[I] == C)
-      return I % 16;
-  return -1;
-}
-
 // The rule's verdict; Wide gets the number when the text is one, Wider whether it needs more
 // than 64 bits.
 IdFault Rule(const std::u16string &Text, uint64_t *Wide, bool *Wider) {
+  const std::u16string Hex = u"0123456789abcdef0123456789ABCDEF";
   const bool Prefix = Text.size() >= 2 && Text[0] == u'0' && (Text[1] == u'x' || Text[1] == u'X');
   const std::u16string Digits = Text.substr(Prefix ? 2 : 0);
   uint64_t Value = 0;
-  bool Over = false;
   *Wider = false;
-  if (Digits.empty())
+  if (Digits.empty() || Digits.find_first_not_of(Hex) != std::u16string::npos)
     return IdFault::NotANumber;
   for (char16_t C : Digits) {
-    if (DigitOf(C) < 0)
-      return IdFault::NotANumber;
-    Over = Over || (Value >> 60) != 0;
-    Value = Value << 4 | static_cast<uint64_t>(DigitOf(C));
+    *Wider = *Wider || (Value >> 60) != 0;
+    Value = Value << 4 | Hex.find(C) % 16;
   }
   *Wide = Value;
-  *Wider = Over;
-  if (Over)
+  if (*Wider)
     return IdFault::NotANumber;
-  return *Wide > 0xFFFFFFFFull ? IdFault::TooLarge : IdFault::None;
+  return Value > 0xFFFFFFFFull ? IdFault::TooLarge : IdFault::None;
 }
 
 } // namespace
