@@ -180,8 +180,6 @@ def logged(operation, guard, status, reason, before, after, file="provision.log"
 
 
 def station(state, image, steps, final="same", kept=None, options=()):
-    final = image if final == "same" else final
-
     def check(result):
         failures = []
         for (command, status, line, _), (_, out, got) in zip(steps, result.entries):
