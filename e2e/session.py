@@ -238,16 +238,13 @@ def differs(what, expected, actual):
     return [f"{what} differs:\n" + "".join(diff)]
 
 
-def transcript(steps):
-    return "".join(f"=== {heading}\n{output}=== status {status}\n"
-                   for heading, output, status in steps)
-
-
 def judge(result, steps=None, final=None):
     """Failures of RESULT against the expected STEPS (heading, output, status) and image."""
     if result.returncode != 0:
         return [f"runner status {result.returncode}: {result.stderr}"]
-    failures = differs("transcript", transcript(steps), result.text) if steps is not None else []
+    expected = "".join(f"=== {heading}\n{out}=== status {status}\n" for heading, out, status
+                       in steps or ())
+    failures = differs("transcript", expected, result.text) if steps is not None else []
     return failures + (differs("GPP1 image", final, result.image) if final is not None else [])
 
 

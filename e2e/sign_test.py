@@ -34,16 +34,11 @@ def main(argv):
     build = os.path.abspath(argv[1])
     image = os.path.join(build, "Kestrel.efi")
     signed = os.path.join(build, "Kestrel.signed.efi")
-    failures = []
-    checks = []
+    results = []
 
     def check(condition, what, detail=""):
-        checks.append(what)
-        print(("ok: " if condition else "FAILED: ") + what)
-        if not condition:
-            failures.append(what)
-            if detail:
-                print(detail)
+        results.append(condition)
+        print(("ok: " if condition else "FAILED: ") + what + ("" if condition else "\n" + detail))
 
     before = digest(image)
     with tempfile.TemporaryDirectory(prefix="kestrel-sign-") as work:
@@ -85,8 +80,8 @@ def main(argv):
         check(unsigned.returncode != 0, "Kestrel.efi stays unsigned")
         if os.path.exists(signed):
             os.remove(signed)
-    print(f"{len(checks) - len(failures)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    print(f"{results.count(True)} passed, {results.count(False)} failed")
+    return 0 if all(results) else 1
 
 
 if __name__ == "__main__":
