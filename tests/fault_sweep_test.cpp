@@ -16,9 +16,7 @@
 #include <map>
 
 #include "app/board_record.h"
-#include "main/kestrel.h"
 #include "shell/shell_connection.h"
-#include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -103,21 +101,13 @@ const std::vector<uint8_t> &PriorBlock(uint32_t BlockSize) {
   return Block;
 }
 
-enum class Shell { Uefi20, Efi11 };
-
-// A board with the prior block, the shell that starts the image with the operation's arguments,
-// and the failing wrappers in its firmware tables.
+// A board with the prior block, the shell that starts the image, and the failing wrappers in its
+// firmware tables.
 struct SweepBoard {
-  SweepBoard(const Args &A, Shell Kind, uint32_t BlockSize = 512)
+  SweepBoard(ShellKind Kind, uint32_t BlockSize = 512)
       : Prior(PriorBlock(BlockSize)), B(BlockSize) {
     B.SetBlock0(Prior);
-    Args Vector = {"Kestrel.efi"};
-    Vector.insert(Vector.end(), A.begin(), A.end());
-    if (Kind == Shell::Uefi20)
-      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Vector);
-    else
-      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Vector,
-                                             EnvironmentPlacement::OnOtherHandles);
+    B.InstallShell(Kind);
     Inject = Injection{};
     EFI_BLOCK_IO_PROTOCOL *Gpp1 = B.Gpp1().Interface;
     Wrap<Call::LocateHandleBuffer, EFI_NOT_FOUND>(B.Sim.BootServices.LocateHandleBuffer);
@@ -129,8 +119,6 @@ struct SweepBoard {
   }
   const std::vector<uint8_t> &Prior; // made first: its board must be gone before this one
   Board B;
-  std::unique_ptr<SimShell20> Shell20;
-  std::unique_ptr<SimShell11> Shell11;
 };
 
 struct Outcome {
@@ -145,14 +133,13 @@ struct Outcome {
   std::string Text; // the console's text, narrowed, in Unix form
 };
 
-// Starts the image as the firmware does.
-Outcome RunOnce(SweepBoard &S) {
+// Starts the image with Args as the firmware does.
+Outcome RunOnce(SweepBoard &S, const Args &A) {
   SimFirmware &Sim = S.B.Sim;
   const size_t Before = Sim.AllocationCount;
   Inject.Seen = {};
-  Sim.ClearConsole();
-  const EFI_STATUS Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
-  return Outcome{Status,
+  const RunResult R = S.B.Start(A);
+  return Outcome{R.Status,
                  Sim.ConsoleCalls,
                  S.B.Block0(),
                  Sim.AllocationCount - Before,
@@ -162,7 +149,7 @@ Outcome RunOnce(SweepBoard &S) {
                      ShellConnection.ShellEnvironment || ShellConnection.ShellInterface ||
                      ShellConnection.ShellEnvironmentHandle,
                  Inject.Seen,
-                 Unix(Sim.ConsoleText())};
+                 R.Output};
 }
 
 bool HasLine(const Outcome &O, const std::u16string &Line) {
@@ -191,10 +178,10 @@ struct Reference {
   std::vector<uint8_t> Intended;
 };
 
-Reference ReferenceFor(const Args &A, Shell Kind, uint32_t BlockSize = 512) {
-  SweepBoard S(A, Kind, BlockSize);
+Reference ReferenceFor(const Args &A, ShellKind Kind, uint32_t BlockSize = 512) {
+  SweepBoard S(Kind, BlockSize);
   Reference R{{}, S.B.Block0()};
-  R.Clean = RunOnce(S);
+  R.Clean = RunOnce(S, A);
   if (HasLine(R.Clean, u"- Clearing GPP1 data...\r\n"))
     R.Intended.assign(BlockSize, 0);
   else if (HasLine(R.Clean, u"- Creating binary image...\r\n"))
@@ -224,21 +211,21 @@ std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
   return "failure without an \"ERROR: \" line";
 }
 
-std::string Describe(const Args &A, Shell Kind) {
+std::string Describe(const Args &A, ShellKind Kind) {
   std::string Out;
   for (const auto &W : A)
     Out += W + " ";
-  return Out + (Kind == Shell::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
+  return Out + (Kind == ShellKind::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
 }
 
 TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
   // Everything under UEFI Shell 2.0, and the device operations under the EFI 1.1 shell too,
   // whose start-up allocates a handle search buffer of its own.
-  std::vector<std::pair<Args, Shell>> Runs;
+  std::vector<std::pair<Args, ShellKind>> Runs;
   for (const Args &A : Operations)
-    Runs.push_back({A, Shell::Uefi20});
+    Runs.push_back({A, ShellKind::Uefi20});
   for (const Args &A : {Args{"-r"}, Example, Args{"-c"}})
-    Runs.push_back({A, Shell::Efi11});
+    Runs.push_back({A, ShellKind::Efi11});
   bool SawReadOutOfMemory = false;
   size_t Injected = 0;
   size_t PerKind[CallKinds] = {};
@@ -254,20 +241,20 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
     for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
       const Call C = static_cast<Call>(CallKind);
       for (size_t N = 1; N <= Counts[CallKind]; N++) {
-        SweepBoard S(A, Kind);
+        SweepBoard S(Kind);
         if (C == Call::Pool) {
           S.B.Sim.FailAllocationNumber(N);
         } else {
           Inject.Target = C;
           Inject.FailAt = N;
         }
-        const Outcome O = RunOnce(S);
+        const Outcome O = RunOnce(S, A);
         Injected++;
         PerKind[CallKind]++;
         const std::string Where =
             Describe(A, Kind) + CallNames[CallKind] + " #" + std::to_string(N) + " fails";
         // A failed allocation fails the operation as out of memory or as no GPP1, or loses a line.
-        if (C == Call::Pool && Kind == Shell::Uefi20 && Ref.Clean.Status == 0)
+        if (C == Call::Pool && Kind == ShellKind::Uefi20 && Ref.Clean.Status == 0)
           EXPECT_TRUE(O.Status == 0 ? !HasErrorLine(O) : O.Status == 7 || O.Status == 9)
               << Where << ": " << O.Status;
         if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
@@ -316,14 +303,14 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
       for (size_t Bytes = 1; Writes && Bytes < BlockSize; Bytes += Stride)
         Lies.push_back(
             {"writes " + std::to_string(Bytes) + " bytes", {.PartialWriteBytes = Bytes}});
-      const Reference Ref = ReferenceFor(A, Shell::Uefi20, BlockSize);
+      const Reference Ref = ReferenceFor(A, ShellKind::Uefi20, BlockSize);
       for (const auto &[Name, Faults] : Lies) {
-        SweepBoard S(A, Shell::Uefi20, BlockSize);
+        SweepBoard S(ShellKind::Uefi20, BlockSize);
         S.B.Gpp1().Faults = Faults;
-        const Outcome O = RunOnce(S);
+        const Outcome O = RunOnce(S, A);
         Injected++;
-        const std::string Where = Describe(A, Shell::Uefi20) + "device " + Name + ", blocks of " +
-                                  std::to_string(BlockSize);
+        const std::string Where = Describe(A, ShellKind::Uefi20) + "device " + Name +
+                                  ", blocks of " + std::to_string(BlockSize);
         ASSERT_EQ(Judge(O, Ref, false), "") << Where;
         // A read of a record with any one bit flipped shows nothing but the CRC's failure.
         if (!Writes && Faults.FlipBitOnRead < int(BoardRecordSize * 8)) {

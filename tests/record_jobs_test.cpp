@@ -8,8 +8,6 @@
 
 #include <map>
 
-#include "shell/shell_connection.h"
-#include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -18,7 +16,6 @@ namespace {
 using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
-enum class Shell { V20, V11 };
 enum class Stick { Roomy, Full, ReadOnly };
 enum class Device { Blank, Erased, Good, Corrupt, Protected, FailsWrites, DropsWrites, Missing };
 
@@ -31,26 +28,17 @@ Args With(Args A, const Args &More) {
 }
 
 struct Station {
-  explicit Station(Shell Kind, WriteProtect Protect = WriteProtect::Off)
-      : B(512, Protect), Volume(B.Sim) {
-    if (Kind == Shell::V20) {
-      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"});
-      Volume.Serve(&Shell20->Protocol);
-    } else {
-      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Args{"Kestrel.efi"},
-                                             EnvironmentPlacement::OnImage);
+  Station(ShellKind Kind, WriteProtect Protect) : B(512, Protect), Volume(B.Sim) {
+    B.InstallShell(Kind, EnvironmentPlacement::OnImage);
+    if (Kind == ShellKind::Uefi20)
+      Volume.Serve(&B.Shell20->Protocol);
+    else
       Volume.LoadImageFrom(B.Sim.ImageHandle);
-    }
-    EFI_STATUS Environment = EFI_SUCCESS;
-    ConnectShell(B.Sim.ImageHandle, &Environment);
   }
-  ~Station() { DisconnectShell(B.Sim.ImageHandle); }
   Bytes File(const std::string &Name) { return Volume.Files[WideText(Name)]; }
   bool Has(const std::string &Name) { return Volume.Files.count(WideText(Name)) != 0; }
   Board B;
   SimVolume Volume;
-  std::unique_ptr<SimShell20> Shell20;
-  std::unique_ptr<SimShell11> Shell11;
 };
 
 Bytes BlockAfter(const Args &Command) {
@@ -72,11 +60,11 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
   const std::string CrcFails = "ERROR: GPP1 data is corrupted! CRC32 fails.";
   const std::string Dump = RecordDump(Bytes(Damaged.begin(), Damaged.begin() + 176));
   const Bytes Written = BlockAfter(Write);
-  using enum Shell;
+  constexpr ShellKind V20 = ShellKind::Uefi20, V11 = ShellKind::Efi11;
   using enum Stick;
   using enum Device;
   struct Case {
-    Shell Kind;
+    ShellKind Kind;
     Stick Stick;
     Device Device;
     Bytes OldFile; // old.bin on the stick before the run, if not empty
@@ -219,8 +207,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     if (C.Tail == DryRun && C.OldFile.empty()) {
       Station Rehearsed(C.Kind, Protect);
       Prepare(Rehearsed);
-      ASSERT_EQ(Rehearsed.B.Run(Real).Status, 0u);
-      Display = Rehearsed.B.Run({"-r"}).Output;
+      ASSERT_EQ(Rehearsed.B.Start(Real).Status, 0u);
+      Display = Rehearsed.B.Start({"-r"}).Output;
       Display = Display.substr(Display.find("\n\n") + 2);
       Display = Display.substr(0, Display.find(Ok)) + DryRun;
     }
@@ -228,7 +216,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     Station S(C.Kind, Protect);
     Prepare(S);
     const Bytes Before = S.B.Block0();
-    const auto [Status, Output] = S.B.Run(C.Command);
+    const auto [Status, Output] = S.B.Start(C.Command);
     EXPECT_EQ(Status, C.Status) << Output;
     EXPECT_TRUE(Output.ends_with("\n" + C.Tail + "\n")) << Output;
     EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.Tail != DryRun);

@@ -1,6 +1,7 @@
 #include "tests/support/board_fixture.h"
 
 #include "app/command_line.h"
+#include "main/kestrel.h"
 #include "shell/platform_context.h"
 
 ArgVector::ArgVector(const std::vector<std::u16string> &Args)
@@ -29,6 +30,32 @@ RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
   ArgVector Vector(Args);
   return {ToolMain(Vector.Argc(), Vector.Argv()), Unix(Sim.ConsoleText())};
+}
+
+void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
+  const std::vector<std::string> None;
+  if (Kind == ShellKind::Uefi20)
+    Shell20 = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, None);
+  else
+    Shell11 = std::make_unique<SimShell11>(Sim, Sim.ImageHandle, None, Placement);
+}
+
+RunResult Board::Start(const std::vector<std::string> &Args) {
+  ArgVector Vector(Args);
+  return Start(Vector);
+}
+
+RunResult Board::Start(ArgVector &Vector) {
+  if (Shell20) {
+    Shell20->Parameters.Argv = Vector.Argv();
+    Shell20->Parameters.Argc = Vector.Argc();
+  }
+  if (Shell11) {
+    Shell11->Interface.Argv = Vector.Argv();
+    Shell11->Interface.Argc = Vector.Argc();
+  }
+  Sim.ClearConsole();
+  return {AppEntry(Sim.ImageHandle, &Sim.SystemTable), Unix(Sim.ConsoleText())};
 }
 
 std::vector<uint8_t> Board::Block0() const {

@@ -25,6 +25,7 @@ public:
 };
 
 enum class WriteProtect { NoPlatformHob, Off, On };
+enum class ShellKind { Uefi20, Efi11 };
 
 class Board {
 public:
@@ -34,6 +35,14 @@ public:
   // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
   RunResult Run(const std::vector<std::string> &Args);
   RunResult Run(const std::vector<std::u16string> &Args);
+  // Installs the shell that starts the image, as it usually is: UEFI Shell 2.0 with its protocol
+  // on the image too, or the EFI 1.1 shell with its environment at Placement.
+  void InstallShell(ShellKind Kind,
+                    EnvironmentPlacement Placement = EnvironmentPlacement::OnOtherHandles);
+  // Starts the image as the firmware does (AppEntry), the shell handing it Kestrel.efi followed
+  // by Args, or Vector; the console is cleared first.
+  RunResult Start(const std::vector<std::string> &Args);
+  RunResult Start(ArgVector &Vector);
 
   std::vector<uint8_t> Block0() const;
   void SetBlock0(const std::vector<uint8_t> &Bytes);
@@ -44,6 +53,8 @@ public:
   SimEmmcCard Card;
   SimHobList Hobs;
   uint32_t BlockSize;
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
 
 private:
   SimBlockDevice *Gpp1Device;
