@@ -25,15 +25,26 @@ void ExpectAllClosed(SimFirmware &Sim) {
   EXPECT_EQ(Sim.LiveAllocations(), 0u);
 }
 
+// A board whose debug UART is on and whose level selector lets error messages through.
+struct DebugBoard {
+  SimHardware Hw;
+  SimUart &Uart;
+  DebugBoard() : Uart(diagboard::AddWorkingDebugUart(Hw)) { diagboard::AddLevelSelector(Hw, 1); }
+};
+
+// Under UEFI Shell 2.0 the start-up programs the debug UART first and has nothing to report there.
 TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
+  DebugBoard Debug;
   Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
-  EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
-  EXPECT_EQ(Status, EFI_SUCCESS);
-  EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(Expected().Banner, 0), 0u);
-  EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
-  EXPECT_EQ(ShellFileOps.GetFileSize, Shell.Protocol.GetFileSize);
+  B.InstallShell(ShellKind::Uefi20);
+  const RunResult R = B.Start({"-h"});
+  EXPECT_EQ(R.Status, EFI_SUCCESS);
+  EXPECT_EQ(R.Output.rfind(Expected().Banner, 0), 0u);
+  EXPECT_EQ(ShellFileOps.ReadFile, B.Shell20->Protocol.ReadFile);
+  EXPECT_EQ(ShellFileOps.GetFileSize, B.Shell20->Protocol.GetFileSize);
   EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
+  EXPECT_EQ(Debug.Uart.Transmitted, "");
+  EXPECT_EQ(Debug.Uart.Lcr, 0x03);
   ExpectAllClosed(B.Sim);
 }
 
@@ -49,92 +60,66 @@ TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
   EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 1u);
 }
 
-TEST(AppEntry, Efi11EnvironmentOnTheImageUsesTheFallbacksAndItsArguments) {
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"}, EnvironmentPlacement::OnImage);
-  EFI_STATUS Status = SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable);
-  EXPECT_EQ(Status, EFI_SUCCESS);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[0].get());
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
-  EXPECT_EQ(B.Sim.Calls["LocateHandle"], 0u); // no handle search was needed
-  EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
-  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
+// The EFI 1.1 environment: the one on the image, or else the first in the environment-2 form on
+// a handle of its own, whose file functions are the fallbacks over the file protocol. Without
+// one (none in that form, or no memory for the handle search) there is no shell, and the reason
+// goes to the debug port.
+TEST(AppEntry, Efi11EnvironmentSearch) {
+  using enum EnvironmentPlacement;
+  struct {
+    EnvironmentPlacement Placement;
+    std::vector<bool> Env2Forms;
+    size_t FailAllocation; // 1-based number of the pool allocation that fails; 0: none
+    EFI_STATUS Status;
+    int Found; // the environment connected, -1 none
+    std::string Debug;
+  } Rows[] = {
+      {OnImage, {true}, 0, EFI_SUCCESS, 0, ""},
+      {OnOtherHandles, {false, true, true}, 0, EFI_SUCCESS, 1, ""},
+      {OnOtherHandles, {false, false}, 0, EFI_NOT_FOUND, -1, "Status: 0x0000000E\r\n"},
+      {OnOtherHandles, {true}, 1, EFI_NOT_FOUND, -1, "Status: 0x00000009\r\n"},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Debug + std::to_string(R.Env2Forms.size()));
+    DebugBoard Debug;
+    Board B;
+    SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"}, R.Placement, R.Env2Forms);
+    if (R.FailAllocation != 0)
+      B.Sim.FailAllocationNumber(R.FailAllocation);
+    EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), R.Status);
+    EXPECT_EQ(ShellConnection.ShellEnvironment,
+              R.Found < 0 ? nullptr : Shell.Environments[R.Found].get());
+    EXPECT_EQ(ShellConnection.ShellEnvironmentHandle,
+              R.Found < 0 || R.Placement == OnImage ? nullptr : Shell.EnvironmentHandles[R.Found]);
+    // On the image no handle search is needed.
+    EXPECT_EQ(B.Sim.Calls["LocateHandle"] == 0, R.Placement == OnImage);
+    EXPECT_EQ(Debug.Uart.Transmitted, R.Debug);
+    if (R.Status == EFI_SUCCESS) {
+      EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
+      EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
+    }
+    DisconnectShell(B.Sim.ImageHandle);
+    ExpectAllClosed(B.Sim);
+    EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
+  }
 }
 
-TEST(AppEntry, Efi11EnvironmentOnOtherHandlesFirstEnvironment2Wins) {
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {false, true, true});
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[1].get());
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, Shell.EnvironmentHandles[1]);
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
-}
-
-// A board whose debug UART is on and whose level selector lets error messages through.
-struct DebugBoard {
-  SimHardware Hw;
-  SimUart &Uart;
-  DebugBoard() : Uart(diagboard::AddWorkingDebugUart(Hw)) { diagboard::AddLevelSelector(Hw, 1); }
-};
-
-TEST(AppEntry, NoEnvironment2FormMeansNoShellAndTheStatusGoesToTheDebugPort) {
-  DebugBoard Debug;
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {false, false});
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
-  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x0000000E\r\n");
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, Shell20SendsNoDebugLineAndTheUartIsSetUpFirst) {
-  DebugBoard Debug;
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(Debug.Uart.Transmitted, "");
-  EXPECT_EQ(Debug.Uart.Lcr, 0x03); // programmed by the start-up
-}
-
-TEST(AppEntry, NoEnvironmentMemoryIsReportedAsOutOfResources) {
-  DebugBoard Debug;
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {true});
-  B.Sim.FailAllocationNumber(1); // the handle search buffer
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
-  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x00000009\r\n");
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, ShellProtocolWithoutParametersButEfi11PairTakesShellFileOps) {
-  Board B;
-  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi"}, ShellProtocolPlacement::OnImage,
-                     /*WithParameters=*/false);
-  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                     EnvironmentPlacement::OnImage);
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
-  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u); // 1.1 interface's -h
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, ParametersProtocolWinsOverTheEfi11Interface) {
-  Board B;
-  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"});
-  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                     EnvironmentPlacement::OnImage);
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 2u);
-  ExpectAllClosed(B.Sim);
+// Both shells on the image: the 2.0 parameters win over the 1.1 interface's arguments; without
+// them the 1.1 interface's are used, and the 2.0 protocol's file functions all the same.
+TEST(AppEntry, BothShellsOnTheImage) {
+  for (bool WithParameters : {true, false}) {
+    SCOPED_TRACE(WithParameters);
+    Board B;
+    SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"},
+                       ShellProtocolPlacement::OnImage, WithParameters);
+    SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                       EnvironmentPlacement::OnImage);
+    EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+    EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
+    EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), WithParameters ? 2u : 0u);
+    DisconnectShell(B.Sim.ImageHandle);
+    ExpectAllClosed(B.Sim);
+  }
 }
 
 TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
