@@ -6,13 +6,30 @@
 
 namespace {
 
-// ---- What every file handle does alike --------------------------------------------------------
-template <typename File = SimOpenFile> File *FileOf(EFI_FILE_PROTOCOL *P) {
-  return static_cast<File *>(reinterpret_cast<SimOpenFile *>(P));
+SimVolume *Current = nullptr;
+
+SimVolume &Volume() {
+  if (Current == nullptr) {
+    fprintf(stderr, "sim: file operation without a volume\n");
+    abort();
+  }
+  return *Current;
+}
+
+// An open file or the root folder; the protocol comes first, so a handle is its file.
+struct VolumeFile {
+  EFI_FILE_PROTOCOL Protocol;
+  std::vector<uint8_t> *Data;
+  std::u16string Name; // empty for the root
+  bool Writable;
+  uint64_t Position = 0;
+};
+VolumeFile *FileOf(EFI_FILE_PROTOCOL *P) {
+  return reinterpret_cast<VolumeFile *>(P);
 }
 
 EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  SimOpenFile *F = FileOf(This);
+  VolumeFile *F = FileOf(This);
   if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
     return EFI_INVALID_PARAMETER;
   uint64_t Left = F->Position < F->Data->size() ? F->Data->size() - F->Position : 0;
@@ -23,26 +40,19 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   *Size = N;
   return EFI_SUCCESS;
 }
-void WriteAt(SimOpenFile *F, UINTN Size, const VOID *Buffer) {
-  if (F->Position + Size > F->Data->size())
-    F->Data->resize(F->Position + Size);
-  if (Size != 0)
-    memcpy(F->Data->data() + F->Position, Buffer, Size);
-  F->Position += Size;
-}
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
   *Position = FileOf(This)->Position;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
-  SimOpenFile *F = FileOf(This);
+  VolumeFile *F = FileOf(This);
   F->Position = Position == EfiFilePositionEnd ? F->Data->size() : Position;
   return EFI_SUCCESS;
 }
 // The EFI_FILE_INFO record; EFI_BUFFER_TOO_SMALL with the size needed when it does not fit.
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
-  const SimOpenFile *F = FileOf(This);
+  const VolumeFile *F = FileOf(This);
   if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
     return EFI_UNSUPPORTED;
   const UINTN NameBytes = (F->Name.size() + 1) * sizeof(CHAR16);
@@ -60,47 +70,6 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   *Size = Needed;
   return EFI_SUCCESS;
 }
-
-// ---- SimFile ----------------------------------------------------------------------------------
-template <typename... Args> EFI_STATUS EFIAPI LoneSucceed(EFI_FILE_PROTOCOL *, Args...) {
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneDelete(EFI_FILE_PROTOCOL *This) {
-  FileOf(This)->Data->clear();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
-    return EFI_INVALID_PARAMETER;
-  WriteAt(FileOf(This), *Size, Buffer);
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
-                              VOID *Buffer) {
-  SimFile *F = FileOf<SimFile>(This);
-  if (EFI_ERROR(F->GetInfoStatus))
-    return F->GetInfoStatus;
-  EFI_STATUS Status = FileGetInfo(This, Type, Size, Buffer);
-  if (Status == EFI_BUFFER_TOO_SMALL && F->GetInfoLiesAboutSize)
-    *Size = 8;
-  return Status;
-}
-
-// ---- SimVolume's files ------------------------------------------------------------------------
-SimVolume *Current = nullptr;
-
-SimVolume &Volume() {
-  if (Current == nullptr) {
-    fprintf(stderr, "sim: file operation without a volume\n");
-    abort();
-  }
-  return *Current;
-}
-
-// One open file or the root folder.
-struct VolumeFile : SimOpenFile {
-  bool Writable;
-};
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
 
@@ -125,12 +94,12 @@ EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *, EFI_FILE_PROTOCOL **New, const C
   return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, New);
 }
 EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *This) {
-  delete FileOf<VolumeFile>(This);
+  delete FileOf(This);
   Volume().OpenHandles--;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
-  bool Refused = Volume().ReadOnly || !FileOf<VolumeFile>(This)->Writable;
+  bool Refused = Volume().ReadOnly || !FileOf(This)->Writable;
   if (!Refused)
     Volume().Files.erase(FileOf(This)->Name);
   FileClose(This);
@@ -139,7 +108,7 @@ EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
 }
 EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   SimVolume &V = Volume();
-  VolumeFile *F = FileOf<VolumeFile>(This);
+  VolumeFile *F = FileOf(This);
   if (!F->Writable || V.ReadOnly) {
     *Size = 0;
     return V.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
@@ -152,11 +121,15 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
     *Size -= static_cast<UINTN>(Growth - Free);
     Status = EFI_VOLUME_FULL;
   }
-  WriteAt(F, *Size, Buffer);
+  if (F->Position + *Size > F->Data->size())
+    F->Data->resize(F->Position + *Size);
+  if (*Size != 0)
+    memcpy(F->Data->data() + F->Position, Buffer, *Size);
+  F->Position += *Size;
   return Status;
 }
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
-  VolumeFile *F = FileOf<VolumeFile>(This);
+  VolumeFile *F = FileOf(This);
   if (!GuidsEqual(Type, &EfiFileInfoGuid) || !F->Writable)
     return EFI_ACCESS_DENIED;
   auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
@@ -166,7 +139,7 @@ EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
-  return FileOf<VolumeFile>(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
+  return FileOf(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
 }
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
@@ -184,7 +157,7 @@ EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
                                        .Flush = FileFlush};
   Volume().OpenHandles++;
   std::vector<uint8_t> *Data = Name.empty() ? &RootBytes : &Volume().Files[Name];
-  return &(new VolumeFile{{Functions, Data, Name}, Writable})->Protocol;
+  return &(new VolumeFile{Functions, Data, Name, Writable})->Protocol;
 }
 
 EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **Root) {
@@ -280,23 +253,6 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
   Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
 }
 
-SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)
-    : SimOpenFile{{.Revision = 0x00010000,
-                   .Close = LoneSucceed<>,
-                   .Delete = LoneDelete,
-                   .Read = FileRead,
-                   .Write = LoneWrite,
-                   .GetPosition = FileGetPosition,
-                   .SetPosition = FileSetPosition,
-                   .GetInfo = LoneGetInfo,
-                   .SetInfo = LoneSucceed<const EFI_GUID *, UINTN, VOID *>,
-                   .Flush = LoneSucceed<>},
-                  &Contents,
-                  WideText(NameIn)},
-      Contents(ContentsIn) {
-  FillNotSimulated(&Protocol.Open, 1);
-}
-
 SimVolume::SimVolume(SimFirmware &SimIn) : Sim(SimIn) {
   Current = this;
   FileSystem.Revision = 0x00010000;
@@ -327,4 +283,10 @@ void SimVolume::LoadImageFrom(EFI_HANDLE Image) {
 void SimVolume::Serve(EFI_SHELL_PROTOCOL *Shell) {
   Shell->OpenFileByName = ShellOpenFileByName;
   Shell->CreateFile = ShellCreateFile;
+}
+
+EFI_FILE_PROTOCOL *SimVolume::Open(const std::u16string &Name) {
+  EFI_FILE_PROTOCOL *File = nullptr;
+  OpenNamed(Name.c_str(), EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, false, &File);
+  return File;
 }

@@ -141,11 +141,13 @@ TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
   EXPECT_EQ(PlatformContext.HobList, nullptr);
 }
 
+// The EFI 1.1 shell's file functions over a file on a FAT volume.
 TEST(ShellFileOps, FallbacksForwardToTheFileAndCheckArguments) {
   SimFirmware Sim;
   Sim.InstallInPlatformContext();
-  SimFile File("gpp1.bin", std::vector<uint8_t>(300, 7));
-  SHELL_FILE_HANDLE H = &File.Protocol;
+  SimVolume Stick(Sim);
+  Stick.Files[u"gpp1.bin"] = std::vector<uint8_t>(300, 7);
+  SHELL_FILE_HANDLE H = Stick.Open(u"gpp1.bin");
   UINT64 Size = 0;
   EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_SUCCESS);
   EXPECT_EQ(Size, 300u);
@@ -163,34 +165,48 @@ TEST(ShellFileOps, FallbacksForwardToTheFileAndCheckArguments) {
   EXPECT_EQ(Pos, 5u);
   EXPECT_EQ(FileFallback::WriteFile(H, &Len, Buffer), EFI_SUCCESS);
   EXPECT_EQ(FileFallback::FlushFile(H), EFI_SUCCESS);
-  EXPECT_EQ(FileFallback::DeleteFile(H), EFI_SUCCESS);
-  EXPECT_EQ(FileFallback::CloseFile(H), EFI_SUCCESS);
 
   EXPECT_EQ(FileFallback::GetFileInfo(nullptr), nullptr);
   EXPECT_EQ(FileFallback::ReadFile(nullptr, &Len, Buffer), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::SetFileInfo(H, nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::GetFilePosition(H, nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::GetFileSize(H, nullptr), EFI_INVALID_PARAMETER);
+  EXPECT_EQ(FileFallback::CloseFile(H), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::DeleteFile(Stick.Open(u"gpp1.bin")), EFI_SUCCESS);
+  EXPECT_TRUE(Stick.Files.empty());
+  EXPECT_EQ(Stick.OpenHandles, 0u);
   EXPECT_EQ(Sim.LiveAllocations(), 0u);
+}
+
+// A GetInfo that fails, and one that asks for a record too small for its fixed part.
+EFI_STATUS EFIAPI FailingGetInfo(EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN *, VOID *) {
+  return EFI_DEVICE_ERROR;
+}
+EFI_STATUS EFIAPI ShortGetInfo(EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN *Size, VOID *) {
+  *Size = 8;
+  return EFI_BUFFER_TOO_SMALL;
 }
 
 TEST(ShellFileOps, GetFileSizeOverAFailingGetInfoLeavesNothingAllocated) {
   SimFirmware Sim;
   Sim.InstallInPlatformContext();
-  SimFile File("x", {1, 2, 3});
-  File.GetInfoStatus = EFI_DEVICE_ERROR;
+  SimVolume Stick(Sim);
+  Stick.Files[u"x"] = {1, 2, 3};
+  SHELL_FILE_HANDLE H = Stick.Open(u"x");
+  const auto GetInfo = H->GetInfo;
+  H->GetInfo = FailingGetInfo;
   UINT64 Size = 99;
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
   EXPECT_EQ(Size, 99u);
   // A record too small for its fixed part is refused rather than read past its end.
-  File.GetInfoStatus = EFI_SUCCESS;
-  File.GetInfoLiesAboutSize = true;
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  H->GetInfo = ShortGetInfo;
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
   // No pool for the record.
-  File.GetInfoLiesAboutSize = false;
+  H->GetInfo = GetInfo;
   Sim.FailAllocationNumber(1);
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
   EXPECT_EQ(Sim.LiveAllocations(), 0u);
+  FileFallback::CloseFile(H);
 }
 
 } // namespace
