@@ -14,17 +14,6 @@
 
 namespace {
 
-// After a run nothing the image opened may remain open.
-void ExpectAllClosed(SimFirmware &Sim) {
-  EXPECT_TRUE(Sim.Handles.Opens.empty()) << Sim.Handles.Opens.size() << " opens left";
-  EXPECT_EQ(ShellConnection.ShellProtocol, nullptr);
-  EXPECT_EQ(ShellConnection.ShellParameters, nullptr);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
-  EXPECT_EQ(ShellConnection.ShellInterface, nullptr);
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
-  EXPECT_EQ(Sim.LiveAllocations(), 0u);
-}
-
 // A board whose debug UART is on and whose level selector lets error messages through.
 struct DebugBoard {
   SimHardware Hw;
@@ -45,7 +34,7 @@ TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
   EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
   EXPECT_EQ(Debug.Uart.Transmitted, "");
   EXPECT_EQ(Debug.Uart.Lcr, 0x03);
-  ExpectAllClosed(B.Sim);
+  EXPECT_EQ(Leftovers(B.Sim), "");
 }
 
 TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
@@ -54,7 +43,7 @@ TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
                    ShellProtocolPlacement::ElsewhereOnly);
   EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
   EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
-  ExpectAllClosed(B.Sim);
+  EXPECT_EQ(Leftovers(B.Sim), "");
   // The tear-down closes the shell protocol on the image even though it was located elsewhere;
   // that close has no open to match and is ignored.
   EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 1u);
@@ -99,7 +88,7 @@ TEST(AppEntry, Efi11EnvironmentSearch) {
       EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
     }
     DisconnectShell(B.Sim.ImageHandle);
-    ExpectAllClosed(B.Sim);
+    EXPECT_EQ(Leftovers(B.Sim), "");
     EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
   }
 }
@@ -118,7 +107,7 @@ TEST(AppEntry, BothShellsOnTheImage) {
     EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
     EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), WithParameters ? 2u : 0u);
     DisconnectShell(B.Sim.ImageHandle);
-    ExpectAllClosed(B.Sim);
+    EXPECT_EQ(Leftovers(B.Sim), "");
   }
 }
 
@@ -126,7 +115,7 @@ TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
   Board B;
   EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 0xFFFFFFFFFFFFFFFFull);
   EXPECT_EQ(B.Sim.ConsoleText(), "");
-  ExpectAllClosed(B.Sim);
+  EXPECT_EQ(Leftovers(B.Sim), "");
 }
 
 TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {

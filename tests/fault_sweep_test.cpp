@@ -16,7 +16,6 @@
 #include <map>
 
 #include "app/board_record.h"
-#include "shell/shell_connection.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -126,9 +125,7 @@ struct Outcome {
   std::vector<std::u16string> Lines; // every console message, in order
   std::vector<uint8_t> Block;
   size_t Allocations; // pool allocations made by the run
-  size_t LiveAllocations;
-  size_t OpenProtocols;
-  bool ShellConnected; // the shell connection not torn down
+  std::string Left;   // what the run left behind (Leftovers)
   std::array<size_t, CallKinds> Seen;
   std::string Text; // the console's text, narrowed, in Unix form
 };
@@ -139,17 +136,8 @@ Outcome RunOnce(SweepBoard &S, const Args &A) {
   const size_t Before = Sim.AllocationCount;
   Inject.Seen = {};
   const RunResult R = S.B.Start(A);
-  return Outcome{R.Status,
-                 Sim.ConsoleCalls,
-                 S.B.Block0(),
-                 Sim.AllocationCount - Before,
-                 Sim.LiveAllocations(),
-                 Sim.Handles.Opens.size(),
-                 ShellConnection.ShellProtocol || ShellConnection.ShellParameters ||
-                     ShellConnection.ShellEnvironment || ShellConnection.ShellInterface ||
-                     ShellConnection.ShellEnvironmentHandle,
-                 Inject.Seen,
-                 R.Output};
+  return Outcome{R.Status,       Sim.ConsoleCalls, S.B.Block0(), Sim.AllocationCount - Before,
+                 Leftovers(Sim), Inject.Seen,      R.Output};
 }
 
 bool HasLine(const Outcome &O, const std::u16string &Line) {
@@ -192,12 +180,8 @@ Reference ReferenceFor(const Args &A, ShellKind Kind, uint32_t BlockSize = 512) 
 // The properties every run must have, faulted or not. Returns a description of the first one
 // broken, or an empty string.
 std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
-  if (O.LiveAllocations != 0)
-    return "pool buffers left allocated";
-  if (O.OpenProtocols != 0)
-    return "protocols left open";
-  if (O.ShellConnected)
-    return "shell connection left";
+  if (!O.Left.empty())
+    return O.Left;
   if (HasLine(O, u"Operation successful!\r\n") && O.Status != 0)
     return "\"Operation successful!\" with a failure status";
   if (O.Status == 0)

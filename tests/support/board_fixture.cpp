@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
+#include "shell/shell_connection.h"
 
 ArgVector::ArgVector(const std::vector<std::u16string> &Args)
     : SimArguments([&] {
@@ -72,4 +73,16 @@ std::string Unix(const std::string &Text) {
     if (Text[I] != '\r' || I + 1 == Text.size() || Text[I + 1] != '\n')
       Out.push_back(Text[I]);
   return Out;
+}
+
+std::string Leftovers(const SimFirmware &Sim) {
+  const auto &C = ShellConnection;
+  if (Sim.LiveAllocations() != 0)
+    return "pool buffers left allocated";
+  if (!Sim.Handles.Opens.empty())
+    return "protocols left open";
+  if (C.ShellProtocol || C.ShellParameters || C.ShellEnvironment || C.ShellInterface ||
+      C.ShellEnvironmentHandle)
+    return "shell connection left";
+  return "";
 }

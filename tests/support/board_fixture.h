@@ -62,3 +62,7 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
+
+// What a run left that the image must give back (pool buffers, open protocols, the shell
+// connection), named; empty when nothing.
+std::string Leftovers(const SimFirmware &Sim);
