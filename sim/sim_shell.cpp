@@ -73,7 +73,8 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
 
-EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROTOCOL **Out) {
+// Opening by name, for the shell and for a folder's Open alike.
+EFI_STATUS EFIAPI ShellOpenFileByName(const CHAR16 *Path, SHELL_FILE_HANDLE *Out, UINT64 Mode) {
   SimVolume &V = Volume();
   std::u16string Name(Path);
   Name.erase(0, Name.find_first_not_of(u'\\'));
@@ -81,7 +82,7 @@ EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROT
   if (Name.empty() || Out == nullptr)
     return EFI_INVALID_PARAMETER;
   bool Exists = V.Files.count(Name) != 0;
-  if (!Exists && !Create)
+  if (!Exists && (Mode & EFI_FILE_MODE_CREATE) == 0)
     return EFI_NOT_FOUND;
   if (V.ReadOnly && (Writing || !Exists))
     return EFI_WRITE_PROTECTED;
@@ -91,7 +92,7 @@ EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROT
 
 EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *, EFI_FILE_PROTOCOL **New, const CHAR16 *Name,
                            UINT64 Mode, UINT64) {
-  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, New);
+  return ShellOpenFileByName(Name, New, Mode);
 }
 EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *This) {
   delete FileOf(This);
@@ -165,13 +166,11 @@ EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCO
   return EFI_SUCCESS;
 }
 
-// Shell 2.0's functions: by name on the volume; on a handle the file protocol's own function
-// underneath, as in the shell itself.
-EFI_STATUS EFIAPI ShellOpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
-  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, File);
-}
+// Shell 2.0's other functions: by name on the volume; on a handle the file protocol's own
+// function underneath, as in the shell itself.
 EFI_STATUS EFIAPI ShellCreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File) {
-  return OpenNamed(Name, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, true, File);
+  return ShellOpenFileByName(Name, File,
+                             EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE);
 }
 EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
   UINTN Size = 0;
@@ -287,6 +286,6 @@ void SimVolume::Serve(EFI_SHELL_PROTOCOL *Shell) {
 
 EFI_FILE_PROTOCOL *SimVolume::Open(const std::u16string &Name) {
   EFI_FILE_PROTOCOL *File = nullptr;
-  OpenNamed(Name.c_str(), EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, false, &File);
+  ShellOpenFileByName(Name.c_str(), &File, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE);
   return File;
 }
