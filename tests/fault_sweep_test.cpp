@@ -140,15 +140,6 @@ Outcome RunOnce(SweepBoard &S, const Args &A) {
                  Leftovers(Sim), Inject.Seen,      R.Output};
 }
 
-bool HasLine(const Outcome &O, const std::u16string &Line) {
-  return std::find(O.Lines.begin(), O.Lines.end(), Line) != O.Lines.end();
-}
-
-bool HasErrorLine(const Outcome &O) {
-  return std::any_of(O.Lines.begin(), O.Lines.end(),
-                     [](const std::u16string &L) { return L.rfind(u"ERROR: ", 0) == 0; });
-}
-
 // The fault-free run's console with exactly one message taken out.
 bool IsOneLineShort(const std::vector<std::u16string> &Lines,
                     const std::vector<std::u16string> &Full) {
@@ -170,9 +161,9 @@ Reference ReferenceFor(const Args &A, ShellKind Kind, uint32_t BlockSize = 512) 
   SweepBoard S(Kind, BlockSize);
   Reference R{{}, S.B.Block0()};
   R.Clean = RunOnce(S, A);
-  if (HasLine(R.Clean, u"- Clearing GPP1 data...\r\n"))
+  if (HasMessage(R.Clean.Lines, "- Clearing GPP1 data...\r\n"))
     R.Intended.assign(BlockSize, 0);
-  else if (HasLine(R.Clean, u"- Creating binary image...\r\n"))
+  else if (HasMessage(R.Clean.Lines, "- Creating binary image...\r\n"))
     R.Intended = R.Clean.Block; // checked against the record layout in read_write_test
   return R;
 }
@@ -182,11 +173,11 @@ Reference ReferenceFor(const Args &A, ShellKind Kind, uint32_t BlockSize = 512) 
 std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
   if (!O.Left.empty())
     return O.Left;
-  if (HasLine(O, u"Operation successful!\r\n") && O.Status != 0)
+  if (HasMessage(O.Lines, "Operation successful!\r\n") && O.Status != 0)
     return "\"Operation successful!\" with a failure status";
   if (O.Status == 0)
     return O.Block == Ref.Intended ? "" : "success with a block other than the one asked for";
-  if (HasErrorLine(O))
+  if (HasMessage(O.Lines, "ERROR: ", true))
     return "";
   // A failure without its "ERROR: " line is right only when that line itself was the one lost.
   if (LineMayBeLost && O.Status == Ref.Clean.Status && O.Block == Ref.Clean.Block &&
@@ -239,7 +230,8 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
             Describe(A, Kind) + CallNames[CallKind] + " #" + std::to_string(N) + " fails";
         // A failed allocation fails the operation as out of memory or as no GPP1, or loses a line.
         if (C == Call::Pool && Kind == ShellKind::Uefi20 && Ref.Clean.Status == 0)
-          EXPECT_TRUE(O.Status == 0 ? !HasErrorLine(O) : O.Status == 7 || O.Status == 9)
+          EXPECT_TRUE(O.Status == 0 ? !HasMessage(O.Lines, "ERROR: ", true)
+                                    : O.Status == 7 || O.Status == 9)
               << Where << ": " << O.Status;
         if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
           SawReadOutOfMemory = true;

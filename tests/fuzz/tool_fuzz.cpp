@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const std::vector<uint8_t> After = B.Block0();
 
   CheckRunKeepsItsPromises(B.Sim, Status);
-  const bool Wrote = HasMessage(B.Sim, "- Creating binary image...\r\n");
-  const bool Cleared = HasMessage(B.Sim, "- Clearing GPP1 data...\r\n");
+  const bool Wrote = HasMessage(B.Sim.ConsoleCalls, "- Creating binary image...\r\n");
+  const bool Cleared = HasMessage(B.Sim.ConsoleCalls, "- Clearing GPP1 data...\r\n");
   if (!Wrote && !Cleared)
     FUZZ_CHECK(After == Before);
   if (Status == 0 && Wrote)

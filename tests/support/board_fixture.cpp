@@ -1,5 +1,7 @@
 #include "tests/support/board_fixture.h"
 
+#include <algorithm>
+
 #include "app/command_line.h"
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
@@ -73,6 +75,13 @@ std::string Unix(const std::string &Text) {
     if (Text[I] != '\r' || I + 1 == Text.size() || Text[I + 1] != '\n')
       Out.push_back(Text[I]);
   return Out;
+}
+
+bool HasMessage(const std::vector<std::u16string> &Messages, const std::string &Text, bool Start) {
+  return std::any_of(Messages.begin(), Messages.end(), [&](const std::u16string &Message) {
+    const std::string Narrow = NarrowText(Message);
+    return Start ? Narrow.rfind(Text, 0) == 0 : Narrow == Text;
+  });
 }
 
 std::string Leftovers(const SimFirmware &Sim) {

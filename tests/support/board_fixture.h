@@ -63,6 +63,11 @@ private:
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
 
+// Whether one of the console's messages is Text, or starts with it when Start is set. Messages
+// are judged whole, so an argument echoed back inside one cannot pass for another.
+bool HasMessage(const std::vector<std::u16string> &Messages, const std::string &Text,
+                bool Start = false);
+
 // What a run left that the image must give back (pool buffers, open protocols, the shell
 // connection), named; empty when nothing.
 std::string Leftovers(const SimFirmware &Sim);
