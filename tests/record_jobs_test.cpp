@@ -36,7 +36,6 @@ struct Station {
       Volume.LoadImageFrom(B.Sim.ImageHandle);
   }
   Bytes File(const std::string &Name) { return Volume.Files[WideText(Name)]; }
-  bool Has(const std::string &Name) { return Volume.Files.count(WideText(Name)) != 0; }
   Board B;
   SimVolume Volume;
 };
@@ -182,52 +181,36 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
         Real.push_back(Word);
     }
     SCOPED_TRACE(Command);
-    const auto Prepare = [&](Station &S) {
-      const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
-                                              {Erased, Bytes(512, 0xFF)},
-                                              {Corrupt, Damaged},
-                                              {Missing, Bytes(512, 0)}};
-      S.B.SetBlock0(Blocks.count(C.Device) ? Blocks.at(C.Device) : Provisioned);
-      if (!C.OldFile.empty())
-        S.Volume.Files[u"old.bin"] = C.OldFile;
-      // An earlier line in the log, which a run must leave as it is.
-      S.Volume.Files[u"run.log"] = {'{', '}', '\n'};
-      S.Volume.ReadOnly = C.Stick == ReadOnly;
-      if (C.Stick == Full)
-        S.Volume.Capacity = S.Volume.UsedBytes() + 40;
-      S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
-      S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
-      if (C.Device == Missing)
-        S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
-    };
-    const WriteProtect Protect = C.Device == Protected ? WriteProtect::On : WriteProtect::Off;
-    // A dry run of a change shows the record that the command without --dry-run stores, as -r
-    // shows it (a restore's dry run speaks of the saved block instead).
-    std::string Display;
-    if (C.Tail == DryRun && C.OldFile.empty()) {
-      Station Rehearsed(C.Kind, Protect);
-      Prepare(Rehearsed);
-      ASSERT_EQ(Rehearsed.B.Start(Real).Status, 0u);
-      Display = Rehearsed.B.Start({"-r"}).Output;
-      Display = Display.substr(Display.find("\n\n") + 2);
-      Display = Display.substr(0, Display.find(Ok)) + DryRun;
-    }
+    Station S(C.Kind, C.Device == Protected ? WriteProtect::On : WriteProtect::Off);
+    const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
+                                            {Erased, Bytes(512, 0xFF)},
+                                            {Corrupt, Damaged},
+                                            {Missing, Bytes(512, 0)}};
+    S.B.SetBlock0(Blocks.count(C.Device) ? Blocks.at(C.Device) : Provisioned);
+    if (!C.OldFile.empty())
+      S.Volume.Files[u"old.bin"] = C.OldFile;
+    // An earlier line in the log, which a run must leave as it is.
+    S.Volume.Files[u"run.log"] = {'{', '}', '\n'};
+    S.Volume.ReadOnly = C.Stick == ReadOnly;
+    if (C.Stick == Full)
+      S.Volume.Capacity = S.Volume.UsedBytes() + 40;
+    S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+    S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
+    if (C.Device == Missing)
+      S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
 
-    Station S(C.Kind, Protect);
-    Prepare(S);
     const Bytes Before = S.B.Block0();
     const auto [Status, Output] = S.B.Start(C.Command);
     EXPECT_EQ(Status, C.Status) << Output;
     EXPECT_TRUE(Output.ends_with("\n" + C.Tail + "\n")) << Output;
     EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.Tail != DryRun);
-    EXPECT_NE(Output.find(Display), std::string::npos) << Output;
     EXPECT_EQ(S.B.Block0(), C.Block0.empty() ? Before : C.Block0);
     if (C.BackupIsOld)
       EXPECT_EQ(S.File(OldBin), Before);
     else if (!C.OldFile.empty())
       EXPECT_EQ(S.File(OldBin), C.OldFile);
     else
-      EXPECT_FALSE(S.Has(OldBin));
+      EXPECT_EQ(S.Volume.Files.count(u"old.bin"), 0u);
     // The log: the earlier line, then exactly one line for this run when it has words to check.
     Bytes Log = S.File("run.log");
     std::string Lines(Log.begin(), Log.end());
@@ -241,6 +224,15 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     }
     EXPECT_EQ(S.Volume.OpenHandles, 0u);
     EXPECT_EQ(Leftovers(S.B.Sim), "");
+    // A dry run of a change shows the record that the command without --dry-run then stores, as
+    // -r shows it (a restore's dry run speaks of the saved block instead).
+    if (C.Tail == DryRun && C.OldFile.empty()) {
+      ASSERT_EQ(S.B.Start(Real).Status, 0u);
+      std::string Display = S.B.Start({"-r"}).Output;
+      Display = Display.substr(Display.find("\n\n") + 2);
+      EXPECT_NE(Output.find(Display.substr(0, Display.find(Ok)) + DryRun), std::string::npos)
+          << Output;
+    }
   }
 }
 
