@@ -2,7 +2,6 @@
 // operations are used, the exit status, and that everything opened is closed again.
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
@@ -21,32 +20,28 @@ struct DebugBoard {
   DebugBoard() : Uart(diagboard::AddWorkingDebugUart(Hw)) { diagboard::AddLevelSelector(Hw, 1); }
 };
 
-// Under UEFI Shell 2.0 the start-up programs the debug UART first and has nothing to report there.
+// UEFI Shell 2.0, its protocol on the image or found only through LocateProtocol. The start-up
+// programs the debug UART first and has nothing to report there. The tear-down closes the shell
+// protocol on the image even where it was located elsewhere; that close has no open to match and
+// is ignored.
 TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
-  DebugBoard Debug;
-  Board B;
-  B.InstallShell(ShellKind::Uefi20);
-  const RunResult R = B.Start({"-h"});
-  EXPECT_EQ(R.Status, EFI_SUCCESS);
-  EXPECT_EQ(R.Output.rfind(Expected().Banner, 0), 0u);
-  EXPECT_EQ(ShellFileOps.ReadFile, B.Shell20->Protocol.ReadFile);
-  EXPECT_EQ(ShellFileOps.GetFileSize, B.Shell20->Protocol.GetFileSize);
-  EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
-  EXPECT_EQ(Debug.Uart.Transmitted, "");
-  EXPECT_EQ(Debug.Uart.Lcr, 0x03);
-  EXPECT_EQ(Leftovers(B.Sim), "");
-}
-
-TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   ShellProtocolPlacement::ElsewhereOnly);
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
-  EXPECT_EQ(Leftovers(B.Sim), "");
-  // The tear-down closes the shell protocol on the image even though it was located elsewhere;
-  // that close has no open to match and is ignored.
-  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 1u);
+  for (auto Placement : {ShellProtocolPlacement::OnImage, ShellProtocolPlacement::ElsewhereOnly}) {
+    SCOPED_TRACE(static_cast<int>(Placement));
+    DebugBoard Debug;
+    Board B;
+    SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"}, Placement);
+    EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+    EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(Expected().Banner, 0), 0u);
+    EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
+    EXPECT_EQ(ShellFileOps.GetFileSize, Shell.Protocol.GetFileSize);
+    EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
+    EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
+    EXPECT_EQ(Debug.Uart.Transmitted, "");
+    EXPECT_EQ(Debug.Uart.Lcr, 0x03);
+    EXPECT_EQ(Leftovers(B.Sim), "");
+    EXPECT_EQ(B.Sim.Handles.UnmatchedCloses,
+              Placement == ShellProtocolPlacement::ElsewhereOnly ? 1u : 0u);
+  }
 }
 
 // The EFI 1.1 environment: the one on the image, or else the first in the environment-2 form on
