@@ -234,7 +234,7 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
 
 SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
                        EnvironmentPlacement Placement, std::vector<bool> Env2Forms)
-    : Arguments(Args) {
+    : Arguments(WideTexts(Args)) {
   const EFI_GUID OtherForm = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
   for (size_t I = 0; I < Env2Forms.size(); I++) {
     auto Env = std::make_unique<EFI_SHELL_ENVIRONMENT2>();

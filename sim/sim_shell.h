@@ -15,7 +15,6 @@
 class SimArguments {
 public:
   explicit SimArguments(const std::vector<std::u16string> &Args);
-  explicit SimArguments(const std::vector<std::string> &Args) : SimArguments(WideTexts(Args)) {}
   CHAR16 **Argv() { return Pointers.data(); }
   UINTN Argc() const { return Pointers.size() - 1; }
 
