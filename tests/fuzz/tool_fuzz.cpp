@@ -40,17 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
 
   // The vector the shell hands the image, which may hold any character or a null entry.
   std::vector<std::u16string> Words;
-  std::vector<size_t> Nulls; // entries of the vector, the tool's name being entry 0
-  for (const auto &Part : SplitAtNul(In.Rest())) {
-    if (Words.size() == MaxArguments)
-      break;
-    if (Part.size() == 1 && Part[0] == NullEntryMark)
-      Nulls.push_back(Words.size() + 1);
-    Words.push_back(DecodeWide(Part));
-  }
+  for (const auto &Part : SplitAtNul(In.Rest()))
+    if (Words.size() < MaxArguments)
+      Words.push_back(DecodeWide(Part));
   ArgVector Vector(Words);
-  for (size_t Entry : Nulls)
-    Vector.Argv()[Entry] = nullptr;
+  for (size_t I = 0; I < Words.size(); I++)
+    if (Words[I] == std::u16string(1, NullEntryMark))
+      Vector.Argv()[I + 1] = nullptr; // entry 0 is the tool's name
 
   const std::vector<uint8_t> Before = B.Block0();
   const EFI_STATUS Status = B.Start(Vector).Status;
