@@ -25,10 +25,6 @@ Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
   Sim.InstallInPlatformContext();
 }
 
-RunResult Board::Run(const std::vector<std::string> &Args) {
-  return Run(WideTexts(Args));
-}
-
 RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
   ArgVector Vector(Args);
@@ -41,11 +37,6 @@ void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
     Shell20 = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, None);
   else
     Shell11 = std::make_unique<SimShell11>(Sim, Sim.ImageHandle, None, Placement);
-}
-
-RunResult Board::Start(const std::vector<std::string> &Args) {
-  ArgVector Vector(Args);
-  return Start(Vector);
 }
 
 RunResult Board::Start(ArgVector &Vector) {

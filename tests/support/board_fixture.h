@@ -33,7 +33,7 @@ public:
                  size_t Blocks = 4);
 
   // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
-  RunResult Run(const std::vector<std::string> &Args);
+  RunResult Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
   RunResult Run(const std::vector<std::u16string> &Args);
   // Installs the shell that starts the image, as it usually is: UEFI Shell 2.0 with its protocol
   // on the image too, or the EFI 1.1 shell with its environment at Placement.
@@ -41,8 +41,11 @@ public:
                     EnvironmentPlacement Placement = EnvironmentPlacement::OnOtherHandles);
   // Starts the image as the firmware does (AppEntry), the shell handing it Kestrel.efi followed
   // by Args, or Vector; the console is cleared first.
-  RunResult Start(const std::vector<std::string> &Args);
   RunResult Start(ArgVector &Vector);
+  RunResult Start(const std::vector<std::string> &Args) {
+    ArgVector Vector(Args);
+    return Start(Vector);
+  }
 
   std::vector<uint8_t> Block0() const;
   void SetBlock0(const std::vector<uint8_t> &Bytes);
