@@ -173,14 +173,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       // clang-format on
   };
   for (const Case &C : Cases) {
-    std::string Command;
-    Args Real; // the same command without --dry-run
-    for (const std::string &Word : C.Command) {
-      Command += Word + " ";
-      if (Word != "--dry-run")
-        Real.push_back(Word);
-    }
-    SCOPED_TRACE(Command);
+    SCOPED_TRACE(testing::PrintToString(C.Command));
     Station S(C.Kind, C.Device == Protected ? WriteProtect::On : WriteProtect::Off);
     const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
                                             {Erased, Bytes(512, 0xFF)},
@@ -227,6 +220,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     // A dry run of a change shows the record that the command without --dry-run then stores, as
     // -r shows it (a restore's dry run speaks of the saved block instead).
     if (C.Tail == DryRun && C.OldFile.empty()) {
+      Args Real = C.Command;
+      std::erase(Real, "--dry-run");
       ASSERT_EQ(S.B.Start(Real).Status, 0u);
       std::string Display = S.B.Start({"-r"}).Output;
       Display = Display.substr(Display.find("\n\n") + 2);
