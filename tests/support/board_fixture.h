@@ -1,5 +1,5 @@
 // A simulated board for the tool's tests: firmware, an eMMC card on PCI device 28 with GPP1 in
-// memory, and a HOB list with the platform-information block.
+// memory, a HOB list with the platform-information block, and the shell that starts the image.
 #pragma once
 
 #include <memory>
@@ -16,7 +16,7 @@ struct RunResult {
   std::string Output; // console text, narrowed, in Unix form (see Unix)
 };
 
-// The shell's argument vector for ToolMain: "Kestrel.efi" followed by Args, as UCS-2 strings the
+// The shell's argument vector for the tool: "Kestrel.efi" followed by Args, as UCS-2 strings the
 // tool may lower in place.
 class ArgVector : public SimArguments {
 public:
