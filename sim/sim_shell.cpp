@@ -6,13 +6,30 @@
 
 namespace {
 
-// ---- What every file handle does alike --------------------------------------------------------
-template <typename File = SimOpenFile> File *FileOf(EFI_FILE_PROTOCOL *P) {
-  return static_cast<File *>(reinterpret_cast<SimOpenFile *>(P));
+SimVolume *Current = nullptr;
+
+SimVolume &Volume() {
+  if (Current == nullptr) {
+    fprintf(stderr, "sim: file operation without a volume\n");
+    abort();
+  }
+  return *Current;
+}
+
+// An open file or the root folder; the protocol comes first, so a handle is its file.
+struct VolumeFile {
+  EFI_FILE_PROTOCOL Protocol;
+  std::vector<uint8_t> *Data;
+  std::u16string Name; // empty for the root
+  bool Writable;
+  uint64_t Position = 0;
+};
+VolumeFile *FileOf(EFI_FILE_PROTOCOL *P) {
+  return reinterpret_cast<VolumeFile *>(P);
 }
 
 EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  SimOpenFile *F = FileOf(This);
+  VolumeFile *F = FileOf(This);
   if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
     return EFI_INVALID_PARAMETER;
   uint64_t Left = F->Position < F->Data->size() ? F->Data->size() - F->Position : 0;
@@ -23,26 +40,19 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   *Size = N;
   return EFI_SUCCESS;
 }
-void WriteAt(SimOpenFile *F, UINTN Size, const VOID *Buffer) {
-  if (F->Position + Size > F->Data->size())
-    F->Data->resize(F->Position + Size);
-  if (Size != 0)
-    memcpy(F->Data->data() + F->Position, Buffer, Size);
-  F->Position += Size;
-}
 EFI_STATUS EFIAPI FileGetPosition(EFI_FILE_PROTOCOL *This, UINT64 *Position) {
   *Position = FileOf(This)->Position;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
-  SimOpenFile *F = FileOf(This);
+  VolumeFile *F = FileOf(This);
   F->Position = Position == EfiFilePositionEnd ? F->Data->size() : Position;
   return EFI_SUCCESS;
 }
 // The EFI_FILE_INFO record; EFI_BUFFER_TOO_SMALL with the size needed when it does not fit.
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
-  const SimOpenFile *F = FileOf(This);
+  const VolumeFile *F = FileOf(This);
   if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
     return EFI_UNSUPPORTED;
   const UINTN NameBytes = (F->Name.size() + 1) * sizeof(CHAR16);
@@ -61,50 +71,10 @@ EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   return EFI_SUCCESS;
 }
 
-// ---- SimFile ----------------------------------------------------------------------------------
-template <typename... Args> EFI_STATUS EFIAPI LoneSucceed(EFI_FILE_PROTOCOL *, Args...) {
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneDelete(EFI_FILE_PROTOCOL *This) {
-  FileOf(This)->Data->clear();
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
-  if (Size == nullptr || (*Size != 0 && Buffer == nullptr))
-    return EFI_INVALID_PARAMETER;
-  WriteAt(FileOf(This), *Size, Buffer);
-  return EFI_SUCCESS;
-}
-EFI_STATUS EFIAPI LoneGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
-                              VOID *Buffer) {
-  SimFile *F = FileOf<SimFile>(This);
-  if (EFI_ERROR(F->GetInfoStatus))
-    return F->GetInfoStatus;
-  EFI_STATUS Status = FileGetInfo(This, Type, Size, Buffer);
-  if (Status == EFI_BUFFER_TOO_SMALL && F->GetInfoLiesAboutSize)
-    *Size = 8;
-  return Status;
-}
-
-// ---- SimVolume's files ------------------------------------------------------------------------
-SimVolume *Current = nullptr;
-
-SimVolume &Volume() {
-  if (Current == nullptr) {
-    fprintf(stderr, "sim: file operation without a volume\n");
-    abort();
-  }
-  return *Current;
-}
-
-// One open file or the root folder.
-struct VolumeFile : SimOpenFile {
-  bool Writable;
-};
-
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable);
 
-EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROTOCOL **Out) {
+// Opening by name, for the shell and for a folder's Open alike.
+EFI_STATUS EFIAPI ShellOpenFileByName(const CHAR16 *Path, SHELL_FILE_HANDLE *Out, UINT64 Mode) {
   SimVolume &V = Volume();
   std::u16string Name(Path);
   Name.erase(0, Name.find_first_not_of(u'\\'));
@@ -112,7 +82,7 @@ EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROT
   if (Name.empty() || Out == nullptr)
     return EFI_INVALID_PARAMETER;
   bool Exists = V.Files.count(Name) != 0;
-  if (!Exists && !Create)
+  if (!Exists && (Mode & EFI_FILE_MODE_CREATE) == 0)
     return EFI_NOT_FOUND;
   if (V.ReadOnly && (Writing || !Exists))
     return EFI_WRITE_PROTECTED;
@@ -122,15 +92,15 @@ EFI_STATUS OpenNamed(const CHAR16 *Path, UINT64 Mode, bool Create, EFI_FILE_PROT
 
 EFI_STATUS EFIAPI FileOpen(EFI_FILE_PROTOCOL *, EFI_FILE_PROTOCOL **New, const CHAR16 *Name,
                            UINT64 Mode, UINT64) {
-  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, New);
+  return ShellOpenFileByName(Name, New, Mode);
 }
 EFI_STATUS EFIAPI FileClose(EFI_FILE_PROTOCOL *This) {
-  delete FileOf<VolumeFile>(This);
+  delete FileOf(This);
   Volume().OpenHandles--;
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
-  bool Refused = Volume().ReadOnly || !FileOf<VolumeFile>(This)->Writable;
+  bool Refused = Volume().ReadOnly || !FileOf(This)->Writable;
   if (!Refused)
     Volume().Files.erase(FileOf(This)->Name);
   FileClose(This);
@@ -139,7 +109,7 @@ EFI_STATUS EFIAPI FileDelete(EFI_FILE_PROTOCOL *This) {
 }
 EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   SimVolume &V = Volume();
-  VolumeFile *F = FileOf<VolumeFile>(This);
+  VolumeFile *F = FileOf(This);
   if (!F->Writable || V.ReadOnly) {
     *Size = 0;
     return V.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
@@ -152,11 +122,15 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
     *Size -= static_cast<UINTN>(Growth - Free);
     Status = EFI_VOLUME_FULL;
   }
-  WriteAt(F, *Size, Buffer);
+  if (F->Position + *Size > F->Data->size())
+    F->Data->resize(F->Position + *Size);
+  if (*Size != 0)
+    memcpy(F->Data->data() + F->Position, Buffer, *Size);
+  F->Position += *Size;
   return Status;
 }
 EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN, VOID *Buffer) {
-  VolumeFile *F = FileOf<VolumeFile>(This);
+  VolumeFile *F = FileOf(This);
   if (!GuidsEqual(Type, &EfiFileInfoGuid) || !F->Writable)
     return EFI_ACCESS_DENIED;
   auto *Info = static_cast<EFI_FILE_INFO *>(Buffer);
@@ -166,7 +140,7 @@ EFI_STATUS EFIAPI FileSetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UIN
   return EFI_SUCCESS;
 }
 EFI_STATUS EFIAPI FileFlush(EFI_FILE_PROTOCOL *This) {
-  return FileOf<VolumeFile>(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
+  return FileOf(This)->Writable ? EFI_SUCCESS : EFI_ACCESS_DENIED;
 }
 
 EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
@@ -184,7 +158,7 @@ EFI_FILE_PROTOCOL *NewHandle(const std::u16string &Name, bool Writable) {
                                        .Flush = FileFlush};
   Volume().OpenHandles++;
   std::vector<uint8_t> *Data = Name.empty() ? &RootBytes : &Volume().Files[Name];
-  return &(new VolumeFile{{Functions, Data, Name}, Writable})->Protocol;
+  return &(new VolumeFile{Functions, Data, Name, Writable})->Protocol;
 }
 
 EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCOL **Root) {
@@ -192,13 +166,11 @@ EFI_STATUS EFIAPI OpenVolume(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *, EFI_FILE_PROTOCO
   return EFI_SUCCESS;
 }
 
-// Shell 2.0's functions: by name on the volume; on a handle the file protocol's own function
-// underneath, as in the shell itself.
-EFI_STATUS EFIAPI ShellOpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
-  return OpenNamed(Name, Mode, (Mode & EFI_FILE_MODE_CREATE) != 0, File);
-}
+// Shell 2.0's other functions: by name on the volume; on a handle the file protocol's own
+// function underneath, as in the shell itself.
 EFI_STATUS EFIAPI ShellCreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File) {
-  return OpenNamed(Name, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE, true, File);
+  return ShellOpenFileByName(Name, File,
+                             EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE);
 }
 EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE F) {
   UINTN Size = 0;
@@ -262,7 +234,7 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
 
 SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
                        EnvironmentPlacement Placement, std::vector<bool> Env2Forms)
-    : Arguments(Args) {
+    : Arguments(WideTexts(Args)) {
   const EFI_GUID OtherForm = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
   for (size_t I = 0; I < Env2Forms.size(); I++) {
     auto Env = std::make_unique<EFI_SHELL_ENVIRONMENT2>();
@@ -278,23 +250,6 @@ SimShell11::SimShell11(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std
   Interface.Argv = Arguments.Argv();
   Interface.Argc = Arguments.Argc();
   Sim.Handles.Install(Image, ShellInterfaceProtocolGuid, &Interface);
-}
-
-SimFile::SimFile(const std::string &NameIn, const std::vector<uint8_t> &ContentsIn)
-    : SimOpenFile{{.Revision = 0x00010000,
-                   .Close = LoneSucceed<>,
-                   .Delete = LoneDelete,
-                   .Read = FileRead,
-                   .Write = LoneWrite,
-                   .GetPosition = FileGetPosition,
-                   .SetPosition = FileSetPosition,
-                   .GetInfo = LoneGetInfo,
-                   .SetInfo = LoneSucceed<const EFI_GUID *, UINTN, VOID *>,
-                   .Flush = LoneSucceed<>},
-                  &Contents,
-                  WideText(NameIn)},
-      Contents(ContentsIn) {
-  FillNotSimulated(&Protocol.Open, 1);
 }
 
 SimVolume::SimVolume(SimFirmware &SimIn) : Sim(SimIn) {
@@ -327,4 +282,10 @@ void SimVolume::LoadImageFrom(EFI_HANDLE Image) {
 void SimVolume::Serve(EFI_SHELL_PROTOCOL *Shell) {
   Shell->OpenFileByName = ShellOpenFileByName;
   Shell->CreateFile = ShellCreateFile;
+}
+
+EFI_FILE_PROTOCOL *SimVolume::Open(const std::u16string &Name) {
+  EFI_FILE_PROTOCOL *File = nullptr;
+  ShellOpenFileByName(Name.c_str(), &File, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE);
+  return File;
 }

@@ -1,7 +1,7 @@
 // The two shells an application can be started from, as the firmware presents them: UEFI Shell
 // 2.0 (shell protocol published system-wide, parameters protocol on the image handle) and the
 // EFI 1.1 shell (environment on the image handle or on other handles, shell interface on the
-// image handle). Plus the files they work on: a lone EFI_FILE_PROTOCOL file, and a FAT volume.
+// image handle). Plus the FAT volume whose files they work on.
 #pragma once
 
 #include <map>
@@ -15,7 +15,6 @@
 class SimArguments {
 public:
   explicit SimArguments(const std::vector<std::u16string> &Args);
-  explicit SimArguments(const std::vector<std::string> &Args) : SimArguments(WideTexts(Args)) {}
   CHAR16 **Argv() { return Pointers.data(); }
   UINTN Argc() const { return Pointers.size() - 1; }
 
@@ -60,26 +59,6 @@ public:
   SimArguments Arguments;
 };
 
-// An open file as its handle's functions see it; the protocol comes first, so a handle is its
-// file.
-struct SimOpenFile {
-  EFI_FILE_PROTOCOL Protocol;
-  std::vector<uint8_t> *Data;
-  std::u16string Name; // empty for a volume's root
-  uint64_t Position = 0;
-};
-
-// A file of its own behind EFI_FILE_PROTOCOL, on no volume: Close leaves it open and Delete
-// empties it.
-struct SimFile : SimOpenFile {
-  SimFile(const std::string &Name, const std::vector<uint8_t> &Contents);
-  SimFile(const SimFile &) = delete;
-  SimFile &operator=(const SimFile &) = delete;
-  std::vector<uint8_t> Contents;
-  EFI_STATUS GetInfoStatus = EFI_SUCCESS; // forced failure of GetInfo when an error
-  bool GetInfoLiesAboutSize = false;      // reports a size too small for the record
-};
-
 // A FAT volume as the firmware presents it: files by name behind EFI_FILE_PROTOCOL handles, the
 // simple file system on a device handle that an image's loaded-image protocol can name, and UEFI
 // Shell 2.0's file functions working on it. It can be full (a capacity in bytes shared by all
@@ -96,6 +75,8 @@ public:
   // Points the shell's by-name file functions at this volume (its handle functions work on any
   // handle).
   void Serve(EFI_SHELL_PROTOCOL *Shell);
+  // A handle on the file Name, opened for reading and writing; null when that is refused.
+  EFI_FILE_PROTOCOL *Open(const std::u16string &Name);
 
   std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
   uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold

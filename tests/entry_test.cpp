@@ -2,7 +2,6 @@
 // operations are used, the exit status, and that everything opened is closed again.
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
@@ -14,67 +13,6 @@
 
 namespace {
 
-// After a run nothing the image opened may remain open.
-void ExpectAllClosed(SimFirmware &Sim) {
-  EXPECT_TRUE(Sim.Handles.Opens.empty()) << Sim.Handles.Opens.size() << " opens left";
-  EXPECT_EQ(ShellConnection.ShellProtocol, nullptr);
-  EXPECT_EQ(ShellConnection.ShellParameters, nullptr);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
-  EXPECT_EQ(ShellConnection.ShellInterface, nullptr);
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
-  EXPECT_EQ(Sim.LiveAllocations(), 0u);
-}
-
-TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
-  EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
-  EXPECT_EQ(Status, EFI_SUCCESS);
-  EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(Expected().Banner, 0), 0u);
-  EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
-  EXPECT_EQ(ShellFileOps.GetFileSize, Shell.Protocol.GetFileSize);
-  EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, ShellProtocolFoundOnlyThroughLocateProtocol) {
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   ShellProtocolPlacement::ElsewhereOnly);
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
-  ExpectAllClosed(B.Sim);
-  // The tear-down closes the shell protocol on the image even though it was located elsewhere;
-  // that close has no open to match and is ignored.
-  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 1u);
-}
-
-TEST(AppEntry, Efi11EnvironmentOnTheImageUsesTheFallbacksAndItsArguments) {
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"}, EnvironmentPlacement::OnImage);
-  EFI_STATUS Status = SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable);
-  EXPECT_EQ(Status, EFI_SUCCESS);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[0].get());
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, nullptr);
-  EXPECT_EQ(B.Sim.Calls["LocateHandle"], 0u); // no handle search was needed
-  EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
-  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, Efi11EnvironmentOnOtherHandlesFirstEnvironment2Wins) {
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {false, true, true});
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, Shell.Environments[1].get());
-  EXPECT_EQ(ShellConnection.ShellEnvironmentHandle, Shell.EnvironmentHandles[1]);
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-  EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
-}
-
 // A board whose debug UART is on and whose level selector lets error messages through.
 struct DebugBoard {
   SimHardware Hw;
@@ -82,66 +20,97 @@ struct DebugBoard {
   DebugBoard() : Uart(diagboard::AddWorkingDebugUart(Hw)) { diagboard::AddLevelSelector(Hw, 1); }
 };
 
-TEST(AppEntry, NoEnvironment2FormMeansNoShellAndTheStatusGoesToTheDebugPort) {
-  DebugBoard Debug;
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {false, false});
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
-  EXPECT_EQ(ShellConnection.ShellEnvironment, nullptr);
-  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x0000000E\r\n");
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
+// UEFI Shell 2.0, its protocol on the image or found only through LocateProtocol. The start-up
+// programs the debug UART first and has nothing to report there. The tear-down closes the shell
+// protocol on the image even where it was located elsewhere; that close has no open to match and
+// is ignored.
+TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
+  for (auto Placement : {ShellProtocolPlacement::OnImage, ShellProtocolPlacement::ElsewhereOnly}) {
+    SCOPED_TRACE(static_cast<int>(Placement));
+    DebugBoard Debug;
+    Board B;
+    SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"}, Placement);
+    EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+    EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(Expected().Banner, 0), 0u);
+    EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
+    EXPECT_EQ(ShellFileOps.GetFileSize, Shell.Protocol.GetFileSize);
+    EXPECT_EQ(ShellFileOps.CloseFile, Shell.Protocol.CloseFile);
+    EXPECT_EQ(PlatformContext.HobList, B.Hobs.Data());
+    EXPECT_EQ(Debug.Uart.Transmitted, "");
+    EXPECT_EQ(Debug.Uart.Lcr, 0x03);
+    EXPECT_EQ(Leftovers(B.Sim), "");
+    EXPECT_EQ(B.Sim.Handles.UnmatchedCloses,
+              Placement == ShellProtocolPlacement::ElsewhereOnly ? 1u : 0u);
+  }
 }
 
-TEST(AppEntry, Shell20SendsNoDebugLineAndTheUartIsSetUpFirst) {
-  DebugBoard Debug;
-  Board B;
-  SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"});
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(Debug.Uart.Transmitted, "");
-  EXPECT_EQ(Debug.Uart.Lcr, 0x03); // programmed by the start-up
+// The EFI 1.1 environment: the one on the image, or else the first in the environment-2 form on
+// a handle of its own, whose file functions are the fallbacks over the file protocol. Without
+// one (none in that form, or no memory for the handle search) there is no shell, and the reason
+// goes to the debug port.
+TEST(AppEntry, Efi11EnvironmentSearch) {
+  using enum EnvironmentPlacement;
+  struct {
+    EnvironmentPlacement Placement;
+    std::vector<bool> Env2Forms;
+    size_t FailAllocation; // 1-based number of the pool allocation that fails; 0: none
+    EFI_STATUS Status;
+    int Found; // the environment connected, -1 none
+    std::string Debug;
+  } Rows[] = {
+      {OnImage, {true}, 0, EFI_SUCCESS, 0, ""},
+      {OnOtherHandles, {false, true, true}, 0, EFI_SUCCESS, 1, ""},
+      {OnOtherHandles, {false, false}, 0, EFI_NOT_FOUND, -1, "Status: 0x0000000E\r\n"},
+      {OnOtherHandles, {true}, 1, EFI_NOT_FOUND, -1, "Status: 0x00000009\r\n"},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Debug + std::to_string(R.Env2Forms.size()));
+    DebugBoard Debug;
+    Board B;
+    SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-R"}, R.Placement, R.Env2Forms);
+    if (R.FailAllocation != 0)
+      B.Sim.FailAllocationNumber(R.FailAllocation);
+    EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), R.Status);
+    EXPECT_EQ(ShellConnection.ShellEnvironment,
+              R.Found < 0 ? nullptr : Shell.Environments[R.Found].get());
+    EXPECT_EQ(ShellConnection.ShellEnvironmentHandle,
+              R.Found < 0 || R.Placement == OnImage ? nullptr : Shell.EnvironmentHandles[R.Found]);
+    // On the image no handle search is needed.
+    EXPECT_EQ(B.Sim.Calls["LocateHandle"] == 0, R.Placement == OnImage);
+    EXPECT_EQ(Debug.Uart.Transmitted, R.Debug);
+    if (R.Status == EFI_SUCCESS) {
+      EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
+      EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
+    }
+    DisconnectShell(B.Sim.ImageHandle);
+    EXPECT_EQ(Leftovers(B.Sim), "");
+    EXPECT_EQ(B.Sim.Handles.UnmatchedCloses, 0u); // closed on the handle it was opened on
+  }
 }
 
-TEST(AppEntry, NoEnvironmentMemoryIsReportedAsOutOfResources) {
-  DebugBoard Debug;
-  Board B;
-  SimShell11 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                   EnvironmentPlacement::OnOtherHandles, {true});
-  B.Sim.FailAllocationNumber(1); // the handle search buffer
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_NOT_FOUND);
-  EXPECT_EQ(Debug.Uart.Transmitted, "Status: 0x00000009\r\n");
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, ShellProtocolWithoutParametersButEfi11PairTakesShellFileOps) {
-  Board B;
-  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi"}, ShellProtocolPlacement::OnImage,
-                     /*WithParameters=*/false);
-  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                     EnvironmentPlacement::OnImage);
-  EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
-  EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
-  EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u); // 1.1 interface's -h
-  DisconnectShell(B.Sim.ImageHandle);
-  ExpectAllClosed(B.Sim);
-}
-
-TEST(AppEntry, ParametersProtocolWinsOverTheEfi11Interface) {
-  Board B;
-  SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"});
-  SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
-                     EnvironmentPlacement::OnImage);
-  EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 2u);
-  ExpectAllClosed(B.Sim);
+// Both shells on the image: the 2.0 parameters win over the 1.1 interface's arguments; without
+// them the 1.1 interface's are used, and the 2.0 protocol's file functions all the same.
+TEST(AppEntry, BothShellsOnTheImage) {
+  for (bool WithParameters : {true, false}) {
+    SCOPED_TRACE(WithParameters);
+    Board B;
+    SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"},
+                       ShellProtocolPlacement::OnImage, WithParameters);
+    SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
+                       EnvironmentPlacement::OnImage);
+    EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
+    EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
+    EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), WithParameters ? 2u : 0u);
+    DisconnectShell(B.Sim.ImageHandle);
+    EXPECT_EQ(Leftovers(B.Sim), "");
+  }
 }
 
 TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
   Board B;
   EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), 0xFFFFFFFFFFFFFFFFull);
   EXPECT_EQ(B.Sim.ConsoleText(), "");
-  ExpectAllClosed(B.Sim);
+  EXPECT_EQ(Leftovers(B.Sim), "");
 }
 
 TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
@@ -156,11 +125,13 @@ TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
   EXPECT_EQ(PlatformContext.HobList, nullptr);
 }
 
+// The EFI 1.1 shell's file functions over a file on a FAT volume.
 TEST(ShellFileOps, FallbacksForwardToTheFileAndCheckArguments) {
   SimFirmware Sim;
   Sim.InstallInPlatformContext();
-  SimFile File("gpp1.bin", std::vector<uint8_t>(300, 7));
-  SHELL_FILE_HANDLE H = &File.Protocol;
+  SimVolume Stick(Sim);
+  Stick.Files[u"gpp1.bin"] = std::vector<uint8_t>(300, 7);
+  SHELL_FILE_HANDLE H = Stick.Open(u"gpp1.bin");
   UINT64 Size = 0;
   EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_SUCCESS);
   EXPECT_EQ(Size, 300u);
@@ -178,33 +149,32 @@ TEST(ShellFileOps, FallbacksForwardToTheFileAndCheckArguments) {
   EXPECT_EQ(Pos, 5u);
   EXPECT_EQ(FileFallback::WriteFile(H, &Len, Buffer), EFI_SUCCESS);
   EXPECT_EQ(FileFallback::FlushFile(H), EFI_SUCCESS);
-  EXPECT_EQ(FileFallback::DeleteFile(H), EFI_SUCCESS);
-  EXPECT_EQ(FileFallback::CloseFile(H), EFI_SUCCESS);
 
   EXPECT_EQ(FileFallback::GetFileInfo(nullptr), nullptr);
   EXPECT_EQ(FileFallback::ReadFile(nullptr, &Len, Buffer), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::SetFileInfo(H, nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::GetFilePosition(H, nullptr), EFI_INVALID_PARAMETER);
   EXPECT_EQ(FileFallback::GetFileSize(H, nullptr), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(Sim.LiveAllocations(), 0u);
-}
-
-TEST(ShellFileOps, GetFileSizeOverAFailingGetInfoLeavesNothingAllocated) {
-  SimFirmware Sim;
-  Sim.InstallInPlatformContext();
-  SimFile File("x", {1, 2, 3});
-  File.GetInfoStatus = EFI_DEVICE_ERROR;
-  UINT64 Size = 99;
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
-  EXPECT_EQ(Size, 99u);
-  // A record too small for its fixed part is refused rather than read past its end.
-  File.GetInfoStatus = EFI_SUCCESS;
-  File.GetInfoLiesAboutSize = true;
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
-  // No pool for the record.
-  File.GetInfoLiesAboutSize = false;
+  // A size is given only from a whole record: not when GetInfo fails, nor when it asks for a
+  // record too small for its fixed part (which is refused rather than read past its end), nor
+  // when there is no pool for the record; and nothing stays allocated.
+  const auto GetInfo = H->GetInfo;
+  H->GetInfo = [](EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN *, VOID *)
+                   EFIAPI { return EFI_DEVICE_ERROR; };
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
+  H->GetInfo = [](EFI_FILE_PROTOCOL *, const EFI_GUID *, UINTN *Needed, VOID *) EFIAPI {
+    *Needed = 8;
+    return EFI_BUFFER_TOO_SMALL;
+  };
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
+  H->GetInfo = GetInfo;
   Sim.FailAllocationNumber(1);
-  EXPECT_EQ(FileFallback::GetFileSize(&File.Protocol, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(FileFallback::GetFileSize(H, &Size), EFI_DEVICE_ERROR);
+  EXPECT_EQ(Size, 300u);
+  EXPECT_EQ(FileFallback::CloseFile(H), EFI_SUCCESS);
+  EXPECT_EQ(FileFallback::DeleteFile(Stick.Open(u"gpp1.bin")), EFI_SUCCESS);
+  EXPECT_TRUE(Stick.Files.empty());
+  EXPECT_EQ(Stick.OpenHandles, 0u);
   EXPECT_EQ(Sim.LiveAllocations(), 0u);
 }
 

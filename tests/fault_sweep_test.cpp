@@ -16,9 +16,6 @@
 #include <map>
 
 #include "app/board_record.h"
-#include "main/kestrel.h"
-#include "shell/shell_connection.h"
-#include "sim/sim_shell.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -103,21 +100,13 @@ const std::vector<uint8_t> &PriorBlock(uint32_t BlockSize) {
   return Block;
 }
 
-enum class Shell { Uefi20, Efi11 };
-
-// A board with the prior block, the shell that starts the image with the operation's arguments,
-// and the failing wrappers in its firmware tables.
+// A board with the prior block, the shell that starts the image, and the failing wrappers in its
+// firmware tables.
 struct SweepBoard {
-  SweepBoard(const Args &A, Shell Kind, uint32_t BlockSize = 512)
+  SweepBoard(ShellKind Kind, uint32_t BlockSize = 512)
       : Prior(PriorBlock(BlockSize)), B(BlockSize) {
     B.SetBlock0(Prior);
-    Args Vector = {"Kestrel.efi"};
-    Vector.insert(Vector.end(), A.begin(), A.end());
-    if (Kind == Shell::Uefi20)
-      Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, Vector);
-    else
-      Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, Vector,
-                                             EnvironmentPlacement::OnOtherHandles);
+    B.InstallShell(Kind);
     Inject = Injection{};
     EFI_BLOCK_IO_PROTOCOL *Gpp1 = B.Gpp1().Interface;
     Wrap<Call::LocateHandleBuffer, EFI_NOT_FOUND>(B.Sim.BootServices.LocateHandleBuffer);
@@ -129,8 +118,6 @@ struct SweepBoard {
   }
   const std::vector<uint8_t> &Prior; // made first: its board must be gone before this one
   Board B;
-  std::unique_ptr<SimShell20> Shell20;
-  std::unique_ptr<SimShell11> Shell11;
 };
 
 struct Outcome {
@@ -138,40 +125,19 @@ struct Outcome {
   std::vector<std::u16string> Lines; // every console message, in order
   std::vector<uint8_t> Block;
   size_t Allocations; // pool allocations made by the run
-  size_t LiveAllocations;
-  size_t OpenProtocols;
-  bool ShellConnected; // the shell connection not torn down
+  std::string Left;   // what the run left behind (Leftovers)
   std::array<size_t, CallKinds> Seen;
   std::string Text; // the console's text, narrowed, in Unix form
 };
 
-// Starts the image as the firmware does.
-Outcome RunOnce(SweepBoard &S) {
+// Starts the image with Args as the firmware does.
+Outcome RunOnce(SweepBoard &S, const Args &A) {
   SimFirmware &Sim = S.B.Sim;
   const size_t Before = Sim.AllocationCount;
   Inject.Seen = {};
-  Sim.ClearConsole();
-  const EFI_STATUS Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
-  return Outcome{Status,
-                 Sim.ConsoleCalls,
-                 S.B.Block0(),
-                 Sim.AllocationCount - Before,
-                 Sim.LiveAllocations(),
-                 Sim.Handles.Opens.size(),
-                 ShellConnection.ShellProtocol || ShellConnection.ShellParameters ||
-                     ShellConnection.ShellEnvironment || ShellConnection.ShellInterface ||
-                     ShellConnection.ShellEnvironmentHandle,
-                 Inject.Seen,
-                 Unix(Sim.ConsoleText())};
-}
-
-bool HasLine(const Outcome &O, const std::u16string &Line) {
-  return std::find(O.Lines.begin(), O.Lines.end(), Line) != O.Lines.end();
-}
-
-bool HasErrorLine(const Outcome &O) {
-  return std::any_of(O.Lines.begin(), O.Lines.end(),
-                     [](const std::u16string &L) { return L.rfind(u"ERROR: ", 0) == 0; });
+  const RunResult R = S.B.Start(A);
+  return Outcome{R.Status,       Sim.ConsoleCalls, S.B.Block0(), Sim.AllocationCount - Before,
+                 Leftovers(Sim), Inject.Seen,      R.Output};
 }
 
 // The fault-free run's console with exactly one message taken out.
@@ -191,13 +157,13 @@ struct Reference {
   std::vector<uint8_t> Intended;
 };
 
-Reference ReferenceFor(const Args &A, Shell Kind, uint32_t BlockSize = 512) {
-  SweepBoard S(A, Kind, BlockSize);
+Reference ReferenceFor(const Args &A, ShellKind Kind, uint32_t BlockSize = 512) {
+  SweepBoard S(Kind, BlockSize);
   Reference R{{}, S.B.Block0()};
-  R.Clean = RunOnce(S);
-  if (HasLine(R.Clean, u"- Clearing GPP1 data...\r\n"))
+  R.Clean = RunOnce(S, A);
+  if (HasMessage(R.Clean.Lines, "- Clearing GPP1 data...\r\n"))
     R.Intended.assign(BlockSize, 0);
-  else if (HasLine(R.Clean, u"- Creating binary image...\r\n"))
+  else if (HasMessage(R.Clean.Lines, "- Creating binary image...\r\n"))
     R.Intended = R.Clean.Block; // checked against the record layout in read_write_test
   return R;
 }
@@ -205,17 +171,13 @@ Reference ReferenceFor(const Args &A, Shell Kind, uint32_t BlockSize = 512) {
 // The properties every run must have, faulted or not. Returns a description of the first one
 // broken, or an empty string.
 std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
-  if (O.LiveAllocations != 0)
-    return "pool buffers left allocated";
-  if (O.OpenProtocols != 0)
-    return "protocols left open";
-  if (O.ShellConnected)
-    return "shell connection left";
-  if (HasLine(O, u"Operation successful!\r\n") && O.Status != 0)
+  if (!O.Left.empty())
+    return O.Left;
+  if (HasMessage(O.Lines, "Operation successful!\r\n") && O.Status != 0)
     return "\"Operation successful!\" with a failure status";
   if (O.Status == 0)
     return O.Block == Ref.Intended ? "" : "success with a block other than the one asked for";
-  if (HasErrorLine(O))
+  if (HasMessage(O.Lines, "ERROR: ", true))
     return "";
   // A failure without its "ERROR: " line is right only when that line itself was the one lost.
   if (LineMayBeLost && O.Status == Ref.Clean.Status && O.Block == Ref.Clean.Block &&
@@ -224,21 +186,21 @@ std::string Judge(const Outcome &O, const Reference &Ref, bool LineMayBeLost) {
   return "failure without an \"ERROR: \" line";
 }
 
-std::string Describe(const Args &A, Shell Kind) {
+std::string Describe(const Args &A, ShellKind Kind) {
   std::string Out;
   for (const auto &W : A)
     Out += W + " ";
-  return Out + (Kind == Shell::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
+  return Out + (Kind == ShellKind::Uefi20 ? "(Shell 2.0) " : "(EFI 1.1 shell) ");
 }
 
 TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
   // Everything under UEFI Shell 2.0, and the device operations under the EFI 1.1 shell too,
   // whose start-up allocates a handle search buffer of its own.
-  std::vector<std::pair<Args, Shell>> Runs;
+  std::vector<std::pair<Args, ShellKind>> Runs;
   for (const Args &A : Operations)
-    Runs.push_back({A, Shell::Uefi20});
+    Runs.push_back({A, ShellKind::Uefi20});
   for (const Args &A : {Args{"-r"}, Example, Args{"-c"}})
-    Runs.push_back({A, Shell::Efi11});
+    Runs.push_back({A, ShellKind::Efi11});
   bool SawReadOutOfMemory = false;
   size_t Injected = 0;
   size_t PerKind[CallKinds] = {};
@@ -254,21 +216,22 @@ TEST(FaultSweep, EveryFailingFirmwareCallOfEveryOperation) {
     for (size_t CallKind = 0; CallKind < CallKinds; CallKind++) {
       const Call C = static_cast<Call>(CallKind);
       for (size_t N = 1; N <= Counts[CallKind]; N++) {
-        SweepBoard S(A, Kind);
+        SweepBoard S(Kind);
         if (C == Call::Pool) {
           S.B.Sim.FailAllocationNumber(N);
         } else {
           Inject.Target = C;
           Inject.FailAt = N;
         }
-        const Outcome O = RunOnce(S);
+        const Outcome O = RunOnce(S, A);
         Injected++;
         PerKind[CallKind]++;
         const std::string Where =
             Describe(A, Kind) + CallNames[CallKind] + " #" + std::to_string(N) + " fails";
         // A failed allocation fails the operation as out of memory or as no GPP1, or loses a line.
-        if (C == Call::Pool && Kind == Shell::Uefi20 && Ref.Clean.Status == 0)
-          EXPECT_TRUE(O.Status == 0 ? !HasErrorLine(O) : O.Status == 7 || O.Status == 9)
+        if (C == Call::Pool && Kind == ShellKind::Uefi20 && Ref.Clean.Status == 0)
+          EXPECT_TRUE(O.Status == 0 ? !HasMessage(O.Lines, "ERROR: ", true)
+                                    : O.Status == 7 || O.Status == 9)
               << Where << ": " << O.Status;
         if (C == Call::Pool && A == Args{"-r"} && O.Status == 9) {
           SawReadOutOfMemory = true;
@@ -308,6 +271,10 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
   for (const auto &[BlockSize, Stride] : {std::pair<uint32_t, size_t>{512, 1}, {4096, 97}}) {
     for (const Args &A : {Args{"-r"}, Example, Args{"-c"}}) {
       const bool Writes = A != Args{"-r"};
+      // A read of a record with any one bit flipped shows nothing but the CRC's failure; a write
+      // or a clear that the device lied about fails its verify, and says only that.
+      const std::string Said = Writes ? (A == Example ? Written : Clearing) + VerifyFailed
+                                      : "ERROR: GPP1 data is corrupted! CRC32 fails.\n";
       std::vector<std::pair<std::string, SimBlockFaults>> Lies;
       if (Writes)
         Lies.push_back({"drops the write", {.DropWrites = true}});
@@ -316,26 +283,18 @@ TEST(FaultSweep, LyingDeviceNeverPassesForSuccess) {
       for (size_t Bytes = 1; Writes && Bytes < BlockSize; Bytes += Stride)
         Lies.push_back(
             {"writes " + std::to_string(Bytes) + " bytes", {.PartialWriteBytes = Bytes}});
-      const Reference Ref = ReferenceFor(A, Shell::Uefi20, BlockSize);
+      const Reference Ref = ReferenceFor(A, ShellKind::Uefi20, BlockSize);
       for (const auto &[Name, Faults] : Lies) {
-        SweepBoard S(A, Shell::Uefi20, BlockSize);
+        SweepBoard S(ShellKind::Uefi20, BlockSize);
         S.B.Gpp1().Faults = Faults;
-        const Outcome O = RunOnce(S);
+        const Outcome O = RunOnce(S, A);
         Injected++;
-        const std::string Where = Describe(A, Shell::Uefi20) + "device " + Name + ", blocks of " +
-                                  std::to_string(BlockSize);
+        const std::string Where = Describe(A, ShellKind::Uefi20) + "device " + Name +
+                                  ", blocks of " + std::to_string(BlockSize);
         ASSERT_EQ(Judge(O, Ref, false), "") << Where;
-        // A read of a record with any one bit flipped shows nothing but the CRC's failure.
-        if (!Writes && Faults.FlipBitOnRead < int(BoardRecordSize * 8)) {
-          EXPECT_EQ(O.Status, 10u) << Where;
-          EXPECT_EQ(O.Text, Expected().Banner + "ERROR: GPP1 data is corrupted! CRC32 fails.\n")
-              << Where;
-        }
-        // A write or a clear that the device lied about fails its verify, and says only that.
-        if (Writes) {
-          EXPECT_EQ(O.Status, 27u) << Where;
-          EXPECT_EQ(O.Text, Expected().Banner + (A == Example ? Written : Clearing) + VerifyFailed)
-              << Where;
+        if (Writes || Faults.FlipBitOnRead < int(BoardRecordSize * 8)) {
+          EXPECT_EQ(O.Status, Writes ? 27u : 10u) << Where;
+          EXPECT_EQ(O.Text, Expected().Banner + Said) << Where;
         }
         Caught += O.Status != 0;
       }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/board_record.h"
-#include "sim/sim_firmware.h"
+#include "tests/support/board_fixture.h"
 #include "uefi/uefi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size);
@@ -151,23 +151,15 @@ private:
   std::vector<uint64_t> Storage;
 };
 
-// What every run of the tool keeps, whatever it was given: nothing left allocated or open, no
+// What every run of the tool keeps, whatever it was given: nothing left behind (Leftovers), no
 // console message longer than ConsoleLineLimit, and "Operation successful!" exactly when the
-// status is 0, any other status coming with an "ERROR: " line. Messages are judged whole (an error
-// line by its start), so an argument echoed back cannot pass for one.
+// status is 0, any other status coming with an "ERROR: " line (see HasMessage).
 constexpr size_t ConsoleLineLimit = 320;
-inline bool HasMessage(const SimFirmware &Sim, const std::string &Text, bool Start = false) {
-  for (const auto &Call : Sim.ConsoleCalls)
-    if (Start ? NarrowText(Call).rfind(Text, 0) == 0 : NarrowText(Call) == Text)
-      return true;
-  return false;
-}
 inline void CheckRunKeepsItsPromises(const SimFirmware &Sim, uint64_t Status) {
-  FUZZ_CHECK(Sim.LiveAllocations() == 0);
-  FUZZ_CHECK(Sim.Handles.Opens.empty());
+  FUZZ_CHECK(Leftovers(Sim).empty());
   for (const auto &Call : Sim.ConsoleCalls)
     FUZZ_CHECK(Call.size() <= ConsoleLineLimit);
-  FUZZ_CHECK(HasMessage(Sim, "Operation successful!\r\n") == (Status == 0));
+  FUZZ_CHECK(HasMessage(Sim.ConsoleCalls, "Operation successful!\r\n") == (Status == 0));
   if (Status != 0)
-    FUZZ_CHECK(HasMessage(Sim, "ERROR: ", true));
+    FUZZ_CHECK(HasMessage(Sim.ConsoleCalls, "ERROR: ", true));
 }

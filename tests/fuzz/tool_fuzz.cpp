@@ -12,8 +12,6 @@
 // leaves zeros.
 #include <algorithm>
 
-#include "main/kestrel.h"
-#include "sim/sim_shell.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/board_fixture.h"
 
@@ -22,13 +20,9 @@ namespace {
 constexpr size_t MaxArguments = 64;
 constexpr uint8_t NullEntryMark = 0x02;
 
-bool Zeros(std::vector<uint8_t>::const_iterator From, std::vector<uint8_t>::const_iterator To) {
-  return std::all_of(From, To, [](uint8_t V) { return V == 0; });
-}
-
-bool IsValidRecordBlock(Board &B, const std::vector<uint8_t> &Block) {
-  return B.BlockSize >= BoardRecordSize && RecordIsValid(Block.data()) &&
-         Zeros(Block.begin() + BoardRecordSize, Block.end());
+// Whether Block holds nothing but zeros from byte From on.
+bool ZerosFrom(const std::vector<uint8_t> &Block, size_t From) {
+  return std::all_of(Block.begin() + From, Block.end(), [](uint8_t V) { return V == 0; });
 }
 
 } // namespace
@@ -42,47 +36,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   if (SetUp & 4)
     B.Run({"-w", "-p", "PRIOR", "-m", "PRIOR-MM"});
 
-  std::vector<std::u16string> Storage;
-  std::vector<bool> IsNull;
-  for (const auto &Part : SplitAtNul(In.Rest())) {
-    if (Storage.size() == MaxArguments)
-      break;
-    IsNull.push_back(Part.size() == 1 && Part[0] == NullEntryMark);
-    Storage.push_back(DecodeWide(Part));
-  }
-  std::vector<CHAR16 *> Argv;
-  static char16_t Name[] = u"Kestrel.efi";
-  Argv.push_back(Name);
-  for (size_t I = 0; I < Storage.size(); I++)
-    Argv.push_back(IsNull[I] ? nullptr : Storage[I].data());
+  B.InstallShell(SetUp & 16 ? ShellKind::Efi11 : ShellKind::Uefi20);
 
-  // The shells' own vectors are replaced by this one, which may hold any character or a null.
-  std::unique_ptr<SimShell20> Shell20;
-  std::unique_ptr<SimShell11> Shell11;
-  if (SetUp & 16) {
-    Shell11 = std::make_unique<SimShell11>(B.Sim, B.Sim.ImageHandle, std::vector<std::string>{},
-                                           EnvironmentPlacement::OnOtherHandles);
-    Shell11->Interface.Argv = Argv.data();
-    Shell11->Interface.Argc = Argv.size();
-  } else {
-    Shell20 = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle, std::vector<std::string>{});
-    Shell20->Parameters.Argv = Argv.data();
-    Shell20->Parameters.Argc = Argv.size();
-  }
+  // The vector the shell hands the image, which may hold any character or a null entry.
+  std::vector<std::u16string> Words;
+  for (const auto &Part : SplitAtNul(In.Rest()))
+    if (Words.size() < MaxArguments)
+      Words.push_back(DecodeWide(Part));
+  ArgVector Vector(Words);
+  for (size_t I = 0; I < Words.size(); I++)
+    if (Words[I] == std::u16string(1, NullEntryMark))
+      Vector.Argv()[I + 1] = nullptr; // entry 0 is the tool's name
 
   const std::vector<uint8_t> Before = B.Block0();
-  B.Sim.ClearConsole();
-  const EFI_STATUS Status = AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable);
+  const EFI_STATUS Status = B.Start(Vector).Status;
   const std::vector<uint8_t> After = B.Block0();
 
   CheckRunKeepsItsPromises(B.Sim, Status);
-  const bool Wrote = HasMessage(B.Sim, "- Creating binary image...\r\n");
-  const bool Cleared = HasMessage(B.Sim, "- Clearing GPP1 data...\r\n");
+  const bool Wrote = HasMessage(B.Sim.ConsoleCalls, "- Creating binary image...\r\n");
+  const bool Cleared = HasMessage(B.Sim.ConsoleCalls, "- Clearing GPP1 data...\r\n");
   if (!Wrote && !Cleared)
     FUZZ_CHECK(After == Before);
   if (Status == 0 && Wrote)
-    FUZZ_CHECK(IsValidRecordBlock(B, After));
+    FUZZ_CHECK(RecordIsValid(After.data()) && ZerosFrom(After, BoardRecordSize));
   if (Status == 0 && Cleared)
-    FUZZ_CHECK(Zeros(After.begin(), After.end()));
+    FUZZ_CHECK(ZerosFrom(After, 0));
   return 0;
 }

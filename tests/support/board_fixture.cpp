@@ -1,7 +1,11 @@
 #include "tests/support/board_fixture.h"
 
+#include <algorithm>
+
 #include "app/command_line.h"
+#include "main/kestrel.h"
 #include "shell/platform_context.h"
+#include "shell/shell_connection.h"
 
 ArgVector::ArgVector(const std::vector<std::u16string> &Args)
     : SimArguments([&] {
@@ -21,14 +25,31 @@ Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
   Sim.InstallInPlatformContext();
 }
 
-RunResult Board::Run(const std::vector<std::string> &Args) {
-  return Run(WideTexts(Args));
-}
-
 RunResult Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
   ArgVector Vector(Args);
   return {ToolMain(Vector.Argc(), Vector.Argv()), Unix(Sim.ConsoleText())};
+}
+
+void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
+  const std::vector<std::string> None;
+  if (Kind == ShellKind::Uefi20)
+    Shell20 = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, None);
+  else
+    Shell11 = std::make_unique<SimShell11>(Sim, Sim.ImageHandle, None, Placement);
+}
+
+RunResult Board::Start(ArgVector &Vector) {
+  if (Shell20) {
+    Shell20->Parameters.Argv = Vector.Argv();
+    Shell20->Parameters.Argc = Vector.Argc();
+  }
+  if (Shell11) {
+    Shell11->Interface.Argv = Vector.Argv();
+    Shell11->Interface.Argc = Vector.Argc();
+  }
+  Sim.ClearConsole();
+  return {AppEntry(Sim.ImageHandle, &Sim.SystemTable), Unix(Sim.ConsoleText())};
 }
 
 std::vector<uint8_t> Board::Block0() const {
@@ -45,4 +66,23 @@ std::string Unix(const std::string &Text) {
     if (Text[I] != '\r' || I + 1 == Text.size() || Text[I + 1] != '\n')
       Out.push_back(Text[I]);
   return Out;
+}
+
+bool HasMessage(const std::vector<std::u16string> &Messages, const std::string &Text, bool Start) {
+  return std::any_of(Messages.begin(), Messages.end(), [&](const std::u16string &Message) {
+    const std::string Narrow = NarrowText(Message);
+    return Start ? Narrow.rfind(Text, 0) == 0 : Narrow == Text;
+  });
+}
+
+std::string Leftovers(const SimFirmware &Sim) {
+  const auto &C = ShellConnection;
+  if (Sim.LiveAllocations() != 0)
+    return "pool buffers left allocated";
+  if (!Sim.Handles.Opens.empty())
+    return "protocols left open";
+  if (C.ShellProtocol || C.ShellParameters || C.ShellEnvironment || C.ShellInterface ||
+      C.ShellEnvironmentHandle)
+    return "shell connection left";
+  return "";
 }

@@ -1,5 +1,5 @@
 // A simulated board for the tool's tests: firmware, an eMMC card on PCI device 28 with GPP1 in
-// memory, and a HOB list with the platform-information block.
+// memory, a HOB list with the platform-information block, and the shell that starts the image.
 #pragma once
 
 #include <memory>
@@ -16,7 +16,7 @@ struct RunResult {
   std::string Output; // console text, narrowed, in Unix form (see Unix)
 };
 
-// The shell's argument vector for ToolMain: "Kestrel.efi" followed by Args, as UCS-2 strings the
+// The shell's argument vector for the tool: "Kestrel.efi" followed by Args, as UCS-2 strings the
 // tool may lower in place.
 class ArgVector : public SimArguments {
 public:
@@ -25,6 +25,7 @@ public:
 };
 
 enum class WriteProtect { NoPlatformHob, Off, On };
+enum class ShellKind { Uefi20, Efi11 };
 
 class Board {
 public:
@@ -32,8 +33,19 @@ public:
                  size_t Blocks = 4);
 
   // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
-  RunResult Run(const std::vector<std::string> &Args);
+  RunResult Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
   RunResult Run(const std::vector<std::u16string> &Args);
+  // Installs the shell that starts the image, as it usually is: UEFI Shell 2.0 with its protocol
+  // on the image too, or the EFI 1.1 shell with its environment at Placement.
+  void InstallShell(ShellKind Kind,
+                    EnvironmentPlacement Placement = EnvironmentPlacement::OnOtherHandles);
+  // Starts the image as the firmware does (AppEntry), the shell handing it Kestrel.efi followed
+  // by Args, or Vector; the console is cleared first.
+  RunResult Start(ArgVector &Vector);
+  RunResult Start(const std::vector<std::string> &Args) {
+    ArgVector Vector(Args);
+    return Start(Vector);
+  }
 
   std::vector<uint8_t> Block0() const;
   void SetBlock0(const std::vector<uint8_t> &Bytes);
@@ -44,6 +56,8 @@ public:
   SimEmmcCard Card;
   SimHobList Hobs;
   uint32_t BlockSize;
+  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<SimShell11> Shell11;
 
 private:
   SimBlockDevice *Gpp1Device;
@@ -51,3 +65,12 @@ private:
 
 // Console text with "\r\n" turned into "\n".
 std::string Unix(const std::string &Text);
+
+// Whether one of the console's messages is Text, or starts with it when Start is set. Messages
+// are judged whole, so an argument echoed back inside one cannot pass for another.
+bool HasMessage(const std::vector<std::u16string> &Messages, const std::string &Text,
+                bool Start = false);
+
+// What a run left that the image must give back (pool buffers, open protocols, the shell
+// connection), named; empty when nothing.
+std::string Leftovers(const SimFirmware &Sim);
