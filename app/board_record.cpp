@@ -120,8 +120,7 @@ VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text) {
   if (Fault == IdFault::TooLarge)
     PrintConsole(u"ERROR: %s \"%s\" does not fit the record's 32 bits!\n", Name, Text);
   else
-    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name,
-                 Text);
+    PrintConsole(u"ERROR: %s \"%s\" is not a hexadecimal number of at most 64 bits!\n", Name, Text);
 }
 
 ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record) {

@@ -7,6 +7,8 @@
 
 constexpr UINTN BoardRecordSize = 176;
 constexpr UINTN RecordTextFieldSize = 16;
+// What every byte of an erased eMMC block reads as.
+constexpr UINT8 ErasedByte = 0xFF;
 
 // The record's fields, in order, with their sizes; all integers little-endian. Text fields are 16
 // bytes of 8-bit text padded with spaces, and a reader takes a field's text up to its first '$'.
@@ -20,9 +22,9 @@ constexpr UINTN HeaderReserved = 24; // 8 bytes
 constexpr UINTN BlockSignature = 32; // "$BrdInfo"
 constexpr UINTN BlockVersion = 40;
 constexpr UINTN BlockLength = 44;
-constexpr UINTN Vendor = 48;         // text
-constexpr UINTN Product = 64;        // text
-constexpr UINTN ModuleSerial = 80;   // text
+constexpr UINTN Vendor = 48;       // text
+constexpr UINTN Product = 64;      // text
+constexpr UINTN ModuleSerial = 80; // text
 constexpr UINTN BoardId = 96;
 constexpr UINTN FabId = 100;
 constexpr UINTN BomId = 104;
@@ -62,7 +64,8 @@ constexpr UINT32 RecordFormatWord = 0x00020001;
 constexpr UINT32 RecordHeaderLength = 32;
 constexpr UINT32 RecordBlockVersion = 1;
 constexpr UINT32 RecordBlockLength = BoardRecordSize - RecordHeaderLength;
-constexpr UINT32 AbsentId = 0xFFFFFFFF; // readers take it as "not programmed" (docs/kept-on-purpose.md)
+constexpr UINT32 AbsentId =
+    0xFFFFFFFF; // readers take it as "not programmed" (docs/kept-on-purpose.md)
 static_assert(RecordHeaderLength == RecordOffset::BlockSignature, "the header frames the block");
 
 // What a write stores, checked and converted once: texts of 1 to 16 printable characters without

@@ -39,6 +39,9 @@ struct CliOptions {
   // record would not be what was asked.
   UINTN FirstUnknownIndex;
   const CHAR16 *FirstUnknownText;
+  // The first of the long options with a value (--if-serial and the files) given twice, or null.
+  // Which of two logs, backups or guards a run should take cannot be guessed.
+  const CHAR16 *RepeatedOption;
 };
 
 // Set by --debug: extra progress lines and hex dumps.

@@ -44,9 +44,9 @@ constexpr ToolOption ToolOptions[ToolOptionCount] = {
     {nullptr, u"--no-sandrel", &CliOptions::NoSandrelRequested, nullptr, u"",
      u"With --edit: removes the Sandrel Serial #", u"", nullptr},
     {nullptr, u"--if-blank", &CliOptions::IfBlankRequested, nullptr, u"",
-     u"-w, --edit, -c only over a blank GPP1", u"", nullptr},
+     u"-w, --edit, -c, -r only over a blank GPP1", u"", nullptr},
     {nullptr, u"--if-serial", &CliOptions::IfSerialGiven, &CliOptions::IfSerialText, u"Serial #",
-     u"-w, --edit, -c only over this Pylon #", u"", u"Pylon Serial #"},
+     u"-w, --edit, -c, -r only over this Pylon #", u"", u"Pylon Serial #"},
     {nullptr, u"--dry-run", &CliOptions::DryRunRequested, nullptr, u"",
      u"Shows what would be written; writes nothing", u"", nullptr},
     {nullptr, u"--backup", &CliOptions::BackupGiven, &CliOptions::BackupText, u"File",
@@ -112,13 +112,34 @@ constexpr ConsoleFormat<> MoreHelpTail[] = {
     u"  - Keeps the replaced block in old.bin and logs the run in run.log.\n",
     u"  Kestrel.efi --restore old.bin\n",
     u"  - Puts the saved block back.\n",
+    u"  Kestrel.efi -r --if-serial 12345678\n",
+    u"  - Shows the record only when it is that of board 12345678.\n",
 };
 
-VOID LowerInPlace(CHAR16 *Text) {
-  for (; *Text != 0; Text++) {
-    if (*Text >= u'A' && *Text <= u'Z')
-      *Text = static_cast<CHAR16>(*Text - u'A' + u'a');
+VOID LowerInPlace(CHAR16 *Text, UINTN Length) {
+  for (UINTN I = 0; I < Length; I++) {
+    if (Text[I] >= u'A' && Text[I] <= u'Z')
+      Text[I] = static_cast<CHAR16>(Text[I] - u'A' + u'a');
   }
+}
+
+// Whether the first Length characters of Entry are Word, whole.
+bool WordIs(const CHAR16 *Entry, UINTN Length, const CHAR16 *Word) {
+  if (Word == nullptr)
+    return false;
+  UINTN I = 0;
+  for (; I < Length && Word[I] != 0; I++) {
+    if (Entry[I] != Word[I])
+      return false;
+  }
+  return I == Length && Word[I] == 0;
+}
+
+// The options beyond the record's fields (the guard's serial and the files) take their value as
+// GNU's required arguments do: the next entry, whatever it starts with, so "--if-serial -h"
+// guards on "-h" and a file name may start with '-'.
+bool TakesAnyValue(const ToolOption &Option) {
+  return Option.Short == nullptr && Option.Value != nullptr;
 }
 
 // The required options of a write; the first failure stops the checks.
@@ -245,7 +266,6 @@ VOID PrintOptionHelp(bool LongOnly) {
   }
 }
 
-
 // The guards and the edit's own options, for every operation that writes.
 ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
   if (Options.IfBlankRequested && Options.IfSerialGiven) {
@@ -280,6 +300,12 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
     PrintConsole(u"ERROR: You can't write and read at the same time!\n");
     return ToolInvalidParameter;
   }
+  // A write stores every field; an edit keeps those not given. Asked for both, either would do
+  // something the other did not.
+  if (Options.WriteRequested) {
+    PrintConsole(u"ERROR: You can't write and edit at the same time!\n");
+    return ToolInvalidParameter;
+  }
   Edit->ModuleSerial = Options.*ModuleSerialOption.Given != 0;
   Edit->Mm = Options.*MmOption.Given != 0;
   Edit->CarrierSerial = Options.*CarrierSerialOption.Given != 0 || Options.NoSandrelRequested;
@@ -308,11 +334,22 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
 
 // A file option given without its file.
 ToolStatus CheckFileOption(const CliOptions &Options, const ToolOption &Option) {
-  if (Options.*Option.Given && Options.*Option.Value == nullptr) {
+  if (Options.*Option.Given &&
+      (Options.*Option.Value == nullptr || *(Options.*Option.Value) == 0)) {
     PrintConsole(u"ERROR: You can't use %s without a file name!\n", Option.Long);
     return ToolInvalidParameter;
   }
   return ToolSuccess;
+}
+
+// Whether any field of the record is given, or --no-sandrel.
+bool FieldGiven(const CliOptions &Options) {
+  const ToolOption *const Fields[] = {&ModuleSerialOption, &MmOption,  &CarrierSerialOption,
+                                      &BoardOption,        &FabOption, &BomOption};
+  bool Given = Options.NoSandrelRequested != 0;
+  for (const ToolOption *Field : Fields)
+    Given = Given || Options.*Field->Given;
+  return Given;
 }
 
 // A restore puts back a whole block and nothing else: no fields, no other operation.
@@ -320,17 +357,62 @@ ToolStatus CheckRestoreRequest(const CliOptions &Options) {
   ToolStatus Status = CheckFileOption(Options, RestoreOption);
   if (Status != ToolSuccess)
     return Status;
-  const ToolOption *const Fields[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption,
-                                      &BoardOption,        &FabOption, &BomOption};
-  bool Other = Options.ClearRequested || Options.EditRequested || Options.WriteRequested ||
-               Options.ReadRequested || Options.NoSandrelRequested;
-  for (const ToolOption *Field : Fields)
-    Other = Other || Options.*Field->Given;
-  if (Other) {
+  if (Options.ClearRequested || Options.EditRequested || Options.WriteRequested ||
+      Options.ReadRequested || FieldGiven(Options)) {
     PrintConsole(u"ERROR: You can't restore a block and read or change fields at the same time!\n");
     return ToolInvalidParameter;
   }
   return CheckNoUnknownEntry(Options, u"restored");
+}
+
+// A clear blanks the record and nothing else: asked beside a write, an edit, a read or a field,
+// it is the one thing the command line surely did not mean (a value that starts with "-c").
+ToolStatus CheckClearRequest(const CliOptions &Options) {
+  if (Options.WriteRequested || Options.EditRequested || Options.ReadRequested ||
+      FieldGiven(Options)) {
+    PrintConsole(u"ERROR: You can't clear and write, read or change fields at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  return CheckNoUnknownEntry(Options, u"cleared");
+}
+
+// The long options with a value, each given once; the log's, before anything else is done.
+ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
+  if (Options.RepeatedOption == nullptr ||
+      (LogOnly && CompareWideStrings(Options.RepeatedOption, LogOption.Long) != 0))
+    return ToolSuccess;
+  PrintConsole(u"ERROR: You can't give %s more than once!\n", Options.RepeatedOption);
+  return ToolInvalidParameter;
+}
+
+// File names compared as a FAT volume does, without regard to case.
+bool SameFileName(const CHAR16 *A, const CHAR16 *B) {
+  for (; *A != 0 && *B != 0; A++, B++) {
+    CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
+    CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
+    if (X != Y)
+      return false;
+  }
+  return *A == *B;
+}
+
+// The log is opened before anything else, so it is checked first: named once, with a file that
+// is none of the run's other files (a line appended to the block to restore would spoil it).
+ToolStatus CheckLogOption(const CliOptions &Options) {
+  ToolStatus Status = CheckRepeated(Options, true);
+  if (Status == ToolSuccess)
+    Status = CheckFileOption(Options, LogOption);
+  if (Status != ToolSuccess)
+    return Status;
+  const ToolOption *const Files[] = {&BackupOption, &RestoreOption};
+  for (const ToolOption *File : Files) {
+    if (Options.*File->Value != nullptr && SameFileName(Options.LogText, Options.*File->Value)) {
+      PrintConsole(u"ERROR: The log %s can't also be the %s file!\n", Options.LogText,
+                   File->Long + 2);
+      return ToolInvalidParameter;
+    }
+  }
+  return ToolSuccess;
 }
 
 const CHAR8 *OperationName(ToolOperation Operation) {
@@ -353,87 +435,75 @@ const CHAR8 *OperationName(ToolOperation Operation) {
   return "none";
 }
 
-// The run's line in the station's log: the values asked as typed, the files named, and the
-// outcome from the journal.
-ToolStatus LogRun(StationLog *Log, const CliOptions &Options, ToolOperation Operation,
-                  ToolStatus Status) {
-  LoggedValue Asked[ToolOptionCount];
+// What the run's line says besides its outcome: the values asked as typed, the files named.
+RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, LoggedValue *Asked) {
   UINTN AskedCount = 0;
   for (const ToolOption &Option : ToolOptions) {
-    if (Option.Value == nullptr || &Option == &BackupOption || &Option == &RestoreOption ||
-        &Option == &LogOption || &Option == &IfSerialOption || !(Options.*Option.Given) ||
+    if (Option.Value == nullptr || TakesAnyValue(Option) || !(Options.*Option.Given) ||
         Options.*Option.Value == nullptr)
       continue;
     Asked[AskedCount++] = {Option.Long + 2, Options.*Option.Value};
   }
-  RunLogEntry Entry = {OperationName(Operation),
-                       Options.IfBlankRequested ? "if-blank"
-                       : Options.IfSerialGiven  ? "if-serial"
-                                                : "none",
-                       Options.IfSerialText,
-                       Asked,
-                       AskedCount,
-                       Options.BackupText,
-                       Options.RestoreText,
-                       Status};
-  return AppendStationLog(Log, Entry);
+  return {OperationName(Operation),
+          Options.IfBlankRequested ? "if-blank"
+          : Options.IfSerialGiven  ? "if-serial"
+                                   : "none",
+          Options.IfSerialText,
+          Asked,
+          AskedCount,
+          Options.BackupText,
+          Options.RestoreText};
 }
 
-// Checks the command line for the operation it selects and runs it.
+// Checks the command line for the operation it selects and runs it: each operation's own checks,
+// then those every operation on GPP1 shares, then the operation.
 ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RecordJob *Job) {
-  ToolStatus Status = ToolInvalidParameter;
   WriteRequest Request;
   ZeroBytes(&Request, sizeof(Request));
   RecordEdit Edit = {};
+  ToolStatus Status = ToolSuccess;
   switch (Operation) {
   case ToolOperation::Help:
     PrintHelp();
-    Status = ToolSuccess;
-    break;
+    return ToolSuccess;
+  case ToolOperation::None:
+    PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
+    return ToolInvalidParameter;
   case ToolOperation::Restore:
     Status = CheckRestoreRequest(Options);
-    if (Status == ToolSuccess)
-      Status = CheckFileOption(Options, BackupOption);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, Job);
-    if (Status == ToolSuccess)
-      Status = RestoreCommand(Options.RestoreText, Job);
     break;
   case ToolOperation::Clear:
-    Status = CheckNoUnknownEntry(Options, u"cleared");
-    if (Status == ToolSuccess)
-      Status = CheckFileOption(Options, BackupOption);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, Job);
-    if (Status == ToolSuccess)
-      Status = ClearCommand(Job);
+    Status = CheckClearRequest(Options);
     break;
   case ToolOperation::Edit:
     Status = CheckEditRequest(Options, &Request, &Edit);
-    if (Status == ToolSuccess)
-      Status = CheckFileOption(Options, BackupOption);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, Job);
-    if (Status == ToolSuccess)
-      Status = WriteCommand(&Request, Job, &Edit);
     break;
   case ToolOperation::Write:
     Status = CheckWriteRequest(Options, &Request);
-    if (Status == ToolSuccess)
-      Status = CheckFileOption(Options, BackupOption);
-    if (Status == ToolSuccess)
-      Status = CheckJobOptions(Options, Job);
-    if (Status == ToolSuccess)
-      Status = WriteCommand(&Request, Job);
     break;
   case ToolOperation::Read:
-    Status = ReadCommand(&Options);
-    break;
-  case ToolOperation::None:
-    PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
     break;
   }
-  return Status;
+  if (Status == ToolSuccess)
+    Status = CheckRepeated(Options, false);
+  if (Status == ToolSuccess)
+    Status = CheckFileOption(Options, BackupOption);
+  if (Status == ToolSuccess)
+    Status = CheckJobOptions(Options, Job);
+  if (Status != ToolSuccess)
+    return Status;
+  switch (Operation) {
+  case ToolOperation::Restore:
+    return RestoreCommand(Options.RestoreText, Job);
+  case ToolOperation::Clear:
+    return ClearCommand(Job);
+  case ToolOperation::Edit:
+    return WriteCommand(&Request, Job, &Edit);
+  case ToolOperation::Write:
+    return WriteCommand(&Request, Job);
+  default:
+    return ReadCommand(&Options, Job);
+  }
 }
 
 } // namespace
@@ -452,6 +522,11 @@ ToolOperation OperationOf(const CliOptions &Options) {
   return Options.ReadRequested ? ToolOperation::Read : ToolOperation::None;
 }
 
+bool OperationWrites(ToolOperation Operation) {
+  return Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
+         Operation == ToolOperation::Clear || Operation == ToolOperation::Restore;
+}
+
 VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseReport Report) {
   if (Options == nullptr) {
     ReportInternalError(InternalCheck::ParseOptionsRecord);
@@ -465,19 +540,31 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
       ReportInternalError(InternalCheck::ParseNullEntry);
       continue;
     }
-    LowerInPlace(Entry);
-    if (CompareWideStrings(Entry, u"--debug") == 0) {
+    // A long option's name ends at its '=', if it has one; the value after it keeps its case.
+    UINTN NameLength = 0;
+    UINTN Equals = 0;
+    for (; Entry[NameLength] != 0; NameLength++) {
+      if (Equals == 0 && Entry[NameLength] == u'=' && Entry[0] == u'-' && Entry[1] == u'-')
+        Equals = NameLength;
+    }
+    if (Equals != 0)
+      NameLength = Equals;
+    LowerInPlace(Entry, NameLength);
+    if (Equals == 0 && CompareWideStrings(Entry, u"--debug") == 0) {
       DebugEnabled = 1;
       continue;
     }
     const ToolOption *Match = nullptr;
     for (const ToolOption &Option : ToolOptions) {
-      if ((Option.Short != nullptr && CompareWideStrings(Entry, Option.Short) == 0) ||
-          CompareWideStrings(Entry, Option.Long) == 0) {
+      if ((Equals == 0 && WordIs(Entry, NameLength, Option.Short)) ||
+          WordIs(Entry, NameLength, Option.Long)) {
         Match = &Option;
         break;
       }
     }
+    // "--name=value" of a switch is no word the tool knows.
+    if (Match != nullptr && Equals != 0 && Match->Value == nullptr)
+      Match = nullptr;
     if (Match == nullptr) {
       if (Report == ParseReport::Print)
         PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(I), Entry);
@@ -487,11 +574,19 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
       }
       continue;
     }
+    if (TakesAnyValue(*Match) && Options->*(Match->Given) && Options->RepeatedOption == nullptr)
+      Options->RepeatedOption = Match->Long;
     Options->*(Match->Given) = 1;
     if (Match->Value == nullptr)
       continue;
-    // The next entry is the value unless it looks like an option; a value is never lowered.
-    if (I + 1 < Argc && Argv[I + 1] != nullptr && Argv[I + 1][0] != u'-') {
+    if (Equals != 0) {
+      Options->*(Match->Value) = Entry + Equals + 1;
+      continue;
+    }
+    // The next entry is the value unless it looks like an option (for the options with a short
+    // form); a value is never lowered.
+    if (I + 1 < Argc && Argv[I + 1] != nullptr &&
+        (TakesAnyValue(*Match) || Argv[I + 1][0] != u'-')) {
       Options->*(Match->Value) = Argv[I + 1];
       I++;
     }
@@ -539,32 +634,33 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);
 
-  // The log is opened before anything else is done, so that a stick that cannot take the run's
-  // line stops the run before GPP1 is touched.
+  ToolOperation Operation = OperationOf(Options);
+  RecordJob Job = {Gpp1Guard::None, nullptr, false, nullptr, false};
+  ToolStatus Status = ToolSuccess;
+  // The run's line takes its place in the log before anything else is done, so that a stick that
+  // cannot take it stops the run before GPP1 is touched, and one that fills up later still does.
+  LoggedValue Asked[ToolOptionCount];
+  RunLogEntry Entry = {};
   StationLog Log = {};
   if (Options.LogGiven) {
-    ToolStatus Status = CheckFileOption(Options, LogOption);
-    if (Status == ToolSuccess)
-      Status = OpenStationLog(&Log, Options.LogText);
+    Status = CheckLogOption(Options);
+    if (Status != ToolSuccess)
+      return Status;
+    Entry = LogEntryOf(Options, Operation, Asked);
+    Status = ReserveStationLog(&Log, Options.LogText, Entry);
     if (Status != ToolSuccess)
       return Status;
   }
 
-  RecordJob Job = {Gpp1Guard::None, nullptr, false, nullptr, false};
-  ToolOperation Operation = OperationOf(Options);
-  ToolStatus Status = RunOperation(Operation, Options, &Job);
+  Status = RunOperation(Operation, Options, &Job);
 
-  if (Options.LogGiven) {
-    ToolStatus Logged = LogRun(&Log, Options, Operation, Status);
-    if (Logged != ToolSuccess)
-      return Logged;
-  }
+  if (Options.LogGiven)
+    Status = FinishStationLog(&Log, Entry, Status);
+  if (Journal.Backup != nullptr)
+    FreeBuffer(Journal.Backup);
+  Journal.Backup = nullptr;
   // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
-  bool Rehearsed = Job.DryRun && (Operation == ToolOperation::Restore ||
-                                  Operation == ToolOperation::Clear ||
-                                  Operation == ToolOperation::Edit ||
-                                  Operation == ToolOperation::Write);
-  if (Status == ToolSuccess && !Rehearsed)
+  if (Status == ToolSuccess && !Journal.DryRun)
     PrintConsole(u"Operation successful!\n");
   return Status;
 }

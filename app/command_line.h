@@ -25,14 +25,19 @@ constexpr UINTN ToolOptionCount = 18;
 extern const ToolOption ToolOptions[ToolOptionCount];
 
 // The one operation a command line selects: help over restore, restore over clear, clear over
-// edit, edit over write, write over read.
+// edit, edit over write, write over read. (The operations' checks then refuse a clear, restore or
+// edit given with another operation.)
 enum class ToolOperation { None, Help, Restore, Clear, Edit, Write, Read };
 ToolOperation OperationOf(const CliOptions &Options);
+// Whether the operation may write GPP1.
+bool OperationWrites(ToolOperation Operation);
 
 // Whether the parser reports each entry it does not know ("Unknown! - Argv[n]").
 enum class ParseReport { Print, Silent };
 
-// Lowers the option words of Argv in place (values are left as typed) and fills Options.
+// Lowers the option words of Argv in place (values are left as typed) and fills Options. An
+// option with a value takes the next entry, unless it starts with '-' for the options that have
+// a short form; a long option also takes it in GNU's "--name=value" form.
 VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options,
                       ParseReport Report = ParseReport::Print);
 VOID PrintHelp();

@@ -9,8 +9,6 @@
 
 namespace {
 
-// What an erased eMMC block reads as.
-constexpr UINT8 ErasedByte = 0xFF;
 constexpr UINTN DevicePathHeaderSize = sizeof(EFI_DEVICE_PATH_PROTOCOL);
 constexpr UINT16 MinPciNodeLength = sizeof(PCI_DEVICE_PATH);
 
@@ -29,15 +27,18 @@ UINT32 UsableBlockSize(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
 // than this is not a buffer alignment any device needs.
 constexpr UINT32 MaxIoAlign = 0x10000;
 
-// One block's transfer buffer, placed at the media's alignment inside a larger pool buffer.
+// Transfer buffers of one block each, placed at the media's alignment inside one pool buffer;
+// each starts a whole number of alignments after the one before it.
+constexpr UINTN MaxTransferBlocks = 3;
 struct BlockBuffer {
   VOID *Pool;
-  UINT8 *Data;
+  UINT8 *Data[MaxTransferBlocks];
 };
 
-// Finds GPP1 afresh and takes a zeroed, suitably aligned buffer of one block for the transfer;
-// the caller releases Buffer->Pool.
-ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, UINT32 *BlockSize) {
+// Finds GPP1 afresh and takes Count zeroed, suitably aligned buffers of one block each for the
+// transfers; the caller releases Buffer->Pool.
+ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, UINT32 *BlockSize,
+                         UINTN Count = 1) {
   if (DebugEnabled)
     PrintConsole(u"- GetBlockIo()...\n");
   *BlockIo = GetBlockIo();
@@ -54,26 +55,37 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
   if (Align == 0)
     Align = 1;
   if ((Align & (Align - 1)) != 0 || Align > MaxIoAlign) {
-    PrintConsole(u"ERROR: GPP1 asks for a buffer alignment of %d bytes, which no buffer can meet!\n",
-                 static_cast<int>(Align));
+    PrintConsole(
+        u"ERROR: GPP1 asks for a buffer alignment of %d bytes, which no buffer can meet!\n",
+        static_cast<int>(Align));
     return ToolDeviceError;
   }
-  Buffer->Pool = AllocateZeroedBuffer(static_cast<UINTN>(*BlockSize) + Align - 1);
+  UINTN Stride = (static_cast<UINTN>(*BlockSize) + Align - 1) / Align * Align;
+  Buffer->Pool = AllocateZeroedBuffer(Stride * Count + Align - 1);
   if (Buffer->Pool == nullptr) {
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
     return ToolOutOfResources;
   }
   UINTN Address = reinterpret_cast<UINTN>(Buffer->Pool);
-  Buffer->Data = static_cast<UINT8 *>(Buffer->Pool) + ((Align - Address % Align) % Align);
+  UINT8 *First = static_cast<UINT8 *>(Buffer->Pool) + ((Align - Address % Align) % Align);
+  for (UINTN I = 0; I < Count; I++)
+    Buffer->Data[I] = First + I * Stride;
   return ToolSuccess;
 }
 
-// The "ERROR: Failed to ... GPP1!" line is followed by the device's own reason, which the
-// exit status may no longer carry.
-ToolStatus TransferFailed(ConsoleFormat<> Line, EFI_STATUS Status) {
+// The "ERROR: Failed to ... GPP1!" line, followed by the device's own reason: the exit status
+// says what the failure did to GPP1, the device's status only why.
+VOID ReportTransferFailure(ConsoleFormat<> Line, EFI_STATUS Status) {
   PrintConsole(Line);
   PrintConsole(u"GPP1 device status: %r\n", Status);
-  return TransferFailureStatus(Status);
+}
+
+bool SameBytes(const UINT8 *A, const UINT8 *B, UINTN Count) {
+  for (UINTN I = 0; I < Count; I++) {
+    if (A[I] != B[I])
+      return false;
+  }
+  return true;
 }
 
 // How far the interface's record lies from the start of the card's array, from the pointer the
@@ -87,30 +99,36 @@ UINT64 EmmcRecordOffset(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
 }
 
 // Writes Length bytes (the record, or with WholeBlock exactly one block) to block 0, the rest of
-// the block as zeros.
+// the block as zeros. Block 0 is read first, so that a write the device fails can be judged: one
+// more read afterwards tells a block left as it was from the new block and from neither.
 ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock) {
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
   BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize, MaxTransferBlocks);
   if (Opened != ToolSuccess)
     return Opened;
+  UINT8 *New = Buffer.Data[0], *Old = Buffer.Data[1], *Again = Buffer.Data[2];
   if (WholeBlock && Length != BlockSize) {
     FreeBuffer(Buffer.Pool);
     PrintConsole(u"ERROR: GPP1 blocks hold %d bytes, not %d!\n", static_cast<int>(BlockSize),
                  static_cast<int>(Length));
     return ToolInvalidParameter;
   }
+  EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Old);
+  if (EFI_ERROR(Status)) {
+    FreeBuffer(Buffer.Pool);
+    ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
+    return ToolReadFailed;
+  }
   if (DebugEnabled)
     PrintConsole(u"- Copying data...\n");
   // The data fills the start of the block; the rest of the block is written as zeros.
-  CopyBytes(Buffer.Data, Data, Length);
+  CopyBytes(New, Data, Length);
   if (DebugEnabled)
     PrintConsole(u"- Writing data...\n");
   Journal.WriteReached = true;
-  EFI_STATUS Status =
-      BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
-  FreeBuffer(Buffer.Pool);
+  Status = BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, New);
   // A device may hold the block in its write cache and report success; until the flush has
   // succeeded the record may be lost with the power, and a read-back would only see the cache.
   // A driver without a flush (none, or one that answers EFI_UNSUPPORTED) keeps no write cache:
@@ -120,23 +138,41 @@ ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock) {
     if (Status == EFI_UNSUPPORTED)
       Status = EFI_SUCCESS;
   }
+  ToolStatus Result = ToolSuccess;
   if (EFI_ERROR(Status)) {
-    Journal.WriteFailed = true;
-    return TransferFailed(u"ERROR: Failed to write GPP1!\n", Status);
+    ReportTransferFailure(u"ERROR: Failed to write GPP1!\n", Status);
+    Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Again);
+    Result = JudgeReadOnceMore(EFI_ERROR(Status) ? nullptr : Again, BlockSize, New, BlockSize, Old);
   }
-  return ToolSuccess;
+  FreeBuffer(Buffer.Pool);
+  return Result;
 }
 
 } // namespace
 
-ToolStatus TransferFailureStatus(EFI_STATUS Status) {
-  EFI_STATUS Code = Status & ~EfiErrorBit;
-  // Scripts read 2 as a bad command line, 10 as a stored record that fails its CRC and 27 as a
-  // failed verify; from a device each means only that the transfer failed.
-  if (Code == 0 || Code == ToolInvalidParameter || Code == ToolVolumeCorrupted ||
-      Code == ToolCrcError)
-    return ToolDeviceError;
-  return Code;
+ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,
+                             const UINT8 *Old) {
+  if (Again == nullptr) {
+    PrintConsole(u"ERROR: GPP1 cannot be read once more: what it holds is unknown!\n");
+    return ToolWrittenUnknown;
+  }
+  CopyBytes(Journal.After, Again, BoardRecordSize);
+  Journal.AfterKnown = true;
+  if (Length <= Size && SameBytes(Again, Data, Length) &&
+      AllBytesZero(Again + Length, Size - Length)) {
+    PrintConsole(u"- GPP1 read once more holds the new block, unconfirmed by the device.\n");
+    return ToolWrittenUnconfirmed;
+  }
+  if (Old == nullptr) {
+    PrintConsole(u"ERROR: Failed to verify GPP1!\n");
+    return ToolCrcError;
+  }
+  if (SameBytes(Again, Old, Size)) {
+    PrintConsole(u"- GPP1 read once more holds the block it held before: nothing was written.\n");
+    return ToolWriteFailedUnchanged;
+  }
+  PrintConsole(u"ERROR: GPP1 read once more holds neither the block it held nor the new one!\n");
+  return ToolWrittenUnknown;
 }
 
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
@@ -276,12 +312,13 @@ ToolStatus ReadGpp1Block(Gpp1Block *Block) {
   if (Opened != ToolSuccess)
     return Opened;
   EFI_STATUS Status =
-      BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data);
+      BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data[0]);
   if (EFI_ERROR(Status)) {
     FreeBuffer(Buffer.Pool);
-    return TransferFailed(u"ERROR: Failed to read GPP1!\n", Status);
+    ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
+    return ToolReadFailed;
   }
-  *Block = {Buffer.Pool, Buffer.Data, BlockSize};
+  *Block = {Buffer.Pool, Buffer.Data[0], BlockSize};
   return ToolSuccess;
 }
 
@@ -350,7 +387,7 @@ Gpp1Protection Gpp1WriteProtection(const VOID *HobList) {
   if (Header.HobLength <= FlagOffset)
     return Gpp1Protection::Protected;
   return reinterpret_cast<const UINT8 *>(Hob)[FlagOffset] != 0 ? Gpp1Protection::Protected
-                                                                : Gpp1Protection::Writable;
+                                                               : Gpp1Protection::Writable;
 }
 
 bool IsGpp1WriteProtected(const VOID *HobList) {

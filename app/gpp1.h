@@ -31,7 +31,8 @@ ToolStatus ReadGpp1Record(UINT8 *Destination);
 // ReadGpp1Record that also tells whether the rest of the block beyond the record is all zeros, as
 // a write leaves it (the write and clear verifications use it), and whether it is all 0xFF, as an
 // erased eMMC reads. Either pointer may be null.
-ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *TailIsErased = nullptr);
+ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero,
+                                 bool *TailIsErased = nullptr);
 ToolStatus WriteGpp1Record(const UINT8 *Image);
 
 // The whole of block 0: read into a pool buffer that the caller releases with FreeBuffer(Pool),
@@ -71,7 +72,12 @@ bool IsGpp1WriteProtected(const VOID *HobList);
 // reported writable.
 ToolStatus RefuseIfWriteProtected();
 
-// The tool's status for a failed block transfer: the firmware's own code without its error bit,
-// so a script sees the device's reason, and never 0. Codes that a script reads as something else
-// (2 a bad command line, 10 a corrupt record, 27 a failed verify) become 7.
-ToolStatus TransferFailureStatus(EFI_STATUS Status);
+// After a write, its flush or its read-back failed, GPP1 holds the old block, the new one or
+// something else. Again is block 0 read once more (Size bytes; null when that read failed too),
+// the new block is Data (Length bytes) followed by zeros, Old the block before the write (null
+// when unknown). Says which on the console, notes the record read in the run's journal and gives
+// the status: ToolWrittenUnconfirmed (the new block), ToolWriteFailedUnchanged (the old one),
+// ToolWrittenUnknown (unreadable, or neither), or ToolCrcError when Old is unknown and the block
+// is not the new one: the write did not hold, as a verify finds.
+ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,
+                             const UINT8 *Old);

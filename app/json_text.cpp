@@ -39,6 +39,17 @@ VOID PutEscaped(JsonText *Out, UINT16 C) {
   }
 }
 
+// At most MaxCharacters of Text in quotes, "..." after them when the text goes on.
+template <typename Char> VOID AppendCut(JsonText *Out, const Char *Text, UINTN MaxCharacters) {
+  PutChar(Out, '"');
+  UINTN Count = 0;
+  for (; *Text != 0 && Count < MaxCharacters; Text++, Count++)
+    PutEscaped(Out, *Text);
+  if (*Text != 0)
+    JsonAppendRaw(Out, "...");
+  PutChar(Out, '"');
+}
+
 bool IsBlankRecord(const UINT8 *Record) {
   bool Zeros = true, Ones = true;
   for (UINTN I = 0; I < BoardRecordSize; I++) {
@@ -83,27 +94,19 @@ VOID JsonAppendBytes(JsonText *Out, const UINT8 *Bytes, UINTN Length) {
 }
 
 VOID JsonAppendNarrow(JsonText *Out, const CHAR8 *Text) {
-  PutChar(Out, '"');
-  for (; *Text != 0; Text++)
-    PutEscaped(Out, static_cast<UINT8>(*Text));
-  PutChar(Out, '"');
+  JsonAppendNarrowCut(Out, Text, ~static_cast<UINTN>(0));
 }
 
 VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text) {
-  PutChar(Out, '"');
-  for (; *Text != 0; Text++)
-    PutEscaped(Out, *Text);
-  PutChar(Out, '"');
+  JsonAppendWideCut(Out, Text, ~static_cast<UINTN>(0));
+}
+
+VOID JsonAppendNarrowCut(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters) {
+  AppendCut(Out, reinterpret_cast<const UINT8 *>(Text), MaxCharacters);
 }
 
 VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters) {
-  PutChar(Out, '"');
-  UINTN Count = 0;
-  for (; *Text != 0 && Count < MaxCharacters; Text++, Count++)
-    PutEscaped(Out, *Text);
-  if (*Text != 0)
-    JsonAppendRaw(Out, "...");
-  PutChar(Out, '"');
+  AppendCut(Out, Text, MaxCharacters);
 }
 
 VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record) {

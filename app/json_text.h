@@ -21,6 +21,7 @@ VOID JsonAppendBytes(JsonText *Out, const UINT8 *Bytes, UINTN Length);
 VOID JsonAppendNarrow(JsonText *Out, const CHAR8 *Text);
 VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text);
 // At most MaxCharacters of Text; a longer text ends in "..." inside the quotes.
+VOID JsonAppendNarrowCut(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters);
 VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters);
 // The record (the 176 bytes at the start of block 0) as an object: the texts and IDs a read shows,
 // the vendor and product, and the stored and computed CRC-32 with whether they match. A blank

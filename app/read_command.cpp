@@ -93,12 +93,13 @@ VOID DumpRecordHex(const UINT8 *Record) {
   PrintDumpSeparator(LabelWidth);
 }
 
-ToolStatus ReadCommand(const CliOptions *Options) {
+ToolStatus ReadCommand(const CliOptions *Options, const RecordJob *Job) {
   if (Options == nullptr)
     ReportInternalError(InternalCheck::ReadCommandOptions);
   UINT8 Record[BoardRecordSize];
   ZeroBytes(Record, sizeof(Record));
-  ToolStatus Status = ReadGpp1Record(Record);
+  bool TailErased = false;
+  ToolStatus Status = ReadGpp1RecordAndTail(Record, nullptr, &TailErased);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
     return Status;
@@ -106,6 +107,12 @@ ToolStatus ReadCommand(const CliOptions *Options) {
   // The check rewrites the CRC field; the journal keeps the bytes as stored.
   CopyBytes(Journal.Before, Record, BoardRecordSize);
   Journal.BeforeKnown = true;
+  // A station's last step reads the record it asked for: a read under a guard shows nothing else.
+  if (Job != nullptr) {
+    Status = CheckGuard(*Job, ClassifyStored(Record, TailErased), Record);
+    if (Status != ToolSuccess)
+      return Status;
+  }
   if (!RecordCrcMatches(Record, nullptr, nullptr)) {
     PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
     // The bytes as stored, so that a record no reader accepts can still be seen and saved.

@@ -2,8 +2,10 @@
 #pragma once
 
 #include "app/cli_options.h"
+#include "app/record_job.h"
 
-ToolStatus ReadCommand(const CliOptions *Options);
+// A guard in Job (--if-blank, --if-serial) must hold over what GPP1 holds before it is shown.
+ToolStatus ReadCommand(const CliOptions *Options, const RecordJob *Job = nullptr);
 VOID ShowBoardRecord(const UINT8 *Record);
 VOID DumpRecordHex(const UINT8 *Record);
 VOID PrintRepeated(UINT8 Count, const CHAR16 *Text);

@@ -1,5 +1,6 @@
 #include "app/station_files.h"
 
+#include "app/board_record.h"
 #include "app/json_text.h"
 #include "app/run_journal.h"
 #include "app/version.h"
@@ -15,22 +16,33 @@ namespace {
 // the files named and the rest.
 constexpr UINTN LogLineSize = 16384;
 constexpr UINTN MaxLoggedValue = 64;
+// A reason longer than this is cut; every reason the tool gives is shorter.
+constexpr UINTN MaxReasonLength = 96;
+// Digits a record's numbers (three IDs, two CRCs) can have beyond those of the widest record the
+// bound is measured on, and those of a backup's number.
+constexpr UINTN RecordNumberSlack = 5 * 2;
+constexpr UINTN BackupNumberSlack = 3;
+constexpr UINT64 WidestStatus = ~static_cast<UINT64>(0);
+constexpr CHAR8 ReservedReason[] = "no outcome recorded";
+constexpr CHAR16 RoomProbeSuffix[] = u".room";
 
-// Closes File, reporting the close's status: a FAT driver may write its last data only then.
-EFI_STATUS CloseChecked(SHELL_FILE_HANDLE File) {
-  return ShellFileOps.CloseFile(File);
+UINTN WideLength(const CHAR16 *Text) {
+  UINTN Length = 0;
+  while (Text[Length] != 0)
+    Length++;
+  return Length;
 }
 
 // Takes a partly made file away again; a removal that fails leaves nothing worse than before.
 VOID RemoveByName(const CHAR16 *Path) {
   SHELL_FILE_HANDLE File = nullptr;
-  if (!EFI_ERROR(OpenShellFile(Path, ShellFileMode::Append, &File)))
+  if (!EFI_ERROR(OpenShellFile(Path, ShellFileMode::Update, &File)))
     DeleteShellFile(File);
 }
 
-// Size bytes of Path, read from its start, compared with Expected; the file must hold no more.
+// Size bytes of Path from Offset on, compared with Expected. With Whole the file must end there.
 EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expected, UINTN Size,
-                          bool *Equal) {
+                          bool Whole, bool *Equal) {
   *Equal = false;
   SHELL_FILE_HANDLE File = nullptr;
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Read, &File);
@@ -47,7 +59,7 @@ EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expect
   if (!EFI_ERROR(Status))
     Status = ReadShellFileExactly(File, Copy, Size);
   if (!EFI_ERROR(Status)) {
-    *Equal = FileSize == Offset + Size;
+    *Equal = !Whole || FileSize == Offset + Size;
     for (UINTN I = 0; I < Size && *Equal; I++)
       *Equal = Copy[I] == Expected[I];
   }
@@ -57,18 +69,107 @@ EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expect
   return Status;
 }
 
-// A file that cut a line short is cut back to where the line began, so that the next line starts
-// on a line of its own.
-VOID TruncateTo(SHELL_FILE_HANDLE File, UINT64 Size) {
-  EFI_FILE_INFO *Info = ShellFileOps.GetFileInfo(File);
-  if (Info == nullptr)
-    return;
-  if (Info->FileSize > Size) {
-    Info->FileSize = Size;
-    ShellFileOps.SetFileInfo(File, Info);
+// A file system that cannot say how much room it has may also take a new file past its end and
+// report success (U-Boot's FAT does so, and fails the file after it instead). A one-byte file made
+// right after Beside shows whether Beside found room: it is made and removed again.
+EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
+  UINTN Length = WideLength(Beside);
+  constexpr UINTN SuffixLength = sizeof(RoomProbeSuffix) / sizeof(CHAR16);
+  auto *Name = static_cast<CHAR16 *>(AllocateBuffer((Length + SuffixLength) * sizeof(CHAR16)));
+  if (Name == nullptr)
+    return EFI_OUT_OF_RESOURCES;
+  CopyBytes(Name, Beside, Length * sizeof(CHAR16));
+  CopyBytes(Name + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
+  // A probe left by a run that was cut off is the tool's own.
+  RemoveByName(Name);
+  SHELL_FILE_HANDLE File = nullptr;
+  EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
+  if (!EFI_ERROR(Status)) {
+    const UINT8 Byte = 0;
+    Status = WriteShellFileExactly(File, &Byte, 1);
+    if (!EFI_ERROR(Status))
+      Status = ShellFileOps.FlushFile(File);
+    EFI_STATUS Closed = ShellFileOps.CloseFile(File);
+    if (!EFI_ERROR(Status))
+      Status = Closed;
+    RemoveByName(Name);
   }
-  FreeBuffer(Info);
+  FreeBuffer(Name);
+  return Status;
 }
+
+// Makes one backup under Name. EFI_ACCESS_DENIED with *Taken set when the name turns out to be
+// someone else's (made meanwhile); any other failure has said its line.
+EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *Taken) {
+  *Taken = false;
+  SHELL_FILE_HANDLE File = nullptr;
+  EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
+  if (EFI_ERROR(Status)) {
+    *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
+    if (!*Taken)
+      PrintConsole(u"ERROR: Cannot create backup %s: %r!\n", Name, Status);
+    return Status;
+  }
+  VolumeRoom Room = AskVolumeRoom(File);
+  if (!FitsVolume(Room, 0, Size)) {
+    DeleteShellFile(File);
+    PrintConsole(u"ERROR: Backup %s does not fit: %ld bytes are free on its volume!\n", Name,
+                 Room.Free);
+    return EFI_VOLUME_FULL;
+  }
+  Status = WriteShellFileExactly(File, Block, Size);
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.FlushFile(File);
+  if (EFI_ERROR(Status)) {
+    DeleteShellFile(File);
+  } else {
+    // A file system may write a new file's last data, or give it its name, only when it closes.
+    Status = ShellFileOps.CloseFile(File);
+    if (EFI_ERROR(Status)) {
+      *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
+      if (*Taken)
+        return Status;
+      RemoveByName(Name);
+    }
+  }
+  if (EFI_ERROR(Status)) {
+    PrintConsole(u"ERROR: Cannot write backup %s: %r!\n", Name, Status);
+    return Status;
+  }
+  if (!Room.Known) {
+    Status = ProveRoomAfter(Name);
+    if (EFI_ERROR(Status)) {
+      RemoveByName(Name);
+      PrintConsole(u"ERROR: The volume of backup %s has no room left: %r!\n", Name, Status);
+      return Status;
+    }
+  }
+  bool Equal = false;
+  Status = ReadBackEquals(Name, 0, Block, Size, true, &Equal);
+  if (EFI_ERROR(Status) || !Equal) {
+    RemoveByName(Name);
+    if (EFI_ERROR(Status))
+      PrintConsole(u"ERROR: Cannot read backup %s back: %r!\n", Name, Status);
+    else
+      PrintConsole(u"ERROR: Backup %s reads back other bytes than were saved!\n", Name);
+    return EFI_ERROR(Status) ? Status : EFI_VOLUME_CORRUPTED;
+  }
+  return EFI_SUCCESS;
+}
+
+// --- The run's line ---------------------------------------------------------------------------
+
+// The outcome part of a line: the records before and after (or null), the backup kept, the status
+// (null while the run is still going) and its reason.
+struct LineOutcome {
+  const UINT8 *Before;
+  const UINT8 *After;
+  const CHAR16 *Backup;
+  bool Finished;
+  UINT64 Status;
+  const CHAR8 *Reason;
+  UINTN ReasonLength; // at most this many characters of Reason
+};
 
 VOID AppendKey(JsonText *Out, const CHAR8 *Key) {
   JsonAppendRaw(Out, ",\"");
@@ -84,15 +185,27 @@ VOID AppendWideOrNull(JsonText *Out, const CHAR8 *Key, const CHAR16 *Text) {
     JsonAppendWide(Out, Text);
 }
 
-VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, bool Known, const UINT8 *Record) {
+VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, const UINT8 *Record) {
   AppendKey(Out, Key);
-  if (Known)
+  if (Record != nullptr)
     JsonAppendRecord(Out, Record);
   else
     JsonAppendRaw(Out, "null");
 }
 
-VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry) {
+// The line's last part, from its "status" key on: what an amendment replaces.
+VOID AppendStatusAndReason(JsonText *Out, const LineOutcome &Outcome) {
+  AppendKey(Out, "status");
+  if (Outcome.Finished)
+    JsonAppendNumber(Out, Outcome.Status);
+  else
+    JsonAppendRaw(Out, "null");
+  AppendKey(Out, "reason");
+  JsonAppendNarrowCut(Out, Outcome.Reason, Outcome.ReasonLength);
+  JsonAppendRaw(Out, "}");
+}
+
+VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Outcome) {
   JsonAppendRaw(Out, "{\"tool\":\"Kestrel\",\"version\":");
   JsonAppendWide(Out, ToolVersion);
   AppendKey(Out, "operation");
@@ -110,19 +223,117 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry) {
     JsonAppendWideCut(Out, Entry.Asked[I].Text, MaxLoggedValue);
   }
   JsonAppendRaw(Out, "}");
-  AppendWideOrNull(Out, "backup", Entry.Backup);
+  AppendWideOrNull(Out, "backup", Outcome.Backup);
   AppendWideOrNull(Out, "restore", Entry.Restore);
-  AppendRecordOrNull(Out, "before", Journal.BeforeKnown, Journal.Before);
-  AppendRecordOrNull(Out, "after", Journal.AfterKnown, Journal.After);
-  AppendKey(Out, "status");
-  JsonAppendNumber(Out, Entry.Status);
-  AppendKey(Out, "reason");
-  JsonAppendNarrow(Out, RunReason(Entry.Status));
-  JsonAppendRaw(Out, "}\n");
+  AppendRecordOrNull(Out, "before", Outcome.Before);
+  AppendRecordOrNull(Out, "after", Outcome.After);
+  AppendStatusAndReason(Out, Outcome);
+}
+
+// The most bytes the run's finished line can take: composed with the widest outcome (records
+// whose every text byte is escaped, the widest status and reason, the backup under its asked
+// name), and the digits that outcome cannot show.
+UINTN LineBound(const RunLogEntry &Entry, CHAR8 *Scratch) {
+  UINT8 Widest[BoardRecordSize];
+  for (UINT8 &Byte : Widest)
+    Byte = 0x01;
+  CHAR8 Reason[MaxReasonLength + 1];
+  for (UINTN I = 0; I < MaxReasonLength; I++)
+    Reason[I] = 'x';
+  Reason[MaxReasonLength] = 0;
+  JsonText Text = JsonTextIn(Scratch, LogLineSize);
+  ComposeLine(&Text, Entry,
+              {Widest, Widest, Entry.BackupAsked, true, WidestStatus, Reason, MaxReasonLength});
+  UINTN Slack = 2 * RecordNumberSlack + (Entry.BackupAsked != nullptr ? BackupNumberSlack : 0);
+  return Text.Overflowed || Text.Used + Slack + 1 >= LogLineSize ? 0 : Text.Used + Slack;
+}
+
+// Text (Used bytes of Buffer) padded with spaces to Length and ended with a newline.
+UINTN PadLine(CHAR8 *Buffer, UINTN Used, UINTN Length) {
+  for (UINTN I = Used; I < Length; I++)
+    Buffer[I] = ' ';
+  Buffer[Length] = '\n';
+  return Length + 1;
+}
+
+// Writes Size bytes of Line at Offset of an existing log, in place. EfiFilePositionEnd appends.
+EFI_STATUS PutLine(const CHAR16 *Path, UINT64 Offset, const CHAR8 *Line, UINTN Size,
+                   UINT64 *Start) {
+  SHELL_FILE_HANDLE File = nullptr;
+  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Update, &File);
+  if (EFI_ERROR(Status))
+    return Status;
+  UINT64 End = 0;
+  Status = ShellFileOps.SetFilePosition(File, Offset);
+  if (!EFI_ERROR(Status))
+    Status = WriteShellFileExactly(File, Line, Size);
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.FlushFile(File);
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.GetFilePosition(File, &End);
+  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
+  if (!EFI_ERROR(Status))
+    Status = Closed;
+  *Start = End - Size;
+  return Status;
+}
+
+// Writes Size bytes of Line (its newline last) where the run's line starts and reads them back.
+EFI_STATUS PutLineAndReadBack(StationLog *Log, UINT64 Offset, const CHAR8 *Line, UINTN Size) {
+  UINT64 Start = 0;
+  EFI_STATUS Status = PutLine(Log->Path, Offset, Line, Size, &Start);
+  if (EFI_ERROR(Status))
+    return Status;
+  Log->Start = Start;
+  Log->Length = Size - 1;
+  bool Equal = false;
+  Status =
+      ReadBackEquals(Log->Path, Start, reinterpret_cast<const UINT8 *>(Line), Size, false, &Equal);
+  return !EFI_ERROR(Status) && !Equal ? EFI_VOLUME_CORRUPTED : Status;
+}
+
+// Line (Size bytes, padded to the reserved length) put over the run's reserved line. A log that
+// takes appends only (a file marked append-only on Linux) gets the line, unpadded, at its end.
+EFI_STATUS RewriteLine(StationLog *Log, CHAR8 *Line, UINTN Size) {
+  EFI_STATUS Status = PutLineAndReadBack(Log, Log->Start, Line, Size);
+  if (Status != EFI_ACCESS_DENIED)
+    return Status;
+  UINTN Unpadded = Size - 1;
+  while (Unpadded > 0 && Line[Unpadded - 1] == ' ')
+    Unpadded--;
+  Line[Unpadded] = '\n';
+  return PutLineAndReadBack(Log, EfiFilePositionEnd, Line, Unpadded + 1);
+}
+
+// A reservation the volume took only in part is cut back to where it began, so that the next
+// line starts on a line of its own; only the run's own bytes, at the end of the file, go.
+VOID CutBack(SHELL_FILE_HANDLE File, UINT64 Size, UINT64 Written) {
+  EFI_FILE_INFO *Info = ShellFileOps.GetFileInfo(File);
+  if (Info == nullptr)
+    return;
+  if (Info->FileSize > Size && Info->FileSize <= Size + Written) {
+    Info->FileSize = Size;
+    ShellFileOps.SetFileInfo(File, Info);
+  }
+  FreeBuffer(Info);
+}
+
+// Where the last occurrence of Key (KeyLength bytes) starts in Line's first Length bytes; Length
+// when there is none.
+UINTN FindLast(const CHAR8 *Line, UINTN Length, const CHAR8 *Key, UINTN KeyLength) {
+  UINTN Found = Length;
+  for (UINTN I = 0; I + KeyLength <= Length; I++) {
+    bool Equal = true;
+    for (UINTN K = 0; K < KeyLength && Equal; K++)
+      Equal = Line[I + K] == Key[K];
+    if (Equal)
+      Found = I;
+  }
+  return Found;
 }
 
 // What the run did, for the line that says it was not logged.
-VOID ReportNotLogged(const StationLog &Log, ToolStatus Status, EFI_STATUS Why) {
+ToolStatus ReportNotLogged(const StationLog &Log, ToolStatus Status, EFI_STATUS Why) {
   if (Status == ToolSuccess && Journal.WriteReached)
     PrintConsole(u"ERROR: GPP1 was written and verified, but not logged: %s: %r!\n", Log.Path, Why);
   else if (Journal.WriteReached)
@@ -131,46 +342,68 @@ VOID ReportNotLogged(const StationLog &Log, ToolStatus Status, EFI_STATUS Why) {
   else
     PrintConsole(u"ERROR: GPP1 was not written (status %d), and not logged: %s: %r!\n",
                  static_cast<int>(Status), Log.Path, Why);
+  return Journal.WriteReached ? ToolNotLoggedWritten : ToolNotLoggedNothingWritten;
 }
+
+// The last line put, for an amendment after the run.
+StationLog LastLine = {};
 
 } // namespace
 
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size) {
-  if (ShellFileExists(Path)) {
-    PrintConsole(u"ERROR: Backup %s exists; a backup is never overwritten!\n", Path);
-    return ToolInvalidParameter;
+CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number) {
+  UINTN Length = WideLength(Path);
+  // The extension: from the last '.' of the last part of the path, not counting a leading one.
+  UINTN Split = Length;
+  for (UINTN I = Length; I > 0; I--) {
+    CHAR16 C = Path[I - 1];
+    if (C == u'\\' || C == u'/' || C == u':')
+      break;
+    if (C == u'.' && I > 1 && Path[I - 2] != u'\\' && Path[I - 2] != u'/' && Path[I - 2] != u':') {
+      Split = I - 1;
+      break;
+    }
   }
-  SHELL_FILE_HANDLE File = nullptr;
-  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::CreateNew, &File);
-  if (EFI_ERROR(Status)) {
-    PrintConsole(u"ERROR: Cannot create backup %s: %r!\n", Path, Status);
-    return ToolInvalidParameter;
+  CHAR16 Digits[24];
+  UINTN Count = 0;
+  for (UINTN N = Number; Number > 1 && N != 0; N /= 10)
+    Digits[Count++] = static_cast<CHAR16>(u'0' + N % 10);
+  auto *Name = static_cast<CHAR16 *>(AllocateBuffer((Length + Count + 2) * sizeof(CHAR16)));
+  if (Name == nullptr)
+    return nullptr;
+  UINTN At = 0;
+  for (UINTN I = 0; I < Split; I++)
+    Name[At++] = Path[I];
+  if (Count != 0)
+    Name[At++] = u'-';
+  while (Count > 0)
+    Name[At++] = Digits[--Count];
+  for (UINTN I = Split; I <= Length; I++)
+    Name[At++] = Path[I];
+  return Name;
+}
+
+ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size, CHAR16 **Kept) {
+  *Kept = nullptr;
+  for (UINTN Number = 1; Number <= MaxBackupNumber; Number++) {
+    CHAR16 *Name = NumberedName(Path, Number);
+    if (Name == nullptr) {
+      PrintConsole(u"ERROR: Failed to allocate pool!\n");
+      return ToolOutOfResources;
+    }
+    bool Taken = ShellFileExists(Name);
+    if (!Taken && !EFI_ERROR(TryBackup(Name, Block, Size, &Taken))) {
+      if (Number > 1)
+        PrintConsole(u"- %s is taken: the block is kept in %s.\n", Path, Name);
+      *Kept = Name;
+      return ToolSuccess;
+    }
+    FreeBuffer(Name);
+    if (!Taken)
+      return ToolBackupFailed;
   }
-  Status = WriteShellFileExactly(File, Block, Size);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.FlushFile(File);
-  if (EFI_ERROR(Status)) {
-    DeleteShellFile(File);
-  } else {
-    Status = CloseChecked(File);
-    if (EFI_ERROR(Status))
-      RemoveByName(Path);
-  }
-  if (EFI_ERROR(Status)) {
-    PrintConsole(u"ERROR: Cannot write backup %s: %r!\n", Path, Status);
-    return ToolInvalidParameter;
-  }
-  bool Equal = false;
-  Status = ReadBackEquals(Path, 0, Block, Size, &Equal);
-  if (EFI_ERROR(Status) || !Equal) {
-    RemoveByName(Path);
-    if (EFI_ERROR(Status))
-      PrintConsole(u"ERROR: Cannot read backup %s back: %r!\n", Path, Status);
-    else
-      PrintConsole(u"ERROR: Backup %s reads back other bytes than were saved!\n", Path);
-    return ToolInvalidParameter;
-  }
-  return ToolSuccess;
+  PrintConsole(u"ERROR: Backup %s and its numbered names up to %d are all taken!\n", Path,
+               static_cast<int>(MaxBackupNumber));
+  return ToolBackupFailed;
 }
 
 VOID DiscardBackupFile(const CHAR16 *Path) {
@@ -201,77 +434,166 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
   return ToolSuccess;
 }
 
-ToolStatus OpenStationLog(StationLog *Log, const CHAR16 *Path) {
-  Log->Path = Path;
-  Log->File = nullptr;
-  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Append, &Log->File);
+const CHAR8 *RunReason(ToolStatus Status) {
+  if (Journal.Reason != nullptr)
+    return Journal.Reason;
+  switch (Status) {
+  case ToolSuccess:
+    return Journal.DryRun        ? "dry run, nothing written"
+           : Journal.AlreadyHeld ? "already holds this record"
+                                 : "ok";
+  case ToolInvalidParameter:
+    return "bad arguments";
+  case ToolDeviceError:
+    return Journal.Gpp1Missing ? "GPP1 not found" : "GPP1 cannot be used";
+  case ToolWriteProtected:
+    return "write-protected";
+  case ToolOutOfResources:
+    return "out of memory, nothing written";
+  case ToolVolumeCorrupted:
+    return "record fails its CRC";
+  case ToolCrcError:
+    return "written, verify failed";
+  case ToolBackupFailed:
+    return "backup failed, nothing written";
+  case ToolReadFailed:
+    return "device error, nothing written";
+  case ToolWriteFailedUnchanged:
+    return "write failed, GPP1 unchanged";
+  case ToolWrittenUnconfirmed:
+    return "written, unconfirmed by the device";
+  case ToolWrittenUnknown:
+    return "write failed, GPP1 unknown";
+  default:
+    return "failed";
+  }
+}
+
+ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry) {
+  *Log = {Path, 0, 0};
+  LastLine = {};
+  SHELL_FILE_HANDLE File = nullptr;
+  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Append, &File);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot open log %s for appending: %r; GPP1 untouched!\n", Path, Status);
-    return ToolNotLogged;
+    return ToolNotLoggedNothingWritten;
+  }
+  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(LogLineSize));
+  UINTN Length = Line == nullptr ? 0 : LineBound(Entry, Line);
+  Status = Line == nullptr ? EFI_OUT_OF_RESOURCES
+           : Length == 0   ? EFI_BUFFER_TOO_SMALL
+                           : EFI_SUCCESS;
+  // A log whose last line has no newline gets one first, so that this run's line stands alone.
+  UINT64 Size = 0;
+  CHAR8 Last = '\n';
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.GetFileSize(File, &Size);
+  if (!EFI_ERROR(Status) && Size != 0) {
+    Status = ShellFileOps.SetFilePosition(File, Size - 1);
+    if (!EFI_ERROR(Status))
+      Status = ReadShellFileExactly(File, &Last, 1);
+    if (!EFI_ERROR(Status))
+      Status = ShellFileOps.SetFilePosition(File, EfiFilePositionEnd);
+  }
+  UINTN Lead = Last == '\n' ? 0 : 1;
+  UINTN Total = 0;
+  if (!EFI_ERROR(Status)) {
+    Line[0] = '\n';
+    JsonText Text = JsonTextIn(Line + Lead, LogLineSize - Lead);
+    ComposeLine(&Text, Entry,
+                {nullptr, nullptr, nullptr, false, 0, ReservedReason, MaxReasonLength});
+    Total = Lead + PadLine(Line + Lead, Text.Used, Length);
+  }
+  VolumeRoom Room = {};
+  if (!EFI_ERROR(Status)) {
+    Room = AskVolumeRoom(File);
+    if (Room.ReadOnly)
+      Status = EFI_WRITE_PROTECTED;
+    else if (!FitsVolume(Room, Size, Total))
+      Status = EFI_VOLUME_FULL;
+  }
+  UINT64 End = 0;
+  if (!EFI_ERROR(Status)) {
+    Status = WriteShellFileExactly(File, Line, Total);
+    if (EFI_ERROR(Status))
+      CutBack(File, Size, Total);
+  }
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.FlushFile(File);
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.GetFilePosition(File, &End);
+  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
+  if (!EFI_ERROR(Status))
+    Status = Closed;
+  *Log = {Path, End - (Length + 1), Length};
+  if (!EFI_ERROR(Status) && !Room.Known)
+    Status = ProveRoomAfter(Path);
+  bool Equal = false;
+  if (!EFI_ERROR(Status))
+    Status = ReadBackEquals(Path, Log->Start, reinterpret_cast<const UINT8 *>(Line + Lead),
+                            Length + 1, false, &Equal);
+  if (!EFI_ERROR(Status) && !Equal)
+    Status = EFI_VOLUME_CORRUPTED;
+  if (Line != nullptr)
+    FreeBuffer(Line);
+  if (EFI_ERROR(Status)) {
+    PrintConsole(u"ERROR: Log %s cannot take the run's line: %r; GPP1 untouched!\n", Path, Status);
+    return ToolNotLoggedNothingWritten;
   }
   return ToolSuccess;
 }
 
-const CHAR8 *RunReason(ToolStatus Status) {
-  if (Journal.Reason != nullptr)
-    return Journal.Reason;
-  if (Status == ToolSuccess)
-    return Journal.DryRun ? "dry run, nothing written" : "ok";
-  if (Journal.Gpp1Missing)
-    return "GPP1 not found";
-  if (Journal.VerifyFailed)
-    return "written, verify failed";
-  if (Journal.ReadBackFailed)
-    return "written, read-back failed";
-  if (Journal.WriteFailed)
-    return "write failed";
-  switch (Status) {
-  case ToolInvalidParameter:
-    return "bad arguments";
-  case ToolWriteProtected:
-    return "write-protected";
-  case ToolOutOfResources:
-    return Journal.WriteReached ? "out of memory after writing" : "out of memory, nothing written";
-  case ToolVolumeCorrupted:
-    return "record fails its CRC";
-  default:
-    return Journal.WriteReached ? "device error after writing" : "device error, nothing written";
-  }
+ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, ToolStatus Status) {
+  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(LogLineSize));
+  if (Line == nullptr)
+    return ReportNotLogged(*Log, Status, EFI_OUT_OF_RESOURCES);
+  JsonText Text = JsonTextIn(Line, LogLineSize);
+  ComposeLine(&Text, Entry,
+              {Journal.BeforeKnown ? Journal.Before : nullptr,
+               Journal.AfterKnown ? Journal.After : nullptr, Journal.Backup, true, Status,
+               RunReason(Status), MaxReasonLength});
+  EFI_STATUS Result = Text.Used > Log->Length ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
+  if (!EFI_ERROR(Result))
+    Result = RewriteLine(Log, Line, PadLine(Line, Text.Used, Log->Length));
+  FreeBuffer(Line);
+  if (EFI_ERROR(Result))
+    return ReportNotLogged(*Log, Status, Result);
+  LastLine = *Log;
+  return Status;
 }
 
-ToolStatus AppendStationLog(StationLog *Log, const RunLogEntry &Entry) {
-  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(LogLineSize));
-  if (Line == nullptr) {
-    ShellFileOps.CloseFile(Log->File);
-    ReportNotLogged(*Log, Entry.Status, EFI_OUT_OF_RESOURCES);
-    return ToolNotLogged;
+ToolStatus AmendStationLog(ToolStatus Status, const CHAR8 *Reason) {
+  if (LastLine.Path == nullptr)
+    return ToolSuccess;
+  StationLog Log = LastLine;
+  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(Log.Length + 1));
+  EFI_STATUS Result = Line == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
+  SHELL_FILE_HANDLE File = nullptr;
+  if (!EFI_ERROR(Result))
+    Result = OpenShellFile(Log.Path, ShellFileMode::Read, &File);
+  if (!EFI_ERROR(Result)) {
+    Result = ShellFileOps.SetFilePosition(File, Log.Start);
+    if (!EFI_ERROR(Result))
+      Result = ReadShellFileExactly(File, Line, Log.Length + 1);
+    ShellFileOps.CloseFile(File);
   }
-  JsonText Text = JsonTextIn(Line, LogLineSize);
-  ComposeLine(&Text, Entry);
-  UINT64 Start = 0;
-  EFI_STATUS Status = Text.Overflowed ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.GetFilePosition(Log->File, &Start);
-  if (!EFI_ERROR(Status))
-    Status = WriteShellFileExactly(Log->File, Line, Text.Used);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.FlushFile(Log->File);
-  if (EFI_ERROR(Status))
-    TruncateTo(Log->File, Start);
-  EFI_STATUS Closed = ShellFileOps.CloseFile(Log->File);
-  Log->File = nullptr;
-  if (!EFI_ERROR(Status))
-    Status = Closed;
-  bool Equal = false;
-  if (!EFI_ERROR(Status))
-    Status =
-        ReadBackEquals(Log->Path, Start, reinterpret_cast<const UINT8 *>(Line), Text.Used, &Equal);
-  if (!EFI_ERROR(Status) && !Equal)
-    Status = EFI_VOLUME_CORRUPTED;
-  FreeBuffer(Line);
-  if (EFI_ERROR(Status)) {
-    ReportNotLogged(*Log, Entry.Status, Status);
-    return ToolNotLogged;
+  // The status is the line's last key but one; a '"' inside a value is always escaped, so the
+  // key's text appears nowhere else.
+  constexpr CHAR8 Key[] = ",\"status\":";
+  UINTN Tail = EFI_ERROR(Result) ? 0 : FindLast(Line, Log.Length, Key, sizeof(Key) - 1);
+  if (!EFI_ERROR(Result) && Tail == Log.Length)
+    Result = EFI_VOLUME_CORRUPTED;
+  if (!EFI_ERROR(Result)) {
+    JsonText Text = JsonTextIn(Line + Tail, Log.Length + 1 - Tail);
+    AppendStatusAndReason(&Text,
+                          {nullptr, nullptr, nullptr, true, Status, Reason, MaxReasonLength});
+    Result = Text.Overflowed ? EFI_BUFFER_TOO_SMALL
+                             : RewriteLine(&Log, Line, PadLine(Line, Tail + Text.Used, Log.Length));
   }
+  if (Line != nullptr)
+    FreeBuffer(Line);
+  if (EFI_ERROR(Result))
+    return ReportNotLogged(Log, Status, Result);
+  LastLine = Log;
   return ToolSuccess;
 }

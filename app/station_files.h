@@ -1,20 +1,30 @@
 // The files a station keeps beside the board: the block a write replaces (--backup), put back by
 // --restore, and one line per run in the station's log (--log). Each file is reached through the
-// shell (shell_files.h) and read back before the tool relies on it.
+// shell (shell_files.h), fitted to the room its volume reports, and read back before the tool
+// relies on it.
 #pragma once
 
 #include "app/tool_status.h"
 
 // --- Backups ----------------------------------------------------------------------------------
 
-// Saves Block (Size bytes, the whole of block 0) to Path, which must not exist, and reads it back;
-// 2 with one "ERROR: " line naming the file when it cannot be made whole (nothing is left of it).
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size);
+// A taken backup name is never overwritten; the block goes under the first free of NAME-2.EXT ...
+// up to this number instead.
+constexpr UINTN MaxBackupNumber = 99;
+
+// Saves Block (Size bytes, the whole of block 0) to a new file, Path or the first free numbered
+// name beside it, and reads it back after closing and reopening it. *Kept is the name used, a pool
+// string its caller releases. ToolBackupFailed (ToolOutOfResources) with one "ERROR: " line naming
+// the file when no backup could be made whole; nothing is then left of it.
+ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size, CHAR16 **Kept);
 // Removes a backup this run made, which turned out not to be needed: nothing was written.
 VOID DiscardBackupFile(const CHAR16 *Path);
 // Reads a backup back into Block: the file must hold exactly Size bytes (one GPP1 block); 2 with
 // one "ERROR: " line naming the file otherwise.
 ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size);
+// The name Path gets as its Number-th choice: Path itself for 1, otherwise with "-Number" before
+// its extension ("old.bin", "old-2.bin"). A pool string, or null when none can be had.
+CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number);
 
 // --- The run log ------------------------------------------------------------------------------
 
@@ -23,28 +33,39 @@ struct LoggedValue {
   const CHAR16 *Text; // as given
 };
 
-// What a log line says of one run; the reason comes from the run's journal and its status.
+// What a log line says of one run besides its outcome, all known before GPP1 is touched. The
+// outcome (the records before and after, the backup kept, the status and its reason) comes from
+// the run's journal.
 struct RunLogEntry {
   const CHAR8 *Operation; // "write", "edit", "clear", "restore", "read", "help", "none"
   const CHAR8 *Guard;     // "none", "if-blank", "if-serial"
   const CHAR16 *GuardSerial;
   const LoggedValue *Asked;
   UINTN AskedCount;
-  const CHAR16 *Backup;  // or null
-  const CHAR16 *Restore; // or null
-  ToolStatus Status;
+  const CHAR16 *BackupAsked; // the name asked for: the line leaves room for its numbered form
+  const CHAR16 *Restore;     // or null
 };
 
+// The run's line in a log: where it starts and how long it is (its newline not counted).
 struct StationLog {
   const CHAR16 *Path;
-  SHELL_FILE_HANDLE File;
+  UINT64 Start;
+  UINTN Length;
 };
 
-// Opens Path for appending (created when absent) before the run touches GPP1; ToolNotLogged with
-// one "ERROR: " line when it cannot be.
-ToolStatus OpenStationLog(StationLog *Log, const CHAR16 *Path);
-// Appends the entry's line, closes the log and reads the line back from the file. ToolNotLogged
-// with one "ERROR: " line saying what the run did when the line is not there whole.
-ToolStatus AppendStationLog(StationLog *Log, const RunLogEntry &Entry);
+// Before GPP1 is touched: appends a line that stands for the run, its outcome still open ("status"
+// null), as long as its final form can grow, and reads it back, so that a log on a volume that
+// fills up meanwhile still takes the outcome. ToolNotLoggedNothingWritten with one "ERROR: " line
+// when it cannot.
+ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry);
+// Puts the run's outcome (Status and the journal) in its reserved line and reads it back. Returns
+// Status, or ToolNotLoggedNothingWritten / ToolNotLoggedWritten with one "ERROR: " line saying
+// what the run did when the line cannot be put there.
+ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, ToolStatus Status);
+// For a caller that ends the run with another status than the tool's own (the Linux front end,
+// after a signal or an output that failed): the status and the reason of the last run's line put
+// by FinishStationLog are replaced where the line stands, and read back. ToolSuccess also when no
+// line was put; otherwise as FinishStationLog fails.
+ToolStatus AmendStationLog(ToolStatus Status, const CHAR8 *Reason);
 // The words a log line gives for the run's outcome.
 const CHAR8 *RunReason(ToolStatus Status);

@@ -10,85 +10,7 @@
 
 namespace {
 
-constexpr UINT8 ErasedByte = 0xFF;
 constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
-
-// What block 0 held before the change.
-enum class StoredKind { Blank, Erased, Record, Corrupt };
-
-StoredKind ClassifyStored(const UINT8 *Stored, bool TailErased) {
-  if (AllBytesZero(Stored, BoardRecordSize))
-    return StoredKind::Blank;
-  bool Erased = TailErased;
-  for (UINTN I = 0; I < BoardRecordSize && Erased; I++)
-    Erased = Stored[I] == ErasedByte;
-  if (Erased)
-    return StoredKind::Erased;
-  UINT8 Copy[BoardRecordSize];
-  CopyBytes(Copy, Stored, BoardRecordSize);
-  return RecordCrcMatches(Copy, nullptr, nullptr) ? StoredKind::Record : StoredKind::Corrupt;
-}
-
-// Length of a text without the spaces that pad a record field.
-template <typename Char> UINTN TrimmedLength(const Char *Text) {
-  UINTN Length = 0;
-  while (Text[Length] != 0)
-    Length++;
-  while (Length > 0 && Text[Length - 1] == ' ')
-    Length--;
-  return Length;
-}
-
-// The stored Pylon serial as readers take it, without its padding.
-VOID StoredSerial(const UINT8 *Stored, CHAR8 *Text) {
-  CopyRecordText(Text, Stored + RecordOffset::ModuleSerial);
-  Text[TrimmedLength(Text)] = 0;
-}
-
-bool SerialMatches(const CHAR8 *Stored, const CHAR16 *Given) {
-  UINTN Length = TrimmedLength(Given);
-  if (Length != TrimmedLength(Stored))
-    return false;
-  for (UINTN I = 0; I < Length; I++) {
-    if (static_cast<CHAR16>(static_cast<UINT8>(Stored[I])) != Given[I])
-      return false;
-  }
-  return true;
-}
-
-ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored) {
-  CHAR8 Serial[TextBufferSize];
-  StoredSerial(Stored, Serial);
-  bool Blank = Kind == StoredKind::Blank || Kind == StoredKind::Erased;
-  if (Job.Guard == Gpp1Guard::None || (Job.Guard == Gpp1Guard::Blank && Blank) ||
-      (Job.Guard == Gpp1Guard::Serial && Kind == StoredKind::Record &&
-       SerialMatches(Serial, Job.GuardSerial)))
-    return ToolSuccess;
-  Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 holds another record"
-                   : Blank                    ? "guard refused: GPP1 is blank"
-                                              : "guard refused: GPP1 fails its CRC check";
-  if (Job.Guard == Gpp1Guard::Blank) {
-    Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 is not blank"
-                                                : "guard refused: GPP1 fails its CRC check";
-    if (Kind == StoredKind::Record)
-      PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not a blank record!\n",
-                   static_cast<const CHAR8 *>(Serial));
-    else
-      PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not a blank record!\n");
-  } else if (Blank) {
-    PrintConsole(u"ERROR: GPP1 holds a blank record, not the record of Pylon Serial #%s!\n",
-                 Job.GuardSerial);
-  } else if (Kind == StoredKind::Record) {
-    PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not that of Pylon Serial "
-                 u"#%s!\n",
-                 static_cast<const CHAR8 *>(Serial), Job.GuardSerial);
-  } else {
-    PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not the record of Pylon "
-                 u"Serial #%s!\n",
-                 Job.GuardSerial);
-  }
-  return ToolAborted;
-}
 
 // The stored texts an edit keeps, as a request refers to them: each field's bytes up to its '$',
 // padding included, so that a field kept is written back byte for byte.
@@ -128,8 +50,8 @@ ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts 
     const CHAR16 *Text;
     const CHAR16 *Label;
   } KeptTexts[] = {{Request->ModuleSerial, u"Pylon Serial #"},
-                {Request->Mm, u"MM #"},
-                {Request->CarrierSerial, u"Sandrel Serial #"}};
+                   {Request->Mm, u"MM #"},
+                   {Request->CarrierSerial, u"Sandrel Serial #"}};
   for (const Kept &K : KeptTexts) {
     if (K.Text != nullptr && CheckStorableText(K.Text) != TextFault::None) {
       PrintConsole(u"ERROR: The stored %s cannot be written back as it is; give a new one!\n",
@@ -140,107 +62,70 @@ ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts 
   return ToolSuccess;
 }
 
-// Reads block 0 for a guard, an edit or a dry run, and applies the guard and the edit's rules.
-ToolStatus ReadStored(const RecordJob &Job, const RecordEdit *Edit, StoredTexts *Texts,
-                      WriteRequest *Request) {
-  UINT8 Stored[BoardRecordSize];
-  bool TailErased = false;
+// Block 0 as a guard, an edit or the log sees it: the record, and whether the rest of the block
+// is all zeros (as a write leaves it) or all 0xFF (as an erased eMMC reads).
+struct StoredBlock {
+  UINT8 Record[BoardRecordSize];
+  bool TailZero;
+  bool TailErased;
+  StoredKind Kind;
+};
+
+ToolStatus ReadStored(StoredBlock *Stored) {
   PrintConsole(u"- Reading GPP1 data...\n");
-  ToolStatus Status = ReadGpp1RecordAndTail(Stored, nullptr, &TailErased);
+  ToolStatus Status = ReadGpp1RecordAndTail(Stored->Record, &Stored->TailZero, &Stored->TailErased);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
     return Status;
   }
-  CopyBytes(Journal.Before, Stored, BoardRecordSize);
+  CopyBytes(Journal.Before, Stored->Record, BoardRecordSize);
   Journal.BeforeKnown = true;
-  StoredKind Kind = ClassifyStored(Stored, TailErased);
-  Status = CheckGuard(Job, Kind, Stored);
-  if (Status != ToolSuccess || Edit == nullptr)
-    return Status;
-  if (Kind == StoredKind::Blank || Kind == StoredKind::Erased) {
-    PrintConsole(u"ERROR: GPP1 holds a blank record: there is nothing to edit!\n");
-    return ToolInvalidParameter;
-  }
-  if (Kind == StoredKind::Corrupt) {
-    PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
-    return ToolVolumeCorrupted;
-  }
-  return MergeStored(Stored, *Edit, Texts, Request);
+  Stored->Kind = ClassifyStored(Stored->Record, Stored->TailErased);
+  return ToolSuccess;
 }
 
-// Reads block 0 back and compares it with what was written: the record, then zeros to the end
-// of the block. A device that accepted the write but kept its old contents, wrote only part of
-// the block or hands back different bits is caught here rather than reported as a success.
-ToolStatus VerifyWrittenBlock(const UINT8 *Image, UINT8 *ReadBack) {
-  bool TailIsZero = false;
-  ToolStatus Status = ReadGpp1RecordAndTail(ReadBack, &TailIsZero);
-  if (Status != ToolSuccess) {
-    Journal.ReadBackFailed = true;
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
-    return Status;
-  }
-  CopyBytes(Journal.After, ReadBack, BoardRecordSize);
-  Journal.AfterKnown = true;
+// Whether block 0 already is exactly what writing Image (the rest of the block zeros) leaves.
+bool HoldsImage(const StoredBlock &Stored, const UINT8 *Image) {
+  if (!Stored.TailZero)
+    return false;
   for (UINTN I = 0; I < BoardRecordSize; I++) {
-    if (ReadBack[I] != Image[I]) {
-      TailIsZero = false;
-      break;
-    }
+    if (Stored.Record[I] != Image[I])
+      return false;
   }
-  if (!TailIsZero) {
-    Journal.VerifyFailed = true;
-    PrintConsole(u"ERROR: Failed to verify GPP1!\n");
-    return ToolCrcError;
-  }
+  return true;
+}
+
+// A guarded change that GPP1 already holds exactly is not made again: its retry after a write
+// that went through unconfirmed, or a second run of the same step, succeeds without writing.
+ToolStatus AlreadyHeld() {
+  Journal.AlreadyHeld = true;
+  PrintConsole(u"- GPP1 already holds this record: nothing was written.\n");
   return ToolSuccess;
 }
 
-// A dry run shows the record as -r would and stops.
-ToolStatus ShowDryRun(const UINT8 *Image) {
-  Journal.DryRun = true;
-  ShowBoardRecord(Image);
-  if (DebugEnabled)
-    DumpRecordHex(Image);
-  PrintConsole(u"Dry run: nothing was written.\n");
-  return ToolSuccess;
-}
-
-// Reads the whole of block 0 back after a restore and compares it with what was written.
-ToolStatus VerifyWholeBlock(const UINT8 *Written, UINT8 *ReadBack, UINT32 Size) {
+// Reads block 0 back and compares the whole of it with Data (Length bytes) followed by zeros.
+// When the read-back itself fails, the block may well be on the device: one more read says.
+ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length) {
   Gpp1Block Block = {};
   ToolStatus Status = ReadGpp1Block(&Block);
   if (Status != ToolSuccess) {
-    Journal.ReadBackFailed = true;
     PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+    if (ReadGpp1Block(&Block) != ToolSuccess)
+      return JudgeReadOnceMore(nullptr, 0, Data, Length, nullptr);
+    Status = JudgeReadOnceMore(Block.Data, Block.Size, Data, Length, nullptr);
+    FreeBuffer(Block.Pool);
     return Status;
   }
-  bool Same = Block.Size == Size;
-  if (Same)
-    CopyBytes(ReadBack, Block.Data, Size);
+  CopyBytes(Journal.After, Block.Data, BoardRecordSize);
+  Journal.AfterKnown = true;
+  bool Same = Block.Size >= Length && AllBytesZero(Block.Data + Length, Block.Size - Length);
+  for (UINTN I = 0; I < Length && Same; I++)
+    Same = Block.Data[I] == Data[I];
   FreeBuffer(Block.Pool);
-  CopyBytes(Journal.After, ReadBack, BoardRecordSize);
-  Journal.AfterKnown = Same;
-  for (UINTN I = 0; I < Size && Same; I++)
-    Same = ReadBack[I] == Written[I];
   if (!Same) {
-    Journal.VerifyFailed = true;
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
     return ToolCrcError;
   }
-  return ToolSuccess;
-}
-
-// The record a restore puts back, as -r shows it; a block that held no valid record when it was
-// saved is put back all the same, and said so.
-ToolStatus ShowRestored(const UINT8 *Block) {
-  UINT8 Copy[BoardRecordSize];
-  CopyBytes(Copy, Block, BoardRecordSize);
-  if (RecordCrcMatches(Copy, nullptr, nullptr))
-    ShowBoardRecord(Block);
-  else
-    PrintConsole(u"The restored block holds no record that passes its CRC check.\n");
-  if (DebugEnabled)
-    DumpRecordHex(Block);
   return ToolSuccess;
 }
 
@@ -259,107 +144,163 @@ ToolStatus BackUpBlock(const RecordJob &Job) {
     CopyBytes(Journal.Before, Block.Data, BoardRecordSize);
     Journal.BeforeKnown = true;
   }
-  Status = SaveBackupFile(Job.BackupPath, Block.Data, Block.Size);
+  Status = SaveBackupFile(Job.BackupPath, Block.Data, Block.Size, &Journal.Backup);
   FreeBuffer(Block.Pool);
-  if (Status != ToolSuccess)
-    Journal.Reason = "backup failed, nothing written";
   return Status;
 }
 
-// A backup stands for a block that a write may have changed; when no write reached the device,
-// it stands for nothing and would only block the next run's backup of the same name.
-VOID DropUnneededBackup(const RecordJob &Job) {
-  if (Job.BackupPath != nullptr && !Journal.WriteReached)
-    DiscardBackupFile(Job.BackupPath);
+// A backup stands for a block that a write may have changed; when GPP1 is known to hold what it
+// held, it stands for nothing and is taken away again.
+VOID DropUnneededBackup(ToolStatus Status) {
+  if (Journal.Backup == nullptr || (Journal.WriteReached && Status != ToolWriteFailedUnchanged))
+    return;
+  DiscardBackupFile(Journal.Backup);
+  FreeBuffer(Journal.Backup);
+  Journal.Backup = nullptr;
 }
 
-// The backup, then Progress and the write of Length bytes of Data (the record, or a whole block).
-ToolStatus BackUpAndWrite(const RecordJob &Job, ConsoleFormat<> Progress, const UINT8 *Data,
-                          UINTN Length, bool WholeBlock) {
+// The record a change stores, or a restore puts back, as -r shows it; a restored block that held
+// no valid record when it was saved is put back all the same, and said so.
+VOID ShowRecord(const UINT8 *Shown, bool Restore) {
+  UINT8 Copy[BoardRecordSize];
+  CopyBytes(Copy, Shown, BoardRecordSize);
+  if (!Restore || RecordCrcMatches(Copy, nullptr, nullptr))
+    ShowBoardRecord(Shown);
+  else
+    PrintConsole(u"The restored block holds no record that passes its CRC check.\n");
+  if (DebugEnabled)
+    DumpRecordHex(Shown);
+}
+
+// A dry run shows Shown (the record a change would store, or a restore's block) and stops; a
+// backup it asks for is made and removed again, so that the run shows it could be made.
+ToolStatus ShowDryRun(const RecordJob &Job, const UINT8 *Shown, bool Restore) {
+  ToolStatus Status = BackUpBlock(Job);
+  if (Status != ToolSuccess)
+    return Status;
+  Journal.DryRun = true;
+  DropUnneededBackup(Status);
+  ShowRecord(Shown, Restore);
+  PrintConsole(u"Dry run: nothing was written.\n");
+  return ToolSuccess;
+}
+
+// The backup, then Progress and the write of Length bytes of Data (the record, or a whole block),
+// then its verify.
+ToolStatus BackUpWriteAndVerify(const RecordJob &Job, ConsoleFormat<> Progress,
+                                ConsoleFormat<> Verifying, const UINT8 *Data, UINTN Length,
+                                bool WholeBlock) {
   ToolStatus Status = BackUpBlock(Job);
   if (Status != ToolSuccess)
     return Status;
   PrintConsole(Progress);
   Status = WholeBlock ? WriteGpp1Block(Data, static_cast<UINT32>(Length)) : WriteGpp1Record(Data);
   if (Status != ToolSuccess) {
-    DropUnneededBackup(Job);
+    DropUnneededBackup(Status);
     PrintConsole(u"ERROR: Failed to write binary data!\n");
+    return Status;
   }
+  // The read-back finds GPP1 afresh, as the write did (see docs/kept-on-purpose.md).
+  if (Verifying.Text[0] != 0)
+    PrintConsole(Verifying);
+  Status = VerifyBlock(Data, Length);
+  if (Status != ToolSuccess)
+    PrintConsole(u"ERROR: Failed to verify binary data!\n");
   return Status;
 }
+
+const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
 
 } // namespace
 
 ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const RecordEdit *Edit) {
   UINT8 Image[BoardRecordSize];
-  UINT8 ReadBack[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
-  ToolStatus Protection = RefuseIfWriteProtected();
-  if (Protection != ToolSuccess)
-    return Protection;
+  ToolStatus Status = RefuseIfWriteProtected();
+  if (Status != ToolSuccess)
+    return Status;
   if (Request == nullptr) {
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
   }
-  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
   if (Job == nullptr)
     Job = &NoJob;
   WriteRequest Merged = *Request;
   StoredTexts Texts;
+  StoredBlock Stored = {};
+  bool Held = false;
   if (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore || Edit != nullptr) {
-    ToolStatus Status = ReadStored(*Job, Edit, &Texts, &Merged);
+    Status = ReadStored(&Stored);
     if (Status != ToolSuccess)
       return Status;
+    // Only a record that passes its check can hold what a write stores, and be edited.
+    if (Edit != nullptr && Stored.Kind == StoredKind::Record) {
+      Status = MergeStored(Stored.Record, *Edit, &Texts, &Merged);
+      if (Status != ToolSuccess)
+        return Status;
+    }
+    if (Job->Guard != Gpp1Guard::None && Stored.Kind == StoredKind::Record) {
+      UINT8 Probe[BoardRecordSize];
+      Held = BuildBoardRecord(&Merged, Probe) == ToolSuccess && HoldsImage(Stored, Probe);
+    }
+    if (!Held) {
+      Status = CheckGuard(*Job, Stored.Kind, Stored.Record);
+      if (Status != ToolSuccess)
+        return Status;
+    }
+    if (Edit != nullptr && Stored.Kind != StoredKind::Record) {
+      if (Stored.Kind == StoredKind::Corrupt) {
+        PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+        return ToolVolumeCorrupted;
+      }
+      PrintConsole(u"ERROR: GPP1 holds a blank record: there is nothing to edit!\n");
+      return ToolInvalidParameter;
+    }
   }
 
   PrintConsole(u"- Creating binary image...\n");
-  ToolStatus Status = BuildBoardRecord(&Merged, Image);
+  Status = BuildBoardRecord(&Merged, Image);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to create binary data!\n");
     return Status;
   }
   if (Job->DryRun)
-    return ShowDryRun(Image);
+    return ShowDryRun(*Job, Image, false);
+  if (Held)
+    return AlreadyHeld();
   if (DebugEnabled)
     DumpRecordHex(Image);
-
-  Status = BackUpAndWrite(*Job, u"- Writing binary image...\n", Image, BoardRecordSize, false);
-  if (Status != ToolSuccess)
-    return Status;
-
-  // The read-back finds GPP1 afresh, as the write did (see docs/kept-on-purpose.md).
-  PrintConsole(u"- Verifying binary image...\n");
-  Status = VerifyWrittenBlock(Image, ReadBack);
-  if (Status != ToolSuccess)
-    PrintConsole(u"ERROR: Failed to verify binary data!\n");
-  return Status;
+  return BackUpWriteAndVerify(*Job, u"- Writing binary image...\n",
+                              u"- Verifying binary image...\n", Image, BoardRecordSize, false);
 }
 
 ToolStatus ClearCommand(const RecordJob *Job) {
   UINT8 Image[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
-  ToolStatus Protection = RefuseIfWriteProtected();
-  if (Protection != ToolSuccess)
-    return Protection;
-  if (Job != nullptr && (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore)) {
-    WriteRequest Unused = {};
-    ToolStatus Status = ReadStored(*Job, nullptr, nullptr, &Unused);
-    if (Status != ToolSuccess)
-      return Status;
-    if (Job->DryRun)
-      return ShowDryRun(Image);
-  }
-  const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
-  ToolStatus Status = BackUpAndWrite(Job != nullptr ? *Job : NoJob, u"- Clearing GPP1 data...\n",
-                                     Image, BoardRecordSize, false);
+  ToolStatus Status = RefuseIfWriteProtected();
   if (Status != ToolSuccess)
     return Status;
+  if (Job == nullptr)
+    Job = &NoJob;
+  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore) {
+    StoredBlock Stored = {};
+    Status = ReadStored(&Stored);
+    if (Status != ToolSuccess)
+      return Status;
+    bool Held = Job->Guard != Gpp1Guard::None && HoldsImage(Stored, Image);
+    if (!Held) {
+      Status = CheckGuard(*Job, Stored.Kind, Stored.Record);
+      if (Status != ToolSuccess)
+        return Status;
+    }
+    if (Job->DryRun)
+      return ShowDryRun(*Job, Image, false);
+    if (Held)
+      return AlreadyHeld();
+  }
   // A blank block is checked like a written record: success means the device holds zeros.
-  UINT8 ReadBack[BoardRecordSize];
-  Status = VerifyWrittenBlock(Image, ReadBack);
-  if (Status != ToolSuccess)
-    PrintConsole(u"ERROR: Failed to verify binary data!\n");
-  return Status;
+  return BackUpWriteAndVerify(*Job, u"- Clearing GPP1 data...\n", u"", Image, BoardRecordSize,
+                              false);
 }
 
 ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job) {
@@ -375,45 +316,35 @@ ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job) {
   }
   CopyBytes(Journal.Before, Current.Data, BoardRecordSize);
   Journal.BeforeKnown = true;
-  bool TailErased = true;
-  for (UINTN I = BoardRecordSize; I < Current.Size; I++)
-    TailErased = TailErased && Current.Data[I] == ErasedByte;
-  StoredKind Kind = ClassifyStored(Current.Data, TailErased);
   UINT32 Size = Current.Size;
-  Status = CheckGuard(*Job, Kind, Current.Data);
-  FreeBuffer(Current.Pool);
-  if (Status != ToolSuccess)
-    return Status;
-
+  bool TailErased = true;
+  for (UINTN I = BoardRecordSize; I < Size; I++)
+    TailErased = TailErased && Current.Data[I] == ErasedByte;
   PrintConsole(u"- Reading %s...\n", Path);
-  // Two blocks: the one to restore and its read-back.
-  UINT8 *Saved = static_cast<UINT8 *>(AllocateBuffer(static_cast<UINTN>(Size) * 2));
+  UINT8 *Saved = static_cast<UINT8 *>(AllocateBuffer(Size));
   if (Saved == nullptr) {
+    FreeBuffer(Current.Pool);
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
     return ToolOutOfResources;
   }
-  UINT8 *ReadBack = Saved + Size;
   Status = LoadBackupFile(Path, Saved, Size);
   if (Status != ToolSuccess)
     Journal.Reason = "restore file refused, nothing written";
-  if (Status == ToolSuccess && Job->DryRun) {
-    Status = ShowRestored(Saved);
-    PrintConsole(u"Dry run: nothing was written.\n");
-    Journal.DryRun = true;
-    FreeBuffer(Saved);
-    return Status;
-  }
-  if (Status == ToolSuccess) {
-    Status = BackUpAndWrite(*Job, u"- Writing GPP1 block 0...\n", Saved, Size, true);
-  }
-  if (Status == ToolSuccess) {
-    PrintConsole(u"- Verifying GPP1 block 0...\n");
-    Status = VerifyWholeBlock(Saved, ReadBack, Size);
-    if (Status != ToolSuccess)
-      PrintConsole(u"ERROR: Failed to verify binary data!\n");
-  }
-  if (Status == ToolSuccess)
-    Status = ShowRestored(Saved);
+  bool Held = Status == ToolSuccess && Job->Guard != Gpp1Guard::None;
+  for (UINTN I = 0; I < Size && Held; I++)
+    Held = Saved[I] == Current.Data[I];
+  if (Status == ToolSuccess && !Held)
+    Status = CheckGuard(*Job, ClassifyStored(Current.Data, TailErased), Current.Data);
+  FreeBuffer(Current.Pool);
+  if (Status == ToolSuccess && Job->DryRun)
+    Status = ShowDryRun(*Job, Saved, true);
+  else if (Status == ToolSuccess && Held)
+    Status = AlreadyHeld();
+  else if (Status == ToolSuccess)
+    Status = BackUpWriteAndVerify(*Job, u"- Writing GPP1 block 0...\n",
+                                  u"- Verifying GPP1 block 0...\n", Saved, Size, true);
+  if (Status == ToolSuccess && !Journal.DryRun && !Journal.AlreadyHeld)
+    ShowRecord(Saved, true);
   FreeBuffer(Saved);
   return Status;
 }

@@ -111,6 +111,8 @@ EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HAND
       Status = EFI_DEVICE_ERROR;
     return Status;
   }
+  case ShellFileMode::Update:
+    return OpenByName(Path, ReadWrite, File);
   case ShellFileMode::Append: {
     EFI_STATUS Status = OpenByName(Path, ReadWriteCreate, File);
     if (EFI_ERROR(Status))
@@ -141,4 +143,30 @@ EFI_STATUS WriteShellFileExactly(SHELL_FILE_HANDLE File, const VOID *Buffer, UIN
   // The shell's WriteFile takes a non-const buffer but only reads it.
   return TransferExactly(ShellFileOps.WriteFile, File,
                          static_cast<UINT8 *>(const_cast<VOID *>(Buffer)), Size, EFI_VOLUME_FULL);
+}
+
+VolumeRoom AskVolumeRoom(SHELL_FILE_HANDLE File) {
+  VolumeRoom Room = {false, false, 0, 1};
+  // The fixed part and a label of up to 31 characters; a longer label only makes the call fail,
+  // and the room is then unknown.
+  alignas(EFI_FILE_SYSTEM_INFO) UINT8 Data[offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) + 64];
+  UINTN Size = sizeof(Data);
+  if (File == nullptr || File->GetInfo == nullptr ||
+      EFI_ERROR(File->GetInfo(File, &EfiFileSystemInfoGuid, &Size, Data)) ||
+      Size < offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel))
+    return Room;
+  const auto *Info = reinterpret_cast<const EFI_FILE_SYSTEM_INFO *>(Data);
+  Room.ReadOnly = Info->ReadOnly != 0;
+  Room.Free = Info->FreeSpace;
+  Room.Unit = Info->BlockSize == 0 ? 1 : Info->BlockSize;
+  Room.Known = Info->FreeSpace < Info->VolumeSize;
+  return Room;
+}
+
+bool FitsVolume(const VolumeRoom &Room, UINT64 Size, UINT64 Added) {
+  if (!Room.Known)
+    return true;
+  const auto Units = [&](UINT64 Bytes) { return Bytes / Room.Unit + (Bytes % Room.Unit != 0); };
+  UINT64 Needed = (Units(Size + Added) - Units(Size)) * Room.Unit;
+  return Needed <= Room.Free;
 }

@@ -10,6 +10,7 @@ enum class ShellFileMode {
   Read,      // an existing file, for reading
   CreateNew, // a file that must not exist yet, for writing
   Append,    // an existing or new file, for writing at its end
+  Update,    // an existing file, for reading and writing anywhere in it
 };
 
 // Opens Path in Mode. CreateNew gives EFI_ACCESS_DENIED, having left the file alone, when Path
@@ -24,3 +25,17 @@ EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File);
 // write the file system takes only in part gives its status, or EFI_VOLUME_FULL when it had none.
 EFI_STATUS ReadShellFileExactly(SHELL_FILE_HANDLE File, VOID *Buffer, UINTN Size);
 EFI_STATUS WriteShellFileExactly(SHELL_FILE_HANDLE File, const VOID *Buffer, UINTN Size);
+
+// The room left on the volume that holds File, as its file system reports it (EFI_FILE_SYSTEM_INFO
+// through the handle). Known is false when the file system does not say, or reports its whole
+// volume free: a file system that cannot account for its own files cannot promise a new one room.
+struct VolumeRoom {
+  bool Known;
+  bool ReadOnly;
+  UINT64 Free;
+  UINT32 Unit; // the allocation unit in bytes, 1 when not reported
+};
+VolumeRoom AskVolumeRoom(SHELL_FILE_HANDLE File);
+// Whether a file of Size bytes can grow by Added bytes on a volume with Room: the whole units the
+// growth takes beyond those the file holds already must be free. An unknown room fits.
+bool FitsVolume(const VolumeRoom &Room, UINT64 Size, UINT64 Added);

@@ -49,10 +49,33 @@ EFI_STATUS EFIAPI FileSetPosition(EFI_FILE_PROTOCOL *This, UINT64 Position) {
   F->Position = Position == EfiFilePositionEnd ? F->Data->size() : Position;
   return EFI_SUCCESS;
 }
+// The volume's EFI_FILE_SYSTEM_INFO record, without a label: its capacity, the bytes its files
+// leave free, in units of one byte; or, as a file system that keeps no account of its space,
+// the whole volume free whatever it holds.
+EFI_STATUS VolumeInfo(UINTN *Size, VOID *Buffer) {
+  const SimVolume &V = Volume();
+  constexpr UINTN Needed = sizeof(EFI_FILE_SYSTEM_INFO);
+  if (*Size < Needed || Buffer == nullptr) {
+    *Size = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  auto *Info = static_cast<EFI_FILE_SYSTEM_INFO *>(Buffer);
+  memset(Info, 0, Needed);
+  Info->Size = Needed;
+  Info->ReadOnly = V.ReadOnly;
+  Info->VolumeSize = V.Capacity;
+  Info->FreeSpace = V.AccountsSpace ? V.Capacity - V.UsedBytes() : V.Capacity;
+  Info->BlockSize = 1;
+  *Size = Needed;
+  return EFI_SUCCESS;
+}
+
 // The EFI_FILE_INFO record; EFI_BUFFER_TOO_SMALL with the size needed when it does not fit.
 EFI_STATUS EFIAPI FileGetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
                               VOID *Buffer) {
   const VolumeFile *F = FileOf(This);
+  if (Type != nullptr && GuidsEqual(Type, &EfiFileSystemInfoGuid) && Size != nullptr)
+    return VolumeInfo(Size, Buffer);
   if (Type == nullptr || !GuidsEqual(Type, &EfiFileInfoGuid) || Size == nullptr)
     return EFI_UNSUPPORTED;
   const UINTN NameBytes = (F->Name.size() + 1) * sizeof(CHAR16);

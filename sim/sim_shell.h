@@ -81,6 +81,7 @@ public:
   std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
   uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold
   bool ReadOnly = false;
+  bool AccountsSpace = true; // false: reports the whole volume free, as some FAT drivers do
   uint64_t UsedBytes() const;
   size_t OpenHandles = 0; // opened and not yet closed
 

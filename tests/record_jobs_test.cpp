@@ -16,7 +16,9 @@ namespace {
 using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
-enum class Stick { Roomy, Full, ReadOnly };
+// Tight: room for the run's log line and no more; Unaccounted: roomy, but its file system does
+// not say how much room it has.
+enum class Stick { Roomy, Full, ReadOnly, Tight, Unaccounted };
 enum class Device { Blank, Erased, Good, Corrupt, Protected, FailsWrites, DropsWrites, Missing };
 
 const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
@@ -69,10 +71,11 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     Bytes OldFile; // old.bin on the stick before the run, if not empty
     Args Command;
     uint64_t Status;
-    std::string Tail;         // the output's last lines
-    Bytes Block0 = {};        // block 0 afterwards; empty: as it was
-    bool BackupIsOld = false; // old.bin holds block 0 as it was before the run
-    std::string Log = {};     // words the log line must hold; empty: no log line
+    std::string Tail;             // the output's last lines
+    Bytes Block0 = {};            // block 0 afterwards; empty: as it was
+    const char *Kept = nullptr;   // the file that holds block 0 as it was before the run
+    std::string Log = {};         // words the log line must hold; empty: no log line
+    std::string Earlier = "{}\n"; // the log before the run
   } Cases[] = {
       // clang-format off
       // Guards: over a blank or erased GPP1, or over one Pylon serial's record, and nothing else.
@@ -82,6 +85,14 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Roomy, Corrupt, {}, With(Write, {"--if-blank"}), 21,
        "ERROR: GPP1 holds data that fails its CRC check, not a blank record!"},
       {V20, Roomy, Good, {}, With(Write, {"--if-serial", "11111111"}), 0, Ok, Written},
+      {V20, Roomy, Good, {}, With(Write, {"--if-serial", "-h"}), 21, "ERROR: GPP1 holds the record "
+       "of Pylon Serial #11111111, not that of Pylon Serial #-h!"},
+      {V20, Roomy, Good, {}, {"-r", "--if-serial", "22222222"}, 21, "ERROR: GPP1 holds the record "
+       "of Pylon Serial #11111111, not that of Pylon Serial #22222222!"},
+      // A guarded change that GPP1 holds already, a retry say, is not made again.
+      {V20, Roomy, Good, {}, With(Provision, {"--if-blank", "--log", "run.log"}), 0,
+       "- GPP1 already holds this record: nothing was written.\n" + Ok, {}, nullptr,
+       R"("backup":null,"restore":null,"before":{"blank":false,"module_serial":"11111111 )"},
       {V20, Roomy, Good, {}, With(Write, {"--if-serial", "22222222"}), 21,
        "ERROR: GPP1 holds the record of Pylon Serial #11111111, not that of Pylon Serial "
        "#22222222!"},
@@ -110,17 +121,26 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Roomy, Good, {}, {"-c", "--dry-run"}, 0, DryRun},
       {V20, Roomy, Good, {}, With(Write, {"--dry-run", "--if-blank"}), 21, NotBlank},
       // Backups: whole block as it was, never over a file, never left by a run that wrote nothing.
-      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin}), 0, Ok, Written, true},
-      {V11, Roomy, Corrupt, {}, {"-c", "--backup", OldBin}, 0, Ok, Bytes(512, 0), true},
-      {V20, Roomy, Good, {1, 2, 3}, With(Write, {"--backup", OldBin}), 2,
-       "ERROR: Backup old.bin exists; a backup is never overwritten!"},
-      {V20, Full, Good, {}, With(Write, {"--backup", OldBin}), 2,
-       "ERROR: Cannot write backup old.bin: Volume Full!"},
-      {V11, ReadOnly, Good, {}, With(Write, {"--backup", OldBin}), 2,
+      {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin}), 0, Ok, Written, "old.bin"},
+      {V11, Roomy, Corrupt, {}, {"-c", "--backup", OldBin}, 0, Ok, Bytes(512, 0), "old.bin"},
+      {V20, Roomy, Good, {1, 2, 3}, With(Write, {"--backup", OldBin, "--log", "run.log"}), 0,
+       "- Verifying binary image...\n" + Ok, Written, "old-2.bin", R"("backup":"old-2.bin")"},
+      {V20, Full, Good, {}, With(Write, {"--backup", OldBin}), 0x40,
+       "ERROR: Backup old.bin does not fit: 40 bytes are free on its volume!"},
+      {V20, Tight, Good, {}, With(Write, {"--backup", OldBin, "--log", "run.log"}), 0x40,
+       "ERROR: Backup old.bin does not fit: 100 bytes are free on its volume!", {}, nullptr,
+       R"("backup":null,"restore":null,"before":{)"},
+      {V20, Unaccounted, Good, {}, With(Write, {"--backup", OldBin, "--log", "run.log"}), 0, Ok,
+       Written, "old.bin", R"("backup":"old.bin")"},
+      {V11, ReadOnly, Good, {}, With(Write, {"--backup", OldBin}), 0x40,
        "ERROR: Cannot create backup old.bin: Write Protected!"},
       {V20, Roomy, Good, {}, With(Write, {"--backup", OldBin, "--if-blank"}), 21, NotBlank},
-      {V20, Roomy, FailsWrites, {}, With(Write, {"--backup", OldBin}), 7,
-       "ERROR: Failed to write binary data!", {}, true},
+      // A write the device refuses leaves GPP1 as it was: its backup stands for nothing.
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--backup", OldBin}), 0x42,
+       "ERROR: Failed to write binary data!"},
+      // A dry run makes its backup to show that it can, and keeps nothing.
+      {V20, Roomy, Good, {}, With(Write, {"--dry-run", "--backup", OldBin, "--log", "run.log"}),
+       0, DryRun, {}, nullptr, R"("backup":null)"},
       {V20, Roomy, Good, {}, With(Write, {"--backup"}), 2,
        "ERROR: You can't use --backup without a file name!"},
       // Restores: the saved block back byte for byte, under the guards and the dry run.
@@ -130,6 +150,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
        "ERROR: old.bin holds 100 bytes, not the 512 of a GPP1 block!"},
       {V20, Roomy, Good, {}, {"--restore", OldBin}, 2, "ERROR: Cannot open old.bin: Not Found!"},
       {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--if-blank"}, 21, NotBlank},
+      {V20, Roomy, Good, Provisioned, {"--restore", OldBin, "--if-blank"}, 0,
+       "- GPP1 already holds this record: nothing was written.\n" + Ok},
       {V20, Roomy, Good, Damaged, {"--restore", OldBin, "--dry-run"}, 0, DryRun},
       {V20, Roomy, Good, Damaged, {"--restore", OldBin, "-r"}, 2,
        "ERROR: You can't restore a block and read or change fields at the same time!"},
@@ -137,43 +159,50 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
        "ERROR: eMMC GPP1 is still write protected!"},
       // The run log: one line per run whatever the outcome, or no run at all.
       {V20, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-serial", "11111111"}), 0, Ok,
-       Written, false, R"("operation":"write","guard":"if-serial","guard_serial":"11111111",)"
+       Written, nullptr, R"("operation":"write","guard":"if-serial","guard_serial":"11111111",)"
        R"("asked":{"pylon":"12345678","mm":"09876"})"},
       {V11, Roomy, Good, {}, With(Write, {"--log", "run.log", "--if-blank"}), 21, NotBlank, {},
-       false, R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})"},
+       nullptr, R"("after":null,"status":21,"reason":"guard refused: GPP1 is not blank"})", "{}"},
       {V20, Roomy, Missing, {}, With(Write, {"--log", "run.log"}), 7,
-       "ERROR: Failed to read eMMC GPP1!", {}, false,
+       "ERROR: Failed to read eMMC GPP1!", {}, nullptr,
        R"("before":null,"after":null,"status":7,"reason":"GPP1 not found"})"},
-      {V20, Roomy, FailsWrites, {}, With(Write, {"--log", "run.log"}), 7,
-       "ERROR: Failed to write binary data!", {}, false, R"("status":7,"reason":"write failed"})"},
+      {V20, Roomy, FailsWrites, {}, With(Write, {"--log", "run.log"}), 0x42,
+       "ERROR: Failed to write binary data!", {}, nullptr,
+       R"("status":66,"reason":"write failed, GPP1 unchanged"})"},
       {V20, Roomy, DropsWrites, {}, With(Write, {"--log", "run.log"}), 27,
-       "ERROR: Failed to verify binary data!", {}, false,
+       "ERROR: Failed to verify binary data!", {}, nullptr,
        R"("status":27,"reason":"written, verify failed"})"},
       {V20, Roomy, Protected, {}, {"-c", "--log", "run.log"}, 8,
-       "ERROR: eMMC GPP1 is still write protected!", {}, false,
+       "ERROR: eMMC GPP1 is still write protected!", {}, nullptr,
        R"("status":8,"reason":"write-protected"})"},
       {V20, Roomy, Good, {},
-       {"-w", "-p", "1 2", "-m", "", "--log", "run.log"}, 2, "ERROR: MM # is empty!", {}, false,
+       {"-w", "-p", "1 2", "-m", "", "--log", "run.log"}, 2, "ERROR: MM # is empty!", {}, nullptr,
        R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"before":null)"},
       // A value far too long is logged cut short, so that the line always fits.
       {V20, Roomy, Good, {}, {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"}, 2,
        "ERROR: Pylon Serial # \"" + std::string(200, 'x') + "\" is longer than 16 characters!", {},
-       false, R"("asked":{"pylon":")" + std::string(64, 'x') + R"(...","mm":"1"})"},
-      {V20, Roomy, Corrupt, {}, {"-r", "--log", "run.log"}, 10, CrcFails, {}, false,
+       nullptr, R"("asked":{"pylon":")" + std::string(64, 'x') + R"(...","mm":"1"})"},
+      {V20, Roomy, Corrupt, {}, {"-r", "--log", "run.log"}, 10, CrcFails, {}, nullptr,
        R"("after":null,"status":10,"reason":"record fails its CRC"})"},
       // A record that fails its CRC still shows its bytes under --debug, to be saved.
       {V20, Roomy, Corrupt, {}, {"-r", "--debug"}, 10,
        CrcFails + "\n" + Dump.substr(0, Dump.size() - 1)},
-      {V20, ReadOnly, Good, {}, With(Write, {"--log", "run.log"}), 74,
+      {V20, ReadOnly, Good, {}, With(Write, {"--log", "run.log"}), 0x4B,
        "ERROR: Cannot open log run.log for appending: Write Protected; GPP1 untouched!"},
-      {V11, Full, Good, {}, With(Write, {"--log", "run.log"}), 74,
-       "ERROR: GPP1 was written and verified, but not logged: run.log: Volume Full!", Written},
-      {V20, Full, Good, {}, With(Write, {"--if-blank", "--log", "run.log"}),
-       74, "ERROR: GPP1 was not written (status 21), and not logged: run.log: Volume Full!"},
+      {V11, Full, Good, {}, With(Write, {"--log", "run.log"}), 0x4B,
+       "ERROR: Log run.log cannot take the run's line: Volume Full; GPP1 untouched!"},
       // clang-format on
+  };
+  // The bytes a run's line takes in a log, as the same run on a roomy stick shows them.
+  const auto LineBytes = [](const Case &C) {
+    Station S(C.Kind, WriteProtect::Off);
+    S.Volume.Files[u"run.log"] = {};
+    S.B.Start(C.Command);
+    return S.Volume.Files[u"run.log"].size();
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(testing::PrintToString(C.Command));
+    const size_t Room = C.Stick == Tight ? LineBytes(C) + 100 : 0;
     Station S(C.Kind, C.Device == Protected ? WriteProtect::On : WriteProtect::Off);
     const std::map<Device, Bytes> Blocks = {{Blank, Bytes(512, 0)},
                                             {Erased, Bytes(512, 0xFF)},
@@ -183,10 +212,11 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     if (!C.OldFile.empty())
       S.Volume.Files[u"old.bin"] = C.OldFile;
     // An earlier line in the log, which a run must leave as it is.
-    S.Volume.Files[u"run.log"] = {'{', '}', '\n'};
+    S.Volume.Files[u"run.log"] = Bytes(C.Earlier.begin(), C.Earlier.end());
     S.Volume.ReadOnly = C.Stick == ReadOnly;
-    if (C.Stick == Full)
-      S.Volume.Capacity = S.Volume.UsedBytes() + 40;
+    S.Volume.AccountsSpace = C.Stick != Unaccounted;
+    if (C.Stick == Full || C.Stick == Tight)
+      S.Volume.Capacity = S.Volume.UsedBytes() + (C.Stick == Full ? 40 : Room);
     S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
     S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
     if (C.Device == Missing)
@@ -198,22 +228,27 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     EXPECT_TRUE(Output.ends_with("\n" + C.Tail + "\n")) << Output;
     EXPECT_EQ(Output.find(Ok) != std::string::npos, C.Status == 0 && C.Tail != DryRun);
     EXPECT_EQ(S.B.Block0(), C.Block0.empty() ? Before : C.Block0);
-    if (C.BackupIsOld)
-      EXPECT_EQ(S.File(OldBin), Before);
-    else if (!C.OldFile.empty())
+    if (C.Kept != nullptr)
+      EXPECT_EQ(S.File(C.Kept), Before);
+    if (!C.OldFile.empty())
       EXPECT_EQ(S.File(OldBin), C.OldFile);
-    else
-      EXPECT_EQ(S.Volume.Files.count(u"old.bin"), 0u);
-    // The log: the earlier line, then exactly one line for this run when it has words to check.
+    // Nothing else on the stick: no backup a run did not keep, nothing left of a probe.
+    for (const auto &[Name, Bytes] : S.Volume.Files)
+      EXPECT_TRUE(Name == u"run.log" || (Name == u"old.bin" && !C.OldFile.empty()) ||
+                  (C.Kept != nullptr && Name == WideText(C.Kept)))
+          << testing::PrintToString(std::string(Name.begin(), Name.end()));
+    // The log: the earlier line (given its newline), then exactly one line for this run when it
+    // has words to check, which gives the run's status.
     Bytes Log = S.File("run.log");
     std::string Lines(Log.begin(), Log.end());
     EXPECT_EQ(Lines.rfind("{}\n", 0), 0u);
     if (C.Log.empty()) {
-      EXPECT_EQ(Lines, "{}\n");
+      EXPECT_EQ(Lines, C.Stick == ReadOnly ? C.Earlier : "{}\n");
     } else {
       std::string Line = Lines.substr(3);
       EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
       EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
+      EXPECT_NE(Line.find(",\"status\":" + std::to_string(Status) + ","), std::string::npos);
     }
     EXPECT_EQ(S.Volume.OpenHandles, 0u);
     EXPECT_EQ(Leftovers(S.B.Sim), "");

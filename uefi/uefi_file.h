@@ -18,15 +18,14 @@ typedef EFI_STATUS(EFIAPI *EFI_FILE_OPEN)(EFI_FILE_PROTOCOL *This, EFI_FILE_PROT
                                           UINT64 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_CLOSE)(EFI_FILE_PROTOCOL *This);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_DELETE)(EFI_FILE_PROTOCOL *This);
-typedef EFI_STATUS(EFIAPI *EFI_FILE_READ)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize,
-                                          VOID *Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_FILE_READ)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize, VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_WRITE)(EFI_FILE_PROTOCOL *This, UINTN *BufferSize,
                                            VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_GET_POSITION)(EFI_FILE_PROTOCOL *This, UINT64 *Position);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_SET_POSITION)(EFI_FILE_PROTOCOL *This, UINT64 Position);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_GET_INFO)(EFI_FILE_PROTOCOL *This,
-                                              const EFI_GUID *InformationType,
-                                              UINTN *BufferSize, VOID *Buffer);
+                                              const EFI_GUID *InformationType, UINTN *BufferSize,
+                                              VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FILE_SET_INFO)(EFI_FILE_PROTOCOL *This,
                                               const EFI_GUID *InformationType, UINTN BufferSize,
                                               VOID *Buffer);
@@ -78,3 +77,22 @@ static_assert(offsetof(EFI_FILE_INFO, FileName) == 80, "FileName offset");
 
 constexpr EFI_GUID EfiFileInfoGuid = {
     0x09576E92, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+// What a volume reports of itself through any file handle on it (GetInfo with
+// EfiFileSystemInfoGuid): its size, the bytes still free, and the unit it allocates in.
+struct EFI_FILE_SYSTEM_INFO {
+  UINT64 Size; // of the whole record, label included
+  BOOLEAN ReadOnly;
+  UINT64 VolumeSize;
+  UINT64 FreeSpace;
+  UINT32 BlockSize;
+  CHAR16 VolumeLabel[1];
+};
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, ReadOnly) == 8, "ReadOnly offset");
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, VolumeSize) == 16, "VolumeSize offset");
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, FreeSpace) == 24, "FreeSpace offset");
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, BlockSize) == 32, "BlockSize offset");
+static_assert(offsetof(EFI_FILE_SYSTEM_INFO, VolumeLabel) == 36, "VolumeLabel offset");
+
+constexpr EFI_GUID EfiFileSystemInfoGuid = {
+    0x09576E93, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};

@@ -1,0 +1,85 @@
+#include "app/record_job.h"
+
+#include "app/run_journal.h"
+#include "shell/console.h"
+#include "shell/memory.h"
+
+namespace {
+
+constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
+
+// Length of a text without the spaces that pad a record field.
+template <typename Char> UINTN TrimmedLength(const Char *Text) {
+  UINTN Length = 0;
+  while (Text[Length] != 0)
+    Length++;
+  while (Length > 0 && Text[Length - 1] == ' ')
+    Length--;
+  return Length;
+}
+
+// The stored Pylon serial as readers take it, without its padding.
+VOID StoredSerial(const UINT8 *Stored, CHAR8 *Text) {
+  CopyRecordText(Text, Stored + RecordOffset::ModuleSerial);
+  Text[TrimmedLength(Text)] = 0;
+}
+
+bool SerialMatches(const CHAR8 *Stored, const CHAR16 *Given) {
+  UINTN Length = TrimmedLength(Given);
+  if (Length != TrimmedLength(Stored))
+    return false;
+  for (UINTN I = 0; I < Length; I++) {
+    if (static_cast<CHAR16>(static_cast<UINT8>(Stored[I])) != Given[I])
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+StoredKind ClassifyStored(const UINT8 *Stored, bool TailErased) {
+  if (AllBytesZero(Stored, BoardRecordSize))
+    return StoredKind::Blank;
+  bool Erased = TailErased;
+  for (UINTN I = 0; I < BoardRecordSize && Erased; I++)
+    Erased = Stored[I] == ErasedByte;
+  if (Erased)
+    return StoredKind::Erased;
+  UINT8 Copy[BoardRecordSize];
+  CopyBytes(Copy, Stored, BoardRecordSize);
+  return RecordCrcMatches(Copy, nullptr, nullptr) ? StoredKind::Record : StoredKind::Corrupt;
+}
+
+ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored) {
+  CHAR8 Serial[TextBufferSize];
+  StoredSerial(Stored, Serial);
+  bool Blank = Kind == StoredKind::Blank || Kind == StoredKind::Erased;
+  if (Job.Guard == Gpp1Guard::None || (Job.Guard == Gpp1Guard::Blank && Blank) ||
+      (Job.Guard == Gpp1Guard::Serial && Kind == StoredKind::Record &&
+       SerialMatches(Serial, Job.GuardSerial)))
+    return ToolSuccess;
+  Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 holds another record"
+                   : Blank                    ? "guard refused: GPP1 is blank"
+                                              : "guard refused: GPP1 fails its CRC check";
+  if (Job.Guard == Gpp1Guard::Blank) {
+    Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 is not blank"
+                                                : "guard refused: GPP1 fails its CRC check";
+    if (Kind == StoredKind::Record)
+      PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not a blank record!\n",
+                   static_cast<const CHAR8 *>(Serial));
+    else
+      PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not a blank record!\n");
+  } else if (Blank) {
+    PrintConsole(u"ERROR: GPP1 holds a blank record, not the record of Pylon Serial #%s!\n",
+                 Job.GuardSerial);
+  } else if (Kind == StoredKind::Record) {
+    PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not that of Pylon Serial "
+                 u"#%s!\n",
+                 static_cast<const CHAR8 *>(Serial), Job.GuardSerial);
+  } else {
+    PrintConsole(u"ERROR: GPP1 holds data that fails its CRC check, not the record of Pylon "
+                 u"Serial #%s!\n",
+                 Job.GuardSerial);
+  }
+  return ToolAborted;
+}
