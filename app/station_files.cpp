@@ -69,6 +69,36 @@ EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expect
   return Status;
 }
 
+// A reservation the volume took only in part is cut back to where it began, so that the next
+// line starts on a line of its own; only the run's own bytes, at the end of the file, go.
+VOID CutBack(SHELL_FILE_HANDLE File, UINT64 Size, UINT64 Written) {
+  EFI_FILE_INFO *Info = ShellFileOps.GetFileInfo(File);
+  if (Info == nullptr)
+    return;
+  if (Info->FileSize > Size && Info->FileSize <= Size + Written) {
+    Info->FileSize = Size;
+    ShellFileOps.SetFileInfo(File, Info);
+  }
+  FreeBuffer(Info);
+}
+
+// Writes Size bytes at the handle's position, flushes them, notes where they end and closes the
+// file (a FAT driver may write a file's last data only when it closes); the first failure is the
+// status. A write the volume takes only in part is cut back to CutTo, the size the file had, when
+// that is given.
+EFI_STATUS WriteAndClose(SHELL_FILE_HANDLE File, const VOID *Data, UINTN Size, UINT64 *End,
+                         const UINT64 *CutTo) {
+  EFI_STATUS Status = WriteShellFileExactly(File, Data, Size);
+  if (EFI_ERROR(Status) && CutTo != nullptr)
+    CutBack(File, *CutTo, Size);
+  if (!EFI_ERROR(Status))
+    Status = ShellFileOps.FlushFile(File);
+  if (!EFI_ERROR(Status) && End != nullptr)
+    Status = ShellFileOps.GetFilePosition(File, End);
+  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
+  return EFI_ERROR(Status) ? Status : Closed;
+}
+
 // A file system that cannot say how much room it has may also take a new file past its end and
 // report success (U-Boot's FAT does so, and fails the file after it instead). A one-byte file made
 // right after Beside shows whether Beside found room: it is made and removed again.
@@ -86,12 +116,7 @@ EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
   EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
   if (!EFI_ERROR(Status)) {
     const UINT8 Byte = 0;
-    Status = WriteShellFileExactly(File, &Byte, 1);
-    if (!EFI_ERROR(Status))
-      Status = ShellFileOps.FlushFile(File);
-    EFI_STATUS Closed = ShellFileOps.CloseFile(File);
-    if (!EFI_ERROR(Status))
-      Status = Closed;
+    Status = WriteAndClose(File, &Byte, 1, nullptr, nullptr);
     RemoveByName(Name);
   }
   FreeBuffer(Name);
@@ -265,15 +290,10 @@ EFI_STATUS PutLine(const CHAR16 *Path, UINT64 Offset, const CHAR8 *Line, UINTN S
     return Status;
   UINT64 End = 0;
   Status = ShellFileOps.SetFilePosition(File, Offset);
-  if (!EFI_ERROR(Status))
-    Status = WriteShellFileExactly(File, Line, Size);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.FlushFile(File);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.GetFilePosition(File, &End);
-  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
-  if (!EFI_ERROR(Status))
-    Status = Closed;
+  if (EFI_ERROR(Status))
+    ShellFileOps.CloseFile(File);
+  else
+    Status = WriteAndClose(File, Line, Size, &End, nullptr);
   *Start = End - Size;
   return Status;
 }
@@ -303,19 +323,6 @@ EFI_STATUS RewriteLine(StationLog *Log, CHAR8 *Line, UINTN Size) {
     Unpadded--;
   Line[Unpadded] = '\n';
   return PutLineAndReadBack(Log, EfiFilePositionEnd, Line, Unpadded + 1);
-}
-
-// A reservation the volume took only in part is cut back to where it began, so that the next
-// line starts on a line of its own; only the run's own bytes, at the end of the file, go.
-VOID CutBack(SHELL_FILE_HANDLE File, UINT64 Size, UINT64 Written) {
-  EFI_FILE_INFO *Info = ShellFileOps.GetFileInfo(File);
-  if (Info == nullptr)
-    return;
-  if (Info->FileSize > Size && Info->FileSize <= Size + Written) {
-    Info->FileSize = Size;
-    ShellFileOps.SetFileInfo(File, Info);
-  }
-  FreeBuffer(Info);
 }
 
 // Where the last occurrence of Key (KeyLength bytes) starts in Line's first Length bytes; Length
@@ -513,18 +520,10 @@ ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEn
       Status = EFI_VOLUME_FULL;
   }
   UINT64 End = 0;
-  if (!EFI_ERROR(Status)) {
-    Status = WriteShellFileExactly(File, Line, Total);
-    if (EFI_ERROR(Status))
-      CutBack(File, Size, Total);
-  }
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.FlushFile(File);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.GetFilePosition(File, &End);
-  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
-  if (!EFI_ERROR(Status))
-    Status = Closed;
+  if (EFI_ERROR(Status))
+    ShellFileOps.CloseFile(File);
+  else
+    Status = WriteAndClose(File, Line, Total, &End, &Size);
   *Log = {Path, End - (Length + 1), Length};
   if (!EFI_ERROR(Status) && !Room.Known)
     Status = ProveRoomAfter(Path);
