@@ -24,8 +24,9 @@ bool AllHex(const std::string &Text, size_t Least, size_t Most) {
 }
 
 // A PCI function as sysfs names it: DOMAIN:BUS:DEVICE.FUNCTION in hexadecimal, e.g.
-// 0000:00:1c.0 (domains can be wider than four digits, as behind Intel VMD). The root bus
-// "pci0000:00" and every other node are not functions.
+// 0000:00:1c.0 (domains can be wider than four digits, as behind a volume-management controller
+// that moves NVMe and eMMC functions onto a PCI domain of its own). The root bus "pci0000:00" and
+// every other node are not functions.
 bool ParsePciFunction(const std::string &Node, unsigned *Device) {
   size_t First = Node.find(':');
   size_t Second = Node.find(':', First == std::string::npos ? First : First + 1);

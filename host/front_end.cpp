@@ -4,8 +4,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/run_journal.h"
+#include "app/station_files.h"
 #include "app/tool_status.h"
 #include "app/version.h"
 #include "host/front_end_options.h"
@@ -134,6 +137,83 @@ std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
   return Medium;
 }
 
+// What the tool's own command line asks for, as the tool's parser reads it: the operation, and
+// the files it names as Linux paths (empty when not given).
+struct ToolCommand {
+  ToolOperation Operation = ToolOperation::None;
+  std::string Log;
+  std::string Restore;
+};
+
+ToolCommand ReadToolCommand(const std::vector<std::u16string> &ToolArgs) {
+  // The parser lowers option words in place and switches --debug on: it works on a copy, and the
+  // tool's own run sets --debug again.
+  std::vector<std::u16string> Words = {u"kestrel"};
+  Words.insert(Words.end(), ToolArgs.begin(), ToolArgs.end());
+  std::vector<CHAR16 *> Argv;
+  for (std::u16string &Word : Words)
+    Argv.push_back(Word.data());
+  CliOptions Options{};
+  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
+  DebugEnabled = 0;
+  const auto Path = [](const CHAR16 *Text) {
+    return Text == nullptr ? std::string() : EncodeUtf8(Text);
+  };
+  return {OperationOf(Options), Path(Options.LogText), Path(Options.RestoreText)};
+}
+
+// Whether Path names the medium's own file or device, or the file Other names.
+bool SameFile(const std::string &Path, const Gpp1Medium *Medium, const std::string &Other) {
+  struct stat Named, That;
+  if (Path.empty() || stat(Path.c_str(), &Named) != 0)
+    return false;
+  if (Medium != nullptr && Medium->SameFileAs(Named))
+    return true;
+  return !Other.empty() && stat(Other.c_str(), &That) == 0 && Named.st_dev == That.st_dev &&
+         Named.st_ino == That.st_ino;
+}
+
+// A GPP1 that answers every transfer with a failure: the board a run is given when it may not
+// touch the medium (held by another run, or interrupted before it began), so that the tool still
+// leaves its line in the log.
+class RefusingGpp1 : public SimBlockBackend {
+public:
+  explicit RefusingGpp1(uint64_t Bytes) : Bytes(Bytes) {}
+  bool Read(uint64_t, void *, size_t) override { return false; }
+  bool Write(uint64_t, const void *, size_t) override { return false; }
+  uint64_t Size() const override { return Bytes; }
+
+private:
+  uint64_t Bytes;
+};
+
+// The tool's line in its log made to say Reason and Status, the run's exit status, when the run
+// ends otherwise than the tool said (a signal, output that failed, a medium it was not let near).
+// The amendment's own failure is the exit status then.
+int AmendLog(HostBoard &Board, int Status, const std::string &Reason) {
+  ToolStatus Amended = ToolSuccess;
+  Board.Attend([&] { Amended = AmendStationLog(static_cast<ToolStatus>(Status), Reason.c_str()); });
+  return Amended == ToolSuccess ? Status : ExitStatusOf(Amended);
+}
+
+// A run that may not touch the medium: with a log asked, the tool runs over a GPP1 that refuses
+// every transfer, so that its line is put, and the line then says why the run ended.
+int LogRefusedRun(const ToolCommand &Command, const std::vector<std::u16string> &ToolArgs,
+                  const Gpp1Medium *Medium, OutputStream &Console, int Status,
+                  const std::string &Reason) {
+  if (Command.Log.empty())
+    return Status;
+  RefusingGpp1 Refusing(Medium != nullptr ? Medium->Size() : DefaultImageBlockSize);
+  uint32_t BlockSize = Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize;
+  HostBoard Board(&Refusing, BlockSize, false);
+  ConsoleConverter Converter;
+  Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
+  Board.Run(ToolArgs);
+  int Exit = AmendLog(Board, Status, Reason);
+  Console.Send(Converter.Finish());
+  return Exit;
+}
+
 } // namespace
 
 int ExitStatusOf(uint64_t Status) {
@@ -184,52 +264,69 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
                                     "\" is not UTF-8 text of characters up to U+FFFF");
     ToolArgs.push_back(Wide);
   }
-  ToolOperation Operation = OperationOf(Options.ToolArgs);
+  const ToolCommand Command = ReadToolCommand(ToolArgs);
 
   OpenFailure Failure;
   std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, Err, &Failure);
   if (Medium == nullptr && !Failure.Message.empty())
     return FrontEndError(Err, Failure.Message, Failure.Status);
-
-  bool MayWrite = Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-                  Operation == ToolOperation::Clear || Operation == ToolOperation::Restore;
-  if (Medium != nullptr) {
-    LockResult Locked = Medium->Lock(MayWrite, Platform.LockWaitMilliseconds);
-    if (Locked == LockResult::Busy)
-      return FrontEndError(Err, "GPP1 is in use by another process; nothing was read or written",
-                           NoGpp1Exit);
-    if (Locked == LockResult::Failed) {
-      std::string Reason = strerror(errno);
-      return FrontEndError(
-          Err, "cannot lock " + Medium->Path() + ": " + Reason + "; nothing was read or written",
-          NoGpp1Exit);
-    }
-    Medium->SetBeforeWrite(HoldInterrupts);
-  }
+  // A line appended to the medium would change it behind the tool's back, and one appended to
+  // the block to restore would spoil the only copy kept.
+  if (SameFile(Command.Log, Medium.get(), Command.Restore))
+    return FrontEndError(Err,
+                         "--log " + Command.Log + " is " +
+                             (SameFile(Command.Log, Medium.get(), "") ? "the medium itself"
+                                                                      : "the file to restore") +
+                             "; nothing was read or written");
 
   // The console reaches the user as the tool prints it, so that whatever ends the run later, what
   // was done so far has been said. With --json stdout carries the object alone and the console
   // goes to stderr.
   OutputStream StdOut{Out}, StdErr{Err};
   OutputStream &Console = Options.Json ? StdErr : StdOut;
+  if (Medium != nullptr) {
+    LockResult Locked =
+        Medium->Lock(OperationWrites(Command.Operation), Platform.LockWaitMilliseconds,
+                     [] { return HeldInterrupt() != 0; });
+    if (Locked == LockResult::Locked && HeldInterrupt() != 0)
+      Locked = LockResult::Interrupted;
+    std::string Why = Locked == LockResult::Busy ? "GPP1 is in use by another process"
+                      : Locked == LockResult::Failed
+                          ? "cannot lock " + Medium->Path() + ": " + strerror(errno)
+                          : std::string(InterruptName(HeldInterrupt())) + " ended the run";
+    int Status = Locked == LockResult::Interrupted ? SignalExitBase + HeldInterrupt() : NoGpp1Exit;
+    if (Locked != LockResult::Locked) {
+      FrontEndError(Err, Why + "; nothing was " +
+                             (Locked == LockResult::Interrupted ? "written" : "read or written"));
+      return LogRefusedRun(Command, ToolArgs, Medium.get(), Console, Status,
+                           Locked == LockResult::Interrupted
+                               ? "interrupted by " + std::string(InterruptName(HeldInterrupt())) +
+                                     ", nothing written"
+                               : "GPP1 in use by another process, nothing written");
+    }
+    Medium->SetBeforeWrite(BeginWrite);
+  }
+
   ConsoleConverter Converter;
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
   Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
-  int Status = ExitStatusOf(Board.Run(ToolArgs));
+  const int ToolExit = ExitStatusOf(Board.Run(ToolArgs));
   Console.Send(Converter.Finish());
-  size_t Writes = Medium != nullptr ? Medium->WritesAttempted() : 0;
+  const bool Wrote = Medium != nullptr && Medium->OpenedForWriting();
+  const size_t Writes = Wrote ? Medium->WritesAttempted() : 0;
 
-  if (Operation == ToolOperation::Help && Status == 0)
+  if (Command.Operation == ToolOperation::Help && ToolExit == 0)
     Console.Send(FrontEndHelp);
   if (Options.Json && Medium != nullptr) {
     // The record as block 0 holds it now: after a read that found it (valid or not), or after a
-    // verified write.
-    bool Shown = (Operation == ToolOperation::Read &&
-                  (Status == ToolSuccess || Status == ToolVolumeCorrupted)) ||
-                 ((Operation == ToolOperation::Write || Operation == ToolOperation::Edit) &&
-                  Status == ToolSuccess && Medium->WritesAttempted() != 0);
+    // write verified or found in place already.
+    bool Changed =
+        Command.Operation == ToolOperation::Write || Command.Operation == ToolOperation::Edit;
+    bool Shown = (Command.Operation == ToolOperation::Read &&
+                  (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
+                 (Changed && ToolExit == ToolSuccess && (Writes != 0 || Journal.AlreadyHeld));
     std::vector<uint8_t> Block(Medium->BlockSize());
     if (Shown && Medium->Read(0, Block.data(), Block.size())) {
       Board.Sim.InstallInPlatformContext();
@@ -237,23 +334,31 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     }
   }
 
-  // Said on whichever stream still works.
+  // Said on stderr, or on stdout when stderr failed, unless stdout is the JSON object's alone.
   auto Report = [&](const std::string &Line) {
-    if (!Emit(Err, Line))
+    if (!Emit(Err, Line) && !Options.Json)
       Emit(Out, Line);
   };
-  int Exit = Status;
+  int Exit = ToolExit;
+  std::string Reason;
+  const std::string Outcome = OutcomeOf(Command.Operation, ToolExit, Writes);
   if (StdOut.Failed || StdErr.Failed) {
-    Report("kestrel: " + OutcomeOf(Operation, Status, Writes) + ", but standard " +
-           (StdOut.Failed ? "output" : "error") +
+    Report("kestrel: " + Outcome + ", but standard " + (StdOut.Failed ? "output" : "error") +
            " failed: " + strerror(StdOut.Failed ? StdOut.Errno : StdErr.Errno) + "\n");
     Exit = OutputFailedExit;
+    Reason = std::string("standard ") + (StdOut.Failed ? "output" : "error") + " failed: ";
   }
-  // A signal held while GPP1 was written ends the run now that the write's outcome is out.
-  if (int Signal = Medium != nullptr && Writes != 0 ? HeldInterrupt() : 0) {
-    Report(std::string("kestrel: ") + InterruptName(Signal) + " arrived after the write began; " +
-           OutcomeOf(Operation, Status, Writes) + ", and the run ends here\n");
+  // A signal held while GPP1 was written ends the run now that the write's outcome is out; one
+  // held before kept the write from beginning.
+  if (int Signal = Medium != nullptr ? HeldInterrupt() : 0) {
+    const std::string Name = InterruptName(Signal);
+    Report("kestrel: " + Name +
+           (Wrote ? " arrived after the write began; " + Outcome + ", and the run ends here\n"
+                  : " ended the run; nothing was written\n"));
     Exit = SignalExitBase + Signal;
+    Reason = Wrote ? "ended by " + Name + " after the write: " : "interrupted by " + Name + ": ";
   }
+  if (Exit != ToolExit && !Command.Log.empty())
+    Exit = AmendLog(Board, Exit, Reason + RunReason(static_cast<ToolStatus>(ToolExit)));
   return Exit;
 }

@@ -71,7 +71,8 @@ bool LooksLikeFrontEndWord(const std::string &Arg) {
 }
 
 bool IsToolLongOption(const std::string &Arg) {
-  std::string Lower = Lowered(Arg);
+  // GNU's "--name=value" names the option before its '='.
+  std::string Lower = Lowered(Arg.substr(0, Arg.find('=')));
   if (Lower == "--debug")
     return true;
   for (const ToolOption &Option : ToolOptions) {
@@ -215,23 +216,4 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
     }
   }
   return true;
-}
-
-ToolOperation OperationOf(const std::vector<std::string> &ToolArgs) {
-  // The tool's own parser, silent, over a copy of the words. Only option words are compared, and
-  // all of them are ASCII, so each byte may stand for one character.
-  std::vector<std::u16string> Words = {u"Kestrel.efi"};
-  for (const std::string &Arg : ToolArgs) {
-    std::u16string Word;
-    for (unsigned char Byte : Arg)
-      Word.push_back(Byte);
-    Words.push_back(Word);
-  }
-  std::vector<CHAR16 *> Argv;
-  for (std::u16string &Word : Words)
-    Argv.push_back(Word.data());
-  CliOptions Options{};
-  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
-  DebugEnabled = 0; // --debug belongs to the tool's own run, which sets it again
-  return OperationOf(Options);
 }

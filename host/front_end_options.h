@@ -29,9 +29,6 @@ constexpr uint32_t MaxBlockSize = 65536;
 bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
                           std::string *Error);
 
-// The one operation a tool command line selects, as the tool's own parser and precedence see it.
-ToolOperation OperationOf(const std::vector<std::string> &ToolArgs);
-
 // The synopsis line that usage errors point to.
 extern const char *const FrontEndUsage;
 // The front end's part of `kestrel -h`, after the tool's own help.

@@ -214,7 +214,17 @@ bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
   return Ok;
 }
 
-LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds) {
+bool Gpp1Medium::SameFileAs(const struct stat &Named) const {
+  struct stat Own;
+  if (fstat(ReadFd, &Own) != 0)
+    return false;
+  if (S_ISBLK(Own.st_mode))
+    return S_ISBLK(Named.st_mode) && Named.st_rdev == Own.st_rdev;
+  return Named.st_dev == Own.st_dev && Named.st_ino == Own.st_ino;
+}
+
+LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds,
+                            const std::function<bool()> &Stop) {
   long Waited = 0;
   long Limit = static_cast<long>(WaitMilliseconds) * NanosecondsPerMillisecond;
   for (;;) {
@@ -222,6 +232,8 @@ LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds) {
       return LockResult::Locked;
     if (errno != EWOULDBLOCK && errno != EINTR)
       return LockResult::Failed;
+    if (Stop && Stop())
+      return LockResult::Interrupted;
     if (Waited >= Limit)
       return LockResult::Busy;
     // Polled rather than blocked in flock(): the wait stays bounded without a timer, and a
@@ -235,15 +247,19 @@ LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds) {
 bool Gpp1Medium::OpenForWriting() {
   if (WriteFd >= 0)
     return true;
+  // A hook that refuses stays in place: no later write of the run begins either.
   if (BeforeWrite) {
-    BeforeWrite();
+    if (!BeforeWrite()) {
+      Warn("the write to " + Name + " was not begun: the run was interrupted");
+      return false;
+    }
     BeforeWrite = nullptr;
   }
   int Flags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   // O_EXCL on a block device fails while the kernel holds it (mounted, or claimed by a driver),
   // and the record is not written behind a file system's back.
   if (Type == MediumKind::Device)
-    Flags |= O_DIRECT | O_EXCL;
+    Flags |= O_DIRECT | O_EXCL | O_DSYNC;
   int Fd = open(Name.c_str(), Flags);
   if (Fd < 0) {
     Warn("cannot open " + Name + " for writing: " + ErrnoText(errno));

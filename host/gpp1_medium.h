@@ -5,7 +5,9 @@
 // so a read or the help never holds a writable descriptor. Every write is the whole of block 0,
 // synced to the medium before the call returns, so the tool's read-back sees what is stored. On a
 // block device every transfer goes around the page cache (O_DIRECT), so the read-back comes from
-// the device and not from memory.
+// the device and not from memory, and a write is made with O_DSYNC, which the kernel sends with
+// FUA: the eMMC driver turns that into a reliable write on cards that offer it, so that block 0
+// holds the old or the new contents, never a mixture, after a power loss.
 //
 // A run holds a BSD lock (flock) on the opened medium for the whole operation, the convention
 // udev and the partitioning tools honour for block devices: exclusive for a write or a clear
@@ -19,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "host/block_device_identity.h"
 #include "sim/sim_block.h"
 
@@ -29,7 +33,8 @@ struct MediumError {
   bool Missing = false; // the path names nothing at all
 };
 
-enum class LockResult { Locked, Busy, Failed };
+// Interrupted: a signal arrived while the run waited.
+enum class LockResult { Locked, Busy, Failed, Interrupted };
 
 class Gpp1Medium : public SimBlockBackend {
 public:
@@ -50,19 +55,22 @@ public:
   bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
   uint64_t Size() const override { return Bytes; }
 
-
   // Takes the lock, waiting at most WaitMilliseconds for another holder to let go; held until
-  // the medium is destroyed. Failed (with errno) when the system refuses the lock itself.
-  LockResult Lock(bool Exclusive, int WaitMilliseconds);
+  // the medium is destroyed. Failed (with errno) when the system refuses the lock itself;
+  // Interrupted when Stop says so while the run waits.
+  LockResult Lock(bool Exclusive, int WaitMilliseconds, const std::function<bool()> &Stop = {});
 
-  // Called once, before the medium is first opened for writing.
-  void SetBeforeWrite(std::function<void()> Hook) { BeforeWrite = std::move(Hook); }
+  // Called once, before the medium is first opened for writing; when it answers false nothing
+  // is written and the write fails.
+  void SetBeforeWrite(std::function<bool()> Hook) { BeforeWrite = std::move(Hook); }
 
   uint32_t BlockSize() const { return Block; }
   MediumKind Kind() const { return Type; }
   const std::string &Path() const { return Name; }
   // The kernel's read-only state of a block device; always false for an image.
   bool KernelReadOnly() const { return ReadOnly; }
+  // Whether Named (a stat of some path) is this medium: the same file, or the same device.
+  bool SameFileAs(const struct stat &Named) const;
   // What the kernel says a block device is; unknown for an image.
   const BlockDeviceIdentity &Identity() const { return Kernel; }
 
@@ -86,7 +94,7 @@ private:
   uint64_t Bytes;
   bool ReadOnly = false;
   BlockDeviceIdentity Kernel;
-  std::function<void()> BeforeWrite;
+  std::function<bool()> BeforeWrite;
   size_t WriteCalls = 0;
   std::vector<uint8_t> Block0Read;
 };

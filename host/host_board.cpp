@@ -5,6 +5,7 @@
 
 #include "host/host_files.h"
 #include "main/kestrel.h"
+#include "shell/shell_connection.h"
 
 namespace {
 
@@ -67,6 +68,19 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
   return Status;
 }
 
+void HostBoard::Attend(const std::function<void()> &Work) {
+  Sim.InstallInPlatformContext();
+  FirmwareOutputString = Sim.ConOut.OutputString;
+  Sim.ConOut.OutputString = TeeOutputString;
+  RunningBoard = this;
+  EFI_STATUS EnvironmentStatus = EFI_SUCCESS;
+  ConnectShell(Sim.ImageHandle, &EnvironmentStatus);
+  Work();
+  DisconnectShell(Sim.ImageHandle);
+  RunningBoard = nullptr;
+  Sim.ConOut.OutputString = FirmwareOutputString;
+}
+
 namespace {
 
 bool SteersTerminal(char16_t C) {
@@ -88,6 +102,13 @@ void AppendUtf8(char16_t C, std::string *Out) {
 }
 
 } // namespace
+
+std::string EncodeUtf8(const std::u16string &Text) {
+  std::string Out;
+  for (char16_t C : Text)
+    AppendUtf8(C, &Out);
+  return Out;
+}
 
 std::string ConsoleConverter::Feed(const std::u16string &Text) {
   std::string Out;

@@ -33,6 +33,11 @@ public:
   uint64_t Run(const std::vector<std::u16string> &ToolArgs);
   uint64_t Run(const std::vector<std::string> &ToolArgs) { return Run(WideTexts(ToolArgs)); }
 
+  // Runs Work as the image would after its tool has run (the amendment of the run's log line),
+  // with this board's firmware in the platform context, its shell connected and the console
+  // passed on to ConsoleSink.
+  void Attend(const std::function<void()> &Work);
+
   // Called with each OutputString text as the tool prints it, so that the console reaches the
   // user while the tool runs (Sim.ConsoleCalls still keeps every call).
   std::function<void(const std::u16string &)> ConsoleSink;
@@ -65,6 +70,9 @@ private:
 
 // The whole console at once, through a ConsoleConverter.
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls);
+
+// UCS-2 text (a file name the tool was given) as the UTF-8 a Linux path is.
+std::string EncodeUtf8(const std::u16string &Text);
 
 // A command-line argument from UTF-8 into the UCS-2 a shell hands over. False for bytes that are
 // not UTF-8 and for characters beyond UCS-2.

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <ctime>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "sim/sim_firmware.h"
@@ -14,13 +17,26 @@
 namespace {
 
 size_t OpenCount = 0;
+// How long an open for writing waits for another run's lock on the file (a log shared by runs at
+// once holds it only while a line is put), and how often it asks.
+constexpr int FileLockWaitMilliseconds = 5000;
+constexpr long FileLockPollNanoseconds = 10 * 1000 * 1000;
+constexpr int NanosecondsPerMillisecond = 1000 * 1000;
+
+// How a new file is made whole before it gets its name.
+enum class NewFile {
+  None,      // an existing file
+  Unnamed,   // O_TMPFILE: no name at all until it is linked in place
+  Temporary, // a hidden temporary beside it, renamed over the name reserved for it
+};
 
 // One open file; the protocol comes first, so a handle is its protocol.
 struct LinuxFile {
   EFI_FILE_PROTOCOL Protocol;
   int Fd;
   std::string Path;
-  std::string Temporary; // a new file's data until it is closed; empty otherwise
+  NewFile Kind;
+  std::string Temporary; // NewFile::Temporary: the temporary's name
   uint64_t Position;
 };
 
@@ -100,17 +116,37 @@ EFI_STATUS EFIAPI Unsupported() {
   return EFI_UNSUPPORTED;
 }
 
-SHELL_FILE_HANDLE NewHandle(int Fd, const std::string &Path, const std::string &Temporary) {
+EFI_STATUS EFIAPI GetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size, VOID *Buffer);
+
+SHELL_FILE_HANDLE NewHandle(int Fd, const std::string &Path, NewFile Kind,
+                            const std::string &Temporary = "") {
   auto *F = new LinuxFile{};
   F->Fd = Fd;
   F->Path = Path;
+  F->Kind = Kind;
   F->Temporary = Temporary;
   void **Slots = reinterpret_cast<void **>(&F->Protocol.Open);
   for (size_t I = 0; I < (sizeof(EFI_FILE_PROTOCOL) - sizeof(UINT64)) / sizeof(void *); I++)
     Slots[I] = reinterpret_cast<void *>(&Unsupported);
   F->Protocol.Revision = 0x00010000;
+  F->Protocol.GetInfo = GetInfo;
   OpenCount++;
   return &F->Protocol;
+}
+
+// An exclusive lock on a file opened for writing, held until it is closed, so that runs sharing a
+// log put their lines one at a time. Waits a few seconds for another holder.
+bool LockForWriting(int Fd) {
+  for (int Waited = 0;; Waited++) {
+    if (flock(Fd, LOCK_EX | LOCK_NB) == 0)
+      return true;
+    if ((errno != EWOULDBLOCK && errno != EINTR) ||
+        static_cast<long>(Waited) * FileLockPollNanoseconds >=
+            static_cast<long>(FileLockWaitMilliseconds) * NanosecondsPerMillisecond)
+      return false;
+    struct timespec Pause = {0, FileLockPollNanoseconds};
+    nanosleep(&Pause, nullptr);
+  }
 }
 
 EFI_STATUS Release(LinuxFile *F, EFI_STATUS Status) {
@@ -122,8 +158,10 @@ EFI_STATUS Release(LinuxFile *F, EFI_STATUS Status) {
 EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
   std::string Path = PathOf(Name);
   int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  // Writes at the end go through O_APPEND, so that runs sharing a log never write over each
+  // other's lines, and a file marked append-only can still be opened.
   if ((Mode & EFI_FILE_MODE_WRITE) != 0)
-    Flags |= O_RDWR | ((Mode & EFI_FILE_MODE_CREATE) != 0 ? O_CREAT : 0);
+    Flags |= O_RDWR | O_APPEND | ((Mode & EFI_FILE_MODE_CREATE) != 0 ? O_CREAT : 0);
   int Fd = open(Path.c_str(), Flags, 0666);
   if (Fd < 0)
     return errno == ENOENT && (Mode & EFI_FILE_MODE_WRITE) == 0 ? EFI_NOT_FOUND
@@ -134,7 +172,12 @@ EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UI
     Warn("cannot use " + Path + ": not a regular file");
     return EFI_ACCESS_DENIED;
   }
-  *File = NewHandle(Fd, Path, "");
+  if ((Mode & EFI_FILE_MODE_WRITE) != 0 && !LockForWriting(Fd)) {
+    int Error = errno;
+    close(Fd);
+    return Failed("lock", Path, Error == EWOULDBLOCK ? EBUSY : Error);
+  }
+  *File = NewHandle(Fd, Path, NewFile::None);
   return EFI_SUCCESS;
 }
 
@@ -143,19 +186,36 @@ EFI_STATUS EFIAPI CreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File
   struct stat Existing;
   if (lstat(Path.c_str(), &Existing) == 0)
     return Failed("create", Path, EEXIST);
-  // Hidden and random: a temporary left by a killed run never blocks the next one.
-  size_t Slash = Path.rfind('/');
-  std::string Temporary = FolderOf(Path) + "/." +
-                          (Slash == std::string::npos ? Path : Path.substr(Slash + 1)) + ".XXXXXX";
-  int Fd = mkostemp(Temporary.data(), O_CLOEXEC);
+  // A file without a name until it is whole: nothing of it is left if the run is killed.
+  mode_t Mask = umask(0);
+  umask(Mask);
+  int Fd = open(FolderOf(Path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666 & ~Mask);
+  if (Fd >= 0) {
+    *File = NewHandle(Fd, Path, NewFile::Unnamed);
+    return EFI_SUCCESS;
+  }
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    return Failed("create", Path, errno);
+  // A file system without unnamed files (FAT through FUSE): a hidden temporary beside the name,
+  // of a length of its own, so that the name may be as long as the folder allows. Random, so a
+  // temporary left by a killed run never blocks the next one.
+  std::string Temporary = FolderOf(Path) + "/.kestrel-XXXXXX";
+  Fd = mkostemp(Temporary.data(), O_CLOEXEC);
   if (Fd < 0)
     return Failed("create", Path, errno);
   // mkostemp creates the file for its owner only; the file gets the usual mode.
-  mode_t Mask = umask(0);
-  umask(Mask);
   fchmod(Fd, 0666 & ~Mask);
-  *File = NewHandle(Fd, Path, Temporary);
+  *File = NewHandle(Fd, Path, NewFile::Temporary, Temporary);
   return EFI_SUCCESS;
+}
+
+// Gives an unnamed file its name, never over an existing file (link() fails with EEXIST).
+bool LinkUnnamed(int Fd, const std::string &Path) {
+  std::string Self = "/proc/self/fd/" + std::to_string(Fd);
+  if (linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return true;
+  // Without /proc, the descriptor itself (this needs the right to search any folder).
+  return errno == ENOENT && linkat(Fd, "", AT_FDCWD, Path.c_str(), AT_EMPTY_PATH) == 0;
 }
 
 // Puts a synced temporary at Path, never over an existing file. link() does it in one step; a file
@@ -194,24 +254,44 @@ EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   return EFI_SUCCESS;
 }
 
+// Writes Size bytes at the handle's position. At or past the file's end the bytes go through
+// O_APPEND and land at its real end, which becomes the position; before it, in place, which a
+// file marked append-only refuses (EFI_ACCESS_DENIED, nothing written).
 EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   LinuxFile *F = FileOf(H);
+  int Flags = fcntl(F->Fd, F_GETFL);
+  struct stat Info;
+  if (Flags < 0 || fstat(F->Fd, &Info) != 0)
+    return Failed("write", F->Path, errno);
+  bool Append = (Flags & O_APPEND) != 0 && F->Position >= static_cast<uint64_t>(Info.st_size);
+  if ((Flags & O_APPEND) != 0 && !Append && fcntl(F->Fd, F_SETFL, Flags & ~O_APPEND) != 0) {
+    *Size = 0;
+    return errno == EPERM ? EFI_ACCESS_DENIED : Failed("write", F->Path, errno);
+  }
   size_t Done = 0;
+  int Error = 0;
   while (Done < *Size) {
-    ssize_t N = pwrite(F->Fd, static_cast<uint8_t *>(Buffer) + Done, *Size - Done,
-                       static_cast<off_t>(F->Position + Done));
+    const uint8_t *From = static_cast<uint8_t *>(Buffer) + Done;
+    ssize_t N = Append ? write(F->Fd, From, *Size - Done)
+                       : pwrite(F->Fd, From, *Size - Done, static_cast<off_t>(F->Position + Done));
     if (N < 0 && errno == EINTR)
       continue;
     if (N <= 0) {
-      int Error = N < 0 ? errno : ENOSPC;
-      *Size = Done;
-      F->Position += Done;
-      return Failed("write", F->Path, Error);
+      Error = N < 0 ? errno : ENOSPC;
+      break;
     }
     Done += static_cast<size_t>(N);
   }
-  F->Position += Done;
-  return EFI_SUCCESS;
+  if (Append) {
+    off_t End = lseek(F->Fd, 0, SEEK_CUR);
+    F->Position = End >= 0 ? static_cast<uint64_t>(End) : F->Position + Done;
+  } else {
+    F->Position += Done;
+    if ((Flags & O_APPEND) != 0)
+      fcntl(F->Fd, F_SETFL, Flags);
+  }
+  *Size = Done;
+  return Error == 0 ? EFI_SUCCESS : Failed("write", F->Path, Error);
 }
 
 EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE H) {
@@ -221,25 +301,37 @@ EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE H) {
 
 EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
   LinuxFile *F = FileOf(H);
-  if (F->Temporary.empty())
+  if (F->Kind == NewFile::None)
     return Release(F, close(F->Fd) == 0 ? EFI_SUCCESS : Failed("close", F->Path, errno));
-  // A new file: synced whole under its temporary name, then put in place.
+  // A new file: synced whole, then put in place under its name, and the folder synced.
+  // An unnamed file is linked while it is open; a temporary is renamed once it is closed.
   bool Ok = fsync(F->Fd) == 0;
   int Error = errno;
-  if (close(F->Fd) != 0 && Ok) {
+  bool Placed = Ok && F->Kind == NewFile::Unnamed && LinkUnnamed(F->Fd, F->Path);
+  if (Ok && F->Kind == NewFile::Unnamed && !Placed) {
     Ok = false;
     Error = errno;
   }
-  bool Placed = Ok && PlaceNewFile(F->Temporary, F->Path);
-  if (Ok && !Placed)
+  if (close(F->Fd) != 0 && Ok) {
+    Ok = false;
     Error = errno;
+    if (Placed)
+      unlink(F->Path.c_str());
+    Placed = false;
+  }
+  if (Ok && F->Kind == NewFile::Temporary) {
+    Placed = PlaceNewFile(F->Temporary, F->Path);
+    if (!Placed)
+      Error = errno;
+  }
   if (Placed && !SyncFolder(F->Path)) {
     Error = errno;
     unlink(F->Path.c_str());
     Placed = false;
   }
   if (!Placed) {
-    unlink(F->Temporary.c_str());
+    if (F->Kind == NewFile::Temporary)
+      unlink(F->Temporary.c_str());
     return Release(F, Failed("write", F->Path, Error));
   }
   return Release(F, EFI_SUCCESS);
@@ -248,8 +340,10 @@ EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
 EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE H) {
   LinuxFile *F = FileOf(H);
   close(F->Fd);
-  // A new file is only its temporary until it is closed.
-  const std::string &Name = F->Temporary.empty() ? F->Path : F->Temporary;
+  // A new file is nameless, or only its temporary, until it is closed.
+  if (F->Kind == NewFile::Unnamed)
+    return Release(F, EFI_SUCCESS);
+  const std::string &Name = F->Kind == NewFile::Temporary ? F->Temporary : F->Path;
   EFI_STATUS Status = unlink(Name.c_str()) == 0 ? EFI_SUCCESS : Failed("remove", F->Path, errno);
   if (Status == EFI_SUCCESS)
     SyncFolder(F->Path);
@@ -273,6 +367,32 @@ EFI_STATUS EFIAPI SetFilePosition(SHELL_FILE_HANDLE H, UINT64 Position) {
   if (Position == EfiFilePositionEnd)
     return GetFileSize(H, &FileOf(H)->Position);
   FileOf(H)->Position = Position;
+  return EFI_SUCCESS;
+}
+
+// The volume's room, as the tool asks it before it keeps a file there: EFI_FILE_SYSTEM_INFO from
+// fstatvfs, without a label. Other kinds of information are not served on a Linux file.
+EFI_STATUS EFIAPI GetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size,
+                          VOID *Buffer) {
+  LinuxFile *F = reinterpret_cast<LinuxFile *>(This);
+  if (Type == nullptr || Size == nullptr || !GuidsEqual(Type, &EfiFileSystemInfoGuid))
+    return EFI_UNSUPPORTED;
+  constexpr UINTN Needed = sizeof(EFI_FILE_SYSTEM_INFO);
+  if (*Size < Needed || Buffer == nullptr) {
+    *Size = Needed;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  struct statvfs Volume;
+  if (fstatvfs(F->Fd, &Volume) != 0)
+    return Failed("examine the volume of", F->Path, errno);
+  auto *Info = static_cast<EFI_FILE_SYSTEM_INFO *>(Buffer);
+  memset(Info, 0, Needed);
+  Info->Size = Needed;
+  Info->ReadOnly = (Volume.f_flag & ST_RDONLY) != 0;
+  Info->VolumeSize = static_cast<UINT64>(Volume.f_blocks) * Volume.f_frsize;
+  Info->FreeSpace = static_cast<UINT64>(Volume.f_bavail) * Volume.f_frsize;
+  Info->BlockSize = static_cast<UINT32>(Volume.f_frsize);
+  *Size = Needed;
   return EFI_SUCCESS;
 }
 

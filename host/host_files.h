@@ -1,13 +1,21 @@
 // The shell's file functions on Linux: the tool's --backup, --restore and --log reach real files
 // through the simulated UEFI Shell 2.0, so the same product code runs as under the firmware.
 //
-// A file the tool creates as new (the shell's CreateFile, which the tool uses for backups) appears
-// whole or not at all, on every file system: its name is reserved with O_CREAT|O_EXCL (never
-// replacing a file, not even one that appears meanwhile), the data goes to a temporary beside it,
-// which is synced and renamed over the reserved name when the file is closed, and the folder is
-// synced. FAT has no link(), and FUSE file systems refuse renameat2's RENAME_NOREPLACE, so
-// neither is used. A failure is said once on standard error, naming the file and the system's
-// reason; the tool adds its own line.
+// A file the tool creates as new (the shell's CreateFile: backups, and the one-byte probe of a
+// volume's room) appears whole or not at all, and never over another file: it is made without a
+// name (O_TMPFILE), synced, and linked in place when it is closed, which fails when the name was
+// taken meanwhile (EFI_ACCESS_DENIED); nothing is left of it if the run is killed. A file system
+// without unnamed files (FAT through FUSE) gets a hidden temporary beside the name instead, of a
+// length of its own, which is synced and then linked to the name, or, where link() is missing too
+// (FAT), renamed over the name reserved for it with O_CREAT|O_EXCL; the folder is synced.
+//
+// A file opened for writing (a log) is opened with O_APPEND and holds an exclusive flock until it
+// is closed, so that runs sharing a log put their lines one at a time: a write at the end lands
+// at the file's real end, whoever wrote last, and one before the end (a line put over the line a
+// run reserved) is made in place, which a file marked append-only refuses with EFI_ACCESS_DENIED.
+// The volume's room comes from fstatvfs, as EFI_FILE_SYSTEM_INFO through the handle's GetInfo.
+// A failure is said once on standard error, naming the file and the system's reason; the tool
+// adds its own line.
 #pragma once
 
 #include "uefi/uefi.h"

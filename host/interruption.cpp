@@ -10,7 +10,7 @@ namespace {
 constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int SignalExitBase = 128;
 
-volatile sig_atomic_t Holding = 0;
+volatile sig_atomic_t Writing = 0;
 volatile sig_atomic_t Held = 0;
 
 // Only async-signal-safe calls from here on.
@@ -28,16 +28,17 @@ void WriteStderr(const char *Text) {
 }
 
 void OnInterrupt(int Signal) {
-  if (Holding) {
-    if (Held == 0)
-      Held = Signal;
+  if (Held == 0) {
+    Held = Signal;
     return;
   }
-  // No write has begun (the hold starts before the medium is opened for writing), so the run
-  // can end here; a lock on the medium goes with the process.
+  if (Writing)
+    return;
+  // A second signal before any write: the run ends here; a lock on the medium goes with the
+  // process, and a line the run reserved in its log still says it did not finish.
   WriteStderr("kestrel: ");
   WriteStderr(InterruptName(Signal));
-  WriteStderr(" ended the run; nothing was written\n");
+  WriteStderr(" again: the run ends here; nothing was written\n");
   _exit(SignalExitBase + Signal);
 }
 
@@ -76,8 +77,12 @@ void InstallInterruptHandlers() {
   }
 }
 
-void HoldInterrupts() {
-  Holding = 1;
+bool BeginWrite() {
+  if (Held != 0)
+    return false;
+  Writing = 1;
+  // A signal that came between the test and the mark is held all the same; the write goes on.
+  return true;
 }
 
 int HeldInterrupt() {

@@ -1,20 +1,22 @@
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT in the Linux front end.
 //
-// Before GPP1 is written such a signal ends the run at once, with one line saying that nothing
-// was written. From the start of the write on it is held: the write, the device's flush and the
-// tool's read-back finish, their outcome is printed, and the front end then ends the run as the
-// signal asks (status 128 + its number). A write cut short between the block and its verify
-// would leave a record nobody checked, and a console nobody saw.
+// A signal never ends a run without its word: the first one is held. Before GPP1 is written it
+// ends the run at the next safe point (a wait for the medium's lock stops, and no write is
+// begun), with the run's log line put and saying so. From the start of the write on it is held
+// until the write, the device's flush and the tool's read-back are done and their outcome
+// printed; the front end then ends the run as the signal asks (status 128 + its number). A write
+// cut short between the block and its verify would leave a record nobody checked, and a console
+// nobody saw. A second signal before the write ends the run at once, for a run stuck on a file
+// system that does not answer.
 #pragma once
-
-#include <string>
 
 // Installs the handlers (once, from main: a library never takes a process's signals).
 void InstallInterruptHandlers();
 
-// From now on, until the process ends, a signal is held instead of ending the run: once a write
-// has begun, no signal may end the run with a claim that nothing was written.
-void HoldInterrupts();
+// Called right before the medium is first opened for writing: false when a signal has been held
+// already, and the write must not begin; otherwise, from now on until the process ends, every
+// signal is held.
+bool BeginWrite();
 // The first signal held so far, 0 for none.
 int HeldInterrupt();
 

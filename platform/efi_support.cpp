@@ -42,6 +42,6 @@ extern "C" int memcmp(const void *A, const void *B, size_t Count) {
   return 0;
 }
 
-// The Microsoft x64 ABI has the linker look for this symbol when floating point could be used;
+// The PE/COFF x64 ABI has the linker look for this symbol when floating point could be used;
 // the image uses none, but lld-link still wants it defined.
 extern "C" int _fltused = 0;

@@ -343,8 +343,11 @@ TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
       {With({"--image", I, "--json", "--write-protect"}, Example), 8, "", "write protected"},
       {{"--image", I, "--json", "-w", "-p", "1", "-m", "2", "-b", "x"}, 2, "",
        "ERROR: Board ID \"x\" is not a hexadecimal number"},
-      {{"--image", I, "--backup", Exists, "-c"}, 2,
-       "ERROR: Backup " + Exists + " exists; a backup is never overwritten!\n", ""},
+      // A log that is the medium, or the block to restore under another name.
+      {{"--image", I, "-r", "--log", I}, 2, "",
+       "kestrel: --log " + I + " is the medium itself; nothing was read or written"},
+      {{"--image", I, "--restore", Exists, "--log", Dir.Path + "/./exists.bin"}, 2, "",
+       "kestrel: --log " + Dir.Path + "/./exists.bin is the file to restore"},
       // Media that cannot be GPP1.
       {{"--image", Odd, "-c"}, 2, "", Holds(Odd, 1000, 512)},
       {{"--image", Odd, "--block-size", "4096", "-c"}, 2, "", Holds(Odd, 1000, 4096)},
@@ -507,7 +510,7 @@ TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
 TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   Bytes Before = ReadFile(Image);
   const std::string Backup = Dir.File("b.bin"), Unreachable = Dir.File("no/dir/b.bin");
-  Expect(Run(With({"--backup", Unreachable}, Example)), 2,
+  Expect(Run(With({"--backup", Unreachable}, Example)), 0x40,
          "ERROR: Cannot create backup " + Unreachable + ": Not Found!\n");
   EXPECT_EQ(Run({"--backup", Backup, "-w", "-p", "1", "-m", "1", "--if-serial", "2"}).Status, 21);
   EXPECT_FALSE(fs::exists(Backup));
@@ -516,7 +519,10 @@ TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   EXPECT_EQ(Run(With({"--backup", Backup}, Example)).Status, 0);
   EXPECT_EQ(ReadFile(Backup), Bytes(Before.begin(), Before.begin() + 512));
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir.Path), fs::directory_iterator()), 2);
-  Expect(Run(With({"--backup", Backup}, Example)), 2, "ERROR: Backup " + Backup + " exists;");
+  // A taken name is never overwritten: the block goes under the next free one.
+  Expect(Run(With({"--backup", Backup}, Example)), 0,
+         "- " + Backup + " is taken: the block is kept in " + Dir.File("b-2.bin") + ".\n");
+  EXPECT_EQ(ReadFile(Backup), Bytes(Before.begin(), Before.begin() + 512));
   Expect(Run({"--restore", Backup}), 0);
   EXPECT_EQ(ReadFile(Image), Before);
   EXPECT_EQ(OpenLinuxFiles(), 0u);
