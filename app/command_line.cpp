@@ -623,6 +623,7 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   // Every invocation starts with debug output off, also when the host runs several in one process.
   DebugEnabled = 0;
   Journal = {};
+  ForgetStationLog();
   if (Argv == nullptr) {
     ReportInternalError(InternalCheck::ToolMainVector);
     return ToolInvalidParameter;

@@ -313,16 +313,13 @@ EFI_STATUS PutLineAndReadBack(StationLog *Log, UINT64 Offset, const CHAR8 *Line,
 }
 
 // Line (Size bytes, padded to the reserved length) put over the run's reserved line. A log that
-// takes appends only (a file marked append-only on Linux) gets the line, unpadded, at its end.
-EFI_STATUS RewriteLine(StationLog *Log, CHAR8 *Line, UINTN Size) {
+// takes appends only (a file marked append-only on Linux) gets the line at its end instead.
+EFI_STATUS RewriteLine(StationLog *Log, const CHAR8 *Line, UINTN Size) {
   EFI_STATUS Status = PutLineAndReadBack(Log, Log->Start, Line, Size);
   if (Status != EFI_ACCESS_DENIED)
     return Status;
-  UINTN Unpadded = Size - 1;
-  while (Unpadded > 0 && Line[Unpadded - 1] == ' ')
-    Unpadded--;
-  Line[Unpadded] = '\n';
-  return PutLineAndReadBack(Log, EfiFilePositionEnd, Line, Unpadded + 1);
+  // Padded as the reserved line was, so that a later amendment still fits.
+  return PutLineAndReadBack(Log, EfiFilePositionEnd, Line, Size);
 }
 
 // Where the last occurrence of Key (KeyLength bytes) starts in Line's first Length bytes; Length
@@ -476,9 +473,12 @@ const CHAR8 *RunReason(ToolStatus Status) {
   }
 }
 
+VOID ForgetStationLog() {
+  LastLine = {};
+}
+
 ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry) {
   *Log = {Path, 0, 0};
-  LastLine = {};
   SHELL_FILE_HANDLE File = nullptr;
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Append, &File);
   if (EFI_ERROR(Status)) {

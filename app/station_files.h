@@ -53,6 +53,8 @@ struct StationLog {
   UINTN Length;
 };
 
+// At the start of every run: no line of an earlier run is there to amend.
+VOID ForgetStationLog();
 // Before GPP1 is touched: appends a line that stands for the run, its outcome still open ("status"
 // null), as long as its final form can grow, and reads it back, so that a log on a volume that
 // fills up meanwhile still takes the outcome. ToolNotLoggedNothingWritten with one "ERROR: " line

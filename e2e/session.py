@@ -177,13 +177,18 @@ def mtools(*argv):
 
 
 def make_stick(path, files, state):
-    """A station stick: a FAT image holding FILES; a full one has no byte left."""
+    """A station stick: a FAT image holding FILES; a full one has no byte left, a one-cluster
+    one a single free cluster."""
     mtools("mkfs.fat", "-C", path, "2048")
     for source in files:
         mtools("mcopy", "-i", path, source, "::/")
-    if state == "full":
+    if state in ("full", "one-cluster"):
         listing = mtools("mdir", "-i", path, "::/").stdout.decode()
         free = int(listing.split("bytes free")[0].split("\n")[-1].replace(" ", ""))
+        if state == "one-cluster":
+            info = mtools("minfo", "-i", path, "::").stdout.decode()
+            sectors = int(re.search(r"cluster size: (\d+) sectors", info).group(1))
+            free -= sectors * int(re.search(r"sector size: (\d+) bytes", info).group(1))
         with open(path + ".filler", "wb") as f:
             f.write(bytes(free))
         mtools("mcopy", "-i", path, path + ".filler", "::/filler")

@@ -112,10 +112,15 @@ def record_jobs():
 
 # --- Device faults under the firmware's own disk driver (QEMU's null-co and blkdebug) ---------
 
-DEVICE_STATUS = "GPP1 device status: Device Error\n"  # EFI_DEVICE_ERROR, 0x7
-READ_FAILED = "ERROR: Failed to read GPP1!\n" + DEVICE_STATUS + "ERROR: Failed to read eMMC GPP1!\n"
-WRITE_DATA_FAILED = ("ERROR: Failed to write GPP1!\n" + DEVICE_STATUS +
-                     "ERROR: Failed to write binary data!\n")
+DEVICE_STATUS = "GPP1 device status: Device Error\n"  # EFI_DEVICE_ERROR
+READ_ERROR = "ERROR: Failed to read GPP1!\n" + DEVICE_STATUS
+READ_FAILED = READ_ERROR + "ERROR: Failed to read eMMC GPP1!\n"
+NOT_WRITTEN = "ERROR: Failed to write binary data!\n"
+WRITE_ERROR = "ERROR: Failed to write GPP1!\n" + DEVICE_STATUS
+UNCHANGED = "- GPP1 read once more holds the block it held before: nothing was written.\n"
+UNCONFIRMED = "- GPP1 read once more holds the new block, unconfirmed by the device.\n"
+HELD = "- Reading GPP1 data...\n" + WRITE_STEPS[0] + \
+    "- GPP1 already holds this record: nothing was written.\n" + SUCCESS
 WRITTEN = BANNER + WRITE_STEPS[0] + WRITE_STEPS[1]  # a write that reached the device
 VERIFIED = BANNER + "".join(WRITE_STEPS)
 
@@ -133,29 +138,33 @@ def fault_lying():
 
 
 def fault_eio_write():
-    # The write and the clear fail with the device's status (0x7); the record stays as it was.
+    # The write and the clear fail; block 0, read once more, is as it was (0x42).
     return row(PATTERNED, [
         ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
-        (WRITE_ALL_SIX, WRITTEN + WRITE_DATA_FAILED, "0x7"),
-        ("-c", BANNER + CLEARING + WRITE_DATA_FAILED, "0x7"),
+        (WRITE_ALL_SIX, WRITTEN + WRITE_ERROR + UNCHANGED + NOT_WRITTEN, "0x42"),
+        ("-c", BANNER + CLEARING + WRITE_ERROR + UNCHANGED + NOT_WRITTEN, "0x42"),
         ("-r", BANNER + read_ok(EXAMPLE), "0x0"),
     ], options=["--fault", "eio-write"])
 
 
 def fault_eio_read():
-    # A write is made and its verify read fails: the image holds the unconfirmed new record.
+    # A device that cannot be read is not written either: a write reads block 0 first (0x41).
     return row(PATTERNED, [
-        ("-r", BANNER + READ_FAILED, "0x7"),
-        ("--debug -r", BANNER + search() + READ_FAILED, "0x7"),
-        (WRITE_ALL_SIX, VERIFIED + READ_FAILED + "ERROR: Failed to verify binary data!\n", "0x7"),
-    ], with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-read"])
+        ("-r", BANNER + READ_FAILED, "0x41"),
+        ("--debug -r", BANNER + search() + READ_FAILED, "0x41"),
+        (WRITE_ALL_SIX, WRITTEN + READ_ERROR + NOT_WRITTEN, "0x41"),
+    ], options=["--fault", "eio-read"])
 
 
 def fault_eio_flush():
-    # OVMF passes the tool's flush to the disk; U-Boot's Block I/O takes a flush as done.
+    # OVMF passes the tool's flush to the disk, which fails it: the block is there, unconfirmed
+    # (0x43); the same guarded write once more finds it and writes nothing. U-Boot's Block I/O
+    # takes a flush as done.
     write = ((BANNER + write_ok(ALL_SIX), "0x0") if session.FIRMWARE == "uboot"
-             else (WRITTEN + WRITE_DATA_FAILED, "0x7"))
-    return row(PATTERNED, [(WRITE_ALL_SIX,) + write, ("-r", BANNER + read_ok(ALL_SIX), "0x0")],
+             else (WRITTEN + WRITE_ERROR + UNCONFIRMED + NOT_WRITTEN, "0x43"))
+    return row(PATTERNED, [(WRITE_ALL_SIX,) + write,
+                           (WRITE_ALL_SIX + " --if-serial PYL-0042", BANNER + HELD, "0x0"),
+                           ("-r", BANNER + read_ok(ALL_SIX), "0x0")],
                with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-flush"])
 
 
@@ -167,11 +176,13 @@ def fault_eio_flush():
 
 SCRIPTS = [os.path.join(HERE, "..", "examples", name) for name in ("provision.nsh", "inspect.nsh")]
 LOGS = ("provision.log", "22222222.json", "12345678.json")
-# A stick that takes no more: the log line, or the saved record, cannot be written.
+FAIL = "   FAIL: {} (status {})"
+NOT_LOGGED = "NOT LOGGED, nothing written: the stick cannot take the log line"
+# A stick that takes no more: the run's log line, or the saved record, cannot be put there, and
+# nothing is written to the board.
 STICK_REFUSED = [
-    ("provision.nsh 12345678 09876", "0x4A",
-     "   FAIL: NOT LOGGED: the stick cannot take the log line (status 0x4A)", []),
-    ("inspect.nsh 12345678", "0x4A",
+    ("provision.nsh 12345678 09876", "0x4B", FAIL.format(NOT_LOGGED, "0x4B"), []),
+    ("inspect.nsh 12345678", "0x4B",
      "FAIL: the record of board 12345678 was NOT saved: the stick cannot take 12345678.json", [])]
 
 
@@ -179,7 +190,7 @@ def logged(operation, guard, status, reason, before, after, file="provision.log"
     return (file, operation, guard, status, reason, before, after)
 
 
-def station(state, image, steps, final="same", kept=None, options=()):
+def station(state, image, steps, final="same", kept=None, options=(), tool=True):
     def check(result):
         failures = []
         for (command, status, line, _), (_, out, got) in zip(steps, result.entries):
@@ -200,75 +211,139 @@ def station(state, image, steps, final="same", kept=None, options=()):
                 actual.append((name, j["operation"], j["guard"], j["status"], j["reason"],
                                *serials))
         expected = [line for step in steps for line in step[3]]
-        if sorted(actual) != sorted(expected):
+        if sorted(actual, key=str) != sorted(expected, key=str):
             failures.append(f"log lines differ:\n  expected {expected}\n  actual   {actual}")
         for name, content in (kept or {}).items():
             if result.stick_files.get(name) != content:
                 failures.append(f"{name} on the stick is not the block it replaced")
         return failures
     r = row(image, None, final, options, shell=True, check=(check, [c for c, _, _, _ in steps]))
-    r["stick"] = (state, SCRIPTS, LOGS + tuple(kept or ()))
+    r["stick"] = (state, SCRIPTS, LOGS + tuple(kept or ()), tool)
     return r
 
 
 def station_line():
     blank = gpp1(512, 64)
     provisioned = with_block0(blank, 512, EXAMPLE)
+    reworked = with_block0(blank, 512, record("22222222", "09876", board=0x1A, fab=0x2, bom=0x3))
     return station("roomy", blank, [
         ("provision.nsh 12345678 09876 87654321", "0x0",
          "   PASS: new board 12345678 provisioned and logged (MM 09876)",
          [logged("write", "if-blank", 0, "ok", "", "12345678"),
-          logged("read", "none", 0, "ok", "12345678", None)]),
+          logged("read", "if-serial", 0, "ok", "12345678", None)]),
         # The same board again as a new one: refused by the guard, nothing written or kept.
         ("provision.nsh 12345678 09876", "0x15",
-         "   FAIL: wrong board for a new board, nothing written (status 0x15)",
+         FAIL.format("wrong board for a new board, nothing written", "0x15"),
          [logged("write", "if-blank", 21, "guard refused: GPP1 is not blank", "12345678", None)]),
         ("provision.nsh rework 12345678 22222222 09876 none 1A 2 3", "0x0",
          "   PASS: rework board 22222222 provisioned and logged (MM 09876)",
          [logged("write", "if-serial", 0, "ok", "12345678", "22222222"),
-          logged("read", "none", 0, "ok", "22222222", None)]),
+          logged("read", "if-serial", 0, "ok", "22222222", None)]),
+        # A corrected MM on the same board: its backup's name is taken, the next one is used.
+        ("provision.nsh rework 22222222 22222222 11111", "0x0",
+         "   PASS: rework board 22222222 provisioned and logged (MM 11111)",
+         [logged("write", "if-serial", 0, "ok", "22222222", "22222222"),
+          logged("read", "if-serial", 0, "ok", "22222222", None)]),
         # A value with a space reaches the tool as two words: refused, and logged.
-        ('provision.nsh "1234 5678" 09876', "0x2", "   FAIL: bad arguments (status 0x2)",
+        ('provision.nsh "1234 5678" 09876', "0x2", FAIL.format("bad arguments, nothing written",
+                                                               "0x2"),
          [logged("write", "if-blank", 2, "bad arguments", None, None)]),
-        ("provision.nsh", "0x2", "   FAIL: bad arguments (status 0x2)", []),
+        ("provision.nsh", "0x2", FAIL.format("bad arguments", "0x2"), []),
+        # Values that are options to the tool: the help is no provisioning, a clear no write.
+        ("provision.nsh -h 09876", "0x15", FAIL.format("GPP1 does not hold the record of -h",
+                                                       "0x15"),
+         [logged("help", "if-blank", 0, "ok", None, None),
+          logged("read", "if-serial", 21, "guard refused: GPP1 holds another record", "22222222",
+                 None)]),
+        ("provision.nsh rework 22222222 50000005 -c", "0x2",
+         FAIL.format("bad arguments, nothing written", "0x2"),
+         [logged("clear", "if-serial", 2, "bad arguments", None, None)]),
         ("inspect.nsh 22222222", "0x0", "Record of board 22222222 saved to 22222222.json",
          [logged("read", "none", 0, "ok", "22222222", None, "22222222.json")]),
-        # The block the rework replaced goes back, then the one the first provisioning replaced.
+        # The block the first rework replaced goes back, then the one the first provisioning
+        # replaced.
         ("Kestrel.efi --restore 22222222.bin --if-serial 22222222 --log provision.log", "0x0",
          SUCCESS.strip(), [logged("restore", "if-serial", 0, "ok", "22222222", "12345678")]),
         ("Kestrel.efi --restore 12345678.bin --log provision.log", "0x0", SUCCESS.strip(),
          [logged("restore", "none", 0, "ok", "12345678", "")]),
-    ], kept={"12345678.bin": blank[:512], "22222222.bin": provisioned[:512]})
+    ], kept={"12345678.bin": blank[:512], "22222222.bin": provisioned[:512],
+             "22222222-2.bin": reworked[:512]})
 
 
 def station_full_stick():
-    # The replaced block cannot be kept: under OVMF the run is refused before the board is
-    # written. U-Boot's FAT driver reports the backup written although the volume has no cluster
-    # left (it puts the file past the last cluster), so there the board is written and the run
-    # ends unlogged, with 0x4A all the same.
-    blank = gpp1(512, 64)
-    final = (with_block0(blank, 512, record("12345678", "09876"))
-             if session.FIRMWARE == "uboot" else blank)
-    return station("full", blank, STICK_REFUSED, final)
+    return station("full", gpp1(512, 64), STICK_REFUSED)
 
 
 def station_read_only_stick():
     return station("read-only", gpp1(512, 64), STICK_REFUSED)
 
 
+def station_one_cluster():
+    # The run's line takes the stick's last free cluster: the replaced block cannot be kept, so
+    # nothing is written, and the line says so. (U-Boot's FAT reports every byte free and takes
+    # the backup past its end: the tool's probe after it finds the volume full all the same.)
+    return station("one-cluster", gpp1(512, 64), [
+        ("provision.nsh 12345678 09876", "0x40",
+         FAIL.format("the stick cannot keep the replaced block, nothing written", "0x40"),
+         [logged("write", "if-blank", 64, "backup failed, nothing written", "", None)])])
+
+
 def station_write_protected():
     return station("roomy", PATTERNED, [
         ("provision.nsh rework 12345678 87654321 11111", "0x8",
-         "   FAIL: write-protected (status 0x8)",
+         FAIL.format("write-protected, nothing written", "0x8"),
          [logged("write", "if-serial", 8, "write-protected", None, None)]),
     ], options=["--write-protect"])
 
 
 def station_no_gpp1():
     return station("roomy", None, [
-        ("provision.nsh 12345678 09876", "0x7", "   FAIL: no GPP1 (status 0x7)",
+        ("provision.nsh 12345678 09876", "0x7", FAIL.format("no GPP1, nothing written", "0x7"),
          [logged("write", "if-blank", 7, "GPP1 not found", None, None)]),
     ])
+
+
+def station_no_tool():
+    # Another Kestrel.efi on the shell's path (the harness volume's) is never run instead.
+    return station("roomy", gpp1(512, 64), [
+        ("provision.nsh 12345678 09876", "0xE",
+         FAIL.format("there is no Kestrel.efi in FS1:", "0xE"), [])], tool=False)
+
+
+def station_faults(fault, status, reason, line):
+    blank = gpp1(512, 64)
+    return station("roomy", blank, [("provision.nsh 12345678 09876", status,
+                                     FAIL.format(reason, status), [line])],
+                   options=["--fault", fault])
+
+
+def station_eio_read():
+    return station_faults("eio-read", "0x41", "GPP1 cannot be read, nothing written",
+                          logged("write", "if-blank", 65, "device error, nothing written", None,
+                                 None))
+
+
+def station_eio_write():
+    return station_faults("eio-write", "0x42", "write failed, GPP1 unchanged",
+                          logged("write", "if-blank", 66, "write failed, GPP1 unchanged", "", ""))
+
+
+def station_eio_flush():
+    # The same line once more passes without writing (U-Boot's flush never reaches the disk).
+    blank = gpp1(512, 64)
+    done = [logged("write", "if-blank", 0, "already holds this record", "12345678", None),
+            logged("read", "if-serial", 0, "ok", "12345678", None)]
+    passed = "   PASS: new board 12345678 provisioned and logged (MM 09876)"
+    first = (("0x0", passed, [logged("write", "if-blank", 0, "ok", "", "12345678"),
+                              logged("read", "if-serial", 0, "ok", "12345678", None)])
+             if session.FIRMWARE == "uboot" else
+             ("0x43", FAIL.format("written but unconfirmed: run the same line again", "0x43"),
+              [logged("write", "if-blank", 67, "written, unconfirmed by the device", "",
+                      "12345678")]))
+    return station("roomy", blank, [("provision.nsh 12345678 09876",) + first,
+                                    ("provision.nsh 12345678 09876", "0x0", passed, done)],
+                   with_block0(blank, 512, record("12345678", "09876")),
+                   options=["--fault", "eio-flush"])
 
 
 # --- A machine that is not a Tarn board -------------------------------------------------------
@@ -397,7 +472,9 @@ def secure_boot(build, work):
 TABLE = {maker.__name__: maker for maker in (
     blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
     fault_eio_read, fault_eio_flush, station_line, station_full_stick, station_read_only_stick,
-    station_write_protected, station_no_gpp1, foreign_cmos, efi11_shell, secure_boot)}
+    station_one_cluster, station_write_protected, station_no_gpp1, station_no_tool,
+    station_eio_read, station_eio_write, station_eio_flush, foreign_cmos, efi11_shell,
+    secure_boot)}
 WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot)  # rows made from the build's files
 
 
@@ -410,7 +487,8 @@ def run_row(name, build):
                                     for c, out, status in r["steps"]]
         stick = r.get("stick")
         if stick is not None:  # the tool on the stick is the build's
-            stick = (stick[0], [session.environment(build)["KESTREL_EFI"]] + stick[1], stick[2])
+            efi = [session.environment(build)["KESTREL_EFI"]] if stick[3] else []
+            stick = (stick[0], efi + stick[1], stick[2])
         result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
                              r["options"], r["files"], r["shell"], stick=stick)
     failures = session.judge(result, steps, r["final"])

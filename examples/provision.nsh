@@ -18,32 +18,47 @@
 #
 # Kestrel.efi itself keeps the files a station relies on, in the current folder of the stick:
 #   SERIAL.bin     the whole GPP1 block 0 that the write replaced, as it was (--backup); put it
-#                  back with "Kestrel.efi --restore SERIAL.bin". An existing SERIAL.bin is never
-#                  overwritten: a second run for the same serial is refused (status 0x2) until
-#                  the first one's file is moved away, so the block first replaced is never lost.
+#                  back with "Kestrel.efi --restore SERIAL.bin". A taken name is never overwritten:
+#                  a second run for the same serial (a retry, a corrected MM) keeps its block in
+#                  SERIAL-2.bin, SERIAL-3.bin, ... so the block first replaced is never lost.
 #   provision.log  one line per Kestrel.efi run (--log), JSON: the operation, the guard
 #                  ("if-blank" for a new board, "if-serial" for a rework), the values asked, the
-#                  record before and after, the status and the reason ("ok", "guard refused: GPP1
-#                  is not blank", "GPP1 not found", "written, verify failed", ...). Kestrel.efi
-#                  opens the log before it touches the board and reads its line back afterwards;
-#                  a stick that is full or read-only ends the run with status 0x4A and the line
-#                  "... not logged", so a board is never passed without its line.
+#                  backup kept, the record before and after, the status and the reason ("ok",
+#                  "guard refused: GPP1 is not blank", "write failed, GPP1 unchanged", ...).
+#                  Kestrel.efi puts its line in the log before it touches the board and its
+#                  outcome in that line afterwards, so a stick that cannot take it stops the run
+#                  before the board is written, and one that fills up meanwhile still takes it.
 #
-# The script runs Kestrel.efi -w (which writes, reads the block back and compares it), then
-# Kestrel.efi -r (which checks the CRC), and ends with a PASS or FAIL banner. Every value is
-# handed over in quotes: a value that holds a space reaches Kestrel.efi as two words, which it
-# refuses (status 0x2, logged), and nothing can stop the script itself.
+# The script runs the Kestrel.efi of its own stick (the current folder; another copy the shell
+# could find on its path is never run), writes the record (Kestrel.efi -w, which reads the block
+# back and compares it), and ends with a proof: Kestrel.efi -r --if-serial SERIAL reads the record
+# back, checks its CRC and refuses any record but SERIAL's. Only then does it say PASS: a value
+# that turns the write into something else (-h, -c) cannot pass. Every value is handed over in
+# quotes: a value that holds a space reaches Kestrel.efi as two words, which it refuses (status
+# 0x2, logged). The shell itself takes ^ (it escapes the next character), " and % from a value
+# before the script sees it: a station's pass is the status 0 and the PASS line in provision.log
+# with the serial asked, not the banner alone.
 #
-# Exit status (%lasterror% in a calling script), the status of the Kestrel.efi run that failed:
-#   0     PASS
-#   0x2   bad arguments: SERIAL or MM missing, a value Kestrel.efi refuses, or SERIAL.bin exists
-#   0x7   no GPP1: the eMMC's general purpose partition 1 was not found or could not be used
-#   0x8   write-protected: the platform reports GPP1 write-protected; nothing was written
-#   0x15  wrong board: GPP1 is not blank (new board) or not OLD-SERIAL's (rework); nothing written
+# Exit status (%lasterror% in a calling script): the status of the Kestrel.efi run that failed.
+#   0     PASS: the record written, verified, read back as SERIAL's with a good CRC, and logged
+#   0x2   bad arguments: SERIAL or MM missing, or a value Kestrel.efi refuses; nothing written
+#   0x7   no GPP1: the eMMC's general purpose partition 1 was not found; nothing written
+#   0x8   write-protected: the platform reports GPP1 write-protected; nothing written
+#   0x9   out of memory; nothing written
+#   0xA   the record read back fails its CRC
+#   0xE   there is no Kestrel.efi in the current folder; nothing run
+#   0x15  wrong board: GPP1 is not blank (new board) or not OLD-SERIAL's (rework), nothing
+#         written; or, at the proof, GPP1 does not hold SERIAL's record
 #   0x1B  verify failed: the block read back after the write differs from what was written
-#   0xA   verify failed: the record read back fails its CRC
-#   0x4A  not logged: the stick could not take the log line (full or read-only)
-#   any other: Kestrel.efi's own status (0x9 out of memory, a device error, ...)
+#   0x40  the stick cannot keep the replaced block (SERIAL.bin); nothing written
+#   0x41  GPP1 cannot be read; nothing written
+#   0x42  the write failed; GPP1 is unchanged
+#   0x43  written, but the device did not confirm it: run the same line again (it passes
+#         without writing when the record is there)
+#   0x44  the write failed and what GPP1 holds is unknown: read it (Kestrel.efi -r)
+#   0x4B  NOT LOGGED: the stick cannot take the log line; nothing written
+#   0x4C  written but NOT LOGGED: the stick could not take the outcome
+#   any other: Kestrel.efi's own status
 #
 # Needs a UEFI Shell 2.0 or later with the scripting commands of support level 3 (if/else,
 # goto, set, shift, echo, exit /b), as built into the platform firmware.
@@ -80,24 +95,33 @@ if not x%4 == x then
   endif
 endif
 
+# The tool of this stick, by its full name: the shell's path search could find another copy.
+if not exist Kestrel.efi then
+  set KP_STATUS 0xE
+  set KP_REASON "there is no Kestrel.efi in %cwd%"
+  goto banner
+endif
+set KP_TOOL %cwd%\Kestrel.efi
+set KP_STEP write
+
 if /i x%3 == x then
   if x%4 == x then
-    Kestrel.efi -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
+    %KP_TOOL% -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
   else
-    Kestrel.efi -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+    %KP_TOOL% -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
   endif
 else
   if /i x%3 == xnone then
     if x%4 == x then
-      Kestrel.efi -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      %KP_TOOL% -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
     else
-      Kestrel.efi -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      %KP_TOOL% -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
     endif
   else
     if x%4 == x then
-      Kestrel.efi -w -p "%1" -m "%2" -s "%3" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      %KP_TOOL% -w -p "%1" -m "%2" -s "%3" --%KP_GUARD% --backup "%1.bin" --log provision.log
     else
-      Kestrel.efi -w -p "%1" -m "%2" -s "%3" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      %KP_TOOL% -w -p "%1" -m "%2" -s "%3" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
     endif
   endif
 endif
@@ -107,7 +131,9 @@ if /i not "%KP_STATUS%" == "0x0" then
   goto failed
 endif
 
-Kestrel.efi -r --log provision.log
+# The proof: the record on the board is SERIAL's, and it passes its CRC check.
+set KP_STEP proof
+%KP_TOOL% -r --if-serial "%1" --log provision.log
 set KP_STATUS %lasterror%
 if /i not "%KP_STATUS%" == "0x0" then
   goto failed
@@ -129,35 +155,53 @@ exit /b 0
 echo "usage: provision.nsh [rework OLD-SERIAL] SERIAL MM [CARRIER|none [BOARD FAB BOM]]"
 goto banner
 
+# One reason a status, as the header lists them.
 :failed
+set KP_REASON "Kestrel.efi status %KP_STATUS%"
 if /i "%KP_STATUS%" == "0x2" then
-  set KP_REASON "bad arguments"
-else
-  if /i "%KP_STATUS%" == "0x7" then
-    set KP_REASON "no GPP1"
-  else
-    if /i "%KP_STATUS%" == "0x8" then
-      set KP_REASON write-protected
-    else
-      if /i "%KP_STATUS%" == "0x15" then
-        set KP_REASON "wrong board for a %KP_JOB% board, nothing written"
-      else
-        if /i "%KP_STATUS%" == "0x1B" then
-          set KP_REASON "verify failed"
-        else
-          if /i "%KP_STATUS%" == "0xA" then
-            set KP_REASON "verify failed"
-          else
-            if /i "%KP_STATUS%" == "0x4A" then
-              set KP_REASON "NOT LOGGED: the stick cannot take the log line"
-            else
-              set KP_REASON "Kestrel.efi status %KP_STATUS%"
-            endif
-          endif
-        endif
-      endif
-    endif
+  set KP_REASON "bad arguments, nothing written"
+endif
+if /i "%KP_STATUS%" == "0x7" then
+  set KP_REASON "no GPP1, nothing written"
+endif
+if /i "%KP_STATUS%" == "0x8" then
+  set KP_REASON "write-protected, nothing written"
+endif
+if /i "%KP_STATUS%" == "0x9" then
+  set KP_REASON "out of memory, nothing written"
+endif
+if /i "%KP_STATUS%" == "0xA" then
+  set KP_REASON "the record read back fails its CRC"
+endif
+if /i "%KP_STATUS%" == "0x15" then
+  set KP_REASON "wrong board for a %KP_JOB% board, nothing written"
+  if /i "%KP_STEP%" == "proof" then
+    set KP_REASON "GPP1 does not hold the record of %1"
   endif
+endif
+if /i "%KP_STATUS%" == "0x1B" then
+  set KP_REASON "verify failed: the block read back differs"
+endif
+if /i "%KP_STATUS%" == "0x40" then
+  set KP_REASON "the stick cannot keep the replaced block, nothing written"
+endif
+if /i "%KP_STATUS%" == "0x41" then
+  set KP_REASON "GPP1 cannot be read, nothing written"
+endif
+if /i "%KP_STATUS%" == "0x42" then
+  set KP_REASON "write failed, GPP1 unchanged"
+endif
+if /i "%KP_STATUS%" == "0x43" then
+  set KP_REASON "written but unconfirmed: run the same line again"
+endif
+if /i "%KP_STATUS%" == "0x44" then
+  set KP_REASON "write failed, GPP1 unknown: read it"
+endif
+if /i "%KP_STATUS%" == "0x4B" then
+  set KP_REASON "NOT LOGGED, nothing written: the stick cannot take the log line"
+endif
+if /i "%KP_STATUS%" == "0x4C" then
+  set KP_REASON "written but NOT LOGGED: the stick cannot take the log line"
 endif
 
 :banner

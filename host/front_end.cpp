@@ -208,8 +208,9 @@ int LogRefusedRun(const ToolCommand &Command, const std::vector<std::u16string> 
   HostBoard Board(&Refusing, BlockSize, false);
   ConsoleConverter Converter;
   Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
-  Board.Run(ToolArgs);
-  int Exit = AmendLog(Board, Status, Reason);
+  // A run that could not put its line says so with its own status; there is nothing to amend.
+  int Logged = ExitStatusOf(Board.Run(ToolArgs));
+  int Exit = Logged == ToolNotLoggedNothingWritten ? Logged : AmendLog(Board, Status, Reason);
   Console.Send(Converter.Finish());
   return Exit;
 }
@@ -244,8 +245,8 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   if (!ParseFrontEndOptions(Args, &Options, &Error))
     return FrontEndError(Err, Error + " (" + FrontEndUsage + ")");
   if (Options.Version) {
-    if (!Options.ToolArgs.empty())
-      return FrontEndError(Err, "--version takes no tool options");
+    if (!Options.ToolArgs.empty() || Options.Json)
+      return FrontEndError(Err, "--version takes no other options");
     std::u16string Version(ToolVersion);
     std::string Line = "kestrel " + std::string(Version.begin(), Version.end()) + "\n";
     if (!Emit(Out, Line)) {
@@ -346,7 +347,8 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     Report("kestrel: " + Outcome + ", but standard " + (StdOut.Failed ? "output" : "error") +
            " failed: " + strerror(StdOut.Failed ? StdOut.Errno : StdErr.Errno) + "\n");
     Exit = OutputFailedExit;
-    Reason = std::string("standard ") + (StdOut.Failed ? "output" : "error") + " failed: ";
+    Reason = std::string("standard ") + (StdOut.Failed ? "output" : "error") +
+             " failed: " + RunReason(static_cast<ToolStatus>(ToolExit));
   }
   // A signal held while GPP1 was written ends the run now that the write's outcome is out; one
   // held before kept the write from beginning.
@@ -356,9 +358,11 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
            (Wrote ? " arrived after the write began; " + Outcome + ", and the run ends here\n"
                   : " ended the run; nothing was written\n"));
     Exit = SignalExitBase + Signal;
-    Reason = Wrote ? "ended by " + Name + " after the write: " : "interrupted by " + Name + ": ";
+    Reason = Wrote ? "ended by " + Name +
+                         " after the write: " + RunReason(static_cast<ToolStatus>(ToolExit))
+                   : "interrupted by " + Name + ", nothing written";
   }
   if (Exit != ToolExit && !Command.Log.empty())
-    Exit = AmendLog(Board, Exit, Reason + RunReason(static_cast<ToolStatus>(ToolExit)));
+    Exit = AmendLog(Board, Exit, Reason);
   return Exit;
 }

@@ -137,6 +137,11 @@ EFI_STATUS EFIAPI FileWrite(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) 
     *Size = 0;
     return V.ReadOnly ? EFI_WRITE_PROTECTED : EFI_ACCESS_DENIED;
   }
+  if (V.WritesLeft == 0) {
+    *Size = 0;
+    return EFI_DEVICE_ERROR;
+  }
+  V.WritesLeft--;
   uint64_t End = F->Position + *Size;
   uint64_t Growth = End > F->Data->size() ? End - F->Data->size() : 0;
   uint64_t Free = V.Capacity - V.UsedBytes();

@@ -82,6 +82,7 @@ public:
   uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold
   bool ReadOnly = false;
   bool AccountsSpace = true; // false: reports the whole volume free, as some FAT drivers do
+  size_t WritesLeft = SIZE_MAX; // writes the volume takes before it fails them (a dying stick)
   uint64_t UsedBytes() const;
   size_t OpenHandles = 0; // opened and not yet closed
 

@@ -17,8 +17,8 @@ using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
 // Tight: room for the run's log line and no more; Unaccounted: roomy, but its file system does
-// not say how much room it has.
-enum class Stick { Roomy, Full, ReadOnly, Tight, Unaccounted };
+// not say how much room it has; Dying: fails every write after the first.
+enum class Stick { Roomy, Full, ReadOnly, Tight, Unaccounted, Dying };
 enum class Device { Blank, Erased, Good, Corrupt, Protected, FailsWrites, DropsWrites, Missing };
 
 const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
@@ -191,6 +191,9 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
        "ERROR: Cannot open log run.log for appending: Write Protected; GPP1 untouched!"},
       {V11, Full, Good, {}, With(Write, {"--log", "run.log"}), 0x4B,
        "ERROR: Log run.log cannot take the run's line: Volume Full; GPP1 untouched!"},
+      {V20, Dying, Good, {}, With(Write, {"--log", "run.log"}), 0x4C,
+       "ERROR: GPP1 was written and verified, but not logged: run.log: Device Error!", Written, nullptr,
+       R"("status":null,"reason":"no outcome recorded"})"},
       // clang-format on
   };
   // The bytes a run's line takes in a log, as the same run on a roomy stick shows them.
@@ -215,6 +218,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     S.Volume.Files[u"run.log"] = Bytes(C.Earlier.begin(), C.Earlier.end());
     S.Volume.ReadOnly = C.Stick == ReadOnly;
     S.Volume.AccountsSpace = C.Stick != Unaccounted;
+    S.Volume.WritesLeft = C.Stick == Dying ? 1 : SIZE_MAX;
     if (C.Stick == Full || C.Stick == Tight)
       S.Volume.Capacity = S.Volume.UsedBytes() + (C.Stick == Full ? 40 : Room);
     S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
@@ -248,7 +252,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       std::string Line = Lines.substr(3);
       EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
       EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
-      EXPECT_NE(Line.find(",\"status\":" + std::to_string(Status) + ","), std::string::npos);
+      if (C.Stick != Dying)
+        EXPECT_NE(Line.find(",\"status\":" + std::to_string(Status) + ","), std::string::npos);
     }
     EXPECT_EQ(S.Volume.OpenHandles, 0u);
     EXPECT_EQ(Leftovers(S.B.Sim), "");
