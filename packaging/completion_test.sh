@@ -58,6 +58,7 @@ expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
 expect "kestrel --image gpp1.img -r --" "$tool "
 expect "kestrel -- --w" "--write "
+expect "kestrel --image gpp1.img -r --log=gpp1.b" "gpp1.bak "
 # Option values: files, block sizes, block devices, and nothing for free text.
 expect "kestrel --image gpp1." "gpp1.bak gpp1.img "
 expect "kestrel --backup s" "sub "
