@@ -168,6 +168,16 @@ def fault_eio_flush():
                with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-flush"])
 
 
+def fault_eio_reread():
+    # Reads fail once the write went out: its read-back and the read once more both fail, and
+    # what GPP1 holds is unknown (0x44); it is in fact the new record.
+    return row(PATTERNED, [
+        (WRITE_ALL_SIX, VERIFIED + READ_FAILED + READ_ERROR +
+         "ERROR: GPP1 cannot be read once more: what it holds is unknown!\n"
+         "ERROR: Failed to verify binary data!\n", "0x44"),
+    ], with_block0(PATTERNED, 512, ALL_SIX), options=["--fault", "eio-reread"])
+
+
 # --- The factory scripts on a station stick (examples/provision.nsh, inspect.nsh) ------------
 # Each runs on a FAT stick of its own (fs1:) holding Kestrel.efi and the scripts, roomy, full or
 # read-only. A step gives the command, its status, a line its output must hold and the lines the
@@ -471,7 +481,7 @@ def secure_boot(build, work):
 
 TABLE = {maker.__name__: maker for maker in (
     blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
-    fault_eio_read, fault_eio_flush, station_line, station_full_stick, station_read_only_stick,
+    fault_eio_read, fault_eio_flush, fault_eio_reread, station_line, station_full_stick, station_read_only_stick,
     station_one_cluster, station_write_protected, station_no_gpp1, station_no_tool,
     station_eio_read, station_eio_write, station_eio_flush, foreign_cmos, efi11_shell,
     secure_boot)}

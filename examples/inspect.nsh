@@ -32,7 +32,7 @@ if not exist Kestrel.efi then
   echo "FAIL: there is no Kestrel.efi in %cwd%"
   exit /b 0xE
 endif
-%cwd%\Kestrel.efi --debug -r --log "%1.json"
+"%cwd%\Kestrel.efi" --debug -r --log "%1.json"
 set KI_STATUS %lasterror%
 if /i "%KI_STATUS%" == "0x0" then
   echo "Record of board %1 saved to %1.json"

@@ -95,33 +95,34 @@ if not x%4 == x then
   endif
 endif
 
-# The tool of this stick, by its full name: the shell's path search could find another copy.
+# The tool of this stick, by its full name (quoted: the folder may hold a space); the shell's
+# path search would otherwise find another copy first, on another volume.
 if not exist Kestrel.efi then
   set KP_STATUS 0xE
   set KP_REASON "there is no Kestrel.efi in %cwd%"
   goto banner
 endif
-set KP_TOOL %cwd%\Kestrel.efi
+set KP_TOOL "%cwd%\Kestrel.efi"
 set KP_STEP write
 
 if /i x%3 == x then
   if x%4 == x then
-    %KP_TOOL% -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
+    "%KP_TOOL%" -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
   else
-    %KP_TOOL% -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+    "%KP_TOOL%" -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
   endif
 else
   if /i x%3 == xnone then
     if x%4 == x then
-      %KP_TOOL% -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      "%KP_TOOL%" -w -p "%1" -m "%2" --%KP_GUARD% --backup "%1.bin" --log provision.log
     else
-      %KP_TOOL% -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      "%KP_TOOL%" -w -p "%1" -m "%2" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
     endif
   else
     if x%4 == x then
-      %KP_TOOL% -w -p "%1" -m "%2" -s "%3" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      "%KP_TOOL%" -w -p "%1" -m "%2" -s "%3" --%KP_GUARD% --backup "%1.bin" --log provision.log
     else
-      %KP_TOOL% -w -p "%1" -m "%2" -s "%3" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
+      "%KP_TOOL%" -w -p "%1" -m "%2" -s "%3" -b "%4" -f "%5" -o "%6" --%KP_GUARD% --backup "%1.bin" --log provision.log
     endif
   endif
 endif
@@ -133,7 +134,7 @@ endif
 
 # The proof: the record on the board is SERIAL's, and it passes its CRC check.
 set KP_STEP proof
-%KP_TOOL% -r --if-serial "%1" --log provision.log
+"%KP_TOOL%" -r --if-serial "%1" --log provision.log
 set KP_STATUS %lasterror%
 if /i not "%KP_STATUS%" == "0x0" then
   goto failed
