@@ -34,6 +34,11 @@ struct CliOptions {
   const CHAR16 *RestoreText;
   UINT8 LogGiven; // --log: one line per run appended to this file
   const CHAR16 *LogText;
+  // How the run ends, long options only.
+  UINT8 WaitGiven; // --wait: seconds the outcome stays on the screen, or until a key
+  const CHAR16 *WaitText;
+  UINT8 ThenGiven; // --then: return, reset or off once the run is over
+  const CHAR16 *ThenText;
   // The first entry that was neither an option nor an option's value (0 when there was none). A
   // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
   // record would not be what was asked.

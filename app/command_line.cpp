@@ -55,6 +55,11 @@ constexpr ToolOption ToolOptions[ToolOptionCount] = {
      u"Writes a block saved by --backup back", u"", nullptr},
     {nullptr, u"--log", &CliOptions::LogGiven, &CliOptions::LogText, u"File",
      u"Appends one JSON line about the run to File", u"", nullptr},
+    {nullptr, u"--wait", &CliOptions::WaitGiven, &CliOptions::WaitText, u"Seconds",
+     u"Keeps the outcome on the screen, or to a key",
+     u"                                   0: none; 10 when started without a shell.\n", nullptr},
+    {nullptr, u"--then", &CliOptions::ThenGiven, &CliOptions::ThenText, u"return|reset|off",
+     u"Returns, resets or powers off when done", u"", nullptr},
 };
 
 // Not defined: a lookup of an option the table lacks fails the build.
@@ -82,6 +87,8 @@ constexpr const ToolOption &IfSerialOption = OptionRecordedIn(&CliOptions::IfSer
 constexpr const ToolOption &BackupOption = OptionRecordedIn(&CliOptions::BackupGiven);
 constexpr const ToolOption &RestoreOption = OptionRecordedIn(&CliOptions::RestoreGiven);
 constexpr const ToolOption &LogOption = OptionRecordedIn(&CliOptions::LogGiven);
+constexpr const ToolOption &WaitOption = OptionRecordedIn(&CliOptions::WaitGiven);
+constexpr const ToolOption &ThenOption = OptionRecordedIn(&CliOptions::ThenGiven);
 
 constexpr ConsoleFormat<> HelpHead[] = {
     u" Kestrel.efi is a tool to manipulate the data in eMMC GPP1 partition.\n",
@@ -114,6 +121,8 @@ constexpr ConsoleFormat<> MoreHelpTail[] = {
     u"  - Puts the saved block back.\n",
     u"  Kestrel.efi -r --if-serial 12345678\n",
     u"  - Shows the record only when it is that of board 12345678.\n",
+    u"  Kestrel.efi -w -p 12345678 -m 09876 --if-blank --wait 0 --then off\n",
+    u"  - From a boot entry or a stick's kestrel.args: provisions, then powers off.\n",
 };
 
 VOID LowerInPlace(CHAR16 *Text, UINTN Length) {
@@ -385,8 +394,8 @@ ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
   return ToolInvalidParameter;
 }
 
-// File names compared as a FAT volume does, without regard to case.
-bool SameFileName(const CHAR16 *A, const CHAR16 *B) {
+// Texts compared without regard to case, as a FAT volume compares file names.
+bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
   for (; *A != 0 && *B != 0; A++, B++) {
     CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
     CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
@@ -406,11 +415,59 @@ ToolStatus CheckLogOption(const CliOptions &Options) {
     return Status;
   const ToolOption *const Files[] = {&BackupOption, &RestoreOption};
   for (const ToolOption *File : Files) {
-    if (Options.*File->Value != nullptr && SameFileName(Options.LogText, Options.*File->Value)) {
+    if (Options.*File->Value != nullptr && SameWithoutCase(Options.LogText, Options.*File->Value)) {
       PrintConsole(u"ERROR: The log %s can't also be the %s file!\n", Options.LogText,
                    File->Long + 2);
       return ToolInvalidParameter;
     }
+  }
+  return ToolSuccess;
+}
+
+// --wait's seconds: a whole decimal number up to MaxWaitSeconds.
+bool ParseWait(const CHAR16 *Text, UINT32 *Seconds) {
+  UINT32 Value = 0;
+  if (Text == nullptr || *Text == 0)
+    return false;
+  for (; *Text != 0; Text++) {
+    if (*Text < u'0' || *Text > u'9')
+      return false;
+    Value = Value * 10 + static_cast<UINT32>(*Text - u'0');
+    if (Value > MaxWaitSeconds)
+      return false;
+  }
+  *Seconds = Value;
+  return true;
+}
+
+// --then's word, without regard to case.
+bool ParseThen(const CHAR16 *Text, RunEnd *Then) {
+  const struct {
+    const CHAR16 *Word;
+    RunEnd End;
+  } Words[] = {{u"return", RunEnd::Return}, {u"reset", RunEnd::Reset}, {u"off", RunEnd::PowerOff}};
+  for (const auto &W : Words) {
+    if (Text != nullptr && SameWithoutCase(Text, W.Word)) {
+      *Then = W.End;
+      return true;
+    }
+  }
+  return false;
+}
+
+// How the run ends, when asked: values that say something else are refused, not taken for the
+// default.
+ToolStatus CheckRunEnding(const CliOptions &Options) {
+  UINT32 Seconds = 0;
+  RunEnd Then = RunEnd::Return;
+  if (Options.WaitGiven && !ParseWait(Options.WaitText, &Seconds)) {
+    PrintConsole(u"ERROR: %s takes a whole number of seconds from 0 to %d!\n", WaitOption.Long,
+                 static_cast<int>(MaxWaitSeconds));
+    return ToolInvalidParameter;
+  }
+  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Then)) {
+    PrintConsole(u"ERROR: %s takes return, reset or off!\n", ThenOption.Long);
+    return ToolInvalidParameter;
   }
   return ToolSuccess;
 }
@@ -486,6 +543,8 @@ ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, Reco
   }
   if (Status == ToolSuccess)
     Status = CheckRepeated(Options, false);
+  if (Status == ToolSuccess)
+    Status = CheckRunEnding(Options);
   if (Status == ToolSuccess)
     Status = CheckFileOption(Options, BackupOption);
   if (Status == ToolSuccess)
@@ -664,4 +723,17 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   if (Status == ToolSuccess && !Journal.DryRun)
     PrintConsole(u"Operation successful!\n");
   return Status;
+}
+
+RunEnding RunEndingOf(UINTN Argc, CHAR16 **Argv) {
+  CliOptions Options;
+  ZeroBytes(&Options, sizeof(Options));
+  UINT8 Debug = DebugEnabled;
+  ParseCommandLine(Argc, Argv, &Options, ParseReport::Silent);
+  DebugEnabled = Debug;
+  RunEnding Ending = {false, 0, RunEnd::Return};
+  Ending.WaitGiven = Options.WaitGiven && ParseWait(Options.WaitText, &Ending.WaitSeconds);
+  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Ending.Then))
+    Ending.Then = RunEnd::Return;
+  return Ending;
 }

@@ -21,7 +21,7 @@ struct ToolOption {
 
 // The options, in the order the help lists them: first those with a short form, then those
 // with a long form only.
-constexpr UINTN ToolOptionCount = 18;
+constexpr UINTN ToolOptionCount = 20;
 extern const ToolOption ToolOptions[ToolOptionCount];
 
 // The one operation a command line selects: help over restore, restore over clear, clear over
@@ -48,3 +48,16 @@ VOID PrintHelp();
 ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request);
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
+
+// How a run ends once the tool is done (--wait, --then): the seconds its outcome stays on the
+// screen unless a key is pressed (WaitGiven false: the caller's default), then a return to
+// whoever started the image, or a reset or power-off of the board. Read from a command line
+// ToolMain took; values it refused leave the defaults.
+enum class RunEnd { Return, Reset, PowerOff };
+struct RunEnding {
+  bool WaitGiven;
+  UINT32 WaitSeconds;
+  RunEnd Then;
+};
+constexpr UINT32 MaxWaitSeconds = 3600;
+RunEnding RunEndingOf(UINTN Argc, CHAR16 **Argv);

@@ -31,10 +31,10 @@ function(run)
 endfunction()
 
 # The version is the tool's own, the one its banner prints.
-file(STRINGS ${SOURCE_DIR}/app/version.h version_line REGEX "ToolVersion = u\"[0-9.]+\"")
-string(REGEX REPLACE ".*u\"([0-9.]+)\".*" "\\1" version "${version_line}")
+file(STRINGS ${SOURCE_DIR}/app/version.h version_line REGEX "KESTREL_VERSION_TEXT \"[0-9.]+\"")
+string(REGEX REPLACE ".*\"([0-9.]+)\".*" "\\1" version "${version_line}")
 if(NOT version MATCHES "^[0-9]+(\\.[0-9]+)*$")
-  message(FATAL_ERROR "package.cmake: no ToolVersion in app/version.h")
+  message(FATAL_ERROR "package.cmake: no KESTREL_VERSION_TEXT in app/version.h")
 endif()
 set(changelog ${SOURCE_DIR}/packaging/changelog)
 run(dpkg-parsechangelog -l ${changelog} -S Version)
@@ -67,11 +67,11 @@ endforeach()
 # Policy: no debugging symbols in the shipped executable; manual pages and changelogs gzipped
 # without a name or time stamp in the header; plain permissions whatever the umask was.
 run(strip --strip-unneeded --remove-section=.comment --remove-section=.note ${root}/usr/sbin/kestrel)
-run(gzip -9n ${root}/usr/share/man/man8/kestrel.8)
+run(gzip -9n ${root}/usr/share/man/man8/kestrel.8 ${root}/usr/share/man/man8/kestrel-stick.8)
 file(COPY_FILE ${changelog} ${root}/usr/share/doc/kestrel/changelog)
 run(gzip -9n ${root}/usr/share/doc/kestrel/changelog)
 run(chmod -R u=rwX,go=rX ${root})
-run(chmod 0755 ${root}/usr/sbin/kestrel)
+run(chmod 0755 ${root}/usr/sbin/kestrel ${root}/usr/sbin/kestrel-stick)
 
 # Dependencies of the executable as the installed libraries' shlibs and symbols files give them.
 # dpkg-shlibdeps wants a source tree with debian/control; a minimal one is enough.
@@ -105,6 +105,7 @@ Architecture: ${arch}
 Maintainer: ${maintainer}
 Installed-Size: ${size}
 Depends: ${depends}
+Recommends: dosfstools, mtools
 Section: admin
 Priority: optional
 Description: read, program and clear the Tarn board record in eMMC GPP1
@@ -116,7 +117,9 @@ Description: read, program and clear the Tarn board record in eMMC GPP1
  This package holds the Linux front end, kestrel, which runs the tool over the
  board's GPP1 block device or over an image file, with bash completion. Under
  /usr/share/kestrel it also holds the UEFI shell application Kestrel.efi and
- the factory scripts provision.nsh and inspect.nsh, to copy to a USB stick.
+ the factory scripts provision.nsh and inspect.nsh, to copy to a USB stick,
+ and kestrel-stick, which lays out a stick that boots Kestrel.efi without a
+ shell.
 ")
 run(chmod 0644 ${root}/DEBIAN/control ${root}/DEBIAN/md5sums)
 run(find ${root} -depth -exec touch -h -d @${timestamp} {} +)

@@ -59,24 +59,8 @@ static_assert(offsetof(EFI_BOOT_SERVICES, StartImage) == 208, "StartImage slot")
 static_assert(offsetof(EFI_BOOT_SERVICES, UnloadImage) == 224, "UnloadImage slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, UninstallProtocolInterface) == 144, "Uninstall slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocolInformation) == 296, "OpenInfo slot");
-static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeServices offset");
 
-typedef EFI_STATUS(EFIAPI *GetVariableFn)(const CHAR16 *Name, const EFI_GUID *Vendor,
-                                          UINT32 *Attributes, UINTN *Size, VOID *Data);
-typedef VOID(EFIAPI *ResetSystemFn)(UINT32 Type, EFI_STATUS Status, UINTN Size, VOID *Data);
-
-// The runtime services table as far as ResetSystem; the slots the launcher never uses stay
-// plain pointers.
-struct EFI_RUNTIME_SERVICES {
-  EFI_TABLE_HEADER Hdr;
-  VOID *TimeAndVirtualMemory[6]; // GetTime ... ConvertPointer
-  GetVariableFn GetVariable;
-  VOID *VariablesAndCount[3]; // GetNextVariableName, SetVariable, GetNextHighMonotonicCount
-  ResetSystemFn ResetSystem;
-};
-static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72, "GetVariable slot");
-static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104, "ResetSystem slot");
-constexpr UINT32 EfiResetShutdown = 2;
+typedef EFI_GET_VARIABLE GetVariableFn;
 
 // Media device path nodes: a file path, and a file in a firmware volume.
 constexpr UINT8 MEDIA_FILEPATH_DP = 4, MEDIA_PIWG_FW_FILE_DP = 6, MEDIA_PIWG_FW_VOL_DP = 7;
@@ -458,7 +442,7 @@ bool OpenVolume() {
 extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gST = SystemTable;
   gBS = SystemTable->BootServices;
-  gRT = static_cast<EFI_RUNTIME_SERVICES *>(SystemTable->RuntimeServices);
+  gRT = SystemTable->RuntimeServices;
   gSelf = ImageHandle;
   gReal = {reinterpret_cast<LoadImageFn>(gBS->LoadImage),
            reinterpret_cast<StartImageFn>(gBS->StartImage),

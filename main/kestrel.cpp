@@ -1,10 +1,64 @@
 #include "main/kestrel.h"
 
 #include "app/command_line.h"
+#include "app/station_files.h"
 #include "diag/debug_message.h"
 #include "diag/debug_uart_init.h"
+#include "shell/boot_arguments.h"
+#include "shell/console.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"
+#include "shell/shell_file_ops.h"
+
+namespace {
+
+// A run the boot manager started keeps its outcome on the screen this long by default: a person
+// at the board reads it, an unattended station gives --wait 0.
+constexpr UINT32 DefaultBootWaitSeconds = 10;
+constexpr UINTN KeyPollMicroseconds = 10000;
+constexpr UINTN MicrosecondsPerSecond = 1000000;
+
+// Waits Seconds, or until a key is pressed; a firmware without a keyboard or a clock ends it at
+// once rather than hanging.
+VOID WaitForKeyOrTime(UINT32 Seconds) {
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Keys = PlatformContext.SystemTable->ConIn;
+  EFI_BOOT_SERVICES *Bs = PlatformContext.BootServices;
+  if (Seconds == 0 || Keys == nullptr || Keys->ReadKeyStroke == nullptr)
+    return;
+  PrintConsole(u"Press a key to go on, or wait %d seconds.\n", static_cast<int>(Seconds));
+  const UINTN Polls = static_cast<UINTN>(Seconds) * (MicrosecondsPerSecond / KeyPollMicroseconds);
+  for (UINTN I = 0; I < Polls; I++) {
+    EFI_INPUT_KEY Key;
+    if (!EFI_ERROR(Keys->ReadKeyStroke(Keys, &Key)) || EFI_ERROR(Bs->Stall(KeyPollMicroseconds)))
+      return;
+  }
+}
+
+// How the run ends once the tool is done: the outcome in one line when no shell shows the status,
+// the wait, then a return to whoever started the image, or a reset or power-off of the board (a
+// station's next board). ResetSystem does not come back; a firmware without it returns.
+VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
+  if (FromBootManager)
+    PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", Status,
+                 RunReason(static_cast<ToolStatus>(Status)));
+  WaitForKeyOrTime(Ending.WaitGiven  ? Ending.WaitSeconds
+                   : FromBootManager ? DefaultBootWaitSeconds
+                                     : 0);
+  EFI_RUNTIME_SERVICES *Rt = PlatformContext.SystemTable->RuntimeServices;
+  if (Ending.Then == RunEnd::Return || Rt == nullptr || Rt->ResetSystem == nullptr)
+    return;
+  Rt->ResetSystem(Ending.Then == RunEnd::Reset ? EfiResetCold : EfiResetShutdown, EFI_SUCCESS, 0,
+                  nullptr);
+}
+
+// The tool with Argc and Argv, and how its run ends.
+UINT64 RunAndEnd(UINTN Argc, CHAR16 **Argv, bool FromBootManager) {
+  UINT64 Result = ToolMain(Argc, Argv);
+  EndRun(Result, RunEndingOf(Argc, Argv), FromBootManager);
+  return Result;
+}
+
+} // namespace
 
 EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   // 1. The debug port comes first so that everything after it can report.
@@ -31,7 +85,7 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid,
                                   reinterpret_cast<VOID **>(&Parameters), ImageHandle, nullptr,
                                   EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    UINT64 Result = ToolMain(Parameters->Argc, Parameters->Argv);
+    UINT64 Result = RunAndEnd(Parameters->Argc, Parameters->Argv, false);
     Bs->CloseProtocol(ImageHandle, &EfiShellParametersProtocolGuid, ImageHandle, nullptr);
     return Result;
   }
@@ -39,11 +93,20 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &ShellInterfaceProtocolGuid,
                                   reinterpret_cast<VOID **>(&Interface), ImageHandle, nullptr,
                                   EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    UINT64 Result = ToolMain(Interface->Argc, Interface->Argv);
+    UINT64 Result = RunAndEnd(Interface->Argc, Interface->Argv, false);
     Bs->CloseProtocol(ImageHandle, &ShellInterfaceProtocolGuid, ImageHandle, nullptr);
     return Result;
   }
-  return NoArgumentSourceStatus;
+  // No shell: the boot manager started the image, with a boot entry's optional data as its load
+  // options or with the arguments file beside it. Its files are on its own volume, named from
+  // the root, as under the EFI 1.1 shell.
+  BootArguments Boot = {};
+  if (ReadBootArguments(ImageHandle, &Boot) == BootArgumentSource::None)
+    return NoArgumentSourceStatus;
+  FillShellFileOps(nullptr);
+  UINT64 Result = RunAndEnd(Boot.Argc, Boot.Argv, true);
+  ReleaseBootArguments(&Boot);
+  return Result;
 }
 
 EFI_STATUS AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {

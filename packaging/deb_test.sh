@@ -26,13 +26,14 @@ if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$SOURCE" deb BUILD="$OU
   echo "FAIL: make deb"
   exit 1
 fi
-version=$(sed -n 's/.*ToolVersion = u"\([0-9.]*\)".*/\1/p' "$SOURCE/app/version.h")
+version=$(sed -n 's/.*KESTREL_VERSION_TEXT "\([0-9.]*\)".*/\1/p' "$SOURCE/app/version.h")
 deb=$OUT/kestrel_${version}_amd64.deb
 [ -f "$deb" ] || { echo "FAIL: make deb left no $deb"; ls "$OUT"; exit 1; }
 
 # --- Contents and control fields --------------------------------------------------------------
 dpkg-deb -x "$deb" "$WORK/root"
 expected="./usr/sbin/kestrel
+./usr/sbin/kestrel-stick
 ./usr/share/bash-completion/completions/kestrel
 ./usr/share/doc/kestrel/README.md
 ./usr/share/doc/kestrel/changelog.gz
@@ -40,6 +41,7 @@ expected="./usr/sbin/kestrel
 ./usr/share/kestrel/Kestrel.efi
 ./usr/share/kestrel/inspect.nsh
 ./usr/share/kestrel/provision.nsh
+./usr/share/man/man8/kestrel-stick.8.gz
 ./usr/share/man/man8/kestrel.8.gz"
 check "file list" "$expected" "$(cd "$WORK/root" && find . -type f | sort)"
 check "owners" "root/root" "$(dpkg-deb -c "$deb" | awk '{print $2}' | sort -u)"

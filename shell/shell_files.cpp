@@ -11,26 +11,16 @@ constexpr UINT64 ReadWriteCreate = ReadWrite | EFI_FILE_MODE_CREATE;
 // A file transfer that moves nothing this many times in a row has stalled.
 constexpr UINTN MaxIdleTransfers = 4;
 
-// The root folder of the volume the image was loaded from; the caller closes it.
+// The root folder of the volume the running image was loaded from; the caller closes it.
 EFI_STATUS OpenImageVolume(EFI_FILE_PROTOCOL **Root) {
-  EFI_BOOT_SERVICES *Bs = PlatformContext.BootServices;
   EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
   if (ShellConnection.ImageHandle == nullptr)
     return EFI_NOT_FOUND;
-  EFI_STATUS Status = Bs->HandleProtocol(ShellConnection.ImageHandle, &EfiLoadedImageProtocolGuid,
-                                         reinterpret_cast<VOID **>(&Image));
-  if (EFI_ERROR(Status) || Image == nullptr || Image->DeviceHandle == nullptr)
+  EFI_STATUS Status = PlatformContext.BootServices->HandleProtocol(
+      ShellConnection.ImageHandle, &EfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Image));
+  if (EFI_ERROR(Status) || Image == nullptr)
     return EFI_NOT_FOUND;
-  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
-  Status = Bs->HandleProtocol(Image->DeviceHandle, &EfiSimpleFileSystemProtocolGuid,
-                              reinterpret_cast<VOID **>(&Volume));
-  if (EFI_ERROR(Status) || Volume == nullptr)
-    return EFI_NOT_FOUND;
-  *Root = nullptr;
-  Status = Volume->OpenVolume(Volume, Root);
-  if (!EFI_ERROR(Status) && *Root == nullptr)
-    Status = EFI_DEVICE_ERROR;
-  return Status;
+  return OpenVolumeOfImage(Image, Root);
 }
 
 EFI_STATUS OpenOnImageVolume(const CHAR16 *Path, UINT64 Mode, SHELL_FILE_HANDLE *File) {
@@ -78,6 +68,21 @@ EFI_STATUS TransferExactly(Function Transfer, SHELL_FILE_HANDLE File, UINT8 *At,
 }
 
 } // namespace
+
+EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root) {
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
+  if (Image->DeviceHandle == nullptr ||
+      EFI_ERROR(PlatformContext.BootServices->HandleProtocol(
+          Image->DeviceHandle, &EfiSimpleFileSystemProtocolGuid,
+          reinterpret_cast<VOID **>(&Volume))) ||
+      Volume == nullptr)
+    return EFI_NOT_FOUND;
+  *Root = nullptr;
+  EFI_STATUS Status = Volume->OpenVolume(Volume, Root);
+  if (!EFI_ERROR(Status) && *Root == nullptr)
+    Status = EFI_DEVICE_ERROR;
+  return Status;
+}
 
 bool ShellFileExists(const CHAR16 *Path) {
   SHELL_FILE_HANDLE File = nullptr;

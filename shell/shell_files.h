@@ -16,6 +16,8 @@ enum class ShellFileMode {
 // Opens Path in Mode. CreateNew gives EFI_ACCESS_DENIED, having left the file alone, when Path
 // exists (see ShellFileExists for telling that apart). Append leaves the position at the end.
 EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File);
+// The root folder of the volume Image was loaded from; the caller closes it.
+EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root);
 // Whether Path names an existing file that can be opened for reading.
 bool ShellFileExists(const CHAR16 *Path);
 // Closes File and removes it.

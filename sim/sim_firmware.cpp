@@ -247,6 +247,29 @@ void FillNotSimulated(void *First, size_t Count) {
     Slots[I] = reinterpret_cast<void *>(&NotSimulated);
 }
 
+namespace {
+
+EFI_STATUS EFIAPI SimStall(UINTN Microseconds) {
+  SimFirmware::Active().CountCall("Stall");
+  SimFirmware::Active().Microseconds += Microseconds;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *Key) {
+  SimFirmware &Sim = SimFirmware::Active();
+  if (Sim.KeyAt == 0 || Sim.Microseconds < Sim.KeyAt)
+    return EFI_NOT_READY;
+  Sim.KeyAt = 0;
+  *Key = {0, u' '};
+  return EFI_SUCCESS;
+}
+
+VOID EFIAPI SimResetSystem(EFI_RESET_TYPE Type, EFI_STATUS, UINTN, VOID *) {
+  SimFirmware::Active().Resets.push_back(Type);
+}
+
+} // namespace
+
 SimFirmware::SimFirmware() {
   if (ActiveSim != nullptr) {
     fprintf(stderr, "sim: only one simulated firmware at a time\n");
@@ -268,6 +291,13 @@ SimFirmware::SimFirmware() {
   BootServices.OpenProtocol = SimOpenProtocol;
   BootServices.CloseProtocol = SimCloseProtocol;
   BootServices.LocateProtocol = SimLocateProtocol;
+  BootServices.Stall = SimStall;
+
+  FillNotSimulated(&RuntimeServices.GetTime,
+                   (sizeof(EFI_RUNTIME_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
+  RuntimeServices.ResetSystem = SimResetSystem;
+  FillNotSimulated(&ConIn, sizeof(ConIn) / sizeof(void *));
+  ConIn.ReadKeyStroke = SimReadKeyStroke;
 
   FillNotSimulated(&ConOut, sizeof(ConOut) / sizeof(void *));
   ConOut.OutputString = SimOutputString;
@@ -278,6 +308,8 @@ SimFirmware::SimFirmware() {
   SystemTable.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
   SystemTable.ConOut = &ConOut;
   SystemTable.StdErr = &ConOut;
+  SystemTable.ConIn = &ConIn;
+  SystemTable.RuntimeServices = &RuntimeServices;
   SystemTable.BootServices = &BootServices;
   ImageHandle = Handles.CreateHandle();
 }

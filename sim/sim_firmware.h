@@ -87,7 +87,15 @@ public:
 
   EFI_SYSTEM_TABLE SystemTable{};
   EFI_BOOT_SERVICES BootServices{};
+  EFI_RUNTIME_SERVICES RuntimeServices{};
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL ConOut{};
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL ConIn{};
+
+  // Time as Stall passes it (nothing really waits), a key stroke that arrives once this much
+  // time has passed (none when 0), and every ResetSystem call, which returns here.
+  uint64_t Microseconds = 0;
+  uint64_t KeyAt = 0;
+  std::vector<EFI_RESET_TYPE> Resets;
 
   // Points PlatformContext at these tables (HobList from the configuration table, if any).
   void InstallInPlatformContext();

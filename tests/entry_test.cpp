@@ -113,6 +113,91 @@ TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
   EXPECT_EQ(Leftovers(B.Sim), "");
 }
 
+// Started by the boot manager, without a shell: the command line from the load options when
+// they are text (a first word naming the image passed over), else from kestrel.args beside the
+// image, UTF-8 or UCS-2; with neither the image returns all ones and says nothing. The run ends
+// with its outcome in a line, waits (10 s, --wait's seconds, or to a key) and then returns,
+// resets or powers off; its --log is on the image's volume.
+TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
+  const auto Ucs2 = [](const std::u16string &Text) {
+    std::vector<uint8_t> Bytes;
+    for (char16_t C : Text + u'\0')
+      Bytes.insert(Bytes.end(), {static_cast<uint8_t>(C), static_cast<uint8_t>(C >> 8)});
+    return Bytes;
+  };
+  const std::vector<uint8_t> Tag = {0x41, 0x92, 0xe5, 0x3a, 0x11, 0x7c, 0x4f, 0x8b,
+                                    0x9c, 0x2d, 0x60, 0x05, 0x1e, 0xa7, 0xb3, 0x48};
+  const std::string Ok = "Kestrel.efi ended with status 0x0: ok.";
+  std::vector<uint8_t> Utf8Bom = {0xEF, 0xBB, 0xBF};
+  const std::string Args = "-r --wait 2\r\n-c\n";
+  Utf8Bom.insert(Utf8Bom.end(), Args.begin(), Args.end());
+  std::vector<uint8_t> Wide = {0xFF, 0xFE};
+  for (char16_t C : std::u16string(u"-r --then off --wait 5"))
+    Wide.insert(Wide.end(), {static_cast<uint8_t>(C), static_cast<uint8_t>(C >> 8)});
+  const struct {
+    std::vector<uint8_t> Options, File; // load options; kestrel.args (empty: none)
+    uint64_t KeyAt, Status, Waited;
+    std::string Says; // a line of the output, or "" for no output at all
+    std::vector<EFI_RESET_TYPE> Resets = {};
+  } Rows[] = {
+      {Ucs2(u"\\EFI\\BOOT\\BOOTX64.EFI -w -p \"A B\" -m 2^\"3 --wait 0"),
+       {},
+       0,
+       0,
+       0,
+       "- Verifying binary image..."},
+      {Ucs2(u"-w -p 1 -m 2 -c --then reset"),
+       {},
+       0,
+       2,
+       10'000'000,
+       "Kestrel.efi ended with status 0x2: bad arguments.",
+       {EfiResetCold}},
+      {Ucs2(u"-r --wait 0 --log run.log"), {}, 0, 0, 0, Ok},
+      {Ucs2(u"-r --wait 0 --then sideways"),
+       {},
+       0,
+       2,
+       0,
+       "ERROR: --then takes return, reset or off!"},
+      {Tag, Utf8Bom, 0, 0, 2'000'000, "Press a key to go on, or wait 2 seconds."},
+      {{}, Wide, 1'000'000, 0, 1'000'000, Ok, {EfiResetShutdown}},
+      {Tag, {}, 0, ~0ull, 0, ""},
+      {{}, {'-', 'r', 0xC0, 0xAF}, 0, ~0ull, 0, ""},
+  };
+  for (const auto &R : Rows) {
+    SCOPED_TRACE(R.Says);
+    Board B;
+    SimVolume Stick(B.Sim);
+    Stick.LoadImageFrom(B.Sim.ImageHandle);
+    auto *Image = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(
+        B.Sim.Handles.Find(B.Sim.ImageHandle, EfiLoadedImageProtocolGuid));
+    std::vector<uint8_t> File = {'\\', 0, 'E',  0, 'F', 0, 'I', 0, '\\', 0, 'B', 0, 'O', 0, 'O', 0,
+                                 'T',  0, '\\', 0, 'X', 0, '.', 0, 'E',  0, 'F', 0, 'I', 0};
+    SimDevicePath Path;
+    Path.Node(MEDIA_DEVICE_PATH, 4, File).End();
+    Image->FilePath = Path.Data();
+    Image->LoadOptions = const_cast<uint8_t *>(R.Options.data());
+    Image->LoadOptionsSize = static_cast<UINT32>(R.Options.size());
+    if (!R.File.empty())
+      Stick.Files[u"EFI\\BOOT\\kestrel.args"] = R.File;
+    B.Sim.KeyAt = R.KeyAt;
+    EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), R.Status);
+    const std::string Output = Unix(B.Sim.ConsoleText());
+    if (R.Says.empty())
+      EXPECT_EQ(Output, "");
+    else
+      EXPECT_NE(Output.find("\n" + R.Says + "\n"), std::string::npos) << Output;
+    EXPECT_EQ(B.Sim.Microseconds, R.Waited);
+    EXPECT_EQ(B.Sim.Resets, R.Resets);
+    EXPECT_EQ(Leftovers(B.Sim), "");
+    const std::vector<uint8_t> Block = B.Block0();
+    if (R.Says == "- Verifying binary image...")
+      EXPECT_EQ(std::string(Block.begin() + 80, Block.begin() + 84), "A B ");
+    EXPECT_EQ(Stick.Files.count(u"run.log"), R.Says == Ok && R.KeyAt == 0 ? 1u : 0u);
+  }
+}
+
 TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
   SimFirmware Sim;
   SimMemoryBackend Medium(2048);

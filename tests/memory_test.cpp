@@ -59,7 +59,7 @@ TEST(SimFirmware, CrcIsIeee8023AndUnsimulatedSlotsReturnAnError) {
   Crc = 0x12345678;
   EXPECT_NE(Sim.BootServices.CalculateCrc32("x", 0, &Crc), EFI_SUCCESS);
   EXPECT_EQ(Crc, 0x12345678u);
-  auto Fn = reinterpret_cast<EFI_STATUS(EFIAPI *)()>(Sim.BootServices.Stall);
+  auto Fn = reinterpret_cast<EFI_STATUS(EFIAPI *)()>(Sim.BootServices.SetWatchdogTimer);
   EXPECT_EQ(Fn(), EFI_UNSUPPORTED);
 }
 

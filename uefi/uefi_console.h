@@ -1,4 +1,6 @@
-// EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL: the firmware console the tool prints through.
+// EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL: the firmware console the tool prints through; and
+// EFI_SIMPLE_TEXT_INPUT_PROTOCOL, whose key strokes end the wait after a run started without a
+// shell.
 #pragma once
 
 #include "uefi/uefi_base.h"
@@ -22,3 +24,21 @@ struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
 };
 static_assert(sizeof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL) == 80, "text output protocol layout");
 static_assert(offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, OutputString) == 8, "OutputString slot");
+
+struct EFI_INPUT_KEY {
+  UINT16 ScanCode;
+  CHAR16 UnicodeChar;
+};
+static_assert(sizeof(EFI_INPUT_KEY) == 4, "EFI_INPUT_KEY layout");
+
+struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL;
+typedef EFI_STATUS(EFIAPI *EFI_INPUT_READ_KEY)(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *This,
+                                               EFI_INPUT_KEY *Key);
+
+struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL {
+  VOID *Reset;
+  EFI_INPUT_READ_KEY ReadKeyStroke;
+  VOID *WaitForKey;
+};
+static_assert(sizeof(EFI_SIMPLE_TEXT_INPUT_PROTOCOL) == 24, "text input protocol layout");
+static_assert(offsetof(EFI_SIMPLE_TEXT_INPUT_PROTOCOL, ReadKeyStroke) == 8, "ReadKeyStroke slot");

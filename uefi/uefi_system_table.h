@@ -6,6 +6,7 @@
 #include "uefi/uefi_base.h"
 
 struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL;
+struct EFI_SIMPLE_TEXT_INPUT_PROTOCOL;
 struct EFI_DEVICE_PATH_PROTOCOL;
 
 struct EFI_TABLE_HEADER {
@@ -36,18 +37,17 @@ typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID 
                                               VOID **Interface, EFI_HANDLE AgentHandle,
                                               EFI_HANDLE ControllerHandle, UINT32 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_CLOSE_PROTOCOL)(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                               EFI_HANDLE AgentHandle,
-                                               EFI_HANDLE ControllerHandle);
+                                               EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_HANDLE_BUFFER)(EFI_LOCATE_SEARCH_TYPE SearchType,
                                                      const EFI_GUID *Protocol, VOID *SearchKey,
                                                      UINTN *NoHandles, EFI_HANDLE **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(const EFI_GUID *Protocol, VOID *Registration,
                                                 VOID **Interface);
-typedef EFI_STATUS(EFIAPI *EFI_CALCULATE_CRC32)(const VOID *Data, UINTN DataSize,
-                                                UINT32 *Crc32);
-typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(UINT32 Type, EFI_MEMORY_TYPE MemoryType,
-                                               UINTN Pages, EFI_PHYSICAL_ADDRESS *Memory);
+typedef EFI_STATUS(EFIAPI *EFI_CALCULATE_CRC32)(const VOID *Data, UINTN DataSize, UINT32 *Crc32);
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_PAGES)(UINT32 Type, EFI_MEMORY_TYPE MemoryType, UINTN Pages,
+                                               EFI_PHYSICAL_ADDRESS *Memory);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_PAGES)(EFI_PHYSICAL_ADDRESS Memory, UINTN Pages);
+typedef EFI_STATUS(EFIAPI *EFI_STALL)(UINTN Microseconds);
 
 struct EFI_BOOT_SERVICES {
   EFI_TABLE_HEADER Hdr;
@@ -85,7 +85,7 @@ struct EFI_BOOT_SERVICES {
   VOID *ExitBootServices;
   // Miscellaneous
   VOID *GetNextMonotonicCount;
-  VOID *Stall;
+  EFI_STALL Stall;
   VOID *SetWatchdogTimer;
   // Driver support
   VOID *ConnectController;
@@ -115,6 +115,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128, "Ins
 static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152, "HandleProtocol slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandle) == 176, "LocateHandle slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192, "Config slot");
+static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248, "Stall slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == 280, "OpenProtocol slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, CloseProtocol) == 288, "CloseProtocol slot");
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312, "LocateHandleBuffer slot");
@@ -128,23 +129,58 @@ struct EFI_CONFIGURATION_TABLE {
 static_assert(sizeof(EFI_CONFIGURATION_TABLE) == 24, "EFI_CONFIGURATION_TABLE layout");
 static_assert(offsetof(EFI_CONFIGURATION_TABLE, VendorTable) == 16, "VendorTable offset");
 
+// The runtime services: the tool calls only ResetSystem (a run started by the boot manager may end
+// by resetting or powering off the board); the variable services are typed for the test
+// harness's images, the other slots keep their places.
+enum EFI_RESET_TYPE : UINT32 { EfiResetCold = 0, EfiResetWarm = 1, EfiResetShutdown = 2 };
+typedef EFI_STATUS(EFIAPI *EFI_GET_VARIABLE)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                             UINT32 *Attributes, UINTN *Size, VOID *Data);
+typedef EFI_STATUS(EFIAPI *EFI_SET_VARIABLE)(const CHAR16 *Name, const EFI_GUID *Vendor,
+                                             UINT32 Attributes, UINTN Size, const VOID *Data);
+typedef VOID(EFIAPI *EFI_RESET_SYSTEM)(EFI_RESET_TYPE ResetType, EFI_STATUS ResetStatus,
+                                       UINTN DataSize, VOID *ResetData);
+
+struct EFI_RUNTIME_SERVICES {
+  EFI_TABLE_HEADER Hdr;
+  VOID *GetTime;
+  VOID *SetTime;
+  VOID *GetWakeupTime;
+  VOID *SetWakeupTime;
+  VOID *SetVirtualAddressMap;
+  VOID *ConvertPointer;
+  EFI_GET_VARIABLE GetVariable;
+  VOID *GetNextVariableName;
+  EFI_SET_VARIABLE SetVariable;
+  VOID *GetNextHighMonotonicCount;
+  EFI_RESET_SYSTEM ResetSystem;
+  VOID *UpdateCapsule;
+  VOID *QueryCapsuleCapabilities;
+  VOID *QueryVariableInfo;
+};
+static_assert(sizeof(EFI_RUNTIME_SERVICES) == 136, "EFI_RUNTIME_SERVICES has 14 slots");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, GetVariable) == 72, "GetVariable slot");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, SetVariable) == 88, "SetVariable slot");
+static_assert(offsetof(EFI_RUNTIME_SERVICES, ResetSystem) == 104, "ResetSystem slot");
+
 struct EFI_SYSTEM_TABLE {
   EFI_TABLE_HEADER Hdr;
   CHAR16 *FirmwareVendor;
   UINT32 FirmwareRevision;
   EFI_HANDLE ConsoleInHandle;
-  VOID *ConIn;
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL *ConIn;
   EFI_HANDLE ConsoleOutHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
   EFI_HANDLE StandardErrorHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *StdErr;
-  VOID *RuntimeServices;
+  EFI_RUNTIME_SERVICES *RuntimeServices;
   EFI_BOOT_SERVICES *BootServices;
   UINTN NumberOfTableEntries;
   EFI_CONFIGURATION_TABLE *ConfigurationTable;
 };
 static_assert(sizeof(EFI_SYSTEM_TABLE) == 120, "EFI_SYSTEM_TABLE layout");
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConIn) == 48, "ConIn offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64, "ConOut offset");
+static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeServices offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96, "BootServices offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == 104, "entry count offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConfigurationTable) == 112, "table offset");

@@ -184,9 +184,23 @@ if cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null; then
   ok "installed executable" [ -x "$WORK/prefix/bin/kestrel" ]
   ok "installed man page" [ -f "$WORK/prefix/share/man/man8/kestrel.8" ]
   if command -v groff >/dev/null; then
-    warnings=$(groff -t -man -ww -z "$WORK/prefix/share/man/man8/kestrel.8" 2>&1)
-    check "man page renders cleanly" "" "$warnings"
+    warnings=$(groff -t -man -ww -z "$WORK/prefix/share/man/man8/"kestrel*.8 2>&1)
+    check "man pages render cleanly" "" "$warnings"
   fi
+  # The service stick, as a folder and as an image file, with the installed image: the tool's
+  # words as the shell splits them again.
+  stick=$WORK/prefix/bin/kestrel-stick
+  "$stick" "$WORK" -- -w -p 'A B' -m '1"2^3' --then off >/dev/null
+  check "kestrel-stick: a folder" 'BOOTX64.EFI kestrel.args|-w -p "A B" -m "1^"2^^3" --then off' \
+    "$(ls "$WORK/EFI/BOOT" | tr '\n' ' ' | sed 's/ $//')|$(tr -d '\r' <"$WORK/EFI/BOOT/kestrel.args")"
+  ok "kestrel-stick: the installed image" cmp -s "$WORK/EFI/BOOT/BOOTX64.EFI" "$BUILD/Kestrel.efi"
+  if "$stick" --size 2 "$WORK/stick.img" -- -r >/dev/null; then
+    check "kestrel-stick: an image file" "-r" "$(mtype -i "$WORK/stick.img" ::/EFI/BOOT/kestrel.args | tr -d '\r')"
+  else
+    fail "kestrel-stick: an image file"
+  fi
+  "$stick" "$WORK" -- -r "$(printf 'a\tb\001')" 2>/dev/null
+  check "kestrel-stick: a control character" 1 "$?"
 else
   ok "cmake --install" false
 fi

@@ -1,0 +1,244 @@
+#include "shell/boot_arguments.h"
+
+#include "shell/memory.h"
+#include "shell/platform_context.h"
+#include "shell/shell_files.h"
+
+namespace {
+
+// What the vector's first entry names: the tool itself, as a shell would.
+CHAR16 ImageName[] = u"Kestrel.efi";
+constexpr UINTN MaxFolderChars = 512;
+// A device path is walked no further than this many nodes.
+constexpr UINTN MaxPathNodes = 64;
+constexpr UINT8 MediaFilePathSubType = 4;
+
+bool PrintableAscii(CHAR16 C) {
+  return C == u'\t' || (C >= 0x20 && C <= 0x7E);
+}
+
+bool Printable(CHAR16 C) {
+  return PrintableAscii(C) || (C >= 0xA0 && (C < 0xD800 || C > 0xDFFF));
+}
+
+bool Separator(CHAR16 C) {
+  return C == u' ' || C == u'\t';
+}
+
+// Whether Word ends in ".efi", as an image's own name does when a loader passes it first.
+bool NamesAnImage(const CHAR16 *Word) {
+  UINTN Length = 0;
+  while (Word[Length] != 0)
+    Length++;
+  const CHAR16 Suffix[] = u".efi";
+  if (Length < 4)
+    return false;
+  for (UINTN I = 0; I < 4; I++) {
+    CHAR16 C = Word[Length - 4 + I];
+    if (C >= u'A' && C <= u'Z')
+      C = static_cast<CHAR16>(C - u'A' + u'a');
+    if (C != Suffix[I])
+      return false;
+  }
+  return true;
+}
+
+// The folder of the image's file, from the file path nodes of its device path, with its closing
+// '\' ("\EFI\BOOT\"); the root when the path names none. Folder holds MaxFolderChars + 1.
+VOID ImageFolder(const EFI_DEVICE_PATH_PROTOCOL *Path, CHAR16 *Folder) {
+  UINTN Length = 0;
+  const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
+  for (UINTN Count = 0; Node != nullptr && Count < MaxPathNodes; Count++) {
+    const auto *Header = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
+    UINT16 NodeLength = DevicePathNodeLength(Header);
+    if (Header->Type == END_DEVICE_PATH_TYPE || NodeLength < sizeof(EFI_DEVICE_PATH_PROTOCOL))
+      break;
+    if (Header->Type == MEDIA_DEVICE_PATH && Header->SubType == MediaFilePathSubType) {
+      // The node's text may come without its NUL; a '\' joins it to the one before.
+      const UINT8 *Text = Node + sizeof(EFI_DEVICE_PATH_PROTOCOL);
+      UINTN Chars = (NodeLength - sizeof(EFI_DEVICE_PATH_PROTOCOL)) / sizeof(CHAR16);
+      if (Length != 0 && Folder[Length - 1] != u'\\' && Length < MaxFolderChars)
+        Folder[Length++] = u'\\';
+      for (UINTN I = 0; I < Chars && Length < MaxFolderChars; I++) {
+        CHAR16 C = static_cast<CHAR16>(Text[2 * I] | Text[2 * I + 1] << 8);
+        if (C == 0)
+          break;
+        Folder[Length++] = C;
+      }
+    }
+    Node += NodeLength;
+  }
+  while (Length > 0 && Folder[Length - 1] != u'\\')
+    Length--;
+  if (Length == 0)
+    Folder[Length++] = u'\\';
+  Folder[Length] = 0;
+}
+
+// The arguments file beside the image, as text, into Text (room for MaxChars and a NUL).
+bool ReadArgumentsFile(const EFI_LOADED_IMAGE_PROTOCOL *Image, UINT8 *Bytes, CHAR16 *Text,
+                       UINTN MaxChars) {
+  CHAR16 Name[MaxFolderChars + 16];
+  ImageFolder(Image->FilePath, Name);
+  UINTN Length = 0;
+  while (Name[Length] != 0)
+    Length++;
+  for (const CHAR16 *C = BootArgumentsFileName; *C != 0 && Length + 1 < sizeof(Name) / 2; C++)
+    Name[Length++] = *C;
+  Name[Length] = 0;
+  EFI_FILE_PROTOCOL *Root = nullptr;
+  if (EFI_ERROR(OpenVolumeOfImage(Image, &Root)))
+    return false;
+  EFI_FILE_PROTOCOL *File = nullptr;
+  EFI_STATUS Status = Root->Open(Root, &File, Name, EFI_FILE_MODE_READ, 0);
+  Root->Close(Root);
+  if (EFI_ERROR(Status) || File == nullptr)
+    return false;
+  // One byte more than allowed tells a file that is too long from one that just fits.
+  UINTN Size = MaxBootArgumentsBytes + 1;
+  Status = File->Read(File, &Size, Bytes);
+  File->Close(File);
+  return !EFI_ERROR(Status) && Size <= MaxBootArgumentsBytes &&
+         ArgumentsFileText(Bytes, Size, Text, MaxChars);
+}
+
+} // namespace
+
+bool LoadOptionsAreText(const VOID *Options, UINT32 Size, UINTN *Length) {
+  if (Options == nullptr || Size < sizeof(CHAR16) || Size % sizeof(CHAR16) != 0)
+    return false;
+  const UINT8 *Bytes = static_cast<const UINT8 *>(Options);
+  UINTN Chars = Size / sizeof(CHAR16);
+  *Length = 0;
+  for (; *Length < Chars; ++*Length) {
+    CHAR16 C = static_cast<CHAR16>(Bytes[2 * *Length] | Bytes[2 * *Length + 1] << 8);
+    if (C == 0)
+      break;
+    // A boot manager's binary tag (a GUID, say) reads as characters beyond ASCII: the options'
+    // text is taken to be ASCII, and a command line with other characters goes in the file.
+    if (!PrintableAscii(C))
+      return false;
+  }
+  return *Length != 0;
+}
+
+bool ArgumentsFileText(const UINT8 *Bytes, UINTN Size, CHAR16 *Text, UINTN MaxChars) {
+  UINTN Chars = 0;
+  UINTN At = 0;
+  const bool Wide = Size >= 2 && Bytes[0] == 0xFF && Bytes[1] == 0xFE;
+  if (Wide)
+    At = 2;
+  else if (Size >= 3 && Bytes[0] == 0xEF && Bytes[1] == 0xBB && Bytes[2] == 0xBF)
+    At = 3;
+  while (At < Size && Chars < MaxChars) {
+    UINT32 C = 0;
+    if (Wide) {
+      if (At + 1 >= Size)
+        return false;
+      C = Bytes[At] | Bytes[At + 1] << 8;
+      At += 2;
+    } else {
+      // UTF-8 of characters up to U+FFFF: one, two or three bytes, the shortest form only.
+      UINT8 Lead = Bytes[At++];
+      UINTN Follow = Lead < 0x80 ? 0 : (Lead & 0xE0) == 0xC0 ? 1 : (Lead & 0xF0) == 0xE0 ? 2 : 3;
+      if (Follow == 3 || At + Follow > Size)
+        return false;
+      C = Follow == 0 ? Lead : Follow == 1 ? Lead & 0x1F : Lead & 0x0F;
+      for (UINTN I = 0; I < Follow; I++) {
+        if ((Bytes[At] & 0xC0) != 0x80)
+          return false;
+        C = C << 6 | (Bytes[At++] & 0x3F);
+      }
+      if ((Follow == 1 && C < 0x80) || (Follow == 2 && C < 0x800))
+        return false;
+    }
+    if (C == u'\r' || C == u'\n')
+      break;
+    if (!Printable(static_cast<CHAR16>(C)))
+      return false;
+    Text[Chars++] = static_cast<CHAR16>(C);
+  }
+  Text[Chars] = 0;
+  return true;
+}
+
+UINTN SplitCommandLine(CHAR16 *Text, CHAR16 **Words, UINTN MaxWords) {
+  UINTN Count = 0;
+  CHAR16 *Read = Text, *Write = Text;
+  while (Count < MaxWords) {
+    while (Separator(*Read))
+      Read++;
+    if (*Read == 0)
+      break;
+    Words[Count++] = Write;
+    bool Quoted = false;
+    while (*Read != 0 && (Quoted || !Separator(*Read))) {
+      if (*Read == u'^' && Read[1] != 0) {
+        *Write++ = Read[1];
+        Read += 2;
+      } else if (*Read == u'"') {
+        Quoted = !Quoted;
+        Read++;
+      } else {
+        *Write++ = *Read++;
+      }
+    }
+    // The separator is passed before the word's end is written over what was read already.
+    if (*Read != 0)
+      Read++;
+    *Write++ = 0;
+  }
+  return Count;
+}
+
+BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Arguments) {
+  *Arguments = {0, nullptr, nullptr};
+  EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
+  if (EFI_ERROR(PlatformContext.BootServices->HandleProtocol(
+          ImageHandle, &EfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Image))) ||
+      Image == nullptr)
+    return BootArgumentSource::None;
+  // One pool buffer: the vector (a word takes at least two characters, its own and a separator),
+  // the text, and the file's bytes.
+  constexpr UINTN MaxChars = MaxBootArgumentsBytes;
+  constexpr UINTN MaxWords = MaxChars / 2 + 1;
+  constexpr UINTN VectorBytes = (MaxWords + 2) * sizeof(CHAR16 *);
+  constexpr UINTN TextBytes = (MaxChars + 1) * sizeof(CHAR16);
+  auto *Pool = static_cast<UINT8 *>(
+      AllocateZeroedBuffer(VectorBytes + TextBytes + MaxBootArgumentsBytes + 1));
+  if (Pool == nullptr)
+    return BootArgumentSource::None;
+  auto **Argv = reinterpret_cast<CHAR16 **>(Pool);
+  auto *Text = reinterpret_cast<CHAR16 *>(Pool + VectorBytes);
+  UINT8 *Bytes = Pool + VectorBytes + TextBytes;
+  BootArgumentSource Source = BootArgumentSource::None;
+  UINTN Length = 0;
+  if (LoadOptionsAreText(Image->LoadOptions, Image->LoadOptionsSize, &Length) &&
+      Length <= MaxChars) {
+    const UINT8 *Options = static_cast<const UINT8 *>(Image->LoadOptions);
+    for (UINTN I = 0; I < Length; I++)
+      Text[I] = static_cast<CHAR16>(Options[2 * I] | Options[2 * I + 1] << 8);
+    Text[Length] = 0;
+    Source = BootArgumentSource::LoadOptions;
+  } else if (ReadArgumentsFile(Image, Bytes, Text, MaxChars)) {
+    Source = BootArgumentSource::ArgumentsFile;
+  } else {
+    FreeBuffer(Pool);
+    return BootArgumentSource::None;
+  }
+  UINTN Count = SplitCommandLine(Text, Argv + 1, MaxWords);
+  // Some loaders pass the image's own name first, as a shell would in Argv[0].
+  UINTN Skip = Source == BootArgumentSource::LoadOptions && Count != 0 && NamesAnImage(Argv[1]);
+  for (UINTN I = 1; I + Skip <= Count; I++)
+    Argv[I] = Argv[I + Skip];
+  Argv[0] = ImageName;
+  Argv[Count - Skip + 1] = nullptr;
+  *Arguments = {Count - Skip + 1, Argv, Pool};
+  return Source;
+}
+
+VOID ReleaseBootArguments(BootArguments *Arguments) {
+  if (Arguments->Pool != nullptr)
+    FreeBuffer(Arguments->Pool);
+  *Arguments = {0, nullptr, nullptr};
+}
