@@ -7,8 +7,9 @@
 //     are small blocks of pool memory;
 //   - republishes the firmware's HOB list (or, where the firmware has none, a list of its own)
 //     with a PlatformInfoHob holding the GPP1 write-protect flag.
-// Its settings come from SimBoard.cfg at the root of the volume it was loaded from. It only
-// publishes software interfaces: the real PCI slot 0x1C is never touched.
+// Its settings come from SimBoard.cfg at the root of the volume it was loaded from. Loaded by the
+// boot manager (a Driver#### entry) before the disks are connected, it connects them itself. It
+// only publishes software interfaces: the real PCI slot 0x1C is never touched.
 #include "e2e/app_support.h"
 #include "e2e/board_logic.h"
 
@@ -120,6 +121,22 @@ EFI_BLOCK_IO_PROTOCOL *FindBackingDisk(const BoardSettings &Settings, EFI_HANDLE
   return *Matches == 1 ? Found : nullptr;
 }
 
+typedef EFI_STATUS(EFIAPI *ConnectControllerFn)(EFI_HANDLE Controller, EFI_HANDLE *Drivers,
+                                                EFI_DEVICE_PATH_PROTOCOL *Remaining,
+                                                BOOLEAN Recursive);
+static_assert(offsetof(EFI_BOOT_SERVICES, ConnectController) == 264, "ConnectController slot");
+
+VOID ConnectEverything() {
+  UINTN Count = 0;
+  EFI_HANDLE *Handles = nullptr;
+  if (EFI_ERROR(gBS->LocateHandleBuffer(AllHandles, nullptr, nullptr, &Count, &Handles)))
+    return;
+  auto Connect = reinterpret_cast<ConnectControllerFn>(gBS->ConnectController);
+  for (UINTN I = 0; I < Count; I++)
+    Connect(Handles[I], nullptr, nullptr, 1);
+  gBS->FreePool(Handles);
+}
+
 // --- Building the board -------------------------------------------------------------------
 
 // The partitions other than GPP1 keep their blocks in one pool block, a share of
@@ -204,6 +221,12 @@ extern "C" EFI_STATUS EFIAPI BoardDriverEntry(EFI_HANDLE ImageHandle,
     return EFI_LOAD_ERROR;
   UINTN Matches = 0;
   EFI_BLOCK_IO_PROTOCOL *Disk = FindBackingDisk(Settings, OwnVolume, &Matches);
+  // Loaded by the boot manager from a Driver#### entry, before the firmware has connected its
+  // disks: every controller is connected, and the disk looked for once more.
+  if (Disk == nullptr) {
+    ConnectEverything();
+    Disk = FindBackingDisk(Settings, OwnVolume, &Matches);
+  }
   if (Disk == nullptr) {
     Say(gST,
         u"SimBoard: ERROR: %ld whole disks of %ld blocks of %d bytes for GPP1; there must be "

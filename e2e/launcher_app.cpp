@@ -8,6 +8,11 @@
 //   efi11-search NAME ARGS    the same, but environment-2 found only by a search (below)
 //   shell2 NAME ARGS          the Shell 2.0 parameters protocol on the image handle
 //   builtin-shell             load and start the firmware's built-in UEFI Shell (below)
+//   driver-entry NAME         Driver0001 and DriverOrder: the boot manager loads NAME from the
+//                             other volume (a stick) at every boot, as a board's own driver
+//   boot-entry NAME ARGS      Boot0042, NAME on the other volume with ARGS (UCS-2, as efibootmgr
+//                             --unicode writes it) as its optional data, and BootNext: the next
+//                             boot starts it once, without a shell
 //
 // For the Nth command line it writes \oN.txt (what the image wrote to ConOut, UCS-2 with a
 // byte-order mark, as shell redirection does), \sN.txt (its exit status as the shell's
@@ -405,6 +410,93 @@ void ProbeBuiltInShell(UINTN Number) {
   WriteResults(Number, Status, TextLine().Add(u"none"));
 }
 
+// --- Load options for the next boot --------------------------------------------------------
+
+constexpr EFI_GUID GlobalVariableGuid = {
+    0x8BE4DF61, 0x93CA, 0x11D2, {0xAA, 0x0D, 0x00, 0xE0, 0x98, 0x03, 0x2B, 0x8C}};
+constexpr UINT32 NonVolatileBootRuntime = 0x7;
+constexpr UINT32 LoadOptionActive = 0x1;
+constexpr UINT16 BootEntryNumber = 0x0042;
+
+// The device path of the file system other than the launcher's own volume (the stick), into Path;
+// its length up to its end node, 0 when there is none.
+UINTN OtherVolumePath(UINT8 *Path) {
+  UINTN Bytes = 0;
+  ForEachHandle(gBS, EfiSimpleFileSystemProtocolGuid, [&](EFI_HANDLE Handle, VOID *) {
+    VOID *Interface = nullptr;
+    if (EFI_ERROR(gBS->HandleProtocol(Handle, &EfiDevicePathProtocolGuid, &Interface)) ||
+        Interface == gVolumePath)
+      return false;
+    const auto *Node = static_cast<const UINT8 *>(Interface);
+    while (Bytes < PathMax / 2 && Node[Bytes] != END_DEVICE_PATH_TYPE) {
+      const UINTN Length =
+          DevicePathNodeLength(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node + Bytes));
+      if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL))
+        break;
+      Bytes += Length;
+    }
+    __builtin_memcpy(Path, Node, Bytes);
+    return true;
+  });
+  return Bytes;
+}
+
+// Variable Name (Boot#### or Driver####): an active load option of NAME on the stick, described
+// as Description, with Data (Bytes of it) as its optional data.
+EFI_STATUS SetLoadOption(const CHAR16 *Variable, UINT32 Attributes, const CHAR16 *Description,
+                         const CHAR16 *Name, const VOID *Data, UINTN Bytes) {
+  static UINT8 Option[PathMax * 3];
+  UINT8 Path[PathMax];
+  const UINTN PathBytes = OtherVolumePath(Path);
+  CHAR16 File[PathMax / 4];
+  const UINTN FileBytes =
+      (FormatWithFlags(File, PathMax / 4, FormatWideOutput, u"\%s", Name) + 1) * sizeof(CHAR16);
+  if (PathBytes == 0)
+    return EFI_NOT_FOUND;
+  UINT8 *End = PutNode(Path + PathBytes, MEDIA_DEVICE_PATH, MEDIA_FILEPATH_DP, File, FileBytes);
+  End = PutNode(End, END_DEVICE_PATH_TYPE, END_ENTIRE_DEVICE_PATH_SUBTYPE, nullptr, 0);
+  const UINT16 ListBytes = static_cast<UINT16>(End - Path);
+  UINTN At = 0;
+  __builtin_memcpy(Option + At, &Attributes, 4);
+  __builtin_memcpy(Option + At + 4, &ListBytes, 2);
+  At += 6;
+  for (const CHAR16 *C = Description;; C++) {
+    __builtin_memcpy(Option + At, C, 2);
+    At += 2;
+    if (*C == 0)
+      break;
+  }
+  if (At + ListBytes + Bytes > sizeof(Option))
+    return EFI_BAD_BUFFER_SIZE;
+  __builtin_memcpy(Option + At, Path, ListBytes);
+  if (Bytes != 0)
+    __builtin_memcpy(Option + At + ListBytes, Data, Bytes);
+  return gRT->SetVariable(Variable, &GlobalVariableGuid, NonVolatileBootRuntime,
+                          At + ListBytes + Bytes, Option);
+}
+
+EFI_STATUS SetBootEntries(const CHAR16 *Mode, const CHAR16 *Name, const CHAR16 *Args) {
+  if (SameText(Mode, u"driver-entry")) {
+    const UINT16 Order = 0x0001;
+    // Not to be reconnected after loading (LOAD_OPTION_FORCE_RECONNECT): that would take the
+    // disk the board forwards GPP1 to away from under it. The driver connects what it needs.
+    EFI_STATUS Status =
+        SetLoadOption(u"Driver0001", LoadOptionActive, u"Simulated Tarn board", Name, nullptr, 0);
+    return EFI_ERROR(Status) ? Status
+                             : gRT->SetVariable(u"DriverOrder", &GlobalVariableGuid,
+                                                NonVolatileBootRuntime, sizeof(Order), &Order);
+  }
+  UINTN Length = 0;
+  while (Args[Length] != 0)
+    Length++;
+  EFI_STATUS Status = SetLoadOption(u"Boot0042", LoadOptionActive, u"Kestrel", Name, Args,
+                                    (Length + 1) * sizeof(CHAR16));
+  return EFI_ERROR(Status)
+             ? Status
+             : gRT->SetVariable(u"BootNext", &GlobalVariableGuid, NonVolatileBootRuntime,
+                                sizeof(BootEntryNumber), &BootEntryNumber);
+}
+
 // --- The script ---------------------------------------------------------------------------
 
 // Ends Text at its first Separator, if any; returns what follows.
@@ -480,6 +572,10 @@ extern "C" EFI_STATUS EFIAPI LauncherMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
         Status = gReal.StartImage(Driver, nullptr, nullptr);
       if (EFI_ERROR(Status))
         PowerOff(u"KESTREL-E2E failed: load %s returned 0x%lX\n", Name, Status);
+    } else if (SameText(Mode, u"driver-entry") || SameText(Mode, u"boot-entry")) {
+      EFI_STATUS Status = SetBootEntries(Mode, Name, Args);
+      if (EFI_ERROR(Status))
+        PowerOff(u"KESTREL-E2E failed: %s %s returned 0x%lX\n", Mode, Name, Status);
     } else if (*Mode != u'\0') {
       // The runner follows the run by these markers, each starting a command's time-out.
       Say(gST, u"KESTREL-E2E run %ld\n", ++Number);

@@ -356,6 +356,83 @@ def station_eio_flush():
                    options=["--fault", "eio-flush"])
 
 
+# --- Without any shell: the firmware's boot manager starts the tool ------------------------
+# Each step one boot of the tool: from a stick's default boot image with its kestrel.args, or
+# from a boot entry whose optional data is the command line, the simulated board's driver loaded
+# from the stick by a Driver#### entry; under enforced Secure Boot the signed images. Judged by
+# the console from the tool's first line to its outcome line, the status that line names, GPP1's
+# image and the log lines on the stick.
+
+BOOTED = " --wait 0 --then off"
+BOOTED_WRITE = "-w -p 12345678 -m 09876 --if-blank --log provision.log" + BOOTED
+READING = "- Reading GPP1 data...\n"
+
+
+def ended(status, reason):
+    return f"Kestrel.efi ended with status {status}: {reason}.\n"
+
+
+def booted(kind, steps, logs, final, options=(), env=None):
+    def check(result):
+        lines = [json.loads(text) for text in
+                 result.stick_files.get("provision.log", b"").decode("ascii").splitlines()]
+        actual = [(j["operation"], j["guard"], j["status"], j["reason"]) for j in lines]
+        return [] if actual == logs else [f"log lines {actual}, not {logs}"]
+    r = row(gpp1(512, 64), steps, final, ["--boot-manager", kind] + list(options),
+            check=(check, None))
+    r["stick"], r["env"] = ("roomy", [], ("provision.log",), False), env
+    return r
+
+
+def boot_stick():
+    # A write, a guard's refusal and a run without arguments (no kestrel.args: the image returns
+    # all ones and says nothing, and the boot manager goes on).
+    blank = gpp1(512, 64)
+    return booted("stick", [
+        (BOOTED_WRITE, BANNER + READING + "".join(WRITE_STEPS) + SUCCESS + ended("0x0", "ok"),
+         "0x0"),
+        (BOOTED_WRITE.replace("12345678", "22222222"), BANNER + READING + "ERROR: GPP1 holds the "
+         "record of Pylon Serial #12345678, not a blank record!\n" +
+         ended("0x15", "guard refused: GPP1 is not blank"), "0x15"),
+        ("", "", "firmware: FFFFFFFF"),
+    ], [("write", "if-blank", 0, "ok"), ("write", "if-blank", 21,
+                                         "guard refused: GPP1 is not blank")],
+        with_block0(blank, 512, record("12345678", "09876")), ["--secure-boot"])
+
+
+def boot_entry():
+    blank = gpp1(512, 64)
+    done = record("12345678", "09876")
+    return booted("entry", [
+        (BOOTED_WRITE, BANNER + READING + "".join(WRITE_STEPS) + SUCCESS + ended("0x0", "ok"),
+         "0x0"),
+        ("-r --if-serial 12345678 --log provision.log" + BOOTED,
+         BANNER + read_ok(done) + ended("0x0", "ok"), "0x0"),
+    ], [("write", "if-blank", 0, "ok"), ("read", "if-serial", 0, "ok")],
+        with_block0(blank, 512, done), ["--secure-boot"])
+
+
+def boot_unsigned(build, work):
+    # The tool unsigned, the board's driver and the launcher signed: the firmware refuses the
+    # stick's boot image, and GPP1 stays as it was.
+    signed = session.environment(build)["KESTREL_SIGNED_DIR"]
+    for name in ("SimBoard.efi", "Launcher.efi"):
+        shutil.copyfile(os.path.join(signed, name), os.path.join(work, name))
+    shutil.copyfile(os.path.join(build, "Kestrel.efi"), os.path.join(work, "Kestrel.efi"))
+    return booted("stick", [(BOOTED_WRITE, "", "firmware: Access Denied")], [], "same",
+                  ["--secure-boot"], {"KESTREL_SIGNED_DIR": work})
+
+
+def uboot_bootefi():
+    # U-Boot's bootefi hands its bootargs over as the load options; it cannot power off.
+    blank = gpp1(512, 64)
+    line = "-w -p 12345678 -m 09876 --log provision.log --wait 0 --then reset"
+    return booted("bootefi", [
+        (line, BANNER + READING + "".join(WRITE_STEPS) + SUCCESS + ended("0x0", "ok"), "0x0"),
+    ], [("write", "none", 0, "ok")], with_block0(blank, 512, record("12345678", "09876")),
+        ["--firmware", "uboot"])
+
+
 # --- A machine that is not a Tarn board -------------------------------------------------------
 
 def foreign_cmos(build, _work):
@@ -481,11 +558,12 @@ def secure_boot(build, work):
 
 TABLE = {maker.__name__: maker for maker in (
     blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
-    fault_eio_read, fault_eio_flush, fault_eio_reread, station_line, station_full_stick, station_read_only_stick,
-    station_one_cluster, station_write_protected, station_no_gpp1, station_no_tool,
-    station_eio_read, station_eio_write, station_eio_flush, foreign_cmos, efi11_shell,
-    secure_boot)}
-WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot)  # rows made from the build's files
+    fault_eio_read, fault_eio_flush, fault_eio_reread, station_line, station_full_stick,
+    station_read_only_stick, station_one_cluster, station_write_protected, station_no_gpp1,
+    station_no_tool, station_eio_read, station_eio_write, station_eio_flush, foreign_cmos,
+    efi11_shell, secure_boot, boot_stick, boot_entry, boot_unsigned, uboot_bootefi)}
+# Rows made from the build's files.
+WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot, boot_unsigned)
 
 
 def run_row(name, build):
@@ -493,18 +571,20 @@ def run_row(name, build):
     with tempfile.TemporaryDirectory(prefix="kestrel-row-") as work:
         r = maker(build, work) if maker in WITH_BUILD else maker()
         check, commands = r["check"] or (None, None)
-        steps = None if check else [(c if r["shell"] else tool(c), out, status)
-                                    for c, out, status in r["steps"]]
+        steps = None if r["steps"] is None else [(c if r["shell"] else tool(c), out, status)
+                                                 for c, out, status in r["steps"]]
         stick = r.get("stick")
         if stick is not None:  # the tool on the stick is the build's
             efi = [session.environment(build)["KESTREL_EFI"]] if stick[3] else []
             stick = (stick[0], efi + stick[1], stick[2])
+        env = session.environment(build, **r["env"]) if r.get("env") else None
         result = session.run(build, commands or [c for c, _, _ in r["steps"]], r["image"],
-                             r["options"], r["files"], r["shell"], stick=stick)
+                             r["options"], r["files"], r["shell"], env=env, stick=stick)
     failures = session.judge(result, steps, r["final"])
     if check and not failures:
         headings = [heading for heading, _, _ in result.entries]
-        failures = check(result) if headings == commands else [f"transcript:\n{result.text}"]
+        failures = (check(result) if steps is not None or headings == commands
+                    else [f"transcript:\n{result.text}"])
     return failures
 
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""`make sign`: a signed copy of Kestrel.efi that sbverify accepts, and clear refusals.
+"""`make sign`: a signed copy of Kestrel.efi that sbverify accepts, and clear refusals; and the
+image's .sbat section, which the signature covers.
 
 Usage: sign_test.py BUILD_DIR   (the build folder, BUILD/host; make is run with BUILD=BUILD)
 
@@ -8,6 +9,8 @@ A key and certificate are made here with openssl, standing in for a board maker'
 
 import hashlib
 import os
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -18,6 +21,21 @@ ROOT = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
+
+
+def sections(path):
+    """(name, characteristics, data) of each section of the PE image at PATH."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    count = struct.unpack_from("<H", data, pe + 6)[0]
+    table = pe + 24 + struct.unpack_from("<H", data, pe + 20)[0]
+    found = []
+    for i in range(count):
+        name, size, _, raw_size, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        flags = struct.unpack_from("<I", data, table + 40 * i + 36)[0]
+        found.append((name.rstrip(b"\0").decode(), flags, data[raw:raw + min(size, raw_size)]))
+    return found
 
 
 def make_sign(build, env=None, **variables):
@@ -75,6 +93,21 @@ def main(argv):
             other = subprocess.run(["sbverify", "--cert", "/usr/share/ovmf/PkKek-1-snakeoil.pem",
                                     signed], capture_output=True, text=True)
             check(other.returncode != 0, "and refuses it with another certificate")
+            # SBAT: the format's line and the tool's, at the banner's version, read-only data;
+            # no section both writable and executable.
+            sbat = [data for name, _, data in sections(signed) if name == ".sbat"]
+            with open(os.path.join(ROOT, "app", "version.h")) as f:
+                version = re.search(r'KESTREL_VERSION_TEXT "([0-9.]+)"', f.read()).group(1)
+            lines = sbat[0].decode("ascii").splitlines() if sbat else []
+            check(len(lines) == 2 and lines[0].startswith("sbat,1,SBAT Version,sbat,1,")
+                  and lines[1].startswith(f"kestrel,1,Kestrel,kestrel,{version},"),
+                  ".sbat holds the format's line and Kestrel's", repr(sbat))
+            writable_code = [name for name, flags, _ in sections(signed)
+                             if flags & 0x80000000 and flags & 0x20000000]
+            check(not writable_code and all(flags & 0xE0000000 == 0x40000000
+                                            for name, flags, _ in sections(signed)
+                                            if name == ".sbat"),
+                  "no section writable and executable; .sbat read-only", repr(writable_code))
         check(digest(image) == before, "Kestrel.efi itself is unchanged (what install ships)")
         unsigned = subprocess.run(["sbverify", "--cert", cert, image], capture_output=True)
         check(unsigned.returncode != 0, "Kestrel.efi stays unsigned")

@@ -143,6 +143,7 @@ struct ToolCommand {
   ToolOperation Operation = ToolOperation::None;
   std::string Log;
   std::string Restore;
+  bool EndsRun = false; // --wait or --then: how a run on the board ends, nothing on Linux
 };
 
 ToolCommand ReadToolCommand(const std::vector<std::u16string> &ToolArgs) {
@@ -159,7 +160,8 @@ ToolCommand ReadToolCommand(const std::vector<std::u16string> &ToolArgs) {
   const auto Path = [](const CHAR16 *Text) {
     return Text == nullptr ? std::string() : EncodeUtf8(Text);
   };
-  return {OperationOf(Options), Path(Options.LogText), Path(Options.RestoreText)};
+  return {OperationOf(Options), Path(Options.LogText), Path(Options.RestoreText),
+          Options.WaitGiven != 0 || Options.ThenGiven != 0};
 }
 
 // Whether Path names the medium's own file or device, or the file Other names.
@@ -266,6 +268,10 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
     ToolArgs.push_back(Wide);
   }
   const ToolCommand Command = ReadToolCommand(ToolArgs);
+  // A board's screen and power are the firmware's: on Linux they would silently do nothing.
+  if (Command.EndsRun)
+    return FrontEndError(Err, "--wait and --then end a run on the board; they have no meaning "
+                              "on Linux");
 
   OpenFailure Failure;
   std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, Err, &Failure);

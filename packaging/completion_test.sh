@@ -47,18 +47,19 @@ cd "$WORK/files" || exit 1
 # Front-end options first; each only once, and one medium.
 expect "kestrel --im" "--image "
 tool="--backup --board --bom --clear --debug --dry-run --edit --fab --help --if-blank --if-serial \
---log --mm --no-sandrel --pylon --read --restore --sandrel --write"
+--log --mm --no-sandrel --pylon --read --restore --sandrel --then --wait --write"
 expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug \
 --dry-run --edit --fab --help --if-blank --if-serial --json --log --mm --no-sandrel --pylon --read \
---restore --sandrel --write --write-protect "
+--restore --sandrel --then --wait --write --write-protect "
 expect "kestrel --device /dev/x --i" "--if-blank --if-serial "
 expect "kestrel --device /dev/x --f" "--fab --force "
 expect "kestrel --force --i" "--if-blank --if-serial "
 expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
 expect "kestrel --image gpp1.img -r --" "$tool "
-expect "kestrel -- --w" "--write "
+expect "kestrel -- --wr" "--write "
 expect "kestrel --image gpp1.img -r --log=gpp1.b" "gpp1.bak "
+expect "kestrel -r --then r" "reset return "
 # Option values: files, block sizes, block devices, and nothing for free text.
 expect "kestrel --image gpp1." "gpp1.bak gpp1.img "
 expect "kestrel --backup s" "sub "

@@ -343,6 +343,7 @@ TEST_F(ImageRun, RefusalsChangeNothingAndSayWhyOnTheRightStream) {
       {With({"--image", I, "--json", "--write-protect"}, Example), 8, "", "write protected"},
       {{"--image", I, "--json", "-w", "-p", "1", "-m", "2", "-b", "x"}, 2, "",
        "ERROR: Board ID \"x\" is not a hexadecimal number"},
+      {{"--image", I, "-r", "--then", "off"}, 2, "", "kestrel: --wait and --then end a run"},
       // A log that is the medium, or the block to restore under another name.
       {{"--image", I, "-r", "--log", I}, 2, "",
        "kestrel: --log " + I + " is the medium itself; nothing was read or written"},
