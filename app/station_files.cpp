@@ -101,25 +101,36 @@ EFI_STATUS WriteAndClose(SHELL_FILE_HANDLE File, const VOID *Data, UINTN Size, U
 
 // A file system that cannot say how much room it has may also take a new file past its end and
 // report success (U-Boot's FAT does so, and fails the file after it instead). A one-byte file made
-// right after Beside shows whether Beside found room: it is made and removed again.
+// right after Beside shows whether Beside found room: it is made and removed again. A file that
+// already has the probe's name (someone's, or a probe of a run that was cut off) is never
+// touched: the probe takes the next numbered name instead.
 EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
   UINTN Length = WideLength(Beside);
   constexpr UINTN SuffixLength = sizeof(RoomProbeSuffix) / sizeof(CHAR16);
-  auto *Name = static_cast<CHAR16 *>(AllocateBuffer((Length + SuffixLength) * sizeof(CHAR16)));
-  if (Name == nullptr)
+  auto *Base = static_cast<CHAR16 *>(AllocateBuffer((Length + SuffixLength) * sizeof(CHAR16)));
+  if (Base == nullptr)
     return EFI_OUT_OF_RESOURCES;
-  CopyBytes(Name, Beside, Length * sizeof(CHAR16));
-  CopyBytes(Name + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
-  // A probe left by a run that was cut off is the tool's own.
-  RemoveByName(Name);
-  SHELL_FILE_HANDLE File = nullptr;
-  EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
-  if (!EFI_ERROR(Status)) {
-    const UINT8 Byte = 0;
-    Status = WriteAndClose(File, &Byte, 1, nullptr, nullptr);
-    RemoveByName(Name);
+  CopyBytes(Base, Beside, Length * sizeof(CHAR16));
+  CopyBytes(Base + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
+  EFI_STATUS Status = EFI_ACCESS_DENIED;
+  bool Taken = true;
+  for (UINTN Number = 1; Number <= MaxBackupNumber && Taken; Number++) {
+    CHAR16 *Name = NumberedName(Base, Number);
+    if (Name == nullptr) {
+      Status = EFI_OUT_OF_RESOURCES;
+      break;
+    }
+    SHELL_FILE_HANDLE File = nullptr;
+    Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
+    Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
+    if (!EFI_ERROR(Status)) {
+      const UINT8 Byte = 0;
+      Status = WriteAndClose(File, &Byte, 1, nullptr, nullptr);
+      RemoveByName(Name);
+    }
+    FreeBuffer(Name);
   }
-  FreeBuffer(Name);
+  FreeBuffer(Base);
   return Status;
 }
 

@@ -269,6 +269,14 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
           << Output;
     }
   }
+  // A file that has the name of the probe a volume without free-space figures needs is
+  // someone's: the probe goes round it, and it stays as it was.
+  Station S(V20, WriteProtect::Off);
+  S.Volume.AccountsSpace = false;
+  S.Volume.Files[u"run.log.room"] = {7};
+  EXPECT_EQ(S.B.Start(With(Write, {"--log", "run.log"})).Status, 0u);
+  EXPECT_EQ(S.File("run.log.room"), Bytes{7});
+  EXPECT_EQ(S.Volume.Files.size(), 2u);
 }
 
 } // namespace
