@@ -166,25 +166,49 @@ ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record) {
   return ToolSuccess;
 }
 
-bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
-  UINT32 Stored = LoadLe32(Record + RecordOffset::Crc32);
-  UINT32 Length = LoadLe32(Record + RecordOffset::RecordLength);
-  StoreLe32(Record + RecordOffset::Crc32, 0);
+bool RecordCrcMatches(const UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc) {
+  UINT8 Copy[BoardRecordSize];
+  CopyBytes(Copy, Record, BoardRecordSize);
+  UINT32 Stored = LoadLe32(Copy + RecordOffset::Crc32);
+  UINT32 Length = LoadLe32(Copy + RecordOffset::RecordLength);
+  StoreLe32(Copy + RecordOffset::Crc32, 0);
   // A computation over no bytes leaves the zero in place: a blank record is valid.
   UINT32 Computed = 0;
   bool Checkable = Length <= BoardRecordSize;
   if (Checkable)
-    CrcOf(Record, Length, &Computed);
+    CrcOf(Copy, Length, &Computed);
   // Nothing covered: only the blank block of a clear is a record; a block that merely has a zero
   // length and CRC but other bytes set is a torn clear or someone else's data.
   if (Length == 0)
-    Checkable = Stored == 0 && AllBytesZero(Record, BoardRecordSize);
-  StoreLe32(Record + RecordOffset::Crc32, Computed);
+    Checkable = Stored == 0 && AllBytesZero(Copy, BoardRecordSize);
   if (StoredCrc != nullptr)
     *StoredCrc = Stored;
   if (ComputedCrc != nullptr)
     *ComputedCrc = Computed;
   return Checkable && Computed == Stored;
+}
+
+RecordCheck CheckBlock(const UINT8 *Block, UINTN Size) {
+  RecordCheck Check = {BlockKind::Corrupt, true, 0, 0};
+  bool Erased = true;
+  for (UINTN I = 0; I < Size; I++) {
+    Erased = Erased && Block[I] == ErasedByte;
+    Check.TailZero = Check.TailZero && (I < BoardRecordSize || Block[I] == 0);
+  }
+  bool Passes = RecordCrcMatches(Block, &Check.StoredCrc, &Check.ComputedCrc);
+  if (AllBytesZero(Block, BoardRecordSize))
+    Check.Kind = BlockKind::Blank;
+  else if (Erased)
+    Check.Kind = BlockKind::Erased;
+  else if (Passes)
+    Check.Kind = BlockKind::Record;
+  return Check;
+}
+
+SeenRecord SeeBlock(const UINT8 *Block, UINTN Size) {
+  SeenRecord Seen = {true, {}, CheckBlock(Block, Size)};
+  CopyBytes(Seen.Record, Block, BoardRecordSize);
+  return Seen;
 }
 
 UINTN RecordTextLength(const UINT8 *Field) {

@@ -101,13 +101,41 @@ IdFault ParseIdValue(const CHAR16 *Text, UINT32 *Value);
 // The one "ERROR: " line for an ID option that ParseIdValue refused.
 VOID ReportIdFault(IdFault Fault, const CHAR16 *Name, const CHAR16 *Text);
 
-// Recomputes the CRC of a record read back (Crc32 zeroed during the computation, the stored
-// RecordLength bytes covered) and tells whether it matches the stored one. A RecordLength beyond
-// the record cannot be checked and counts as a mismatch. A RecordLength of 0 covers nothing, so
-// it counts as valid only for the blank block a clear leaves, all bytes zero; anything else with
-// it (a torn clear, foreign data) is a mismatch. The record is left with the computed CRC
-// in its Crc32 field.
-bool RecordCrcMatches(UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc);
+// Recomputes the CRC of a record read back (over the stored RecordLength bytes, with Crc32 taken
+// as zero) and tells whether it matches the stored one; the record is left as it is. A
+// RecordLength beyond the record cannot be checked and counts as a mismatch. A RecordLength of 0
+// covers nothing, so it counts as valid only for the blank record a clear leaves, all bytes zero;
+// anything else with it (a torn clear, foreign data) is a mismatch.
+bool RecordCrcMatches(const UINT8 *Record, UINT32 *StoredCrc, UINT32 *ComputedCrc);
+
+// What block 0 holds, as every reader of it takes it: the blank record a clear leaves (the
+// record's bytes all zero, whatever follows), an erased block (every byte 0xFF, the rest of the
+// block too, as an eMMC reads before anything was written to it), a record that passes its CRC
+// check, or anything else. A guard takes the first two for blank, as the JSON does; a read shows
+// only a record that passes its check, and the blank record does.
+enum class BlockKind { Blank, Erased, Record, Corrupt };
+inline bool ReadsBlank(BlockKind Kind) {
+  return Kind == BlockKind::Blank || Kind == BlockKind::Erased;
+}
+inline bool PassesCrc(BlockKind Kind) {
+  return Kind == BlockKind::Blank || Kind == BlockKind::Record;
+}
+struct RecordCheck {
+  BlockKind Kind;
+  bool TailZero; // the bytes after the record all zero, as a write leaves them
+  UINT32 StoredCrc;
+  UINT32 ComputedCrc;
+};
+// Block is Size bytes, at least a record's: the whole of block 0, or a record alone.
+RecordCheck CheckBlock(const UINT8 *Block, UINTN Size);
+
+// A record as a run saw it in block 0, with the check of the block it came from.
+struct SeenRecord {
+  bool Known;
+  UINT8 Record[BoardRecordSize];
+  RecordCheck Check;
+};
+SeenRecord SeeBlock(const UINT8 *Block, UINTN Size);
 
 // Length of a 16-byte record text as readers take it: the bytes before its first '$' (all 16 when
 // there is none); a text of nothing but spaces reads as empty.

@@ -12,6 +12,7 @@ struct CliOptions {
   UINT8 FabGiven;
   const CHAR16 *FabText;
   UINT8 HelpRequested;
+  UINT8 DebugRequested; // --debug: extra progress lines and hex dumps
   UINT8 ModuleSerialGiven;
   const CHAR16 *ModuleSerialText;
   UINT8 MmGiven;
@@ -48,6 +49,3 @@ struct CliOptions {
   // Which of two logs, backups or guards a run should take cannot be guessed.
   const CHAR16 *RepeatedOption;
 };
-
-// Set by --debug: extra progress lines and hex dumps.
-inline UINT8 DebugEnabled = 0;

@@ -1,8 +1,5 @@
 #include "app/gpp1.h"
 
-#include "app/board_record.h"
-#include "app/cli_options.h"
-#include "app/run_journal.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
@@ -31,19 +28,18 @@ constexpr UINT32 MaxIoAlign = 0x10000;
 // each starts a whole number of alignments after the one before it.
 constexpr UINTN MaxTransferBlocks = 3;
 struct BlockBuffer {
-  VOID *Pool;
+  PoolPtr<UINT8> Pool;
   UINT8 *Data[MaxTransferBlocks];
 };
 
 // Finds GPP1 afresh and takes Count zeroed, suitably aligned buffers of one block each for the
-// transfers; the caller releases Buffer->Pool.
+// transfers, which Buffer owns.
 ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, UINT32 *BlockSize,
-                         UINTN Count = 1) {
-  if (DebugEnabled)
-    PrintConsole(u"- GetBlockIo()...\n");
+                         Gpp1Visit *Visit, UINTN Count = 1) {
+  PrintDebug(u"- GetBlockIo()...\n");
   *BlockIo = GetBlockIo();
   if (*BlockIo == nullptr) {
-    Journal.Gpp1Missing = true;
+    Visit->Missing = true;
     PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
     return ToolDeviceError;
   }
@@ -61,13 +57,13 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
     return ToolDeviceError;
   }
   UINTN Stride = (static_cast<UINTN>(*BlockSize) + Align - 1) / Align * Align;
-  Buffer->Pool = AllocateZeroedBuffer(Stride * Count + Align - 1);
-  if (Buffer->Pool == nullptr) {
+  Buffer->Pool = PoolPtr<UINT8>::AllocateZeroed(Stride * Count + Align - 1);
+  if (!Buffer->Pool) {
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
     return ToolOutOfResources;
   }
-  UINTN Address = reinterpret_cast<UINTN>(Buffer->Pool);
-  UINT8 *First = static_cast<UINT8 *>(Buffer->Pool) + ((Align - Address % Align) % Align);
+  UINTN Address = reinterpret_cast<UINTN>(Buffer->Pool.Get());
+  UINT8 *First = Buffer->Pool.Get() + ((Align - Address % Align) % Align);
   for (UINTN I = 0; I < Count; I++)
     Buffer->Data[I] = First + I * Stride;
   return ToolSuccess;
@@ -101,33 +97,32 @@ UINT64 EmmcRecordOffset(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
 // Writes Length bytes (the record, or with WholeBlock exactly one block) to block 0, the rest of
 // the block as zeros. Block 0 is read first, so that a write the device fails can be judged: one
 // more read afterwards tells a block left as it was from the new block and from neither.
-ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock) {
+ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock, Gpp1Visit *Visit) {
+  Gpp1Visit Unheard = {};
+  if (Visit == nullptr)
+    Visit = &Unheard;
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
   BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize, MaxTransferBlocks);
+  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize, Visit, MaxTransferBlocks);
   if (Opened != ToolSuccess)
     return Opened;
   UINT8 *New = Buffer.Data[0], *Old = Buffer.Data[1], *Again = Buffer.Data[2];
   if (WholeBlock && Length != BlockSize) {
-    FreeBuffer(Buffer.Pool);
     PrintConsole(u"ERROR: GPP1 blocks hold %d bytes, not %d!\n", static_cast<int>(BlockSize),
                  static_cast<int>(Length));
     return ToolInvalidParameter;
   }
   EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Old);
   if (EFI_ERROR(Status)) {
-    FreeBuffer(Buffer.Pool);
     ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
     return ToolReadFailed;
   }
-  if (DebugEnabled)
-    PrintConsole(u"- Copying data...\n");
+  PrintDebug(u"- Copying data...\n");
   // The data fills the start of the block; the rest of the block is written as zeros.
   CopyBytes(New, Data, Length);
-  if (DebugEnabled)
-    PrintConsole(u"- Writing data...\n");
-  Journal.WriteReached = true;
+  PrintDebug(u"- Writing data...\n");
+  Visit->WriteReached = true;
   Status = BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, New);
   // A device may hold the block in its write cache and report success; until the flush has
   // succeeded the record may be lost with the power, and a read-back would only see the cache.
@@ -138,14 +133,14 @@ ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock) {
     if (Status == EFI_UNSUPPORTED)
       Status = EFI_SUCCESS;
   }
-  ToolStatus Result = ToolSuccess;
-  if (EFI_ERROR(Status)) {
-    ReportTransferFailure(u"ERROR: Failed to write GPP1!\n", Status);
-    Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Again);
-    Result = JudgeReadOnceMore(EFI_ERROR(Status) ? nullptr : Again, BlockSize, New, BlockSize, Old);
-  }
-  FreeBuffer(Buffer.Pool);
-  return Result;
+  if (!EFI_ERROR(Status))
+    return ToolSuccess;
+  ReportTransferFailure(u"ERROR: Failed to write GPP1!\n", Status);
+  Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Again);
+  if (EFI_ERROR(Status))
+    return JudgeReadOnceMore(nullptr, BlockSize, New, BlockSize, Old);
+  Visit->Again = SeeBlock(Again, BlockSize);
+  return JudgeReadOnceMore(Again, BlockSize, New, BlockSize, Old);
 }
 
 } // namespace
@@ -156,8 +151,6 @@ ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data,
     PrintConsole(u"ERROR: GPP1 cannot be read once more: what it holds is unknown!\n");
     return ToolWrittenUnknown;
   }
-  CopyBytes(Journal.After, Again, BoardRecordSize);
-  Journal.AfterKnown = true;
   if (Length <= Size && SameBytes(Again, Data, Length) &&
       AllBytesZero(Again + Length, Size - Length)) {
     PrintConsole(u"- GPP1 read once more holds the new block, unconfirmed by the device.\n");
@@ -234,10 +227,10 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
     PrintConsole(u"ERROR: Cannot Locate BlockIo protocol. Status = %r\n", Status);
     return nullptr;
   }
+  const PoolPtr<EFI_HANDLE> Owned(Handles);
   // "#460" is a fixed tag that log readers search for (see docs/kept-on-purpose.md).
-  if (DebugEnabled)
-    PrintConsole(u"%a(#%d) - BlockIo handle count is: %d\n", "GetBlockIo", 460,
-                 static_cast<int>(HandleCount));
+  PrintDebug(u"%a(#%d) - BlockIo handle count is: %d\n", "GetBlockIo", 460,
+             static_cast<int>(HandleCount));
 
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
   bool SearchFailed = false;
@@ -246,8 +239,7 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
     Status = Bs->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid,
                                 reinterpret_cast<VOID **>(&BlockIo));
     if (EFI_ERROR(Status)) {
-      if (DebugEnabled)
-        PrintConsole(u"Failed to Handle BlockIo Protocol. Status = %r\n", Status);
+      PrintDebug(u"Failed to Handle BlockIo Protocol. Status = %r\n", Status);
       SearchFailed = true;
       break;
     }
@@ -259,80 +251,67 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
       continue;
     }
     UINT64 Partition = EmmcPartitionNumber(BlockIo);
-    if (DebugEnabled)
-      PrintConsole(u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
+    PrintDebug(u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
     if (Partition != Gpp1PartitionNumber)
       continue;
     // A partition table's entry inside the user area can sit on the same controller and, by
     // chance of its driver's memory, compute to the same number; its path gives it away.
     if (!DevicePathHasNoMediaNode(Path)) {
-      if (DebugEnabled)
-        PrintConsole(u"Not an eMMC hardware partition: passed over.\n");
+      PrintDebug(u"Not an eMMC hardware partition: passed over.\n");
       continue;
     }
     Found = BlockIo;
     break;
   }
-  Bs->FreePool(Handles);
   if (Found == nullptr && !SearchFailed)
     PrintConsole(u"ERROR: Failed to find partition!\n");
   return Found;
 }
 
-ToolStatus ReadGpp1Record(UINT8 *Destination) {
-  return ReadGpp1RecordAndTail(Destination, nullptr);
-}
-
-ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero, bool *TailIsErased) {
-  if (Destination == nullptr) {
-    ReportInternalError(InternalCheck::ReadGpp1Destination);
-    return ToolInvalidParameter;
-  }
-  Gpp1Block Block = {};
-  ToolStatus Status = ReadGpp1Block(&Block);
-  if (Status != ToolSuccess)
-    return Status;
-  CopyBytes(Destination, Block.Data, BoardRecordSize);
-  if (TailIsZero != nullptr)
-    *TailIsZero = AllBytesZero(Block.Data + BoardRecordSize, Block.Size - BoardRecordSize);
-  if (TailIsErased != nullptr) {
-    *TailIsErased = true;
-    for (UINTN I = BoardRecordSize; I < Block.Size; I++)
-      *TailIsErased = *TailIsErased && Block.Data[I] == ErasedByte;
-  }
-  FreeBuffer(Block.Pool);
-  return ToolSuccess;
-}
-
-ToolStatus ReadGpp1Block(Gpp1Block *Block) {
+ToolStatus ReadGpp1Block(Gpp1Block *Block, Gpp1Visit *Visit) {
+  Gpp1Visit Unheard = {};
   EFI_BLOCK_IO_PROTOCOL *BlockIo = nullptr;
   BlockBuffer Buffer = {};
   UINT32 BlockSize = 0;
-  ToolStatus Opened = OpenGpp1Block(&BlockIo, &Buffer, &BlockSize);
+  ToolStatus Opened =
+      OpenGpp1Block(&BlockIo, &Buffer, &BlockSize, Visit != nullptr ? Visit : &Unheard);
   if (Opened != ToolSuccess)
     return Opened;
   EFI_STATUS Status =
       BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data[0]);
   if (EFI_ERROR(Status)) {
-    FreeBuffer(Buffer.Pool);
     ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
     return ToolReadFailed;
   }
-  *Block = {Buffer.Pool, Buffer.Data[0], BlockSize};
+  Block->Data = Buffer.Data[0];
+  Block->Size = BlockSize;
+  Block->Pool = static_cast<PoolPtr<UINT8> &&>(Buffer.Pool);
   return ToolSuccess;
 }
 
-ToolStatus WriteGpp1Record(const UINT8 *Image) {
+ToolStatus ReadGpp1Record(UINT8 *Destination) {
+  if (Destination == nullptr) {
+    ReportInternalError(InternalCheck::ReadGpp1Destination);
+    return ToolInvalidParameter;
+  }
+  Gpp1Block Block;
+  ToolStatus Status = ReadGpp1Block(&Block);
+  if (Status == ToolSuccess)
+    CopyBytes(Destination, Block.Data, BoardRecordSize);
+  return Status;
+}
+
+ToolStatus WriteGpp1Record(const UINT8 *Image, Gpp1Visit *Visit) {
   if (Image == nullptr) {
     if (DebugEnabled)
       ReportInternalError(InternalCheck::WriteGpp1Image);
     return ToolInvalidParameter;
   }
-  return WriteGpp1(Image, BoardRecordSize, false);
+  return WriteGpp1(Image, BoardRecordSize, false, Visit);
 }
 
-ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size) {
-  return WriteGpp1(Data, Size, true);
+ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size, Gpp1Visit *Visit) {
+  return WriteGpp1(Data, Size, true, Visit);
 }
 
 HobSearch SearchPlatformInfoHob(const VOID *HobList, const EFI_HOB_GUID_TYPE **Found) {

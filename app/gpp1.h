@@ -2,7 +2,8 @@
 // publishes, one-block reads and writes of block 0, and the platform's write-protect flag.
 #pragma once
 
-#include "app/tool_status.h"
+#include "app/board_record.h"
+#include "shell/memory.h"
 
 // The eMMC controller sits at PCI device 28; GPP1 is partition 4 in the eMMC numbering
 // (0 user area, 1-2 boot, 3 RPMB, 4-7 GPP1-GPP4).
@@ -27,23 +28,28 @@ constexpr UINTN MaxHobBlocks = 0x10000;
 constexpr UINTN MaxDevicePathNodes = 0x400;
 
 EFI_BLOCK_IO_PROTOCOL *GetBlockIo();
-ToolStatus ReadGpp1Record(UINT8 *Destination);
-// ReadGpp1Record that also tells whether the rest of the block beyond the record is all zeros, as
-// a write leaves it (the write and clear verifications use it), and whether it is all 0xFF, as an
-// erased eMMC reads. Either pointer may be null.
-ToolStatus ReadGpp1RecordAndTail(UINT8 *Destination, bool *TailIsZero,
-                                 bool *TailIsErased = nullptr);
-ToolStatus WriteGpp1Record(const UINT8 *Image);
 
-// The whole of block 0: read into a pool buffer that the caller releases with FreeBuffer(Pool),
-// and written from a buffer of exactly the block's size (a backup put back).
-struct Gpp1Block {
-  VOID *Pool;
-  UINT8 *Data;
-  UINT32 Size;
+// What a call on GPP1 did besides its status, for the operation to tell in the run's story: no
+// GPP1 found, a block handed to the device, and after a write the device failed, block 0 as read
+// once more (Known false when that read failed too, or was not made).
+struct Gpp1Visit {
+  bool Missing;
+  bool WriteReached;
+  SeenRecord Again;
 };
-ToolStatus ReadGpp1Block(Gpp1Block *Block);
-ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size);
+
+// The whole of block 0, read into a pool buffer it owns.
+struct Gpp1Block {
+  PoolPtr<UINT8> Pool;
+  UINT8 *Data = nullptr;
+  UINT32 Size = 0;
+};
+ToolStatus ReadGpp1Block(Gpp1Block *Block, Gpp1Visit *Visit = nullptr);
+// The record at the start of block 0 alone.
+ToolStatus ReadGpp1Record(UINT8 *Destination);
+// Block 0 written as the record and zeros after it, or as exactly one block (a backup put back).
+ToolStatus WriteGpp1Record(const UINT8 *Image, Gpp1Visit *Visit = nullptr);
+ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size, Gpp1Visit *Visit = nullptr);
 
 // The partition number the eMMC driver's private record gives an interface.
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);
@@ -75,8 +81,7 @@ ToolStatus RefuseIfWriteProtected();
 // After a write, its flush or its read-back failed, GPP1 holds the old block, the new one or
 // something else. Again is block 0 read once more (Size bytes; null when that read failed too),
 // the new block is Data (Length bytes) followed by zeros, Old the block before the write (null
-// when unknown). Says which on the console, notes the record read in the run's journal and gives
-// the status: ToolWrittenUnconfirmed (the new block), ToolWriteFailedUnchanged (the old one),
+// when unknown). Says which on the console and gives the status: ToolWrittenUnconfirmed (the new block), ToolWriteFailedUnchanged (the old one),
 // ToolWrittenUnknown (unreadable, or neither), or ToolCrcError when Old is unknown and the block
 // is not the new one: the write did not hold, as a verify finds.
 ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,

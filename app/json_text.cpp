@@ -50,15 +50,6 @@ template <typename Char> VOID AppendCut(JsonText *Out, const Char *Text, UINTN M
   PutChar(Out, '"');
 }
 
-bool IsBlankRecord(const UINT8 *Record) {
-  bool Zeros = true, Ones = true;
-  for (UINTN I = 0; I < BoardRecordSize; I++) {
-    Zeros = Zeros && Record[I] == 0x00;
-    Ones = Ones && Record[I] == 0xFF;
-  }
-  return Zeros || Ones;
-}
-
 VOID AppendField(JsonText *Out, const CHAR8 *Key, const UINT8 *Record, UINTN Offset, bool Blank) {
   JsonAppendRaw(Out, ",\"");
   JsonAppendRaw(Out, Key);
@@ -109,7 +100,7 @@ VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters) {
   AppendCut(Out, Text, MaxCharacters);
 }
 
-VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record) {
+VOID JsonAppendRecord(JsonText *Out, const SeenRecord &Seen) {
   struct IdField {
     const CHAR8 *Key;
     const CHAR8 *TextKey;
@@ -118,7 +109,8 @@ VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record) {
   constexpr IdField Ids[] = {{"board_id", "board_id_text", RecordOffset::BoardId},
                              {"fab_id", "fab_id_text", RecordOffset::FabId},
                              {"bom_id", "bom_id_text", RecordOffset::BomId}};
-  const bool Blank = IsBlankRecord(Record);
+  const UINT8 *Record = Seen.Record;
+  const bool Blank = ReadsBlank(Seen.Check.Kind);
   JsonAppendRaw(Out, Blank ? "{\"blank\":true" : "{\"blank\":false");
   AppendField(Out, "module_serial", Record, RecordOffset::ModuleSerial, Blank);
   AppendField(Out, "mm_number", Record, RecordOffset::MmNumber, Blank);
@@ -138,14 +130,9 @@ VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record) {
   }
   AppendField(Out, "vendor", Record, RecordOffset::Vendor, Blank);
   AppendField(Out, "product", Record, RecordOffset::Product, Blank);
-  // The check rewrites the CRC field, so it works on a copy.
-  UINT8 Copy[BoardRecordSize];
-  CopyBytes(Copy, Record, BoardRecordSize);
-  UINT32 Stored = 0, Computed = 0;
-  bool Matches = RecordCrcMatches(Copy, &Stored, &Computed);
   JsonAppendRaw(Out, ",\"crc_stored\":");
-  JsonAppendNumber(Out, Stored);
+  JsonAppendNumber(Out, Seen.Check.StoredCrc);
   JsonAppendRaw(Out, ",\"crc_computed\":");
-  JsonAppendNumber(Out, Computed);
-  JsonAppendRaw(Out, Matches ? ",\"crc_matches\":true}" : ",\"crc_matches\":false}");
+  JsonAppendNumber(Out, Seen.Check.ComputedCrc);
+  JsonAppendRaw(Out, PassesCrc(Seen.Check.Kind) ? ",\"crc_matches\":true}" : ",\"crc_matches\":false}");
 }

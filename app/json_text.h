@@ -3,7 +3,7 @@
 // does not fit is cut and the buffer marked as overflowed, never written past.
 #pragma once
 
-#include "app/tool_status.h"
+#include "app/board_record.h"
 
 struct JsonText {
   CHAR8 *Data;
@@ -23,7 +23,7 @@ VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text);
 // At most MaxCharacters of Text; a longer text ends in "..." inside the quotes.
 VOID JsonAppendNarrowCut(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters);
 VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters);
-// The record (the 176 bytes at the start of block 0) as an object: the texts and IDs a read shows,
-// the vendor and product, and the stored and computed CRC-32 with whether they match. A blank
-// record (all zeros, or all 0xFF as an erased eMMC reads) shows empty texts.
-VOID JsonAppendRecord(JsonText *Out, const UINT8 *Record);
+// A record seen in block 0 as an object: the texts and IDs a read shows, the vendor and product,
+// and the stored and computed CRC-32 with whether they match. A block that reads as blank (the
+// blank record, an erased block) shows empty texts.
+VOID JsonAppendRecord(JsonText *Out, const SeenRecord &Seen);

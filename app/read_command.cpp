@@ -2,7 +2,6 @@
 
 #include "app/board_record.h"
 #include "app/gpp1.h"
-#include "app/run_journal.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -93,35 +92,26 @@ VOID DumpRecordHex(const UINT8 *Record) {
   PrintDumpSeparator(LabelWidth);
 }
 
-ToolStatus ReadCommand(const CliOptions *Options, const RecordJob *Job) {
-  if (Options == nullptr)
-    ReportInternalError(InternalCheck::ReadCommandOptions);
-  UINT8 Record[BoardRecordSize];
-  ZeroBytes(Record, sizeof(Record));
-  bool TailErased = false;
-  ToolStatus Status = ReadGpp1RecordAndTail(Record, nullptr, &TailErased);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story) {
+  Gpp1Block Block;
+  ToolStatus Status = ReadBlockZero(Story, &Block);
+  if (Status != ToolSuccess)
     return Status;
-  }
-  // The check rewrites the CRC field; the journal keeps the bytes as stored.
-  CopyBytes(Journal.Before, Record, BoardRecordSize);
-  Journal.BeforeKnown = true;
+  Story.Before = SeeBlock(Block.Data, Block.Size);
+  const SeenRecord &Seen = Story.Before;
   // A station's last step reads the record it asked for: a read under a guard shows nothing else.
-  if (Job != nullptr) {
-    Status = CheckGuard(*Job, ClassifyStored(Record, TailErased), Record);
-    if (Status != ToolSuccess)
-      return Status;
-  }
-  if (!RecordCrcMatches(Record, nullptr, nullptr)) {
+  Status = CheckGuard(Job, Seen.Check.Kind, Seen.Record, Story);
+  if (Status != ToolSuccess)
+    return Status;
+  if (!PassesCrc(Seen.Check.Kind)) {
     PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
     // The bytes as stored, so that a record no reader accepts can still be seen and saved.
     if (DebugEnabled)
-      DumpRecordHex(Journal.Before);
+      DumpRecordHex(Seen.Record);
     return ToolVolumeCorrupted;
   }
-  ShowBoardRecord(Record);
+  ShowBoardRecord(Seen.Record);
   if (DebugEnabled)
-    DumpRecordHex(Record);
+    DumpRecordHex(Seen.Record);
   return ToolSuccess;
 }

@@ -1,11 +1,11 @@
 // -r: read the record from GPP1, check its CRC and show it; --debug adds a boxed hex dump.
 #pragma once
 
-#include "app/cli_options.h"
 #include "app/record_job.h"
 
-// A guard in Job (--if-blank, --if-serial) must hold over what GPP1 holds before it is shown.
-ToolStatus ReadCommand(const CliOptions *Options, const RecordJob *Job = nullptr);
+// A guard in Job (--if-blank, --if-serial) must hold over what GPP1 holds before it is shown; the
+// record read goes into Story.
+ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story);
 VOID ShowBoardRecord(const UINT8 *Record);
 VOID DumpRecordHex(const UINT8 *Record);
 VOID PrintRepeated(UINT8 Count, const CHAR16 *Text);

@@ -1,6 +1,5 @@
 #include "app/record_job.h"
 
-#include "app/run_journal.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -37,34 +36,21 @@ bool SerialMatches(const CHAR8 *Stored, const CHAR16 *Given) {
 
 } // namespace
 
-StoredKind ClassifyStored(const UINT8 *Stored, bool TailErased) {
-  if (AllBytesZero(Stored, BoardRecordSize))
-    return StoredKind::Blank;
-  bool Erased = TailErased;
-  for (UINTN I = 0; I < BoardRecordSize && Erased; I++)
-    Erased = Stored[I] == ErasedByte;
-  if (Erased)
-    return StoredKind::Erased;
-  UINT8 Copy[BoardRecordSize];
-  CopyBytes(Copy, Stored, BoardRecordSize);
-  return RecordCrcMatches(Copy, nullptr, nullptr) ? StoredKind::Record : StoredKind::Corrupt;
-}
-
-ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored) {
+ToolStatus CheckGuard(const RecordJob &Job, BlockKind Kind, const UINT8 *Stored, RunStory &Story) {
   CHAR8 Serial[TextBufferSize];
   StoredSerial(Stored, Serial);
-  bool Blank = Kind == StoredKind::Blank || Kind == StoredKind::Erased;
+  bool Blank = ReadsBlank(Kind);
   if (Job.Guard == Gpp1Guard::None || (Job.Guard == Gpp1Guard::Blank && Blank) ||
-      (Job.Guard == Gpp1Guard::Serial && Kind == StoredKind::Record &&
+      (Job.Guard == Gpp1Guard::Serial && Kind == BlockKind::Record &&
        SerialMatches(Serial, Job.GuardSerial)))
     return ToolSuccess;
-  Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 holds another record"
-                   : Blank                    ? "guard refused: GPP1 is blank"
-                                              : "guard refused: GPP1 fails its CRC check";
+  Story.Reason = Kind == BlockKind::Record ? "guard refused: GPP1 holds another record"
+                 : Blank                   ? "guard refused: GPP1 is blank"
+                                           : "guard refused: GPP1 fails its CRC check";
   if (Job.Guard == Gpp1Guard::Blank) {
-    Journal.Reason = Kind == StoredKind::Record ? "guard refused: GPP1 is not blank"
-                                                : "guard refused: GPP1 fails its CRC check";
-    if (Kind == StoredKind::Record)
+    Story.Reason = Kind == BlockKind::Record ? "guard refused: GPP1 is not blank"
+                                             : "guard refused: GPP1 fails its CRC check";
+    if (Kind == BlockKind::Record)
       PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not a blank record!\n",
                    static_cast<const CHAR8 *>(Serial));
     else
@@ -72,7 +58,7 @@ ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored
   } else if (Blank) {
     PrintConsole(u"ERROR: GPP1 holds a blank record, not the record of Pylon Serial #%s!\n",
                  Job.GuardSerial);
-  } else if (Kind == StoredKind::Record) {
+  } else if (Kind == BlockKind::Record) {
     PrintConsole(u"ERROR: GPP1 holds the record of Pylon Serial #%a, not that of Pylon Serial "
                  u"#%s!\n",
                  static_cast<const CHAR8 *>(Serial), Job.GuardSerial);

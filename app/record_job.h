@@ -3,7 +3,7 @@
 // holds as the guard sees it.
 #pragma once
 
-#include "app/board_record.h"
+#include "app/run_story.h"
 
 // What block 0 must hold for the operation to go ahead.
 enum class Gpp1Guard {
@@ -20,11 +20,7 @@ struct RecordJob {
   bool ReadBefore;           // block 0 is read first even without a guard (for the run log)
 };
 
-// What block 0 holds: the blank record (the record's bytes all zero), an erased block (every byte
-// 0xFF, the rest of the block too), a record that passes its CRC check, or anything else.
-enum class StoredKind { Blank, Erased, Record, Corrupt };
-StoredKind ClassifyStored(const UINT8 *Stored, bool TailErased);
-
-// ToolSuccess when the job's guard holds over Stored; otherwise ToolAborted, with one "ERROR: "
-// line saying what GPP1 holds instead and the journal's reason set.
-ToolStatus CheckGuard(const RecordJob &Job, StoredKind Kind, const UINT8 *Stored);
+// ToolSuccess when the job's guard holds over what block 0 holds (Kind, its record Stored);
+// otherwise ToolAborted, with one "ERROR: " line saying what GPP1 holds instead and the story's
+// reason set.
+ToolStatus CheckGuard(const RecordJob &Job, BlockKind Kind, const UINT8 *Stored, RunStory &Story);

@@ -2,7 +2,6 @@
 
 #include "app/board_record.h"
 #include "app/json_text.h"
-#include "app/run_journal.h"
 #include "app/version.h"
 #include "shell/console.h"
 #include "shell/memory.h"
@@ -35,58 +34,56 @@ UINTN WideLength(const CHAR16 *Text) {
 
 // Takes a partly made file away again; a removal that fails leaves nothing worse than before.
 VOID RemoveByName(const CHAR16 *Path) {
-  SHELL_FILE_HANDLE File = nullptr;
+  ShellFile File;
   if (!EFI_ERROR(OpenShellFile(Path, ShellFileMode::Update, &File)))
-    DeleteShellFile(File);
+    File.Delete();
+}
+
+// Size bytes of Path from Offset on into Buffer, and the file's size when FileSize is given.
+EFI_STATUS ReadAt(const CHAR16 *Path, UINT64 Offset, VOID *Buffer, UINTN Size, UINT64 *FileSize) {
+  ShellFile File;
+  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Read, &File);
+  if (EFI_ERROR(Status))
+    return Status;
+  if (FileSize != nullptr) {
+    Status = ShellFileOps.GetFileSize(File, FileSize);
+    if (EFI_ERROR(Status))
+      return Status;
+  }
+  Status = ShellFileOps.SetFilePosition(File, Offset);
+  return EFI_ERROR(Status) ? Status : ReadShellFileExactly(File, Buffer, Size);
 }
 
 // Size bytes of Path from Offset on, compared with Expected. With Whole the file must end there.
 EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expected, UINTN Size,
                           bool Whole, bool *Equal) {
   *Equal = false;
-  SHELL_FILE_HANDLE File = nullptr;
-  EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Read, &File);
+  auto Copy = PoolPtr<UINT8>::Allocate(Size == 0 ? 1 : Size);
+  UINT64 FileSize = 0;
+  EFI_STATUS Status = !Copy ? EFI_OUT_OF_RESOURCES : ReadAt(Path, Offset, Copy.Get(), Size, &FileSize);
   if (EFI_ERROR(Status))
     return Status;
-  UINT8 *Copy = static_cast<UINT8 *>(AllocateBuffer(Size == 0 ? 1 : Size));
-  UINT64 FileSize = 0;
-  if (Copy == nullptr)
-    Status = EFI_OUT_OF_RESOURCES;
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.GetFileSize(File, &FileSize);
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.SetFilePosition(File, Offset);
-  if (!EFI_ERROR(Status))
-    Status = ReadShellFileExactly(File, Copy, Size);
-  if (!EFI_ERROR(Status)) {
-    *Equal = !Whole || FileSize == Offset + Size;
-    for (UINTN I = 0; I < Size && *Equal; I++)
-      *Equal = Copy[I] == Expected[I];
-  }
-  if (Copy != nullptr)
-    FreeBuffer(Copy);
-  ShellFileOps.CloseFile(File);
-  return Status;
+  *Equal = !Whole || FileSize == Offset + Size;
+  for (UINTN I = 0; I < Size && *Equal; I++)
+    *Equal = Copy[I] == Expected[I];
+  return EFI_SUCCESS;
 }
 
 // A reservation the volume took only in part is cut back to where it began, so that the next
 // line starts on a line of its own; only the run's own bytes, at the end of the file, go.
 VOID CutBack(SHELL_FILE_HANDLE File, UINT64 Size, UINT64 Written) {
-  EFI_FILE_INFO *Info = ShellFileOps.GetFileInfo(File);
-  if (Info == nullptr)
-    return;
-  if (Info->FileSize > Size && Info->FileSize <= Size + Written) {
+  PoolPtr<EFI_FILE_INFO> Info(ShellFileOps.GetFileInfo(File));
+  if (Info && Info->FileSize > Size && Info->FileSize <= Size + Written) {
     Info->FileSize = Size;
-    ShellFileOps.SetFileInfo(File, Info);
+    ShellFileOps.SetFileInfo(File, Info.Get());
   }
-  FreeBuffer(Info);
 }
 
 // Writes Size bytes at the handle's position, flushes them, notes where they end and closes the
 // file (a FAT driver may write a file's last data only when it closes); the first failure is the
 // status. A write the volume takes only in part is cut back to CutTo, the size the file had, when
 // that is given.
-EFI_STATUS WriteAndClose(SHELL_FILE_HANDLE File, const VOID *Data, UINTN Size, UINT64 *End,
+EFI_STATUS WriteAndClose(ShellFile &File, const VOID *Data, UINTN Size, UINT64 *End,
                          const UINT64 *CutTo) {
   EFI_STATUS Status = WriteShellFileExactly(File, Data, Size);
   if (EFI_ERROR(Status) && CutTo != nullptr)
@@ -95,7 +92,7 @@ EFI_STATUS WriteAndClose(SHELL_FILE_HANDLE File, const VOID *Data, UINTN Size, U
     Status = ShellFileOps.FlushFile(File);
   if (!EFI_ERROR(Status) && End != nullptr)
     Status = ShellFileOps.GetFilePosition(File, End);
-  EFI_STATUS Closed = ShellFileOps.CloseFile(File);
+  EFI_STATUS Closed = File.Close();
   return EFI_ERROR(Status) ? Status : Closed;
 }
 
@@ -107,30 +104,34 @@ EFI_STATUS WriteAndClose(SHELL_FILE_HANDLE File, const VOID *Data, UINTN Size, U
 EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
   UINTN Length = WideLength(Beside);
   constexpr UINTN SuffixLength = sizeof(RoomProbeSuffix) / sizeof(CHAR16);
-  auto *Base = static_cast<CHAR16 *>(AllocateBuffer((Length + SuffixLength) * sizeof(CHAR16)));
-  if (Base == nullptr)
+  auto Base = PoolPtr<CHAR16>::Allocate(Length + SuffixLength);
+  if (!Base)
     return EFI_OUT_OF_RESOURCES;
-  CopyBytes(Base, Beside, Length * sizeof(CHAR16));
-  CopyBytes(Base + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
-  EFI_STATUS Status = EFI_ACCESS_DENIED;
-  bool Taken = true;
-  for (UINTN Number = 1; Number <= MaxBackupNumber && Taken; Number++) {
-    CHAR16 *Name = NumberedName(Base, Number);
-    if (Name == nullptr) {
-      Status = EFI_OUT_OF_RESOURCES;
-      break;
-    }
-    SHELL_FILE_HANDLE File = nullptr;
-    Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
-    Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
-    if (!EFI_ERROR(Status)) {
-      const UINT8 Byte = 0;
-      Status = WriteAndClose(File, &Byte, 1, nullptr, nullptr);
-      RemoveByName(Name);
-    }
-    FreeBuffer(Name);
+  CopyBytes(Base.Get(), Beside, Length * sizeof(CHAR16));
+  CopyBytes(Base.Get() + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
+  for (UINTN Number = 1; Number <= MaxBackupNumber; Number++) {
+    PoolPtr<CHAR16> Name = NumberedName(Base.Get(), Number);
+    if (!Name)
+      return EFI_OUT_OF_RESOURCES;
+    ShellFile File;
+    EFI_STATUS Status = OpenShellFile(Name.Get(), ShellFileMode::CreateNew, &File);
+    if (Status == EFI_ACCESS_DENIED && ShellFileExists(Name.Get()))
+      continue;
+    if (EFI_ERROR(Status))
+      return Status;
+    const UINT8 Byte = 0;
+    Status = WriteAndClose(File, &Byte, 1, nullptr, nullptr);
+    RemoveByName(Name.Get());
+    return Status;
   }
-  FreeBuffer(Base);
+  return EFI_ACCESS_DENIED;
+}
+
+// Takes away a backup whose making failed and says why.
+EFI_STATUS BackupFailed(const CHAR16 *Name, ConsoleFormat<const CHAR16 *, EFI_STATUS> Line,
+                        EFI_STATUS Status) {
+  RemoveByName(Name);
+  PrintConsole(Line, Name, Status);
   return Status;
 }
 
@@ -138,7 +139,7 @@ EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
 // someone else's (made meanwhile); any other failure has said its line.
 EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *Taken) {
   *Taken = false;
-  SHELL_FILE_HANDLE File = nullptr;
+  ShellFile File;
   EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
   if (EFI_ERROR(Status)) {
     *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
@@ -148,7 +149,7 @@ EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *T
   }
   VolumeRoom Room = AskVolumeRoom(File);
   if (!FitsVolume(Room, 0, Size)) {
-    DeleteShellFile(File);
+    File.Delete();
     PrintConsole(u"ERROR: Backup %s does not fit: %ld bytes are free on its volume!\n", Name,
                  Room.Free);
     return EFI_VOLUME_FULL;
@@ -157,38 +158,30 @@ EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *T
   if (!EFI_ERROR(Status))
     Status = ShellFileOps.FlushFile(File);
   if (EFI_ERROR(Status)) {
-    DeleteShellFile(File);
-  } else {
-    // A file system may write a new file's last data, or give it its name, only when it closes.
-    Status = ShellFileOps.CloseFile(File);
-    if (EFI_ERROR(Status)) {
-      *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
-      if (*Taken)
-        return Status;
-      RemoveByName(Name);
-    }
-  }
-  if (EFI_ERROR(Status)) {
+    File.Delete();
     PrintConsole(u"ERROR: Cannot write backup %s: %r!\n", Name, Status);
     return Status;
   }
+  // A file system may write a new file's last data, or give it its name, only when it closes.
+  Status = File.Close();
+  *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
+  if (*Taken)
+    return Status;
+  if (EFI_ERROR(Status))
+    return BackupFailed(Name, u"ERROR: Cannot write backup %s: %r!\n", Status);
   if (!Room.Known) {
     Status = ProveRoomAfter(Name);
-    if (EFI_ERROR(Status)) {
-      RemoveByName(Name);
-      PrintConsole(u"ERROR: The volume of backup %s has no room left: %r!\n", Name, Status);
-      return Status;
-    }
+    if (EFI_ERROR(Status))
+      return BackupFailed(Name, u"ERROR: The volume of backup %s has no room left: %r!\n", Status);
   }
   bool Equal = false;
   Status = ReadBackEquals(Name, 0, Block, Size, true, &Equal);
-  if (EFI_ERROR(Status) || !Equal) {
+  if (EFI_ERROR(Status))
+    return BackupFailed(Name, u"ERROR: Cannot read backup %s back: %r!\n", Status);
+  if (!Equal) {
     RemoveByName(Name);
-    if (EFI_ERROR(Status))
-      PrintConsole(u"ERROR: Cannot read backup %s back: %r!\n", Name, Status);
-    else
-      PrintConsole(u"ERROR: Backup %s reads back other bytes than were saved!\n", Name);
-    return EFI_ERROR(Status) ? Status : EFI_VOLUME_CORRUPTED;
+    PrintConsole(u"ERROR: Backup %s reads back other bytes than were saved!\n", Name);
+    return EFI_VOLUME_CORRUPTED;
   }
   return EFI_SUCCESS;
 }
@@ -198,13 +191,12 @@ EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *T
 // The outcome part of a line: the records before and after (or null), the backup kept, the status
 // (null while the run is still going) and its reason.
 struct LineOutcome {
-  const UINT8 *Before;
-  const UINT8 *After;
+  const SeenRecord *Before;
+  const SeenRecord *After;
   const CHAR16 *Backup;
   bool Finished;
   UINT64 Status;
   const CHAR8 *Reason;
-  UINTN ReasonLength; // at most this many characters of Reason
 };
 
 VOID AppendKey(JsonText *Out, const CHAR8 *Key) {
@@ -221,10 +213,10 @@ VOID AppendWideOrNull(JsonText *Out, const CHAR8 *Key, const CHAR16 *Text) {
     JsonAppendWide(Out, Text);
 }
 
-VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, const UINT8 *Record) {
+VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, const SeenRecord *Seen) {
   AppendKey(Out, Key);
-  if (Record != nullptr)
-    JsonAppendRecord(Out, Record);
+  if (Seen != nullptr && Seen->Known)
+    JsonAppendRecord(Out, *Seen);
   else
     JsonAppendRaw(Out, "null");
 }
@@ -237,7 +229,7 @@ VOID AppendStatusAndReason(JsonText *Out, const LineOutcome &Outcome) {
   else
     JsonAppendRaw(Out, "null");
   AppendKey(Out, "reason");
-  JsonAppendNarrowCut(Out, Outcome.Reason, Outcome.ReasonLength);
+  JsonAppendNarrowCut(Out, Outcome.Reason, MaxReasonLength);
   JsonAppendRaw(Out, "}");
 }
 
@@ -270,16 +262,15 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Out
 // whose every text byte is escaped, the widest status and reason, the backup under its asked
 // name), and the digits that outcome cannot show.
 UINTN LineBound(const RunLogEntry &Entry, CHAR8 *Scratch) {
-  UINT8 Widest[BoardRecordSize];
-  for (UINT8 &Byte : Widest)
+  SeenRecord Widest = {true, {}, {BlockKind::Corrupt, false, 0, 0}};
+  for (UINT8 &Byte : Widest.Record)
     Byte = 0x01;
   CHAR8 Reason[MaxReasonLength + 1];
   for (UINTN I = 0; I < MaxReasonLength; I++)
     Reason[I] = 'x';
   Reason[MaxReasonLength] = 0;
   JsonText Text = JsonTextIn(Scratch, LogLineSize);
-  ComposeLine(&Text, Entry,
-              {Widest, Widest, Entry.BackupAsked, true, WidestStatus, Reason, MaxReasonLength});
+  ComposeLine(&Text, Entry, {&Widest, &Widest, Entry.BackupAsked, true, WidestStatus, Reason});
   UINTN Slack = 2 * RecordNumberSlack + (Entry.BackupAsked != nullptr ? BackupNumberSlack : 0);
   return Text.Overflowed || Text.Used + Slack + 1 >= LogLineSize ? 0 : Text.Used + Slack;
 }
@@ -295,15 +286,13 @@ UINTN PadLine(CHAR8 *Buffer, UINTN Used, UINTN Length) {
 // Writes Size bytes of Line at Offset of an existing log, in place. EfiFilePositionEnd appends.
 EFI_STATUS PutLine(const CHAR16 *Path, UINT64 Offset, const CHAR8 *Line, UINTN Size,
                    UINT64 *Start) {
-  SHELL_FILE_HANDLE File = nullptr;
+  ShellFile File;
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Update, &File);
   if (EFI_ERROR(Status))
     return Status;
   UINT64 End = 0;
   Status = ShellFileOps.SetFilePosition(File, Offset);
-  if (EFI_ERROR(Status))
-    ShellFileOps.CloseFile(File);
-  else
+  if (!EFI_ERROR(Status))
     Status = WriteAndClose(File, Line, Size, &End, nullptr);
   *Start = End - Size;
   return Status;
@@ -347,25 +336,96 @@ UINTN FindLast(const CHAR8 *Line, UINTN Length, const CHAR8 *Key, UINTN KeyLengt
   return Found;
 }
 
-// What the run did, for the line that says it was not logged.
-ToolStatus ReportNotLogged(const StationLog &Log, ToolStatus Status, EFI_STATUS Why) {
-  if (Status == ToolSuccess && Journal.WriteReached)
+// What the run did (Written: whether it wrote GPP1), for the line that says it was not logged.
+ToolStatus ReportNotLogged(const StationLog &Log, bool Written, ToolStatus Status,
+                           EFI_STATUS Why) {
+  if (Status == ToolSuccess && Written)
     PrintConsole(u"ERROR: GPP1 was written and verified, but not logged: %s: %r!\n", Log.Path, Why);
-  else if (Journal.WriteReached)
+  else if (Written)
     PrintConsole(u"ERROR: GPP1 was written (status %d), but not logged: %s: %r!\n",
                  static_cast<int>(Status), Log.Path, Why);
   else
     PrintConsole(u"ERROR: GPP1 was not written (status %d), and not logged: %s: %r!\n",
                  static_cast<int>(Status), Log.Path, Why);
-  return Journal.WriteReached ? ToolNotLoggedWritten : ToolNotLoggedNothingWritten;
+  return Written ? ToolNotLoggedWritten : ToolNotLoggedNothingWritten;
 }
 
-// The last line put, for an amendment after the run.
-StationLog LastLine = {};
+// The run's reserved line appended at the end of the log (File, Size bytes long), led by a
+// newline when the log's last line has none, so that it stands alone; Lead says whether it is.
+EFI_STATUS AppendReservation(const CHAR16 *Path, ShellFile &File, UINT64 Size,
+                             const RunLogEntry &Entry, CHAR8 *Line, UINTN Length, UINTN *Lead,
+                             UINT64 *End) {
+  CHAR8 Last = '\n';
+  if (Size != 0) {
+    EFI_STATUS Status = ShellFileOps.SetFilePosition(File, Size - 1);
+    if (EFI_ERROR(Status) || EFI_ERROR(Status = ReadShellFileExactly(File, &Last, 1)) ||
+        EFI_ERROR(Status = ShellFileOps.SetFilePosition(File, EfiFilePositionEnd)))
+      return Status;
+  }
+  *Lead = Last == '\n' ? 0 : 1;
+  Line[0] = '\n';
+  JsonText Text = JsonTextIn(Line + *Lead, LogLineSize - *Lead);
+  ComposeLine(&Text, Entry, {nullptr, nullptr, nullptr, false, 0, ReservedReason});
+  UINTN Total = *Lead + PadLine(Line + *Lead, Text.Used, Length);
+  VolumeRoom Room = AskVolumeRoom(File);
+  if (Room.ReadOnly)
+    return EFI_WRITE_PROTECTED;
+  if (!FitsVolume(Room, Size, Total))
+    return EFI_VOLUME_FULL;
+  EFI_STATUS Status = WriteAndClose(File, Line, Total, End, &Size);
+  if (EFI_ERROR(Status) || Room.Known)
+    return Status;
+  return ProveRoomAfter(Path);
+}
+
+// The status and the reason of the line Log stands for, replaced where it stands.
+EFI_STATUS AmendLine(StationLog *Log, ToolStatus Status, const CHAR8 *Reason) {
+  auto Line = PoolPtr<CHAR8>::Allocate(Log->Length + 1);
+  if (!Line)
+    return EFI_OUT_OF_RESOURCES;
+  EFI_STATUS Result = ReadAt(Log->Path, Log->Start, Line.Get(), Log->Length + 1, nullptr);
+  if (EFI_ERROR(Result))
+    return Result;
+  // The status is the line's last key but one; a '"' inside a value is always escaped, so the
+  // key's text appears nowhere else.
+  constexpr CHAR8 Key[] = ",\"status\":";
+  UINTN Tail = FindLast(Line.Get(), Log->Length, Key, sizeof(Key) - 1);
+  if (Tail == Log->Length)
+    return EFI_VOLUME_CORRUPTED;
+  JsonText Text = JsonTextIn(Line.Get() + Tail, Log->Length + 1 - Tail);
+  AppendStatusAndReason(&Text, {nullptr, nullptr, nullptr, true, Status, Reason});
+  if (Text.Overflowed)
+    return EFI_BUFFER_TOO_SMALL;
+  return RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Tail + Text.Used, Log->Length));
+}
+
+// The run's line reserved at the end of the log File (Log->Path), and read back.
+EFI_STATUS ReserveLine(StationLog *Log, ShellFile &File, const RunLogEntry &Entry) {
+  auto Line = PoolPtr<CHAR8>::Allocate(LogLineSize);
+  if (!Line)
+    return EFI_OUT_OF_RESOURCES;
+  const UINTN Length = LineBound(Entry, Line.Get());
+  if (Length == 0)
+    return EFI_BUFFER_TOO_SMALL;
+  UINT64 Size = 0, End = 0;
+  EFI_STATUS Status = ShellFileOps.GetFileSize(File, &Size);
+  if (EFI_ERROR(Status))
+    return Status;
+  UINTN Lead = 0;
+  Status = AppendReservation(Log->Path, File, Size, Entry, Line.Get(), Length, &Lead, &End);
+  if (EFI_ERROR(Status))
+    return Status;
+  *Log = {Log->Path, End - (Length + 1), Length};
+  bool Equal = false;
+  Status = ReadBackEquals(Log->Path, Log->Start,
+                          reinterpret_cast<const UINT8 *>(Line.Get() + Lead), Length + 1, false,
+                          &Equal);
+  return !EFI_ERROR(Status) && !Equal ? EFI_VOLUME_CORRUPTED : Status;
+}
 
 } // namespace
 
-CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number) {
+PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number) {
   UINTN Length = WideLength(Path);
   // The extension: from the last '.' of the last part of the path, not counting a leading one.
   UINTN Split = Length;
@@ -382,9 +442,9 @@ CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number) {
   UINTN Count = 0;
   for (UINTN N = Number; Number > 1 && N != 0; N /= 10)
     Digits[Count++] = static_cast<CHAR16>(u'0' + N % 10);
-  auto *Name = static_cast<CHAR16 *>(AllocateBuffer((Length + Count + 2) * sizeof(CHAR16)));
-  if (Name == nullptr)
-    return nullptr;
+  auto Name = PoolPtr<CHAR16>::Allocate(Length + Count + 2);
+  if (!Name)
+    return Name;
   UINTN At = 0;
   for (UINTN I = 0; I < Split; I++)
     Name[At++] = Path[I];
@@ -397,22 +457,22 @@ CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number) {
   return Name;
 }
 
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size, CHAR16 **Kept) {
-  *Kept = nullptr;
+ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
+                          PoolPtr<CHAR16> *Kept) {
+  Kept->Reset();
   for (UINTN Number = 1; Number <= MaxBackupNumber; Number++) {
-    CHAR16 *Name = NumberedName(Path, Number);
-    if (Name == nullptr) {
+    PoolPtr<CHAR16> Name = NumberedName(Path, Number);
+    if (!Name) {
       PrintConsole(u"ERROR: Failed to allocate pool!\n");
       return ToolOutOfResources;
     }
-    bool Taken = ShellFileExists(Name);
-    if (!Taken && !EFI_ERROR(TryBackup(Name, Block, Size, &Taken))) {
+    bool Taken = ShellFileExists(Name.Get());
+    if (!Taken && !EFI_ERROR(TryBackup(Name.Get(), Block, Size, &Taken))) {
       if (Number > 1)
-        PrintConsole(u"- %s is taken: the block is kept in %s.\n", Path, Name);
-      *Kept = Name;
+        PrintConsole(u"- %s is taken: the block is kept in %s.\n", Path, Name.Get());
+      *Kept = static_cast<PoolPtr<CHAR16> &&>(Name);
       return ToolSuccess;
     }
-    FreeBuffer(Name);
     if (!Taken)
       return ToolBackupFailed;
   }
@@ -426,7 +486,7 @@ VOID DiscardBackupFile(const CHAR16 *Path) {
 }
 
 ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
-  SHELL_FILE_HANDLE File = nullptr;
+  ShellFile File;
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Read, &File);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot open %s: %r!\n", Path, Status);
@@ -436,7 +496,7 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
   Status = ShellFileOps.GetFileSize(File, &FileSize);
   if (!EFI_ERROR(Status) && FileSize == Size)
     Status = ReadShellFileExactly(File, Block, Size);
-  ShellFileOps.CloseFile(File);
+  File.Close();
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot read %s: %r!\n", Path, Status);
     return ToolInvalidParameter;
@@ -449,103 +509,15 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
   return ToolSuccess;
 }
 
-const CHAR8 *RunReason(ToolStatus Status) {
-  if (Journal.Reason != nullptr)
-    return Journal.Reason;
-  switch (Status) {
-  case ToolSuccess:
-    return Journal.DryRun        ? "dry run, nothing written"
-           : Journal.AlreadyHeld ? "already holds this record"
-                                 : "ok";
-  case ToolInvalidParameter:
-    return "bad arguments";
-  case ToolDeviceError:
-    return Journal.Gpp1Missing ? "GPP1 not found" : "GPP1 cannot be used";
-  case ToolWriteProtected:
-    return "write-protected";
-  case ToolOutOfResources:
-    return "out of memory, nothing written";
-  case ToolVolumeCorrupted:
-    return "record fails its CRC";
-  case ToolCrcError:
-    return "written, verify failed";
-  case ToolBackupFailed:
-    return "backup failed, nothing written";
-  case ToolReadFailed:
-    return "device error, nothing written";
-  case ToolWriteFailedUnchanged:
-    return "write failed, GPP1 unchanged";
-  case ToolWrittenUnconfirmed:
-    return "written, unconfirmed by the device";
-  case ToolWrittenUnknown:
-    return "write failed, GPP1 unknown";
-  default:
-    return "failed";
-  }
-}
-
-VOID ForgetStationLog() {
-  LastLine = {};
-}
-
 ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry) {
   *Log = {Path, 0, 0};
-  SHELL_FILE_HANDLE File = nullptr;
+  ShellFile File;
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Append, &File);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot open log %s for appending: %r; GPP1 untouched!\n", Path, Status);
     return ToolNotLoggedNothingWritten;
   }
-  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(LogLineSize));
-  UINTN Length = Line == nullptr ? 0 : LineBound(Entry, Line);
-  Status = Line == nullptr ? EFI_OUT_OF_RESOURCES
-           : Length == 0   ? EFI_BUFFER_TOO_SMALL
-                           : EFI_SUCCESS;
-  // A log whose last line has no newline gets one first, so that this run's line stands alone.
-  UINT64 Size = 0;
-  CHAR8 Last = '\n';
-  if (!EFI_ERROR(Status))
-    Status = ShellFileOps.GetFileSize(File, &Size);
-  if (!EFI_ERROR(Status) && Size != 0) {
-    Status = ShellFileOps.SetFilePosition(File, Size - 1);
-    if (!EFI_ERROR(Status))
-      Status = ReadShellFileExactly(File, &Last, 1);
-    if (!EFI_ERROR(Status))
-      Status = ShellFileOps.SetFilePosition(File, EfiFilePositionEnd);
-  }
-  UINTN Lead = Last == '\n' ? 0 : 1;
-  UINTN Total = 0;
-  if (!EFI_ERROR(Status)) {
-    Line[0] = '\n';
-    JsonText Text = JsonTextIn(Line + Lead, LogLineSize - Lead);
-    ComposeLine(&Text, Entry,
-                {nullptr, nullptr, nullptr, false, 0, ReservedReason, MaxReasonLength});
-    Total = Lead + PadLine(Line + Lead, Text.Used, Length);
-  }
-  VolumeRoom Room = {};
-  if (!EFI_ERROR(Status)) {
-    Room = AskVolumeRoom(File);
-    if (Room.ReadOnly)
-      Status = EFI_WRITE_PROTECTED;
-    else if (!FitsVolume(Room, Size, Total))
-      Status = EFI_VOLUME_FULL;
-  }
-  UINT64 End = 0;
-  if (EFI_ERROR(Status))
-    ShellFileOps.CloseFile(File);
-  else
-    Status = WriteAndClose(File, Line, Total, &End, &Size);
-  *Log = {Path, End - (Length + 1), Length};
-  if (!EFI_ERROR(Status) && !Room.Known)
-    Status = ProveRoomAfter(Path);
-  bool Equal = false;
-  if (!EFI_ERROR(Status))
-    Status = ReadBackEquals(Path, Log->Start, reinterpret_cast<const UINT8 *>(Line + Lead),
-                            Length + 1, false, &Equal);
-  if (!EFI_ERROR(Status) && !Equal)
-    Status = EFI_VOLUME_CORRUPTED;
-  if (Line != nullptr)
-    FreeBuffer(Line);
+  Status = ReserveLine(Log, File, Entry);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Log %s cannot take the run's line: %r; GPP1 untouched!\n", Path, Status);
     return ToolNotLoggedNothingWritten;
@@ -553,57 +525,26 @@ ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEn
   return ToolSuccess;
 }
 
-ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, ToolStatus Status) {
-  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(LogLineSize));
-  if (Line == nullptr)
-    return ReportNotLogged(*Log, Status, EFI_OUT_OF_RESOURCES);
-  JsonText Text = JsonTextIn(Line, LogLineSize);
+ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const RunStory &Story,
+                            ToolStatus Status) {
+  auto Line = PoolPtr<CHAR8>::Allocate(LogLineSize);
+  if (!Line)
+    return ReportNotLogged(*Log, Story.WriteReached, Status, EFI_OUT_OF_RESOURCES);
+  JsonText Text = JsonTextIn(Line.Get(), LogLineSize);
   ComposeLine(&Text, Entry,
-              {Journal.BeforeKnown ? Journal.Before : nullptr,
-               Journal.AfterKnown ? Journal.After : nullptr, Journal.Backup, true, Status,
-               RunReason(Status), MaxReasonLength});
-  EFI_STATUS Result = Text.Used > Log->Length ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
-  if (!EFI_ERROR(Result))
-    Result = RewriteLine(Log, Line, PadLine(Line, Text.Used, Log->Length));
-  FreeBuffer(Line);
-  if (EFI_ERROR(Result))
-    return ReportNotLogged(*Log, Status, Result);
-  LastLine = *Log;
-  return Status;
+              {&Story.Before, &Story.After, Story.Backup.Get(), true, Status,
+               RunReason(Status, Story)});
+  EFI_STATUS Result = Text.Used > Log->Length
+                          ? EFI_BUFFER_TOO_SMALL
+                          : RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Text.Used, Log->Length));
+  return EFI_ERROR(Result) ? ReportNotLogged(*Log, Story.WriteReached, Status, Result) : Status;
 }
 
-ToolStatus AmendStationLog(ToolStatus Status, const CHAR8 *Reason) {
-  if (LastLine.Path == nullptr)
+ToolStatus AmendStationLog(const StationLog &Line, bool Written, ToolStatus Status,
+                           const CHAR8 *Reason) {
+  if (Line.Path == nullptr)
     return ToolSuccess;
-  StationLog Log = LastLine;
-  CHAR8 *Line = static_cast<CHAR8 *>(AllocateBuffer(Log.Length + 1));
-  EFI_STATUS Result = Line == nullptr ? EFI_OUT_OF_RESOURCES : EFI_SUCCESS;
-  SHELL_FILE_HANDLE File = nullptr;
-  if (!EFI_ERROR(Result))
-    Result = OpenShellFile(Log.Path, ShellFileMode::Read, &File);
-  if (!EFI_ERROR(Result)) {
-    Result = ShellFileOps.SetFilePosition(File, Log.Start);
-    if (!EFI_ERROR(Result))
-      Result = ReadShellFileExactly(File, Line, Log.Length + 1);
-    ShellFileOps.CloseFile(File);
-  }
-  // The status is the line's last key but one; a '"' inside a value is always escaped, so the
-  // key's text appears nowhere else.
-  constexpr CHAR8 Key[] = ",\"status\":";
-  UINTN Tail = EFI_ERROR(Result) ? 0 : FindLast(Line, Log.Length, Key, sizeof(Key) - 1);
-  if (!EFI_ERROR(Result) && Tail == Log.Length)
-    Result = EFI_VOLUME_CORRUPTED;
-  if (!EFI_ERROR(Result)) {
-    JsonText Text = JsonTextIn(Line + Tail, Log.Length + 1 - Tail);
-    AppendStatusAndReason(&Text,
-                          {nullptr, nullptr, nullptr, true, Status, Reason, MaxReasonLength});
-    Result = Text.Overflowed ? EFI_BUFFER_TOO_SMALL
-                             : RewriteLine(&Log, Line, PadLine(Line, Tail + Text.Used, Log.Length));
-  }
-  if (Line != nullptr)
-    FreeBuffer(Line);
-  if (EFI_ERROR(Result))
-    return ReportNotLogged(Log, Status, Result);
-  LastLine = Log;
-  return ToolSuccess;
+  StationLog Log = Line;
+  EFI_STATUS Result = AmendLine(&Log, Status, Reason);
+  return EFI_ERROR(Result) ? ReportNotLogged(Log, Written, Status, Result) : ToolSuccess;
 }

@@ -4,7 +4,7 @@
 // relies on it.
 #pragma once
 
-#include "app/tool_status.h"
+#include "app/run_story.h"
 
 // --- Backups ----------------------------------------------------------------------------------
 
@@ -13,18 +13,19 @@
 constexpr UINTN MaxBackupNumber = 99;
 
 // Saves Block (Size bytes, the whole of block 0) to a new file, Path or the first free numbered
-// name beside it, and reads it back after closing and reopening it. *Kept is the name used, a pool
-// string its caller releases. ToolBackupFailed (ToolOutOfResources) with one "ERROR: " line naming
-// the file when no backup could be made whole; nothing is then left of it.
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size, CHAR16 **Kept);
+// name beside it, and reads it back after closing and reopening it. *Kept is the name used.
+// ToolBackupFailed (ToolOutOfResources) with one "ERROR: " line naming the file when no backup
+// could be made whole; nothing is then left of it.
+ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
+                          PoolPtr<CHAR16> *Kept);
 // Removes a backup this run made, which turned out not to be needed: nothing was written.
 VOID DiscardBackupFile(const CHAR16 *Path);
 // Reads a backup back into Block: the file must hold exactly Size bytes (one GPP1 block); 2 with
 // one "ERROR: " line naming the file otherwise.
 ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size);
 // The name Path gets as its Number-th choice: Path itself for 1, otherwise with "-Number" before
-// its extension ("old.bin", "old-2.bin"). A pool string, or null when none can be had.
-CHAR16 *NumberedName(const CHAR16 *Path, UINTN Number);
+// its extension ("old.bin", "old-2.bin"); null when the pool has none.
+PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number);
 
 // --- The run log ------------------------------------------------------------------------------
 
@@ -35,7 +36,7 @@ struct LoggedValue {
 
 // What a log line says of one run besides its outcome, all known before GPP1 is touched. The
 // outcome (the records before and after, the backup kept, the status and its reason) comes from
-// the run's journal.
+// the run's story.
 struct RunLogEntry {
   const CHAR8 *Operation; // "write", "edit", "clear", "restore", "read", "help", "none"
   const CHAR8 *Guard;     // "none", "if-blank", "if-serial"
@@ -53,21 +54,20 @@ struct StationLog {
   UINTN Length;
 };
 
-// At the start of every run: no line of an earlier run is there to amend.
-VOID ForgetStationLog();
 // Before GPP1 is touched: appends a line that stands for the run, its outcome still open ("status"
 // null), as long as its final form can grow, and reads it back, so that a log on a volume that
 // fills up meanwhile still takes the outcome. ToolNotLoggedNothingWritten with one "ERROR: " line
 // when it cannot.
 ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry);
-// Puts the run's outcome (Status and the journal) in its reserved line and reads it back. Returns
-// Status, or ToolNotLoggedNothingWritten / ToolNotLoggedWritten with one "ERROR: " line saying
-// what the run did when the line cannot be put there.
-ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, ToolStatus Status);
+// Puts the run's outcome (Status and what Story tells) in its reserved line and reads it back;
+// Log then says where the line stands. Returns Status, or ToolNotLoggedNothingWritten /
+// ToolNotLoggedWritten with one "ERROR: " line saying what the run did when the line cannot be
+// put there.
+ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const RunStory &Story,
+                            ToolStatus Status);
 // For a caller that ends the run with another status than the tool's own (the Linux front end,
-// after a signal or an output that failed): the status and the reason of the last run's line put
-// by FinishStationLog are replaced where the line stands, and read back. ToolSuccess also when no
-// line was put; otherwise as FinishStationLog fails.
-ToolStatus AmendStationLog(ToolStatus Status, const CHAR8 *Reason);
-// The words a log line gives for the run's outcome.
-const CHAR8 *RunReason(ToolStatus Status);
+// after a signal or an output that failed): the status and the reason of a line FinishStationLog
+// put (Line; Written when that run wrote GPP1) are replaced where the line stands, and read back.
+// ToolSuccess also when no line was put (a null Path); otherwise as FinishStationLog fails.
+ToolStatus AmendStationLog(const StationLog &Line, bool Written, ToolStatus Status,
+                           const CHAR8 *Reason);

@@ -35,7 +35,9 @@ constexpr ToolStatus ToolWrittenUnconfirmed = 0x43;
 // The write, its flush or its read-back failed, and GPP1 cannot be read once more, or holds
 // neither the old block nor the new one.
 constexpr ToolStatus ToolWrittenUnknown = 0x44;
-// 0x4A is the Linux front end's: its standard output or error could not be written.
+// The Linux front end's alone: its standard output or error could not be written, so the tool's
+// own outcome may not have reached the caller.
+constexpr ToolStatus ToolOutputFailed = 0x4A;
 // The run's line could not be put in the station's log (--log): nothing was written to GPP1.
 constexpr ToolStatus ToolNotLoggedNothingWritten = 0x4B;
 // GPP1 was written (whatever the outcome), but the run's line is not in the log.
@@ -50,7 +52,6 @@ enum class InternalCheck : int {
   ParseOptionsRecord = 517,
   PrintRepeatedText = 651,
   ReadGpp1Destination = 739,
-  ReadCommandOptions = 791,
   ParseNullEntry = 845,
   WriteGpp1Image = 918,
   WriteCommandOptions = 993,

@@ -3,7 +3,6 @@
 #include "app/board_record.h"
 #include "app/gpp1.h"
 #include "app/read_command.h"
-#include "app/run_journal.h"
 #include "app/station_files.h"
 #include "shell/console.h"
 #include "shell/memory.h"
@@ -62,67 +61,48 @@ ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts 
   return ToolSuccess;
 }
 
-// Block 0 as a guard, an edit or the log sees it: the record, and whether the rest of the block
-// is all zeros (as a write leaves it) or all 0xFF (as an erased eMMC reads).
-struct StoredBlock {
-  UINT8 Record[BoardRecordSize];
-  bool TailZero;
-  bool TailErased;
-  StoredKind Kind;
-};
-
-ToolStatus ReadStored(StoredBlock *Stored) {
+// Block 0 as a guard, an edit or the log sees it: the run's record before.
+ToolStatus ReadStored(RunStory &Story) {
   PrintConsole(u"- Reading GPP1 data...\n");
-  ToolStatus Status = ReadGpp1RecordAndTail(Stored->Record, &Stored->TailZero, &Stored->TailErased);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
-    return Status;
-  }
-  CopyBytes(Journal.Before, Stored->Record, BoardRecordSize);
-  Journal.BeforeKnown = true;
-  Stored->Kind = ClassifyStored(Stored->Record, Stored->TailErased);
-  return ToolSuccess;
+  Gpp1Block Block;
+  ToolStatus Status = ReadBlockZero(Story, &Block);
+  if (Status == ToolSuccess)
+    Story.Before = SeeBlock(Block.Data, Block.Size);
+  return Status;
 }
 
-// Whether block 0 already is exactly what writing Image (the rest of the block zeros) leaves.
-bool HoldsImage(const StoredBlock &Stored, const UINT8 *Image) {
-  if (!Stored.TailZero)
-    return false;
-  for (UINTN I = 0; I < BoardRecordSize; I++) {
-    if (Stored.Record[I] != Image[I])
+// Whether a change reads block 0 before it is made: for its guard, its dry run or its log.
+bool ReadsFirst(const RecordJob &Job) {
+  return Job.Guard != Gpp1Guard::None || Job.DryRun || Job.ReadBefore;
+}
+
+bool SameBytes(const UINT8 *A, const UINT8 *B, UINTN Count) {
+  for (UINTN I = 0; I < Count; I++) {
+    if (A[I] != B[I])
       return false;
   }
   return true;
 }
 
-// A guarded change that GPP1 already holds exactly is not made again: its retry after a write
-// that went through unconfirmed, or a second run of the same step, succeeds without writing.
-ToolStatus AlreadyHeld() {
-  Journal.AlreadyHeld = true;
-  PrintConsole(u"- GPP1 already holds this record: nothing was written.\n");
-  return ToolSuccess;
+// Whether block 0 already is exactly what writing Image (the rest of the block zeros) leaves.
+bool HoldsImage(const SeenRecord &Stored, const UINT8 *Image) {
+  return Stored.Check.TailZero && SameBytes(Stored.Record, Image, BoardRecordSize);
 }
 
 // Reads block 0 back and compares the whole of it with Data (Length bytes) followed by zeros.
 // When the read-back itself fails, the block may well be on the device: one more read says.
-ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length) {
-  Gpp1Block Block = {};
-  ToolStatus Status = ReadGpp1Block(&Block);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
-    if (ReadGpp1Block(&Block) != ToolSuccess)
+ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length, RunStory &Story) {
+  Gpp1Block Block;
+  if (ReadBlockZero(Story, &Block) != ToolSuccess) {
+    Gpp1Visit Visit = {};
+    if (ReadGpp1Block(&Block, &Visit) != ToolSuccess)
       return JudgeReadOnceMore(nullptr, 0, Data, Length, nullptr);
-    Status = JudgeReadOnceMore(Block.Data, Block.Size, Data, Length, nullptr);
-    FreeBuffer(Block.Pool);
-    return Status;
+    Story.After = SeeBlock(Block.Data, Block.Size);
+    return JudgeReadOnceMore(Block.Data, Block.Size, Data, Length, nullptr);
   }
-  CopyBytes(Journal.After, Block.Data, BoardRecordSize);
-  Journal.AfterKnown = true;
-  bool Same = Block.Size >= Length && AllBytesZero(Block.Data + Length, Block.Size - Length);
-  for (UINTN I = 0; I < Length && Same; I++)
-    Same = Block.Data[I] == Data[I];
-  FreeBuffer(Block.Pool);
-  if (!Same) {
+  Story.After = SeeBlock(Block.Data, Block.Size);
+  if (Block.Size < Length || !SameBytes(Block.Data, Data, Length) ||
+      !AllBytesZero(Block.Data + Length, Block.Size - Length)) {
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
     return ToolCrcError;
   }
@@ -130,41 +110,32 @@ ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length) {
 }
 
 // Block 0 as it is, whatever it holds, goes to the job's backup file before anything is written.
-ToolStatus BackUpBlock(const RecordJob &Job) {
+ToolStatus BackUpBlock(const RecordJob &Job, RunStory &Story) {
   if (Job.BackupPath == nullptr)
     return ToolSuccess;
   PrintConsole(u"- Saving GPP1 block 0 to %s...\n", Job.BackupPath);
-  Gpp1Block Block = {};
-  ToolStatus Status = ReadGpp1Block(&Block);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
+  Gpp1Block Block;
+  ToolStatus Status = ReadBlockZero(Story, &Block);
+  if (Status != ToolSuccess)
     return Status;
-  }
-  if (!Journal.BeforeKnown) {
-    CopyBytes(Journal.Before, Block.Data, BoardRecordSize);
-    Journal.BeforeKnown = true;
-  }
-  Status = SaveBackupFile(Job.BackupPath, Block.Data, Block.Size, &Journal.Backup);
-  FreeBuffer(Block.Pool);
-  return Status;
+  if (!Story.Before.Known)
+    Story.Before = SeeBlock(Block.Data, Block.Size);
+  return SaveBackupFile(Job.BackupPath, Block.Data, Block.Size, &Story.Backup);
 }
 
 // A backup stands for a block that a write may have changed; when GPP1 is known to hold what it
 // held, it stands for nothing and is taken away again.
-VOID DropUnneededBackup(ToolStatus Status) {
-  if (Journal.Backup == nullptr || (Journal.WriteReached && Status != ToolWriteFailedUnchanged))
+VOID DropUnneededBackup(ToolStatus Status, RunStory &Story) {
+  if (!Story.Backup || (Story.WriteReached && Status != ToolWriteFailedUnchanged))
     return;
-  DiscardBackupFile(Journal.Backup);
-  FreeBuffer(Journal.Backup);
-  Journal.Backup = nullptr;
+  DiscardBackupFile(Story.Backup.Get());
+  Story.Backup.Reset();
 }
 
 // The record a change stores, or a restore puts back, as -r shows it; a restored block that held
 // no valid record when it was saved is put back all the same, and said so.
 VOID ShowRecord(const UINT8 *Shown, bool Restore) {
-  UINT8 Copy[BoardRecordSize];
-  CopyBytes(Copy, Shown, BoardRecordSize);
-  if (!Restore || RecordCrcMatches(Copy, nullptr, nullptr))
+  if (!Restore || RecordCrcMatches(Shown, nullptr, nullptr))
     ShowBoardRecord(Shown);
   else
     PrintConsole(u"The restored block holds no record that passes its CRC check.\n");
@@ -172,50 +143,70 @@ VOID ShowRecord(const UINT8 *Shown, bool Restore) {
     DumpRecordHex(Shown);
 }
 
-// A dry run shows Shown (the record a change would store, or a restore's block) and stops; a
-// backup it asks for is made and removed again, so that the run shows it could be made.
-ToolStatus ShowDryRun(const RecordJob &Job, const UINT8 *Shown, bool Restore) {
-  ToolStatus Status = BackUpBlock(Job);
+// One change of block 0: Length bytes of Data, the record (the rest of the block zeros) or with
+// Restore a whole block, and what the console says while it is made.
+struct BlockChange {
+  const UINT8 *Data;
+  UINTN Length;
+  bool Restore;
+  bool DumpFirst; // under --debug, the record in hex before it is written
+  ConsoleFormat<> Progress;
+  ConsoleFormat<> Verifying; // empty for none
+};
+
+// A dry run shows what the change would store and stops; a backup it asks for is made and
+// removed again, so that the run shows it could be made.
+ToolStatus EndInDryRun(const RecordJob &Job, const BlockChange &Change, RunStory &Story) {
+  ToolStatus Status = BackUpBlock(Job, Story);
   if (Status != ToolSuccess)
     return Status;
-  Journal.DryRun = true;
-  DropUnneededBackup(Status);
-  ShowRecord(Shown, Restore);
+  Story.DryRun = true;
+  DropUnneededBackup(Status, Story);
+  ShowRecord(Change.Data, Change.Restore);
   PrintConsole(u"Dry run: nothing was written.\n");
   return ToolSuccess;
 }
 
-// The backup, then Progress and the write of Length bytes of Data (the record, or a whole block),
-// then its verify.
-ToolStatus BackUpWriteAndVerify(const RecordJob &Job, ConsoleFormat<> Progress,
-                                ConsoleFormat<> Verifying, const UINT8 *Data, UINTN Length,
-                                bool WholeBlock) {
-  ToolStatus Status = BackUpBlock(Job);
+// The change once its checks have passed: a dry run's show, nothing for a guarded change GPP1
+// already holds (Held: its retry after a write that went through unconfirmed, or a second run of
+// the same step, succeeds without writing), or the backup, the write and its verify.
+ToolStatus MakeChange(const RecordJob &Job, bool Held, const BlockChange &Change,
+                      RunStory &Story) {
+  if (Job.DryRun)
+    return EndInDryRun(Job, Change, Story);
+  if (Held) {
+    Story.AlreadyHeld = true;
+    PrintConsole(u"- GPP1 already holds this record: nothing was written.\n");
+    return ToolSuccess;
+  }
+  if (DebugEnabled && Change.DumpFirst)
+    DumpRecordHex(Change.Data);
+  ToolStatus Status = BackUpBlock(Job, Story);
   if (Status != ToolSuccess)
     return Status;
-  PrintConsole(Progress);
-  Status = WholeBlock ? WriteGpp1Block(Data, static_cast<UINT32>(Length)) : WriteGpp1Record(Data);
+  PrintConsole(Change.Progress);
+  Gpp1Visit Visit = {};
+  Status = Change.Restore ? WriteGpp1Block(Change.Data, static_cast<UINT32>(Change.Length), &Visit)
+                          : WriteGpp1Record(Change.Data, &Visit);
+  Story.Tell(Visit);
   if (Status != ToolSuccess) {
-    DropUnneededBackup(Status);
+    DropUnneededBackup(Status, Story);
     PrintConsole(u"ERROR: Failed to write binary data!\n");
     return Status;
   }
   // The read-back finds GPP1 afresh, as the write did (see docs/kept-on-purpose.md).
-  if (Verifying.Text[0] != 0)
-    PrintConsole(Verifying);
-  Status = VerifyBlock(Data, Length);
+  if (Change.Verifying.Text[0] != 0)
+    PrintConsole(Change.Verifying);
+  Status = VerifyBlock(Change.Data, Change.Length, Story);
   if (Status != ToolSuccess)
     PrintConsole(u"ERROR: Failed to verify binary data!\n");
   return Status;
 }
 
-const RecordJob NoJob = {Gpp1Guard::None, nullptr, false, nullptr, false};
-
 } // namespace
 
-ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const RecordEdit *Edit) {
-  UINT8 Image[BoardRecordSize];
-  ZeroBytes(Image, sizeof(Image));
+ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob &Job, RunStory &Story,
+                        const RecordEdit *Edit) {
   ToolStatus Status = RefuseIfWriteProtected();
   if (Status != ToolSuccess)
     return Status;
@@ -223,128 +214,113 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job, const
     ReportInternalError(InternalCheck::WriteCommandOptions);
     return ToolInvalidParameter;
   }
-  if (Job == nullptr)
-    Job = &NoJob;
   WriteRequest Merged = *Request;
   StoredTexts Texts;
-  StoredBlock Stored = {};
   bool Held = false;
-  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore || Edit != nullptr) {
-    Status = ReadStored(&Stored);
+  if (ReadsFirst(Job) || Edit != nullptr) {
+    Status = ReadStored(Story);
     if (Status != ToolSuccess)
       return Status;
+    const SeenRecord &Stored = Story.Before;
+    const BlockKind Kind = Stored.Check.Kind;
     // Only a record that passes its check can hold what a write stores, and be edited.
-    if (Edit != nullptr && Stored.Kind == StoredKind::Record) {
+    if (Edit != nullptr && Kind == BlockKind::Record) {
       Status = MergeStored(Stored.Record, *Edit, &Texts, &Merged);
       if (Status != ToolSuccess)
         return Status;
     }
-    if (Job->Guard != Gpp1Guard::None && Stored.Kind == StoredKind::Record) {
+    if (Job.Guard != Gpp1Guard::None && Kind == BlockKind::Record) {
       UINT8 Probe[BoardRecordSize];
       Held = BuildBoardRecord(&Merged, Probe) == ToolSuccess && HoldsImage(Stored, Probe);
     }
     if (!Held) {
-      Status = CheckGuard(*Job, Stored.Kind, Stored.Record);
+      Status = CheckGuard(Job, Kind, Stored.Record, Story);
       if (Status != ToolSuccess)
         return Status;
     }
-    if (Edit != nullptr && Stored.Kind != StoredKind::Record) {
-      if (Stored.Kind == StoredKind::Corrupt) {
-        PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
-        return ToolVolumeCorrupted;
-      }
+    if (Edit != nullptr && Kind == BlockKind::Corrupt) {
+      PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
+      return ToolVolumeCorrupted;
+    }
+    if (Edit != nullptr && Kind != BlockKind::Record) {
       PrintConsole(u"ERROR: GPP1 holds a blank record: there is nothing to edit!\n");
       return ToolInvalidParameter;
     }
   }
 
   PrintConsole(u"- Creating binary image...\n");
+  UINT8 Image[BoardRecordSize];
   Status = BuildBoardRecord(&Merged, Image);
   if (Status != ToolSuccess) {
     PrintConsole(u"ERROR: Failed to create binary data!\n");
     return Status;
   }
-  if (Job->DryRun)
-    return ShowDryRun(*Job, Image, false);
-  if (Held)
-    return AlreadyHeld();
-  if (DebugEnabled)
-    DumpRecordHex(Image);
-  return BackUpWriteAndVerify(*Job, u"- Writing binary image...\n",
-                              u"- Verifying binary image...\n", Image, BoardRecordSize, false);
+  return MakeChange(Job, Held,
+                    {Image, BoardRecordSize, false, true, u"- Writing binary image...\n",
+                     u"- Verifying binary image...\n"},
+                    Story);
 }
 
-ToolStatus ClearCommand(const RecordJob *Job) {
+ToolStatus ClearCommand(const RecordJob &Job, RunStory &Story) {
   UINT8 Image[BoardRecordSize];
   ZeroBytes(Image, sizeof(Image));
   ToolStatus Status = RefuseIfWriteProtected();
   if (Status != ToolSuccess)
     return Status;
-  if (Job == nullptr)
-    Job = &NoJob;
-  if (Job->Guard != Gpp1Guard::None || Job->DryRun || Job->ReadBefore) {
-    StoredBlock Stored = {};
-    Status = ReadStored(&Stored);
+  bool Held = false;
+  if (ReadsFirst(Job)) {
+    Status = ReadStored(Story);
     if (Status != ToolSuccess)
       return Status;
-    bool Held = Job->Guard != Gpp1Guard::None && HoldsImage(Stored, Image);
+    Held = Job.Guard != Gpp1Guard::None && HoldsImage(Story.Before, Image);
     if (!Held) {
-      Status = CheckGuard(*Job, Stored.Kind, Stored.Record);
+      Status = CheckGuard(Job, Story.Before.Check.Kind, Story.Before.Record, Story);
       if (Status != ToolSuccess)
         return Status;
     }
-    if (Job->DryRun)
-      return ShowDryRun(*Job, Image, false);
-    if (Held)
-      return AlreadyHeld();
   }
   // A blank block is checked like a written record: success means the device holds zeros.
-  return BackUpWriteAndVerify(*Job, u"- Clearing GPP1 data...\n", u"", Image, BoardRecordSize,
-                              false);
+  return MakeChange(Job, Held, {Image, BoardRecordSize, false, false, u"- Clearing GPP1 data...\n", u""},
+                    Story);
 }
 
-ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job) {
+ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &Story) {
   ToolStatus Status = RefuseIfWriteProtected();
   if (Status != ToolSuccess)
     return Status;
   PrintConsole(u"- Reading GPP1 data...\n");
-  Gpp1Block Current = {};
-  Status = ReadGpp1Block(&Current);
-  if (Status != ToolSuccess) {
-    PrintConsole(u"ERROR: Failed to read eMMC GPP1!\n");
-    return Status;
+  PoolPtr<UINT8> Saved;
+  UINT32 Size = 0;
+  bool Held = false;
+  {
+    Gpp1Block Current;
+    Status = ReadBlockZero(Story, &Current);
+    if (Status != ToolSuccess)
+      return Status;
+    Story.Before = SeeBlock(Current.Data, Current.Size);
+    Size = Current.Size;
+    PrintConsole(u"- Reading %s...\n", Path);
+    Saved = PoolPtr<UINT8>::Allocate(Size);
+    if (!Saved) {
+      PrintConsole(u"ERROR: Failed to allocate pool!\n");
+      return ToolOutOfResources;
+    }
+    Status = LoadBackupFile(Path, Saved.Get(), Size);
+    if (Status != ToolSuccess) {
+      Story.Reason = "restore file refused, nothing written";
+      return Status;
+    }
+    Held = Job.Guard != Gpp1Guard::None && SameBytes(Saved.Get(), Current.Data, Size);
+    if (!Held)
+      Status = CheckGuard(Job, Story.Before.Check.Kind, Current.Data, Story);
+    if (Status != ToolSuccess)
+      return Status;
   }
-  CopyBytes(Journal.Before, Current.Data, BoardRecordSize);
-  Journal.BeforeKnown = true;
-  UINT32 Size = Current.Size;
-  bool TailErased = true;
-  for (UINTN I = BoardRecordSize; I < Size; I++)
-    TailErased = TailErased && Current.Data[I] == ErasedByte;
-  PrintConsole(u"- Reading %s...\n", Path);
-  UINT8 *Saved = static_cast<UINT8 *>(AllocateBuffer(Size));
-  if (Saved == nullptr) {
-    FreeBuffer(Current.Pool);
-    PrintConsole(u"ERROR: Failed to allocate pool!\n");
-    return ToolOutOfResources;
-  }
-  Status = LoadBackupFile(Path, Saved, Size);
-  if (Status != ToolSuccess)
-    Journal.Reason = "restore file refused, nothing written";
-  bool Held = Status == ToolSuccess && Job->Guard != Gpp1Guard::None;
-  for (UINTN I = 0; I < Size && Held; I++)
-    Held = Saved[I] == Current.Data[I];
-  if (Status == ToolSuccess && !Held)
-    Status = CheckGuard(*Job, ClassifyStored(Current.Data, TailErased), Current.Data);
-  FreeBuffer(Current.Pool);
-  if (Status == ToolSuccess && Job->DryRun)
-    Status = ShowDryRun(*Job, Saved, true);
-  else if (Status == ToolSuccess && Held)
-    Status = AlreadyHeld();
-  else if (Status == ToolSuccess)
-    Status = BackUpWriteAndVerify(*Job, u"- Writing GPP1 block 0...\n",
-                                  u"- Verifying GPP1 block 0...\n", Saved, Size, true);
-  if (Status == ToolSuccess && !Journal.DryRun && !Journal.AlreadyHeld)
-    ShowRecord(Saved, true);
-  FreeBuffer(Saved);
+  Status = MakeChange(Job, Held,
+                      {Saved.Get(), Size, true, false, u"- Writing GPP1 block 0...\n",
+                       u"- Verifying GPP1 block 0...\n"},
+                      Story);
+  if (Status == ToolSuccess && !Story.DryRun && !Story.AlreadyHeld)
+    ShowRecord(Saved.Get(), true);
   return Status;
 }

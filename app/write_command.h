@@ -18,9 +18,10 @@ struct RecordEdit {
   bool BomId;
 };
 
-ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob *Job = nullptr,
+// Each tells what it did in Story.
+ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob &Job, RunStory &Story,
                         const RecordEdit *Edit = nullptr);
-ToolStatus ClearCommand(const RecordJob *Job = nullptr);
+ToolStatus ClearCommand(const RecordJob &Job, RunStory &Story);
 // --restore: a file made by --backup written back to block 0 and verified, under the same guards
 // and dry run as a write; the restored record is then shown as -r shows it.
-ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob *Job);
+ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &Story);

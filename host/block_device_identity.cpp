@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 
+#include "app/gpp1.h"
+
 namespace {
 
 constexpr const char *Gpp1NamePrefix = "mmcblk";
@@ -43,18 +45,24 @@ bool ParsePciFunction(const std::string &Node, unsigned *Device) {
 }
 
 bool IsGpp1Name(const std::string &Name) {
-  std::string Prefix = Gpp1NamePrefix, Suffix = Gpp1NameSuffix;
-  if (Name.size() <= Prefix.size() + Suffix.size() || Name.rfind(Prefix, 0) != 0 ||
-      Name.compare(Name.size() - Suffix.size(), Suffix.size(), Suffix) != 0)
-    return false;
-  for (size_t I = Prefix.size(); I < Name.size() - Suffix.size(); I++) {
-    if (!isdigit(static_cast<unsigned char>(Name[I])))
-      return false;
-  }
-  return true;
+  return Gpp1NameNumber(Name) >= 0;
 }
 
 } // namespace
+
+long Gpp1NameNumber(const std::string &Name) {
+  std::string Prefix = Gpp1NamePrefix, Suffix = Gpp1NameSuffix;
+  if (Name.size() <= Prefix.size() + Suffix.size() || Name.rfind(Prefix, 0) != 0 ||
+      Name.compare(Name.size() - Suffix.size(), Suffix.size(), Suffix) != 0)
+    return -1;
+  long Number = 0;
+  for (size_t I = Prefix.size(); I < Name.size() - Suffix.size(); I++) {
+    if (!isdigit(static_cast<unsigned char>(Name[I])) || Number > (LONG_MAX - 9) / 10)
+      return -1;
+    Number = Number * 10 + (Name[I] - '0');
+  }
+  return Number;
+}
 
 BlockDeviceIdentity IdentityFromSysfsPath(const std::string &DevicePath) {
   BlockDeviceIdentity Identity;
@@ -93,7 +101,7 @@ BlockDeviceIdentity IdentifyBlockDevice(dev_t Device, const std::string &SysfsRo
 
 bool IsBoardGpp1(const BlockDeviceIdentity &Identity) {
   return Identity.Known && IsGpp1Name(Identity.KernelName) && !Identity.PciFunction.empty() &&
-         Identity.PciDevice == BoardEmmcPciDevice;
+         Identity.PciDevice == EmmcPciDevice;
 }
 
 std::string DescribeIdentity(const BlockDeviceIdentity &Identity) {
@@ -104,7 +112,7 @@ std::string DescribeIdentity(const BlockDeviceIdentity &Identity) {
   if (IsGpp1Name(Identity.KernelName) && !IsBoardGpp1(Identity))
     Text += (Identity.PciFunction.empty() ? ", on no PCI function"
                                           : ", behind PCI function " + Identity.PciFunction) +
-            ", not the board's eMMC controller, PCI device " + std::to_string(BoardEmmcPciDevice);
+            ", not the board's eMMC controller, PCI device " + std::to_string(EmmcPciDevice);
   return Text;
 }
 

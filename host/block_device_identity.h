@@ -13,8 +13,9 @@
 #include <string>
 #include <sys/types.h>
 
-// The board's eMMC controller: PCI device 28 on any domain, bus and function.
-constexpr unsigned BoardEmmcPciDevice = 0x1C;
+// The kernel's name of an eMMC's first general purpose partition, mmcblkNgp0: N, or -1 for any
+// other name.
+long Gpp1NameNumber(const std::string &Name);
 
 struct BlockDeviceIdentity {
   bool Known = false;      // sysfs answered for the device number
@@ -29,7 +30,8 @@ BlockDeviceIdentity IdentityFromSysfsPath(const std::string &DevicePath);
 // The identity of block device Device as sysfs under SysfsRoot ("/sys") tells it.
 BlockDeviceIdentity IdentifyBlockDevice(dev_t Device, const std::string &SysfsRoot);
 
-// An eMMC GPP1 (mmcblkNgp0) whose controller is the board's.
+// An eMMC GPP1 (mmcblkNgp0) whose controller is the board's, the PCI device the firmware tool
+// looks for (EmmcPciDevice) on any domain, bus and function.
 bool IsBoardGpp1(const BlockDeviceIdentity &Identity);
 
 // "the kernel calls it loop0", "... mmcblk1gp0, on PCI function 0000:00:14.0", for messages.

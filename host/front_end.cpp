@@ -7,20 +7,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/run_journal.h"
-#include "app/station_files.h"
-#include "app/tool_status.h"
+#include "app/tool_main.h"
 #include "app/version.h"
+#include "host/descriptor.h"
 #include "host/front_end_options.h"
 #include "host/gpp1_medium.h"
 #include "host/host_board.h"
 #include "host/interruption.h"
+#include "host/host_text.h"
 #include "host/record_json.h"
 
 namespace {
 
 constexpr int LargestExitStatus = 255;
-constexpr int SignalExitBase = 128;
 
 int FrontEndError(FILE *Err, const std::string &Message, int Status = FrontEndErrorExit) {
   fprintf(Err, "kestrel: %s\n", Message.c_str());
@@ -29,15 +28,13 @@ int FrontEndError(FILE *Err, const std::string &Message, int Status = FrontEndEr
 
 // What the run did, in words, for a report that the result could not be shown.
 std::string OutcomeOf(ToolOperation Operation, int Status, size_t Writes) {
-  // A dry run or a read succeeds without a write.
+  // A dry run or a read succeeds without a write; only an operation that writes can have written.
   if (Status == 0 && Writes == 0)
     return "the tool succeeded and wrote nothing";
-  if (Status == 0 && (Operation == ToolOperation::Write || Operation == ToolOperation::Edit))
-    return "the record was written and verified";
-  if (Status == 0 && Operation == ToolOperation::Clear)
-    return "the record was cleared and verified";
-  if (Status == 0 && Operation == ToolOperation::Restore)
-    return "the block was restored and verified";
+  if (Status == 0)
+    return Operation == ToolOperation::Clear     ? "the record was cleared and verified"
+           : Operation == ToolOperation::Restore ? "the block was restored and verified"
+                                                 : "the record was written and verified";
   std::string Failed = "the tool failed with status " + std::to_string(Status);
   return Failed + (Writes != 0 ? " after writing to GPP1" : " and wrote nothing");
 }
@@ -80,7 +77,7 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
   if (Medium == nullptr) {
     // As the default search finding nothing: there is no GPP1 at that name.
     if (OpenError.Missing)
-      *Failure = {OpenError.Message + "; GPP1 cannot be found", NoGpp1Exit};
+      *Failure = {OpenError.Message + "; GPP1 cannot be found", ToolDeviceError};
     else
       *Failure = {OpenError.Message, FrontEndErrorExit};
     return nullptr;
@@ -90,7 +87,7 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
   std::string What =
       Options.DevicePath + " is not eMMC GPP1 (" + DescribeIdentity(Medium->Identity()) + ")";
   if (!Options.Force) {
-    *Failure = {What + "; nothing was read or written", NoGpp1Exit};
+    *Failure = {What + "; nothing was read or written", ToolDeviceError};
     return nullptr;
   }
   fprintf(Err, "kestrel: warning: %s; used as GPP1 because of --force\n", What.c_str());
@@ -137,31 +134,50 @@ std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
   return Medium;
 }
 
-// What the tool's own command line asks for, as the tool's parser reads it: the operation, and
-// the files it names as Linux paths (empty when not given).
+// What the tool's own command line asks for, as the tool's parser reads it once: its words as the
+// shell would hand them over, the operation, and the files it names as Linux paths (empty when
+// not given).
 struct ToolCommand {
+  std::vector<std::u16string> Args;
   ToolOperation Operation = ToolOperation::None;
+  bool DryRun = false;
   std::string Log;
   std::string Restore;
-  bool EndsRun = false; // --wait or --then: how a run on the board ends, nothing on Linux
 };
 
-ToolCommand ReadToolCommand(const std::vector<std::u16string> &ToolArgs) {
-  // The parser lowers option words in place and switches --debug on: it works on a copy, and the
-  // tool's own run sets --debug again.
+// The shell hands the tool UCS-2; a Linux command line is UTF-8. A board's screen and power
+// (--wait, --then) are the firmware's: on Linux they would silently do nothing, and are refused.
+bool ReadToolCommand(const std::vector<std::string> &Args, ToolCommand *Command,
+                     std::string *Error) {
+  for (const std::string &Arg : Args) {
+    std::u16string Wide;
+    if (!DecodeUtf8Argument(Arg, &Wide)) {
+      *Error = "argument \"" + ConsoleToUnix({WideText(Arg)}) +
+               "\" is not UTF-8 text of characters up to U+FFFF";
+      return false;
+    }
+    Command->Args.push_back(Wide);
+  }
+  // The parser lowers option words in place: it works on a copy.
   std::vector<std::u16string> Words = {u"kestrel"};
-  Words.insert(Words.end(), ToolArgs.begin(), ToolArgs.end());
+  Words.insert(Words.end(), Command->Args.begin(), Command->Args.end());
   std::vector<CHAR16 *> Argv;
   for (std::u16string &Word : Words)
     Argv.push_back(Word.data());
   CliOptions Options{};
   ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
-  DebugEnabled = 0;
+  if (Options.WaitGiven != 0 || Options.ThenGiven != 0) {
+    *Error = "--wait and --then end a run on the board; they have no meaning on Linux";
+    return false;
+  }
   const auto Path = [](const CHAR16 *Text) {
     return Text == nullptr ? std::string() : EncodeUtf8(Text);
   };
-  return {OperationOf(Options), Path(Options.LogText), Path(Options.RestoreText),
-          Options.WaitGiven != 0 || Options.ThenGiven != 0};
+  Command->Operation = OperationOf(Options);
+  Command->DryRun = Options.DryRunRequested != 0;
+  Command->Log = Path(Options.LogText);
+  Command->Restore = Path(Options.RestoreText);
+  return true;
 }
 
 // Whether Path names the medium's own file or device, or the file Other names.
@@ -173,6 +189,17 @@ bool SameFile(const std::string &Path, const Gpp1Medium *Medium, const std::stri
     return true;
   return !Other.empty() && stat(Other.c_str(), &That) == 0 && Named.st_dev == That.st_dev &&
          Named.st_ino == That.st_ino;
+}
+
+// A line appended to the medium would change it behind the tool's back, and one appended to the
+// block to restore would spoil the only copy kept.
+bool CheckLogPath(const ToolCommand &Command, const Gpp1Medium *Medium, std::string *Error) {
+  if (!SameFile(Command.Log, Medium, Command.Restore))
+    return true;
+  *Error = "--log " + Command.Log + " is " +
+           (SameFile(Command.Log, Medium, "") ? "the medium itself" : "the file to restore") +
+           "; nothing was read or written";
+  return false;
 }
 
 // A GPP1 that answers every transfer with a failure: the board a run is given when it may not
@@ -189,32 +216,130 @@ private:
   uint64_t Bytes;
 };
 
+// The tool run on Board, its console reaching Console as it is printed (also what the board says
+// afterwards, in AmendLog); the tool's exit status.
+int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console) {
+  auto Converter = std::make_shared<ConsoleConverter>();
+  Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
+    Console.Send(Converter->Feed(Text));
+  };
+  const int Exit = ExitStatusOf(Board.Run(Command.Args));
+  Console.Send(Converter->Finish());
+  return Exit;
+}
+
 // The tool's line in its log made to say Reason and Status, the run's exit status, when the run
 // ends otherwise than the tool said (a signal, output that failed, a medium it was not let near).
 // The amendment's own failure is the exit status then.
 int AmendLog(HostBoard &Board, int Status, const std::string &Reason) {
+  const FinishedRun &Last = LastRun();
   ToolStatus Amended = ToolSuccess;
-  Board.Attend([&] { Amended = AmendStationLog(static_cast<ToolStatus>(Status), Reason.c_str()); });
+  Board.Attend([&] {
+    Amended = AmendStationLog(Last.Line, Last.WriteReached, static_cast<ToolStatus>(Status),
+                              Reason.c_str());
+  });
   return Amended == ToolSuccess ? Status : ExitStatusOf(Amended);
 }
 
 // A run that may not touch the medium: with a log asked, the tool runs over a GPP1 that refuses
 // every transfer, so that its line is put, and the line then says why the run ended.
-int LogRefusedRun(const ToolCommand &Command, const std::vector<std::u16string> &ToolArgs,
-                  const Gpp1Medium *Medium, OutputStream &Console, int Status,
-                  const std::string &Reason) {
+int LogRefusedRun(const ToolCommand &Command, const Gpp1Medium *Medium, OutputStream &Console,
+                  int Status, const std::string &Reason) {
   if (Command.Log.empty())
     return Status;
   RefusingGpp1 Refusing(Medium != nullptr ? Medium->Size() : DefaultImageBlockSize);
-  uint32_t BlockSize = Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize;
-  HostBoard Board(&Refusing, BlockSize, false);
-  ConsoleConverter Converter;
-  Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
+  HostBoard Board(&Refusing, Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
+                  false);
   // A run that could not put its line says so with its own status; there is nothing to amend.
-  int Logged = ExitStatusOf(Board.Run(ToolArgs));
-  int Exit = Logged == ToolNotLoggedNothingWritten ? Logged : AmendLog(Board, Status, Reason);
-  Console.Send(Converter.Finish());
-  return Exit;
+  int Logged = RunOnBoard(Board, Command, Console);
+  return Logged == ToolNotLoggedNothingWritten ? Logged : AmendLog(Board, Status, Reason);
+}
+
+// The medium's lock, shared for a read and exclusive for a change, waited for a while; a signal
+// held before the write stops the wait. False with the run's exit status in *Exit when the run may
+// not go on.
+bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPlatform &Platform,
+                OutputStream &Console, FILE *Err, int *Exit) {
+  LockResult Locked = Medium.Lock(OperationWrites(Command.Operation),
+                                  Platform.LockWaitMilliseconds, [] { return HeldInterrupt() != 0; });
+  if (Locked == LockResult::Locked && HeldInterrupt() != 0)
+    Locked = LockResult::Interrupted;
+  if (Locked == LockResult::Locked) {
+    Medium.SetBeforeWrite(BeginWrite);
+    return true;
+  }
+  const std::string Signal = InterruptName(HeldInterrupt());
+  if (Locked == LockResult::Interrupted) {
+    FrontEndError(Err, Signal + " ended the run; nothing was written");
+    *Exit = LogRefusedRun(Command, &Medium, Console, SignalExitBase + HeldInterrupt(),
+                          "interrupted by " + Signal + ", nothing written");
+    return false;
+  }
+  FrontEndError(Err, (Locked == LockResult::Busy
+                          ? std::string("GPP1 is in use by another process")
+                          : "cannot lock " + Medium.Path() + ": " + strerror(errno)) +
+                         "; nothing was read or written");
+  *Exit = LogRefusedRun(Command, &Medium, Console, ToolDeviceError,
+                        "GPP1 in use by another process, nothing written");
+  return false;
+}
+
+// The record as block 0 holds it now, for --json: after a read that found it (valid or not), or
+// after a write or an edit verified or found in place already; the tool saw it last.
+void ShowRecordJson(const ToolCommand &Command, int ToolExit, OutputStream &StdOut) {
+  const bool Changed =
+      Command.Operation == ToolOperation::Write || Command.Operation == ToolOperation::Edit;
+  const bool Shown = (Command.Operation == ToolOperation::Read &&
+                      (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
+                     (Changed && ToolExit == ToolSuccess && !Command.DryRun);
+  if (Shown && LastRun().Record.Known)
+    StdOut.Send(RecordJson(LastRun().Record) + "\n");
+}
+
+// How the run ends once the tool is done: its own status, unless an output failed or a signal is
+// held, each said on stderr (on stdout when stderr failed, unless stdout is the JSON object's
+// alone) and in the log's line.
+int EndRun(HostBoard &Board, const ToolCommand &Command, const Gpp1Medium *Medium, int ToolExit,
+           const OutputStream &StdOut, const OutputStream &StdErr, bool Json) {
+  auto Report = [&](const std::string &Line) {
+    if (!Emit(StdErr.File, Line) && !Json)
+      Emit(StdOut.File, Line);
+  };
+  const bool Wrote = Medium != nullptr && Medium->OpenedForWriting();
+  const std::string Outcome =
+      OutcomeOf(Command.Operation, ToolExit, Wrote ? Medium->WritesAttempted() : 0);
+  const std::string ToolReason = LastRun().Reason != nullptr ? LastRun().Reason : "failed";
+  int Exit = ToolExit;
+  std::string Reason;
+  if (StdOut.Failed || StdErr.Failed) {
+    const std::string Stream = StdOut.Failed ? "output" : "error";
+    Report("kestrel: " + Outcome + ", but standard " + Stream +
+           " failed: " + strerror(StdOut.Failed ? StdOut.Errno : StdErr.Errno) + "\n");
+    Exit = ToolOutputFailed;
+    Reason = "standard " + Stream + " failed: " + ToolReason;
+  }
+  // A signal held while GPP1 was written ends the run now that the write's outcome is out; one
+  // held before kept the write from beginning.
+  if (int Signal = Medium != nullptr ? HeldInterrupt() : 0) {
+    const std::string Name = InterruptName(Signal);
+    Report("kestrel: " + Name +
+           (Wrote ? " arrived after the write began; " + Outcome + ", and the run ends here\n"
+                  : " ended the run; nothing was written\n"));
+    Exit = SignalExitBase + Signal;
+    Reason = Wrote ? "ended by " + Name + " after the write: " + ToolReason
+                   : "interrupted by " + Name + ", nothing written";
+  }
+  return Exit != ToolExit && !Command.Log.empty() ? AmendLog(Board, Exit, Reason) : Exit;
+}
+
+int ShowVersion(const FrontEndOptions &Options, FILE *Out, FILE *Err) {
+  if (!Options.ToolArgs.empty() || Options.Json)
+    return FrontEndError(Err, "--version takes no other options");
+  std::u16string Version(ToolVersion);
+  if (Emit(Out, "kestrel " + std::string(Version.begin(), Version.end()) + "\n"))
+    return 0;
+  fprintf(Err, "kestrel: standard output failed: %s\n", strerror(errno));
+  return ToolOutputFailed;
 }
 
 } // namespace
@@ -230,12 +355,10 @@ bool MakeStandardDescriptorsSafe() {
     if (fcntl(Fd, F_GETFD) != -1 || errno != EBADF)
       continue;
     // open() returns the lowest free descriptor, which is this one.
-    int Null = open("/dev/null", O_RDWR);
-    if (Null != Fd) {
-      if (Null >= 0)
-        close(Null);
+    Descriptor Null(open("/dev/null", O_RDWR));
+    if (Null.Get() != Fd)
       return false;
-    }
+    Null.Release();
   }
   return true;
 }
@@ -246,129 +369,33 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   std::string Error;
   if (!ParseFrontEndOptions(Args, &Options, &Error))
     return FrontEndError(Err, Error + " (" + FrontEndUsage + ")");
-  if (Options.Version) {
-    if (!Options.ToolArgs.empty() || Options.Json)
-      return FrontEndError(Err, "--version takes no other options");
-    std::u16string Version(ToolVersion);
-    std::string Line = "kestrel " + std::string(Version.begin(), Version.end()) + "\n";
-    if (!Emit(Out, Line)) {
-      fprintf(Err, "kestrel: standard output failed: %s\n", strerror(errno));
-      return OutputFailedExit;
-    }
-    return 0;
-  }
-
-  // The shell hands the tool UCS-2; a Linux command line is UTF-8.
-  std::vector<std::u16string> ToolArgs;
-  for (const std::string &Arg : Options.ToolArgs) {
-    std::u16string Wide;
-    if (!DecodeUtf8Argument(Arg, &Wide))
-      return FrontEndError(Err, "argument \"" + ConsoleToUnix({WideText(Arg)}) +
-                                    "\" is not UTF-8 text of characters up to U+FFFF");
-    ToolArgs.push_back(Wide);
-  }
-  const ToolCommand Command = ReadToolCommand(ToolArgs);
-  // A board's screen and power are the firmware's: on Linux they would silently do nothing.
-  if (Command.EndsRun)
-    return FrontEndError(Err, "--wait and --then end a run on the board; they have no meaning "
-                              "on Linux");
-
+  if (Options.Version)
+    return ShowVersion(Options, Out, Err);
+  ToolCommand Command;
+  if (!ReadToolCommand(Options.ToolArgs, &Command, &Error))
+    return FrontEndError(Err, Error);
   OpenFailure Failure;
   std::unique_ptr<Gpp1Medium> Medium = OpenMedium(Options, Platform, Err, &Failure);
   if (Medium == nullptr && !Failure.Message.empty())
     return FrontEndError(Err, Failure.Message, Failure.Status);
-  // A line appended to the medium would change it behind the tool's back, and one appended to
-  // the block to restore would spoil the only copy kept.
-  if (SameFile(Command.Log, Medium.get(), Command.Restore))
-    return FrontEndError(Err,
-                         "--log " + Command.Log + " is " +
-                             (SameFile(Command.Log, Medium.get(), "") ? "the medium itself"
-                                                                      : "the file to restore") +
-                             "; nothing was read or written");
+  if (!CheckLogPath(Command, Medium.get(), &Error))
+    return FrontEndError(Err, Error);
 
   // The console reaches the user as the tool prints it, so that whatever ends the run later, what
   // was done so far has been said. With --json stdout carries the object alone and the console
   // goes to stderr.
   OutputStream StdOut{Out}, StdErr{Err};
   OutputStream &Console = Options.Json ? StdErr : StdOut;
-  if (Medium != nullptr) {
-    LockResult Locked =
-        Medium->Lock(OperationWrites(Command.Operation), Platform.LockWaitMilliseconds,
-                     [] { return HeldInterrupt() != 0; });
-    if (Locked == LockResult::Locked && HeldInterrupt() != 0)
-      Locked = LockResult::Interrupted;
-    std::string Why = Locked == LockResult::Busy ? "GPP1 is in use by another process"
-                      : Locked == LockResult::Failed
-                          ? "cannot lock " + Medium->Path() + ": " + strerror(errno)
-                          : std::string(InterruptName(HeldInterrupt())) + " ended the run";
-    int Status = Locked == LockResult::Interrupted ? SignalExitBase + HeldInterrupt() : NoGpp1Exit;
-    if (Locked != LockResult::Locked) {
-      FrontEndError(Err, Why + "; nothing was " +
-                             (Locked == LockResult::Interrupted ? "written" : "read or written"));
-      return LogRefusedRun(Command, ToolArgs, Medium.get(), Console, Status,
-                           Locked == LockResult::Interrupted
-                               ? "interrupted by " + std::string(InterruptName(HeldInterrupt())) +
-                                     ", nothing written"
-                               : "GPP1 in use by another process, nothing written");
-    }
-    Medium->SetBeforeWrite(BeginWrite);
-  }
-
-  ConsoleConverter Converter;
+  int Exit = 0;
+  if (Medium != nullptr && !LockMedium(*Medium, Command, Platform, Console, Err, &Exit))
+    return Exit;
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
-  Board.ConsoleSink = [&](const std::u16string &Text) { Console.Send(Converter.Feed(Text)); };
-  const int ToolExit = ExitStatusOf(Board.Run(ToolArgs));
-  Console.Send(Converter.Finish());
-  const bool Wrote = Medium != nullptr && Medium->OpenedForWriting();
-  const size_t Writes = Wrote ? Medium->WritesAttempted() : 0;
-
+  const int ToolExit = RunOnBoard(Board, Command, Console);
   if (Command.Operation == ToolOperation::Help && ToolExit == 0)
     Console.Send(FrontEndHelp);
-  if (Options.Json && Medium != nullptr) {
-    // The record as block 0 holds it now: after a read that found it (valid or not), or after a
-    // write verified or found in place already.
-    bool Changed =
-        Command.Operation == ToolOperation::Write || Command.Operation == ToolOperation::Edit;
-    bool Shown = (Command.Operation == ToolOperation::Read &&
-                  (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
-                 (Changed && ToolExit == ToolSuccess && (Writes != 0 || Journal.AlreadyHeld));
-    std::vector<uint8_t> Block(Medium->BlockSize());
-    if (Shown && Medium->Read(0, Block.data(), Block.size())) {
-      Board.Sim.InstallInPlatformContext();
-      StdOut.Send(RecordJson(Block.data()) + "\n");
-    }
-  }
-
-  // Said on stderr, or on stdout when stderr failed, unless stdout is the JSON object's alone.
-  auto Report = [&](const std::string &Line) {
-    if (!Emit(Err, Line) && !Options.Json)
-      Emit(Out, Line);
-  };
-  int Exit = ToolExit;
-  std::string Reason;
-  const std::string Outcome = OutcomeOf(Command.Operation, ToolExit, Writes);
-  if (StdOut.Failed || StdErr.Failed) {
-    Report("kestrel: " + Outcome + ", but standard " + (StdOut.Failed ? "output" : "error") +
-           " failed: " + strerror(StdOut.Failed ? StdOut.Errno : StdErr.Errno) + "\n");
-    Exit = OutputFailedExit;
-    Reason = std::string("standard ") + (StdOut.Failed ? "output" : "error") +
-             " failed: " + RunReason(static_cast<ToolStatus>(ToolExit));
-  }
-  // A signal held while GPP1 was written ends the run now that the write's outcome is out; one
-  // held before kept the write from beginning.
-  if (int Signal = Medium != nullptr ? HeldInterrupt() : 0) {
-    const std::string Name = InterruptName(Signal);
-    Report("kestrel: " + Name +
-           (Wrote ? " arrived after the write began; " + Outcome + ", and the run ends here\n"
-                  : " ended the run; nothing was written\n"));
-    Exit = SignalExitBase + Signal;
-    Reason = Wrote ? "ended by " + Name +
-                         " after the write: " + RunReason(static_cast<ToolStatus>(ToolExit))
-                   : "interrupted by " + Name + ", nothing written";
-  }
-  if (Exit != ToolExit && !Command.Log.empty())
-    Exit = AmendLog(Board, Exit, Reason);
-  return Exit;
+  if (Options.Json && Medium != nullptr)
+    ShowRecordJson(Command, ToolExit, StdOut);
+  return EndRun(Board, Command, Medium.get(), ToolExit, StdOut, StdErr, Options.Json);
 }

@@ -8,15 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "app/tool_status.h"
+
 // Exit status of a front-end error (usage, a medium that cannot be used, an argument that is not
-// UTF-8); nothing is written.
-constexpr int FrontEndErrorExit = 2;
-// Exit status when standard output or standard error could not be written. No status of the tool
-// has this number, so a script can tell "the tool's result is unknown to you" from any result.
-constexpr int OutputFailedExit = 74;
-// Exit status when GPP1 cannot be found, is not what the kernel calls GPP1, or is in use: the
-// tool's own status for a GPP1 it cannot find or open.
-constexpr int NoGpp1Exit = 7;
+// UTF-8), the tool's own for bad arguments; nothing is written. A GPP1 that cannot be found, is
+// not what the kernel calls GPP1, or is in use ends the run with the tool's ToolDeviceError, and
+// an output that failed with ToolOutputFailed, which no outcome of the tool shares, so a script
+// can tell "the tool's result is unknown to you" from any result.
+constexpr int FrontEndErrorExit = ToolInvalidParameter;
 // How long a run waits for another holder of the medium's lock (another run, or udev probing
 // the device after a write) before it gives up.
 constexpr int DefaultLockWaitMilliseconds = 5000;

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "host/host_text.h"
+
 namespace {
 
 // Direct transfers need a buffer aligned to the device's logical block size; a page covers
@@ -23,15 +25,9 @@ constexpr size_t PageAlignment = 4096;
 // How often a run that waits for the lock asks again.
 constexpr long LockPollNanoseconds = 20 * 1000 * 1000;
 constexpr int NanosecondsPerMillisecond = 1000 * 1000;
-constexpr const char *Gpp1NamePrefix = "mmcblk";
-constexpr const char *Gpp1NameSuffix = "gp0";
 
 std::string ErrnoText(int Error) {
   return strerror(Error);
-}
-
-void Warn(const std::string &Text) {
-  fprintf(stderr, "kestrel: %s\n", Text.c_str());
 }
 
 struct AlignedBuffer {
@@ -45,33 +41,12 @@ struct AlignedBuffer {
   void *Data = nullptr;
 };
 
-// Number N of a name mmcblkNgp0; -1 for any other name.
-long Gpp1DeviceNumber(const char *Name) {
-  size_t PrefixLength = strlen(Gpp1NamePrefix);
-  if (strncmp(Name, Gpp1NamePrefix, PrefixLength) != 0)
-    return -1;
-  const char *P = Name + PrefixLength;
-  if (*P < '0' || *P > '9')
-    return -1;
-  char *End = nullptr;
-  errno = 0;
-  long N = strtol(P, &End, 10);
-  if (errno != 0 || strcmp(End, Gpp1NameSuffix) != 0)
-    return -1;
-  return N;
-}
-
 } // namespace
 
-Gpp1Medium::Gpp1Medium(MediumKind TypeIn, std::string NameIn, int Fd, uint32_t BlockIn,
+Gpp1Medium::Gpp1Medium(MediumKind TypeIn, std::string NameIn, Descriptor Fd, uint32_t BlockIn,
                        uint64_t BytesIn)
-    : Type(TypeIn), Name(std::move(NameIn)), ReadFd(Fd), Block(BlockIn), Bytes(BytesIn) {}
-
-Gpp1Medium::~Gpp1Medium() {
-  if (WriteFd >= 0)
-    close(WriteFd);
-  close(ReadFd);
-}
+    : Type(TypeIn), Name(std::move(NameIn)), ReadFd(std::move(Fd)), Block(BlockIn),
+      Bytes(BytesIn) {}
 
 std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint32_t BlockSize,
                                                   MediumError *Error) {
@@ -87,26 +62,24 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint3
                                             : "image " + Path + " is not a regular file";
     return nullptr;
   }
-  int Fd = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (Fd < 0) {
+  Descriptor Fd(open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!Fd.Valid()) {
     Error->Message = "cannot open image " + Path + ": " + ErrnoText(errno);
     return nullptr;
   }
   struct stat Info;
-  if (fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode) || Info.st_dev != Named.st_dev ||
+  if (fstat(Fd.Get(), &Info) != 0 || !S_ISREG(Info.st_mode) || Info.st_dev != Named.st_dev ||
       Info.st_ino != Named.st_ino) {
     Error->Message = "image " + Path + " changed while it was opened";
-    close(Fd);
     return nullptr;
   }
   uint64_t Size = static_cast<uint64_t>(Info.st_size);
   if (Size == 0 || Size % BlockSize != 0) {
     Error->Message = "image " + Path + " holds " + std::to_string(Size) +
                      " bytes, not a whole number of " + std::to_string(BlockSize) + "-byte blocks";
-    close(Fd);
     return nullptr;
   }
-  return std::unique_ptr<Gpp1Medium>(new Gpp1Medium(MediumKind::Image, Path, Fd, BlockSize, Size));
+  return std::unique_ptr<Gpp1Medium>(new Gpp1Medium(MediumKind::Image, Path, std::move(Fd), BlockSize, Size));
 }
 
 std::unique_ptr<Gpp1Medium>
@@ -122,34 +95,31 @@ Gpp1Medium::OpenDevice(const std::string &Path, const std::string &SysfsRoot, Me
     Error->Message = Path + " is not a block device; use --image for a file";
     return nullptr;
   }
-  int Fd = open(Path.c_str(), O_RDONLY | O_DIRECT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (Fd < 0) {
+  Descriptor Fd(open(Path.c_str(), O_RDONLY | O_DIRECT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!Fd.Valid()) {
     Error->Message = "cannot open device " + Path + ": " + ErrnoText(errno);
     return nullptr;
   }
   struct stat Opened;
   // The node could have been replaced between stat and open; what counts from here on is the
   // device number of the opened descriptor.
-  if (fstat(Fd, &Opened) != 0 || !S_ISBLK(Opened.st_mode) || Opened.st_rdev != Info.st_rdev) {
+  if (fstat(Fd.Get(), &Opened) != 0 || !S_ISBLK(Opened.st_mode) || Opened.st_rdev != Info.st_rdev) {
     Error->Message = "device " + Path + " changed while it was opened";
-    close(Fd);
     return nullptr;
   }
   int LogicalBlock = 0;
   uint64_t Size = 0;
-  if (ioctl(Fd, BLKSSZGET, &LogicalBlock) != 0 || ioctl(Fd, BLKGETSIZE64, &Size) != 0) {
+  if (ioctl(Fd.Get(), BLKSSZGET, &LogicalBlock) != 0 || ioctl(Fd.Get(), BLKGETSIZE64, &Size) != 0) {
     Error->Message = "cannot read the geometry of " + Path + ": " + ErrnoText(errno);
-    close(Fd);
     return nullptr;
   }
   if (LogicalBlock <= 0 || Size < static_cast<uint64_t>(LogicalBlock)) {
     Error->Message = "device " + Path + " holds no whole block";
-    close(Fd);
     return nullptr;
   }
   auto Medium = std::unique_ptr<Gpp1Medium>(
-      new Gpp1Medium(MediumKind::Device, Path, Fd, static_cast<uint32_t>(LogicalBlock), Size));
-  Medium->ReadOnly = KernelHoldsReadOnly(Fd, Opened.st_rdev, SysfsRoot);
+      new Gpp1Medium(MediumKind::Device, Path, std::move(Fd), static_cast<uint32_t>(LogicalBlock), Size));
+  Medium->ReadOnly = KernelHoldsReadOnly(Medium->ReadFd.Get(), Opened.st_rdev, SysfsRoot);
   Medium->Kernel = IdentifyBlockDevice(Opened.st_rdev, SysfsRoot);
   return Medium;
 }
@@ -201,11 +171,11 @@ bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
     AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
     if (Aligned.Data == nullptr)
       return false;
-    Ok = ReadAt(ReadFd, Offset, Aligned.Data, Length);
+    Ok = ReadAt(ReadFd.Get(), Offset, Aligned.Data, Length);
     if (Ok)
       memcpy(Buffer, Aligned.Data, Length);
   } else {
-    Ok = ReadAt(ReadFd, Offset, Buffer, Length);
+    Ok = ReadAt(ReadFd.Get(), Offset, Buffer, Length);
   }
   if (Ok && Offset == 0 && Length >= Block) {
     const auto *In = static_cast<const uint8_t *>(Buffer);
@@ -216,7 +186,7 @@ bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
 
 bool Gpp1Medium::SameFileAs(const struct stat &Named) const {
   struct stat Own;
-  if (fstat(ReadFd, &Own) != 0)
+  if (fstat(ReadFd.Get(), &Own) != 0)
     return false;
   if (S_ISBLK(Own.st_mode))
     return S_ISBLK(Named.st_mode) && Named.st_rdev == Own.st_rdev;
@@ -228,7 +198,7 @@ LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds,
   long Waited = 0;
   long Limit = static_cast<long>(WaitMilliseconds) * NanosecondsPerMillisecond;
   for (;;) {
-    if (flock(ReadFd, (Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+    if (flock(ReadFd.Get(), (Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
       return LockResult::Locked;
     if (errno != EWOULDBLOCK && errno != EINTR)
       return LockResult::Failed;
@@ -245,7 +215,7 @@ LockResult Gpp1Medium::Lock(bool Exclusive, int WaitMilliseconds,
 }
 
 bool Gpp1Medium::OpenForWriting() {
-  if (WriteFd >= 0)
+  if (WriteFd.Valid())
     return true;
   // A hook that refuses stays in place: no later write of the run begins either.
   if (BeforeWrite) {
@@ -260,21 +230,20 @@ bool Gpp1Medium::OpenForWriting() {
   // and the record is not written behind a file system's back.
   if (Type == MediumKind::Device)
     Flags |= O_DIRECT | O_EXCL | O_DSYNC;
-  int Fd = open(Name.c_str(), Flags);
-  if (Fd < 0) {
+  Descriptor Fd(open(Name.c_str(), Flags));
+  if (!Fd.Valid()) {
     Warn("cannot open " + Name + " for writing: " + ErrnoText(errno));
     return false;
   }
   struct stat Reading, Writing;
-  bool Same = fstat(ReadFd, &Reading) == 0 && fstat(Fd, &Writing) == 0 &&
+  bool Same = fstat(ReadFd.Get(), &Reading) == 0 && fstat(Fd.Get(), &Writing) == 0 &&
               Reading.st_dev == Writing.st_dev && Reading.st_ino == Writing.st_ino &&
               Reading.st_rdev == Writing.st_rdev;
   if (!Same) {
     Warn(Name + " is no longer what was opened for reading; nothing written");
-    close(Fd);
     return false;
   }
-  WriteFd = Fd;
+  WriteFd = std::move(Fd);
   return true;
 }
 
@@ -294,13 +263,13 @@ bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
     if (Aligned.Data == nullptr)
       return false;
     memcpy(Aligned.Data, Buffer, Length);
-    Ok = WriteAt(WriteFd, 0, Aligned.Data, Length);
+    Ok = WriteAt(WriteFd.Get(), 0, Aligned.Data, Length);
   } else {
-    Ok = WriteAt(WriteFd, 0, Buffer, Length);
+    Ok = WriteAt(WriteFd.Get(), 0, Buffer, Length);
   }
   // On the medium before the tool's read-back, not in a cache: fsync on a block device also
   // flushes the device's own write cache.
-  if (Ok && fsync(WriteFd) != 0) {
+  if (Ok && fsync(WriteFd.Get()) != 0) {
     Warn("sync of " + Name + " failed: " + ErrnoText(errno));
     Ok = false;
   }
@@ -314,7 +283,7 @@ std::vector<std::string> FindGpp1Candidates(const std::string &Directory) {
     return Found;
   std::map<long, std::string> ByNumber;
   while (struct dirent *Entry = readdir(Dir)) {
-    long N = Gpp1DeviceNumber(Entry->d_name);
+    long N = Gpp1NameNumber(Entry->d_name);
     if (N >= 0)
       ByNumber.emplace(N, Directory + "/" + Entry->d_name);
   }

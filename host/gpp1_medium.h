@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 
 #include "host/block_device_identity.h"
+#include "host/descriptor.h"
 #include "sim/sim_block.h"
 
 enum class MediumKind { Image, Device };
@@ -46,7 +47,6 @@ public:
   // the device is read.
   static std::unique_ptr<Gpp1Medium> OpenDevice(const std::string &Path,
                                                 const std::string &SysfsRoot, MediumError *Error);
-  ~Gpp1Medium() override;
   Gpp1Medium(const Gpp1Medium &) = delete;
   Gpp1Medium &operator=(const Gpp1Medium &) = delete;
 
@@ -75,21 +75,21 @@ public:
   const BlockDeviceIdentity &Identity() const { return Kernel; }
 
   // What happened during the run: the front end reports the writes; the rest is for tests.
-  bool OpenedForWriting() const { return WriteFd >= 0; }
+  bool OpenedForWriting() const { return WriteFd.Valid(); }
   size_t WritesAttempted() const { return WriteCalls; }
   // Block 0 as the last successful read of it returned it; empty before any.
   const std::vector<uint8_t> &LastBlock0() const { return Block0Read; }
 
 private:
-  Gpp1Medium(MediumKind Type, std::string Name, int Fd, uint32_t Block, uint64_t Bytes);
+  Gpp1Medium(MediumKind Type, std::string Name, Descriptor Fd, uint32_t Block, uint64_t Bytes);
   bool OpenForWriting();
   bool ReadAt(int Fd, uint64_t Offset, void *Buffer, size_t Length);
   bool WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Length);
 
   MediumKind Type;
   std::string Name;
-  int ReadFd;
-  int WriteFd = -1;
+  Descriptor ReadFd;
+  Descriptor WriteFd;
   uint32_t Block;
   uint64_t Bytes;
   bool ReadOnly = false;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "host/host_files.h"
+#include "host/host_text.h"
 #include "main/kestrel.h"
 #include "shell/shell_connection.h"
 
@@ -88,27 +89,7 @@ bool SteersTerminal(char16_t C) {
          (C >= 0xD800 && C <= 0xDFFF);
 }
 
-void AppendUtf8(char16_t C, std::string *Out) {
-  if (C < 0x80) {
-    Out->push_back(static_cast<char>(C));
-  } else if (C < 0x800) {
-    Out->push_back(static_cast<char>(0xC0 | (C >> 6)));
-    Out->push_back(static_cast<char>(0x80 | (C & 0x3F)));
-  } else {
-    Out->push_back(static_cast<char>(0xE0 | (C >> 12)));
-    Out->push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-    Out->push_back(static_cast<char>(0x80 | (C & 0x3F)));
-  }
-}
-
 } // namespace
-
-std::string EncodeUtf8(const std::u16string &Text) {
-  std::string Out;
-  for (char16_t C : Text)
-    AppendUtf8(C, &Out);
-  return Out;
-}
 
 std::string ConsoleConverter::Feed(const std::u16string &Text) {
   std::string Out;
@@ -135,31 +116,4 @@ std::string ConsoleToUnix(const std::vector<std::u16string> &Calls) {
   for (const auto &Call : Calls)
     Out += Converter.Feed(Call);
   return Out + Converter.Finish();
-}
-
-bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide) {
-  Wide->clear();
-  const auto *P = reinterpret_cast<const unsigned char *>(Text.data());
-  const auto *End = P + Text.size();
-  while (P < End) {
-    uint32_t C = *P++;
-    int Follow = 0;
-    uint32_t Least = 0;
-    if (C >= 0xC2 && C <= 0xDF) {
-      Follow = 1, Least = 0x80, C &= 0x1F;
-    } else if (C >= 0xE0 && C <= 0xEF) {
-      Follow = 2, Least = 0x800, C &= 0x0F;
-    } else if (C >= 0x80) {
-      return false; // a stray continuation byte, an overlong lead, or beyond UCS-2
-    }
-    for (int I = 0; I < Follow; I++) {
-      if (P == End || (*P & 0xC0) != 0x80)
-        return false;
-      C = C << 6 | (*P++ & 0x3F);
-    }
-    if (C < Least || (C >= 0xD800 && C <= 0xDFFF))
-      return false;
-    Wide->push_back(static_cast<char16_t>(C));
-  }
-  return true;
 }

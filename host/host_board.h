@@ -70,10 +70,3 @@ private:
 
 // The whole console at once, through a ConsoleConverter.
 std::string ConsoleToUnix(const std::vector<std::u16string> &Calls);
-
-// UCS-2 text (a file name the tool was given) as the UTF-8 a Linux path is.
-std::string EncodeUtf8(const std::u16string &Text);
-
-// A command-line argument from UTF-8 into the UCS-2 a shell hands over. False for bytes that are
-// not UTF-8 and for characters beyond UCS-2.
-bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide);

@@ -4,19 +4,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <string>
 #include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "host/descriptor.h"
+#include "host/host_text.h"
 #include "sim/sim_firmware.h"
 
 namespace {
 
-size_t OpenCount = 0;
 // How long an open for writing waits for another run's lock on the file (a log shared by runs at
 // once holds it only while a line is put), and how often it asks.
 constexpr int FileLockWaitMilliseconds = 5000;
@@ -33,19 +36,18 @@ enum class NewFile {
 // One open file; the protocol comes first, so a handle is its protocol.
 struct LinuxFile {
   EFI_FILE_PROTOCOL Protocol;
-  int Fd;
+  Descriptor Fd;
   std::string Path;
   NewFile Kind;
   std::string Temporary; // NewFile::Temporary: the temporary's name
   uint64_t Position;
 };
 
+// The open files, owned here from their open to their close (or delete).
+std::vector<std::unique_ptr<LinuxFile>> OpenFiles;
+
 LinuxFile *FileOf(SHELL_FILE_HANDLE F) {
   return reinterpret_cast<LinuxFile *>(F);
-}
-
-void Warn(const std::string &Text) {
-  fprintf(stderr, "kestrel: %s\n", Text.c_str());
 }
 
 EFI_STATUS StatusOf(int Error) {
@@ -76,38 +78,20 @@ EFI_STATUS Failed(const std::string &What, const std::string &Path, int Error) {
   return StatusOf(Error);
 }
 
-// The shell hands names over in UCS-2; Linux names are UTF-8.
-std::string PathOf(const CHAR16 *Name) {
-  std::string Out;
-  for (; *Name != 0; Name++) {
-    char16_t C = *Name;
-    if (C < 0x80) {
-      Out.push_back(static_cast<char>(C));
-    } else if (C < 0x800) {
-      Out.push_back(static_cast<char>(0xC0 | (C >> 6)));
-      Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    } else {
-      Out.push_back(static_cast<char>(0xE0 | (C >> 12)));
-      Out.push_back(static_cast<char>(0x80 | ((C >> 6) & 0x3F)));
-      Out.push_back(static_cast<char>(0x80 | (C & 0x3F)));
-    }
-  }
-  return Out;
-}
-
 std::string FolderOf(const std::string &Path) {
   size_t Slash = Path.rfind('/');
   return Slash == std::string::npos ? "." : Slash == 0 ? "/" : Path.substr(0, Slash);
 }
 
 bool SyncFolder(const std::string &Path) {
-  int Fd = open(FolderOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Fd < 0)
+  Descriptor Folder(open(FolderOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!Folder.Valid())
     return false;
   // Some file systems (FUSE ones among them) cannot sync a folder; the rename stands regardless.
-  bool Ok = fsync(Fd) == 0 || errno == EINVAL || errno == ENOSYS;
+  bool Ok = fsync(Folder.Get()) == 0 || errno == EINVAL || errno == ENOSYS;
   int Error = errno;
-  close(Fd);
+  // Closed before the reason is put back, so that the close cannot change it.
+  Folder.Reset();
   errno = Error;
   return Ok;
 }
@@ -118,10 +102,10 @@ EFI_STATUS EFIAPI Unsupported() {
 
 EFI_STATUS EFIAPI GetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *Size, VOID *Buffer);
 
-SHELL_FILE_HANDLE NewHandle(int Fd, const std::string &Path, NewFile Kind,
+SHELL_FILE_HANDLE NewHandle(Descriptor Fd, const std::string &Path, NewFile Kind,
                             const std::string &Temporary = "") {
-  auto *F = new LinuxFile{};
-  F->Fd = Fd;
+  auto F = std::make_unique<LinuxFile>();
+  F->Fd = std::move(Fd);
   F->Path = Path;
   F->Kind = Kind;
   F->Temporary = Temporary;
@@ -130,8 +114,8 @@ SHELL_FILE_HANDLE NewHandle(int Fd, const std::string &Path, NewFile Kind,
     Slots[I] = reinterpret_cast<void *>(&Unsupported);
   F->Protocol.Revision = 0x00010000;
   F->Protocol.GetInfo = GetInfo;
-  OpenCount++;
-  return &F->Protocol;
+  OpenFiles.push_back(std::move(F));
+  return &OpenFiles.back()->Protocol;
 }
 
 // An exclusive lock on a file opened for writing, held until it is closed, so that runs sharing a
@@ -149,49 +133,52 @@ bool LockForWriting(int Fd) {
   }
 }
 
+// The handle is closed: its file goes (with its descriptor, if still open).
 EFI_STATUS Release(LinuxFile *F, EFI_STATUS Status) {
-  delete F;
-  OpenCount--;
+  for (auto It = OpenFiles.begin(); It != OpenFiles.end(); ++It) {
+    if (It->get() == F) {
+      OpenFiles.erase(It);
+      break;
+    }
+  }
   return Status;
 }
 
 EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
-  std::string Path = PathOf(Name);
+  std::string Path = EncodeUtf8(Name);
   int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   // Writes at the end go through O_APPEND, so that runs sharing a log never write over each
   // other's lines, and a file marked append-only can still be opened.
   if ((Mode & EFI_FILE_MODE_WRITE) != 0)
     Flags |= O_RDWR | O_APPEND | ((Mode & EFI_FILE_MODE_CREATE) != 0 ? O_CREAT : 0);
-  int Fd = open(Path.c_str(), Flags, 0666);
-  if (Fd < 0)
+  Descriptor Fd(open(Path.c_str(), Flags, 0666));
+  if (!Fd.Valid())
     return errno == ENOENT && (Mode & EFI_FILE_MODE_WRITE) == 0 ? EFI_NOT_FOUND
                                                                 : Failed("open", Path, errno);
   struct stat Info;
-  if (fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
-    close(Fd);
+  if (fstat(Fd.Get(), &Info) != 0 || !S_ISREG(Info.st_mode)) {
     Warn("cannot use " + Path + ": not a regular file");
     return EFI_ACCESS_DENIED;
   }
-  if ((Mode & EFI_FILE_MODE_WRITE) != 0 && !LockForWriting(Fd)) {
+  if ((Mode & EFI_FILE_MODE_WRITE) != 0 && !LockForWriting(Fd.Get())) {
     int Error = errno;
-    close(Fd);
     return Failed("lock", Path, Error == EWOULDBLOCK ? EBUSY : Error);
   }
-  *File = NewHandle(Fd, Path, NewFile::None);
+  *File = NewHandle(std::move(Fd), Path, NewFile::None);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS EFIAPI CreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File) {
-  std::string Path = PathOf(Name);
+  std::string Path = EncodeUtf8(Name);
   struct stat Existing;
   if (lstat(Path.c_str(), &Existing) == 0)
     return Failed("create", Path, EEXIST);
   // A file without a name until it is whole: nothing of it is left if the run is killed.
   mode_t Mask = umask(0);
   umask(Mask);
-  int Fd = open(FolderOf(Path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666 & ~Mask);
-  if (Fd >= 0) {
-    *File = NewHandle(Fd, Path, NewFile::Unnamed);
+  Descriptor Fd(open(FolderOf(Path).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666 & ~Mask));
+  if (Fd.Valid()) {
+    *File = NewHandle(std::move(Fd), Path, NewFile::Unnamed);
     return EFI_SUCCESS;
   }
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
@@ -200,12 +187,12 @@ EFI_STATUS EFIAPI CreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File
   // of a length of its own, so that the name may be as long as the folder allows. Random, so a
   // temporary left by a killed run never blocks the next one.
   std::string Temporary = FolderOf(Path) + "/.kestrel-XXXXXX";
-  Fd = mkostemp(Temporary.data(), O_CLOEXEC);
-  if (Fd < 0)
+  Fd.Reset(mkostemp(Temporary.data(), O_CLOEXEC));
+  if (!Fd.Valid())
     return Failed("create", Path, errno);
   // mkostemp creates the file for its owner only; the file gets the usual mode.
-  fchmod(Fd, 0666 & ~Mask);
-  *File = NewHandle(Fd, Path, NewFile::Temporary, Temporary);
+  fchmod(Fd.Get(), 0666 & ~Mask);
+  *File = NewHandle(std::move(Fd), Path, NewFile::Temporary, Temporary);
   return EFI_SUCCESS;
 }
 
@@ -227,10 +214,9 @@ bool PlaceNewFile(const std::string &Temporary, const std::string &Path) {
   }
   if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
     return false;
-  int Reserved = open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-  if (Reserved < 0)
+  if (!Descriptor(open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666))
+           .Valid())
     return false;
-  close(Reserved);
   if (rename(Temporary.c_str(), Path.c_str()) == 0)
     return true;
   int Error = errno;
@@ -243,7 +229,7 @@ EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   LinuxFile *F = FileOf(H);
   ssize_t N;
   do
-    N = pread(F->Fd, Buffer, *Size, static_cast<off_t>(F->Position));
+    N = pread(F->Fd.Get(), Buffer, *Size, static_cast<off_t>(F->Position));
   while (N < 0 && errno == EINTR);
   if (N < 0) {
     *Size = 0;
@@ -259,12 +245,12 @@ EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
 // file marked append-only refuses (EFI_ACCESS_DENIED, nothing written).
 EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   LinuxFile *F = FileOf(H);
-  int Flags = fcntl(F->Fd, F_GETFL);
+  int Flags = fcntl(F->Fd.Get(), F_GETFL);
   struct stat Info;
-  if (Flags < 0 || fstat(F->Fd, &Info) != 0)
+  if (Flags < 0 || fstat(F->Fd.Get(), &Info) != 0)
     return Failed("write", F->Path, errno);
   bool Append = (Flags & O_APPEND) != 0 && F->Position >= static_cast<uint64_t>(Info.st_size);
-  if ((Flags & O_APPEND) != 0 && !Append && fcntl(F->Fd, F_SETFL, Flags & ~O_APPEND) != 0) {
+  if ((Flags & O_APPEND) != 0 && !Append && fcntl(F->Fd.Get(), F_SETFL, Flags & ~O_APPEND) != 0) {
     *Size = 0;
     return errno == EPERM ? EFI_ACCESS_DENIED : Failed("write", F->Path, errno);
   }
@@ -272,8 +258,8 @@ EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   int Error = 0;
   while (Done < *Size) {
     const uint8_t *From = static_cast<uint8_t *>(Buffer) + Done;
-    ssize_t N = Append ? write(F->Fd, From, *Size - Done)
-                       : pwrite(F->Fd, From, *Size - Done, static_cast<off_t>(F->Position + Done));
+    ssize_t N = Append ? write(F->Fd.Get(), From, *Size - Done)
+                       : pwrite(F->Fd.Get(), From, *Size - Done, static_cast<off_t>(F->Position + Done));
     if (N < 0 && errno == EINTR)
       continue;
     if (N <= 0) {
@@ -283,12 +269,12 @@ EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
     Done += static_cast<size_t>(N);
   }
   if (Append) {
-    off_t End = lseek(F->Fd, 0, SEEK_CUR);
+    off_t End = lseek(F->Fd.Get(), 0, SEEK_CUR);
     F->Position = End >= 0 ? static_cast<uint64_t>(End) : F->Position + Done;
   } else {
     F->Position += Done;
     if ((Flags & O_APPEND) != 0)
-      fcntl(F->Fd, F_SETFL, Flags);
+      fcntl(F->Fd.Get(), F_SETFL, Flags);
   }
   *Size = Done;
   return Error == 0 ? EFI_SUCCESS : Failed("write", F->Path, Error);
@@ -296,23 +282,23 @@ EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
 
 EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE H) {
   LinuxFile *F = FileOf(H);
-  return fsync(F->Fd) == 0 ? EFI_SUCCESS : Failed("sync", F->Path, errno);
+  return fsync(F->Fd.Get()) == 0 ? EFI_SUCCESS : Failed("sync", F->Path, errno);
 }
 
 EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
   LinuxFile *F = FileOf(H);
   if (F->Kind == NewFile::None)
-    return Release(F, close(F->Fd) == 0 ? EFI_SUCCESS : Failed("close", F->Path, errno));
+    return Release(F, F->Fd.Close() ? EFI_SUCCESS : Failed("close", F->Path, errno));
   // A new file: synced whole, then put in place under its name, and the folder synced.
   // An unnamed file is linked while it is open; a temporary is renamed once it is closed.
-  bool Ok = fsync(F->Fd) == 0;
+  bool Ok = fsync(F->Fd.Get()) == 0;
   int Error = errno;
-  bool Placed = Ok && F->Kind == NewFile::Unnamed && LinkUnnamed(F->Fd, F->Path);
+  bool Placed = Ok && F->Kind == NewFile::Unnamed && LinkUnnamed(F->Fd.Get(), F->Path);
   if (Ok && F->Kind == NewFile::Unnamed && !Placed) {
     Ok = false;
     Error = errno;
   }
-  if (close(F->Fd) != 0 && Ok) {
+  if (!F->Fd.Close() && Ok) {
     Ok = false;
     Error = errno;
     if (Placed)
@@ -339,7 +325,8 @@ EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
 
 EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE H) {
   LinuxFile *F = FileOf(H);
-  close(F->Fd);
+  // Closed first, as the firmware's Delete closes the handle before the file goes.
+  F->Fd.Reset();
   // A new file is nameless, or only its temporary, until it is closed.
   if (F->Kind == NewFile::Unnamed)
     return Release(F, EFI_SUCCESS);
@@ -357,7 +344,7 @@ EFI_STATUS EFIAPI GetFilePosition(SHELL_FILE_HANDLE H, UINT64 *Position) {
 
 EFI_STATUS EFIAPI GetFileSize(SHELL_FILE_HANDLE H, UINT64 *Size) {
   struct stat Info;
-  if (fstat(FileOf(H)->Fd, &Info) != 0)
+  if (fstat(FileOf(H)->Fd.Get(), &Info) != 0)
     return Failed("examine", FileOf(H)->Path, errno);
   *Size = static_cast<UINT64>(Info.st_size);
   return EFI_SUCCESS;
@@ -383,7 +370,7 @@ EFI_STATUS EFIAPI GetInfo(EFI_FILE_PROTOCOL *This, const EFI_GUID *Type, UINTN *
     return EFI_BUFFER_TOO_SMALL;
   }
   struct statvfs Volume;
-  if (fstatvfs(F->Fd, &Volume) != 0)
+  if (fstatvfs(F->Fd.Get(), &Volume) != 0)
     return Failed("examine the volume of", F->Path, errno);
   auto *Info = static_cast<EFI_FILE_SYSTEM_INFO *>(Buffer);
   memset(Info, 0, Needed);
@@ -413,7 +400,7 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE H) {
 
 EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE H, const EFI_FILE_INFO *Info) {
   LinuxFile *F = FileOf(H);
-  return ftruncate(F->Fd, static_cast<off_t>(Info->FileSize)) == 0 ? EFI_SUCCESS
+  return ftruncate(F->Fd.Get(), static_cast<off_t>(Info->FileSize)) == 0 ? EFI_SUCCESS
                                                                    : Failed("cut", F->Path, errno);
 }
 
@@ -435,5 +422,5 @@ void ServeLinuxFiles(EFI_SHELL_PROTOCOL *Shell) {
 }
 
 size_t OpenLinuxFiles() {
-  return OpenCount;
+  return OpenFiles.size();
 }

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int SignalExitBase = 128;
 
 volatile sig_atomic_t Writing = 0;
 volatile sig_atomic_t Held = 0;

@@ -10,6 +10,9 @@
 // system that does not answer.
 #pragma once
 
+// A run a signal ends exits with this plus the signal's number, as a shell reports it.
+constexpr int SignalExitBase = 128;
+
 // Installs the handlers (once, from main: a library never takes a process's signals).
 void InstallInterruptHandlers();
 

@@ -19,9 +19,9 @@ std::string JsonString(const std::string &Text) {
 }
 
 // The tool's own form of the record, the one its run log stores.
-std::string RecordJson(const uint8_t *Record) {
+std::string RecordJson(const SeenRecord &Seen) {
   std::vector<CHAR8> Buffer(RecordJsonSize);
   JsonText Out = JsonTextIn(Buffer.data(), Buffer.size());
-  JsonAppendRecord(&Out, Record);
+  JsonAppendRecord(&Out, Seen);
   return std::string(Out.Data, Out.Used);
 }

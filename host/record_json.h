@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
-// Record is the 176 bytes at the start of block 0. The computed CRC comes from the firmware's
-// CRC service, so the simulated firmware must be installed in the platform context.
-std::string RecordJson(const uint8_t *Record);
+#include "app/board_record.h"
+
+// A record the tool saw in block 0, with its check: the form needs nothing of the firmware.
+std::string RecordJson(const SeenRecord &Seen);
 
 // Text as a JSON string literal, quotes included. Bytes are taken as Latin-1, so any record
 // content gives valid JSON.

@@ -1,7 +1,6 @@
 #include "main/kestrel.h"
 
-#include "app/command_line.h"
-#include "app/station_files.h"
+#include "app/tool_main.h"
 #include "diag/debug_message.h"
 #include "diag/debug_uart_init.h"
 #include "shell/boot_arguments.h"
@@ -40,7 +39,7 @@ VOID WaitForKeyOrTime(UINT32 Seconds) {
 VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
   if (FromBootManager)
     PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", Status,
-                 RunReason(static_cast<ToolStatus>(Status)));
+                 LastRun().Reason);
   WaitForKeyOrTime(Ending.WaitGiven  ? Ending.WaitSeconds
                    : FromBootManager ? DefaultBootWaitSeconds
                                      : 0);
@@ -100,13 +99,11 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   // No shell: the boot manager started the image, with a boot entry's optional data as its load
   // options or with the arguments file beside it. Its files are on its own volume, named from
   // the root, as under the EFI 1.1 shell.
-  BootArguments Boot = {};
+  BootArguments Boot;
   if (ReadBootArguments(ImageHandle, &Boot) == BootArgumentSource::None)
     return NoArgumentSourceStatus;
   FillShellFileOps(nullptr);
-  UINT64 Result = RunAndEnd(Boot.Argc, Boot.Argv, true);
-  ReleaseBootArguments(&Boot);
-  return Result;
+  return RunAndEnd(Boot.Argc, Boot.Argv, true);
 }
 
 EFI_STATUS AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {

@@ -192,7 +192,6 @@ UINTN SplitCommandLine(CHAR16 *Text, CHAR16 **Words, UINTN MaxWords) {
 }
 
 BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Arguments) {
-  *Arguments = {0, nullptr, nullptr};
   EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
   if (EFI_ERROR(PlatformContext.BootServices->HandleProtocol(
           ImageHandle, &EfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Image))) ||
@@ -204,13 +203,12 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
   constexpr UINTN MaxWords = MaxChars / 2 + 1;
   constexpr UINTN VectorBytes = (MaxWords + 2) * sizeof(CHAR16 *);
   constexpr UINTN TextBytes = (MaxChars + 1) * sizeof(CHAR16);
-  auto *Pool = static_cast<UINT8 *>(
-      AllocateZeroedBuffer(VectorBytes + TextBytes + MaxBootArgumentsBytes + 1));
-  if (Pool == nullptr)
+  auto Pool = PoolPtr<UINT8>::AllocateZeroed(VectorBytes + TextBytes + MaxBootArgumentsBytes + 1);
+  if (!Pool)
     return BootArgumentSource::None;
-  auto **Argv = reinterpret_cast<CHAR16 **>(Pool);
-  auto *Text = reinterpret_cast<CHAR16 *>(Pool + VectorBytes);
-  UINT8 *Bytes = Pool + VectorBytes + TextBytes;
+  auto **Argv = reinterpret_cast<CHAR16 **>(Pool.Get());
+  auto *Text = reinterpret_cast<CHAR16 *>(Pool.Get() + VectorBytes);
+  UINT8 *Bytes = Pool.Get() + VectorBytes + TextBytes;
   BootArgumentSource Source = BootArgumentSource::None;
   UINTN Length = 0;
   if (LoadOptionsAreText(Image->LoadOptions, Image->LoadOptionsSize, &Length) &&
@@ -223,7 +221,6 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
   } else if (ReadArgumentsFile(Image, Bytes, Text, MaxChars)) {
     Source = BootArgumentSource::ArgumentsFile;
   } else {
-    FreeBuffer(Pool);
     return BootArgumentSource::None;
   }
   UINTN Count = SplitCommandLine(Text, Argv + 1, MaxWords);
@@ -233,12 +230,8 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
     Argv[I] = Argv[I + Skip];
   Argv[0] = ImageName;
   Argv[Count - Skip + 1] = nullptr;
-  *Arguments = {Count - Skip + 1, Argv, Pool};
+  Arguments->Argc = Count - Skip + 1;
+  Arguments->Argv = Argv;
+  Arguments->Pool = static_cast<PoolPtr<UINT8> &&>(Pool);
   return Source;
-}
-
-VOID ReleaseBootArguments(BootArguments *Arguments) {
-  if (Arguments->Pool != nullptr)
-    FreeBuffer(Arguments->Pool);
-  *Arguments = {0, nullptr, nullptr};
 }

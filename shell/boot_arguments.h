@@ -3,7 +3,7 @@
 // the arguments file beside the image on its own volume.
 #pragma once
 
-#include "uefi/uefi.h"
+#include "shell/memory.h"
 
 // The name of the arguments file, in the folder of the image (for a stick's default boot image,
 // \EFI\BOOT\kestrel.args).
@@ -13,11 +13,11 @@ constexpr UINTN MaxBootArgumentsBytes = 4096;
 constexpr UINTN MaxBootWords = 64;
 
 // An argument vector as a shell would hand it over: Argv[0] names the image, Argv[Argc] is null;
-// the words and the vector live in one pool buffer.
+// the words and the vector live in one pool buffer, released with the arguments.
 struct BootArguments {
-  UINTN Argc;
-  CHAR16 **Argv;
-  VOID *Pool;
+  UINTN Argc = 0;
+  CHAR16 **Argv = nullptr;
+  PoolPtr<UINT8> Pool;
 };
 
 // Where the command line came from.
@@ -28,7 +28,6 @@ enum class BootArgumentSource { None, LoadOptions, ArgumentsFile };
 // mark; its first line, which may hold any printable character); None when there is neither, or
 // the vector cannot be had.
 BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Arguments);
-VOID ReleaseBootArguments(BootArguments *Arguments);
 
 // Splits Text in place into at most MaxWords words as the shell splits a command line: spaces
 // and tabs separate words, double quotes group (and are dropped), '^' takes the next character as

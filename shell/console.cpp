@@ -15,14 +15,14 @@ constexpr UINT64 ConsoleFormatFlags = FormatWideOutput | FormatWideFormat;
 
 UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
                       FormatArgList Arguments) {
-  CHAR16 *Line = static_cast<CHAR16 *>(AllocateBuffer(ConsoleLineCharacters * sizeof(CHAR16)));
-  if (Line == nullptr)
+  auto Line = PoolPtr<CHAR16>::Allocate(ConsoleLineCharacters);
+  if (!Line)
     return 0;
-  UINT64 Count = FormatEngine(Line, ConsoleLineCharacters, ConsoleFormatFlags, Format, Arguments);
+  UINT64 Count =
+      FormatEngine(Line.Get(), ConsoleLineCharacters, ConsoleFormatFlags, Format, Arguments);
   // An empty message is not handed over: it would cost a firmware call that shows nothing.
-  if (Console != nullptr && Count != 0 && EFI_ERROR(Console->OutputString(Console, Line)))
-    Count = 0;
-  FreeBuffer(Line);
+  if (Console != nullptr && Count != 0 && EFI_ERROR(Console->OutputString(Console, Line.Get())))
+    return 0;
   return Count;
 }
 

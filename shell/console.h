@@ -23,3 +23,10 @@ template <typename... T> UINT64 PrintConsole(ConsoleFormat<T...> Format, const T
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
   return PrintConsoleArgs(Format.Text, FormatArgList{Items, sizeof...(T)});
 }
+
+// Set from --debug at the start of every run: the console then also shows the lines below.
+inline UINT8 DebugEnabled = 0;
+// A progress line or report that only --debug shows.
+template <typename... T> UINT64 PrintDebug(ConsoleFormat<T...> Format, const T &...Values) {
+  return DebugEnabled ? PrintConsole(Format, Values...) : 0;
+}

@@ -9,6 +9,46 @@ VOID *AllocateBuffer(UINTN Size);
 VOID *AllocateZeroedBuffer(UINTN Size);
 VOID FreeBuffer(VOID *Buffer);
 
+// A pool buffer owned by the scope that holds it: given back to the firmware when that scope is
+// left, on whichever path. Release hands it to an owner that outlives the scope. Owners declared
+// later in a scope are released first, so the order of release is the reverse of taking.
+template <typename T> class PoolPtr {
+public:
+  PoolPtr() = default;
+  explicit PoolPtr(T *Adopted) : Data(Adopted) {}
+  ~PoolPtr() { FreeBuffer(Data); }
+  PoolPtr(const PoolPtr &) = delete;
+  PoolPtr &operator=(const PoolPtr &) = delete;
+  PoolPtr(PoolPtr &&Other) : Data(Other.Release()) {}
+  PoolPtr &operator=(PoolPtr &&Other) {
+    Reset(Other.Release());
+    return *this;
+  }
+  // Count elements, uninitialised or zeroed; null when the firmware refuses.
+  static PoolPtr Allocate(UINTN Count) {
+    return PoolPtr(static_cast<T *>(AllocateBuffer(Count * sizeof(T))));
+  }
+  static PoolPtr AllocateZeroed(UINTN Count) {
+    return PoolPtr(static_cast<T *>(AllocateZeroedBuffer(Count * sizeof(T))));
+  }
+  T *Get() const { return Data; }
+  T *operator->() const { return Data; }
+  T &operator[](UINTN Index) const { return Data[Index]; }
+  T *Release() {
+    T *Kept = Data;
+    Data = nullptr;
+    return Kept;
+  }
+  VOID Reset(T *Adopted = nullptr) {
+    FreeBuffer(Data);
+    Data = Adopted;
+  }
+  explicit operator bool() const { return Data != nullptr; }
+
+private:
+  T *Data = nullptr;
+};
+
 // Copies Count bytes; overlapping ranges are handled.
 VOID *CopyBytes(VOID *Destination, const VOID *Source, UINTN Count);
 VOID ZeroBytes(VOID *Buffer, UINTN Count);

@@ -48,14 +48,13 @@ EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle) {
   Status = Bs->LocateHandle(ByProtocol, &ShellEnvironmentProtocolGuid, nullptr, &Size, nullptr);
   if (Status != EFI_BUFFER_TOO_SMALL)
     return Status;
-  auto *Handles = static_cast<EFI_HANDLE *>(AllocateZeroedBuffer(Size));
-  if (Handles == nullptr)
+  PoolPtr<EFI_HANDLE> Handles(static_cast<EFI_HANDLE *>(AllocateZeroedBuffer(Size)));
+  if (!Handles)
     return EFI_OUT_OF_RESOURCES;
-  Status = Bs->LocateHandle(ByProtocol, &ShellEnvironmentProtocolGuid, nullptr, &Size, Handles);
-  if (EFI_ERROR(Status)) {
-    FreeBuffer(Handles);
+  Status =
+      Bs->LocateHandle(ByProtocol, &ShellEnvironmentProtocolGuid, nullptr, &Size, Handles.Get());
+  if (EFI_ERROR(Status))
     return Status;
-  }
 
   Status = EFI_NOT_FOUND;
   UINTN Count = Size / sizeof(EFI_HANDLE);
@@ -73,7 +72,6 @@ EFI_STATUS FindShellEnvironment(EFI_HANDLE ImageHandle) {
     }
     CloseOnHandle(Handles[I], ShellEnvironmentProtocolGuid, ImageHandle);
   }
-  FreeBuffer(Handles);
   return Status;
 }
 

@@ -54,14 +54,10 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE File) {
   // A record shorter than its fixed part could not be read safely by any caller.
   if (Size < FileInfoFixedSize)
     return nullptr;
-  VOID *Info = AllocateZeroedBuffer(Size);
-  if (Info == nullptr)
+  auto Info = PoolPtr<UINT8>::AllocateZeroed(Size);
+  if (!Info || EFI_ERROR(File->GetInfo(File, &EfiFileInfoGuid, &Size, Info.Get())))
     return nullptr;
-  if (EFI_ERROR(File->GetInfo(File, &EfiFileInfoGuid, &Size, Info))) {
-    FreeBuffer(Info);
-    return nullptr;
-  }
-  return static_cast<EFI_FILE_INFO *>(Info);
+  return reinterpret_cast<EFI_FILE_INFO *>(Info.Release());
 }
 
 EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE File, const EFI_FILE_INFO *Info) {
@@ -116,11 +112,10 @@ EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE File) {
 EFI_STATUS EFIAPI GetFileSize(SHELL_FILE_HANDLE File, UINT64 *Size) {
   if (File == nullptr || Size == nullptr)
     return EFI_INVALID_PARAMETER;
-  EFI_FILE_INFO *Info = GetFileInfo(File);
-  if (Info == nullptr)
+  PoolPtr<EFI_FILE_INFO> Info(GetFileInfo(File));
+  if (!Info)
     return EFI_DEVICE_ERROR;
   *Size = Info->FileSize;
-  FreeBuffer(Info);
   return EFI_SUCCESS;
 }
 

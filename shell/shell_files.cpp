@@ -67,6 +67,33 @@ EFI_STATUS TransferExactly(Function Transfer, SHELL_FILE_HANDLE File, UINT8 *At,
   return Done == Size ? EFI_SUCCESS : Short;
 }
 
+// One open of Path in Mode; Append's position is set by the caller.
+EFI_STATUS OpenInMode(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File) {
+  switch (Mode) {
+  case ShellFileMode::Read:
+    return OpenByName(Path, EFI_FILE_MODE_READ, File);
+  case ShellFileMode::CreateNew: {
+    if (ShellFileExists(Path))
+      return EFI_ACCESS_DENIED;
+    EFI_SHELL_PROTOCOL *Shell = ShellConnection.ShellProtocol;
+    if (Shell == nullptr)
+      return OpenOnImageVolume(Path, ReadWriteCreate, File);
+    // The shell's own creation, which a shell backed by a file system with atomic creation can
+    // make whole-or-nothing.
+    *File = nullptr;
+    EFI_STATUS Status = Shell->CreateFile(Path, 0, File);
+    if (!EFI_ERROR(Status) && *File == nullptr)
+      Status = EFI_DEVICE_ERROR;
+    return Status;
+  }
+  case ShellFileMode::Update:
+    return OpenByName(Path, ReadWrite, File);
+  case ShellFileMode::Append:
+    return OpenByName(Path, ReadWriteCreate, File);
+  }
+  return EFI_INVALID_PARAMETER;
+}
+
 } // namespace
 
 EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root) {
@@ -85,58 +112,42 @@ EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PR
 }
 
 bool ShellFileExists(const CHAR16 *Path) {
-  SHELL_FILE_HANDLE File = nullptr;
-  if (Path == nullptr || ShellFileOps.CloseFile == nullptr ||
-      EFI_ERROR(OpenByName(Path, EFI_FILE_MODE_READ, &File)))
-    return false;
-  ShellFileOps.CloseFile(File);
-  return true;
+  ShellFile File;
+  return Path != nullptr && !EFI_ERROR(OpenShellFile(Path, ShellFileMode::Read, &File));
 }
 
-EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File) {
+EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, ShellFile *File) {
   if (Path == nullptr || File == nullptr)
     return EFI_INVALID_PARAMETER;
-  *File = nullptr;
+  File->Close();
   // Without a shell connection there is no file table to work the handle with.
   if (ShellFileOps.CloseFile == nullptr)
     return EFI_UNSUPPORTED;
-  switch (Mode) {
-  case ShellFileMode::Read:
-    return OpenByName(Path, EFI_FILE_MODE_READ, File);
-  case ShellFileMode::CreateNew: {
-    if (ShellFileExists(Path))
-      return EFI_ACCESS_DENIED;
-    EFI_SHELL_PROTOCOL *Shell = ShellConnection.ShellProtocol;
-    if (Shell == nullptr)
-      return OpenOnImageVolume(Path, ReadWriteCreate, File);
-    // The shell's own creation, which a shell backed by a file system with atomic creation can
-    // make whole-or-nothing.
-    EFI_STATUS Status = Shell->CreateFile(Path, 0, File);
-    if (!EFI_ERROR(Status) && *File == nullptr)
-      Status = EFI_DEVICE_ERROR;
-    return Status;
-  }
-  case ShellFileMode::Update:
-    return OpenByName(Path, ReadWrite, File);
-  case ShellFileMode::Append: {
-    EFI_STATUS Status = OpenByName(Path, ReadWriteCreate, File);
-    if (EFI_ERROR(Status))
-      return Status;
-    Status = ShellFileOps.SetFilePosition(*File, EfiFilePositionEnd);
-    if (EFI_ERROR(Status)) {
-      ShellFileOps.CloseFile(*File);
-      *File = nullptr;
-    }
-    return Status;
-  }
-  }
-  return EFI_INVALID_PARAMETER;
+  EFI_STATUS Status = OpenInMode(Path, Mode, &File->Handle);
+  // A failed open leaves nothing to close, whatever the firmware put in the handle.
+  if (EFI_ERROR(Status))
+    File->Handle = nullptr;
+  else if (Mode == ShellFileMode::Append)
+    Status = ShellFileOps.SetFilePosition(File->Handle, EfiFilePositionEnd);
+  if (EFI_ERROR(Status))
+    File->Close();
+  return Status;
 }
 
-EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr || ShellFileOps.DeleteFile == nullptr)
+EFI_STATUS ShellFile::Close() {
+  if (Handle == nullptr)
+    return EFI_SUCCESS;
+  EFI_STATUS Status = ShellFileOps.CloseFile(Handle);
+  Handle = nullptr;
+  return Status;
+}
+
+EFI_STATUS ShellFile::Delete() {
+  if (Handle == nullptr || ShellFileOps.DeleteFile == nullptr)
     return EFI_INVALID_PARAMETER;
-  return ShellFileOps.DeleteFile(File);
+  EFI_STATUS Status = ShellFileOps.DeleteFile(Handle);
+  Handle = nullptr;
+  return Status;
 }
 
 EFI_STATUS ReadShellFileExactly(SHELL_FILE_HANDLE File, VOID *Buffer, UINTN Size) {

@@ -13,15 +13,32 @@ enum class ShellFileMode {
   Update,    // an existing file, for reading and writing anywhere in it
 };
 
+// An open file owned by the scope that holds it: closed when that scope is left, unless Close
+// (which gives the close's own status: a file system may write a file's last data only then) or
+// Delete came first. It stands for its handle wherever the file operations take one.
+class ShellFile {
+public:
+  ShellFile() = default;
+  ~ShellFile() { Close(); }
+  ShellFile(const ShellFile &) = delete;
+  ShellFile &operator=(const ShellFile &) = delete;
+  operator SHELL_FILE_HANDLE() const { return Handle; }
+  EFI_STATUS Close();
+  // Closes the file and removes it.
+  EFI_STATUS Delete();
+
+private:
+  friend EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, ShellFile *File);
+  SHELL_FILE_HANDLE Handle = nullptr;
+};
+
 // Opens Path in Mode. CreateNew gives EFI_ACCESS_DENIED, having left the file alone, when Path
 // exists (see ShellFileExists for telling that apart). Append leaves the position at the end.
-EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE *File);
+EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, ShellFile *File);
 // The root folder of the volume Image was loaded from; the caller closes it.
 EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root);
 // Whether Path names an existing file that can be opened for reading.
 bool ShellFileExists(const CHAR16 *Path);
-// Closes File and removes it.
-EFI_STATUS DeleteShellFile(SHELL_FILE_HANDLE File);
 
 // Whole transfers: every byte or an error. A read that ends early gives EFI_END_OF_FILE; a
 // write the file system takes only in part gives its status, or EFI_VOLUME_FULL when it had none.

@@ -1,7 +1,7 @@
 // Option parsing and the choice of operation in ToolMain.
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "app/tool_main.h"
 #include "tests/support/board_fixture.h"
 #include "tests/support/expected_texts.h"
 
@@ -91,10 +91,9 @@ TEST(ParseCommandLine, ExactWordsOnlyAndLastValueWins) {
   ParseCommandLine(V.Argc(), V.Argv(), &O);
   EXPECT_FALSE(O.ReadRequested);
   EXPECT_EQ(std::u16string(O.ModuleSerialText), u"2");
-  EXPECT_EQ(DebugEnabled, 1);
+  EXPECT_EQ(O.DebugRequested, 1);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()),
             "Unknown! - Argv[1]: \"-rr\"\nUnknown! - Argv[2]: \"--rea\"\n");
-  DebugEnabled = 0;
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 #include <list>
 
 #include "app/board_record.h"
-#include "app/cli_options.h"
+#include "shell/console.h"
 #include "app/gpp1.h"
 #include "shell/platform_context.h"
 #include "tests/support/board_fixture.h"

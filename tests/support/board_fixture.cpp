@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/command_line.h"
+#include "app/tool_main.h"
 #include "main/kestrel.h"
 #include "shell/platform_context.h"
 #include "shell/shell_connection.h"

@@ -1,0 +1,14 @@
+// The operations a command line can select, one row each: the name the run log gives it, its own
+// checks, and the command that runs it once those and the checks every operation on GPP1 shares
+// have passed.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/run_story.h"
+#include "app/station_files.h"
+
+// What the run's line says besides its outcome: the values asked as typed (into Asked, room for
+// ToolOptionCount), the guard and the files named.
+RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, LoggedValue *Asked);
+// Checks the command line for Operation and runs it, telling Story what it did.
+ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RunStory &Story);

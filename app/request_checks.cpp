@@ -1,0 +1,330 @@
+#include "app/request_checks.h"
+
+#include "app/tool_options.h"
+#include "shell/memory.h"
+
+namespace {
+
+
+// The required options of a write; the first failure stops the checks.
+ToolStatus CheckWriteRequired(const CliOptions &Options) {
+  if (Options.ReadRequested) {
+    PrintConsole(u"ERROR: You can't write and read at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  if (!(Options.*ModuleSerialOption.Given) || !(Options.*MmOption.Given)) {
+    PrintConsole(u"ERROR: You can't write without both Pylon Serial # and MM #!\n");
+    return ToolInvalidParameter;
+  }
+  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
+  for (const ToolOption *Option : Required) {
+    if (Options.*Option->Value == nullptr) {
+      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
+      return ToolInvalidParameter;
+    }
+  }
+  return ToolSuccess;
+}
+
+// An optional option given without its value; every one is reported, in this order.
+ToolStatus CheckWriteOptional(const CliOptions &Options) {
+  struct Missing {
+    const ToolOption *Option;
+    ConsoleFormat<> Line;
+  };
+  const Missing Checks[] = {
+      {&CarrierSerialOption, u"ERROR: You can't write Sandrel without Serial #!\n"},
+      {&BoardOption, u"ERROR: You can't write Board ID without ID!\n"},
+      {&BomOption, u"ERROR: You can't write BOM ID without ID!\n"},
+      {&FabOption, u"ERROR: You can't write Fab ID without ID!\n"},
+  };
+  ToolStatus Status = ToolSuccess;
+  for (const Missing &Check : Checks) {
+    if (Options.*Check.Option->Given && Options.*Check.Option->Value == nullptr) {
+      PrintConsole(Check.Line);
+      Status = ToolInvalidParameter;
+    }
+  }
+  return Status;
+}
+
+// A write or a clear runs only on a command line that was understood whole.
+ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operation) {
+  if (Options.FirstUnknownIndex == 0)
+    return ToolSuccess;
+  PrintConsole(u"ERROR: Unknown argument Argv[%d] \"%s\": GPP1 is not %s!\n",
+               static_cast<int>(Options.FirstUnknownIndex), Options.FirstUnknownText, Operation);
+  return ToolInvalidParameter;
+}
+
+// A text value that the record cannot store as given: its one "ERROR: " line, and false.
+bool CheckStorable(const ToolOption &Option, const CHAR16 *Text) {
+  switch (CheckStorableText(Text)) {
+  case TextFault::None:
+    return true;
+  case TextFault::Empty:
+    PrintConsole(u"ERROR: %s is empty!\n", Option.Label);
+    break;
+  case TextFault::Unprintable:
+    PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than '$'!\n",
+                 Option.Label, Text);
+    break;
+  case TextFault::TooLong:
+    PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Option.Label, Text,
+                 static_cast<int>(RecordTextFieldSize));
+    break;
+  }
+  return false;
+}
+
+// An ID option's value as the record stores it: AbsentId when the option is not given.
+bool ConvertId(const CliOptions &Options, const ToolOption &Option, UINT32 *Id) {
+  *Id = AbsentId;
+  if (!(Options.*Option.Given))
+    return true;
+  const CHAR16 *Text = Options.*Option.Value;
+  IdFault Fault = ParseIdValue(Text, Id);
+  if (Fault == IdFault::None)
+    return true;
+  ReportIdFault(Fault, Option.Label, Text);
+  return false;
+}
+
+// Every value of a write must be stored exactly as given, so each is checked before the device
+// is asked anything; the first that cannot be is reported. Texts in the order -p, -m, -s, IDs in
+// the order -b, -o, -f.
+ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
+  const ToolOption *const Texts[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption};
+  for (const ToolOption *Option : Texts) {
+    if (Options.*Option->Given && !CheckStorable(*Option, Options.*Option->Value))
+      return ToolInvalidParameter;
+  }
+  Request->ModuleSerial = Options.*ModuleSerialOption.Value;
+  Request->Mm = Options.*MmOption.Value;
+  Request->CarrierSerial =
+      Options.*CarrierSerialOption.Given ? Options.*CarrierSerialOption.Value : nullptr;
+  if (!ConvertId(Options, BoardOption, &Request->BoardId) ||
+      !ConvertId(Options, BomOption, &Request->BomId) ||
+      !ConvertId(Options, FabOption, &Request->FabId))
+    return ToolInvalidParameter;
+  return ToolSuccess;
+}
+
+
+
+// The guards and the edit's own options, for every operation that writes.
+ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
+  if (Options.IfBlankRequested && Options.IfSerialGiven) {
+    PrintConsole(u"ERROR: You can't ask for a blank GPP1 and a Pylon Serial # at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  if (Options.NoSandrelRequested && Options.CarrierSerialGiven) {
+    PrintConsole(u"ERROR: You can't write and remove the Sandrel Serial # at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  if (Options.IfSerialGiven) {
+    if (Options.IfSerialText == nullptr) {
+      PrintConsole(u"ERROR: You can't guard a change without Pylon Serial #!\n");
+      return ToolInvalidParameter;
+    }
+    if (!CheckStorable(IfSerialOption, Options.IfSerialText))
+      return ToolInvalidParameter;
+  }
+  Job->Guard = Options.IfBlankRequested ? Gpp1Guard::Blank
+               : Options.IfSerialGiven  ? Gpp1Guard::Serial
+                                        : Gpp1Guard::None;
+  Job->GuardSerial = Options.IfSerialText;
+  Job->DryRun = Options.DryRunRequested != 0;
+  Job->BackupPath = Options.BackupText;
+  Job->ReadBefore = Options.LogGiven != 0;
+  return ToolSuccess;
+}
+
+// A file option given without its file.
+ToolStatus CheckFileOption(const CliOptions &Options, const ToolOption &Option) {
+  if (Options.*Option.Given &&
+      (Options.*Option.Value == nullptr || *(Options.*Option.Value) == 0)) {
+    PrintConsole(u"ERROR: You can't use %s without a file name!\n", Option.Long);
+    return ToolInvalidParameter;
+  }
+  return ToolSuccess;
+}
+
+// Whether any field of the record is given, or --no-sandrel.
+bool FieldGiven(const CliOptions &Options) {
+  const ToolOption *const Fields[] = {&ModuleSerialOption, &MmOption,  &CarrierSerialOption,
+                                      &BoardOption,        &FabOption, &BomOption};
+  bool Given = Options.NoSandrelRequested != 0;
+  for (const ToolOption *Field : Fields)
+    Given = Given || Options.*Field->Given;
+  return Given;
+}
+
+// The long options with a value, each given once; the log's, before anything else is done.
+ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
+  if (Options.RepeatedOption == nullptr ||
+      (LogOnly && CompareWideStrings(Options.RepeatedOption, LogOption.Long) != 0))
+    return ToolSuccess;
+  PrintConsole(u"ERROR: You can't give %s more than once!\n", Options.RepeatedOption);
+  return ToolInvalidParameter;
+}
+
+// Texts compared without regard to case, as a FAT volume compares file names.
+bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
+  for (; *A != 0 && *B != 0; A++, B++) {
+    CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
+    CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
+    if (X != Y)
+      return false;
+  }
+  return *A == *B;
+}
+
+// How the run ends, when asked: values that say something else are refused, not taken for the
+// default.
+ToolStatus CheckRunEnding(const CliOptions &Options) {
+  UINT32 Seconds = 0;
+  RunEnd Then = RunEnd::Return;
+  if (Options.WaitGiven && !ParseWait(Options.WaitText, &Seconds)) {
+    PrintConsole(u"ERROR: %s takes a whole number of seconds from 0 to %d!\n", WaitOption.Long,
+                 static_cast<int>(MaxWaitSeconds));
+    return ToolInvalidParameter;
+  }
+  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Then)) {
+    PrintConsole(u"ERROR: %s takes return, reset or off!\n", ThenOption.Long);
+    return ToolInvalidParameter;
+  }
+  return ToolSuccess;
+}
+
+// What a write and an edit check alike once their own options are in order: the values of the
+// optional options, no unknown entry (the record would not be what was asked), every value
+// storable as given.
+ToolStatus CheckWriteRest(const CliOptions &Options, const CHAR16 *Done, WriteRequest *Request) {
+  ToolStatus Status = CheckWriteOptional(Options);
+  if (Status != ToolSuccess)
+    return Status;
+  Status = CheckNoUnknownEntry(Options, Done);
+  return Status != ToolSuccess ? Status : CheckWriteValues(Options, Request);
+}
+
+} // namespace
+
+ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request) {
+  ToolStatus Status = CheckWriteRequired(Options);
+  return Status != ToolSuccess ? Status : CheckWriteRest(Options, u"written", Request);
+}
+
+ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, RecordEdit *Edit) {
+  if (Options.ReadRequested) {
+    PrintConsole(u"ERROR: You can't write and read at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  // A write stores every field; an edit keeps those not given. Asked for both, either would do
+  // something the other did not.
+  if (Options.WriteRequested) {
+    PrintConsole(u"ERROR: You can't write and edit at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  Edit->ModuleSerial = Options.*ModuleSerialOption.Given != 0;
+  Edit->Mm = Options.*MmOption.Given != 0;
+  Edit->CarrierSerial = Options.*CarrierSerialOption.Given != 0 || Options.NoSandrelRequested;
+  Edit->BoardId = Options.*BoardOption.Given != 0;
+  Edit->FabId = Options.*FabOption.Given != 0;
+  Edit->BomId = Options.*BomOption.Given != 0;
+  if (!Edit->ModuleSerial && !Edit->Mm && !Edit->CarrierSerial && !Edit->BoardId && !Edit->FabId &&
+      !Edit->BomId) {
+    PrintConsole(u"ERROR: You can't edit without a field to change!\n");
+    return ToolInvalidParameter;
+  }
+  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
+  for (const ToolOption *Option : Required) {
+    if (Options.*Option->Given && Options.*Option->Value == nullptr) {
+      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
+      return ToolInvalidParameter;
+    }
+  }
+  return CheckWriteRest(Options, u"edited", Request);
+}
+
+// A restore puts back a whole block and nothing else: no fields, no other operation.
+ToolStatus CheckRestoreRequest(const CliOptions &Options) {
+  ToolStatus Status = CheckFileOption(Options, RestoreOption);
+  if (Status != ToolSuccess)
+    return Status;
+  if (Options.ClearRequested || Options.EditRequested || Options.WriteRequested ||
+      Options.ReadRequested || FieldGiven(Options)) {
+    PrintConsole(u"ERROR: You can't restore a block and read or change fields at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  return CheckNoUnknownEntry(Options, u"restored");
+}
+
+// A clear blanks the record and nothing else: asked beside a write, an edit, a read or a field,
+// it is the one thing the command line surely did not mean (a value that starts with "-c").
+ToolStatus CheckClearRequest(const CliOptions &Options) {
+  if (Options.WriteRequested || Options.EditRequested || Options.ReadRequested ||
+      FieldGiven(Options)) {
+    PrintConsole(u"ERROR: You can't clear and write, read or change fields at the same time!\n");
+    return ToolInvalidParameter;
+  }
+  return CheckNoUnknownEntry(Options, u"cleared");
+}
+
+// The log is opened before anything else, so it is checked first: named once, with a file that
+// is none of the run's other files (a line appended to the block to restore would spoil it).
+ToolStatus CheckLogOption(const CliOptions &Options) {
+  ToolStatus Status = CheckRepeated(Options, true);
+  if (Status != ToolSuccess || (Status = CheckFileOption(Options, LogOption)) != ToolSuccess)
+    return Status;
+  const ToolOption *const Files[] = {&BackupOption, &RestoreOption};
+  for (const ToolOption *File : Files) {
+    if (Options.*File->Value != nullptr && SameWithoutCase(Options.LogText, Options.*File->Value)) {
+      PrintConsole(u"ERROR: The log %s can't also be the %s file!\n", Options.LogText,
+                   File->Long + 2);
+      return ToolInvalidParameter;
+    }
+  }
+  return ToolSuccess;
+}
+
+ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job) {
+  ToolStatus Status = CheckRepeated(Options, false);
+  if (Status != ToolSuccess)
+    return Status;
+  Status = CheckRunEnding(Options);
+  if (Status != ToolSuccess)
+    return Status;
+  Status = CheckFileOption(Options, BackupOption);
+  return Status != ToolSuccess ? Status : CheckJobOptions(Options, Job);
+}
+
+bool ParseWait(const CHAR16 *Text, UINT32 *Seconds) {
+  UINT32 Value = 0;
+  if (Text == nullptr || *Text == 0)
+    return false;
+  for (; *Text != 0; Text++) {
+    if (*Text < u'0' || *Text > u'9')
+      return false;
+    Value = Value * 10 + static_cast<UINT32>(*Text - u'0');
+    if (Value > MaxWaitSeconds)
+      return false;
+  }
+  *Seconds = Value;
+  return true;
+}
+
+bool ParseThen(const CHAR16 *Text, RunEnd *Then) {
+  const struct {
+    const CHAR16 *Word;
+    RunEnd End;
+  } Words[] = {{u"return", RunEnd::Return}, {u"reset", RunEnd::Reset}, {u"off", RunEnd::PowerOff}};
+  for (const auto &W : Words) {
+    if (Text != nullptr && SameWithoutCase(Text, W.Word)) {
+      *Then = W.End;
+      return true;
+    }
+  }
+  return false;
+}
+

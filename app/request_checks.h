@@ -1,0 +1,32 @@
+// The checks a command line passes before its operation touches GPP1, each with its "ERROR: "
+// line(s) and status 2: every operation's own, those every operation on GPP1 shares, and the
+// log's, which come first of all.
+#pragma once
+
+#include "app/cli_options.h"
+#include "app/record_job.h"
+#include "app/write_command.h"
+
+// A write: the required options, the values of the optional ones, no unknown entry, then every
+// value storable as given. On success Request holds the checked texts and the converted IDs.
+ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request);
+// An edit: at least one field to change, each given with its value, and every value storable;
+// Edit says which fields the request gives.
+ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, RecordEdit *Edit);
+// A restore or a clear: no fields, no other operation.
+ToolStatus CheckRestoreRequest(const CliOptions &Options);
+ToolStatus CheckClearRequest(const CliOptions &Options);
+// What every operation on GPP1 shares: each long option with a value given once, how the run
+// ends, the backup's file name and the guards. On success Job holds the guard and the files.
+ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job);
+// The log's option, before anything else is done: named once, and none of the run's other files.
+ToolStatus CheckLogOption(const CliOptions &Options);
+
+// How a run ends once the tool is done (--wait, --then): a return to whoever started the image,
+// or a reset or power-off of the board.
+enum class RunEnd { Return, Reset, PowerOff };
+constexpr UINT32 MaxWaitSeconds = 3600;
+// --wait's seconds: a whole decimal number up to MaxWaitSeconds.
+bool ParseWait(const CHAR16 *Text, UINT32 *Seconds);
+// --then's word, without regard to case.
+bool ParseThen(const CHAR16 *Text, RunEnd *Then);

@@ -1,0 +1,31 @@
+// The tool's run: the banner, the command line's operation under its log line, and what the run
+// leaves for whoever started it.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/request_checks.h"
+#include "app/station_files.h"
+
+ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
+
+// What the last run left once ToolMain has returned: its outcome in words (the outcome line of a
+// start without a shell), the record block 0 was last seen holding (Known false when none was
+// read; the Linux front end shows it with --json), and its line in the log, with whether it wrote
+// GPP1 (the front end amends the line when it ends the run otherwise).
+struct FinishedRun {
+  const CHAR8 *Reason;
+  SeenRecord Record;
+  StationLog Line; // Path null when no line was put
+  bool WriteReached;
+};
+const FinishedRun &LastRun();
+
+// How a run ends once the tool is done (--wait, --then): the seconds its outcome stays on the
+// screen unless a key is pressed (WaitGiven false: the caller's default), then a return, a reset
+// or a power-off. Read from a command line ToolMain took; values it refused leave the defaults.
+struct RunEnding {
+  bool WaitGiven;
+  UINT32 WaitSeconds;
+  RunEnd Then;
+};
+RunEnding RunEndingOf(UINTN Argc, CHAR16 **Argv);
