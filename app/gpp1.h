@@ -81,8 +81,9 @@ ToolStatus RefuseIfWriteProtected();
 // After a write, its flush or its read-back failed, GPP1 holds the old block, the new one or
 // something else. Again is block 0 read once more (Size bytes; null when that read failed too),
 // the new block is Data (Length bytes) followed by zeros, Old the block before the write (null
-// when unknown). Says which on the console and gives the status: ToolWrittenUnconfirmed (the new block), ToolWriteFailedUnchanged (the old one),
-// ToolWrittenUnknown (unreadable, or neither), or ToolCrcError when Old is unknown and the block
-// is not the new one: the write did not hold, as a verify finds.
+// when unknown). Says which on the console and gives the status: ToolWrittenUnconfirmed (the new
+// block), ToolWriteFailedUnchanged (the old one), ToolWrittenUnknown (unreadable, or neither), or
+// ToolCrcError when Old is unknown and the block is not the new one: the write did not hold, as a
+// verify finds.
 ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,
                              const UINT8 *Old);

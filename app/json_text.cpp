@@ -134,5 +134,6 @@ VOID JsonAppendRecord(JsonText *Out, const SeenRecord &Seen) {
   JsonAppendNumber(Out, Seen.Check.StoredCrc);
   JsonAppendRaw(Out, ",\"crc_computed\":");
   JsonAppendNumber(Out, Seen.Check.ComputedCrc);
-  JsonAppendRaw(Out, PassesCrc(Seen.Check.Kind) ? ",\"crc_matches\":true}" : ",\"crc_matches\":false}");
+  JsonAppendRaw(Out,
+                PassesCrc(Seen.Check.Kind) ? ",\"crc_matches\":true}" : ",\"crc_matches\":false}");
 }

@@ -5,7 +5,6 @@
 
 namespace {
 
-
 // The required options of a write; the first failure stops the checks.
 ToolStatus CheckWriteRequired(const CliOptions &Options) {
   if (Options.ReadRequested) {
@@ -109,8 +108,6 @@ ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
     return ToolInvalidParameter;
   return ToolSuccess;
 }
-
-
 
 // The guards and the edit's own options, for every operation that writes.
 ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
@@ -327,4 +324,3 @@ bool ParseThen(const CHAR16 *Text, RunEnd *Then) {
   }
   return false;
 }
-

@@ -60,7 +60,8 @@ EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expect
   *Equal = false;
   auto Copy = PoolPtr<UINT8>::Allocate(Size == 0 ? 1 : Size);
   UINT64 FileSize = 0;
-  EFI_STATUS Status = !Copy ? EFI_OUT_OF_RESOURCES : ReadAt(Path, Offset, Copy.Get(), Size, &FileSize);
+  EFI_STATUS Status =
+      !Copy ? EFI_OUT_OF_RESOURCES : ReadAt(Path, Offset, Copy.Get(), Size, &FileSize);
   if (EFI_ERROR(Status))
     return Status;
   *Equal = !Whole || FileSize == Offset + Size;
@@ -188,15 +189,15 @@ EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *T
 
 // --- The run's line ---------------------------------------------------------------------------
 
-// The outcome part of a line: the records before and after (or null), the backup kept, the status
-// (null while the run is still going) and its reason.
+// The outcome part of a line: the status (null while the run is still going) and its reason, the
+// records before and after (or null) and the backup kept.
 struct LineOutcome {
-  const SeenRecord *Before;
-  const SeenRecord *After;
-  const CHAR16 *Backup;
   bool Finished;
   UINT64 Status;
   const CHAR8 *Reason;
+  const SeenRecord *Before;
+  const SeenRecord *After;
+  const CHAR16 *Backup;
 };
 
 VOID AppendKey(JsonText *Out, const CHAR8 *Key) {
@@ -270,7 +271,7 @@ UINTN LineBound(const RunLogEntry &Entry, CHAR8 *Scratch) {
     Reason[I] = 'x';
   Reason[MaxReasonLength] = 0;
   JsonText Text = JsonTextIn(Scratch, LogLineSize);
-  ComposeLine(&Text, Entry, {&Widest, &Widest, Entry.BackupAsked, true, WidestStatus, Reason});
+  ComposeLine(&Text, Entry, {true, WidestStatus, Reason, &Widest, &Widest, Entry.BackupAsked});
   UINTN Slack = 2 * RecordNumberSlack + (Entry.BackupAsked != nullptr ? BackupNumberSlack : 0);
   return Text.Overflowed || Text.Used + Slack + 1 >= LogLineSize ? 0 : Text.Used + Slack;
 }
@@ -337,8 +338,7 @@ UINTN FindLast(const CHAR8 *Line, UINTN Length, const CHAR8 *Key, UINTN KeyLengt
 }
 
 // What the run did (Written: whether it wrote GPP1), for the line that says it was not logged.
-ToolStatus ReportNotLogged(const StationLog &Log, bool Written, ToolStatus Status,
-                           EFI_STATUS Why) {
+ToolStatus ReportNotLogged(const StationLog &Log, bool Written, ToolStatus Status, EFI_STATUS Why) {
   if (Status == ToolSuccess && Written)
     PrintConsole(u"ERROR: GPP1 was written and verified, but not logged: %s: %r!\n", Log.Path, Why);
   else if (Written)
@@ -365,7 +365,7 @@ EFI_STATUS AppendReservation(const CHAR16 *Path, ShellFile &File, UINT64 Size,
   *Lead = Last == '\n' ? 0 : 1;
   Line[0] = '\n';
   JsonText Text = JsonTextIn(Line + *Lead, LogLineSize - *Lead);
-  ComposeLine(&Text, Entry, {nullptr, nullptr, nullptr, false, 0, ReservedReason});
+  ComposeLine(&Text, Entry, {false, 0, ReservedReason, nullptr, nullptr, nullptr});
   UINTN Total = *Lead + PadLine(Line + *Lead, Text.Used, Length);
   VolumeRoom Room = AskVolumeRoom(File);
   if (Room.ReadOnly)
@@ -393,7 +393,7 @@ EFI_STATUS AmendLine(StationLog *Log, ToolStatus Status, const CHAR8 *Reason) {
   if (Tail == Log->Length)
     return EFI_VOLUME_CORRUPTED;
   JsonText Text = JsonTextIn(Line.Get() + Tail, Log->Length + 1 - Tail);
-  AppendStatusAndReason(&Text, {nullptr, nullptr, nullptr, true, Status, Reason});
+  AppendStatusAndReason(&Text, {true, Status, Reason, nullptr, nullptr, nullptr});
   if (Text.Overflowed)
     return EFI_BUFFER_TOO_SMALL;
   return RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Tail + Text.Used, Log->Length));
@@ -417,9 +417,8 @@ EFI_STATUS ReserveLine(StationLog *Log, ShellFile &File, const RunLogEntry &Entr
     return Status;
   *Log = {Log->Path, End - (Length + 1), Length};
   bool Equal = false;
-  Status = ReadBackEquals(Log->Path, Log->Start,
-                          reinterpret_cast<const UINT8 *>(Line.Get() + Lead), Length + 1, false,
-                          &Equal);
+  Status = ReadBackEquals(Log->Path, Log->Start, reinterpret_cast<const UINT8 *>(Line.Get() + Lead),
+                          Length + 1, false, &Equal);
   return !EFI_ERROR(Status) && !Equal ? EFI_VOLUME_CORRUPTED : Status;
 }
 
@@ -531,12 +530,13 @@ ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const Run
   if (!Line)
     return ReportNotLogged(*Log, Story.WriteReached, Status, EFI_OUT_OF_RESOURCES);
   JsonText Text = JsonTextIn(Line.Get(), LogLineSize);
-  ComposeLine(&Text, Entry,
-              {&Story.Before, &Story.After, Story.Backup.Get(), true, Status,
-               RunReason(Status, Story)});
-  EFI_STATUS Result = Text.Used > Log->Length
-                          ? EFI_BUFFER_TOO_SMALL
-                          : RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Text.Used, Log->Length));
+  ComposeLine(
+      &Text, Entry,
+      {true, Status, RunReason(Status, Story), &Story.Before, &Story.After, Story.Backup.Get()});
+  EFI_STATUS Result =
+      Text.Used > Log->Length
+          ? EFI_BUFFER_TOO_SMALL
+          : RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Text.Used, Log->Length));
   return EFI_ERROR(Result) ? ReportNotLogged(*Log, Story.WriteReached, Status, Result) : Status;
 }
 

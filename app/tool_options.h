@@ -81,12 +81,14 @@ constexpr const ToolOption &OptionRecordedIn(UINT8 CliOptions::*Given) {
 }
 
 // Rows of the table by what the checks need of them.
-inline constexpr const ToolOption &ModuleSerialOption = OptionRecordedIn(&CliOptions::ModuleSerialGiven);
+inline constexpr const ToolOption &ModuleSerialOption =
+    OptionRecordedIn(&CliOptions::ModuleSerialGiven);
 inline constexpr const ToolOption &MmOption = OptionRecordedIn(&CliOptions::MmGiven);
 inline constexpr const ToolOption &BoardOption = OptionRecordedIn(&CliOptions::BoardGiven);
 inline constexpr const ToolOption &FabOption = OptionRecordedIn(&CliOptions::FabGiven);
 inline constexpr const ToolOption &BomOption = OptionRecordedIn(&CliOptions::BomGiven);
-inline constexpr const ToolOption &CarrierSerialOption = OptionRecordedIn(&CliOptions::CarrierSerialGiven);
+inline constexpr const ToolOption &CarrierSerialOption =
+    OptionRecordedIn(&CliOptions::CarrierSerialGiven);
 inline constexpr const ToolOption &IfSerialOption = OptionRecordedIn(&CliOptions::IfSerialGiven);
 inline constexpr const ToolOption &BackupOption = OptionRecordedIn(&CliOptions::BackupGiven);
 inline constexpr const ToolOption &RestoreOption = OptionRecordedIn(&CliOptions::RestoreGiven);

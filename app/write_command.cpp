@@ -170,8 +170,7 @@ ToolStatus EndInDryRun(const RecordJob &Job, const BlockChange &Change, RunStory
 // The change once its checks have passed: a dry run's show, nothing for a guarded change GPP1
 // already holds (Held: its retry after a write that went through unconfirmed, or a second run of
 // the same step, succeeds without writing), or the backup, the write and its verify.
-ToolStatus MakeChange(const RecordJob &Job, bool Held, const BlockChange &Change,
-                      RunStory &Story) {
+ToolStatus MakeChange(const RecordJob &Job, bool Held, const BlockChange &Change, RunStory &Story) {
   if (Job.DryRun)
     return EndInDryRun(Job, Change, Story);
   if (Held) {
@@ -280,8 +279,8 @@ ToolStatus ClearCommand(const RecordJob &Job, RunStory &Story) {
     }
   }
   // A blank block is checked like a written record: success means the device holds zeros.
-  return MakeChange(Job, Held, {Image, BoardRecordSize, false, false, u"- Clearing GPP1 data...\n", u""},
-                    Story);
+  return MakeChange(
+      Job, Held, {Image, BoardRecordSize, false, false, u"- Clearing GPP1 data...\n", u""}, Story);
 }
 
 ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &Story) {

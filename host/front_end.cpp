@@ -260,8 +260,8 @@ int LogRefusedRun(const ToolCommand &Command, const Gpp1Medium *Medium, OutputSt
 // not go on.
 bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPlatform &Platform,
                 OutputStream &Console, FILE *Err, int *Exit) {
-  LockResult Locked = Medium.Lock(OperationWrites(Command.Operation),
-                                  Platform.LockWaitMilliseconds, [] { return HeldInterrupt() != 0; });
+  LockResult Locked = Medium.Lock(OperationWrites(Command.Operation), Platform.LockWaitMilliseconds,
+                                  [] { return HeldInterrupt() != 0; });
   if (Locked == LockResult::Locked && HeldInterrupt() != 0)
     Locked = LockResult::Interrupted;
   if (Locked == LockResult::Locked) {

@@ -45,8 +45,8 @@ struct AlignedBuffer {
 
 Gpp1Medium::Gpp1Medium(MediumKind TypeIn, std::string NameIn, Descriptor Fd, uint32_t BlockIn,
                        uint64_t BytesIn)
-    : Type(TypeIn), Name(std::move(NameIn)), ReadFd(std::move(Fd)), Block(BlockIn),
-      Bytes(BytesIn) {}
+    : Type(TypeIn), Name(std::move(NameIn)), ReadFd(std::move(Fd)), Block(BlockIn), Bytes(BytesIn) {
+}
 
 std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint32_t BlockSize,
                                                   MediumError *Error) {
@@ -79,7 +79,8 @@ std::unique_ptr<Gpp1Medium> Gpp1Medium::OpenImage(const std::string &Path, uint3
                      " bytes, not a whole number of " + std::to_string(BlockSize) + "-byte blocks";
     return nullptr;
   }
-  return std::unique_ptr<Gpp1Medium>(new Gpp1Medium(MediumKind::Image, Path, std::move(Fd), BlockSize, Size));
+  return std::unique_ptr<Gpp1Medium>(
+      new Gpp1Medium(MediumKind::Image, Path, std::move(Fd), BlockSize, Size));
 }
 
 std::unique_ptr<Gpp1Medium>
@@ -117,8 +118,8 @@ Gpp1Medium::OpenDevice(const std::string &Path, const std::string &SysfsRoot, Me
     Error->Message = "device " + Path + " holds no whole block";
     return nullptr;
   }
-  auto Medium = std::unique_ptr<Gpp1Medium>(
-      new Gpp1Medium(MediumKind::Device, Path, std::move(Fd), static_cast<uint32_t>(LogicalBlock), Size));
+  auto Medium = std::unique_ptr<Gpp1Medium>(new Gpp1Medium(
+      MediumKind::Device, Path, std::move(Fd), static_cast<uint32_t>(LogicalBlock), Size));
   Medium->ReadOnly = KernelHoldsReadOnly(Medium->ReadFd.Get(), Opened.st_rdev, SysfsRoot);
   Medium->Kernel = IdentifyBlockDevice(Opened.st_rdev, SysfsRoot);
   return Medium;

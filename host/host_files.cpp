@@ -258,8 +258,9 @@ EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   int Error = 0;
   while (Done < *Size) {
     const uint8_t *From = static_cast<uint8_t *>(Buffer) + Done;
-    ssize_t N = Append ? write(F->Fd.Get(), From, *Size - Done)
-                       : pwrite(F->Fd.Get(), From, *Size - Done, static_cast<off_t>(F->Position + Done));
+    ssize_t N =
+        Append ? write(F->Fd.Get(), From, *Size - Done)
+               : pwrite(F->Fd.Get(), From, *Size - Done, static_cast<off_t>(F->Position + Done));
     if (N < 0 && errno == EINTR)
       continue;
     if (N <= 0) {
@@ -400,8 +401,9 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE H) {
 
 EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE H, const EFI_FILE_INFO *Info) {
   LinuxFile *F = FileOf(H);
-  return ftruncate(F->Fd.Get(), static_cast<off_t>(Info->FileSize)) == 0 ? EFI_SUCCESS
-                                                                   : Failed("cut", F->Path, errno);
+  return ftruncate(F->Fd.Get(), static_cast<off_t>(Info->FileSize)) == 0
+             ? EFI_SUCCESS
+             : Failed("cut", F->Path, errno);
 }
 
 } // namespace

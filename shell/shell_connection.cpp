@@ -98,8 +98,8 @@ EFI_STATUS ConnectShell(EFI_HANDLE ImageHandle, EFI_STATUS *EnvironmentStatus) {
                  reinterpret_cast<VOID **>(&ShellConnection.ShellInterface), ImageHandle);
   }
 
-  bool Shell11 = ShellConnection.ShellEnvironment != nullptr &&
-                 ShellConnection.ShellInterface != nullptr;
+  bool Shell11 =
+      ShellConnection.ShellEnvironment != nullptr && ShellConnection.ShellInterface != nullptr;
   bool Shell20 =
       ShellConnection.ShellProtocol != nullptr && ShellConnection.ShellParameters != nullptr;
   if (!Shell11 && !Shell20)

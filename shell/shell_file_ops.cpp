@@ -63,8 +63,7 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE File) {
 EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE File, const EFI_FILE_INFO *Info) {
   if (File == nullptr || Info == nullptr)
     return EFI_INVALID_PARAMETER;
-  return File->SetInfo(File, &EfiFileInfoGuid, Info->Size,
-                       const_cast<EFI_FILE_INFO *>(Info));
+  return File->SetInfo(File, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
 }
 
 EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer) {

@@ -99,9 +99,9 @@ EFI_STATUS OpenInMode(const CHAR16 *Path, ShellFileMode Mode, SHELL_FILE_HANDLE 
 EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root) {
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL *Volume = nullptr;
   if (Image->DeviceHandle == nullptr ||
-      EFI_ERROR(PlatformContext.BootServices->HandleProtocol(
-          Image->DeviceHandle, &EfiSimpleFileSystemProtocolGuid,
-          reinterpret_cast<VOID **>(&Volume))) ||
+      EFI_ERROR(PlatformContext.BootServices->HandleProtocol(Image->DeviceHandle,
+                                                             &EfiSimpleFileSystemProtocolGuid,
+                                                             reinterpret_cast<VOID **>(&Volume))) ||
       Volume == nullptr)
     return EFI_NOT_FOUND;
   *Root = nullptr;
