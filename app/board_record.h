@@ -7,6 +7,8 @@
 
 constexpr UINTN BoardRecordSize = 176;
 constexpr UINTN RecordTextFieldSize = 16;
+// A record text with its NUL, as CopyRecordText leaves it.
+constexpr UINTN RecordTextBufferSize = RecordTextFieldSize + 1;
 // What every byte of an erased eMMC block reads as.
 constexpr UINT8 ErasedByte = 0xFF;
 
@@ -140,5 +142,6 @@ SeenRecord SeeBlock(const UINT8 *Block, UINTN Size);
 // Length of a 16-byte record text as readers take it: the bytes before its first '$' (all 16 when
 // there is none); a text of nothing but spaces reads as empty.
 UINTN RecordTextLength(const UINT8 *Field);
-// Copies a 16-byte record text up to its '$' into Destination (at least 17 bytes), NUL-terminated.
+// Copies a 16-byte record text up to its '$' into Destination (RecordTextBufferSize bytes),
+// NUL-terminated.
 ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source);

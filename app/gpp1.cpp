@@ -76,14 +76,6 @@ VOID ReportTransferFailure(ConsoleFormat<> Line, EFI_STATUS Status) {
   PrintConsole(u"GPP1 device status: %r\n", Status);
 }
 
-bool SameBytes(const UINT8 *A, const UINT8 *B, UINTN Count) {
-  for (UINTN I = 0; I < Count; I++) {
-    if (A[I] != B[I])
-      return false;
-  }
-  return true;
-}
-
 // How far the interface's record lies from the start of the card's array, from the pointer the
 // driver keeps 96 bytes past the interface.
 UINT64 EmmcRecordOffset(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
@@ -143,6 +135,34 @@ ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock, Gpp1Visit
   return JudgeReadOnceMore(Again, BlockSize, New, BlockSize, Old);
 }
 
+bool IsPciNode(const EFI_DEVICE_PATH_PROTOCOL *Node) {
+  return Node->Type == HARDWARE_DEVICE_PATH && Node->SubType == HW_PCI_DP;
+}
+
+// What a device path walk does after a node: goes on, or ends with its answer.
+enum class Walk { On, Yes, No };
+
+// Hands Path's nodes up to its end node to Visit (the node and its length) until Visit gives an
+// answer; AtEnd when it gives none. A node shorter than its own header would never advance the
+// walk, and a path without an end within MaxDevicePathNodes cannot be trusted: both answer no.
+template <typename Visitor>
+bool WalkDevicePath(const EFI_DEVICE_PATH_PROTOCOL *Path, bool AtEnd, Visitor Visit) {
+  const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
+  for (UINTN Count = 0; Node != nullptr && Count < MaxDevicePathNodes; Count++) {
+    const auto *Header = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
+    if (Header->Type == END_DEVICE_PATH_TYPE)
+      return AtEnd;
+    UINT16 Length = DevicePathNodeLength(Header);
+    if (Length < DevicePathHeaderSize)
+      return false;
+    Walk Next = Visit(Header, Length);
+    if (Next != Walk::On)
+      return Next == Walk::Yes;
+    Node += Length;
+  }
+  return false;
+}
+
 } // namespace
 
 ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,
@@ -151,7 +171,7 @@ ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data,
     PrintConsole(u"ERROR: GPP1 cannot be read once more: what it holds is unknown!\n");
     return ToolWrittenUnknown;
   }
-  if (Length <= Size && SameBytes(Again, Data, Length) &&
+  if (Length <= Size && BytesEqual(Again, Data, Length) &&
       AllBytesZero(Again + Length, Size - Length)) {
     PrintConsole(u"- GPP1 read once more holds the new block, unconfirmed by the device.\n");
     return ToolWrittenUnconfirmed;
@@ -160,7 +180,7 @@ ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data,
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
     return ToolCrcError;
   }
-  if (SameBytes(Again, Old, Size)) {
+  if (BytesEqual(Again, Old, Size)) {
     PrintConsole(u"- GPP1 read once more holds the block it held before: nothing was written.\n");
     return ToolWriteFailedUnchanged;
   }
@@ -174,47 +194,29 @@ UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo) {
 }
 
 bool DevicePathPciDevice(const EFI_DEVICE_PATH_PROTOCOL *Path, UINT8 *Device) {
-  const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
-  for (UINTN Count = 0; Node != nullptr && Count < MaxDevicePathNodes; Count++) {
-    const auto *Header = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
-    if (Header->Type == END_DEVICE_PATH_TYPE)
-      return false;
-    UINT16 Length = DevicePathNodeLength(Header);
-    // A node shorter than its own header would never advance the walk: the path ends here.
-    if (Length < DevicePathHeaderSize)
-      return false;
-    if (Header->Type == HARDWARE_DEVICE_PATH && Header->SubType == HW_PCI_DP) {
-      if (Length < MinPciNodeLength)
-        return false;
-      *Device = reinterpret_cast<const PCI_DEVICE_PATH *>(Node)->Device;
-      return true;
-    }
-    Node += Length;
-  }
-  return false;
+  return WalkDevicePath(Path, false, [&](const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16 Length) {
+    if (!IsPciNode(Node))
+      return Walk::On;
+    if (Length < MinPciNodeLength)
+      return Walk::No;
+    *Device = reinterpret_cast<const PCI_DEVICE_PATH *>(Node)->Device;
+    return Walk::Yes;
+  });
 }
 
 bool DevicePathHasNoMediaNode(const EFI_DEVICE_PATH_PROTOCOL *Path) {
-  const UINT8 *Node = reinterpret_cast<const UINT8 *>(Path);
   bool PastPci = false;
-  for (UINTN Count = 0; Node != nullptr && Count < MaxDevicePathNodes; Count++) {
-    const auto *Header = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Node);
-    if (Header->Type == END_DEVICE_PATH_TYPE)
-      return PastPci;
-    UINT16 Length = DevicePathNodeLength(Header);
-    if (Length < DevicePathHeaderSize)
-      return false;
-    // A media node (hard drive, CD-ROM, file path, RAM disk...) or a BIOS boot node names
-    // something inside a device, such as a partition-table entry of the user area, never one of
-    // the card's hardware partitions. What else follows the PCI node, another PCI node of a
-    // bridge included, is the platform's own way of describing the controller and is left alone.
-    if (PastPci && (Header->Type == MEDIA_DEVICE_PATH || Header->Type == BBS_DEVICE_PATH))
-      return false;
-    PastPci = PastPci || (Header->Type == HARDWARE_DEVICE_PATH && Header->SubType == HW_PCI_DP);
-    Node += Length;
-  }
-  // No end within the bound: nothing about this path can be trusted.
-  return false;
+  // A media node (hard drive, CD-ROM, file path, RAM disk...) or a BIOS boot node names something
+  // inside a device, such as a partition-table entry of the user area, never one of the card's
+  // hardware partitions. What else follows the PCI node, another PCI node of a bridge included, is
+  // the platform's own way of describing the controller and is left alone.
+  bool Sound = WalkDevicePath(Path, true, [&](const EFI_DEVICE_PATH_PROTOCOL *Node, UINT16) {
+    if (PastPci && (Node->Type == MEDIA_DEVICE_PATH || Node->Type == BBS_DEVICE_PATH))
+      return Walk::No;
+    PastPci = PastPci || IsPciNode(Node);
+    return Walk::On;
+  });
+  return Sound && PastPci;
 }
 
 EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {

@@ -84,19 +84,11 @@ VOID JsonAppendBytes(JsonText *Out, const UINT8 *Bytes, UINTN Length) {
   PutChar(Out, '"');
 }
 
-VOID JsonAppendNarrow(JsonText *Out, const CHAR8 *Text) {
-  JsonAppendNarrowCut(Out, Text, ~static_cast<UINTN>(0));
-}
-
-VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text) {
-  JsonAppendWideCut(Out, Text, ~static_cast<UINTN>(0));
-}
-
-VOID JsonAppendNarrowCut(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters) {
+VOID JsonAppendText(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters) {
   AppendCut(Out, reinterpret_cast<const UINT8 *>(Text), MaxCharacters);
 }
 
-VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters) {
+VOID JsonAppendText(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters) {
   AppendCut(Out, Text, MaxCharacters);
 }
 
@@ -126,7 +118,7 @@ VOID JsonAppendRecord(JsonText *Out, const SeenRecord &Seen) {
     JsonAppendRaw(Out, ",\"");
     JsonAppendRaw(Out, Id.TextKey);
     JsonAppendRaw(Out, "\":");
-    JsonAppendNarrow(Out, IdText);
+    JsonAppendText(Out, IdText);
   }
   AppendField(Out, "vendor", Record, RecordOffset::Vendor, Blank);
   AppendField(Out, "product", Record, RecordOffset::Product, Blank);

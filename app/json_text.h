@@ -18,11 +18,10 @@ VOID JsonAppendNumber(JsonText *Out, UINT64 Value);
 // A string literal, quotes included: printable ASCII as it is, '"' and '\' escaped, every other
 // byte (or UCS-2 character) as \u00XX, so the text is plain ASCII whatever it holds.
 VOID JsonAppendBytes(JsonText *Out, const UINT8 *Bytes, UINTN Length);
-VOID JsonAppendNarrow(JsonText *Out, const CHAR8 *Text);
-VOID JsonAppendWide(JsonText *Out, const CHAR16 *Text);
-// At most MaxCharacters of Text; a longer text ends in "..." inside the quotes.
-VOID JsonAppendNarrowCut(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters);
-VOID JsonAppendWideCut(JsonText *Out, const CHAR16 *Text, UINTN MaxCharacters);
+// The same of a text, of at most MaxCharacters; a longer text ends in "..." inside the quotes.
+VOID JsonAppendText(JsonText *Out, const CHAR8 *Text, UINTN MaxCharacters = ~static_cast<UINTN>(0));
+VOID JsonAppendText(JsonText *Out, const CHAR16 *Text,
+                    UINTN MaxCharacters = ~static_cast<UINTN>(0));
 // A record seen in block 0 as an object: the texts and IDs a read shows, the vendor and product,
 // and the stored and computed CRC-32 with whether they match. A block that reads as blank (the
 // blank record, an erased block) shows empty texts.

@@ -6,64 +6,54 @@
 
 namespace {
 
-// A write's or an edit's request, as its checks leave it for the command.
-struct Request {
+// A command line on its way to its operation: its options, and what the checks make of them.
+struct Asked {
+  const CliOptions &Options;
   WriteRequest Write;
   RecordEdit Edit;
+  RecordJob Job;
 };
+using Step = ToolStatus (*)(Asked &A, RunStory &Story);
 
 struct OperationRow {
   ToolOperation Operation;
   const CHAR8 *Name; // in the run log
   bool OnGpp1;       // the checks every operation on GPP1 shares come before it runs
-  ToolStatus (*Check)(const CliOptions &Options, Request *Asked);
-  ToolStatus (*Run)(const CliOptions &Options, const Request &Asked, const RecordJob &Job,
-                    RunStory &Story);
+  Step Check;
+  Step Run;
 };
 
-ToolStatus NoCheck(const CliOptions &, Request *) {
+ToolStatus Unchecked(Asked &, RunStory &) {
+  return ToolSuccess;
+}
+
+ToolStatus RefuseCommandLine(Asked &, RunStory &) {
+  PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
+  return ToolInvalidParameter;
+}
+
+ToolStatus ShowHelp(Asked &, RunStory &) {
+  PrintHelp();
   return ToolSuccess;
 }
 
 constexpr OperationRow Operations[] = {
-    {ToolOperation::None, "none", false, NoCheck,
-     [](const CliOptions &, const Request &, const RecordJob &, RunStory &) -> ToolStatus {
-       PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
-       return ToolInvalidParameter;
-     }},
-    {ToolOperation::Help, "help", false, NoCheck,
-     [](const CliOptions &, const Request &, const RecordJob &, RunStory &) -> ToolStatus {
-       PrintHelp();
-       return ToolSuccess;
-     }},
+    {ToolOperation::None, "none", false, Unchecked, RefuseCommandLine},
+    {ToolOperation::Help, "help", false, Unchecked, ShowHelp},
     {ToolOperation::Restore, "restore", true,
-     [](const CliOptions &Options, Request *) { return CheckRestoreRequest(Options); },
-     [](const CliOptions &Options, const Request &, const RecordJob &Job, RunStory &Story) {
-       return RestoreCommand(Options.RestoreText, Job, Story);
-     }},
+     [](Asked &A, RunStory &) { return CheckRestoreRequest(A.Options); },
+     [](Asked &A, RunStory &S) { return RestoreCommand(A.Options.RestoreText, A.Job, S); }},
     {ToolOperation::Clear, "clear", true,
-     [](const CliOptions &Options, Request *) { return CheckClearRequest(Options); },
-     [](const CliOptions &, const Request &, const RecordJob &Job, RunStory &Story) {
-       return ClearCommand(Job, Story);
-     }},
+     [](Asked &A, RunStory &) { return CheckClearRequest(A.Options); },
+     [](Asked &A, RunStory &S) { return ClearCommand(A.Job, S); }},
     {ToolOperation::Edit, "edit", true,
-     [](const CliOptions &Options, Request *Asked) {
-       return CheckEditRequest(Options, &Asked->Write, &Asked->Edit);
-     },
-     [](const CliOptions &, const Request &Asked, const RecordJob &Job, RunStory &Story) {
-       return WriteCommand(&Asked.Write, Job, Story, &Asked.Edit);
-     }},
+     [](Asked &A, RunStory &) { return CheckEditRequest(A.Options, &A.Write, &A.Edit); },
+     [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S, &A.Edit); }},
     {ToolOperation::Write, "write", true,
-     [](const CliOptions &Options, Request *Asked) {
-       return CheckWriteRequest(Options, &Asked->Write);
-     },
-     [](const CliOptions &, const Request &Asked, const RecordJob &Job, RunStory &Story) {
-       return WriteCommand(&Asked.Write, Job, Story);
-     }},
-    {ToolOperation::Read, "read", true, NoCheck,
-     [](const CliOptions &, const Request &, const RecordJob &Job, RunStory &Story) {
-       return ReadCommand(Job, Story);
-     }},
+     [](Asked &A, RunStory &) { return CheckWriteRequest(A.Options, &A.Write); },
+     [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
+    {ToolOperation::Read, "read", true, Unchecked,
+     [](Asked &A, RunStory &S) { return ReadCommand(A.Job, S); }},
 };
 
 const OperationRow &RowOf(ToolOperation Operation) {
@@ -99,10 +89,9 @@ RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, Logge
 
 ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RunStory &Story) {
   const OperationRow &Row = RowOf(Operation);
-  Request Asked = {};
-  RecordJob Job = {Gpp1Guard::None, nullptr, false, nullptr, false};
-  ToolStatus Status = Row.Check(Options, &Asked);
+  Asked A = {Options, {}, {}, {Gpp1Guard::None, nullptr, false, nullptr, false}};
+  ToolStatus Status = Row.Check(A, Story);
   if (Status == ToolSuccess && Row.OnGpp1)
-    Status = CheckSharedOptions(Options, &Job);
-  return Status == ToolSuccess ? Row.Run(Options, Asked, Job, Story) : Status;
+    Status = CheckSharedOptions(Options, &A.Job);
+  return Status == ToolSuccess ? Row.Run(A, Story) : Status;
 }

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
 constexpr UINTN IdTextSize = 17;
 constexpr UINTN DumpBytesPerRow = 16;
 constexpr UINTN DumpRowsPerGroup = 4;
@@ -36,7 +35,7 @@ VOID PrintIdLine(ConsoleFormat<const CHAR8 *, const CHAR8 *> Format, const CHAR8
 
 VOID PrintTextLine(ConsoleFormat<const CHAR8 *, const CHAR8 *> Format, const CHAR8 *Label,
                    const UINT8 *Field) {
-  CHAR8 Value[TextBufferSize];
+  CHAR8 Value[RecordTextBufferSize];
   CopyRecordText(Value, Field);
   PrintConsole(Format, Label, Value);
 }
@@ -53,7 +52,7 @@ VOID PrintRepeated(UINT8 Count, const CHAR16 *Text) {
 }
 
 VOID ShowBoardRecord(const UINT8 *Record) {
-  CHAR8 Label[TextBufferSize];
+  CHAR8 Label[RecordTextBufferSize];
   CopyRecordText(Label, Record + RecordOffset::Product);
   PrintTextLine(u"%16a Serial   #%a\n", Label, Record + RecordOffset::ModuleSerial);
   PrintIdLine(u"%16a Board ID  %a\n", Label, Record + RecordOffset::BoardId);

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
-
 // Length of a text without the spaces that pad a record field.
 template <typename Char> UINTN TrimmedLength(const Char *Text) {
   UINTN Length = 0;
@@ -37,7 +35,7 @@ bool SerialMatches(const CHAR8 *Stored, const CHAR16 *Given) {
 } // namespace
 
 ToolStatus CheckGuard(const RecordJob &Job, BlockKind Kind, const UINT8 *Stored, RunStory &Story) {
-  CHAR8 Serial[TextBufferSize];
+  CHAR8 Serial[RecordTextBufferSize];
   StoredSerial(Stored, Serial);
   bool Blank = ReadsBlank(Kind);
   if (Job.Guard == Gpp1Guard::None || (Job.Guard == Gpp1Guard::Blank && Blank) ||

@@ -5,6 +5,18 @@
 
 namespace {
 
+// -p and -m, where given, with their values.
+ToolStatus CheckRequiredValues(const CliOptions &Options) {
+  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
+  for (const ToolOption *Option : Required) {
+    if (Options.*Option->Given && Options.*Option->Value == nullptr) {
+      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
+      return ToolInvalidParameter;
+    }
+  }
+  return ToolSuccess;
+}
+
 // The required options of a write; the first failure stops the checks.
 ToolStatus CheckWriteRequired(const CliOptions &Options) {
   if (Options.ReadRequested) {
@@ -15,14 +27,7 @@ ToolStatus CheckWriteRequired(const CliOptions &Options) {
     PrintConsole(u"ERROR: You can't write without both Pylon Serial # and MM #!\n");
     return ToolInvalidParameter;
   }
-  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
-  for (const ToolOption *Option : Required) {
-    if (Options.*Option->Value == nullptr) {
-      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
-      return ToolInvalidParameter;
-    }
-  }
-  return ToolSuccess;
+  return CheckRequiredValues(Options);
 }
 
 // An optional option given without its value; every one is reported, in this order.
@@ -234,14 +239,8 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
     PrintConsole(u"ERROR: You can't edit without a field to change!\n");
     return ToolInvalidParameter;
   }
-  const ToolOption *const Required[] = {&ModuleSerialOption, &MmOption};
-  for (const ToolOption *Option : Required) {
-    if (Options.*Option->Given && Options.*Option->Value == nullptr) {
-      PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
-      return ToolInvalidParameter;
-    }
-  }
-  return CheckWriteRest(Options, u"edited", Request);
+  ToolStatus Status = CheckRequiredValues(Options);
+  return Status != ToolSuccess ? Status : CheckWriteRest(Options, u"edited", Request);
 }
 
 // A restore puts back a whole block and nothing else: no fields, no other operation.

@@ -64,9 +64,7 @@ EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expect
       !Copy ? EFI_OUT_OF_RESOURCES : ReadAt(Path, Offset, Copy.Get(), Size, &FileSize);
   if (EFI_ERROR(Status))
     return Status;
-  *Equal = !Whole || FileSize == Offset + Size;
-  for (UINTN I = 0; I < Size && *Equal; I++)
-    *Equal = Copy[I] == Expected[I];
+  *Equal = (!Whole || FileSize == Offset + Size) && BytesEqual(Copy.Get(), Expected, Size);
   return EFI_SUCCESS;
 }
 
@@ -211,7 +209,7 @@ VOID AppendWideOrNull(JsonText *Out, const CHAR8 *Key, const CHAR16 *Text) {
   if (Text == nullptr)
     JsonAppendRaw(Out, "null");
   else
-    JsonAppendWide(Out, Text);
+    JsonAppendText(Out, Text);
 }
 
 VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, const SeenRecord *Seen) {
@@ -230,26 +228,26 @@ VOID AppendStatusAndReason(JsonText *Out, const LineOutcome &Outcome) {
   else
     JsonAppendRaw(Out, "null");
   AppendKey(Out, "reason");
-  JsonAppendNarrowCut(Out, Outcome.Reason, MaxReasonLength);
+  JsonAppendText(Out, Outcome.Reason, MaxReasonLength);
   JsonAppendRaw(Out, "}");
 }
 
 VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Outcome) {
   JsonAppendRaw(Out, "{\"tool\":\"Kestrel\",\"version\":");
-  JsonAppendWide(Out, ToolVersion);
+  JsonAppendText(Out, ToolVersion);
   AppendKey(Out, "operation");
-  JsonAppendNarrow(Out, Entry.Operation);
+  JsonAppendText(Out, Entry.Operation);
   AppendKey(Out, "guard");
-  JsonAppendNarrow(Out, Entry.Guard);
+  JsonAppendText(Out, Entry.Guard);
   AppendWideOrNull(Out, "guard_serial", Entry.GuardSerial);
   AppendKey(Out, "asked");
   JsonAppendRaw(Out, "{");
   for (UINTN I = 0; I < Entry.AskedCount; I++) {
     if (I != 0)
       JsonAppendRaw(Out, ",");
-    JsonAppendWide(Out, Entry.Asked[I].Name);
+    JsonAppendText(Out, Entry.Asked[I].Name);
     JsonAppendRaw(Out, ":");
-    JsonAppendWideCut(Out, Entry.Asked[I].Text, MaxLoggedValue);
+    JsonAppendText(Out, Entry.Asked[I].Text, MaxLoggedValue);
   }
   JsonAppendRaw(Out, "}");
   AppendWideOrNull(Out, "backup", Outcome.Backup);
@@ -263,9 +261,10 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Out
 // whose every text byte is escaped, the widest status and reason, the backup under its asked
 // name), and the digits that outcome cannot show.
 UINTN LineBound(const RunLogEntry &Entry, CHAR8 *Scratch) {
-  SeenRecord Widest = {true, {}, {BlockKind::Corrupt, false, 0, 0}};
-  for (UINT8 &Byte : Widest.Record)
+  UINT8 Escaped[BoardRecordSize];
+  for (UINT8 &Byte : Escaped)
     Byte = 0x01;
+  const SeenRecord Widest = SeeBlock(Escaped, sizeof(Escaped));
   CHAR8 Reason[MaxReasonLength + 1];
   for (UINTN I = 0; I < MaxReasonLength; I++)
     Reason[I] = 'x';
@@ -495,7 +494,6 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
   Status = ShellFileOps.GetFileSize(File, &FileSize);
   if (!EFI_ERROR(Status) && FileSize == Size)
     Status = ReadShellFileExactly(File, Block, Size);
-  File.Close();
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot read %s: %r!\n", Path, Status);
     return ToolInvalidParameter;

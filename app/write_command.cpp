@@ -9,14 +9,12 @@
 
 namespace {
 
-constexpr UINTN TextBufferSize = RecordTextFieldSize + 1;
-
 // The stored texts an edit keeps, as a request refers to them: each field's bytes up to its '$',
 // padding included, so that a field kept is written back byte for byte.
 struct StoredTexts {
-  CHAR16 ModuleSerial[TextBufferSize];
-  CHAR16 Mm[TextBufferSize];
-  CHAR16 CarrierSerial[TextBufferSize];
+  CHAR16 ModuleSerial[RecordTextBufferSize];
+  CHAR16 Mm[RecordTextBufferSize];
+  CHAR16 CarrierSerial[RecordTextBufferSize];
 };
 
 const CHAR16 *WidenField(const UINT8 *Field, CHAR16 *Text) {
@@ -76,17 +74,9 @@ bool ReadsFirst(const RecordJob &Job) {
   return Job.Guard != Gpp1Guard::None || Job.DryRun || Job.ReadBefore;
 }
 
-bool SameBytes(const UINT8 *A, const UINT8 *B, UINTN Count) {
-  for (UINTN I = 0; I < Count; I++) {
-    if (A[I] != B[I])
-      return false;
-  }
-  return true;
-}
-
 // Whether block 0 already is exactly what writing Image (the rest of the block zeros) leaves.
 bool HoldsImage(const SeenRecord &Stored, const UINT8 *Image) {
-  return Stored.Check.TailZero && SameBytes(Stored.Record, Image, BoardRecordSize);
+  return Stored.Check.TailZero && BytesEqual(Stored.Record, Image, BoardRecordSize);
 }
 
 // Reads block 0 back and compares the whole of it with Data (Length bytes) followed by zeros.
@@ -101,7 +91,7 @@ ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length, RunStory &Story) {
     return JudgeReadOnceMore(Block.Data, Block.Size, Data, Length, nullptr);
   }
   Story.After = SeeBlock(Block.Data, Block.Size);
-  if (Block.Size < Length || !SameBytes(Block.Data, Data, Length) ||
+  if (Block.Size < Length || !BytesEqual(Block.Data, Data, Length) ||
       !AllBytesZero(Block.Data + Length, Block.Size - Length)) {
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
     return ToolCrcError;
@@ -309,7 +299,7 @@ ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &St
       Story.Reason = "restore file refused, nothing written";
       return Status;
     }
-    Held = Job.Guard != Gpp1Guard::None && SameBytes(Saved.Get(), Current.Data, Size);
+    Held = Job.Guard != Gpp1Guard::None && BytesEqual(Saved.Get(), Current.Data, Size);
     if (!Held)
       Status = CheckGuard(Job, Story.Before.Check.Kind, Current.Data, Story);
     if (Status != ToolSuccess)

@@ -44,10 +44,6 @@ bool ParsePciFunction(const std::string &Node, unsigned *Device) {
   return *Device < 32;
 }
 
-bool IsGpp1Name(const std::string &Name) {
-  return Gpp1NameNumber(Name) >= 0;
-}
-
 } // namespace
 
 long Gpp1NameNumber(const std::string &Name) {
@@ -100,8 +96,8 @@ BlockDeviceIdentity IdentifyBlockDevice(dev_t Device, const std::string &SysfsRo
 }
 
 bool IsBoardGpp1(const BlockDeviceIdentity &Identity) {
-  return Identity.Known && IsGpp1Name(Identity.KernelName) && !Identity.PciFunction.empty() &&
-         Identity.PciDevice == EmmcPciDevice;
+  return Identity.Known && Gpp1NameNumber(Identity.KernelName) >= 0 &&
+         !Identity.PciFunction.empty() && Identity.PciDevice == EmmcPciDevice;
 }
 
 std::string DescribeIdentity(const BlockDeviceIdentity &Identity) {
@@ -109,7 +105,7 @@ std::string DescribeIdentity(const BlockDeviceIdentity &Identity) {
     return "the kernel does not say what it is";
   std::string Text = "the kernel calls it " + Identity.KernelName;
   // Where the controller is what decides: an eMMC GPP1, on the board's controller or another.
-  if (IsGpp1Name(Identity.KernelName) && !IsBoardGpp1(Identity))
+  if (Gpp1NameNumber(Identity.KernelName) >= 0 && !IsBoardGpp1(Identity))
     Text += (Identity.PciFunction.empty() ? ", on no PCI function"
                                           : ", behind PCI function " + Identity.PciFunction) +
             ", not the board's eMMC controller, PCI device " + std::to_string(EmmcPciDevice);

@@ -164,25 +164,19 @@ bool Gpp1Medium::WriteAt(int Fd, uint64_t Offset, const void *Buffer, size_t Len
 bool Gpp1Medium::Read(uint64_t Offset, void *Buffer, size_t Length) {
   if (Offset > Bytes || Length > Bytes - Offset)
     return false;
-  bool Ok;
-  if (Type == MediumKind::Device) {
-    // Direct transfers move whole logical blocks from and to an aligned buffer.
-    if (Offset % Block != 0 || Length % Block != 0)
-      return false;
-    AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
-    if (Aligned.Data == nullptr)
-      return false;
-    Ok = ReadAt(ReadFd.Get(), Offset, Aligned.Data, Length);
-    if (Ok)
-      memcpy(Buffer, Aligned.Data, Length);
-  } else {
-    Ok = ReadAt(ReadFd.Get(), Offset, Buffer, Length);
-  }
-  if (Ok && Offset == 0 && Length >= Block) {
+  // Direct transfers move whole logical blocks from and to an aligned buffer (an image's go
+  // through one as well).
+  if (Type == MediumKind::Device && (Offset % Block != 0 || Length % Block != 0))
+    return false;
+  AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
+  if (Aligned.Data == nullptr || !ReadAt(ReadFd.Get(), Offset, Aligned.Data, Length))
+    return false;
+  memcpy(Buffer, Aligned.Data, Length);
+  if (Offset == 0 && Length >= Block) {
     const auto *In = static_cast<const uint8_t *>(Buffer);
     Block0Read.assign(In, In + Block);
   }
-  return Ok;
+  return true;
 }
 
 bool Gpp1Medium::SameFileAs(const struct stat &Named) const {
@@ -258,16 +252,11 @@ bool Gpp1Medium::Write(uint64_t Offset, const void *Buffer, size_t Length) {
   }
   if (!OpenForWriting())
     return false;
-  bool Ok;
-  if (Type == MediumKind::Device) {
-    AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
-    if (Aligned.Data == nullptr)
-      return false;
-    memcpy(Aligned.Data, Buffer, Length);
-    Ok = WriteAt(WriteFd.Get(), 0, Aligned.Data, Length);
-  } else {
-    Ok = WriteAt(WriteFd.Get(), 0, Buffer, Length);
-  }
+  AlignedBuffer Aligned(std::max<size_t>(PageAlignment, Block), Length);
+  if (Aligned.Data == nullptr)
+    return false;
+  memcpy(Aligned.Data, Buffer, Length);
+  bool Ok = WriteAt(WriteFd.Get(), 0, Aligned.Data, Length);
   // On the medium before the tool's read-back, not in a cache: fsync on a block device also
   // flushes the device's own write cache.
   if (Ok && fsync(WriteFd.Get()) != 0) {

@@ -28,6 +28,23 @@ EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const C
   return Status;
 }
 
+// While it lives, Board's console is passed on to its ConsoleSink as well.
+class ConsoleTee {
+public:
+  explicit ConsoleTee(HostBoard &Board) : Console(Board.Sim.ConOut) {
+    FirmwareOutputString = Console.OutputString;
+    Console.OutputString = TeeOutputString;
+    RunningBoard = &Board;
+  }
+  ~ConsoleTee() {
+    RunningBoard = nullptr;
+    Console.OutputString = FirmwareOutputString;
+  }
+
+private:
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Console;
+};
+
 } // namespace
 
 HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Sim) {
@@ -60,26 +77,17 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
   ServeLinuxFiles(&Shell->Protocol);
-  FirmwareOutputString = Sim.ConOut.OutputString;
-  Sim.ConOut.OutputString = TeeOutputString;
-  RunningBoard = this;
-  uint64_t Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
-  RunningBoard = nullptr;
-  Sim.ConOut.OutputString = FirmwareOutputString;
-  return Status;
+  ConsoleTee Tee(*this);
+  return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
 }
 
 void HostBoard::Attend(const std::function<void()> &Work) {
   Sim.InstallInPlatformContext();
-  FirmwareOutputString = Sim.ConOut.OutputString;
-  Sim.ConOut.OutputString = TeeOutputString;
-  RunningBoard = this;
+  ConsoleTee Tee(*this);
   EFI_STATUS EnvironmentStatus = EFI_SUCCESS;
   ConnectShell(Sim.ImageHandle, &EnvironmentStatus);
   Work();
   DisconnectShell(Sim.ImageHandle);
-  RunningBoard = nullptr;
-  Sim.ConOut.OutputString = FirmwareOutputString;
 }
 
 namespace {

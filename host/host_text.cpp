@@ -16,10 +16,6 @@ void AppendUtf8(char16_t C, std::string *Out) {
   }
 }
 
-std::string EncodeUtf8(const std::u16string &Text) {
-  return EncodeUtf8(Text.c_str());
-}
-
 std::string EncodeUtf8(const char16_t *Text) {
   std::string Out;
   for (; *Text != 0; Text++)

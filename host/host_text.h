@@ -7,7 +7,6 @@
 // One UCS-2 character as UTF-8, appended to Out.
 void AppendUtf8(char16_t C, std::string *Out);
 // UCS-2 text (a file name the tool was given) as the UTF-8 a Linux path is.
-std::string EncodeUtf8(const std::u16string &Text);
 std::string EncodeUtf8(const char16_t *Text);
 
 // A command-line argument from UTF-8 into the UCS-2 a shell hands over. False for bytes that are

@@ -38,8 +38,7 @@ VOID WaitForKeyOrTime(UINT32 Seconds) {
 // station's next board). ResetSystem does not come back; a firmware without it returns.
 VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
   if (FromBootManager)
-    PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", Status,
-                 LastRun().Reason);
+    PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", Status, LastRun().Reason);
   WaitForKeyOrTime(Ending.WaitGiven  ? Ending.WaitSeconds
                    : FromBootManager ? DefaultBootWaitSeconds
                                      : 0);
@@ -55,6 +54,21 @@ UINT64 RunAndEnd(UINTN Argc, CHAR16 **Argv, bool FromBootManager) {
   UINT64 Result = ToolMain(Argc, Argv);
   EndRun(Result, RunEndingOf(Argc, Argv), FromBootManager);
   return Result;
+}
+
+// The tool with the arguments of the shell interface Guid (a Shell type with Argc and Argv) on the
+// image handle, when it is there: false when it is not.
+template <typename Shell>
+bool RunWithShellArguments(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable,
+                           const EFI_GUID &Guid, UINT64 *Result) {
+  EFI_BOOT_SERVICES *Bs = SystemTable->BootServices;
+  Shell *Arguments = nullptr;
+  if (EFI_ERROR(Bs->OpenProtocol(ImageHandle, &Guid, reinterpret_cast<VOID **>(&Arguments),
+                                 ImageHandle, nullptr, EFI_OPEN_PROTOCOL_GET_PROTOCOL)))
+    return false;
+  *Result = RunAndEnd(Arguments->Argc, Arguments->Argv, false);
+  Bs->CloseProtocol(ImageHandle, &Guid, ImageHandle, nullptr);
+  return true;
 }
 
 } // namespace
@@ -75,27 +89,16 @@ EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTabl
 }
 
 UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
-  EFI_BOOT_SERVICES *Bs = SystemTable->BootServices;
   // UEFI Shell 2.0 hands the arguments over in the parameters protocol; it wins over the EFI 1.1
   // shell interface when both are present. The connection holds them open already; this second
   // open is kept on purpose (see docs/kept-on-purpose.md). The opens are given back once the tool
   // has run so that the firmware's open records do not outlive the image.
-  EFI_SHELL_PARAMETERS_PROTOCOL *Parameters = nullptr;
-  if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &EfiShellParametersProtocolGuid,
-                                  reinterpret_cast<VOID **>(&Parameters), ImageHandle, nullptr,
-                                  EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    UINT64 Result = RunAndEnd(Parameters->Argc, Parameters->Argv, false);
-    Bs->CloseProtocol(ImageHandle, &EfiShellParametersProtocolGuid, ImageHandle, nullptr);
+  UINT64 Result = 0;
+  if (RunWithShellArguments<EFI_SHELL_PARAMETERS_PROTOCOL>(
+          ImageHandle, SystemTable, EfiShellParametersProtocolGuid, &Result) ||
+      RunWithShellArguments<EFI_SHELL_INTERFACE>(ImageHandle, SystemTable,
+                                                 ShellInterfaceProtocolGuid, &Result))
     return Result;
-  }
-  EFI_SHELL_INTERFACE *Interface = nullptr;
-  if (!EFI_ERROR(Bs->OpenProtocol(ImageHandle, &ShellInterfaceProtocolGuid,
-                                  reinterpret_cast<VOID **>(&Interface), ImageHandle, nullptr,
-                                  EFI_OPEN_PROTOCOL_GET_PROTOCOL))) {
-    UINT64 Result = RunAndEnd(Interface->Argc, Interface->Argv, false);
-    Bs->CloseProtocol(ImageHandle, &ShellInterfaceProtocolGuid, ImageHandle, nullptr);
-    return Result;
-  }
   // No shell: the boot manager started the image, with a boot entry's optional data as its load
   // options or with the arguments file beside it. Its files are on its own volume, named from
   // the root, as under the EFI 1.1 shell.

@@ -56,6 +56,15 @@ bool AllBytesZero(const VOID *Buffer, UINTN Count) {
   return true;
 }
 
+bool BytesEqual(const VOID *A, const VOID *B, UINTN Count) {
+  const UINT8 *X = static_cast<const UINT8 *>(A), *Y = static_cast<const UINT8 *>(B);
+  for (UINTN I = 0; I < Count; I++) {
+    if (X[I] != Y[I])
+      return false;
+  }
+  return true;
+}
+
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
   while (*A != 0 && *A == *B) {
     A++;

@@ -54,5 +54,7 @@ VOID *CopyBytes(VOID *Destination, const VOID *Source, UINTN Count);
 VOID ZeroBytes(VOID *Buffer, UINTN Count);
 // True when all Count bytes are zero (also for a Count of 0).
 bool AllBytesZero(const VOID *Buffer, UINTN Count);
+// True when the first Count bytes of A and B are the same.
+bool BytesEqual(const VOID *A, const VOID *B, UINTN Count);
 // Difference of the first differing UCS-2 characters, 0 when the strings are equal.
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B);

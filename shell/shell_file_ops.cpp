@@ -8,39 +8,20 @@ namespace {
 
 constexpr UINTN FileInfoFixedSize = offsetof(EFI_FILE_INFO, FileName);
 
-VOID FillFromShellProtocol(const EFI_SHELL_PROTOCOL *Shell) {
-  ShellFileOps.GetFileInfo = Shell->GetFileInfo;
-  ShellFileOps.SetFileInfo = Shell->SetFileInfo;
-  ShellFileOps.ReadFile = Shell->ReadFile;
-  ShellFileOps.WriteFile = Shell->WriteFile;
-  ShellFileOps.CloseFile = Shell->CloseFile;
-  ShellFileOps.DeleteFile = Shell->DeleteFile;
-  ShellFileOps.GetFilePosition = Shell->GetFilePosition;
-  ShellFileOps.SetFilePosition = Shell->SetFilePosition;
-  ShellFileOps.FlushFile = Shell->FlushFile;
-  ShellFileOps.GetFileSize = Shell->GetFileSize;
-}
-
-VOID FillFromFallbacks() {
-  ShellFileOps.GetFileInfo = FileFallback::GetFileInfo;
-  ShellFileOps.SetFileInfo = FileFallback::SetFileInfo;
-  ShellFileOps.ReadFile = FileFallback::ReadFile;
-  ShellFileOps.WriteFile = FileFallback::WriteFile;
-  ShellFileOps.CloseFile = FileFallback::CloseFile;
-  ShellFileOps.DeleteFile = FileFallback::DeleteFile;
-  ShellFileOps.GetFilePosition = FileFallback::GetFilePosition;
-  ShellFileOps.SetFilePosition = FileFallback::SetFilePosition;
-  ShellFileOps.FlushFile = FileFallback::FlushFile;
-  ShellFileOps.GetFileSize = FileFallback::GetFileSize;
-}
-
 } // namespace
 
 VOID FillShellFileOps(const EFI_SHELL_PROTOCOL *Shell) {
   if (Shell != nullptr)
-    FillFromShellProtocol(Shell);
+    ShellFileOps = {Shell->GetFileInfo,     Shell->SetFileInfo,     Shell->ReadFile,
+                    Shell->WriteFile,       Shell->CloseFile,       Shell->DeleteFile,
+                    Shell->GetFilePosition, Shell->SetFilePosition, Shell->FlushFile,
+                    Shell->GetFileSize};
   else
-    FillFromFallbacks();
+    ShellFileOps = {FileFallback::GetFileInfo,     FileFallback::SetFileInfo,
+                    FileFallback::ReadFile,        FileFallback::WriteFile,
+                    FileFallback::CloseFile,       FileFallback::DeleteFile,
+                    FileFallback::GetFilePosition, FileFallback::SetFilePosition,
+                    FileFallback::FlushFile,       FileFallback::GetFileSize};
 }
 
 namespace FileFallback {
@@ -61,51 +42,38 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE File) {
 }
 
 EFI_STATUS EFIAPI SetFileInfo(SHELL_FILE_HANDLE File, const EFI_FILE_INFO *Info) {
-  if (File == nullptr || Info == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->SetInfo(File, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
+  return (File == nullptr || Info == nullptr)
+             ? EFI_INVALID_PARAMETER
+             : File->SetInfo(File, &EfiFileInfoGuid, Info->Size, const_cast<EFI_FILE_INFO *>(Info));
 }
 
 EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Read(File, Size, Buffer);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->Read(File, Size, Buffer);
 }
 
 EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE File, UINTN *Size, VOID *Buffer) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Write(File, Size, Buffer);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->Write(File, Size, Buffer);
 }
 
 EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Close(File);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->Close(File);
 }
 
 EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Delete(File);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->Delete(File);
 }
 
 EFI_STATUS EFIAPI GetFilePosition(SHELL_FILE_HANDLE File, UINT64 *Position) {
-  if (File == nullptr || Position == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->GetPosition(File, Position);
+  return (File == nullptr || Position == nullptr) ? EFI_INVALID_PARAMETER
+                                                  : File->GetPosition(File, Position);
 }
 
 EFI_STATUS EFIAPI SetFilePosition(SHELL_FILE_HANDLE File, UINT64 Position) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->SetPosition(File, Position);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->SetPosition(File, Position);
 }
 
 EFI_STATUS EFIAPI FlushFile(SHELL_FILE_HANDLE File) {
-  if (File == nullptr)
-    return EFI_INVALID_PARAMETER;
-  return File->Flush(File);
+  return File == nullptr ? EFI_INVALID_PARAMETER : File->Flush(File);
 }
 
 EFI_STATUS EFIAPI GetFileSize(SHELL_FILE_HANDLE File, UINT64 *Size) {
