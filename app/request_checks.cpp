@@ -243,7 +243,6 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
   return Status != ToolSuccess ? Status : CheckWriteRest(Options, u"edited", Request);
 }
 
-// A restore puts back a whole block and nothing else: no fields, no other operation.
 ToolStatus CheckRestoreRequest(const CliOptions &Options) {
   ToolStatus Status = CheckFileOption(Options, RestoreOption);
   if (Status != ToolSuccess)
@@ -256,8 +255,6 @@ ToolStatus CheckRestoreRequest(const CliOptions &Options) {
   return CheckNoUnknownEntry(Options, u"restored");
 }
 
-// A clear blanks the record and nothing else: asked beside a write, an edit, a read or a field,
-// it is the one thing the command line surely did not mean (a value that starts with "-c").
 ToolStatus CheckClearRequest(const CliOptions &Options) {
   if (Options.WriteRequested || Options.EditRequested || Options.ReadRequested ||
       FieldGiven(Options)) {
@@ -267,8 +264,6 @@ ToolStatus CheckClearRequest(const CliOptions &Options) {
   return CheckNoUnknownEntry(Options, u"cleared");
 }
 
-// The log is opened before anything else, so it is checked first: named once, with a file that
-// is none of the run's other files (a line appended to the block to restore would spoil it).
 ToolStatus CheckLogOption(const CliOptions &Options) {
   ToolStatus Status = CheckRepeated(Options, true);
   if (Status != ToolSuccess || (Status = CheckFileOption(Options, LogOption)) != ToolSuccess)

@@ -13,13 +13,16 @@ ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request);
 // An edit: at least one field to change, each given with its value, and every value storable;
 // Edit says which fields the request gives.
 ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, RecordEdit *Edit);
-// A restore or a clear: no fields, no other operation.
+// A restore puts back a whole block and nothing else: no fields, no other operation. A clear
+// blanks the record and nothing else: asked beside a write, an edit, a read or a field, it is the
+// one thing the command line surely did not mean (a value that starts with "-c").
 ToolStatus CheckRestoreRequest(const CliOptions &Options);
 ToolStatus CheckClearRequest(const CliOptions &Options);
 // What every operation on GPP1 shares: each long option with a value given once, how the run
 // ends, the backup's file name and the guards. On success Job holds the guard and the files.
 ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job);
-// The log's option, before anything else is done: named once, and none of the run's other files.
+// The log is opened before anything else, so it is checked first: named once, with a file that is
+// none of the run's other files (a line appended to the block to restore would spoil it).
 ToolStatus CheckLogOption(const CliOptions &Options);
 
 // How a run ends once the tool is done (--wait, --then): a return to whoever started the image,

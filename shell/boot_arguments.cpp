@@ -131,32 +131,20 @@ bool ArgumentsFileText(const UINT8 *Bytes, UINTN Size, CHAR16 *Text, UINTN MaxCh
   else if (Size >= 3 && Bytes[0] == 0xEF && Bytes[1] == 0xBB && Bytes[2] == 0xBF)
     At = 3;
   while (At < Size && Chars < MaxChars) {
-    UINT32 C = 0;
+    CHAR16 C = 0;
     if (Wide) {
       if (At + 1 >= Size)
         return false;
-      C = Bytes[At] | Bytes[At + 1] << 8;
+      C = static_cast<CHAR16>(Bytes[At] | Bytes[At + 1] << 8);
       At += 2;
-    } else {
-      // UTF-8 of characters up to U+FFFF: one, two or three bytes, the shortest form only.
-      UINT8 Lead = Bytes[At++];
-      UINTN Follow = Lead < 0x80 ? 0 : (Lead & 0xE0) == 0xC0 ? 1 : (Lead & 0xF0) == 0xE0 ? 2 : 3;
-      if (Follow == 3 || At + Follow > Size)
-        return false;
-      C = Follow == 0 ? Lead : Follow == 1 ? Lead & 0x1F : Lead & 0x0F;
-      for (UINTN I = 0; I < Follow; I++) {
-        if ((Bytes[At] & 0xC0) != 0x80)
-          return false;
-        C = C << 6 | (Bytes[At++] & 0x3F);
-      }
-      if ((Follow == 1 && C < 0x80) || (Follow == 2 && C < 0x800))
-        return false;
+    } else if (!DecodeUtf8(Bytes, Size, &At, &C)) {
+      return false;
     }
     if (C == u'\r' || C == u'\n')
       break;
-    if (!Printable(static_cast<CHAR16>(C)))
+    if (!Printable(C))
       return false;
-    Text[Chars++] = static_cast<CHAR16>(C);
+    Text[Chars++] = C;
   }
   Text[Chars] = 0;
   return true;

@@ -65,6 +65,24 @@ bool BytesEqual(const VOID *A, const VOID *B, UINTN Count) {
   return true;
 }
 
+bool DecodeUtf8(const UINT8 *Bytes, UINTN Size, UINTN *At, CHAR16 *Character) {
+  UINT32 C = Bytes[(*At)++];
+  // One, two or three bytes; a continuation byte, an overlong lead or a longer form is none.
+  UINTN Follow = C < 0x80 ? 0 : C >= 0xC2 && C <= 0xDF ? 1 : (C & 0xF0) == 0xE0 ? 2 : 3;
+  if (Follow == 3 || *At + Follow > Size)
+    return false;
+  C &= Follow == 0 ? 0x7F : Follow == 1 ? 0x1F : 0x0F;
+  for (UINTN I = 0; I < Follow; I++) {
+    if ((Bytes[*At] & 0xC0) != 0x80)
+      return false;
+    C = C << 6 | (Bytes[(*At)++] & 0x3F);
+  }
+  if ((Follow == 2 && C < 0x800) || (C >= 0xD800 && C <= 0xDFFF))
+    return false;
+  *Character = static_cast<CHAR16>(C);
+  return true;
+}
+
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
   while (*A != 0 && *A == *B) {
     A++;

@@ -11,21 +11,17 @@ constexpr UINT64 ReadWriteCreate = ReadWrite | EFI_FILE_MODE_CREATE;
 // A file transfer that moves nothing this many times in a row has stalled.
 constexpr UINTN MaxIdleTransfers = 4;
 
-// The root folder of the volume the running image was loaded from; the caller closes it.
-EFI_STATUS OpenImageVolume(EFI_FILE_PROTOCOL **Root) {
-  EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
-  if (ShellConnection.ImageHandle == nullptr)
-    return EFI_NOT_FOUND;
-  EFI_STATUS Status = PlatformContext.BootServices->HandleProtocol(
-      ShellConnection.ImageHandle, &EfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Image));
-  if (EFI_ERROR(Status) || Image == nullptr)
-    return EFI_NOT_FOUND;
-  return OpenVolumeOfImage(Image, Root);
-}
-
+// Path on the volume the running image was loaded from, named from its root.
 EFI_STATUS OpenOnImageVolume(const CHAR16 *Path, UINT64 Mode, SHELL_FILE_HANDLE *File) {
+  EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
+  if (ShellConnection.ImageHandle == nullptr ||
+      EFI_ERROR(PlatformContext.BootServices->HandleProtocol(ShellConnection.ImageHandle,
+                                                             &EfiLoadedImageProtocolGuid,
+                                                             reinterpret_cast<VOID **>(&Image))) ||
+      Image == nullptr)
+    return EFI_NOT_FOUND;
   EFI_FILE_PROTOCOL *Root = nullptr;
-  EFI_STATUS Status = OpenImageVolume(&Root);
+  EFI_STATUS Status = OpenVolumeOfImage(Image, &Root);
   if (EFI_ERROR(Status))
     return Status;
   *File = nullptr;
