@@ -22,7 +22,7 @@ namespace {
 constexpr int LargestExitStatus = 255;
 
 int FrontEndError(FILE *Err, const std::string &Message, int Status = FrontEndErrorExit) {
-  fprintf(Err, "kestrel: %s\n", Message.c_str());
+  Warn(Message, Err);
   return Status;
 }
 
@@ -90,7 +90,7 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
     *Failure = {What + "; nothing was read or written", ToolDeviceError};
     return nullptr;
   }
-  fprintf(Err, "kestrel: warning: %s; used as GPP1 because of --force\n", What.c_str());
+  Warn("warning: " + What + "; used as GPP1 because of --force", Err);
   return Medium;
 }
 
@@ -113,8 +113,9 @@ std::unique_ptr<Gpp1Medium> SearchGpp1(const FrontEndPlatform &Platform, FILE *E
     }
     if (Platform.DefaultMayBeFile || IsBoardGpp1(Medium->Identity()))
       return Medium;
-    fprintf(Err, "kestrel: skipped %s: not eMMC GPP1 of the board (%s)\n", Candidate.c_str(),
-            DescribeIdentity(Medium->Identity()).c_str());
+    Warn("skipped " + Candidate + ": not eMMC GPP1 of the board (" +
+             DescribeIdentity(Medium->Identity()) + ")",
+         Err);
   }
   return nullptr;
 }
@@ -338,7 +339,7 @@ int ShowVersion(const FrontEndOptions &Options, FILE *Out, FILE *Err) {
   std::u16string Version(ToolVersion);
   if (Emit(Out, "kestrel " + std::string(Version.begin(), Version.end()) + "\n"))
     return 0;
-  fprintf(Err, "kestrel: standard output failed: %s\n", strerror(errno));
+  Warn(std::string("standard output failed: ") + strerror(errno), Err);
   return ToolOutputFailed;
 }
 

@@ -72,7 +72,7 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
   std::vector<std::u16string> Argv{WideText(ProgramName)};
   Argv.insert(Argv.end(), ToolArgs.begin(), ToolArgs.end());
   if (Shell != nullptr) {
-    fprintf(stderr, "kestrel: a simulated board starts its image once\n");
+    Warn("a simulated board starts its image once");
     abort();
   }
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});

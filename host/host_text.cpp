@@ -37,6 +37,6 @@ bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide) {
   return true;
 }
 
-void Warn(const std::string &Text) {
-  fprintf(stderr, "kestrel: %s\n", Text.c_str());
+void Warn(const std::string &Text, FILE *Stream) {
+  fprintf(Stream, "kestrel: %s\n", Text.c_str());
 }

@@ -2,6 +2,7 @@
 // names, arguments and terminals, and the one place the front end's warnings go.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // One UCS-2 character as UTF-8, appended to Out.
@@ -13,5 +14,6 @@ std::string EncodeUtf8(const char16_t *Text);
 // not UTF-8 and for characters beyond UCS-2.
 bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide);
 
-// "kestrel: Text" on standard error: a warning, or a failure said once with the system's reason.
-void Warn(const std::string &Text);
+// "kestrel: Text" on Stream, standard error unless the caller has its own: a warning, a refusal,
+// or a failure said once with the system's reason.
+void Warn(const std::string &Text, FILE *Stream = stderr);
