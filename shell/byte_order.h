@@ -19,21 +19,9 @@ inline VOID StoreLe(UINT8 *Bytes, UINTN Size, UINT64 Value) {
     Bytes[Index] = static_cast<UINT8>(Value >> (8 * Index));
 }
 
-inline UINT16 LoadLe16(const UINT8 *Bytes) {
-  return static_cast<UINT16>(LoadLe(Bytes, sizeof(UINT16)));
-}
 inline UINT32 LoadLe32(const UINT8 *Bytes) {
   return static_cast<UINT32>(LoadLe(Bytes, sizeof(UINT32)));
 }
-inline UINT64 LoadLe64(const UINT8 *Bytes) {
-  return LoadLe(Bytes, sizeof(UINT64));
-}
-inline VOID StoreLe16(UINT8 *Bytes, UINT16 Value) {
-  StoreLe(Bytes, sizeof(UINT16), Value);
-}
 inline VOID StoreLe32(UINT8 *Bytes, UINT32 Value) {
   StoreLe(Bytes, sizeof(UINT32), Value);
-}
-inline VOID StoreLe64(UINT8 *Bytes, UINT64 Value) {
-  StoreLe(Bytes, sizeof(UINT64), Value);
 }
