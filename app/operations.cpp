@@ -85,8 +85,6 @@ RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, Logge
           Options.RestoreText};
 }
 
-// Checks the command line for the operation it selects and runs it: each operation's own checks,
-
 ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RunStory &Story) {
   const OperationRow &Row = RowOf(Operation);
   Asked A = {Options, {}, {}, {Gpp1Guard::None, nullptr, false, nullptr, false}};
