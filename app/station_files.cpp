@@ -25,13 +25,6 @@ constexpr UINT64 WidestStatus = ~static_cast<UINT64>(0);
 constexpr CHAR8 ReservedReason[] = "no outcome recorded";
 constexpr CHAR16 RoomProbeSuffix[] = u".room";
 
-UINTN WideLength(const CHAR16 *Text) {
-  UINTN Length = 0;
-  while (Text[Length] != 0)
-    Length++;
-  return Length;
-}
-
 // Takes a partly made file away again; a removal that fails leaves nothing worse than before.
 VOID RemoveByName(const CHAR16 *Path) {
   ShellFile File;
@@ -101,7 +94,7 @@ EFI_STATUS WriteAndClose(ShellFile &File, const VOID *Data, UINTN Size, UINT64 *
 // already has the probe's name (someone's, or a probe of a run that was cut off) is never
 // touched: the probe takes the next numbered name instead.
 EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
-  UINTN Length = WideLength(Beside);
+  UINTN Length = WideStringLength(Beside);
   constexpr UINTN SuffixLength = sizeof(RoomProbeSuffix) / sizeof(CHAR16);
   auto Base = PoolPtr<CHAR16>::Allocate(Length + SuffixLength);
   if (!Base)
@@ -424,7 +417,7 @@ EFI_STATUS ReserveLine(StationLog *Log, ShellFile &File, const RunLogEntry &Entr
 } // namespace
 
 PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number) {
-  UINTN Length = WideLength(Path);
+  UINTN Length = WideStringLength(Path);
   // The extension: from the last '.' of the last part of the path, not counting a leading one.
   UINTN Split = Length;
   for (UINTN I = Length; I > 0; I--) {

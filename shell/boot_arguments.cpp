@@ -27,9 +27,7 @@ bool Separator(CHAR16 C) {
 
 // Whether Word ends in ".efi", as an image's own name does when a loader passes it first.
 bool NamesAnImage(const CHAR16 *Word) {
-  UINTN Length = 0;
-  while (Word[Length] != 0)
-    Length++;
+  UINTN Length = WideStringLength(Word);
   const CHAR16 Suffix[] = u".efi";
   if (Length < 4)
     return false;
@@ -80,9 +78,7 @@ bool ReadArgumentsFile(const EFI_LOADED_IMAGE_PROTOCOL *Image, UINT8 *Bytes, CHA
                        UINTN MaxChars) {
   CHAR16 Name[MaxFolderChars + 16];
   ImageFolder(Image->FilePath, Name);
-  UINTN Length = 0;
-  while (Name[Length] != 0)
-    Length++;
+  UINTN Length = WideStringLength(Name);
   for (const CHAR16 *C = BootArgumentsFileName; *C != 0 && Length + 1 < sizeof(Name) / 2; C++)
     Name[Length++] = *C;
   Name[Length] = 0;

@@ -83,6 +83,13 @@ bool DecodeUtf8(const UINT8 *Bytes, UINTN Size, UINTN *At, CHAR16 *Character) {
   return true;
 }
 
+UINTN WideStringLength(const CHAR16 *Text) {
+  UINTN Length = 0;
+  while (Text[Length] != 0)
+    Length++;
+  return Length;
+}
+
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
   while (*A != 0 && *A == *B) {
     A++;

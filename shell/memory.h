@@ -59,5 +59,7 @@ bool BytesEqual(const VOID *A, const VOID *B, UINTN Count);
 // The UTF-8 character at Bytes[*At] of Size bytes, moving *At past it: one of up to U+FFFF in its
 // shortest form and no surrogate, or false for anything else (beyond UCS-2, or not UTF-8).
 bool DecodeUtf8(const UINT8 *Bytes, UINTN Size, UINTN *At, CHAR16 *Character);
+// The characters of a UCS-2 string before its NUL.
+UINTN WideStringLength(const CHAR16 *Text);
 // Difference of the first differing UCS-2 characters, 0 when the strings are equal.
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B);
