@@ -40,6 +40,15 @@ struct CliOptions {
   const CHAR16 *WaitText;
   UINT8 ThenGiven; // --then: return, reset or off once the run is over
   const CHAR16 *ThenText;
+  // The station's jobs, long options only. Every word after a job's name is one of its values,
+  // never an option: parsing stops there.
+  UINT8 ProvisionRequested;  // --provision SERIAL MM [CARRIER|none [BOARD FAB BOM]]
+  UINT8 ReworkRequested;     // --rework OLD-SERIAL SERIAL MM [CARRIER|none [BOARD FAB BOM]]
+  UINT8 InspectRequested;    // --inspect SERIAL
+  UINT8 FromScriptRequested; // --from-script: the values are a shell script's nine positions
+  UINTN JobIndex;            // where the job's name stands in the vector (0 when none)
+  UINTN JobValueCount;
+  CHAR16 *const *JobValues; // the entries after the job's name
   // The first entry that was neither an option nor an option's value (0 when there was none). A
   // write or a clear with such an entry is refused: it is most likely a mistyped option, and the
   // record would not be what was asked.

@@ -38,6 +38,21 @@ constexpr ConsoleFormat<> MoreHelpTail[] = {
     u"  Kestrel.efi -w -p 12345678 -m 09876 --if-blank --wait 0 --then off\n",
     u"  - From a boot entry or a stick's kestrel.args: provisions, then powers off.\n",
 };
+// The station's jobs: each one run, with one status, one log line and a PASS or FAIL banner.
+constexpr ConsoleFormat<> JobHelpHead[] = {
+    u"\n",
+    u" Station jobs (options come before the job; every word after it is a value):\n",
+};
+constexpr ConsoleFormat<> JobHelpTail[] = {
+    u"\n",
+    u"  Kestrel.efi --provision 12345678 09876 87654321\n",
+    u"  - Provisions a blank board: keeps the old block in 12345678.bin, writes,\n",
+    u"  - verifies, logs in provision.log and says PASS or FAIL.\n",
+    u"  Kestrel.efi --rework 12345678 22222222 09876 none 1A 2 3\n",
+    u"  - Re-provisions board 12345678 as 22222222, with IDs and no Sandrel.\n",
+    u"  Kestrel.efi --provision --then off\n",
+    u"  - Asks for the values on the console, as a barcode scanner types them.\n",
+};
 
 VOID LowerInPlace(CHAR16 *Text, UINTN Length) {
   for (UINTN I = 0; I < Length; I++) {
@@ -58,14 +73,21 @@ bool WordIs(const CHAR16 *Entry, UINTN Length, const CHAR16 *Word) {
   return I == Length && Word[I] == 0;
 }
 
-// The options beyond the record's fields (the guard's serial and the files) take their value as
-// GNU's required arguments do: the next entry, whatever it starts with, so "--if-serial -h"
+// The help's three groups of options: those with a short form, the other plain ones, and the
+// station jobs' own.
+enum class HelpGroup { Short, Long, Jobs };
+HelpGroup GroupOf(const ToolOption &Option) {
+  if (Option.Kind != OptionKind::Plain)
+    return HelpGroup::Jobs;
+  return Option.Short != nullptr ? HelpGroup::Short : HelpGroup::Long;
+}
 
-// The help lines of the options with (LongOnly false) or without a short form.
-VOID PrintOptionHelp(bool LongOnly) {
+// The help lines of one group of options.
+VOID PrintOptionHelp(HelpGroup Group) {
   for (const ToolOption &Option : ToolOptions) {
-    if ((Option.Short == nullptr) != LongOnly)
+    if (GroupOf(Option) != Group)
       continue;
+    const bool LongOnly = Option.Short == nullptr;
     // " -b [--board]    ID                Programs the Pylon Board ID"
     CHAR16 Words[24];
     if (LongOnly)
@@ -83,9 +105,20 @@ VOID PrintOptionHelp(bool LongOnly) {
 
 } // namespace
 
+bool IsStationJob(ToolOperation Operation) {
+  return Operation == ToolOperation::Provision || Operation == ToolOperation::Rework ||
+         Operation == ToolOperation::Inspect;
+}
+
 ToolOperation OperationOf(const CliOptions &Options) {
   if (Options.HelpRequested)
     return ToolOperation::Help;
+  if (Options.ProvisionRequested)
+    return ToolOperation::Provision;
+  if (Options.ReworkRequested)
+    return ToolOperation::Rework;
+  if (Options.InspectRequested)
+    return ToolOperation::Inspect;
   if (Options.RestoreGiven)
     return ToolOperation::Restore;
   if (Options.ClearRequested)
@@ -99,7 +132,8 @@ ToolOperation OperationOf(const CliOptions &Options) {
 
 bool OperationWrites(ToolOperation Operation) {
   return Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-         Operation == ToolOperation::Clear || Operation == ToolOperation::Restore;
+         Operation == ToolOperation::Clear || Operation == ToolOperation::Restore ||
+         Operation == ToolOperation::Provision || Operation == ToolOperation::Rework;
 }
 
 VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseReport Report) {
@@ -152,6 +186,13 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
     if (TakesAnyValue(*Match) && Options->*(Match->Given) && Options->RepeatedOption == nullptr)
       Options->RepeatedOption = Match->Long;
     Options->*(Match->Given) = 1;
+    // Whatever follows a job's name is its values, never lowered or taken for an option.
+    if (Match->Kind == OptionKind::JobName) {
+      Options->JobIndex = I;
+      Options->JobValues = Argv + I + 1;
+      Options->JobValueCount = Argc - I - 1;
+      return;
+    }
     if (Match->Value == nullptr)
       continue;
     if (Equals != 0) {
@@ -169,14 +210,25 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
 }
 
 VOID PrintHelp() {
-  for (const ConsoleFormat<> &Line : HelpHead)
-    PrintConsole(Line);
-  PrintOptionHelp(false);
-  for (const ConsoleFormat<> &Line : HelpTail)
-    PrintConsole(Line);
-  for (const ConsoleFormat<> &Line : MoreHelpHead)
-    PrintConsole(Line);
-  PrintOptionHelp(true);
-  for (const ConsoleFormat<> &Line : MoreHelpTail)
-    PrintConsole(Line);
+  const struct {
+    const ConsoleFormat<> *Head;
+    UINTN HeadLines;
+    HelpGroup Group;
+    const ConsoleFormat<> *Tail;
+    UINTN TailLines;
+  } Sections[] = {
+      {HelpHead, sizeof(HelpHead) / sizeof(HelpHead[0]), HelpGroup::Short, HelpTail,
+       sizeof(HelpTail) / sizeof(HelpTail[0])},
+      {MoreHelpHead, sizeof(MoreHelpHead) / sizeof(MoreHelpHead[0]), HelpGroup::Long, MoreHelpTail,
+       sizeof(MoreHelpTail) / sizeof(MoreHelpTail[0])},
+      {JobHelpHead, sizeof(JobHelpHead) / sizeof(JobHelpHead[0]), HelpGroup::Jobs, JobHelpTail,
+       sizeof(JobHelpTail) / sizeof(JobHelpTail[0])},
+  };
+  for (const auto &Section : Sections) {
+    for (UINTN I = 0; I < Section.HeadLines; I++)
+      PrintConsole(Section.Head[I]);
+    PrintOptionHelp(Section.Group);
+    for (UINTN I = 0; I < Section.TailLines; I++)
+      PrintConsole(Section.Tail[I]);
+  }
 }

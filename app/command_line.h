@@ -5,10 +5,24 @@
 
 #include "app/tool_options.h"
 
-// The one operation a command line selects: help over restore, restore over clear, clear over
-// edit, edit over write, write over read. (The operations' checks then refuse a clear, restore or
-// edit given with another operation.)
-enum class ToolOperation { None, Help, Restore, Clear, Edit, Write, Read };
+// The one operation a command line selects: help over a station job, a job over restore, restore
+// over clear, clear over edit, edit over write, write over read. (The operations' checks then
+// refuse a job, a clear, a restore or an edit given with another operation, and the help given
+// with anything else.)
+enum class ToolOperation {
+  None,
+  Help,
+  Provision,
+  Rework,
+  Inspect,
+  Restore,
+  Clear,
+  Edit,
+  Write,
+  Read
+};
+// The station's jobs: one run each from the values to the proof, its log line and its banner.
+bool IsStationJob(ToolOperation Operation);
 ToolOperation OperationOf(const CliOptions &Options);
 // Whether the operation may write GPP1.
 bool OperationWrites(ToolOperation Operation);
@@ -18,7 +32,8 @@ enum class ParseReport { Print, Silent };
 
 // Lowers the option words of Argv in place (values are left as typed) and fills Options. An
 // option with a value takes the next entry, unless it starts with '-' for the options that have
-// a short form; a long option also takes it in GNU's "--name=value" form.
+// a short form; a long option also takes it in GNU's "--name=value" form. A station job's name
+// ends the options: the entries after it are its values, as typed.
 VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options,
                       ParseReport Report = ParseReport::Print);
 VOID PrintHelp();

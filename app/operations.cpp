@@ -6,9 +6,11 @@
 
 namespace {
 
-// A command line on its way to its operation: its options, and what the checks make of them.
+// A command line on its way to its operation: its options, a job's values, and what the checks
+// make of them.
 struct Asked {
   const CliOptions &Options;
+  const JobValues &Values;
   WriteRequest Write;
   RecordEdit Edit;
   RecordJob Job;
@@ -32,14 +34,47 @@ ToolStatus RefuseCommandLine(Asked &, RunStory &) {
   return ToolInvalidParameter;
 }
 
-ToolStatus ShowHelp(Asked &, RunStory &) {
+// Whether the command line asks for anything beside the help: an operation, a job, a field, a
+// guard or a file, or a word the tool does not know. How the run is logged and ends is no
+// request of its own.
+bool AskedBesideHelp(const CliOptions &Options) {
+  bool Beside = Options.FirstUnknownIndex != 0;
+  for (const ToolOption &Option : ToolOptions) {
+    const bool OfTheRun = &Option == &HelpOption || &Option == &LogOption ||
+                          &Option == &WaitOption || &Option == &ThenOption;
+    Beside = Beside || (!OfTheRun && Options.*Option.Given);
+  }
+  return Beside;
+}
+
+// The help is shown wherever it is asked for; beside anything else, what else was asked is not
+// done, and the run says so rather than pass for it.
+ToolStatus ShowHelp(Asked &A, RunStory &Story) {
   PrintHelp();
-  return ToolSuccess;
+  if (!AskedBesideHelp(A.Options))
+    return ToolSuccess;
+  PrintConsole(u"ERROR: The help was asked for beside other options: nothing was done!\n");
+  Story.Reason = "help beside other options, nothing done";
+  return ToolInvalidParameter;
+}
+
+// A station job's own checks; it runs on GPP1 with its own guard and files.
+ToolStatus CheckJob(ToolOperation Job, Asked &A) {
+  return CheckJobRequest(A.Options, Job, A.Values, &A.Write, &A.Job);
 }
 
 constexpr OperationRow Operations[] = {
     {ToolOperation::None, "none", false, Unchecked, RefuseCommandLine},
     {ToolOperation::Help, "help", false, Unchecked, ShowHelp},
+    {ToolOperation::Provision, "provision", false,
+     [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Provision, A); },
+     [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
+    {ToolOperation::Rework, "rework", false,
+     [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Rework, A); },
+     [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
+    {ToolOperation::Inspect, "inspect", false,
+     [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Inspect, A); },
+     [](Asked &A, RunStory &S) { return InspectCommand(A.Job, A.Values.Saved, S); }},
     {ToolOperation::Restore, "restore", true,
      [](Asked &A, RunStory &) { return CheckRestoreRequest(A.Options); },
      [](Asked &A, RunStory &S) { return RestoreCommand(A.Options.RestoreText, A.Job, S); }},
@@ -66,7 +101,10 @@ const OperationRow &RowOf(ToolOperation Operation) {
 
 } // namespace
 
-RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, LoggedValue *Asked) {
+RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, const JobValues &Values,
+                       LoggedValue *Asked) {
+  if (IsStationJob(Operation))
+    return JobLogEntry(Operation, RowOf(Operation).Name, Values, Asked);
   UINTN AskedCount = 0;
   for (const ToolOption &Option : ToolOptions) {
     if (Option.Value == nullptr || TakesAnyValue(Option) || !(Options.*Option.Given) ||
@@ -82,12 +120,19 @@ RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, Logge
           Asked,
           AskedCount,
           Options.BackupText,
-          Options.RestoreText};
+          Options.RestoreText,
+          nullptr};
 }
 
-ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RunStory &Story) {
+ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, const JobValues &Values,
+                        RunStory &Story) {
   const OperationRow &Row = RowOf(Operation);
-  Asked A = {Options, {}, {}, {Gpp1Guard::None, nullptr, false, nullptr, false}};
+  Asked A = {Options, Values, {}, {}, {Gpp1Guard::None, nullptr, false, nullptr, false}};
+  // The script's form of a job's values means nothing to any other operation.
+  if (Options.FromScriptRequested && !IsStationJob(Operation) && Operation != ToolOperation::Help) {
+    PrintConsole(u"ERROR: --from-script goes with a station job only!\n");
+    return ToolInvalidParameter;
+  }
   ToolStatus Status = Row.Check(A, Story);
   if (Status == ToolSuccess && Row.OnGpp1)
     Status = CheckSharedOptions(Options, &A.Job);

@@ -6,9 +6,12 @@
 #include "app/command_line.h"
 #include "app/run_story.h"
 #include "app/station_files.h"
+#include "app/station_job.h"
 
 // What the run's line says besides its outcome: the values asked as typed (into Asked, room for
-// ToolOptionCount), the guard and the files named.
-RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, LoggedValue *Asked);
+// ToolOptionCount), the guard and the files named; a job's from its Values.
+RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, const JobValues &Values,
+                       LoggedValue *Asked);
 // Checks the command line for Operation and runs it, telling Story what it did.
-ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, RunStory &Story);
+ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, const JobValues &Values,
+                        RunStory &Story);

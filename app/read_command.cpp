@@ -2,6 +2,8 @@
 
 #include "app/board_record.h"
 #include "app/gpp1.h"
+#include "app/json_text.h"
+#include "app/station_files.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -11,6 +13,8 @@ constexpr UINTN IdTextSize = 17;
 constexpr UINTN DumpBytesPerRow = 16;
 constexpr UINTN DumpRowsPerGroup = 4;
 constexpr UINTN DumpBytesPerGroup = 4;
+// Room for a record object whose every text byte is escaped.
+constexpr UINTN RecordJsonSize = 4096;
 
 // Digits needed to write the number of dump rows in hexadecimal.
 constexpr UINT8 DumpRowLabelWidth() {
@@ -113,4 +117,28 @@ ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story) {
   if (DebugEnabled)
     DumpRecordHex(Seen.Record);
   return ToolSuccess;
+}
+
+ToolStatus InspectCommand(const RecordJob &Job, const CHAR16 *SavePath, RunStory &Story) {
+  ToolStatus Status = ReadCommand(Job, Story);
+  if (Status != ToolSuccess)
+    return Status;
+  PrintConsole(u"- Saving the record to %s...\n", SavePath);
+  auto Json = PoolPtr<CHAR8>::Allocate(RecordJsonSize);
+  if (!Json) {
+    PrintConsole(u"ERROR: Failed to allocate pool!\n");
+    return ToolOutOfResources;
+  }
+  JsonText Text = JsonTextIn(Json.Get(), RecordJsonSize);
+  JsonAppendRecord(&Text, Story.Before);
+  JsonAppendRaw(&Text, "\n");
+  if (Text.Overflowed) {
+    PrintConsole(u"ERROR: The record of %s does not fit its file!\n", SavePath);
+    return ToolBackupFailed;
+  }
+  Status = SaveNewFile(SavePath, reinterpret_cast<const UINT8 *>(Json.Get()), Text.Used,
+                       RecordFileWords, &Story.Saved);
+  if (Status != ToolSuccess)
+    Story.Reason = "record not saved, nothing written";
+  return Status;
 }

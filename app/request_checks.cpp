@@ -61,26 +61,6 @@ ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operatio
   return ToolInvalidParameter;
 }
 
-// A text value that the record cannot store as given: its one "ERROR: " line, and false.
-bool CheckStorable(const ToolOption &Option, const CHAR16 *Text) {
-  switch (CheckStorableText(Text)) {
-  case TextFault::None:
-    return true;
-  case TextFault::Empty:
-    PrintConsole(u"ERROR: %s is empty!\n", Option.Label);
-    break;
-  case TextFault::Unprintable:
-    PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than '$'!\n",
-                 Option.Label, Text);
-    break;
-  case TextFault::TooLong:
-    PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Option.Label, Text,
-                 static_cast<int>(RecordTextFieldSize));
-    break;
-  }
-  return false;
-}
-
 // An ID option's value as the record stores it: AbsentId when the option is not given.
 bool ConvertId(const CliOptions &Options, const ToolOption &Option, UINT32 *Id) {
   *Id = AbsentId;
@@ -100,7 +80,7 @@ bool ConvertId(const CliOptions &Options, const ToolOption &Option, UINT32 *Id) 
 ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
   const ToolOption *const Texts[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption};
   for (const ToolOption *Option : Texts) {
-    if (Options.*Option->Given && !CheckStorable(*Option, Options.*Option->Value))
+    if (Options.*Option->Given && !CheckStorable(Option->Label, Options.*Option->Value))
       return ToolInvalidParameter;
   }
   Request->ModuleSerial = Options.*ModuleSerialOption.Value;
@@ -129,7 +109,7 @@ ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
       PrintConsole(u"ERROR: You can't guard a change without Pylon Serial #!\n");
       return ToolInvalidParameter;
     }
-    if (!CheckStorable(IfSerialOption, Options.IfSerialText))
+    if (!CheckStorable(IfSerialOption.Label, Options.IfSerialText))
       return ToolInvalidParameter;
   }
   Job->Guard = Options.IfBlankRequested ? Gpp1Guard::Blank
@@ -171,17 +151,6 @@ ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
   return ToolInvalidParameter;
 }
 
-// Texts compared without regard to case, as a FAT volume compares file names.
-bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
-  for (; *A != 0 && *B != 0; A++, B++) {
-    CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
-    CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
-    if (X != Y)
-      return false;
-  }
-  return *A == *B;
-}
-
 // How the run ends, when asked: values that say something else are refused, not taken for the
 // default.
 ToolStatus CheckRunEnding(const CliOptions &Options) {
@@ -211,6 +180,40 @@ ToolStatus CheckWriteRest(const CliOptions &Options, const CHAR16 *Done, WriteRe
 }
 
 } // namespace
+
+bool CheckStorable(const CHAR16 *Label, const CHAR16 *Text) {
+  switch (CheckStorableText(Text)) {
+  case TextFault::None:
+    return true;
+  case TextFault::Empty:
+    PrintConsole(u"ERROR: %s is empty!\n", Label);
+    break;
+  case TextFault::Unprintable:
+    PrintConsole(u"ERROR: %s \"%s\" can hold only printable ASCII characters other than '$'!\n",
+                 Label, Text);
+    break;
+  case TextFault::TooLong:
+    PrintConsole(u"ERROR: %s \"%s\" is longer than %d characters!\n", Label, Text,
+                 static_cast<int>(RecordTextFieldSize));
+    break;
+  }
+  return false;
+}
+
+bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
+  for (; *A != 0 && *B != 0; A++, B++) {
+    CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
+    CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
+    if (X != Y)
+      return false;
+  }
+  return *A == *B;
+}
+
+ToolStatus CheckRunOptions(const CliOptions &Options) {
+  ToolStatus Status = CheckRepeated(Options, false);
+  return Status != ToolSuccess ? Status : CheckRunEnding(Options);
+}
 
 ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request) {
   ToolStatus Status = CheckWriteRequired(Options);
@@ -280,10 +283,7 @@ ToolStatus CheckLogOption(const CliOptions &Options) {
 }
 
 ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job) {
-  ToolStatus Status = CheckRepeated(Options, false);
-  if (Status != ToolSuccess)
-    return Status;
-  Status = CheckRunEnding(Options);
+  ToolStatus Status = CheckRunOptions(Options);
   if (Status != ToolSuccess)
     return Status;
   Status = CheckFileOption(Options, BackupOption);

@@ -19,6 +19,11 @@ ToolStatus ReadBlockZero(RunStory &Story, Gpp1Block *Block) {
 }
 
 const CHAR8 *RunReason(ToolStatus Status, const RunStory &Story) {
+  // A run whose line is not in its log says so, whatever else it had to say.
+  if (Status == ToolNotLoggedNothingWritten)
+    return "not logged, nothing written";
+  if (Status == ToolNotLoggedWritten)
+    return "written, not logged";
   if (Story.Reason != nullptr)
     return Story.Reason;
   switch (Status) {

@@ -14,6 +14,7 @@ struct RunStory {
   SeenRecord Before;
   SeenRecord After;
   PoolPtr<CHAR16> Backup; // the file that keeps the replaced block, once it is kept
+  PoolPtr<CHAR16> Saved;  // the file an inspection saved the record in, once it is saved
   const CHAR8 *Reason;    // set where a refusal has more to say than its status, else null
 
   // What a call on GPP1 reported.

@@ -20,7 +20,8 @@ constexpr UINTN MaxReasonLength = 96;
 // Digits a record's numbers (three IDs, two CRCs) can have beyond those of the widest record the
 // bound is measured on, and those of a backup's number.
 constexpr UINTN RecordNumberSlack = 5 * 2;
-constexpr UINTN BackupNumberSlack = 3;
+// A numbered name's "-N": a dash and up to ten digits.
+constexpr UINTN FileNumberSlack = 11;
 constexpr UINT64 WidestStatus = ~static_cast<UINT64>(0);
 constexpr CHAR8 ReservedReason[] = "no outcome recorded";
 constexpr CHAR16 RoomProbeSuffix[] = u".room";
@@ -101,7 +102,7 @@ EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
     return EFI_OUT_OF_RESOURCES;
   CopyBytes(Base.Get(), Beside, Length * sizeof(CHAR16));
   CopyBytes(Base.Get() + Length, RoomProbeSuffix, sizeof(RoomProbeSuffix));
-  for (UINTN Number = 1; Number <= MaxBackupNumber; Number++) {
+  for (UINTN Number = 1; Number <= MaxFileNumber; Number++) {
     PoolPtr<CHAR16> Name = NumberedName(Base.Get(), Number);
     if (!Name)
       return EFI_OUT_OF_RESOURCES;
@@ -119,39 +120,41 @@ EFI_STATUS ProveRoomAfter(const CHAR16 *Beside) {
   return EFI_ACCESS_DENIED;
 }
 
-// Takes away a backup whose making failed and says why.
-EFI_STATUS BackupFailed(const CHAR16 *Name, ConsoleFormat<const CHAR16 *, EFI_STATUS> Line,
-                        EFI_STATUS Status) {
+// Takes away a file whose making failed and says why.
+EFI_STATUS SaveFailed(const CHAR16 *Name, const StationFileWords &Words,
+                      ConsoleFormat<const CHAR16 *, const CHAR16 *, EFI_STATUS> Line,
+                      EFI_STATUS Status) {
   RemoveByName(Name);
-  PrintConsole(Line, Name, Status);
+  PrintConsole(Line, Words.Noun, Name, Status);
   return Status;
 }
 
-// Makes one backup under Name. EFI_ACCESS_DENIED with *Taken set when the name turns out to be
+// Makes one new file under Name. EFI_ACCESS_DENIED with *Taken set when the name turns out to be
 // someone else's (made meanwhile); any other failure has said its line.
-EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *Taken) {
+EFI_STATUS TrySave(const CHAR16 *Name, const UINT8 *Data, UINTN Size, const StationFileWords &Words,
+                   bool *Taken) {
   *Taken = false;
   ShellFile File;
   EFI_STATUS Status = OpenShellFile(Name, ShellFileMode::CreateNew, &File);
   if (EFI_ERROR(Status)) {
     *Taken = Status == EFI_ACCESS_DENIED && ShellFileExists(Name);
     if (!*Taken)
-      PrintConsole(u"ERROR: Cannot create backup %s: %r!\n", Name, Status);
+      PrintConsole(u"ERROR: Cannot create %s %s: %r!\n", Words.Noun, Name, Status);
     return Status;
   }
   VolumeRoom Room = AskVolumeRoom(File);
   if (!FitsVolume(Room, 0, Size)) {
     File.Delete();
-    PrintConsole(u"ERROR: Backup %s does not fit: %ld bytes are free on its volume!\n", Name,
-                 Room.Free);
+    PrintConsole(u"ERROR: %s %s does not fit: %ld bytes are free on its volume!\n",
+                 Words.CapitalNoun, Name, Room.Free);
     return EFI_VOLUME_FULL;
   }
-  Status = WriteShellFileExactly(File, Block, Size);
+  Status = WriteShellFileExactly(File, Data, Size);
   if (!EFI_ERROR(Status))
     Status = ShellFileOps.FlushFile(File);
   if (EFI_ERROR(Status)) {
     File.Delete();
-    PrintConsole(u"ERROR: Cannot write backup %s: %r!\n", Name, Status);
+    PrintConsole(u"ERROR: Cannot write %s %s: %r!\n", Words.Noun, Name, Status);
     return Status;
   }
   // A file system may write a new file's last data, or give it its name, only when it closes.
@@ -160,19 +163,20 @@ EFI_STATUS TryBackup(const CHAR16 *Name, const UINT8 *Block, UINTN Size, bool *T
   if (*Taken)
     return Status;
   if (EFI_ERROR(Status))
-    return BackupFailed(Name, u"ERROR: Cannot write backup %s: %r!\n", Status);
+    return SaveFailed(Name, Words, u"ERROR: Cannot write %s %s: %r!\n", Status);
   if (!Room.Known) {
     Status = ProveRoomAfter(Name);
     if (EFI_ERROR(Status))
-      return BackupFailed(Name, u"ERROR: The volume of backup %s has no room left: %r!\n", Status);
+      return SaveFailed(Name, Words, u"ERROR: The volume of %s %s has no room left: %r!\n", Status);
   }
   bool Equal = false;
-  Status = ReadBackEquals(Name, 0, Block, Size, true, &Equal);
+  Status = ReadBackEquals(Name, 0, Data, Size, true, &Equal);
   if (EFI_ERROR(Status))
-    return BackupFailed(Name, u"ERROR: Cannot read backup %s back: %r!\n", Status);
+    return SaveFailed(Name, Words, u"ERROR: Cannot read %s %s back: %r!\n", Status);
   if (!Equal) {
     RemoveByName(Name);
-    PrintConsole(u"ERROR: Backup %s reads back other bytes than were saved!\n", Name);
+    PrintConsole(u"ERROR: %s %s reads back other bytes than were saved!\n", Words.CapitalNoun,
+                 Name);
     return EFI_VOLUME_CORRUPTED;
   }
   return EFI_SUCCESS;
@@ -189,6 +193,7 @@ struct LineOutcome {
   const SeenRecord *Before;
   const SeenRecord *After;
   const CHAR16 *Backup;
+  const CHAR16 *Saved;
 };
 
 VOID AppendKey(JsonText *Out, const CHAR8 *Key) {
@@ -245,6 +250,7 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Out
   JsonAppendRaw(Out, "}");
   AppendWideOrNull(Out, "backup", Outcome.Backup);
   AppendWideOrNull(Out, "restore", Entry.Restore);
+  AppendWideOrNull(Out, "saved", Outcome.Saved);
   AppendRecordOrNull(Out, "before", Outcome.Before);
   AppendRecordOrNull(Out, "after", Outcome.After);
   AppendStatusAndReason(Out, Outcome);
@@ -263,8 +269,10 @@ UINTN LineBound(const RunLogEntry &Entry, CHAR8 *Scratch) {
     Reason[I] = 'x';
   Reason[MaxReasonLength] = 0;
   JsonText Text = JsonTextIn(Scratch, LogLineSize);
-  ComposeLine(&Text, Entry, {true, WidestStatus, Reason, &Widest, &Widest, Entry.BackupAsked});
-  UINTN Slack = 2 * RecordNumberSlack + (Entry.BackupAsked != nullptr ? BackupNumberSlack : 0);
+  ComposeLine(&Text, Entry,
+              {true, WidestStatus, Reason, &Widest, &Widest, Entry.BackupAsked, Entry.SavedAsked});
+  UINTN Slack = 2 * RecordNumberSlack + (Entry.BackupAsked != nullptr ? FileNumberSlack : 0) +
+                (Entry.SavedAsked != nullptr ? FileNumberSlack : 0);
   return Text.Overflowed || Text.Used + Slack + 1 >= LogLineSize ? 0 : Text.Used + Slack;
 }
 
@@ -357,7 +365,7 @@ EFI_STATUS AppendReservation(const CHAR16 *Path, ShellFile &File, UINT64 Size,
   *Lead = Last == '\n' ? 0 : 1;
   Line[0] = '\n';
   JsonText Text = JsonTextIn(Line + *Lead, LogLineSize - *Lead);
-  ComposeLine(&Text, Entry, {false, 0, ReservedReason, nullptr, nullptr, nullptr});
+  ComposeLine(&Text, Entry, {false, 0, ReservedReason, nullptr, nullptr, nullptr, nullptr});
   UINTN Total = *Lead + PadLine(Line + *Lead, Text.Used, Length);
   VolumeRoom Room = AskVolumeRoom(File);
   if (Room.ReadOnly)
@@ -385,7 +393,7 @@ EFI_STATUS AmendLine(StationLog *Log, ToolStatus Status, const CHAR8 *Reason) {
   if (Tail == Log->Length)
     return EFI_VOLUME_CORRUPTED;
   JsonText Text = JsonTextIn(Line.Get() + Tail, Log->Length + 1 - Tail);
-  AppendStatusAndReason(&Text, {true, Status, Reason, nullptr, nullptr, nullptr});
+  AppendStatusAndReason(&Text, {true, Status, Reason, nullptr, nullptr, nullptr, nullptr});
   if (Text.Overflowed)
     return EFI_BUFFER_TOO_SMALL;
   return RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Tail + Text.Used, Log->Length));
@@ -448,27 +456,26 @@ PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number) {
   return Name;
 }
 
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
-                          PoolPtr<CHAR16> *Kept) {
+ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
+                       const StationFileWords &Words, PoolPtr<CHAR16> *Kept) {
   Kept->Reset();
-  for (UINTN Number = 1; Number <= MaxBackupNumber; Number++) {
+  for (UINTN Number = 1; Number <= MaxFileNumber; Number++) {
     PoolPtr<CHAR16> Name = NumberedName(Path, Number);
     if (!Name) {
       PrintConsole(u"ERROR: Failed to allocate pool!\n");
       return ToolOutOfResources;
     }
     bool Taken = ShellFileExists(Name.Get());
-    if (!Taken && !EFI_ERROR(TryBackup(Name.Get(), Block, Size, &Taken))) {
+    if (!Taken && !EFI_ERROR(TrySave(Name.Get(), Data, Size, Words, &Taken))) {
       if (Number > 1)
-        PrintConsole(u"- %s is taken: the block is kept in %s.\n", Path, Name.Get());
+        PrintConsole(u"- %s is taken: the %s is kept in %s.\n", Path, Words.Content, Name.Get());
       *Kept = static_cast<PoolPtr<CHAR16> &&>(Name);
       return ToolSuccess;
     }
     if (!Taken)
       return ToolBackupFailed;
   }
-  PrintConsole(u"ERROR: Backup %s and its numbered names up to %d are all taken!\n", Path,
-               static_cast<int>(MaxBackupNumber));
+  PrintConsole(u"ERROR: %s %s and all its numbered names are taken!\n", Words.CapitalNoun, Path);
   return ToolBackupFailed;
 }
 
@@ -521,9 +528,9 @@ ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const Run
   if (!Line)
     return ReportNotLogged(*Log, Story.WriteReached, Status, EFI_OUT_OF_RESOURCES);
   JsonText Text = JsonTextIn(Line.Get(), LogLineSize);
-  ComposeLine(
-      &Text, Entry,
-      {true, Status, RunReason(Status, Story), &Story.Before, &Story.After, Story.Backup.Get()});
+  ComposeLine(&Text, Entry,
+              {true, Status, RunReason(Status, Story), &Story.Before, &Story.After,
+               Story.Backup.Get(), Story.Saved.Get()});
   EFI_STATUS Result =
       Text.Used > Log->Length
           ? EFI_BUFFER_TOO_SMALL

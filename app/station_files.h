@@ -8,16 +8,32 @@
 
 // --- Backups ----------------------------------------------------------------------------------
 
-// A taken backup name is never overwritten; the block goes under the first free of NAME-2.EXT ...
-// up to this number instead.
-constexpr UINTN MaxBackupNumber = 99;
+// A taken name is never overwritten; the file goes under the first free of NAME-2.EXT, NAME-3.EXT
+// ... instead, with no cap short of the file system's (a folder holds far fewer files than this,
+// and a name of this many digits still fits every file system's 255 characters).
+constexpr UINTN MaxFileNumber = 0xFFFFFFFF;
 
-// Saves Block (Size bytes, the whole of block 0) to a new file, Path or the first free numbered
-// name beside it, and reads it back after closing and reopening it. *Kept is the name used.
-// ToolBackupFailed (ToolOutOfResources) with one "ERROR: " line naming the file when no backup
-// could be made whole; nothing is then left of it.
-ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
-                          PoolPtr<CHAR16> *Kept);
+// What a station file is called in its messages: "backup" and "Backup" for the block a change
+// replaces, and what it keeps ("block").
+struct StationFileWords {
+  const CHAR16 *Noun;
+  const CHAR16 *CapitalNoun;
+  const CHAR16 *Content;
+};
+inline constexpr StationFileWords BackupWords = {u"backup", u"Backup", u"block"};
+inline constexpr StationFileWords RecordFileWords = {u"record file", u"Record file", u"record"};
+
+// Saves Size bytes of Data to a new file, Path or the first free numbered name beside it, and
+// reads it back after closing and reopening it. *Kept is the name used. ToolBackupFailed
+// (ToolOutOfResources) with one "ERROR: " line naming the file, in Words, when it could not be
+// made whole; nothing is then left of it.
+ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
+                       const StationFileWords &Words, PoolPtr<CHAR16> *Kept);
+// The block a change replaces (Size bytes, the whole of block 0), as SaveNewFile keeps it.
+inline ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
+                                 PoolPtr<CHAR16> *Kept) {
+  return SaveNewFile(Path, Block, Size, BackupWords, Kept);
+}
 // Removes a backup this run made, which turned out not to be needed: nothing was written.
 VOID DiscardBackupFile(const CHAR16 *Path);
 // Reads a backup back into Block: the file must hold exactly Size bytes (one GPP1 block); 2 with
@@ -38,13 +54,14 @@ struct LoggedValue {
 // outcome (the records before and after, the backup kept, the status and its reason) comes from
 // the run's story.
 struct RunLogEntry {
-  const CHAR8 *Operation; // "write", "edit", "clear", "restore", "read", "help", "none"
+  const CHAR8 *Operation; // "write", "edit", "clear", "restore", "read", "help", "none", a job's
   const CHAR8 *Guard;     // "none", "if-blank", "if-serial"
   const CHAR16 *GuardSerial;
   const LoggedValue *Asked;
   UINTN AskedCount;
   const CHAR16 *BackupAsked; // the name asked for: the line leaves room for its numbered form
   const CHAR16 *Restore;     // or null
+  const CHAR16 *SavedAsked;  // the record file an inspection asks for, or null
 };
 
 // The run's line in a log: where it starts and how long it is (its newline not counted).

@@ -1,6 +1,7 @@
 #include "app/tool_main.h"
 
 #include "app/operations.h"
+#include "app/station_job.h"
 #include "app/version.h"
 #include "shell/memory.h"
 
@@ -11,21 +12,23 @@ constexpr const CHAR16 *ToolYear = u"2017";
 FinishedRun Finished = {};
 
 // The run's line takes its place in the log before anything else is done, so that a stick that
-// cannot take it stops the run before GPP1 is touched, and one that fills up later still does.
-ToolStatus RunLogged(const CliOptions &Options, RunStory &Story) {
-  const ToolOperation Operation = OperationOf(Options);
-  if (!Options.LogGiven)
-    return RunOperation(Operation, Options, Story);
-  ToolStatus Status = CheckLogOption(Options);
+// cannot take it stops the run before GPP1 is touched, and one that fills up later still does. A
+// station job always has its line, in the station's log by default.
+ToolStatus RunLogged(const CliOptions &Options, ToolOperation Operation, const JobValues &Values,
+                     RunStory &Story) {
+  const CHAR16 *LogPath = RunLogPath(Options, Operation);
+  if (LogPath == nullptr)
+    return RunOperation(Operation, Options, Values, Story);
+  ToolStatus Status = Options.LogGiven ? CheckLogOption(Options) : ToolSuccess;
   if (Status != ToolSuccess)
     return Status;
   LoggedValue Asked[ToolOptionCount];
-  const RunLogEntry Entry = LogEntryOf(Options, Operation, Asked);
+  const RunLogEntry Entry = LogEntryOf(Options, Operation, Values, Asked);
   StationLog Log = {};
-  Status = ReserveStationLog(&Log, Options.LogText, Entry);
+  Status = ReserveStationLog(&Log, LogPath, Entry);
   if (Status != ToolSuccess)
     return Status;
-  Status = FinishStationLog(&Log, Entry, Story, RunOperation(Operation, Options, Story));
+  Status = FinishStationLog(&Log, Entry, Story, RunOperation(Operation, Options, Values, Story));
   if (Status != ToolNotLoggedNothingWritten && Status != ToolNotLoggedWritten)
     Finished.Line = Log;
   return Status;
@@ -46,10 +49,18 @@ ToolStatus RunTool(UINTN Argc, CHAR16 **Argv, RunStory &Story) {
   PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
                ToolYear);
 
-  ToolStatus Status = RunLogged(Options, Story);
+  ToolOperation Operation = OperationOf(Options);
+  // A job's values come before its line: they are what the line says was asked.
+  JobValues Values;
+  ZeroBytes(&Values, sizeof(Values));
+  if (IsStationJob(Operation))
+    GatherJobValues(Options, &Operation, &Values, Story);
+  ToolStatus Status = RunLogged(Options, Operation, Values, Story);
   // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
   if (Status == ToolSuccess && !Story.DryRun)
     PrintConsole(u"Operation successful!\n");
+  if (IsStationJob(Operation))
+    PrintJobBanner(Operation, Values, Status, RunReason(Status, Story));
   return Status;
 }
 
@@ -65,6 +76,12 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   Finished.Record = Story.After.Known ? Story.After : Story.Before;
   Finished.WriteReached = Story.WriteReached;
   return Status;
+}
+
+const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation) {
+  if (Options.LogGiven)
+    return Options.LogText;
+  return IsStationJob(Operation) ? DefaultJobLog : nullptr;
 }
 
 const FinishedRun &LastRun() {

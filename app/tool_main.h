@@ -8,6 +8,9 @@
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
 
+// The log a run of Operation puts its line in: --log's file, the station's log for a job, or null.
+const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation);
+
 // What the last run left once ToolMain has returned: its outcome in words (the outcome line of a
 // start without a shell), the record block 0 was last seen holding (Known false when none was
 // read; the Linux front end shows it with --json), and its line in the log, with whether it wrote

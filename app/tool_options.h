@@ -5,6 +5,10 @@
 #include "app/cli_options.h"
 #include "shell/console.h"
 
+// What an option is besides its value: most are plain; a station job's name ends the options
+// (every word after it is one of the job's values), and a few options belong to the jobs alone.
+enum class OptionKind : UINT8 { Plain, JobName, JobOption };
+
 // One option: its two words, where it records itself, and what the help and the messages say
 // about it. Value is null for a switch.
 struct ToolOption {
@@ -16,11 +20,12 @@ struct ToolOption {
   const CHAR16 *Description; // the help's text
   ConsoleFormat<> MoreHelp;  // further help lines, or empty
   const CHAR16 *Label;       // how a message names the value ("Board ID"), or null
+  OptionKind Kind = OptionKind::Plain;
 };
 
 // The options, in the order the help lists them: first those with a short form, then those
 // with a long form only.
-constexpr UINTN ToolOptionCount = 20;
+constexpr UINTN ToolOptionCount = 24;
 inline constexpr ToolOption ToolOptions[ToolOptionCount] = {
     {u"-b", u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText, u"ID",
      u"Programs the Pylon Board ID", u"", u"Board ID"},
@@ -66,6 +71,16 @@ inline constexpr ToolOption ToolOptions[ToolOptionCount] = {
      u"                                   0: none; 10 when started without a shell.\n", nullptr},
     {nullptr, u"--then", &CliOptions::ThenGiven, &CliOptions::ThenText, u"return|reset|off",
      u"Returns, resets or powers off when done", u"", nullptr},
+    {nullptr, u"--provision", &CliOptions::ProvisionRequested, nullptr, u"SERIAL MM [...]",
+     u"Provisions a blank board, kept and logged",
+     u"                                   [CARRIER|none [BOARD FAB BOM]]\n", nullptr,
+     OptionKind::JobName},
+    {nullptr, u"--rework", &CliOptions::ReworkRequested, nullptr, u"OLD SERIAL MM ...",
+     u"The same over the record of Pylon # OLD", u"", nullptr, OptionKind::JobName},
+    {nullptr, u"--inspect", &CliOptions::InspectRequested, nullptr, u"SERIAL",
+     u"Saves the record of SERIAL in SERIAL.json", u"", nullptr, OptionKind::JobName},
+    {nullptr, u"--from-script", &CliOptions::FromScriptRequested, nullptr, u"",
+     u"The values are a script's nine %1 to %9", u"", nullptr, OptionKind::JobOption},
 };
 
 // Not defined: a lookup of an option the table lacks fails the build.
@@ -95,6 +110,7 @@ inline constexpr const ToolOption &RestoreOption = OptionRecordedIn(&CliOptions:
 inline constexpr const ToolOption &LogOption = OptionRecordedIn(&CliOptions::LogGiven);
 inline constexpr const ToolOption &WaitOption = OptionRecordedIn(&CliOptions::WaitGiven);
 inline constexpr const ToolOption &ThenOption = OptionRecordedIn(&CliOptions::ThenGiven);
+inline constexpr const ToolOption &HelpOption = OptionRecordedIn(&CliOptions::HelpRequested);
 
 // The options beyond the record's fields (the guard's serial and the files) take their value as
 // GNU's required arguments do: the next entry, whatever it starts with, so "--if-serial -h"

@@ -176,7 +176,7 @@ bool ReadToolCommand(const std::vector<std::string> &Args, ToolCommand *Command,
   };
   Command->Operation = OperationOf(Options);
   Command->DryRun = Options.DryRunRequested != 0;
-  Command->Log = Path(Options.LogText);
+  Command->Log = Path(RunLogPath(Options, Command->Operation));
   Command->Restore = Path(Options.RestoreText);
   return true;
 }
@@ -217,15 +217,31 @@ private:
   uint64_t Bytes;
 };
 
+// A console without keys, for a run that must not wait at a prompt.
+EFI_STATUS EFIAPI NoKeys(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *) {
+  return EFI_UNSUPPORTED;
+}
+
 // The tool run on Board, its console reaching Console as it is printed (also what the board says
-// afterwards, in AmendLog); the tool's exit status.
-int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console) {
+// afterwards, in AmendLog) and its prompts Errors, its keys from standard input when Keyboard is
+// set; the tool's exit status.
+int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console,
+               OutputStream &Errors, bool Keyboard) {
   auto Converter = std::make_shared<ConsoleConverter>();
+  auto Prompts = std::make_shared<ConsoleConverter>(true);
   Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
     Console.Send(Converter->Feed(Text));
   };
+  Board.ErrorSink = [Prompts, &Errors](const std::u16string &Text) {
+    Errors.Send(Prompts->Feed(Text));
+  };
+  if (Keyboard)
+    Board.KeyboardFd = STDIN_FILENO;
+  else
+    Board.Sim.ConIn.ReadKeyStroke = NoKeys;
   const int Exit = ExitStatusOf(Board.Run(Command.Args));
   Console.Send(Converter->Finish());
+  Errors.Send(Prompts->Finish());
   return Exit;
 }
 
@@ -245,14 +261,14 @@ int AmendLog(HostBoard &Board, int Status, const std::string &Reason) {
 // A run that may not touch the medium: with a log asked, the tool runs over a GPP1 that refuses
 // every transfer, so that its line is put, and the line then says why the run ended.
 int LogRefusedRun(const ToolCommand &Command, const Gpp1Medium *Medium, OutputStream &Console,
-                  int Status, const std::string &Reason) {
+                  OutputStream &Errors, int Status, const std::string &Reason) {
   if (Command.Log.empty())
     return Status;
   RefusingGpp1 Refusing(Medium != nullptr ? Medium->Size() : DefaultImageBlockSize);
   HostBoard Board(&Refusing, Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   false);
   // A run that could not put its line says so with its own status; there is nothing to amend.
-  int Logged = RunOnBoard(Board, Command, Console);
+  int Logged = RunOnBoard(Board, Command, Console, Errors, false);
   return Logged == ToolNotLoggedNothingWritten ? Logged : AmendLog(Board, Status, Reason);
 }
 
@@ -260,7 +276,7 @@ int LogRefusedRun(const ToolCommand &Command, const Gpp1Medium *Medium, OutputSt
 // held before the write stops the wait. False with the run's exit status in *Exit when the run may
 // not go on.
 bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPlatform &Platform,
-                OutputStream &Console, FILE *Err, int *Exit) {
+                OutputStream &Console, OutputStream &Errors, int *Exit) {
   LockResult Locked = Medium.Lock(OperationWrites(Command.Operation), Platform.LockWaitMilliseconds,
                                   [] { return HeldInterrupt() != 0; });
   if (Locked == LockResult::Locked && HeldInterrupt() != 0)
@@ -271,16 +287,16 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
   }
   const std::string Signal = InterruptName(HeldInterrupt());
   if (Locked == LockResult::Interrupted) {
-    FrontEndError(Err, Signal + " ended the run; nothing was written");
-    *Exit = LogRefusedRun(Command, &Medium, Console, SignalExitBase + HeldInterrupt(),
+    FrontEndError(Errors.File, Signal + " ended the run; nothing was written");
+    *Exit = LogRefusedRun(Command, &Medium, Console, Errors, SignalExitBase + HeldInterrupt(),
                           "interrupted by " + Signal + ", nothing written");
     return false;
   }
-  FrontEndError(Err, (Locked == LockResult::Busy
-                          ? std::string("GPP1 is in use by another process")
-                          : "cannot lock " + Medium.Path() + ": " + strerror(errno)) +
-                         "; nothing was read or written");
-  *Exit = LogRefusedRun(Command, &Medium, Console, ToolDeviceError,
+  FrontEndError(Errors.File, (Locked == LockResult::Busy
+                                  ? std::string("GPP1 is in use by another process")
+                                  : "cannot lock " + Medium.Path() + ": " + strerror(errno)) +
+                                 "; nothing was read or written");
+  *Exit = LogRefusedRun(Command, &Medium, Console, Errors, ToolDeviceError,
                         "GPP1 in use by another process, nothing written");
   return false;
 }
@@ -288,11 +304,13 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
 // The record as block 0 holds it now, for --json: after a read that found it (valid or not), or
 // after a write or an edit verified or found in place already; the tool saw it last.
 void ShowRecordJson(const ToolCommand &Command, int ToolExit, OutputStream &StdOut) {
-  const bool Changed =
-      Command.Operation == ToolOperation::Write || Command.Operation == ToolOperation::Edit;
-  const bool Shown = (Command.Operation == ToolOperation::Read &&
-                      (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
-                     (Changed && ToolExit == ToolSuccess && !Command.DryRun);
+  const ToolOperation Op = Command.Operation;
+  const bool Changed = Op == ToolOperation::Write || Op == ToolOperation::Edit ||
+                       Op == ToolOperation::Provision || Op == ToolOperation::Rework;
+  const bool Shown =
+      (Op == ToolOperation::Inspect && ToolExit == ToolSuccess) ||
+      (Op == ToolOperation::Read && (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
+      (Changed && ToolExit == ToolSuccess && !Command.DryRun);
   if (Shown && LastRun().Record.Known)
     StdOut.Send(RecordJson(LastRun().Record) + "\n");
 }
@@ -388,12 +406,12 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   OutputStream StdOut{Out}, StdErr{Err};
   OutputStream &Console = Options.Json ? StdErr : StdOut;
   int Exit = 0;
-  if (Medium != nullptr && !LockMedium(*Medium, Command, Platform, Console, Err, &Exit))
+  if (Medium != nullptr && !LockMedium(*Medium, Command, Platform, Console, StdErr, &Exit))
     return Exit;
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
-  const int ToolExit = RunOnBoard(Board, Command, Console);
+  const int ToolExit = RunOnBoard(Board, Command, Console, StdErr, true);
   if (Command.Operation == ToolOperation::Help && ToolExit == 0)
     Console.Send(FrontEndHelp);
   if (Options.Json && Medium != nullptr)

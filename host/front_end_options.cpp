@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "host/host_text.h"
+
 namespace {
 
 enum class Word { Device, Image, WriteProtect, BlockSize, Json, Version, Force };
@@ -83,6 +85,22 @@ bool IsToolLongOption(const std::string &Arg) {
       return true;
   }
   return false;
+}
+
+// How many of the tool's words are its options: all of them, or those before a station job's
+// values, as the tool's own parser reads the words.
+size_t ToolOptionWords(const std::vector<std::string> &Args) {
+  std::vector<std::u16string> Words = {u"kestrel"};
+  for (const std::string &Arg : Args) {
+    std::u16string Wide;
+    Words.push_back(DecodeUtf8Argument(Arg, &Wide) ? Wide : u"?");
+  }
+  std::vector<CHAR16 *> Argv;
+  for (std::u16string &Word : Words)
+    Argv.push_back(Word.data());
+  CliOptions Options{};
+  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
+  return Options.JobIndex != 0 ? Options.JobIndex : Args.size();
 }
 
 // Decimal, with any number of leading zeros: 512, 0512 and 000512 are the same size, and every
@@ -208,8 +226,11 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
     *Error = "--block-size applies to --image only; a device's block size comes from the kernel";
     return false;
   }
-  // Also after "--": the tool has no such option, so the word can only be a misplaced one.
-  for (const std::string &Arg : Options->ToolArgs) {
+  // Also after "--": the tool has no such option, so the word can only be a misplaced one. A
+  // station job's values are the tool's to refuse and log, as the tool's parser finds them.
+  const size_t OptionWords = ToolOptionWords(Options->ToolArgs);
+  for (size_t I = 0; I < OptionWords; I++) {
+    const std::string &Arg = Options->ToolArgs[I];
     if (LooksLikeFrontEndWord(Arg)) {
       *Error = Arg + " is a front-end option: it must come before the tool's options";
       return false;

@@ -1,10 +1,15 @@
 #include "host/host_board.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "host/host_files.h"
 #include "host/host_text.h"
+#include "host/interruption.h"
 #include "main/kestrel.h"
 #include "shell/shell_connection.h"
 
@@ -17,9 +22,11 @@ constexpr uint8_t BootVolumePciDevice = 3;
 constexpr uint8_t Gpp1DiskPciDevice = 5;
 constexpr const char *ProgramName = "kestrel";
 
-// The board whose tool is running: the console's firmware entry has no other way to find it.
+// The board whose tool is running: the console's firmware entries have no other way to find it.
 HostBoard *RunningBoard = nullptr;
 EFI_TEXT_STRING FirmwareOutputString = nullptr;
+EFI_TEXT_STRING FirmwareErrorString = nullptr;
+EFI_INPUT_READ_KEY FirmwareReadKeyStroke = nullptr;
 
 EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
   EFI_STATUS Status = FirmwareOutputString(This, String);
@@ -28,21 +35,149 @@ EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const C
   return Status;
 }
 
-// While it lives, Board's console is passed on to its ConsoleSink as well.
+EFI_STATUS EFIAPI TeeErrorString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
+  EFI_STATUS Status = FirmwareErrorString(This, String);
+  if (String != nullptr && RunningBoard != nullptr && RunningBoard->ErrorSink)
+    RunningBoard->ErrorSink(String);
+  return Status;
+}
+
+} // namespace
+
+// The keyboard of a Linux run: its standard input, one byte a key. A terminal is put in
+// character mode without echo at the first read (the tool echoes what it takes, as on a firmware
+// console) and put back when the tool is done, or by the signal that ends the run.
+class HostKeyboard {
+public:
+  explicit HostKeyboard(int Fd) : Fd(Fd) {}
+  ~HostKeyboard() {
+    if (Raw) {
+      tcsetattr(Fd, TCSANOW, &Saved);
+      ForgetTerminal();
+    }
+  }
+  EFI_STATUS Read(EFI_INPUT_KEY *Key);
+
+private:
+  // A byte within Milliseconds: 1 and the byte, 0 for none yet, -1 at the end of the input.
+  int Next(int Milliseconds, unsigned char *Byte);
+  int Fd;
+  bool Started = false;
+  bool Raw = false;
+  bool Ended = false;
+  termios Saved{};
+};
+
+namespace {
+
+// How long a key is waited for at one call: the tool's own polling interval, so that its count of
+// polls keeps time on Linux too.
+constexpr int KeyWaitMilliseconds = 10;
+// The rest of a terminal's escape sequence (an arrow key, a function key) follows within this.
+constexpr int SequenceMilliseconds = 50;
+constexpr UINT16 SCAN_NULL = 0;
+constexpr UINT16 SCAN_UNKNOWN_KEY = 0x01; // a key without a character, passed over
+
+} // namespace
+
+int HostKeyboard::Next(int Milliseconds, unsigned char *Byte) {
+  pollfd Poll = {Fd, POLLIN, 0};
+  int Ready = poll(&Poll, 1, Milliseconds);
+  if (Ready < 0 && errno == EINTR)
+    return 0;
+  if (Ready == 0)
+    return 0;
+  ssize_t N = Ready > 0 ? read(Fd, Byte, 1) : -1;
+  if (N < 0 && (errno == EINTR || errno == EAGAIN))
+    return 0;
+  return N == 1 ? 1 : -1;
+}
+
+EFI_STATUS HostKeyboard::Read(EFI_INPUT_KEY *Key) {
+  if (!Started) {
+    Started = true;
+    termios Mode;
+    if (isatty(Fd) && tcgetattr(Fd, &Saved) == 0) {
+      Mode = Saved;
+      Mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      Mode.c_cc[VMIN] = 1;
+      Mode.c_cc[VTIME] = 0;
+      RememberTerminal(Fd, Saved);
+      Raw = tcsetattr(Fd, TCSANOW, &Mode) == 0;
+      if (!Raw)
+        ForgetTerminal();
+    }
+  }
+  // A signal held at a prompt ends the typing as Esc does; the front end then ends the run.
+  if (HeldInterrupt() != 0) {
+    *Key = {SCAN_ESC, 0};
+    return EFI_SUCCESS;
+  }
+  if (Ended)
+    return EFI_DEVICE_ERROR;
+  unsigned char Byte = 0;
+  int Got = Next(KeyWaitMilliseconds, &Byte);
+  if (Got == 0)
+    return EFI_NOT_READY;
+  if (Got < 0) {
+    // The end of the input ends the line being typed, once; then there are no more keys.
+    Ended = true;
+    *Key = {SCAN_NULL, CHAR_CARRIAGE_RETURN};
+    return EFI_SUCCESS;
+  }
+  if (Byte != 0x1B) {
+    *Key = {SCAN_NULL, static_cast<CHAR16>(Byte)};
+    return EFI_SUCCESS;
+  }
+  unsigned char Follow = 0;
+  if (Next(SequenceMilliseconds, &Follow) != 1) {
+    *Key = {SCAN_ESC, 0};
+    return EFI_SUCCESS;
+  }
+  // ESC [ ... or ESC O ...: one key without a character, up to the sequence's final byte.
+  for (int I = 0; (Follow == '[' || Follow == 'O' || I > 0) && I < 16; I++) {
+    if (Next(SequenceMilliseconds, &Follow) != 1 || (Follow >= 0x40 && Follow <= 0x7E))
+      break;
+  }
+  *Key = {SCAN_UNKNOWN_KEY, 0};
+  return EFI_SUCCESS;
+}
+
+namespace {
+
+EFI_STATUS EFIAPI KeyboardReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *This, EFI_INPUT_KEY *Key) {
+  if (RunningBoard == nullptr || RunningBoard->KeyboardFd < 0 || Key == nullptr)
+    return FirmwareReadKeyStroke(This, Key);
+  if (RunningBoard->KeyReader == nullptr)
+    RunningBoard->KeyReader = std::make_unique<HostKeyboard>(RunningBoard->KeyboardFd);
+  return RunningBoard->KeyReader->Read(Key);
+}
+
+// While it lives, Board's console is passed on to its ConsoleSink and ErrorSink as well, and its
+// keys come from its KeyboardFd.
 class ConsoleTee {
 public:
-  explicit ConsoleTee(HostBoard &Board) : Console(Board.Sim.ConOut) {
+  explicit ConsoleTee(HostBoard &Board)
+      : Console(Board.Sim.ConOut), Errors(Board.Sim.StdErr), Keys(Board.Sim.ConIn) {
     FirmwareOutputString = Console.OutputString;
     Console.OutputString = TeeOutputString;
+    FirmwareErrorString = Errors.OutputString;
+    Errors.OutputString = TeeErrorString;
+    FirmwareReadKeyStroke = Keys.ReadKeyStroke;
+    Keys.ReadKeyStroke = KeyboardReadKeyStroke;
     RunningBoard = &Board;
   }
   ~ConsoleTee() {
     RunningBoard = nullptr;
     Console.OutputString = FirmwareOutputString;
+    Errors.OutputString = FirmwareErrorString;
+    Keys.ReadKeyStroke = FirmwareReadKeyStroke;
   }
 
 private:
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Console;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Errors;
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL &Keys;
 };
 
 } // namespace
@@ -78,8 +213,12 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
   Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
   ServeLinuxFiles(&Shell->Protocol);
   ConsoleTee Tee(*this);
-  return AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  const uint64_t Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  KeyReader.reset();
+  return Status;
 }
+
+HostBoard::~HostBoard() = default;
 
 void HostBoard::Attend(const std::function<void()> &Work) {
   Sim.InstallInPlatformContext();
@@ -107,7 +246,7 @@ std::string ConsoleConverter::Feed(const std::u16string &Text) {
       Out.push_back('?');
     PendingReturn = C == u'\r';
     if (!PendingReturn)
-      AppendUtf8(SteersTerminal(C) ? u'?' : C, &Out);
+      AppendUtf8(SteersTerminal(C) && !(Backspace && C == u'\b') ? u'?' : C, &Out);
   }
   return Out;
 }

@@ -20,12 +20,15 @@
 #include "sim/sim_hob.h"
 #include "sim/sim_shell.h"
 
+class HostKeyboard;
+
 class HostBoard {
 public:
   // A null Gpp1 gives a card without general purpose partitions: the user area, the boot
   // partitions and RPMB only, as on a board whose eMMC was never partitioned; there is then no
   // GPP1 disk either.
   HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected);
+  ~HostBoard();
 
   // Starts the application through its firmware entry with "kestrel" and ToolArgs as the shell's
   // argument vector; returns the image's exit status. One run per board: the shell that starts
@@ -39,8 +42,15 @@ public:
   void Attend(const std::function<void()> &Work);
 
   // Called with each OutputString text as the tool prints it, so that the console reaches the
-  // user while the tool runs (Sim.ConsoleCalls still keeps every call).
+  // user while the tool runs (Sim.ConsoleCalls still keeps every call); ErrorSink the same for
+  // StdErr, where the tool's prompts and what is typed at them go.
   std::function<void(const std::u16string &)> ConsoleSink;
+  std::function<void(const std::u16string &)> ErrorSink;
+  // The descriptor the console's keys are read from (the front end's standard input), or -1 for
+  // none: the simulated firmware's keys then. A terminal there is put in character mode without
+  // echo while the tool reads it, as a firmware console is, and put back afterwards.
+  int KeyboardFd = -1;
+  std::unique_ptr<HostKeyboard> KeyReader; // made at the first key read
 
   SimFirmware Sim;
   SimEmmcCard Card;
@@ -57,14 +67,17 @@ private:
 // a terminal (C0 controls other than tab and line feed, DEL, C1 controls) and lone surrogates
 // come out as '?': a record can hold any bytes, and the display must not let them act.
 // Fed one OutputString text at a time; a carriage return that ends a text is held until the next
-// one shows whether a line feed follows it.
+// one shows whether a line feed follows it. A prompt's console (Backspace true) also passes the
+// backspaces with which a typed character is taken back.
 class ConsoleConverter {
 public:
+  explicit ConsoleConverter(bool Backspace = false) : Backspace(Backspace) {}
   std::string Feed(const std::u16string &Text);
   // What is still held, at the end of the console.
   std::string Finish();
 
 private:
+  bool Backspace;
   bool PendingReturn = false;
 };
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -11,6 +12,8 @@ constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 volatile sig_atomic_t Writing = 0;
 volatile sig_atomic_t Held = 0;
+volatile sig_atomic_t TerminalFd = -1;
+termios SavedTerminal;
 
 // Only async-signal-safe calls from here on.
 void WriteStderr(const char *Text) {
@@ -35,6 +38,8 @@ void OnInterrupt(int Signal) {
     return;
   // A second signal before any write: the run ends here; a lock on the medium goes with the
   // process, and a line the run reserved in its log still says it did not finish.
+  if (TerminalFd >= 0)
+    tcsetattr(TerminalFd, TCSANOW, &SavedTerminal);
   WriteStderr("kestrel: ");
   WriteStderr(InterruptName(Signal));
   WriteStderr(" again: the run ends here; nothing was written\n");
@@ -86,4 +91,13 @@ bool BeginWrite() {
 
 int HeldInterrupt() {
   return Held;
+}
+
+void RememberTerminal(int Fd, const termios &Saved) {
+  SavedTerminal = Saved;
+  TerminalFd = Fd;
+}
+
+void ForgetTerminal() {
+  TerminalFd = -1;
 }

@@ -25,3 +25,9 @@ int HeldInterrupt();
 
 // "SIGINT" and the like, for the four signals above.
 const char *InterruptName(int Signal);
+
+// A terminal the run has put in character mode: put back as Saved when a signal ends the run at
+// once, as on every other way out. ForgetTerminal once it is put back.
+struct termios;
+void RememberTerminal(int Fd, const termios &Saved);
+void ForgetTerminal();

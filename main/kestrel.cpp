@@ -49,11 +49,14 @@ VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
                   nullptr);
 }
 
-// The tool with Argc and Argv, and how its run ends.
+// The tool with Argc and Argv, and how its run ends. A boot manager that a start returns an error
+// to goes on to its next boot option, which may be this stick again: a second run, and a second
+// line in the log, for one power-on. Once the outcome is shown on the screen and in the log, the
+// boot manager is told the start succeeded; a shell gets the tool's own status.
 UINT64 RunAndEnd(UINTN Argc, CHAR16 **Argv, bool FromBootManager) {
   UINT64 Result = ToolMain(Argc, Argv);
   EndRun(Result, RunEndingOf(Argc, Argv), FromBootManager);
-  return Result;
+  return FromBootManager ? EFI_SUCCESS : Result;
 }
 
 // The tool with the arguments of the shell interface Guid (a Shell type with Argc and Argv) on the

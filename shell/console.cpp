@@ -30,3 +30,11 @@ UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments) {
   EFI_SYSTEM_TABLE *SystemTable = PlatformContext.SystemTable;
   return PrintToConsole(Format, SystemTable != nullptr ? SystemTable->ConOut : nullptr, Arguments);
 }
+
+UINT64 PrintPromptArgs(const CHAR16 *Format, FormatArgList Arguments) {
+  EFI_SYSTEM_TABLE *SystemTable = PlatformContext.SystemTable;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console = nullptr;
+  if (SystemTable != nullptr)
+    Console = SystemTable->StdErr != nullptr ? SystemTable->StdErr : SystemTable->ConOut;
+  return PrintToConsole(Format, Console, Arguments);
+}

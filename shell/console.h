@@ -13,6 +13,9 @@ UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con
 
 // PrintToConsole through the system table's ConOut.
 UINT64 PrintConsoleArgs(const CHAR16 *Format, FormatArgList Arguments);
+// PrintToConsole through the system table's StdErr (ConOut when the firmware has none): a
+// prompt and what is typed at it, which a shell's redirection of the output must not swallow.
+UINT64 PrintPromptArgs(const CHAR16 *Format, FormatArgList Arguments);
 
 // A literal UCS-2 format, checked at compile time against the arguments that follow it. A
 // message kept in a table or handed to a helper is a ConsoleFormat<argument types...>, built
@@ -22,6 +25,11 @@ template <typename... T> using ConsoleFormat = UcsFormat<T...>;
 template <typename... T> UINT64 PrintConsole(ConsoleFormat<T...> Format, const T &...Values) {
   const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
   return PrintConsoleArgs(Format.Text, FormatArgList{Items, sizeof...(T)});
+}
+
+template <typename... T> UINT64 PrintPrompt(ConsoleFormat<T...> Format, const T &...Values) {
+  const FormatArg Items[sizeof...(T) + 1] = {MakeFormatArg(Values)..., {0, FormatArgKind::Integer}};
+  return PrintPromptArgs(Format.Text, FormatArgList{Items, sizeof...(T)});
 }
 
 // Set from --debug at the start of every run: the console then also shows the lines below.

@@ -255,8 +255,22 @@ EFI_STATUS EFIAPI SimStall(UINTN Microseconds) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS EFIAPI SimErrorString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
+  SimFirmware &Sim = SimFirmware::Active();
+  Sim.CountCall("OutputString");
+  if (String == nullptr)
+    return EFI_INVALID_PARAMETER;
+  Sim.ErrorCalls.emplace_back(String);
+  return Sim.ConsoleStatus;
+}
+
 EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *Key) {
   SimFirmware &Sim = SimFirmware::Active();
+  if (!Sim.Keys.empty()) {
+    *Key = Sim.Keys.front();
+    Sim.Keys.pop_front();
+    return EFI_SUCCESS;
+  }
   if (Sim.KeyAt == 0 || Sim.Microseconds < Sim.KeyAt)
     return EFI_NOT_READY;
   Sim.KeyAt = 0;
@@ -302,12 +316,15 @@ SimFirmware::SimFirmware() {
   FillNotSimulated(&ConOut, sizeof(ConOut) / sizeof(void *));
   ConOut.OutputString = SimOutputString;
   ConOut.Mode = nullptr;
+  FillNotSimulated(&StdErr, sizeof(StdErr) / sizeof(void *));
+  StdErr.OutputString = SimErrorString;
+  StdErr.Mode = nullptr;
 
   SystemTable.Hdr.Signature = EFI_SYSTEM_TABLE_SIGNATURE;
   SystemTable.Hdr.Revision = 0x00020046;
   SystemTable.Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
   SystemTable.ConOut = &ConOut;
-  SystemTable.StdErr = &ConOut;
+  SystemTable.StdErr = &StdErr;
   SystemTable.ConIn = &ConIn;
   SystemTable.RuntimeServices = &RuntimeServices;
   SystemTable.BootServices = &BootServices;
@@ -365,6 +382,19 @@ void SimFirmware::PoolFree(void *Buffer) {
   }
   Pool.erase(It);
   free(Buffer);
+}
+
+void SimFirmware::Type(const std::u16string &Text) {
+  constexpr UINT16 EscScanCode = 0x17;
+  for (char16_t C : Text)
+    Keys.push_back(C == 0x1B ? EFI_INPUT_KEY{EscScanCode, 0} : EFI_INPUT_KEY{0, C});
+}
+
+std::string SimFirmware::ErrorText() const {
+  std::string Text;
+  for (const auto &Call : ErrorCalls)
+    Text += NarrowText(Call);
+  return Text;
 }
 
 std::string SimFirmware::ConsoleText() const {

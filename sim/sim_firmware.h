@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -89,12 +90,17 @@ public:
   EFI_BOOT_SERVICES BootServices{};
   EFI_RUNTIME_SERVICES RuntimeServices{};
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL ConOut{};
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL StdErr{}; // a console of its own, as under a shell's redirection
   EFI_SIMPLE_TEXT_INPUT_PROTOCOL ConIn{};
 
   // Time as Stall passes it (nothing really waits), a key stroke that arrives once this much
   // time has passed (none when 0), and every ResetSystem call, which returns here.
   uint64_t Microseconds = 0;
   uint64_t KeyAt = 0;
+  // Keys typed ahead, read one a call; Type() queues a text's characters, ESC (0x1B) as the Esc
+  // key's scan code, as a serial terminal's firmware reports it.
+  std::deque<EFI_INPUT_KEY> Keys;
+  void Type(const std::u16string &Text);
   std::vector<EFI_RESET_TYPE> Resets;
 
   // Points PlatformContext at these tables (HobList from the configuration table, if any).
@@ -112,7 +118,12 @@ public:
   std::vector<std::u16string> ConsoleCalls; // every OutputString text, in order
   EFI_STATUS ConsoleStatus = EFI_SUCCESS;   // what OutputString returns
   std::string ConsoleText() const;          // all calls joined, narrowed to 8 bits
-  void ClearConsole() { ConsoleCalls.clear(); }
+  std::vector<std::u16string> ErrorCalls;   // the same of StdErr
+  std::string ErrorText() const;
+  void ClearConsole() {
+    ConsoleCalls.clear();
+    ErrorCalls.clear();
+  }
 
   SimHandleDatabase Handles;
   EFI_HANDLE ImageHandle = nullptr; // the loaded image of the application under test

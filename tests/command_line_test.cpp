@@ -10,14 +10,17 @@ namespace {
 const std::string &Banner = Expected().Banner;
 const std::string &Help = Expected().Help;
 
-// Command lines that never reach GPP1: help wins over everything and ends successfully, no
-// operation is an invalid command line, the write checks stop at the first missing requirement,
+// Command lines that never reach GPP1: help is shown wherever it is asked for and ends
+// successfully alone, but with 2 beside anything the run does not do; no operation is an invalid
+// command line, the write checks stop at the first missing requirement,
 // and a value that cannot be stored as given is refused (the refusal rows of expected_texts.txt).
 // The board is write-protected, so a refusal that came after the platform's write-protect report
 // would show as status 8.
 TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   const std::string Invalid = "ERROR: Invalid CLI option(s)!\n";
   const std::string HelpShown = Banner + Help + "Operation successful!\n";
+  const std::string HelpBeside =
+      Banner + Help + "ERROR: The help was asked for beside other options: nothing was done!\n";
   const std::string Both = "ERROR: You can't write without both Pylon Serial # and MM #!\n";
   const struct {
     std::vector<std::string> Args;
@@ -25,7 +28,10 @@ TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
     std::string Output;
   } Cases[] = {
       // clang-format off
-      {{"-h"}, 0, HelpShown}, {{"-h", "-w", "-c"}, 0, HelpShown}, {{"--HELP", "-r"}, 0, HelpShown},
+      {{"-h"}, 0, HelpShown}, {{"-h", "--wait", "0", "--debug"}, 0, HelpShown},
+      {{"-h", "-w", "-c"}, 2, HelpBeside}, {{"--HELP", "-r"}, 2, HelpBeside},
+      {{"-w", "-p", "1", "-m", "2", "-s", "-h"}, 2, HelpBeside}, {{"-h", "-q"}, 2,
+       "Unknown! - Argv[2]: \"-q\"\n" + HelpBeside},
       {{}, 2, Banner + Invalid}, {{"-x"}, 2, "Unknown! - Argv[1]: \"-x\"\n" + Banner + Invalid},
       {{"-w", "-r"}, 2, Banner + "ERROR: You can't write and read at the same time!\n"},
       {{"-w", "-p", "1"}, 2, Banner + Both}, {{"-w", "-m", "1"}, 2, Banner + Both},

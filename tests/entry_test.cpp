@@ -117,7 +117,8 @@ TEST(AppEntry, NoArgumentSourceGivesAllOnesWithoutRunningTheTool) {
 // they are text (a first word naming the image passed over), else from kestrel.args beside the
 // image, UTF-8 or UCS-2; with neither the image returns all ones and says nothing. The run ends
 // with its outcome in a line, waits (10 s, --wait's seconds, or to a key) and then returns,
-// resets or powers off; its --log is on the image's volume.
+// resets or powers off; its --log is on the image's volume. The boot manager is told the start
+// succeeded once the outcome is shown, so that it does not go on to start the stick again.
 TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
   const auto Ucs2 = [](const std::u16string &Text) {
     std::vector<uint8_t> Bytes;
@@ -139,7 +140,17 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
     uint64_t KeyAt, Status, Waited;
     std::string Says; // a line of the output, or "" for no output at all
     std::vector<EFI_RESET_TYPE> Resets = {};
+    std::u16string Typed = u""; // at the console
   } Rows[] = {
+      // A station's stick: the values typed at the prompts, one refused and asked again.
+      {Ucs2(u"--wait 0 --then off --provision"),
+       {},
+       0,
+       0,
+       0,
+       "   PASS: provision of 12345678: ok (status 0x0)",
+       {EfiResetShutdown},
+       u"12 345\r12345678\r\n09876\r\n\r"},
       {Ucs2(u"\\EFI\\BOOT\\BOOTX64.EFI -w -p \"A B\" -m 2^\"3 --wait 0"),
        {},
        0,
@@ -149,7 +160,7 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
       {Ucs2(u"-w -p 1 -m 2 -c --then reset"),
        {},
        0,
-       2,
+       0,
        10'000'000,
        "Kestrel.efi ended with status 0x2: bad arguments.",
        {EfiResetCold}},
@@ -157,7 +168,7 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
       {Ucs2(u"-r --wait 0 --then sideways"),
        {},
        0,
-       2,
+       0,
        0,
        "ERROR: --then takes return, reset or off!"},
       {Tag, Utf8Bom, 0, 0, 2'000'000, "Press a key to go on, or wait 2 seconds."},
@@ -182,6 +193,7 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
     if (!R.File.empty())
       Stick.Files[u"EFI\\BOOT\\kestrel.args"] = R.File;
     B.Sim.KeyAt = R.KeyAt;
+    B.Sim.Type(R.Typed);
     EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), R.Status);
     const std::string Output = Unix(B.Sim.ConsoleText());
     if (R.Says.empty())
@@ -194,6 +206,9 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
     const std::vector<uint8_t> Block = B.Block0();
     if (R.Says == "- Verifying binary image...")
       EXPECT_EQ(std::string(Block.begin() + 80, Block.begin() + 84), "A B ");
+    if (!R.Typed.empty())
+      EXPECT_EQ(B.Sim.ErrorText(), "Pylon serial: 12 345\r\nPylon serial: 12345678\r\nMM: 09876\r\n"
+                                   "Sandrel serial (Enter for none): \r\n");
     EXPECT_EQ(Stick.Files.count(u"run.log"), R.Says == Ok && R.KeyAt == 0 ? 1u : 0u);
   }
 }

@@ -61,6 +61,12 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
   const std::string CrcFails = "ERROR: GPP1 data is corrupted! CRC32 fails.";
   const std::string Dump = RecordDump(Bytes(Damaged.begin(), Damaged.begin() + 176));
   const Bytes Written = BlockAfter(Write);
+  // A station job's last two lines: its verdict and the banner's closing rule.
+  const auto Verdict = [](const std::string &Line) {
+    return "   " + Line + "\n  " + std::string(65, '=');
+  };
+  const Args Job = {"--log", "run.log"};
+  const std::string JobLine = R"("operation":"provision","guard":"if-blank","guard_serial":null,)";
   constexpr ShellKind V20 = ShellKind::Uefi20, V11 = ShellKind::Efi11;
   using enum Stick;
   using enum Device;
@@ -76,6 +82,8 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     const char *Kept = nullptr;   // the file that holds block 0 as it was before the run
     std::string Log = {};         // words the log line must hold; empty: no log line
     std::string Earlier = "{}\n"; // the log before the run
+    std::u16string Typed = u"";   // at the console's prompts
+    const char *Saved = nullptr;  // the record file an inspection leaves
   } Cases[] = {
       // clang-format off
       // Guards: over a blank or erased GPP1, or over one Pylon serial's record, and nothing else.
@@ -92,7 +100,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       // A guarded change that GPP1 holds already, a retry say, is not made again.
       {V20, Roomy, Good, {}, With(Provision, {"--if-blank", "--log", "run.log"}), 0,
        "- GPP1 already holds this record: nothing was written.\n" + Ok, {}, nullptr,
-       R"("backup":null,"restore":null,"before":{"blank":false,"module_serial":"11111111 )"},
+       R"("backup":null,"restore":null,"saved":null,"before":{"blank":false,"module_serial":"11111111 )"},
       {V20, Roomy, Good, {}, With(Write, {"--if-serial", "22222222"}), 21,
        "ERROR: GPP1 holds the record of Pylon Serial #11111111, not that of Pylon Serial "
        "#22222222!"},
@@ -129,7 +137,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
        "ERROR: Backup old.bin does not fit: 40 bytes are free on its volume!"},
       {V20, Tight, Good, {}, With(Write, {"--backup", OldBin, "--log", "run.log"}), 0x40,
        "ERROR: Backup old.bin does not fit: 100 bytes are free on its volume!", {}, nullptr,
-       R"("backup":null,"restore":null,"before":{)"},
+       R"("backup":null,"restore":null,"saved":null,"before":{)"},
       {V20, Unaccounted, Good, {}, With(Write, {"--backup", OldBin, "--log", "run.log"}), 0, Ok,
        Written, "old.bin", R"("backup":"old.bin")"},
       {V11, ReadOnly, Good, {}, With(Write, {"--backup", OldBin}), 0x40,
@@ -177,7 +185,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
        R"("status":8,"reason":"write-protected"})"},
       {V20, Roomy, Good, {},
        {"-w", "-p", "1 2", "-m", "", "--log", "run.log"}, 2, "ERROR: MM # is empty!", {}, nullptr,
-       R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"before":null)"},
+       R"("asked":{"pylon":"1 2","mm":""},"backup":null,"restore":null,"saved":null,"before":null)"},
       // A value far too long is logged cut short, so that the line always fits.
       {V20, Roomy, Good, {}, {"-w", "-p", std::string(200, 'x'), "-m", "1", "--log", "run.log"}, 2,
        "ERROR: Pylon Serial # \"" + std::string(200, 'x') + "\" is longer than 16 characters!", {},
@@ -194,6 +202,70 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Dying, Good, {}, With(Write, {"--log", "run.log"}), 0x4C,
        "ERROR: GPP1 was written and verified, but not logged: run.log: Device Error!", Written, nullptr,
        R"("status":null,"reason":"no outcome recorded"})"},
+      // Station jobs: the values are values, the backup is SERIAL.bin, the proof the whole block.
+      {V20, Roomy, Blank, {}, With(Job, {"--provision", "12345678", "09876"}), 0,
+       Verdict("PASS: provision of 12345678: ok (status 0x0)"), Written, "12345678.bin",
+       JobLine + R"("asked":{"pylon":"12345678","mm":"09876"},"backup":"12345678.bin")"},
+      {V11, Roomy, Good, {}, With(Job, {"--provision", "11111111", "09876", "55555555", "3",
+       "ffffffff", "0xFFFFFFFF"}), 0, Verdict("PASS: provision of 11111111: already holds this "
+       "record (status 0x0)"), {}, nullptr, R"("backup":null,"restore":null,"saved":null,)"},
+      {V20, Roomy, Good, {}, With(Job, {"--provision", "12345678", "09876"}), 21,
+       Verdict("FAIL: provision of 12345678: guard refused: GPP1 is not blank (status 0x15)"), {},
+       nullptr, JobLine},
+      {V20, Roomy, Good, {}, With(Job, {"--rework", "11111111", "12345678", "09876"}), 0,
+       Verdict("PASS: rework of 12345678: ok (status 0x0)"), Written, "12345678.bin",
+       R"("operation":"rework","guard":"if-serial","guard_serial":"11111111","asked":{"pylon":)"},
+      {V20, Roomy, Good, {}, With(Job, {"--rework", "22222222", "12345678", "09876"}), 21,
+       Verdict("FAIL: rework of 12345678: guard refused: GPP1 holds another record (status 0x15)"),
+       {}, nullptr, R"("operation":"rework")"},
+      {V20, Roomy, Good, {}, With(Job, {"--provision", "12345678", "-h"}), 2,
+       Verdict("FAIL: provision of 12345678: bad arguments (status 0x2)"), {}, nullptr,
+       R"("asked":{"pylon":"12345678","mm":"-h"},)"},
+      {V20, Roomy, Good, {}, With(Job, {"--rework", "11111111", "50000005", "-c"}), 2,
+       Verdict("FAIL: rework of 50000005: bad arguments (status 0x2)"), {}, nullptr,
+       R"("status":2,)"},
+      {V20, Roomy, Blank, {}, With(Job, {"--provision", "1234 5678", "09876"}), 2,
+       "ERROR: Pylon Serial # \"1234 5678\" holds a space!\n\n  " + std::string(65, '=') +
+       "\n   FFFFFFF     AAA     IIII   LL\n   FF         AA AA     II    LL\n   FFFFF     AA   "
+       "AA    II    LL\n   FF        AAAAAAA    II    LL\n   FF        AA   AA   IIII   LLLLLLL\n"
+       "\n" + Verdict("FAIL: provision of 1234 5678: bad arguments (status 0x2)"), {}, nullptr,
+       R"("status":2,)"},
+      {V20, Roomy, Blank, {}, With(Job, {"--provision", "1", "2", "3", "4"}), 2,
+       Verdict("FAIL: provision of 1: bad arguments (status 0x2)"), {}, nullptr, R"("status":2,)"},
+      // A script's nine positions, one of them come apart at a quoted space; and its rework form.
+      {V20, Roomy, Blank, {}, With(Job, {"--from-script", "--provision", "1234", "5678", "09876",
+       "", "", "", "", "", "", ""}), 2, Verdict("FAIL: provision of 1234: bad arguments (status "
+       "0x2)"), {}, nullptr, R"("status":2,)"},
+      {V20, Roomy, Good, {}, With(Job, {"--from-script", "--provision", "REWORK", "11111111",
+       "12345678", "09876", "", "", "", "", ""}), 0, Verdict("PASS: rework of 12345678: ok (status "
+       "0x0)"), Written, "12345678.bin", R"("operation":"rework")"},
+      {V20, Roomy, Good, {}, With(Job, {"--inspect", "11111111"}), 0,
+       Verdict("PASS: inspect of 11111111: ok (status 0x0)"), {}, nullptr,
+       R"("operation":"inspect","guard":"if-serial","guard_serial":"11111111","asked":{},)"
+       R"("backup":null,"restore":null,"saved":"11111111.json")", "{}\n", u"", "11111111.json"},
+      {V20, Roomy, Good, {}, With(Job, {"--inspect", "22222222"}), 21,
+       Verdict("FAIL: inspect of 22222222: guard refused: GPP1 holds another record (status "
+       "0x15)"), {}, nullptr, R"("saved":null,)"},
+      {V20, Roomy, Blank, {}, With(Job, {"--inspect", "11111111"}), 21,
+       Verdict("FAIL: inspect of 11111111: guard refused: GPP1 is blank (status 0x15)"), {},
+       nullptr, R"("saved":null,)"},
+      {V20, Full, Blank, {}, With(Job, {"--provision", "12345678", "09876"}), 0x4B,
+       Verdict("FAIL: provision of 12345678: not logged, nothing written (status 0x4B)")},
+      {V20, Tight, Blank, {}, With(Job, {"--provision", "12345678", "09876"}), 0x40,
+       Verdict("FAIL: provision of 12345678: backup failed, nothing written (status 0x40)"), {},
+       nullptr, R"("status":64,)"},
+      // The values typed at the prompts, as a scanner types them: one refused and asked again.
+      {V20, Roomy, Blank, {}, With(Job, {"--provision"}), 0,
+       Verdict("PASS: provision of 12345678: ok (status 0x0)"), Written, "12345678.bin",
+       JobLine + R"("asked":{"pylon":"12345678","mm":"09876"},)", "{}\n",
+       u"1234 5678\r12345678\r09876\r\r"},
+      {V20, Roomy, Blank, {}, With(Job, {"--rework"}), 2,
+       Verdict("FAIL: rework of 12345678: ended at a prompt, nothing written (status 0x2)"), {},
+       nullptr, R"("guard_serial":"11111111","asked":{"pylon":"12345678"},)", "{}\n",
+       u"11111111\r12345678\r\x1b"},
+      {V20, Roomy, Good, {}, {"-h", "--log", "run.log", "--provision", "1", "2"}, 2,
+       "ERROR: The help was asked for beside other options: nothing was done!", {}, nullptr,
+       R"("operation":"help",)"},
       // clang-format on
   };
   // The bytes a run's line takes in a log, as the same run on a roomy stick shows them.
@@ -221,6 +293,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     S.Volume.WritesLeft = C.Stick == Dying ? 1 : SIZE_MAX;
     if (C.Stick == Full || C.Stick == Tight)
       S.Volume.Capacity = S.Volume.UsedBytes() + (C.Stick == Full ? 40 : Room);
+    S.B.Sim.Type(C.Typed);
     S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
     S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
     if (C.Device == Missing)
@@ -236,10 +309,21 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       EXPECT_EQ(S.File(C.Kept), Before);
     if (!C.OldFile.empty())
       EXPECT_EQ(S.File(OldBin), C.OldFile);
+    // An inspection's file: the record as one JSON object on one line.
+    if (C.Saved != nullptr) {
+      const Bytes Json = S.File(C.Saved);
+      const std::string Text(Json.begin(), Json.end());
+      EXPECT_EQ(
+          Text.rfind(R"({"blank":false,"module_serial":"11111111        ","mm_number":"09876)", 0),
+          0u)
+          << Text;
+      EXPECT_EQ(Text.find('\n'), Text.size() - 1);
+    }
     // Nothing else on the stick: no backup a run did not keep, nothing left of a probe.
     for (const auto &[Name, Bytes] : S.Volume.Files)
       EXPECT_TRUE(Name == u"run.log" || (Name == u"old.bin" && !C.OldFile.empty()) ||
-                  (C.Kept != nullptr && Name == WideText(C.Kept)))
+                  (C.Kept != nullptr && Name == WideText(C.Kept)) ||
+                  (C.Saved != nullptr && Name == WideText(C.Saved)))
           << testing::PrintToString(std::string(Name.begin(), Name.end()));
     // The log: the earlier line (given its newline), then exactly one line for this run when it
     // has words to check, which gives the run's status.
@@ -269,14 +353,24 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
           << Output;
     }
   }
-  // A file that has the name of the probe a volume without free-space figures needs is
-  // someone's: the probe goes round it, and it stays as it was.
-  Station S(V20, WriteProtect::Off);
-  S.Volume.AccountsSpace = false;
-  S.Volume.Files[u"run.log.room"] = {7};
-  EXPECT_EQ(S.B.Start(With(Write, {"--log", "run.log"})).Status, 0u);
-  EXPECT_EQ(S.File("run.log.room"), Bytes{7});
-  EXPECT_EQ(S.Volume.Files.size(), 2u);
+  {
+    // A file that has the name of the probe a volume without free-space figures needs is
+    // someone's: the probe goes round it, and it stays as it was.
+    Station S(V20, WriteProtect::Off);
+    S.Volume.AccountsSpace = false;
+    S.Volume.Files[u"run.log.room"] = {7};
+    EXPECT_EQ(S.B.Start(With(Write, {"--log", "run.log"})).Status, 0u);
+    EXPECT_EQ(S.File("run.log.room"), Bytes{7});
+    EXPECT_EQ(S.Volume.Files.size(), 2u);
+  }
+  // However many runs a serial has had, its next block is kept under the next free number.
+  Station Many(V20, WriteProtect::Off);
+  Many.B.SetBlock0(Provisioned);
+  Many.Volume.Files[u"11111111.bin"] = {1};
+  for (int N = 2; N <= 150; N++)
+    Many.Volume.Files[WideText("11111111-" + std::to_string(N) + ".bin")] = {1};
+  EXPECT_EQ(Many.B.Start({"--rework", "11111111", "11111111", "1"}).Status, 0u);
+  EXPECT_EQ(Many.File("11111111-151.bin"), Provisioned);
 }
 
 } // namespace

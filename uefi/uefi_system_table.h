@@ -180,6 +180,7 @@ struct EFI_SYSTEM_TABLE {
 static_assert(sizeof(EFI_SYSTEM_TABLE) == 120, "EFI_SYSTEM_TABLE layout");
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConIn) == 48, "ConIn offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64, "ConOut offset");
+static_assert(offsetof(EFI_SYSTEM_TABLE, StdErr) == 80, "StdErr offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88, "RuntimeServices offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96, "BootServices offset");
 static_assert(offsetof(EFI_SYSTEM_TABLE, NumberOfTableEntries) == 104, "entry count offset");
