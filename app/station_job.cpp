@@ -111,7 +111,8 @@ bool CheckJobValue(const ValueRole &Role, const CHAR16 *Text) {
     return false;
   }
   if (*Text == u'-') {
-    PrintConsole(u"ERROR: %s \"%s\" starts with '-': a job's values are never options!\n",
+    PrintConsole(u"ERROR: %s \"%s\" starts with '-': a job's values are never options, which "
+                 u"come before the job!\n",
                  Role.Label, Text);
     return false;
   }

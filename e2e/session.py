@@ -178,17 +178,19 @@ def mtools(*argv):
 
 def make_stick(path, files, state):
     """A station stick: a FAT image holding FILES; a full one has no byte left, a one-cluster
-    one a single free cluster."""
+    or two-clusters one that many free clusters."""
     mtools("mkfs.fat", "-C", path, "2048")
     for source in files:
         mtools("mcopy", "-i", path, source, "::/")
-    if state in ("full", "one-cluster"):
+    clusters = {"full": 0, "one-cluster": 1, "two-clusters": 2}
+    if state in clusters:
         listing = mtools("mdir", "-i", path, "::/").stdout.decode()
         free = int(listing.split("bytes free")[0].split("\n")[-1].replace(" ", ""))
-        if state == "one-cluster":
+        if clusters[state]:
             info = mtools("minfo", "-i", path, "::").stdout.decode()
             sectors = int(re.search(r"cluster size: (\d+) sectors", info).group(1))
-            free -= sectors * int(re.search(r"sector size: (\d+) bytes", info).group(1))
+            free -= clusters[state] * sectors * int(re.search(r"sector size: (\d+) bytes",
+                                                              info).group(1))
         with open(path + ".filler", "wb") as f:
             f.write(bytes(free))
         mtools("mcopy", "-i", path, path + ".filler", "::/filler")
@@ -201,11 +203,12 @@ def fetch_files(volume, names):
 
 
 def run(build, commands, image=None, options=(), files=(), shell=False, env=None, stick=None):
-    """One boot: IMAGE as GPP1 (None: no GPP1), the runner's OPTIONS, FILES put on the volume,
+    """One boot: IMAGE as GPP1 (None: no GPP1; a list: one a boot), the runner's OPTIONS, FILES put
+    on the volume,
     COMMANDS. STICK (state: roomy, full or read-only; files put on it; names read back into the
     result's stick_files) attaches a station stick where the commands run."""
     with tempfile.TemporaryDirectory(prefix="kestrel-session-") as work:
-        path, stick_path = os.path.join(work, "gpp1.img"), os.path.join(work, "stick.img")
+        stick_path = os.path.join(work, "stick.img")
         argv = list(options) + [a for name in files for a in ("--file", name)]
         argv += ["--shell"] if shell else []
         if stick is not None:
@@ -213,17 +216,21 @@ def run(build, commands, image=None, options=(), files=(), shell=False, env=None
             make_stick(stick_path, on_stick, state)
             argv += ["--stick", stick_path]
             argv += ["--stick-read-only"] if state == "read-only" else []
+        # A list of images: one board a boot, as a station's line of boards.
+        images = image if isinstance(image, list) else None if image is None else [image]
+        paths = [os.path.join(work, f"gpp1-{n}.img") for n in range(len(images or []))]
         if image is None:
             argv.append("--no-gpp1")
-        else:
-            with open(path, "wb") as f:
-                f.write(image)
-            argv += ["--gpp1", path]
+        for board, board_path in zip(images or [], paths):
+            with open(board_path, "wb") as f:
+                f.write(board)
+            argv += ["--gpp1", board_path]
         done = runner(argv + ["--"] + list(commands), env or environment(build))
-        left = None
-        if image is not None:
-            with open(path, "rb") as f:
-                left = f.read()
+        left = []
+        for board_path in paths:
+            with open(board_path, "rb") as f:
+                left.append(f.read())
+        left = left if isinstance(image, list) else left[0] if left else None
         result = Result(done.returncode, done.stderr.decode("utf-8", "replace"),
                         done.stdout.decode("utf-8", "replace"), left)
         result.stick_files = fetch_files(stick_path, stick[2]) if stick else {}
@@ -250,6 +257,9 @@ def judge(result, steps=None, final=None):
     expected = "".join(f"=== {heading}\n{out}=== status {status}\n" for heading, out, status
                        in steps or ())
     failures = differs("transcript", expected, result.text) if steps is not None else []
+    if isinstance(final, list):
+        return failures + [f for n, (want, got) in enumerate(zip(final, result.image))
+                           for f in differs(f"GPP1 image of board {n + 1}", want, got)]
     return failures + (differs("GPP1 image", final, result.image) if final is not None else [])
 
 

@@ -180,27 +180,36 @@ def fault_eio_reread():
 
 # --- The factory scripts on a station stick (examples/provision.nsh, inspect.nsh) ------------
 # Each runs on a FAT stick of its own (fs1:) holding Kestrel.efi and the scripts, roomy, full or
-# read-only. A step gives the command, its status, a line its output must hold and the lines the
-# tool logs on the stick for it: (file, operation, guard, status, reason, serial before, serial
-# after), None for null.
+# read-only. The scripts are the shell's front door to the tool's station jobs: the status and the
+# banner are the tool's. A step gives the command, its status, its verdict (the banner's line) and
+# the lines the tool logs in provision.log for it: (operation, guard, status, reason, serial
+# before, serial after), None for null.
 
 SCRIPTS = [os.path.join(HERE, "..", "examples", name) for name in ("provision.nsh", "inspect.nsh")]
-LOGS = ("provision.log", "22222222.json", "12345678.json")
-FAIL = "   FAIL: {} (status {})"
-NOT_LOGGED = "NOT LOGGED, nothing written: the stick cannot take the log line"
-# A stick that takes no more: the run's log line, or the saved record, cannot be put there, and
-# nothing is written to the board.
+LOG = "provision.log"
+
+
+def verdict(job, serial, reason, status):
+    """The job's banner line: PASS for status 0x0, FAIL otherwise."""
+    of = f" of {serial}" if serial else ""
+    return f"   {'PASS' if status == '0x0' else 'FAIL'}: {job}{of}: {reason} (status {status})"
+
+
+def logged(operation, guard, status, reason, before, after):
+    return (operation, guard, status, reason, before, after)
+
+
+NOT_LOGGED = "not logged, nothing written"
+# A stick that takes no more: the run's log line cannot be put there, and nothing is written.
 STICK_REFUSED = [
-    ("provision.nsh 12345678 09876", "0x4B", FAIL.format(NOT_LOGGED, "0x4B"), []),
-    ("inspect.nsh 12345678", "0x4B",
-     "FAIL: the record of board 12345678 was NOT saved: the stick cannot take 12345678.json", [])]
+    ("provision.nsh 12345678 09876", "0x4B", verdict("provision", "12345678", NOT_LOGGED, "0x4B"),
+     []),
+    ("inspect.nsh 12345678", "0x4B", verdict("inspect", "12345678", NOT_LOGGED, "0x4B"), [])]
 
 
-def logged(operation, guard, status, reason, before, after, file="provision.log"):
-    return (file, operation, guard, status, reason, before, after)
-
-
-def station(state, image, steps, final="same", kept=None, options=(), tool=True):
+def station(state, image, steps, final="same", kept=None, saved=None, options=(), tool=True):
+    """A session of station steps; KEPT: the blocks the stick must hold, by name; SAVED: the
+    record files it must hold, by name, with the serial each holds."""
     def check(result):
         failures = []
         for (command, status, line, _), (_, out, got) in zip(steps, result.entries):
@@ -209,26 +218,28 @@ def station(state, image, steps, final="same", kept=None, options=(), tool=True)
             if line not in out.splitlines():
                 failures.append(f"{command}: no line {line!r} in\n{out}")
         actual = []
-        for name in LOGS:
-            for text in result.stick_files.get(name, b"").decode("ascii").splitlines():
-                try:
-                    j = json.loads(text)
-                except ValueError:
-                    failures.append(f"{name}: not one JSON object a line: {text!r}")
-                    continue
-                serials = [None if r is None else r["module_serial"].strip()
-                           for r in (j["before"], j["after"])]
-                actual.append((name, j["operation"], j["guard"], j["status"], j["reason"],
-                               *serials))
+        for text in result.stick_files.get(LOG, b"").decode("ascii").splitlines():
+            try:
+                j = json.loads(text)
+            except ValueError:
+                failures.append(f"{LOG}: not one JSON object a line: {text!r}")
+                continue
+            serials = [None if r is None else r["module_serial"].strip()
+                       for r in (j["before"], j["after"])]
+            actual.append((j["operation"], j["guard"], j["status"], j["reason"], *serials))
         expected = [line for step in steps for line in step[3]]
-        if sorted(actual, key=str) != sorted(expected, key=str):
+        if actual != expected:
             failures.append(f"log lines differ:\n  expected {expected}\n  actual   {actual}")
         for name, content in (kept or {}).items():
             if result.stick_files.get(name) != content:
                 failures.append(f"{name} on the stick is not the block it replaced")
+        for name, serial in (saved or {}).items():
+            text = result.stick_files.get(name, b"").decode("ascii")
+            if text.count("\n") != 1 or json.loads(text)["module_serial"].strip() != serial:
+                failures.append(f"{name} on the stick is not one JSON record of {serial}: {text!r}")
         return failures
     r = row(image, None, final, options, shell=True, check=(check, [c for c, _, _, _ in steps]))
-    r["stick"] = (state, SCRIPTS, LOGS + tuple(kept or ()), tool)
+    r["stick"] = (state, SCRIPTS, (LOG,) + tuple(kept or ()) + tuple(saved or ()), tool)
     return r
 
 
@@ -236,48 +247,74 @@ def station_line():
     blank = gpp1(512, 64)
     provisioned = with_block0(blank, 512, EXAMPLE)
     reworked = with_block0(blank, 512, record("22222222", "09876", board=0x1A, fab=0x2, bom=0x3))
+    refused = "bad arguments"
     return station("roomy", blank, [
-        ("provision.nsh 12345678 09876 87654321", "0x0",
-         "   PASS: new board 12345678 provisioned and logged (MM 09876)",
-         [logged("write", "if-blank", 0, "ok", "", "12345678"),
-          logged("read", "if-serial", 0, "ok", "12345678", None)]),
+        ("provision.nsh 12345678 09876 87654321", "0x0", verdict("provision", "12345678", "ok",
+                                                                 "0x0"),
+         [logged("provision", "if-blank", 0, "ok", "", "12345678")]),
         # The same board again as a new one: refused by the guard, nothing written or kept.
-        ("provision.nsh 12345678 09876", "0x15",
-         FAIL.format("wrong board for a new board, nothing written", "0x15"),
-         [logged("write", "if-blank", 21, "guard refused: GPP1 is not blank", "12345678", None)]),
+        ("provision.nsh 12345678 09876", "0x15", verdict("provision", "12345678", "guard refused: "
+                                                         "GPP1 is not blank", "0x15"),
+         [logged("provision", "if-blank", 21, "guard refused: GPP1 is not blank", "12345678",
+                 None)]),
         ("provision.nsh rework 12345678 22222222 09876 none 1A 2 3", "0x0",
-         "   PASS: rework board 22222222 provisioned and logged (MM 09876)",
-         [logged("write", "if-serial", 0, "ok", "12345678", "22222222"),
-          logged("read", "if-serial", 0, "ok", "22222222", None)]),
+         verdict("rework", "22222222", "ok", "0x0"),
+         [logged("rework", "if-serial", 0, "ok", "12345678", "22222222")]),
         # A corrected MM on the same board: its backup's name is taken, the next one is used.
         ("provision.nsh rework 22222222 22222222 11111", "0x0",
-         "   PASS: rework board 22222222 provisioned and logged (MM 11111)",
-         [logged("write", "if-serial", 0, "ok", "22222222", "22222222"),
-          logged("read", "if-serial", 0, "ok", "22222222", None)]),
-        # A value with a space reaches the tool as two words: refused, and logged.
-        ('provision.nsh "1234 5678" 09876', "0x2", FAIL.format("bad arguments, nothing written",
-                                                               "0x2"),
-         [logged("write", "if-blank", 2, "bad arguments", None, None)]),
-        ("provision.nsh", "0x2", FAIL.format("bad arguments", "0x2"), []),
-        # Values that are options to the tool: the help is no provisioning, a clear no write.
-        ("provision.nsh -h 09876", "0x15", FAIL.format("GPP1 does not hold the record of -h",
-                                                       "0x15"),
-         [logged("help", "if-blank", 0, "ok", None, None),
-          logged("read", "if-serial", 21, "guard refused: GPP1 holds another record", "22222222",
-                 None)]),
-        ("provision.nsh rework 22222222 50000005 -c", "0x2",
-         FAIL.format("bad arguments, nothing written", "0x2"),
-         [logged("clear", "if-serial", 2, "bad arguments", None, None)]),
-        ("inspect.nsh 22222222", "0x0", "Record of board 22222222 saved to 22222222.json",
-         [logged("read", "none", 0, "ok", "22222222", None, "22222222.json")]),
+         verdict("rework", "22222222", "ok", "0x0"),
+         [logged("rework", "if-serial", 0, "ok", "22222222", "22222222")]),
+        # A value with a space, quoted (it comes apart into two words) or escaped (it arrives
+        # whole): refused, and logged.
+        ('provision.nsh "1234 5678" 09876', "0x2", verdict("provision", "1234", refused, "0x2"),
+         [logged("provision", "if-blank", 2, refused, None, None)]),
+        ("provision.nsh 1234^ 5678 09876", "0x2", verdict("provision", "1234 5678", refused, "0x2"),
+         [logged("provision", "if-blank", 2, refused, None, None)]),
+        # Values that are options to the tool are values: the help is no provisioning, a clear no
+        # write.
+        ("provision.nsh -h 09876", "0x2", verdict("provision", "-h", refused, "0x2"),
+         [logged("provision", "if-blank", 2, refused, None, None)]),
+        ("provision.nsh rework 22222222 50000005 -c", "0x2", verdict("rework", "50000005",
+                                                                     refused, "0x2"),
+         [logged("rework", "if-serial", 2, refused, None, None)]),
+        # No values: they are asked for; one typed with a space is asked for again, then Esc.
+        ("provision.nsh", "0x2", verdict("provision", "", "ended at a prompt, nothing written",
+                                         "0x2"),
+         [logged("provision", "if-blank", 2, "ended at a prompt, nothing written", None, None)]),
+        ("inspect.nsh 22222222", "0x0", verdict("inspect", "22222222", "ok", "0x0"),
+         [logged("inspect", "if-serial", 0, "ok", "22222222", None)]),
+        ("inspect.nsh 22222222", "0x0", verdict("inspect", "22222222", "ok", "0x0"),
+         [logged("inspect", "if-serial", 0, "ok", "22222222", None)]),
+        ("inspect.nsh 99999999", "0x15", verdict("inspect", "99999999", "guard refused: GPP1 "
+                                                 "holds another record", "0x15"),
+         [logged("inspect", "if-serial", 21, "guard refused: GPP1 holds another record",
+                 "22222222", None)]),
         # The block the first rework replaced goes back, then the one the first provisioning
         # replaced.
         ("Kestrel.efi --restore 22222222.bin --if-serial 22222222 --log provision.log", "0x0",
          SUCCESS.strip(), [logged("restore", "if-serial", 0, "ok", "22222222", "12345678")]),
         ("Kestrel.efi --restore 12345678.bin --log provision.log", "0x0", SUCCESS.strip(),
          [logged("restore", "none", 0, "ok", "12345678", "")]),
+        ("inspect.nsh 12345678", "0x15", verdict("inspect", "12345678", "guard refused: GPP1 is "
+                                                 "blank", "0x15"),
+         [logged("inspect", "if-serial", 21, "guard refused: GPP1 is blank", "", None)]),
     ], kept={"12345678.bin": blank[:512], "22222222.bin": provisioned[:512],
-             "22222222-2.bin": reworked[:512]})
+             "22222222-2.bin": reworked[:512]},
+        saved={"22222222.json": "22222222", "22222222-2.json": "22222222"},
+        options=["--keys", r"1234 5678\r\e"])
+
+
+def station_scanner():
+    # A board provisioned and inspected with its values typed at the prompts, as a barcode
+    # scanner types them.
+    blank = gpp1(512, 64)
+    return station("roomy", blank, [
+        ("provision.nsh", "0x0", verdict("provision", "12345678", "ok", "0x0"),
+         [logged("provision", "if-blank", 0, "ok", "", "12345678")]),
+        ("inspect.nsh", "0x0", verdict("inspect", "12345678", "ok", "0x0"),
+         [logged("inspect", "if-serial", 0, "ok", "12345678", None)]),
+    ], with_block0(blank, 512, EXAMPLE), saved={"12345678.json": "12345678"},
+        options=["--keys", r"12345678\r09876\r87654321\r12345678\r"])
 
 
 def station_full_stick():
@@ -294,22 +331,33 @@ def station_one_cluster():
     # the backup past its end: the tool's probe after it finds the volume full all the same.)
     return station("one-cluster", gpp1(512, 64), [
         ("provision.nsh 12345678 09876", "0x40",
-         FAIL.format("the stick cannot keep the replaced block, nothing written", "0x40"),
-         [logged("write", "if-blank", 64, "backup failed, nothing written", "", None)])])
+         verdict("provision", "12345678", "backup failed, nothing written", "0x40"),
+         [logged("provision", "if-blank", 64, "backup failed, nothing written", "", None)])])
+
+
+def station_two_clusters():
+    # Room for the run's line and the replaced block, and no more: the one run that provisions
+    # the board is logged whole.
+    blank = gpp1(512, 64)
+    return station("two-clusters", blank, [
+        ("provision.nsh 12345678 09876", "0x0", verdict("provision", "12345678", "ok", "0x0"),
+         [logged("provision", "if-blank", 0, "ok", "", "12345678")])],
+        with_block0(blank, 512, record("12345678", "09876")), kept={"12345678.bin": blank[:512]})
 
 
 def station_write_protected():
     return station("roomy", PATTERNED, [
         ("provision.nsh rework 12345678 87654321 11111", "0x8",
-         FAIL.format("write-protected, nothing written", "0x8"),
-         [logged("write", "if-serial", 8, "write-protected", None, None)]),
+         verdict("rework", "87654321", "write-protected", "0x8"),
+         [logged("rework", "if-serial", 8, "write-protected", None, None)]),
     ], options=["--write-protect"])
 
 
 def station_no_gpp1():
     return station("roomy", None, [
-        ("provision.nsh 12345678 09876", "0x7", FAIL.format("no GPP1, nothing written", "0x7"),
-         [logged("write", "if-blank", 7, "GPP1 not found", None, None)]),
+        ("provision.nsh 12345678 09876", "0x7",
+         verdict("provision", "12345678", "GPP1 not found", "0x7"),
+         [logged("provision", "if-blank", 7, "GPP1 not found", None, None)]),
     ])
 
 
@@ -317,41 +365,43 @@ def station_no_tool():
     # Another Kestrel.efi on the shell's path (the harness volume's) is never run instead.
     return station("roomy", gpp1(512, 64), [
         ("provision.nsh 12345678 09876", "0xE",
-         FAIL.format("there is no Kestrel.efi in FS1:", "0xE"), [])], tool=False)
+         "   FAIL: there is no Kestrel.efi in FS1: (status 0xE)", [])], tool=False)
 
 
 def station_faults(fault, status, reason, line):
     blank = gpp1(512, 64)
     return station("roomy", blank, [("provision.nsh 12345678 09876", status,
-                                     FAIL.format(reason, status), [line])],
+                                     verdict("provision", "12345678", reason, status), [line])],
                    options=["--fault", fault])
 
 
 def station_eio_read():
-    return station_faults("eio-read", "0x41", "GPP1 cannot be read, nothing written",
-                          logged("write", "if-blank", 65, "device error, nothing written", None,
-                                 None))
+    return station_faults("eio-read", "0x41", "device error, nothing written",
+                          logged("provision", "if-blank", 65, "device error, nothing written",
+                                 None, None))
 
 
 def station_eio_write():
     return station_faults("eio-write", "0x42", "write failed, GPP1 unchanged",
-                          logged("write", "if-blank", 66, "write failed, GPP1 unchanged", "", ""))
+                          logged("provision", "if-blank", 66, "write failed, GPP1 unchanged", "",
+                                 ""))
 
 
 def station_eio_flush():
     # The same line once more passes without writing (U-Boot's flush never reaches the disk).
     blank = gpp1(512, 64)
-    done = [logged("write", "if-blank", 0, "already holds this record", "12345678", None),
-            logged("read", "if-serial", 0, "ok", "12345678", None)]
-    passed = "   PASS: new board 12345678 provisioned and logged (MM 09876)"
-    first = (("0x0", passed, [logged("write", "if-blank", 0, "ok", "", "12345678"),
-                              logged("read", "if-serial", 0, "ok", "12345678", None)])
+    held = "already holds this record"
+    done = [logged("provision", "if-blank", 0, held, "12345678", None)]
+    first = (("0x0", verdict("provision", "12345678", "ok", "0x0"),
+              [logged("provision", "if-blank", 0, "ok", "", "12345678")])
              if session.FIRMWARE == "uboot" else
-             ("0x43", FAIL.format("written but unconfirmed: run the same line again", "0x43"),
-              [logged("write", "if-blank", 67, "written, unconfirmed by the device", "",
+             ("0x43", verdict("provision", "12345678", "written, unconfirmed by the device",
+                              "0x43"),
+              [logged("provision", "if-blank", 67, "written, unconfirmed by the device", "",
                       "12345678")]))
     return station("roomy", blank, [("provision.nsh 12345678 09876",) + first,
-                                    ("provision.nsh 12345678 09876", "0x0", passed, done)],
+                                    ("provision.nsh 12345678 09876", "0x0",
+                                     verdict("provision", "12345678", held, "0x0"), done)],
                    with_block0(blank, 512, record("12345678", "09876")),
                    options=["--fault", "eio-flush"])
 
@@ -372,14 +422,14 @@ def ended(status, reason):
     return f"Kestrel.efi ended with status {status}: {reason}.\n"
 
 
-def booted(kind, steps, logs, final, options=(), env=None):
+def booted(kind, steps, logs, final, options=(), env=None, image=None):
     def check(result):
         lines = [json.loads(text) for text in
                  result.stick_files.get("provision.log", b"").decode("ascii").splitlines()]
         actual = [(j["operation"], j["guard"], j["status"], j["reason"]) for j in lines]
         return [] if actual == logs else [f"log lines {actual}, not {logs}"]
-    r = row(gpp1(512, 64), steps, final, ["--boot-manager", kind] + list(options),
-            check=(check, None))
+    r = row(gpp1(512, 64) if image is None else image, steps, final,
+            ["--boot-manager", kind] + list(options), check=(check, None))
     r["stick"], r["env"] = ("roomy", [], ("provision.log",), False), env
     return r
 
@@ -410,6 +460,60 @@ def boot_entry():
          BANNER + read_ok(done) + ended("0x0", "ok"), "0x0"),
     ], [("write", "if-blank", 0, "ok"), ("read", "if-serial", 0, "ok")],
         with_block0(blank, 512, done), ["--secure-boot"])
+
+
+STATION_STICK = "--wait 0 --then off --provision"
+PROMPTS = "Pylon serial: {}\nMM: {}\nSandrel serial (Enter for none): {}\n"
+
+
+def job_banner(status, line):
+    letters = (["   PPPPPP      AAA      SSSSSS    SSSSSS", "   PP   PP    AA AA    SS        SS",
+                "   PPPPPP    AA   AA    SSSSS     SSSSS", "   PP        AAAAAAA        SS        SS",
+                "   PP        AA   AA   SSSSSS    SSSSSS"] if status == "0x0" else
+               ["   FFFFFFF     AAA     IIII   LL", "   FF         AA AA     II    LL",
+                "   FFFFF     AA   AA    II    LL", "   FF        AAAAAAA    II    LL",
+                "   FF        AA   AA   IIII   LLLLLLL"])
+    rule = "  " + "=" * 65 + "\n"
+    return "\n" + rule + "".join(l + "\n" for l in letters) + "\n" + line + "\n" + rule
+
+
+def boot_line():
+    # Three boards in a row from one stick whose kestrel.args is the same for every board, each
+    # boot's values typed at the console (the third refused, then Esc); a new backup and a new
+    # log line each.
+    blank = gpp1(512, 64)
+    first, second = record("11111111", "09876"), record("22222222", "09876", carrier="33333333")
+    written = READING + "".join(WRITE_STEPS[:1]) + "- Saving GPP1 block 0 to {}.bin...\n" + \
+        "".join(WRITE_STEPS[1:]) + SUCCESS
+    return booted("stick", [
+        (STATION_STICK, BANNER + PROMPTS.format("11111111", "09876", "") +
+         written.format("11111111") + job_banner("0x0", verdict("provision", "11111111", "ok",
+                                                                "0x0")) + ended("0x0", "ok"),
+         "0x0"),
+        (STATION_STICK, BANNER + PROMPTS.format("22222222", "09876", "33333333") +
+         written.format("22222222") + job_banner("0x0", verdict("provision", "22222222", "ok",
+                                                                "0x0")) + ended("0x0", "ok"),
+         "0x0"),
+        (STATION_STICK, BANNER + "Pylon serial: 3333 3333\nERROR: Pylon Serial # \"3333 3333\" "
+         "holds a space!\nPylon serial: \nERROR: Esc at the prompt: nothing was done!\n" +
+         job_banner("0x2", verdict("provision", "", "ended at a prompt, nothing written", "0x2")) +
+         ended("0x2", "ended at a prompt, nothing written"), "0x2"),
+    ], [("provision", "if-blank", 0, "ok"), ("provision", "if-blank", 0, "ok"),
+        ("provision", "if-blank", 2, "ended at a prompt, nothing written")],
+        [with_block0(blank, 512, first), with_block0(blank, 512, second), blank],
+        ["--secure-boot", "--keys", r"11111111\r09876\r\r", "--keys",
+         r"22222222\r09876\r33333333\r", "--keys", r"3333 3333\r\e"], image=[blank] * 3)
+
+
+def boot_returns():
+    # A refused run that returns to the boot manager (no --then) tells it the start succeeded:
+    # the boot manager shows its menu and never starts the stick a second time.
+    return booted("stick", [
+        ("--wait 0 --provision 12345678 -h", BANNER + "ERROR: MM # \"-h\" starts with '-': a job's "
+         "values are never options, which come before the job!\n" +
+         job_banner("0x2", verdict("provision", "12345678", "bad arguments", "0x2")) +
+         ended("0x2", "bad arguments"),
+         "0x2")], [("provision", "if-blank", 2, "bad arguments")], "same", ["--secure-boot"])
 
 
 def boot_unsigned(build, work):
@@ -559,9 +663,11 @@ def secure_boot(build, work):
 TABLE = {maker.__name__: maker for maker in (
     blank_512, write_protected, block_4096, refusals, record_jobs, fault_lying, fault_eio_write,
     fault_eio_read, fault_eio_flush, fault_eio_reread, station_line, station_full_stick,
-    station_read_only_stick, station_one_cluster, station_write_protected, station_no_gpp1,
+    station_read_only_stick, station_one_cluster, station_two_clusters, station_scanner,
+    station_write_protected, station_no_gpp1,
     station_no_tool, station_eio_read, station_eio_write, station_eio_flush, foreign_cmos,
-    efi11_shell, secure_boot, boot_stick, boot_entry, boot_unsigned, uboot_bootefi)}
+    efi11_shell, secure_boot, boot_stick, boot_entry, boot_unsigned, uboot_bootefi, boot_line,
+    boot_returns)}
 # Rows made from the build's files.
 WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot, boot_unsigned)
 

@@ -46,20 +46,24 @@ cd "$WORK/files" || exit 1
 
 # Front-end options first; each only once, and one medium.
 expect "kestrel --im" "--image "
-tool="--backup --board --bom --clear --debug --dry-run --edit --fab --help --if-blank --if-serial \
---log --mm --no-sandrel --pylon --read --restore --sandrel --then --wait --write"
+tool="--backup --board --bom --clear --debug --dry-run --edit --fab --from-script --help --if-blank \
+--if-serial --inspect --log --mm --no-sandrel --provision --pylon --read --restore --rework \
+--sandrel --then --wait --write"
 expect "kestrel --image gpp1.img --" "-- --backup --block-size --board --bom --clear --debug \
---dry-run --edit --fab --help --if-blank --if-serial --json --log --mm --no-sandrel --pylon --read \
---restore --sandrel --then --wait --write --write-protect "
-expect "kestrel --device /dev/x --i" "--if-blank --if-serial "
-expect "kestrel --device /dev/x --f" "--fab --force "
-expect "kestrel --force --i" "--if-blank --if-serial "
+--dry-run --edit --fab --from-script --help --if-blank --if-serial --inspect --json --log --mm \
+--no-sandrel --provision --pylon --read --restore --rework --sandrel --then --wait --write \
+--write-protect "
+expect "kestrel --device /dev/x --i" "--if-blank --if-serial --inspect "
+expect "kestrel --device /dev/x --f" "--fab --force --from-script "
+expect "kestrel --force --i" "--if-blank --if-serial --inspect "
 expect "kestrel --json --j" ""
 # Once the tool's command line has begun, only its options.
 expect "kestrel --image gpp1.img -r --" "$tool "
 expect "kestrel -- --wr" "--write "
 expect "kestrel --image gpp1.img -r --log=gpp1.b" "gpp1.bak "
 expect "kestrel -r --then r" "reset return "
+# After a station job's name every word is a value: nothing is offered.
+expect "kestrel --log x --provision 1234 --" ""
 # Option values: files, block sizes, block devices, and nothing for free text.
 expect "kestrel --image gpp1." "gpp1.bak gpp1.img "
 expect "kestrel --backup s" "sub "

@@ -39,8 +39,10 @@ TypedEnd ReadTypedLine(TypedConsole &Console, CHAR16 *Line, UINTN Capacity, bool
     const CHAR16 C = Key.UnicodeChar;
     const bool AfterReturn = Console.AfterReturn;
     Console.AfterReturn = C == CHAR_CARRIAGE_RETURN;
-    if (Key.ScanCode == SCAN_ESC || C == CHAR_ESC)
+    if (Key.ScanCode == SCAN_ESC || C == CHAR_ESC) {
+      PrintPrompt(u"\n");
       return TypedEnd::Escaped;
+    }
     if (C == CHAR_LINEFEED && AfterReturn && Length == 0)
       continue;
     if (C == CHAR_CARRIAGE_RETURN || C == CHAR_LINEFEED) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 #include "app/board_record.h"
 #include "app/command_line.h"
@@ -527,6 +528,55 @@ TEST_F(ImageRun, BackupsNameTheBackupAreNotLeftUnneededAndRestoreByteForByte) {
   Expect(Run({"--restore", Backup}), 0);
   EXPECT_EQ(ReadFile(Image), Before);
   EXPECT_EQ(OpenLinuxFiles(), 0u);
+}
+
+// Standard input holding Text while it lives, as a station's scanner types into a terminal.
+class TypedInput {
+public:
+  explicit TypedInput(const std::string &Text) : Saved(dup(STDIN_FILENO)) {
+    int Pipe[2];
+    EXPECT_EQ(pipe(Pipe), 0);
+    EXPECT_EQ(write(Pipe[1], Text.data(), Text.size()), static_cast<ssize_t>(Text.size()));
+    close(Pipe[1]);
+    dup2(Pipe[0], STDIN_FILENO);
+    close(Pipe[0]);
+  }
+  ~TypedInput() {
+    dup2(Saved, STDIN_FILENO);
+    close(Saved);
+  }
+
+private:
+  int Saved;
+};
+
+// A station job on Linux: its values on the command line or typed on standard input at prompts
+// on standard error; its files in the current folder; a value that looks like a front-end option
+// is the tool's to refuse and log.
+TEST_F(ImageRun, StationJobsTakeValuesFromTheCommandLineOrStandardInput) {
+  const fs::path Was = fs::current_path();
+  fs::current_path(Dir.Path);
+  WriteFile(Image, Bytes(8 * 512, 0));
+  Outcome Job = Expect(Run({"--json", "--provision", "12345678", "09876", "87654321"}), 0);
+  EXPECT_EQ(Job.Out, Run({"--json", "-r"}).Out);
+  EXPECT_THAT(Job.Err, HasSubstr("   PASS: provision of 12345678: ok (status 0x0)\n"));
+  EXPECT_EQ(ReadFile(Dir.File("12345678.bin")), Bytes(512, 0));
+  Expect(Run({"--inspect", "12345678"}), 0, "- Saving the record to 12345678.json...\n");
+  EXPECT_THAT(Run({"--provision", "22222222", "--json"}).Out,
+              HasSubstr("ERROR: MM # \"--json\" starts with '-'"));
+  {
+    TypedInput Typed("1234 5678\n22222222\n09876\n");
+    Outcome Asked = Expect(Run({"--rework"}), 2, "ERROR: Old Pylon Serial # \"1234 5678\" holds");
+    EXPECT_THAT(Asked.Err, HasSubstr("Old Pylon serial: 1234 5678\nOld Pylon serial: 22222222\n"
+                                     "Pylon serial: 09876\nMM: \n"));
+  }
+  {
+    TypedInput Typed("12345678\n33333333\r\n09876\n");
+    Expect(Run({"--rework"}), 0, "   PASS: rework of 33333333: ok (status 0x0)\n");
+  }
+  const Bytes Log = ReadFile(Dir.File("provision.log"));
+  EXPECT_EQ(std::count(Log.begin(), Log.end(), '\n'), 5);
+  fs::current_path(Was);
 }
 
 // --json after a verified write shows what was read back; help ends with the front end's own
