@@ -463,18 +463,28 @@ def boot_entry():
 
 
 STATION_STICK = "--wait 0 --then off --provision"
-PROMPTS = "Pylon serial: {}\nMM: {}\nSandrel serial (Enter for none): {}\n"
 
 
-def job_banner(status, line):
-    letters = (["   PPPPPP      AAA      SSSSSS    SSSSSS", "   PP   PP    AA AA    SS        SS",
-                "   PPPPPP    AA   AA    SSSSS     SSSSS", "   PP        AAAAAAA        SS        SS",
-                "   PP        AA   AA   SSSSSS    SSSSSS"] if status == "0x0" else
-               ["   FFFFFFF     AAA     IIII   LL", "   FF         AA AA     II    LL",
-                "   FFFFF     AA   AA    II    LL", "   FF        AAAAAAA    II    LL",
-                "   FF        AA   AA   IIII   LLLLLLL"])
-    rule = "  " + "=" * 65 + "\n"
-    return "\n" + rule + "".join(l + "\n" for l in letters) + "\n" + line + "\n" + rule
+def booted_lines(steps, logs, final, options, image):
+    """A boot-manager session judged by lines: each step (tool arguments, status, lines its
+    console must hold in this order) and the log lines and images afterwards."""
+    r = booted("stick", None, logs, final, options, image=image)
+    log_check = r["check"][0]
+
+    def check(result):
+        failures = log_check(result)
+        for (command, status, lines), (_, out, got) in zip(steps, result.entries):
+            at = 0
+            for line in lines:
+                at = out.find(line + "\n", at)
+                if at < 0:
+                    failures.append(f"{command}: no line {line!r} (in order) in\n{out}")
+                    break
+            if got != status:
+                failures.append(f"{command}: status {got}, not {status}")
+        return failures
+    r["check"] = (check, [c for c, _, _ in steps])
+    return r
 
 
 def boot_line():
@@ -482,38 +492,36 @@ def boot_line():
     # boot's values typed at the console (the third refused, then Esc); a new backup and a new
     # log line each.
     blank = gpp1(512, 64)
-    first, second = record("11111111", "09876"), record("22222222", "09876", carrier="33333333")
-    written = READING + "".join(WRITE_STEPS[:1]) + "- Saving GPP1 block 0 to {}.bin...\n" + \
-        "".join(WRITE_STEPS[1:]) + SUCCESS
-    return booted("stick", [
-        (STATION_STICK, BANNER + PROMPTS.format("11111111", "09876", "") +
-         written.format("11111111") + job_banner("0x0", verdict("provision", "11111111", "ok",
-                                                                "0x0")) + ended("0x0", "ok"),
-         "0x0"),
-        (STATION_STICK, BANNER + PROMPTS.format("22222222", "09876", "33333333") +
-         written.format("22222222") + job_banner("0x0", verdict("provision", "22222222", "ok",
-                                                                "0x0")) + ended("0x0", "ok"),
-         "0x0"),
-        (STATION_STICK, BANNER + "Pylon serial: 3333 3333\nERROR: Pylon Serial # \"3333 3333\" "
-         "holds a space!\nPylon serial: \nERROR: Esc at the prompt: nothing was done!\n" +
-         job_banner("0x2", verdict("provision", "", "ended at a prompt, nothing written", "0x2")) +
-         ended("0x2", "ended at a prompt, nothing written"), "0x2"),
+    refused = "ended at a prompt, nothing written"
+    return booted_lines([
+        (STATION_STICK, "0x0", ["Pylon serial: 11111111", "MM: 09876",
+                                "Sandrel serial (Enter for none): ", WRITE_STEPS[2].strip(),
+                                verdict("provision", "11111111", "ok", "0x0"),
+                                ended("0x0", "ok").strip()]),
+        (STATION_STICK, "0x0", ["Sandrel serial (Enter for none): 33333333",
+                                "- Saving GPP1 block 0 to 22222222.bin...",
+                                verdict("provision", "22222222", "ok", "0x0")]),
+        (STATION_STICK, "0x2", ["Pylon serial: 3333 3333",
+                                'ERROR: Pylon Serial # "3333 3333" holds a space!',
+                                "ERROR: Esc at the prompt: nothing was done!",
+                                verdict("provision", "", refused, "0x2"),
+                                ended("0x2", refused).strip()]),
     ], [("provision", "if-blank", 0, "ok"), ("provision", "if-blank", 0, "ok"),
-        ("provision", "if-blank", 2, "ended at a prompt, nothing written")],
-        [with_block0(blank, 512, first), with_block0(blank, 512, second), blank],
+        ("provision", "if-blank", 2, refused)],
+        [with_block0(blank, 512, record("11111111", "09876")),
+         with_block0(blank, 512, record("22222222", "09876", carrier="33333333")), blank],
         ["--secure-boot", "--keys", r"11111111\r09876\r\r", "--keys",
-         r"22222222\r09876\r33333333\r", "--keys", r"3333 3333\r\e"], image=[blank] * 3)
+         r"22222222\r09876\r33333333\r", "--keys", r"3333 3333\r\e"], [blank] * 3)
 
 
 def boot_returns():
     # A refused run that returns to the boot manager (no --then) tells it the start succeeded:
     # the boot manager shows its menu and never starts the stick a second time.
-    return booted("stick", [
-        ("--wait 0 --provision 12345678 -h", BANNER + "ERROR: MM # \"-h\" starts with '-': a job's "
-         "values are never options, which come before the job!\n" +
-         job_banner("0x2", verdict("provision", "12345678", "bad arguments", "0x2")) +
-         ended("0x2", "bad arguments"),
-         "0x2")], [("provision", "if-blank", 2, "bad arguments")], "same", ["--secure-boot"])
+    return booted_lines([("--wait 0 --provision 12345678 -h", "0x2", [
+        "ERROR: MM # \"-h\" starts with '-': a job's values are never options, which come "
+        "before the job!", verdict("provision", "12345678", "bad arguments", "0x2"),
+        ended("0x2", "bad arguments").strip()])], [("provision", "if-blank", 2, "bad arguments")],
+        "same", ["--secure-boot"], None)
 
 
 def boot_unsigned(build, work):
@@ -689,7 +697,8 @@ def run_row(name, build):
     failures = session.judge(result, steps, r["final"])
     if check and not failures:
         headings = [heading for heading, _, _ in result.entries]
-        failures = (check(result) if steps is not None or headings == commands
+        wanted = commands if r["shell"] else [tool(c) for c in commands or ()]
+        failures = (check(result) if steps is not None or headings == wanted
                     else [f"transcript:\n{result.text}"])
     return failures
 

@@ -230,13 +230,22 @@ EFI_STATUS EFIAPI SimCalculateCrc32(const VOID *Data, UINTN DataSize, UINT32 *Cr
   return EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
+// OutputString of ConOut or StdErr: the text kept in Calls, in order.
+EFI_STATUS KeepOutput(std::vector<std::u16string> SimFirmware::*Calls, const CHAR16 *String) {
   SimFirmware &Sim = SimFirmware::Active();
   Sim.CountCall("OutputString");
   if (String == nullptr)
     return EFI_INVALID_PARAMETER;
-  Sim.ConsoleCalls.emplace_back(String);
+  (Sim.*Calls).emplace_back(String);
   return Sim.ConsoleStatus;
+}
+
+EFI_STATUS EFIAPI SimOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
+  return KeepOutput(&SimFirmware::ConsoleCalls, String);
+}
+
+EFI_STATUS EFIAPI SimErrorString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
+  return KeepOutput(&SimFirmware::ErrorCalls, String);
 }
 
 } // namespace
@@ -253,15 +262,6 @@ EFI_STATUS EFIAPI SimStall(UINTN Microseconds) {
   SimFirmware::Active().CountCall("Stall");
   SimFirmware::Active().Microseconds += Microseconds;
   return EFI_SUCCESS;
-}
-
-EFI_STATUS EFIAPI SimErrorString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
-  SimFirmware &Sim = SimFirmware::Active();
-  Sim.CountCall("OutputString");
-  if (String == nullptr)
-    return EFI_INVALID_PARAMETER;
-  Sim.ErrorCalls.emplace_back(String);
-  return Sim.ConsoleStatus;
 }
 
 EFI_STATUS EFIAPI SimReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *Key) {

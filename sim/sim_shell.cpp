@@ -226,6 +226,11 @@ EFI_STATUS EFIAPI Forward(SHELL_FILE_HANDLE F, Args... Arguments) {
   return (F->*Function)(F, Arguments...);
 }
 
+// A shell whose current folder is on no volume the simulation serves finds no file by name.
+EFI_STATUS EFIAPI NoFileByName(const CHAR16 *, SHELL_FILE_HANDLE *, UINT64) {
+  return EFI_NOT_FOUND;
+}
+
 } // namespace
 
 SimArguments::SimArguments(const std::vector<std::u16string> &Args) : Storage(Args) {
@@ -238,6 +243,7 @@ SimShell20::SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
                        ShellProtocolPlacement Placement, bool WithParameters)
     : Arguments(Args.Args) {
   FillNotSimulated(&Protocol, offsetof(EFI_SHELL_PROTOCOL, ExecutionBreak) / sizeof(void *));
+  Protocol.OpenFileByName = NoFileByName;
   Protocol.GetFileInfo = ShellGetFileInfo;
   Protocol.SetFileInfo = ShellSetFileInfo;
   Protocol.ReadFile = Forward<&EFI_FILE_PROTOCOL::Read, UINTN *, VOID *>;

@@ -39,6 +39,15 @@ def tool():
         "null_entry": (1, ["-r", "\x02", "-h"]),
         "read_shell11": (17, ["-r"]),
         "write_shell11_prior": (21, ["-w", "-p", "12345678", "-m", "09876", "--debug"]),
+        "help_beside": (1, ["-h", "-w", "-p", "1", "-m", "2"]),
+        "job_provision": (33, ["--log", "p.log", "--provision", "12345678", "09876", "none",
+                               "1A", "2", "3"]),
+        "job_rework_prior": (37, ["--rework", "PRIOR", "12345678", "09876"]),
+        "job_inspect_prior": (53, ["--inspect", "PRIOR"]),
+        "job_script": (33, ["--from-script", "--provision", "rework", "PRIOR", "1", "2", "", "",
+                            "", "", ""]),
+        "job_typed": (97, ["--provision", "12 34\r1234\r-m\r5\r\r"]),
+        "job_typed_escape": (97, ["--inspect", "1234\x1b"]),
     }
     seeds = {name: bytes([setup]) + args(*words) for name, (setup, words) in cases.items()}
     # A value with characters beyond 8 bits (escape 0x01, low, high).

@@ -5,11 +5,13 @@
 // for characters beyond 8 bits; an argument of the single byte 0x02 is a null vector entry).
 // Set-up bits: 0-1 the platform's write-protect report (none, off, on), 2 block 0 holds a valid
 // record beforehand, 3 a 4096-byte block size, 4 the EFI 1.1 shell (environment on handles of
-// its own, interface on the image) instead of Shell 2.0.
+// its own, interface on the image) instead of Shell 2.0, 5 a stick for the run's files (its log,
+// backups and a station job's files), 6 keys typed at the console (the arguments' last word, and
+// the rest of the vector without it).
 //
 // Properties: those of every run (CheckRunKeepsItsPromises); a read or the help leaves block 0 as
 // it was; a successful write leaves a valid record followed by zeros, and a successful clear
-// leaves zeros.
+// leaves zeros; nothing is left open on the stick.
 #include <algorithm>
 
 #include "tests/fuzz/fuzz_support.h"
@@ -37,12 +39,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     B.Run({"-w", "-p", "PRIOR", "-m", "PRIOR-MM"});
 
   B.InstallShell(SetUp & 16 ? ShellKind::Efi11 : ShellKind::Uefi20);
+  SimVolume Stick(B.Sim);
+  if (SetUp & 32) {
+    if (SetUp & 16)
+      Stick.LoadImageFrom(B.Sim.ImageHandle);
+    else
+      Stick.Serve(&B.Shell20->Protocol);
+  }
 
   // The vector the shell hands the image, which may hold any character or a null entry.
   std::vector<std::u16string> Words;
   for (const auto &Part : SplitAtNul(In.Rest()))
     if (Words.size() < MaxArguments)
       Words.push_back(DecodeWide(Part));
+  if (SetUp & 64 && !Words.empty()) {
+    B.Sim.Type(Words.back());
+    Words.pop_back();
+  }
   ArgVector Vector(Words);
   for (size_t I = 0; I < Words.size(); I++)
     if (Words[I] == std::u16string(1, NullEntryMark))
@@ -53,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   const std::vector<uint8_t> After = B.Block0();
 
   CheckRunKeepsItsPromises(B.Sim, Status);
+  FUZZ_CHECK(Stick.OpenHandles == 0);
   const bool Wrote = HasMessage(B.Sim.ConsoleCalls, "- Creating binary image...\r\n");
   const bool Cleared = HasMessage(B.Sim.ConsoleCalls, "- Clearing GPP1 data...\r\n");
   if (!Wrote && !Cleared)
