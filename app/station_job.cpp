@@ -223,6 +223,15 @@ VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *V
                      RunStory &Story) {
   ZeroBytes(Values, sizeof(*Values));
   UINTN Count = Options.JobValueCount;
+  // A shell hands no null entry; one that did has its run refused, as the parser refuses it.
+  bool NullEntry = false;
+  for (UINTN I = 0; I < Count; I++)
+    NullEntry = NullEntry || Options.JobValues[I] == nullptr;
+  if (NullEntry) {
+    ReportInternalError(InternalCheck::ParseNullEntry);
+    Values->Refused = ToolInvalidParameter;
+    return;
+  }
   if (Options.FromScriptRequested) {
     // Each position a script hands over in quotes is one word, however empty; a value of its
     // own that was quoted and held a space arrives as two, and moves every value after it.
