@@ -25,6 +25,8 @@ constexpr UINTN FileNumberSlack = 11;
 constexpr UINT64 WidestStatus = ~static_cast<UINT64>(0);
 constexpr CHAR8 ReservedReason[] = "no outcome recorded";
 constexpr CHAR16 RoomProbeSuffix[] = u".room";
+// The longest last part of a file name that the file systems a station uses take.
+constexpr UINTN MaxNameLength = 255;
 
 // Takes a partly made file away again; a removal that fails leaves nothing worse than before.
 VOID RemoveByName(const CHAR16 *Path) {
@@ -426,13 +428,13 @@ EFI_STATUS ReserveLine(StationLog *Log, ShellFile &File, const RunLogEntry &Entr
 
 PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number) {
   UINTN Length = WideStringLength(Path);
-  // The extension: from the last '.' of the last part of the path, not counting a leading one.
+  // The last part of the path, and its extension: from its last '.', not counting a leading one.
+  UINTN Part = Length;
+  while (Part > 0 && Path[Part - 1] != u'\\' && Path[Part - 1] != u'/' && Path[Part - 1] != u':')
+    Part--;
   UINTN Split = Length;
-  for (UINTN I = Length; I > 0; I--) {
-    CHAR16 C = Path[I - 1];
-    if (C == u'\\' || C == u'/' || C == u':')
-      break;
-    if (C == u'.' && I > 1 && Path[I - 2] != u'\\' && Path[I - 2] != u'/' && Path[I - 2] != u':') {
+  for (UINTN I = Length; I > Part + 1; I--) {
+    if (Path[I - 1] == u'.') {
       Split = I - 1;
       break;
     }
@@ -441,11 +443,27 @@ PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number) {
   UINTN Count = 0;
   for (UINTN N = Number; Number > 1 && N != 0; N /= 10)
     Digits[Count++] = static_cast<CHAR16>(u'0' + N % 10);
+  // A numbered name longer than a file system takes (255 characters on FAT, 255 bytes of UTF-8
+  // on Linux) gives up characters of the name before its number, never the number or the
+  // extension.
+  UINTN Stem = Split;
+  const auto PartSize = [&](UINTN StemEnd, bool Bytes) {
+    UINTN Size = Count != 0 ? Count + 1 : 0;
+    for (UINTN I = Part; I < Length; I++) {
+      if (I >= StemEnd && I < Split)
+        continue;
+      Size += !Bytes || Path[I] < 0x80 ? 1 : Path[I] < 0x800 ? 2 : 3;
+    }
+    return Size;
+  };
+  while (Count != 0 && Stem > Part + 1 &&
+         (PartSize(Stem, false) > MaxNameLength || PartSize(Stem, true) > MaxNameLength))
+    Stem--;
   auto Name = PoolPtr<CHAR16>::Allocate(Length + Count + 2);
   if (!Name)
     return Name;
   UINTN At = 0;
-  for (UINTN I = 0; I < Split; I++)
+  for (UINTN I = 0; I < Stem; I++)
     Name[At++] = Path[I];
   if (Count != 0)
     Name[At++] = u'-';
@@ -512,7 +530,9 @@ ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEn
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Append, &File);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot open log %s for appending: %r; GPP1 untouched!\n", Path, Status);
-    return ToolNotLoggedNothingWritten;
+    // A name the file system will not let the run write through (another user's link) is a
+    // log the command line should not have named.
+    return Status == EFI_SECURITY_VIOLATION ? ToolInvalidParameter : ToolNotLoggedNothingWritten;
   }
   Status = ReserveLine(Log, File, Entry);
   if (EFI_ERROR(Status)) {

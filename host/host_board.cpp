@@ -218,7 +218,9 @@ uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
   return Status;
 }
 
-HostBoard::~HostBoard() = default;
+HostBoard::~HostBoard() {
+  EndLinuxFileRun();
+}
 
 void HostBoard::Attend(const std::function<void()> &Work) {
   Sim.InstallInPlatformContext();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <climits>
 #include <fcntl.h>
 #include <memory>
 #include <string>
@@ -144,28 +145,128 @@ EFI_STATUS Release(LinuxFile *F, EFI_STATUS Status) {
   return Status;
 }
 
+// The run's own files, each opened by name once: the log from its first open for writing, a new
+// file from the moment it gets its name. Every later open of the same name in the run goes
+// through that descriptor, so that nothing another user does to the name meanwhile (a
+// symlink put in its place, the file moved) reaches the run, and a log's exclusive lock is held
+// from the run's reserved line until its outcome is in. Let go of when the run ends.
+struct RunFile {
+  std::string Path;
+  Descriptor Fd;
+};
+std::vector<RunFile> RunFiles;
+
+// The run's file Path opened again with Flags, through its held descriptor rather than its name:
+// a descriptor of its own (a FAT file system through FUSE writes a file's data only when an open
+// of it is released), or a duplicate where /proc is not there to reopen it through.
+Descriptor RunFileCopy(const std::string &Path, int Flags) {
+  for (const RunFile &File : RunFiles) {
+    if (File.Path != Path)
+      continue;
+    const std::string Held = "/proc/self/fd/" + std::to_string(File.Fd.Get());
+    Descriptor Again(open(Held.c_str(), Flags & ~(O_CREAT | O_NOFOLLOW)));
+    struct stat A, B;
+    if (Again.Valid() && fstat(Again.Get(), &A) == 0 && fstat(File.Fd.Get(), &B) == 0 &&
+        A.st_dev == B.st_dev && A.st_ino == B.st_ino)
+      return Again;
+    return Descriptor(fcntl(File.Fd.Get(), F_DUPFD_CLOEXEC, 0));
+  }
+  return Descriptor();
+}
+
+VOID KeepRunFile(const std::string &Path, int Fd) {
+  Descriptor Copy(fcntl(Fd, F_DUPFD_CLOEXEC, 0));
+  if (Copy.Valid())
+    RunFiles.push_back({Path, std::move(Copy)});
+}
+
+// Opens Path once, by name, as a run may: a regular file, reached through a symlink as the last
+// part of its name only when the run's own user made the link (whoever owns the folder, and
+// whatever fs.protected_symlinks says). Anything else under the name is not opened at all:
+// EFI_SECURITY_VIOLATION for another user's link, EFI_ACCESS_DENIED for a name that holds no
+// regular file (a FIFO, a folder, a device, a link to nowhere), so that a caller can tell a name
+// that is taken from one that is free.
+EFI_STATUS OpenOnce(const std::string &Path, int Flags, Descriptor *Fd) {
+  struct stat Named;
+  if (lstat(Path.c_str(), &Named) != 0) {
+    if (errno != ENOENT || (Flags & O_CREAT) == 0)
+      return errno == ENOENT ? EFI_NOT_FOUND : Failed("open", Path, errno);
+  } else if (S_ISLNK(Named.st_mode)) {
+    if (Named.st_uid != geteuid()) {
+      Warn("cannot use " + Path + ": a symbolic link another user made");
+      return EFI_SECURITY_VIOLATION;
+    }
+    // Our own link, held by its inode while it is followed, so that it cannot be swapped between
+    // the look and the open.
+    Descriptor Link(open(Path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat Held;
+    if (!Link.Valid() || fstat(Link.Get(), &Held) != 0 || Held.st_ino != Named.st_ino ||
+        Held.st_dev != Named.st_dev)
+      return Failed("open", Path, Link.Valid() ? EAGAIN : errno);
+    // Where the held link points (one link, no chain), from the folder the link is in.
+    std::string Target(PATH_MAX, '\0');
+    ssize_t Length = readlinkat(Link.Get(), "", Target.data(), Target.size());
+    if (Length <= 0 || static_cast<size_t>(Length) >= Target.size())
+      return Failed("follow", Path, Length < 0 ? errno : ENAMETOOLONG);
+    Target.resize(static_cast<size_t>(Length));
+    if (Target[0] != '/')
+      Target = FolderOf(Path) + "/" + Target;
+    Fd->Reset(open(Target.c_str(), (Flags & ~O_CREAT) | O_NOFOLLOW, 0666));
+    if (!Fd->Valid())
+      return errno == ENOENT || errno == ELOOP ? EFI_ACCESS_DENIED : Failed("open", Path, errno);
+  } else if (!S_ISREG(Named.st_mode)) {
+    Warn("cannot use " + Path + ": not a regular file");
+    return EFI_ACCESS_DENIED;
+  }
+  if (!Fd->Valid())
+    Fd->Reset(open(Path.c_str(), Flags | O_NOFOLLOW, 0666));
+  if (!Fd->Valid())
+    return errno == ELOOP ? EFI_SECURITY_VIOLATION : Failed("open", Path, errno);
+  struct stat Info;
+  if (fstat(Fd->Get(), &Info) != 0 || !S_ISREG(Info.st_mode)) {
+    Fd->Reset();
+    Warn("cannot use " + Path + ": not a regular file");
+    return EFI_ACCESS_DENIED;
+  }
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS EFIAPI OpenFileByName(const CHAR16 *Name, SHELL_FILE_HANDLE *File, UINT64 Mode) {
   std::string Path = EncodeUtf8(Name);
   int Flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   // Writes at the end go through O_APPEND, so that runs sharing a log never write over each
   // other's lines, and a file marked append-only can still be opened.
-  if ((Mode & EFI_FILE_MODE_WRITE) != 0)
+  const bool Writing = (Mode & EFI_FILE_MODE_WRITE) != 0;
+  if (Writing)
     Flags |= O_RDWR | O_APPEND | ((Mode & EFI_FILE_MODE_CREATE) != 0 ? O_CREAT : 0);
-  Descriptor Fd(open(Path.c_str(), Flags, 0666));
-  if (!Fd.Valid())
-    return errno == ENOENT && (Mode & EFI_FILE_MODE_WRITE) == 0 ? EFI_NOT_FOUND
-                                                                : Failed("open", Path, errno);
-  struct stat Info;
-  if (fstat(Fd.Get(), &Info) != 0 || !S_ISREG(Info.st_mode)) {
-    Warn("cannot use " + Path + ": not a regular file");
-    return EFI_ACCESS_DENIED;
+  Descriptor Fd = RunFileCopy(Path, Flags);
+  if (Fd.Valid()) {
+    *File = NewHandle(std::move(Fd), Path, NewFile::None);
+    return EFI_SUCCESS;
   }
-  if ((Mode & EFI_FILE_MODE_WRITE) != 0 && !LockForWriting(Fd.Get())) {
+  EFI_STATUS Status = OpenOnce(Path, Flags, &Fd);
+  if (EFI_ERROR(Status))
+    return Status;
+  if (Writing && !LockForWriting(Fd.Get())) {
     int Error = errno;
     return Failed("lock", Path, Error == EWOULDBLOCK ? EBUSY : Error);
   }
+  if (Writing)
+    KeepRunFile(Path, Fd.Get());
   *File = NewHandle(std::move(Fd), Path, NewFile::None);
   return EFI_SUCCESS;
+}
+
+// The hidden temporary a new file at Path is made in where the file system has no unnamed files:
+// ".kestrel-" and a hash of the file's name, in its folder.
+std::string TemporaryFor(const std::string &Path) {
+  const size_t Slash = Path.rfind('/');
+  uint64_t Hash = 0xCBF29CE484222325ULL; // FNV-1a
+  for (size_t I = Slash == std::string::npos ? 0 : Slash + 1; I < Path.size(); I++)
+    Hash = (Hash ^ static_cast<unsigned char>(Path[I])) * 0x100000001B3ULL;
+  char Text[17];
+  snprintf(Text, sizeof(Text), "%016llx", static_cast<unsigned long long>(Hash));
+  return FolderOf(Path) + "/.kestrel-" + Text;
 }
 
 EFI_STATUS EFIAPI CreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File) {
@@ -184,10 +285,19 @@ EFI_STATUS EFIAPI CreateFile(const CHAR16 *Name, UINT64, SHELL_FILE_HANDLE *File
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
     return Failed("create", Path, errno);
   // A file system without unnamed files (FAT through FUSE): a hidden temporary beside the name,
-  // of a length of its own, so that the name may be as long as the folder allows. Random, so a
-  // temporary left by a killed run never blocks the next one.
-  std::string Temporary = FolderOf(Path) + "/.kestrel-XXXXXX";
-  Fd.Reset(mkostemp(Temporary.data(), O_CLOEXEC));
+  // of a length of its own (so that the name may be as long as the folder allows) and named
+  // after it, so that the next run for the same name removes what a killed run left. One that
+  // another user put there is left alone, and a random name taken instead.
+  std::string Temporary = TemporaryFor(Path);
+  Fd.Reset(open(Temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
+  struct stat Left;
+  if (!Fd.Valid() && errno == EEXIST && lstat(Temporary.c_str(), &Left) == 0 &&
+      S_ISREG(Left.st_mode) && Left.st_uid == geteuid() && unlink(Temporary.c_str()) == 0)
+    Fd.Reset(open(Temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!Fd.Valid() && errno == EEXIST) {
+    Temporary = FolderOf(Path) + "/.kestrel-XXXXXX";
+    Fd.Reset(mkostemp(Temporary.data(), O_CLOEXEC));
+  }
   if (!Fd.Valid())
     return Failed("create", Path, errno);
   // mkostemp creates the file for its owner only; the file gets the usual mode.
@@ -294,6 +404,13 @@ EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
   // An unnamed file is linked while it is open; a temporary is renamed once it is closed.
   bool Ok = fsync(F->Fd.Get()) == 0;
   int Error = errno;
+  // The file, as the run's own from now on: its read-back and removal go through this. An open of
+  // its own, so that closing the one it was written through releases it (and a FUSE file system
+  // writes it then).
+  const std::string Self = "/proc/self/fd/" + std::to_string(F->Fd.Get());
+  Descriptor Kept(open(Self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!Kept.Valid())
+    Kept.Reset(fcntl(F->Fd.Get(), F_DUPFD_CLOEXEC, 0));
   bool Placed = Ok && F->Kind == NewFile::Unnamed && LinkUnnamed(F->Fd.Get(), F->Path);
   if (Ok && F->Kind == NewFile::Unnamed && !Placed) {
     Ok = false;
@@ -321,7 +438,20 @@ EFI_STATUS EFIAPI CloseFile(SHELL_FILE_HANDLE H) {
       unlink(F->Temporary.c_str());
     return Release(F, Failed("write", F->Path, Error));
   }
+  if (Kept.Valid())
+    RunFiles.push_back({F->Path, std::move(Kept)});
   return Release(F, EFI_SUCCESS);
+}
+
+// Whether Path still names the run's own file (made or opened by the run), and no other.
+bool StillNames(const std::string &Path) {
+  struct stat Named, Held;
+  for (const RunFile &File : RunFiles) {
+    if (File.Path == Path)
+      return lstat(Path.c_str(), &Named) == 0 && fstat(File.Fd.Get(), &Held) == 0 &&
+             Named.st_dev == Held.st_dev && Named.st_ino == Held.st_ino;
+  }
+  return false;
 }
 
 EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE H) {
@@ -332,6 +462,9 @@ EFI_STATUS EFIAPI DeleteFile(SHELL_FILE_HANDLE H) {
   if (F->Kind == NewFile::Unnamed)
     return Release(F, EFI_SUCCESS);
   const std::string &Name = F->Kind == NewFile::Temporary ? F->Temporary : F->Path;
+  // A name the run did not make, or that holds another file by now, is not the run's to remove.
+  if (F->Kind == NewFile::None && !StillNames(F->Path))
+    return Release(F, Failed("remove", F->Path, EPERM));
   EFI_STATUS Status = unlink(Name.c_str()) == 0 ? EFI_SUCCESS : Failed("remove", F->Path, errno);
   if (Status == EFI_SUCCESS)
     SyncFolder(F->Path);
@@ -425,4 +558,8 @@ void ServeLinuxFiles(EFI_SHELL_PROTOCOL *Shell) {
 
 size_t OpenLinuxFiles() {
   return OpenFiles.size();
+}
+
+void EndLinuxFileRun() {
+  RunFiles.clear();
 }

@@ -109,7 +109,11 @@ EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PR
 
 bool ShellFileExists(const CHAR16 *Path) {
   ShellFile File;
-  return Path != nullptr && !EFI_ERROR(OpenShellFile(Path, ShellFileMode::Read, &File));
+  // A name that holds something the file system will not open as a file (a folder, another
+  // user's link) is taken all the same.
+  EFI_STATUS Status =
+      Path != nullptr ? OpenShellFile(Path, ShellFileMode::Read, &File) : EFI_INVALID_PARAMETER;
+  return !EFI_ERROR(Status) || Status == EFI_ACCESS_DENIED || Status == EFI_SECURITY_VIOLATION;
 }
 
 EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, ShellFile *File) {

@@ -37,7 +37,8 @@ private:
 EFI_STATUS OpenShellFile(const CHAR16 *Path, ShellFileMode Mode, ShellFile *File);
 // The root folder of the volume Image was loaded from; the caller closes it.
 EFI_STATUS OpenVolumeOfImage(const EFI_LOADED_IMAGE_PROTOCOL *Image, EFI_FILE_PROTOCOL **Root);
-// Whether Path names an existing file that can be opened for reading.
+// Whether Path is taken: a file that can be opened for reading, or anything else under the name
+// that the file system refuses to open (EFI_ACCESS_DENIED, EFI_SECURITY_VIOLATION).
 bool ShellFileExists(const CHAR16 *Path);
 
 // Whole transfers: every byte or an error. A read that ends early gives EFI_END_OF_FILE; a

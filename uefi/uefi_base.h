@@ -59,6 +59,7 @@ constexpr EFI_STATUS EFI_TIMEOUT = EfiError(18);
 constexpr EFI_STATUS EFI_NOT_STARTED = EfiError(19);
 constexpr EFI_STATUS EFI_ALREADY_STARTED = EfiError(20);
 constexpr EFI_STATUS EFI_ABORTED = EfiError(21);
+constexpr EFI_STATUS EFI_SECURITY_VIOLATION = EfiError(26);
 constexpr EFI_STATUS EFI_CRC_ERROR = EfiError(27);
 constexpr EFI_STATUS EFI_END_OF_FILE = EfiError(31);
 
