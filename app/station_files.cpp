@@ -401,6 +401,16 @@ EFI_STATUS AmendLine(StationLog *Log, ToolStatus Status, const CHAR8 *Reason) {
   return RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Tail + Text.Used, Log->Length));
 }
 
+// The run's line could not be put or confirmed: what the line holds now is unknown (the old
+// status, the new one, or the reservation's null). The run's exit status becomes the "not
+// logged" one, said on the console, and the line is made to say that status once more, so that
+// a line the run leaves never names another status than its exit status (or null).
+ToolStatus CorrectLine(StationLog *Log, bool Written, ToolStatus Status, EFI_STATUS Why) {
+  const ToolStatus Exit = ReportNotLogged(*Log, Written, Status, Why);
+  AmendLine(Log, Exit, Written ? "written, not logged" : "not logged, nothing written");
+  return Exit;
+}
+
 // The run's line reserved at the end of the log File (Log->Path), and read back.
 EFI_STATUS ReserveLine(StationLog *Log, ShellFile &File, const RunLogEntry &Entry) {
   auto Line = PoolPtr<CHAR8>::Allocate(LogLineSize);
@@ -555,7 +565,9 @@ ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const Run
       Text.Used > Log->Length
           ? EFI_BUFFER_TOO_SMALL
           : RewriteLine(Log, Line.Get(), PadLine(Line.Get(), Text.Used, Log->Length));
-  return EFI_ERROR(Result) ? ReportNotLogged(*Log, Story.WriteReached, Status, Result) : Status;
+  if (!EFI_ERROR(Result))
+    return Status;
+  return CorrectLine(Log, Story.WriteReached, Status, Result);
 }
 
 ToolStatus AmendStationLog(const StationLog &Line, bool Written, ToolStatus Status,
@@ -564,5 +576,5 @@ ToolStatus AmendStationLog(const StationLog &Line, bool Written, ToolStatus Stat
     return ToolSuccess;
   StationLog Log = Line;
   EFI_STATUS Result = AmendLine(&Log, Status, Reason);
-  return EFI_ERROR(Result) ? ReportNotLogged(Log, Written, Status, Result) : ToolSuccess;
+  return EFI_ERROR(Result) ? CorrectLine(&Log, Written, Status, Result) : ToolSuccess;
 }

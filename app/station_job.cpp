@@ -220,7 +220,7 @@ ToolStatus AskForValues(const JobShape &Shape, JobValues *Values, RunStory &Stor
 } // namespace
 
 VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *Values,
-                     RunStory &Story) {
+                     RunStory &Story, bool Ask) {
   ZeroBytes(Values, sizeof(*Values));
   UINTN Count = Options.JobValueCount;
   // A shell hands no null entry; one that did has its run refused, as the parser refuses it.
@@ -255,7 +255,7 @@ VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *V
   for (UINTN I = 0; I < Values->Count && I < MaxJobValues; I++)
     Values->Words[I] = Options.JobValues[First + I];
   const JobShape &Shape = ShapeOf(*Job);
-  if (Values->Count == 0 && Values->Refused == ToolSuccess)
+  if (Values->Count == 0 && Values->Refused == ToolSuccess && Ask)
     Values->Refused = AskForValues(Shape, Values, Story);
   const CHAR16 *Serial = NamingSerial(Shape, *Values);
   if (*Job == ToolOperation::Inspect)

@@ -40,9 +40,10 @@ struct JobValues {
 // Before the run's log line is put: the job's values from the command line, or typed at the
 // prompts when it gave none. With --from-script they are a script's nine positions, the empty
 // ones at the end not given, and a first word "rework" makes a --provision a rework (the form
-// "provision.nsh rework OLD-SERIAL SERIAL MM ..."); *Job says which job it is then.
+// "provision.nsh rework OLD-SERIAL SERIAL MM ..."); *Job says which job it is then. Without
+// Ask, a job without values is not asked for them (a run that is only logged).
 VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *Values,
-                     RunStory &Story);
+                     RunStory &Story, bool Ask = true);
 
 // The job's command line checked: only --log, --wait, --then, --debug and --from-script before
 // its name, the values' count, and every value storable as given (none empty, none starting with

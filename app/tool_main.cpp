@@ -78,6 +78,31 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
   return Status;
 }
 
+ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const CHAR8 *Reason) {
+  if (Argv == nullptr)
+    return Status;
+  CliOptions Options;
+  ZeroBytes(&Options, sizeof(Options));
+  ParseCommandLine(Argc, Argv, &Options, ParseReport::Silent);
+  ToolOperation Operation = OperationOf(Options);
+  RunStory Story = {};
+  JobValues Values;
+  ZeroBytes(&Values, sizeof(Values));
+  if (IsStationJob(Operation))
+    GatherJobValues(Options, &Operation, &Values, Story, false);
+  const CHAR16 *LogPath = RunLogPath(Options, Operation);
+  if (LogPath == nullptr || *LogPath == 0)
+    return Status;
+  LoggedValue Asked[ToolOptionCount];
+  const RunLogEntry Entry = LogEntryOf(Options, Operation, Values, Asked);
+  StationLog Log = {};
+  ToolStatus Reserved = ReserveStationLog(&Log, LogPath, Entry);
+  if (Reserved != ToolSuccess)
+    return Reserved;
+  Story.Reason = Reason;
+  return FinishStationLog(&Log, Entry, Story, Status);
+}
+
 const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation) {
   if (Options.LogGiven)
     return Options.LogText;

@@ -8,6 +8,11 @@
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
 
+// A run that never reached GPP1 (the Linux front end's: GPP1 held by another process, a signal
+// before the run): its line put in the log its command line names, with Status and Reason, by the
+// log's own code; nothing else is done and nothing is asked. Status, or the log's own failure.
+ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const CHAR8 *Reason);
+
 // The log a run of Operation puts its line in: --log's file, the station's log for a job, or null.
 const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation);
 

@@ -203,30 +203,11 @@ bool CheckLogPath(const ToolCommand &Command, const Gpp1Medium *Medium, std::str
   return false;
 }
 
-// A GPP1 that answers every transfer with a failure: the board a run is given when it may not
-// touch the medium (held by another run, or interrupted before it began), so that the tool still
-// leaves its line in the log.
-class RefusingGpp1 : public SimBlockBackend {
-public:
-  explicit RefusingGpp1(uint64_t Bytes) : Bytes(Bytes) {}
-  bool Read(uint64_t, void *, size_t) override { return false; }
-  bool Write(uint64_t, const void *, size_t) override { return false; }
-  uint64_t Size() const override { return Bytes; }
-
-private:
-  uint64_t Bytes;
-};
-
-// A console without keys, for a run that must not wait at a prompt.
-EFI_STATUS EFIAPI NoKeys(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *, EFI_INPUT_KEY *) {
-  return EFI_UNSUPPORTED;
-}
-
 // The tool run on Board, its console reaching Console as it is printed (also what the board says
-// afterwards, in AmendLog) and its prompts Errors, its keys from standard input when Keyboard is
-// set; the tool's exit status.
+// afterwards, in AmendLog) and its prompts Errors, its keys from standard input; the tool's exit
+// status.
 int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console,
-               OutputStream &Errors, bool Keyboard) {
+               OutputStream &Errors) {
   auto Converter = std::make_shared<ConsoleConverter>();
   auto Prompts = std::make_shared<ConsoleConverter>(true);
   Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
@@ -235,10 +216,7 @@ int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Conso
   Board.ErrorSink = [Prompts, &Errors](const std::u16string &Text) {
     Errors.Send(Prompts->Feed(Text));
   };
-  if (Keyboard)
-    Board.KeyboardFd = STDIN_FILENO;
-  else
-    Board.Sim.ConIn.ReadKeyStroke = NoKeys;
+  Board.KeyboardFd = STDIN_FILENO;
   const int Exit = ExitStatusOf(Board.Run(Command.Args));
   Console.Send(Converter->Finish());
   Errors.Send(Prompts->Finish());
@@ -258,18 +236,30 @@ int AmendLog(HostBoard &Board, int Status, const std::string &Reason) {
   return Amended == ToolSuccess ? Status : ExitStatusOf(Amended);
 }
 
-// A run that may not touch the medium: with a log asked, the tool runs over a GPP1 that refuses
-// every transfer, so that its line is put, and the line then says why the run ended.
-int LogRefusedRun(const ToolCommand &Command, const Gpp1Medium *Medium, OutputStream &Console,
-                  OutputStream &Errors, int Status, const std::string &Reason) {
+// A run that may not touch the medium (held by another run, or a signal before it began): with a
+// log, its line is put by the log's own code, saying why, and GPP1 is never asked for anything.
+int LogRefusedRun(const ToolCommand &Command, OutputStream &Console, int Status,
+                  const std::string &Reason) {
   if (Command.Log.empty())
     return Status;
-  RefusingGpp1 Refusing(Medium != nullptr ? Medium->Size() : DefaultImageBlockSize);
-  HostBoard Board(&Refusing, Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
-                  false);
-  // A run that could not put its line says so with its own status; there is nothing to amend.
-  int Logged = RunOnBoard(Board, Command, Console, Errors, false);
-  return Logged == ToolNotLoggedNothingWritten ? Logged : AmendLog(Board, Status, Reason);
+  HostBoard Board(nullptr, DefaultImageBlockSize, false);
+  auto Converter = std::make_shared<ConsoleConverter>();
+  Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
+    Console.Send(Converter->Feed(Text));
+  };
+  std::vector<std::u16string> Words = {u"kestrel"};
+  Words.insert(Words.end(), Command.Args.begin(), Command.Args.end());
+  std::vector<CHAR16 *> Argv;
+  for (std::u16string &Word : Words)
+    Argv.push_back(Word.data());
+  Argv.push_back(nullptr);
+  ToolStatus Logged = ToolSuccess;
+  Board.Attend([&] {
+    Logged = LogRunWithoutGpp1(Words.size(), Argv.data(), static_cast<ToolStatus>(Status),
+                               Reason.c_str());
+  });
+  Console.Send(Converter->Finish());
+  return ExitStatusOf(Logged);
 }
 
 // The medium's lock, shared for a read and exclusive for a change, waited for a while; a signal
@@ -288,7 +278,7 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
   const std::string Signal = InterruptName(HeldInterrupt());
   if (Locked == LockResult::Interrupted) {
     FrontEndError(Errors.File, Signal + " ended the run; nothing was written");
-    *Exit = LogRefusedRun(Command, &Medium, Console, Errors, SignalExitBase + HeldInterrupt(),
+    *Exit = LogRefusedRun(Command, Console, SignalExitBase + HeldInterrupt(),
                           "interrupted by " + Signal + ", nothing written");
     return false;
   }
@@ -296,7 +286,7 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
                                   ? std::string("GPP1 is in use by another process")
                                   : "cannot lock " + Medium.Path() + ": " + strerror(errno)) +
                                  "; nothing was read or written");
-  *Exit = LogRefusedRun(Command, &Medium, Console, Errors, ToolDeviceError,
+  *Exit = LogRefusedRun(Command, Console, ToolDeviceError,
                         "GPP1 in use by another process, nothing written");
   return false;
 }
@@ -411,7 +401,7 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
-  const int ToolExit = RunOnBoard(Board, Command, Console, StdErr, true);
+  const int ToolExit = RunOnBoard(Board, Command, Console, StdErr);
   if (Command.Operation == ToolOperation::Help && ToolExit == 0)
     Console.Send(FrontEndHelp);
   if (Options.Json && Medium != nullptr)

@@ -223,6 +223,12 @@ HostBoard::~HostBoard() {
 }
 
 void HostBoard::Attend(const std::function<void()> &Work) {
+  // A board whose tool never ran still has its shell, and the Linux files behind it.
+  if (Shell == nullptr) {
+    Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle,
+                                         SimShell20::Ucs2{{WideText(ProgramName)}});
+    ServeLinuxFiles(&Shell->Protocol);
+  }
   Sim.InstallInPlatformContext();
   ConsoleTee Tee(*this);
   EFI_STATUS EnvironmentStatus = EFI_SUCCESS;

@@ -36,9 +36,9 @@ public:
   uint64_t Run(const std::vector<std::u16string> &ToolArgs);
   uint64_t Run(const std::vector<std::string> &ToolArgs) { return Run(WideTexts(ToolArgs)); }
 
-  // Runs Work as the image would after its tool has run (the amendment of the run's log line),
-  // with this board's firmware in the platform context, its shell connected and the console
-  // passed on to ConsoleSink.
+  // Runs Work as the image would after its tool has run (the amendment of the run's log line), or
+  // instead of it (the line of a run that never reached GPP1), with this board's firmware in the
+  // platform context, its shell connected and the console passed on to ConsoleSink.
   void Attend(const std::function<void()> &Work);
 
   // Called with each OutputString text as the tool prints it, so that the console reaches the

@@ -116,6 +116,28 @@ fsync QUIT 131 cleared -c
 flock TERM 143 nothing -w -p AAAA -m BBBB --log $WORK/s.log
 pwrite64 TERM 143 written -w -p AAAA -m BBBB --log $WORK/s.log
 EOF
+
+  # EIO from each system call of the log's and the medium's I/O in turn: the run's exit status is
+  # what its line says (or the line is the reservation's null), and a 0 comes with the record.
+  for syscall in pwrite64 pread64 fsync; do
+    for when in 1 2 3 4 5 6 7 8; do
+      cp "$pattern" "$WORK/e.img"
+      printf '{}\n' >"$WORK/e.log"
+      ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e "trace=$syscall" \
+        -e "inject=$syscall:error=EIO:when=$when" \
+        "$KESTREL" --image "$WORK/e.img" -w -p AAAA -m BBBB --log "$WORK/e.log" >/dev/null 2>&1
+      code=$?
+      # (The first reads are the dynamic loader's: a program that could not start.)
+      [ "$code" = 127 ] && continue
+      said=$(tail -n +2 "$WORK/e.log" | python3 -c '
+import json, sys
+lines = [json.loads(t) for t in sys.stdin.read().splitlines()]
+print("none" if not lines else lines[-1]["status"] if lines[-1]["status"] is not None else "null")')
+      check "EIO at $syscall #$when: the line says the exit status" ok \
+        "$(case $said in "$code" | null) echo ok ;; none) [ "$code" = 75 ] && echo ok ;; *) echo "line $said, exit $code" ;; esac)"
+      [ "$code" = 0 ] && ok "EIO at $syscall #$when: 0 with the record" cmp -s "$WORK/e.img" "$WORK/ref.img"
+    done
+  done
 fi
 
 # --- Runs at once -------------------------------------------------------------------------------
@@ -178,6 +200,52 @@ print(line["status"], line["reason"])')"
   fi
   wait "$holder"
 done
+
+# --- Names another user can reach ----------------------------------------------------------------
+# A sticky folder any user may write to: a log that is another user's symlink is refused (2) and
+# its target untouched; the run's own link is followed; a name swapped for a link while the run
+# waits for the log's lock never reaches the run; a taken backup name, whatever it is, is passed
+# over unopened; a reader's lock on the log ends the run before GPP1 is touched.
+mkdir -m 1777 "$WORK/shared"
+S=$WORK/shared
+printf 'secret\n' >"$S/victim"
+victim() { cat "$S/victim"; }
+line_status() { tail -n 1 "$1" | python3 -c 'import json,sys; print(json.load(sys.stdin)["status"])'; }
+cp "$pattern" "$WORK/h.img"
+if [ "$(id -u)" = 0 ] && id nobody >/dev/null 2>&1; then
+  ln -s victim "$S/planted.log" && chown -h nobody "$S/planted.log"
+  run --image "$WORK/h.img" -w -p AAAA -m BBBB --log "$S/planted.log"
+  check "another user's link as the log: refused" "2 secret" "$status $(victim)"
+  ok "another user's link as the log: GPP1 untouched" cmp -s "$WORK/h.img" "$pattern"
+else
+  echo "note: not root, or no user nobody: another user's link is not made"
+fi
+ln -s victim "$S/mine.log"
+runs 0 --image "$WORK/h.img" -w -p AAAA -m BBBB --log "$S/mine.log"
+check "the run's own link as the log: followed" "0" "$(line_status "$S/victim")"
+printf '{}\n' >"$S/run.log"
+( flock -s 9; touch "$WORK/held"; sleep 1; mv "$S/run.log" "$S/moved.log"; ln -s victim "$S/run.log"
+  sleep 0.5 ) 9<"$S/run.log" &
+while [ ! -e "$WORK/held" ]; do sleep 0.05; done
+run --image "$WORK/h.img" -w -p AAAA -m BBBB --log "$S/run.log"
+wait
+check "a log swapped for a link while the run waits: the run keeps its file" "0 0 1" \
+  "$status $(line_status "$S/moved.log") $(grep -c Kestrel "$S/victim")"
+mkfifo "$S/b.bin"; mkdir "$S/b-2.bin"; ln -s nowhere "$S/b-3.bin"
+head -c 512 "$WORK/h.img" >"$WORK/h.block0"
+runs 0 --image "$WORK/h.img" --backup "$S/b.bin" -w -p CCCC -m DDDD
+ok "taken backup names passed over: the block is kept in b-4.bin" cmp -s "$S/b-4.bin" \
+  "$WORK/h.block0"
+ok "taken backup names left as they were" [ -p "$S/b.bin" -a -d "$S/b-2.bin" -a -L "$S/b-3.bin" ]
+printf '{}\n' >"$S/read.log"
+cp "$WORK/h.img" "$WORK/h2.img"
+( flock -s 9; touch "$WORK/held2"; sleep 7 ) 9<"$S/read.log" &
+while [ ! -e "$WORK/held2" ]; do sleep 0.05; done
+run --image "$WORK/h.img" -w -p EEEE -m FFFF --log "$S/read.log"
+wait
+check "a reader holding the log's lock: 75 before GPP1 is touched" "75 {}" \
+  "$status $(cat "$S/read.log")"
+ok "a reader holding the log's lock: GPP1 untouched" cmp -s "$WORK/h.img" "$WORK/h2.img"
 
 # --- Installation -------------------------------------------------------------------------------
 if cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null; then
