@@ -271,6 +271,19 @@ ToolStatus CheckLogOption(const CliOptions &Options) {
   ToolStatus Status = CheckRepeated(Options, true);
   if (Status != ToolSuccess || (Status = CheckFileOption(Options, LogOption)) != ToolSuccess)
     return Status;
+  // What the line names of the run must fit it: a guard's serial is one a record can hold, and a
+  // file's name is no longer than a file system takes.
+  if (Options.IfSerialText != nullptr && !CheckStorable(IfSerialOption.Label, Options.IfSerialText))
+    return ToolInvalidParameter;
+  const ToolOption *const Named[] = {&LogOption, &BackupOption, &RestoreOption};
+  for (const ToolOption *File : Named) {
+    const CHAR16 *Name = Options.*File->Value;
+    if (Name != nullptr && WideStringLength(Name) > MaxFileNameLength) {
+      PrintConsole(u"ERROR: The file name of %s is longer than %d characters!\n", File->Long,
+                   static_cast<int>(MaxFileNameLength));
+      return ToolInvalidParameter;
+    }
+  }
   const ToolOption *const Files[] = {&BackupOption, &RestoreOption};
   for (const ToolOption *File : Files) {
     if (Options.*File->Value != nullptr && SameWithoutCase(Options.LogText, Options.*File->Value)) {

@@ -30,7 +30,10 @@ ToolStatus CheckRunOptions(const CliOptions &Options);
 // ends, the backup's file name and the guards. On success Job holds the guard and the files.
 ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job);
 // The log is opened before anything else, so it is checked first: named once, with a file that is
-// none of the run's other files (a line appended to the block to restore would spoil it).
+// none of the run's other files (a line appended to the block to restore would spoil it), and
+// nothing the line names of the run too long for it (a guard's serial a record cannot hold, a file
+// name longer than MaxFileNameLength).
+constexpr UINTN MaxFileNameLength = 4096;
 ToolStatus CheckLogOption(const CliOptions &Options);
 
 // How a run ends once the tool is done (--wait, --then): a return to whoever started the image,

@@ -204,12 +204,13 @@ VOID AppendKey(JsonText *Out, const CHAR8 *Key) {
   JsonAppendRaw(Out, "\":");
 }
 
-VOID AppendWideOrNull(JsonText *Out, const CHAR8 *Key, const CHAR16 *Text) {
+VOID AppendWideOrNull(JsonText *Out, const CHAR8 *Key, const CHAR16 *Text,
+                      UINTN MaxCharacters = ~static_cast<UINTN>(0)) {
   AppendKey(Out, Key);
   if (Text == nullptr)
     JsonAppendRaw(Out, "null");
   else
-    JsonAppendText(Out, Text);
+    JsonAppendText(Out, Text, MaxCharacters);
 }
 
 VOID AppendRecordOrNull(JsonText *Out, const CHAR8 *Key, const SeenRecord *Seen) {
@@ -239,7 +240,7 @@ VOID ComposeLine(JsonText *Out, const RunLogEntry &Entry, const LineOutcome &Out
   JsonAppendText(Out, Entry.Operation);
   AppendKey(Out, "guard");
   JsonAppendText(Out, Entry.Guard);
-  AppendWideOrNull(Out, "guard_serial", Entry.GuardSerial);
+  AppendWideOrNull(Out, "guard_serial", Entry.GuardSerial, MaxLoggedValue);
   AppendKey(Out, "asked");
   JsonAppendRaw(Out, "{");
   for (UINTN I = 0; I < Entry.AskedCount; I++) {

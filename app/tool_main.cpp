@@ -11,6 +11,13 @@ constexpr const CHAR16 *ToolYear = u"2017";
 
 FinishedRun Finished = {};
 
+VOID PrintBanner() {
+  // Factory logs match this banner as printed, spelling included (see docs/kept-on-purpose.md).
+  PrintConsole(u"Kestrel for Tarnm - Version #%s\n", ToolVersion);
+  PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
+               ToolYear);
+}
+
 // The run's line takes its place in the log before anything else is done, so that a stick that
 // cannot take it stops the run before GPP1 is touched, and one that fills up later still does. A
 // station job always has its line, in the station's log by default.
@@ -44,10 +51,7 @@ ToolStatus RunTool(UINTN Argc, CHAR16 **Argv, RunStory &Story) {
   ParseCommandLine(Argc, Argv, &Options);
   DebugEnabled = Options.DebugRequested;
 
-  // Factory logs match this banner as printed, spelling included (see docs/kept-on-purpose.md).
-  PrintConsole(u"Kestrel for Tarnm - Version #%s\n", ToolVersion);
-  PrintConsole(u"Board record tool for Tarn boards, eMMC GPP1 block 0; first released %s.\n\n",
-               ToolYear);
+  PrintBanner();
 
   ToolOperation Operation = OperationOf(Options);
   // A job's values come before its line: they are what the line says was asked.
@@ -101,6 +105,39 @@ ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const
     return Reserved;
   Story.Reason = Reason;
   return FinishStationLog(&Log, Entry, Story, Status);
+}
+
+ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UINTN Argc,
+                               CHAR16 **Argv) {
+  Finished = {};
+  PrintBanner();
+  const CHAR16 *Name = File != nullptr ? File : u"kestrel.args";
+  switch (Fault) {
+  case ArgumentsFileFault::TooLong:
+    PrintConsole(u"ERROR: %s holds more than %d bytes: it is no command line!\n", Name,
+                 static_cast<int>(MaxBootArgumentsBytes));
+    break;
+  case ArgumentsFileFault::HoldsNul:
+    PrintConsole(u"ERROR: %s holds a NUL: it is no command line!\n", Name);
+    break;
+  case ArgumentsFileFault::MoreThanOneLine:
+    PrintConsole(u"ERROR: %s holds more than one line of words: it must hold one command line!\n",
+                 Name);
+    break;
+  case ArgumentsFileFault::Unreadable:
+    PrintConsole(u"ERROR: %s cannot be read: nothing was done!\n", Name);
+    break;
+  default:
+    PrintConsole(u"ERROR: %s is not UTF-8 or UCS-2 text of printable characters: it is no command "
+                 u"line!\n",
+                 Name);
+    break;
+  }
+  constexpr const CHAR8 *Refused = "arguments file refused, nothing written";
+  const ToolStatus Status = Argc > 1 ? LogRunWithoutGpp1(Argc, Argv, ToolInvalidParameter, Refused)
+                                     : ToolInvalidParameter;
+  Finished.Reason = Status == ToolInvalidParameter ? Refused : RunReason(Status, RunStory{});
+  return Status;
 }
 
 const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation) {

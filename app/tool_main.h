@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "app/request_checks.h"
 #include "app/station_files.h"
+#include "shell/boot_arguments.h"
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
 
@@ -12,6 +13,13 @@ ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
 // before the run): its line put in the log its command line names, with Status and Reason, by the
 // log's own code; nothing else is done and nothing is asked. Status, or the log's own failure.
 ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const CHAR8 *Reason);
+
+// A start without a shell whose arguments file (File) cannot be taken, for Fault: the banner, one
+// "ERROR: " line, and the run's line in the log its first line names, when that line could be
+// read (Argc, Argv); ToolInvalidParameter, or the log's own failure. LastRun() then gives its
+// reason for the outcome line.
+ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UINTN Argc,
+                               CHAR16 **Argv);
 
 // The log a run of Operation puts its line in: --log's file, the station's log for a job, or null.
 const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation);

@@ -16,6 +16,7 @@
 #include "host/interruption.h"
 #include "host/host_text.h"
 #include "host/record_json.h"
+#include "host/stick_maker.h"
 
 namespace {
 
@@ -374,6 +375,9 @@ bool MakeStandardDescriptorsSafe() {
 
 int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
                 const FrontEndPlatform &Platform) {
+  // The stick maker, also kestrel-stick: the rest of the words are its own.
+  if (!Args.empty() && Args[0] == MakeStickWord)
+    return MakeStick(std::vector<std::string>(Args.begin() + 1, Args.end()), Out, Err);
   FrontEndOptions Options;
   std::string Error;
   if (!ParseFrontEndOptions(Args, &Options, &Error))

@@ -30,6 +30,9 @@ struct FrontEndPlatform {
   int LockWaitMilliseconds = DefaultLockWaitMilliseconds;
 };
 
+// The first word that makes the front end the stick maker (kestrel-stick).
+constexpr const char *MakeStickWord = "--make-stick";
+
 // Args without the program name.
 int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
                 const FrontEndPlatform &Platform = FrontEndPlatform());

@@ -37,6 +37,28 @@ bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide) {
   return true;
 }
 
+std::string Shown(const std::string &Text) {
+  std::string Out;
+  const auto *Bytes = reinterpret_cast<const UINT8 *>(Text.data());
+  for (UINTN At = 0; At < Text.size();) {
+    const UINTN From = At;
+    CHAR16 C = 0;
+    const bool Decoded = DecodeUtf8(Bytes, Text.size(), &At, &C);
+    if (Decoded && C >= 0x20 && C != 0x7F && (C < 0x80 || C > 0x9F)) {
+      Out.append(Text, From, At - From);
+      continue;
+    }
+    if (!Decoded)
+      At = From + 1;
+    char Escape[8];
+    for (UINTN I = From; I < At; I++) {
+      snprintf(Escape, sizeof(Escape), "\\x%02x", Bytes[I]);
+      Out += Escape;
+    }
+  }
+  return Out;
+}
+
 void Warn(const std::string &Text, FILE *Stream) {
-  fprintf(Stream, "kestrel: %s\n", Text.c_str());
+  fprintf(Stream, "kestrel: %s\n", Shown(Text).c_str());
 }

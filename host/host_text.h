@@ -14,6 +14,10 @@ std::string EncodeUtf8(const char16_t *Text);
 // not UTF-8 and for characters beyond UCS-2.
 bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide);
 
-// "kestrel: Text" on Stream, standard error unless the caller has its own: a warning, a refusal,
+// Text as it may reach a terminal: control characters (C0, DEL, C1) and bytes that are not UTF-8
+// shown as \xHH escapes, so that a name or a value can never steer the terminal it is shown on.
+std::string Shown(const std::string &Text);
+
+// "kestrel: Text" on Stream (Text as Shown), standard error unless the caller has its own: a warning, a refusal,
 // or a failure said once with the system's reason.
 void Warn(const std::string &Text, FILE *Stream = stderr);

@@ -28,5 +28,9 @@ int main(int Argc, char **Argv) {
     Platform.SysfsRoot = std::string(Root) + "/sys";
   }
   std::vector<std::string> Args(Argv + 1, Argv + Argc);
+  // kestrel-stick is the stick maker's short name.
+  const std::string Name = Argc > 0 ? Argv[0] : "";
+  if (Name.substr(Name.rfind('/') + 1) == "kestrel-stick")
+    Args.insert(Args.begin(), MakeStickWord);
   return RunFrontEnd(Args, stdout, stderr, Platform);
 }

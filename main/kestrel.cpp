@@ -106,9 +106,17 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   // options or with the arguments file beside it. Its files are on its own volume, named from
   // the root, as under the EFI 1.1 shell.
   BootArguments Boot;
-  if (ReadBootArguments(ImageHandle, &Boot) == BootArgumentSource::None)
+  const BootArgumentSource Source = ReadBootArguments(ImageHandle, &Boot);
+  if (Source == BootArgumentSource::None)
     return NoArgumentSourceStatus;
   FillShellFileOps(nullptr);
+  if (Source == BootArgumentSource::Refused) {
+    // An arguments file that is there but is not one command line is said, never ignored; it
+    // ends as a start by the boot manager ends, with nothing it asked for trusted.
+    const ToolStatus Status = RefuseArgumentsFile(Boot.File, Boot.Fault, Boot.Argc, Boot.Argv);
+    EndRun(Status, RunEnding{false, 0, RunEnd::Return}, true);
+    return EFI_SUCCESS;
+  }
   return RunAndEnd(Boot.Argc, Boot.Argv, true);
 }
 

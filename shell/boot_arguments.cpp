@@ -73,13 +73,13 @@ VOID ImageFolder(const EFI_DEVICE_PATH_PROTOCOL *Path, CHAR16 *Folder) {
   Folder[Length] = 0;
 }
 
-// The arguments file beside the image, as text, into Text (room for MaxChars and a NUL).
-bool ReadArgumentsFile(const EFI_LOADED_IMAGE_PROTOCOL *Image, UINT8 *Bytes, CHAR16 *Text,
-                       UINTN MaxChars) {
-  CHAR16 Name[MaxFolderChars + 16];
+// The arguments file beside the image: its name (into Name, room for MaxFolderChars + 16), its
+// bytes (into Bytes, room for MaxBootArgumentsBytes + 1) and its line as text. Not there: false.
+bool ReadArgumentsFile(const EFI_LOADED_IMAGE_PROTOCOL *Image, CHAR16 *Name, UINT8 *Bytes,
+                       CHAR16 *Text, UINTN MaxChars, ArgumentsFileFault *Fault) {
   ImageFolder(Image->FilePath, Name);
   UINTN Length = WideStringLength(Name);
-  for (const CHAR16 *C = BootArgumentsFileName; *C != 0 && Length + 1 < sizeof(Name) / 2; C++)
+  for (const CHAR16 *C = BootArgumentsFileName; *C != 0 && Length + 1 < MaxFolderChars + 16; C++)
     Name[Length++] = *C;
   Name[Length] = 0;
   EFI_FILE_PROTOCOL *Root = nullptr;
@@ -94,8 +94,10 @@ bool ReadArgumentsFile(const EFI_LOADED_IMAGE_PROTOCOL *Image, UINT8 *Bytes, CHA
   UINTN Size = MaxBootArgumentsBytes + 1;
   Status = File->Read(File, &Size, Bytes);
   File->Close(File);
-  return !EFI_ERROR(Status) && Size <= MaxBootArgumentsBytes &&
-         ArgumentsFileText(Bytes, Size, Text, MaxChars);
+  *Fault = EFI_ERROR(Status) || Size > MaxBootArgumentsBytes + 1
+               ? ArgumentsFileFault::Unreadable
+               : ArgumentsFileLine(Bytes, Size, Text, MaxChars);
+  return true;
 }
 
 } // namespace
@@ -118,32 +120,49 @@ bool LoadOptionsAreText(const VOID *Options, UINT32 Size, UINTN *Length) {
   return *Length != 0;
 }
 
-bool ArgumentsFileText(const UINT8 *Bytes, UINTN Size, CHAR16 *Text, UINTN MaxChars) {
+ArgumentsFileFault ArgumentsFileLine(const UINT8 *Bytes, UINTN Size, CHAR16 *Text, UINTN MaxChars) {
   UINTN Chars = 0;
   UINTN At = 0;
+  Text[0] = 0;
   const bool Wide = Size >= 2 && Bytes[0] == 0xFF && Bytes[1] == 0xFE;
   if (Wide)
     At = 2;
   else if (Size >= 3 && Bytes[0] == 0xEF && Bytes[1] == 0xBB && Bytes[2] == 0xBF)
     At = 3;
-  while (At < Size && Chars < MaxChars) {
+  // The first line is the command line; after its end only line ends and blanks may follow.
+  bool LineEnded = false;
+  ArgumentsFileFault Fault =
+      Size > MaxBootArgumentsBytes ? ArgumentsFileFault::TooLong : ArgumentsFileFault::None;
+  const UINTN End = Size > MaxBootArgumentsBytes ? MaxBootArgumentsBytes : Size;
+  while (At < End) {
     CHAR16 C = 0;
     if (Wide) {
-      if (At + 1 >= Size)
-        return false;
+      if (At + 1 >= End)
+        return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::NotText;
       C = static_cast<CHAR16>(Bytes[At] | Bytes[At + 1] << 8);
       At += 2;
-    } else if (!DecodeUtf8(Bytes, Size, &At, &C)) {
-      return false;
+    } else if (!DecodeUtf8(Bytes, End, &At, &C)) {
+      return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::NotText;
     }
-    if (C == u'\r' || C == u'\n')
-      break;
+    if (C == 0)
+      return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::HoldsNul;
+    if (C == u'\r' || C == u'\n') {
+      LineEnded = true;
+      continue;
+    }
     if (!Printable(C))
-      return false;
+      return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::NotText;
+    if (LineEnded) {
+      if (!Separator(C) && Fault == ArgumentsFileFault::None)
+        Fault = ArgumentsFileFault::MoreThanOneLine;
+      continue;
+    }
+    if (Chars >= MaxChars)
+      return ArgumentsFileFault::TooLong;
     Text[Chars++] = C;
+    Text[Chars] = 0;
   }
-  Text[Chars] = 0;
-  return true;
+  return Fault;
 }
 
 UINTN SplitCommandLine(CHAR16 *Text, CHAR16 **Words, UINTN MaxWords) {
@@ -175,6 +194,36 @@ UINTN SplitCommandLine(CHAR16 *Text, CHAR16 **Words, UINTN MaxWords) {
   return Count;
 }
 
+bool JoinCommandLine(const CHAR16 *const *Words, UINTN Count, CHAR16 *Line, UINTN MaxChars) {
+  UINTN At = 0;
+  const auto Put = [&](CHAR16 C) {
+    if (At < MaxChars)
+      Line[At] = C;
+    At++;
+  };
+  for (UINTN W = 0; W < Count; W++) {
+    const CHAR16 *Word = Words[W];
+    bool Quote = *Word == 0;
+    for (const CHAR16 *C = Word; *C != 0; C++)
+      Quote = Quote || Separator(*C) || *C == u'"' || *C == u'^';
+    if (W != 0)
+      Put(u' ');
+    if (Quote)
+      Put(u'"');
+    for (const CHAR16 *C = Word; *C != 0; C++) {
+      if (*C == u'"' || *C == u'^')
+        Put(u'^');
+      Put(*C);
+    }
+    if (Quote)
+      Put(u'"');
+  }
+  if (At > MaxChars)
+    return false;
+  Line[At] = 0;
+  return true;
+}
+
 BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Arguments) {
   EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
   if (EFI_ERROR(PlatformContext.BootServices->HandleProtocol(
@@ -187,12 +236,16 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
   constexpr UINTN MaxWords = MaxChars / 2 + 1;
   constexpr UINTN VectorBytes = (MaxWords + 2) * sizeof(CHAR16 *);
   constexpr UINTN TextBytes = (MaxChars + 1) * sizeof(CHAR16);
-  auto Pool = PoolPtr<UINT8>::AllocateZeroed(VectorBytes + TextBytes + MaxBootArgumentsBytes + 1);
+  constexpr UINTN NameBytes = (MaxFolderChars + 16) * sizeof(CHAR16);
+  auto Pool = PoolPtr<UINT8>::AllocateZeroed(VectorBytes + TextBytes + NameBytes +
+                                             MaxBootArgumentsBytes + 1);
   if (!Pool)
     return BootArgumentSource::None;
   auto **Argv = reinterpret_cast<CHAR16 **>(Pool.Get());
   auto *Text = reinterpret_cast<CHAR16 *>(Pool.Get() + VectorBytes);
-  UINT8 *Bytes = Pool.Get() + VectorBytes + TextBytes;
+  auto *Name = reinterpret_cast<CHAR16 *>(Pool.Get() + VectorBytes + TextBytes);
+  UINT8 *Bytes = Pool.Get() + VectorBytes + TextBytes + NameBytes;
+  ArgumentsFileFault Fault = ArgumentsFileFault::None;
   BootArgumentSource Source = BootArgumentSource::None;
   UINTN Length = 0;
   if (LoadOptionsAreText(Image->LoadOptions, Image->LoadOptionsSize, &Length) &&
@@ -202,8 +255,9 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
       Text[I] = static_cast<CHAR16>(Options[2 * I] | Options[2 * I + 1] << 8);
     Text[Length] = 0;
     Source = BootArgumentSource::LoadOptions;
-  } else if (ReadArgumentsFile(Image, Bytes, Text, MaxChars)) {
-    Source = BootArgumentSource::ArgumentsFile;
+  } else if (ReadArgumentsFile(Image, Name, Bytes, Text, MaxChars, &Fault)) {
+    Source = Fault == ArgumentsFileFault::None ? BootArgumentSource::ArgumentsFile
+                                               : BootArgumentSource::Refused;
   } else {
     return BootArgumentSource::None;
   }
@@ -216,6 +270,8 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
   Argv[Count - Skip + 1] = nullptr;
   Arguments->Argc = Count - Skip + 1;
   Arguments->Argv = Argv;
+  Arguments->Fault = Fault;
+  Arguments->File = Source == BootArgumentSource::LoadOptions ? nullptr : Name;
   Arguments->Pool = static_cast<PoolPtr<UINT8> &&>(Pool);
   return Source;
 }

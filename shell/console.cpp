@@ -20,6 +20,23 @@ UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con
     return 0;
   UINT64 Count =
       FormatEngine(Line.Get(), ConsoleLineCharacters, ConsoleFormatFlags, Format, Arguments);
+  CHAR16 *Text = Line.Get();
+  // A message cut short still ends its line, as its format does, so that the next one never
+  // runs on from the middle of it.
+  UINTN FormatLength = Format != nullptr ? WideStringLength(Format) : 0;
+  if (Count + 1 == ConsoleLineCharacters && FormatLength != 0 &&
+      Format[FormatLength - 1] == u'\n' && Text[Count - 1] != u'\n') {
+    Text[Count - 2] = u'\r';
+    Text[Count - 1] = u'\n';
+  }
+  // Characters that would steer a terminal (C0 controls but the line's own, DEL, C1 controls),
+  // as a record or a value may hold, are shown as '?'.
+  for (UINT64 I = 0; I < Count; I++) {
+    const CHAR16 C = Text[I];
+    if ((C < 0x20 && C != u'\r' && C != u'\n' && C != u'\t' && C != u'\b') ||
+        (C >= 0x7F && C <= 0x9F))
+      Text[I] = u'?';
+  }
   // An empty message is not handed over: it would cost a firmware call that shows nothing.
   if (Console != nullptr && Count != 0 && EFI_ERROR(Console->OutputString(Console, Line.Get())))
     return 0;

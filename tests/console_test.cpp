@@ -34,6 +34,10 @@ TEST_F(ConsolePrint, LongMessageIsCutAt320Characters) {
   EXPECT_EQ(PrintConsole(u"%a", Long.c_str()), 320u);
   ASSERT_EQ(Sim.ConsoleCalls.size(), 1u);
   EXPECT_TRUE(Sim.ConsoleCalls[0] == std::u16string(320, u'x'));
+  // A line cut short still ends as its format does; what would steer a terminal shows as '?'.
+  Sim.ClearConsole();
+  PrintConsole(u"%a\n", (std::string("\x1b\x7f") + Long).c_str());
+  EXPECT_TRUE(Sim.ConsoleCalls[0] == u"??" + std::u16string(316, u'x') + u"\r\n");
   // Exactly full: all 320 characters, nothing dropped.
   Sim.ClearConsole();
   EXPECT_EQ(PrintConsole(u"%320a", "y"), 320u);

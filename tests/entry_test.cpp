@@ -129,8 +129,13 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
   const std::vector<uint8_t> Tag = {0x41, 0x92, 0xe5, 0x3a, 0x11, 0x7c, 0x4f, 0x8b,
                                     0x9c, 0x2d, 0x60, 0x05, 0x1e, 0xa7, 0xb3, 0x48};
   const std::string Ok = "Kestrel.efi ended with status 0x0: ok.";
+  const std::string Refused =
+      "Kestrel.efi ended with status 0x2: arguments file refused, nothing written.";
+  const auto Bytes = [](const std::string &Text) {
+    return std::vector<uint8_t>(Text.begin(), Text.end());
+  };
   std::vector<uint8_t> Utf8Bom = {0xEF, 0xBB, 0xBF};
-  const std::string Args = "-r --wait 2\r\n-c\n";
+  const std::string Args = "-r --wait 2\r\n\n";
   Utf8Bom.insert(Utf8Bom.end(), Args.begin(), Args.end());
   std::vector<uint8_t> Wide = {0xFF, 0xFE};
   for (char16_t C : std::u16string(u"-r --then off --wait 5"))
@@ -174,7 +179,12 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
       {Tag, Utf8Bom, 0, 0, 2'000'000, "Press a key to go on, or wait 2 seconds."},
       {{}, Wide, 1'000'000, 0, 1'000'000, Ok, {EfiResetShutdown}},
       {Tag, {}, 0, ~0ull, 0, ""},
-      {{}, {'-', 'r', 0xC0, 0xAF}, 0, ~0ull, 0, ""},
+      // An arguments file that is no one command line is refused aloud, and logged where its
+      // first line says.
+      {{}, {'-', 'r', 0xC0, 0xAF}, 0, 0, 10'000'000, Refused},
+      {{}, Bytes("-r --log run.log --wait 0\r\n-c\r\n"), 0, 0, 10'000'000, Refused},
+      {{}, Bytes(std::string("-r\0-c", 5)), 0, 0, 10'000'000, Refused},
+      {{}, Bytes("-r" + std::string(4100, ' ')), 0, 0, 10'000'000, Refused},
   };
   for (const auto &R : Rows) {
     SCOPED_TRACE(R.Says);
@@ -209,7 +219,9 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
     if (!R.Typed.empty())
       EXPECT_EQ(B.Sim.ErrorText(), "Pylon serial: 12 345\r\nPylon serial: 12345678\r\nMM: 09876\r\n"
                                    "Sandrel serial (Enter for none): \r\n");
-    EXPECT_EQ(Stick.Files.count(u"run.log"), R.Says == Ok && R.KeyAt == 0 ? 1u : 0u);
+    const std::string Text(R.File.begin(), R.File.end());
+    const bool Logged = (R.Says == Ok && R.KeyAt == 0) || Text.find("--log") != std::string::npos;
+    EXPECT_EQ(Stick.Files.count(u"run.log"), Logged ? 1u : 0u);
   }
 }
 

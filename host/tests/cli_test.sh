@@ -255,20 +255,31 @@ if cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null; then
     warnings=$(groff -t -man -ww -z "$WORK/prefix/share/man/man8/"kestrel*.8 2>&1)
     check "man pages render cleanly" "" "$warnings"
   fi
-  # The service stick, as a folder and as an image file, with the installed image: the tool's
-  # words as the shell splits them again.
+  # The service stick, from the installed short name: the tool's words as the tool splits them
+  # again, into a new image file and into one that exists; words or media the stick maker refuses
+  # leave nothing written (a folder that is not on FAT, an image that is no EFI application, a
+  # word the file cannot carry or the tool does not take).
   stick=$WORK/prefix/bin/kestrel-stick
-  "$stick" "$WORK" -- -w -p 'A B' -m '1"2^3' --then off >/dev/null
-  check "kestrel-stick: a folder" 'BOOTX64.EFI kestrel.args|-w -p "A B" -m "1^"2^^3" --then off' \
-    "$(ls "$WORK/EFI/BOOT" | tr '\n' ' ' | sed 's/ $//')|$(tr -d '\r' <"$WORK/EFI/BOOT/kestrel.args")"
-  ok "kestrel-stick: the installed image" cmp -s "$WORK/EFI/BOOT/BOOTX64.EFI" "$BUILD/Kestrel.efi"
-  if "$stick" --size 2 "$WORK/stick.img" -- -r >/dev/null; then
-    check "kestrel-stick: an image file" "-r" "$(mtype -i "$WORK/stick.img" ::/EFI/BOOT/kestrel.args | tr -d '\r')"
-  else
-    fail "kestrel-stick: an image file"
-  fi
-  "$stick" "$WORK" -- -r "$(printf 'a\tb\001')" 2>/dev/null
-  check "kestrel-stick: a control character" 1 "$?"
+  args() { mtype -i "$1" ::/EFI/BOOT/kestrel.args | tr -d '\r'; }
+  "$stick" "$WORK/stick.img" -- -w -p 'A B' -m '1"2^3' --then off >/dev/null
+  check "kestrel-stick: a new image" '-w -p "A B" -m "1^"2^^3" --then off' "$(args "$WORK/stick.img")"
+  mcopy -i "$WORK/stick.img" ::/EFI/BOOT/BOOTX64.EFI "$WORK/booted.efi"
+  ok "kestrel-stick: the installed image" cmp -s "$WORK/booted.efi" "$BUILD/Kestrel.efi"
+  "$stick" --size 2 "$WORK/stick.img" -- -r >/dev/null
+  check "kestrel-stick: an image that exists" "-r" "$(args "$WORK/stick.img")"
+  cp "$WORK/stick.img" "$WORK/stick.before"
+  refused=($'a\tb\001' $'09876\n' $'0987\r6' $'\302\205' $'\360\237\230\200' --frob
+    "$(head -c 5000 /dev/zero | tr '\0' x)")
+  for words in "${refused[@]}"; do
+    "$stick" "$WORK/stick.img" -- -w -p 1 -m "$words" 2>"$WORK/err"
+    check "kestrel-stick refuses ${words:0:20}: one line, status 2" "2 1" "$? $(wc -l <"$WORK/err")"
+  done
+  "$stick" "$WORK" -- -r 2>/dev/null
+  check "kestrel-stick: a folder not on FAT" 2 "$?"
+  "$stick" --efi /etc/passwd "$WORK/new.img" -- -r 2>/dev/null
+  check "kestrel-stick: --efi that is no EFI application" "2 absent" "$? $([ -e "$WORK/new.img" ] || echo absent)"
+  ok "kestrel-stick: a refused stick is as it was" cmp -s "$WORK/stick.img" "$WORK/stick.before"
+  check "kestrel-stick: nothing half made beside it" "" "$(ls "$WORK" | grep kestrel-)"
 else
   ok "cmake --install" false
 fi

@@ -6,6 +6,7 @@
 # Usage: fat_stick_test.sh KESTREL SOURCE-DIR BUILD-DIR
 # shellcheck source=host/tests/checks.sh
 source "$(dirname "$0")/checks.sh"
+BUILD=$3
 MNT=$WORK/mnt
 at_exit() { mountpoint -q "$MNT" 2>/dev/null && fusermount -u "$MNT"; }
 
@@ -108,5 +109,13 @@ check "clear with backup" 0 "$?"
 check "restore from the stick" 0 "$?"
 cmp -s "$img" "$WORK/provisioned.img" || fail "restore did not give the image back byte for byte"
 grep -q "Pylon Serial   #11111111" "$WORK/out" || fail "restore does not show the record"
+
+# The stick maker on a mounted FAT stick: the image and the arguments file in \EFI\BOOT, whole.
+mount_stick roomy
+"$KESTREL" --make-stick --efi "$BUILD/Kestrel.efi" "$MNT" -- --wait 0 --then off --provision >/dev/null
+check "a stick laid out on FAT" "0 --wait 0 --then off --provision" \
+  "$? $(tr -d '\r' <"$MNT/EFI/BOOT/kestrel.args")"
+cmp -s "$MNT/EFI/BOOT/BOOTX64.EFI" "$BUILD/Kestrel.efi" || fail "the stick's boot image is not the tool"
+check "a stick laid out on FAT: no temporary left" "" "$(ls -A "$MNT/EFI/BOOT" | grep '^\.')"
 
 summary
