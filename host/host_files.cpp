@@ -351,26 +351,34 @@ EFI_STATUS EFIAPI ReadFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
 }
 
 // Writes Size bytes at the handle's position. At or past the file's end the bytes go through
-// O_APPEND and land at its real end, which becomes the position; before it, in place, which a
-// file marked append-only refuses (EFI_ACCESS_DENIED, nothing written).
+// O_APPEND and land at its real end, which becomes the position; before it, in place, through a
+// descriptor of the file's own without O_APPEND (pwrite on an O_APPEND descriptor appends
+// whatever its offset), which a file marked append-only refuses (EFI_ACCESS_DENIED, nothing
+// written).
 EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
   LinuxFile *F = FileOf(H);
   int Flags = fcntl(F->Fd.Get(), F_GETFL);
   struct stat Info;
   if (Flags < 0 || fstat(F->Fd.Get(), &Info) != 0)
     return Failed("write", F->Path, errno);
-  bool Append = (Flags & O_APPEND) != 0 && F->Position >= static_cast<uint64_t>(Info.st_size);
-  if ((Flags & O_APPEND) != 0 && !Append && fcntl(F->Fd.Get(), F_SETFL, Flags & ~O_APPEND) != 0) {
-    *Size = 0;
-    return errno == EPERM ? EFI_ACCESS_DENIED : Failed("write", F->Path, errno);
+  const bool Appending = (Flags & O_APPEND) != 0;
+  const bool Append = Appending && F->Position >= static_cast<uint64_t>(Info.st_size);
+  Descriptor InPlace;
+  if (Appending && !Append) {
+    const std::string Held = "/proc/self/fd/" + std::to_string(F->Fd.Get());
+    InPlace.Reset(open(Held.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!InPlace.Valid()) {
+      *Size = 0;
+      return errno == EPERM ? EFI_ACCESS_DENIED : Failed("write", F->Path, errno);
+    }
   }
+  const int Fd = InPlace.Valid() ? InPlace.Get() : F->Fd.Get();
   size_t Done = 0;
   int Error = 0;
   while (Done < *Size) {
     const uint8_t *From = static_cast<uint8_t *>(Buffer) + Done;
-    ssize_t N =
-        Append ? write(F->Fd.Get(), From, *Size - Done)
-               : pwrite(F->Fd.Get(), From, *Size - Done, static_cast<off_t>(F->Position + Done));
+    ssize_t N = Append ? write(Fd, From, *Size - Done)
+                       : pwrite(Fd, From, *Size - Done, static_cast<off_t>(F->Position + Done));
     if (N < 0 && errno == EINTR)
       continue;
     if (N <= 0) {
@@ -380,13 +388,15 @@ EFI_STATUS EFIAPI WriteFile(SHELL_FILE_HANDLE H, UINTN *Size, VOID *Buffer) {
     Done += static_cast<size_t>(N);
   }
   if (Append) {
-    off_t End = lseek(F->Fd.Get(), 0, SEEK_CUR);
+    off_t End = lseek(Fd, 0, SEEK_CUR);
     F->Position = End >= 0 ? static_cast<uint64_t>(End) : F->Position + Done;
   } else {
     F->Position += Done;
-    if ((Flags & O_APPEND) != 0)
-      fcntl(F->Fd.Get(), F_SETFL, Flags);
   }
+  // A write in place is released with its own descriptor (a FUSE file system writes it then);
+  // the handle's flush syncs the file.
+  if (InPlace.Valid() && !InPlace.Close() && Error == 0)
+    Error = errno;
   *Size = Done;
   return Error == 0 ? EFI_SUCCESS : Failed("write", F->Path, Error);
 }

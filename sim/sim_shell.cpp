@@ -36,6 +36,8 @@ EFI_STATUS EFIAPI FileRead(EFI_FILE_PROTOCOL *This, UINTN *Size, VOID *Buffer) {
   UINTN N = *Size < Left ? *Size : static_cast<UINTN>(Left);
   if (N != 0)
     memcpy(Buffer, F->Data->data() + F->Position, N);
+  if (N != 0 && Volume().GarblesReads)
+    static_cast<uint8_t *>(Buffer)[0] ^= 1;
   F->Position += N;
   *Size = N;
   return EFI_SUCCESS;

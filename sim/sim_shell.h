@@ -83,6 +83,7 @@ public:
   bool ReadOnly = false;
   bool AccountsSpace = true; // false: reports the whole volume free, as some FAT drivers do
   size_t WritesLeft = SIZE_MAX; // writes the volume takes before it fails them (a dying stick)
+  bool GarblesReads = false;    // every read gives its first byte with one bit flipped
   uint64_t UsedBytes() const;
   size_t OpenHandles = 0; // opened and not yet closed
 

@@ -220,6 +220,17 @@ TEST_F(StartUp, ClockGatedTypeAssignsBothDefaultWindowsAndOpensTheUartsGate) {
   EXPECT_EQ(Hw.Log.back(), R32(UartBase + 0xF8, 0));
 }
 
+// The last UART (11, at 0/24/3) is a UART like the others: its clock, and its own gate bit.
+TEST(SerialIoSetUp, TheLastUartGetsItsClockAndItsGateBit) {
+  SimHardware Hw;
+  Hw.Pci.Add(0, 24, 3, PlatformVendorId, 0x2222).Set32(0x10, 0);
+  Hw.AddRegisters(0xFEA20000, 0x2000);
+  Hw.Sideband.Set(0x90, 0x618, 0);
+  SetupSerialIoController(11, 4);
+  EXPECT_EQ(Hw.Sideband.Get(0x90, 0x618), 0x8u); // bit 11 - 8
+  EXPECT_ACCESSES(MemWritesIn(Hw, 0xFEA20200, 0xFEA20204), W32(0xFEA20200, 0xBD090901));
+}
+
 // Controllers below the UARTs (5: an I2C one) get no clock, and one more setting in the window at
 // their table's default base, unless they are of the windowless type.
 TEST(SerialIoSetUp, NonUartControllersGetTheirExtraSettingAtTheTableBase) {

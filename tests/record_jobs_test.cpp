@@ -17,8 +17,9 @@ using Args = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
 // Tight: room for the run's log line and no more; Unaccounted: roomy, but its file system does
-// not say how much room it has; Dying: fails every write after the first.
-enum class Stick { Roomy, Full, ReadOnly, Tight, Unaccounted, Dying };
+// not say how much room it has; Dying: fails every write after the first; Garbling: reads back
+// other bytes than it holds.
+enum class Stick { Roomy, Full, ReadOnly, Tight, Unaccounted, Dying, Garbling };
 enum class Device { Blank, Erased, Good, Corrupt, Protected, FailsWrites, DropsWrites, Missing };
 
 const Args Provision = {"-w", "-p", "11111111", "-m", "09876", "-s", "55555555", "-b", "3"};
@@ -202,6 +203,12 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       {V20, Dying, Good, {}, With(Write, {"--log", "run.log"}), 0x4C,
        "ERROR: GPP1 was written and verified, but not logged: run.log: Device Error!", Written, nullptr,
        R"("status":null,"reason":"no outcome recorded"})"},
+      // What a stick reads back is what the run relies on: other bytes refuse the run.
+      {V20, Garbling, Good, {}, With(Write, {"--backup", OldBin}), 0x40,
+       "ERROR: Backup old.bin reads back other bytes than were saved!"},
+      {V20, Garbling, Good, {}, With(Write, {"--log", "run.log"}), 0x4B,
+       "ERROR: Log run.log cannot take the run's line: Volume Corrupt; GPP1 untouched!", {},
+       nullptr, R"("status":null,"reason":"no outcome recorded"})"},
       // Station jobs: the values are values, the backup is SERIAL.bin, the proof the whole block.
       {V20, Roomy, Blank, {}, With(Job, {"--provision", "12345678", "09876"}), 0,
        Verdict("PASS: provision of 12345678: ok (status 0x0)"), Written, "12345678.bin",
@@ -291,6 +298,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     S.Volume.ReadOnly = C.Stick == ReadOnly;
     S.Volume.AccountsSpace = C.Stick != Unaccounted;
     S.Volume.WritesLeft = C.Stick == Dying ? 1 : SIZE_MAX;
+    S.Volume.GarblesReads = C.Stick == Garbling;
     if (C.Stick == Full || C.Stick == Tight)
       S.Volume.Capacity = S.Volume.UsedBytes() + (C.Stick == Full ? 40 : Room);
     S.B.Sim.Type(C.Typed);
@@ -334,9 +342,10 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
       EXPECT_EQ(Lines, C.Stick == ReadOnly ? C.Earlier : "{}\n");
     } else {
       std::string Line = Lines.substr(3);
-      EXPECT_EQ(Line.find('\n'), Line.size() - 1) << Line;
+      // (A garbling stick misreads the log's last newline, and puts one of its own first.)
+      EXPECT_EQ(Line.find('\n', C.Stick == Garbling ? 1 : 0), Line.size() - 1) << Line;
       EXPECT_NE(Line.find(C.Log), std::string::npos) << Line;
-      if (C.Stick != Dying)
+      if (C.Stick != Dying && C.Stick != Garbling)
         EXPECT_NE(Line.find(",\"status\":" + std::to_string(Status) + ","), std::string::npos);
     }
     EXPECT_EQ(S.Volume.OpenHandles, 0u);

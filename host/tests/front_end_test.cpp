@@ -199,6 +199,10 @@ TEST(BlockDeviceIdentity, OnlyAGpp1WhoseFirstPciFunctionIsDevice28IsTheBoards) {
       {Pci + "1c.3/0000:01:09.1" + Card + "mmcblk0gp0", true, ""},
       {Pci + "14.0/0000:01:1c.0" + Card + "mmcblk1gp0", false,
        "the kernel calls it mmcblk1gp0, behind PCI function 0000:00:14.0" + NotController},
+      // Not a function sysfs names: the device number in three digits, the bus in one.
+      {Pci + "01c.0" + Card + "mmcblk0gp0", false,
+       "the kernel calls it mmcblk0gp0, on no PCI function" + NotController},
+      {"/devices/pci0000:00/0000:0:1c.0" + Card + "mmcblk0gp0", false, ""},
       {"/devices/platform/80860F14:00" + Card + "mmcblk0gp0", false,
        "the kernel calls it mmcblk0gp0, on no PCI function" + NotController},
       {Pci + "1c.0" + Card + "mmcblk0gp1", false, "the kernel calls it mmcblk0gp1"},
