@@ -524,6 +524,52 @@ def boot_returns():
         "same", ["--secure-boot"], None)
 
 
+def boot_args_files(build, work):
+    # Sticks whose kestrel.args the stick maker wrote (the words must reach the tool as given:
+    # the log shows the guard's serial as it arrived) or the tool must refuse aloud: two lines of
+    # words, a NUL, bytes that are not text, more than 4096 bytes. Each refusal is one ERROR line
+    # and the outcome line, logged where the first line names a log.
+    tricky = 'A "B^ C  d'
+    made = os.path.join(work, "made.img")
+    subprocess.run([os.path.join(build, "host", "kestrel"), "--make-stick", "--efi",
+                    os.path.join(build, "Kestrel.efi"), made, "--", "-r", "--log", "made.log",
+                    "--if-serial", tricky, "--wait", "0", "--then", "off"],
+                   check=True, capture_output=True)
+    files = {"made": mtools("mtype", "-i", made, "::/EFI/BOOT/kestrel.args").stdout,
+             "two-lines": b"-r --log two.log --wait 0 --then off\r\n-c\r\n",
+             "nul": b"-r --wait 0\0-c\r\n", "not-text": b"-r \xc0\xaf\r\n",
+             "too-long": b"-r" + b" " * 5000 + b"\r\n"}
+    for name, data in files.items():
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(data)
+    refused = ended("0x2", "arguments file refused, nothing written").strip()
+    steps = [("made", "0x15", [f"ERROR: GPP1 holds a blank record, not the record of Pylon "
+                               f"Serial #{tricky}!", ended("0x15", "guard refused: GPP1 is "
+                                                          "blank").strip()])]
+    steps += [(name, "0x2", ["ERROR: \\EFI\\BOOT\\kestrel.args " + why, refused])
+              for name, why in (("two-lines", "holds more than one line of words: it must hold "
+                                 "one command line!"),
+                                ("nul", "holds a NUL: it is no command line!"),
+                                ("not-text", "is not UTF-8 or UCS-2 text of printable characters: "
+                                 "it is no command line!"),
+                                ("too-long", "holds more than 4096 bytes: it is no command line!"))]
+    options = ["--secure-boot"] + [a for n in files for a in ("--args-file", os.path.join(work, n))]
+    r = booted_lines(steps, [], "same", options, None)
+    log_check = r["check"][0]
+
+    def check(result):
+        lines = {name: [json.loads(t) for t in result.stick_files.get(name, b"").decode()
+                        .splitlines()] for name in ("made.log", "two.log")}
+        got = [(n, j["operation"], j["guard_serial"], j["status"], j["reason"])
+               for n, js in lines.items() for j in js]
+        want = [("made.log", "read", tricky, 21, "guard refused: GPP1 is blank"),
+                ("two.log", "read", None, 2, "arguments file refused, nothing written")]
+        return log_check(result) + ([] if got == want else [f"log lines {got}, not {want}"])
+    r["check"] = (check, r["check"][1])
+    r["stick"] = ("roomy", [], ("provision.log", "made.log", "two.log"), False)
+    return r
+
+
 def boot_unsigned(build, work):
     # The tool unsigned, the board's driver and the launcher signed: the firmware refuses the
     # stick's boot image, and GPP1 stays as it was.
@@ -675,9 +721,9 @@ TABLE = {maker.__name__: maker for maker in (
     station_write_protected, station_no_gpp1,
     station_no_tool, station_eio_read, station_eio_write, station_eio_flush, foreign_cmos,
     efi11_shell, secure_boot, boot_stick, boot_entry, boot_unsigned, uboot_bootefi, boot_line,
-    boot_returns)}
+    boot_returns, boot_args_files)}
 # Rows made from the build's files.
-WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot, boot_unsigned)
+WITH_BUILD = (foreign_cmos, efi11_shell, secure_boot, boot_unsigned, boot_args_files)
 
 
 def run_row(name, build):
