@@ -5,7 +5,8 @@
 
 #include "app/command_line.h"
 #include "app/run_story.h"
-#include "app/station_files.h"
+#include "app/backup_files.h"
+#include "app/run_log.h"
 #include "app/station_job.h"
 
 // What the run's line says besides its outcome: the values asked as typed (into Asked, room for

@@ -3,7 +3,8 @@
 #include "app/board_record.h"
 #include "app/gpp1.h"
 #include "app/json_text.h"
-#include "app/station_files.h"
+#include "app/backup_files.h"
+#include "app/run_log.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 

@@ -1,90 +1,35 @@
-// The files a station keeps beside the board: the block a write replaces (--backup), put back by
-// --restore, and one line per run in the station's log (--log). Each file is reached through the
-// shell (shell_files.h), fitted to the room its volume reports, and read back before the tool
-// relies on it.
+// What the station's files (a backup, an inspection's record file, the run's log) share: each is
+// reached through the shell (shell_files.h), fitted to the room its volume reports, and read back
+// before the tool relies on it; a taken name is never used, the next numbered one is.
 #pragma once
 
-#include "app/run_story.h"
-
-// --- Backups ----------------------------------------------------------------------------------
+#include "shell/memory.h"
+#include "shell/shell_files.h"
 
 // A taken name is never overwritten; the file goes under the first free of NAME-2.EXT, NAME-3.EXT
 // ... instead, with no cap short of the file system's (a folder holds far fewer files than this,
 // and a name of this many digits still fits every file system's 255 characters).
 constexpr UINTN MaxFileNumber = 0xFFFFFFFF;
 
-// What a station file is called in its messages: "backup" and "Backup" for the block a change
-// replaces, and what it keeps ("block").
-struct StationFileWords {
-  const CHAR16 *Noun;
-  const CHAR16 *CapitalNoun;
-  const CHAR16 *Content;
-};
-inline constexpr StationFileWords BackupWords = {u"backup", u"Backup", u"block"};
-inline constexpr StationFileWords RecordFileWords = {u"record file", u"Record file", u"record"};
-
-// Saves Size bytes of Data to a new file, Path or the first free numbered name beside it, and
-// reads it back after closing and reopening it. *Kept is the name used. ToolBackupFailed
-// (ToolOutOfResources) with one "ERROR: " line naming the file, in Words, when it could not be
-// made whole; nothing is then left of it.
-ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
-                       const StationFileWords &Words, PoolPtr<CHAR16> *Kept);
-// The block a change replaces (Size bytes, the whole of block 0), as SaveNewFile keeps it.
-inline ToolStatus SaveBackupFile(const CHAR16 *Path, const UINT8 *Block, UINTN Size,
-                                 PoolPtr<CHAR16> *Kept) {
-  return SaveNewFile(Path, Block, Size, BackupWords, Kept);
-}
-// Removes a backup this run made, which turned out not to be needed: nothing was written.
-VOID DiscardBackupFile(const CHAR16 *Path);
-// Reads a backup back into Block: the file must hold exactly Size bytes (one GPP1 block); 2 with
-// one "ERROR: " line naming the file otherwise.
-ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size);
 // The name Path gets as its Number-th choice: Path itself for 1, otherwise with "-Number" before
 // its extension ("old.bin", "old-2.bin"); null when the pool has none.
 PoolPtr<CHAR16> NumberedName(const CHAR16 *Path, UINTN Number);
 
-// --- The run log ------------------------------------------------------------------------------
-
-struct LoggedValue {
-  const CHAR16 *Name; // the option's long name without its dashes
-  const CHAR16 *Text; // as given
-};
-
-// What a log line says of one run besides its outcome, all known before GPP1 is touched. The
-// outcome (the records before and after, the backup kept, the status and its reason) comes from
-// the run's story.
-struct RunLogEntry {
-  const CHAR8 *Operation; // "write", "edit", "clear", "restore", "read", "help", "none", a job's
-  const CHAR8 *Guard;     // "none", "if-blank", "if-serial"
-  const CHAR16 *GuardSerial;
-  const LoggedValue *Asked;
-  UINTN AskedCount;
-  const CHAR16 *BackupAsked; // the name asked for: the line leaves room for its numbered form
-  const CHAR16 *Restore;     // or null
-  const CHAR16 *SavedAsked;  // the record file an inspection asks for, or null
-};
-
-// The run's line in a log: where it starts and how long it is (its newline not counted).
-struct StationLog {
-  const CHAR16 *Path;
-  UINT64 Start;
-  UINTN Length;
-};
-
-// Before GPP1 is touched: appends a line that stands for the run, its outcome still open ("status"
-// null), as long as its final form can grow, and reads it back, so that a log on a volume that
-// fills up meanwhile still takes the outcome. ToolNotLoggedNothingWritten with one "ERROR: " line
-// when it cannot.
-ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEntry &Entry);
-// Puts the run's outcome (Status and what Story tells) in its reserved line and reads it back;
-// Log then says where the line stands. Returns Status, or ToolNotLoggedNothingWritten /
-// ToolNotLoggedWritten with one "ERROR: " line saying what the run did when the line cannot be
-// put there.
-ToolStatus FinishStationLog(StationLog *Log, const RunLogEntry &Entry, const RunStory &Story,
-                            ToolStatus Status);
-// For a caller that ends the run with another status than the tool's own (the Linux front end,
-// after a signal or an output that failed): the status and the reason of a line FinishStationLog
-// put (Line; Written when that run wrote GPP1) are replaced where the line stands, and read back.
-// ToolSuccess also when no line was put (a null Path); otherwise as FinishStationLog fails.
-ToolStatus AmendStationLog(const StationLog &Line, bool Written, ToolStatus Status,
-                           const CHAR8 *Reason);
+// Takes a partly made file away again; a removal that fails leaves nothing worse than before.
+VOID RemoveByName(const CHAR16 *Path);
+// Size bytes of Path from Offset on into Buffer, and the file's size when FileSize is given.
+EFI_STATUS ReadAt(const CHAR16 *Path, UINT64 Offset, VOID *Buffer, UINTN Size, UINT64 *FileSize);
+// Size bytes of Path from Offset on, compared with Expected. With Whole the file must end there.
+EFI_STATUS ReadBackEquals(const CHAR16 *Path, UINT64 Offset, const UINT8 *Expected, UINTN Size,
+                          bool Whole, bool *Equal);
+// A write the volume took only in part, of Written bytes after Size, cut back to Size.
+VOID CutBack(SHELL_FILE_HANDLE File, UINT64 Size, UINT64 Written);
+// Writes Size bytes at the handle's position, flushes them, notes where they end (End, when
+// given) and closes the file (a FAT driver may write a file's last data only when it closes); the
+// first failure is the status. A write the volume takes only in part is cut back to CutTo, the
+// size the file had, when that is given.
+EFI_STATUS WriteAndClose(ShellFile &File, const VOID *Data, UINTN Size, UINT64 *End,
+                         const UINT64 *CutTo);
+// On a volume that cannot say how much room it has, whether the file Beside found room: a
+// one-byte file made right after it, and removed again.
+EFI_STATUS ProveRoomAfter(const CHAR16 *Beside);

@@ -8,7 +8,8 @@
 #pragma once
 
 #include "app/command_line.h"
-#include "app/station_files.h"
+#include "app/backup_files.h"
+#include "app/run_log.h"
 #include "app/write_command.h"
 
 // The log a job puts its line in when no --log names one, in the current folder.

@@ -4,7 +4,8 @@
 
 #include "app/command_line.h"
 #include "app/request_checks.h"
-#include "app/station_files.h"
+#include "app/backup_files.h"
+#include "app/run_log.h"
 #include "shell/boot_arguments.h"
 
 ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv);
