@@ -56,8 +56,7 @@ constexpr ConsoleFormat<> JobHelpTail[] = {
 
 VOID LowerInPlace(CHAR16 *Text, UINTN Length) {
   for (UINTN I = 0; I < Length; I++) {
-    if (Text[I] >= u'A' && Text[I] <= u'Z')
-      Text[I] = static_cast<CHAR16>(Text[I] - u'A' + u'a');
+    Text[I] = LowerAscii(Text[I]);
   }
 }
 

@@ -200,16 +200,6 @@ bool CheckStorable(const CHAR16 *Label, const CHAR16 *Text) {
   return false;
 }
 
-bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
-  for (; *A != 0 && *B != 0; A++, B++) {
-    CHAR16 X = *A >= u'a' && *A <= u'z' ? static_cast<CHAR16>(*A - u'a' + u'A') : *A;
-    CHAR16 Y = *B >= u'a' && *B <= u'z' ? static_cast<CHAR16>(*B - u'a' + u'A') : *B;
-    if (X != Y)
-      return false;
-  }
-  return *A == *B;
-}
-
 ToolStatus CheckRunOptions(const CliOptions &Options) {
   ToolStatus Status = CheckRepeated(Options, false);
   return Status != ToolSuccess ? Status : CheckRunEnding(Options);

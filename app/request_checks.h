@@ -21,8 +21,6 @@ ToolStatus CheckClearRequest(const CliOptions &Options);
 // A text value that the record cannot store as given (CheckStorableText): its one "ERROR: " line
 // naming the value by Label, and false.
 bool CheckStorable(const CHAR16 *Label, const CHAR16 *Text);
-// Texts compared without regard to case, as a FAT volume compares file names.
-bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B);
 // What every run that touches GPP1 shares: each long option with a value given once, and how the
 // run ends (--wait, --then) given soundly.
 ToolStatus CheckRunOptions(const CliOptions &Options);

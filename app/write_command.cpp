@@ -5,6 +5,7 @@
 #include "app/read_command.h"
 #include "app/backup_files.h"
 #include "app/run_log.h"
+#include "app/tool_options.h"
 #include "shell/console.h"
 #include "shell/memory.h"
 
@@ -47,9 +48,9 @@ ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts 
   struct Kept {
     const CHAR16 *Text;
     const CHAR16 *Label;
-  } KeptTexts[] = {{Request->ModuleSerial, u"Pylon Serial #"},
-                   {Request->Mm, u"MM #"},
-                   {Request->CarrierSerial, u"Sandrel Serial #"}};
+  } KeptTexts[] = {{Request->ModuleSerial, ModuleSerialOption.Label},
+                   {Request->Mm, MmOption.Label},
+                   {Request->CarrierSerial, CarrierSerialOption.Label}};
   for (const Kept &K : KeptTexts) {
     if (K.Text != nullptr && CheckStorableText(K.Text) != TextFault::None) {
       PrintConsole(u"ERROR: The stored %s cannot be written back as it is; give a new one!\n",

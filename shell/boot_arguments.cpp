@@ -1,5 +1,6 @@
 #include "shell/boot_arguments.h"
 
+#include "shell/byte_order.h"
 #include "shell/memory.h"
 #include "shell/platform_context.h"
 #include "shell/shell_files.h"
@@ -32,10 +33,7 @@ bool NamesAnImage(const CHAR16 *Word) {
   if (Length < 4)
     return false;
   for (UINTN I = 0; I < 4; I++) {
-    CHAR16 C = Word[Length - 4 + I];
-    if (C >= u'A' && C <= u'Z')
-      C = static_cast<CHAR16>(C - u'A' + u'a');
-    if (C != Suffix[I])
+    if (LowerAscii(Word[Length - 4 + I]) != Suffix[I])
       return false;
   }
   return true;
@@ -58,7 +56,7 @@ VOID ImageFolder(const EFI_DEVICE_PATH_PROTOCOL *Path, CHAR16 *Folder) {
       if (Length != 0 && Folder[Length - 1] != u'\\' && Length < MaxFolderChars)
         Folder[Length++] = u'\\';
       for (UINTN I = 0; I < Chars && Length < MaxFolderChars; I++) {
-        CHAR16 C = static_cast<CHAR16>(Text[2 * I] | Text[2 * I + 1] << 8);
+        CHAR16 C = LoadLe16(Text + 2 * I);
         if (C == 0)
           break;
         Folder[Length++] = C;
@@ -109,7 +107,7 @@ bool LoadOptionsAreText(const VOID *Options, UINT32 Size, UINTN *Length) {
   UINTN Chars = Size / sizeof(CHAR16);
   *Length = 0;
   for (; *Length < Chars; ++*Length) {
-    CHAR16 C = static_cast<CHAR16>(Bytes[2 * *Length] | Bytes[2 * *Length + 1] << 8);
+    CHAR16 C = LoadLe16(Bytes + 2 * *Length);
     if (C == 0)
       break;
     // A boot manager's binary tag (a GUID, say) reads as characters beyond ASCII: the options'
@@ -139,7 +137,7 @@ ArgumentsFileFault ArgumentsFileLine(const UINT8 *Bytes, UINTN Size, CHAR16 *Tex
     if (Wide) {
       if (At + 1 >= End)
         return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::NotText;
-      C = static_cast<CHAR16>(Bytes[At] | Bytes[At + 1] << 8);
+      C = LoadLe16(Bytes + At);
       At += 2;
     } else if (!DecodeUtf8(Bytes, End, &At, &C)) {
       return Fault != ArgumentsFileFault::None ? Fault : ArgumentsFileFault::NotText;
@@ -252,7 +250,7 @@ BootArgumentSource ReadBootArguments(EFI_HANDLE ImageHandle, BootArguments *Argu
       Length <= MaxChars) {
     const UINT8 *Options = static_cast<const UINT8 *>(Image->LoadOptions);
     for (UINTN I = 0; I < Length; I++)
-      Text[I] = static_cast<CHAR16>(Options[2 * I] | Options[2 * I + 1] << 8);
+      Text[I] = LoadLe16(Options + 2 * I);
     Text[Length] = 0;
     Source = BootArgumentSource::LoadOptions;
   } else if (ReadArgumentsFile(Image, Name, Bytes, Text, MaxChars, &Fault)) {

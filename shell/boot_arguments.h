@@ -58,5 +58,4 @@ bool LoadOptionsAreText(const VOID *Options, UINT32 Size, UINTN *Length);
 // The arguments file's bytes (Size of them) as the one line of words it must hold, into Text
 // (room for MaxChars characters and a NUL): its first line, and a fault when the file is more, or
 // other, than that line. Text holds the first line whenever that line itself is text.
-ArgumentsFileFault ArgumentsFileLine(const UINT8 *Bytes, UINTN Size, CHAR16 *Text,
-                                     UINTN MaxChars);
+ArgumentsFileFault ArgumentsFileLine(const UINT8 *Bytes, UINTN Size, CHAR16 *Text, UINTN MaxChars);

@@ -19,6 +19,9 @@ inline VOID StoreLe(UINT8 *Bytes, UINTN Size, UINT64 Value) {
     Bytes[Index] = static_cast<UINT8>(Value >> (8 * Index));
 }
 
+inline UINT16 LoadLe16(const UINT8 *Bytes) {
+  return static_cast<UINT16>(LoadLe(Bytes, sizeof(UINT16)));
+}
 inline UINT32 LoadLe32(const UINT8 *Bytes) {
   return static_cast<UINT32>(LoadLe(Bytes, sizeof(UINT32)));
 }

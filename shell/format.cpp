@@ -9,6 +9,8 @@
 // by the end position, which lies one character before the buffer's end, so the NUL always fits.
 #include "shell/format.h"
 
+#include "shell/byte_order.h"
+
 namespace {
 
 // Long enough for a GUID's 36 characters and a NUL, the longest text rendered here (a 64-bit
@@ -348,24 +350,16 @@ VOID PushNumber(Output &Out, Element E, UINT64 Argument) {
     Out.Fill(PadLength(E.Width, E.Precision), ' ');
 }
 
-// GUIDs sit unaligned inside HOBs and firmware records, so GUID and time fields are gathered
-// byte by byte.
-UINT64 LittleEndianValue(const UINT8 *Bytes, UINT64 Size) {
-  UINT64 Value = 0;
-  for (UINT64 I = Size; I > 0; I--)
-    Value = (Value << BitsPerByte) | Bytes[I - 1];
-  return Value;
-}
+// GUIDs sit unaligned inside HOBs and firmware records: GUID and time fields are gathered byte by
+// byte (LoadLe).
 
 const CHAR8 *GuidText(const EFI_GUID *Guid, CHAR8 *ValueBuffer) {
   if (Guid == nullptr)
     return NullGuidText;
   const UINT8 *B = reinterpret_cast<const UINT8 *>(Guid);
-  const UINT32 Data1 = static_cast<UINT32>(LittleEndianValue(B, sizeof(UINT32)));
-  const UINT16 Data2 =
-      static_cast<UINT16>(LittleEndianValue(B + offsetof(EFI_GUID, Data2), sizeof(UINT16)));
-  const UINT16 Data3 =
-      static_cast<UINT16>(LittleEndianValue(B + offsetof(EFI_GUID, Data3), sizeof(UINT16)));
+  const UINT32 Data1 = static_cast<UINT32>(LoadLe(B, sizeof(UINT32)));
+  const UINT16 Data2 = static_cast<UINT16>(LoadLe(B + offsetof(EFI_GUID, Data2), sizeof(UINT16)));
+  const UINT16 Data3 = static_cast<UINT16>(LoadLe(B + offsetof(EFI_GUID, Data3), sizeof(UINT16)));
   const UINT8 *D = B + offsetof(EFI_GUID, Data4);
   FormatToAscii(ValueBuffer, ValueBufferSize, GuidFormat, Data1, Data2, Data3, D[0], D[1], D[2],
                 D[3], D[4], D[5], D[6], D[7]);
@@ -376,8 +370,7 @@ const CHAR8 *TimeText(const EFI_TIME *Time, CHAR8 *ValueBuffer) {
   if (Time == nullptr)
     return NullTimeText;
   const UINT8 *B = reinterpret_cast<const UINT8 *>(Time);
-  const UINT16 Year =
-      static_cast<UINT16>(LittleEndianValue(B + offsetof(EFI_TIME, Year), sizeof(UINT16)));
+  const UINT16 Year = static_cast<UINT16>(LoadLe(B + offsetof(EFI_TIME, Year), sizeof(UINT16)));
   FormatToAscii(ValueBuffer, ValueBufferSize, TimeFormat, B[offsetof(EFI_TIME, Month)],
                 B[offsetof(EFI_TIME, Day)], Year, B[offsetof(EFI_TIME, Hour)],
                 B[offsetof(EFI_TIME, Minute)]);

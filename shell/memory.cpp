@@ -90,6 +90,14 @@ UINTN WideStringLength(const CHAR16 *Text) {
   return Length;
 }
 
+bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B) {
+  for (; *A != 0 && *B != 0; A++, B++) {
+    if (LowerAscii(*A) != LowerAscii(*B))
+      return false;
+  }
+  return *A == *B;
+}
+
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B) {
   while (*A != 0 && *A == *B) {
     A++;

@@ -63,3 +63,10 @@ bool DecodeUtf8(const UINT8 *Bytes, UINTN Size, UINTN *At, CHAR16 *Character);
 UINTN WideStringLength(const CHAR16 *Text);
 // Difference of the first differing UCS-2 characters, 0 when the strings are equal.
 INTN CompareWideStrings(const CHAR16 *A, const CHAR16 *B);
+// C with an ASCII capital as its small letter, every other character as it is: the one case fold
+// of option words, file names as FAT compares them, and the tool's own words.
+inline CHAR16 LowerAscii(CHAR16 C) {
+  return C >= u'A' && C <= u'Z' ? static_cast<CHAR16>(C - u'A' + u'a') : C;
+}
+// Texts compared without regard to ASCII case (LowerAscii), as a FAT volume compares file names.
+bool SameWithoutCase(const CHAR16 *A, const CHAR16 *B);
