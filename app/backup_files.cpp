@@ -77,7 +77,7 @@ ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
     PoolPtr<CHAR16> Name = NumberedName(Path, Number);
     if (!Name) {
       PrintConsole(u"ERROR: Failed to allocate pool!\n");
-      return ToolOutOfResources;
+      return ToolOutOfMemory;
     }
     bool Taken = ShellFileExists(Name.Get());
     if (!Taken && !EFI_ERROR(TrySave(Name.Get(), Data, Size, Words, &Taken))) {
@@ -87,10 +87,10 @@ ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
       return ToolSuccess;
     }
     if (!Taken)
-      return ToolBackupFailed;
+      return ToolFileNotKept;
   }
   PrintConsole(u"ERROR: %s %s and all its numbered names are taken!\n", Words.CapitalNoun, Path);
-  return ToolBackupFailed;
+  return ToolFileNotKept;
 }
 
 VOID DiscardBackupFile(const CHAR16 *Path) {
@@ -102,7 +102,7 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
   EFI_STATUS Status = OpenShellFile(Path, ShellFileMode::Read, &File);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot open %s: %r!\n", Path, Status);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   UINT64 FileSize = 0;
   Status = ShellFileOps.GetFileSize(File, &FileSize);
@@ -110,12 +110,12 @@ ToolStatus LoadBackupFile(const CHAR16 *Path, UINT8 *Block, UINTN Size) {
     Status = ReadShellFileExactly(File, Block, Size);
   if (EFI_ERROR(Status)) {
     PrintConsole(u"ERROR: Cannot read %s: %r!\n", Path, Status);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   if (FileSize != Size) {
     PrintConsole(u"ERROR: %s holds %ld bytes, not the %d of a GPP1 block!\n", Path, FileSize,
                  static_cast<int>(Size));
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return ToolSuccess;
 }

@@ -16,8 +16,8 @@ inline constexpr StationFileWords BackupWords = {u"backup", u"Backup", u"block"}
 inline constexpr StationFileWords RecordFileWords = {u"record file", u"Record file", u"record"};
 
 // Saves Size bytes of Data to a new file, Path or the first free numbered name beside it, and
-// reads it back after closing and reopening it. *Kept is the name used. ToolBackupFailed
-// (ToolOutOfResources) with one "ERROR: " line naming the file, in Words, when it could not be
+// reads it back after closing and reopening it. *Kept is the name used. ToolFileNotKept
+// (ToolOutOfMemory) with one "ERROR: " line naming the file, in Words, when it could not be
 // made whole; nothing is then left of it.
 ToolStatus SaveNewFile(const CHAR16 *Path, const UINT8 *Data, UINTN Size,
                        const StationFileWords &Words, PoolPtr<CHAR16> *Kept);

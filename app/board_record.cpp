@@ -128,7 +128,7 @@ ToolStatus BuildBoardRecord(const WriteRequest *Request, UINT8 *Record) {
     ZeroBytes(Record, BoardRecordSize);
   if (Request == nullptr || Record == nullptr) {
     ReportInternalError(InternalCheck::BuildBoardRecordArguments);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
 
   FormatToAscii(reinterpret_cast<CHAR8 *>(Record + RecordOffset::Signature), SignatureWindow,
@@ -225,7 +225,7 @@ UINTN RecordTextLength(const UINT8 *Field) {
 ToolStatus CopyRecordText(CHAR8 *Destination, const UINT8 *Source) {
   if (Source == nullptr || Destination == nullptr) {
     ReportInternalError(InternalCheck::CopyRecordTextSource);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   UINTN Length = RecordTextLength(Source);
   for (UINTN I = 0; I < Length; I++)

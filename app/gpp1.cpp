@@ -40,12 +40,12 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
   if (*BlockIo == nullptr) {
     Visit->Missing = true;
     PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
-    return ToolDeviceError;
+    return ToolNoGpp1;
   }
   // The size is read once: the buffer and the transfer must agree on it.
   *BlockSize = UsableBlockSize(*BlockIo);
   if (*BlockSize == 0)
-    return ToolDeviceError;
+    return ToolNoGpp1;
   UINT32 Align = (*BlockIo)->Media->IoAlign;
   if (Align == 0)
     Align = 1;
@@ -53,13 +53,13 @@ ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, U
     PrintConsole(
         u"ERROR: GPP1 asks for a buffer alignment of %d bytes, which no buffer can meet!\n",
         static_cast<int>(Align));
-    return ToolDeviceError;
+    return ToolNoGpp1;
   }
   UINTN Stride = (static_cast<UINTN>(*BlockSize) + Align - 1) / Align * Align;
   Buffer->Pool = PoolPtr<UINT8>::AllocateZeroed(Stride * Count + Align - 1);
   if (!Buffer->Pool) {
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
-    return ToolOutOfResources;
+    return ToolOutOfMemory;
   }
   UINTN Address = reinterpret_cast<UINTN>(Buffer->Pool.Get());
   UINT8 *First = Buffer->Pool.Get() + ((Align - Address % Align) % Align);
@@ -92,12 +92,12 @@ ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock, Gpp1Visit
   if (WholeBlock && Length != BlockSize) {
     PrintConsole(u"ERROR: GPP1 blocks hold %d bytes, not %d!\n", static_cast<int>(BlockSize),
                  static_cast<int>(Length));
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   EFI_STATUS Status = BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Old);
   if (EFI_ERROR(Status)) {
     ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
-    return ToolReadFailed;
+    return ToolGpp1Unreadable;
   }
   PrintDebug(u"- Copying data...\n");
   // The data fills the start of the block; the rest of the block is written as zeros.
@@ -139,7 +139,7 @@ ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data,
   }
   if (Old == nullptr) {
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
-    return ToolCrcError;
+    return ToolVerifyFailed;
   }
   if (BytesEqual(Again, Old, Size)) {
     PrintConsole(u"- GPP1 read once more holds the block it held before: nothing was written.\n");
@@ -162,7 +162,7 @@ ToolStatus ReadGpp1Block(Gpp1Block *Block, Gpp1Visit *Visit) {
       BlockIo->ReadBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, Buffer.Data[0]);
   if (EFI_ERROR(Status)) {
     ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
-    return ToolReadFailed;
+    return ToolGpp1Unreadable;
   }
   Block->Data = Buffer.Data[0];
   Block->Size = BlockSize;
@@ -173,7 +173,7 @@ ToolStatus ReadGpp1Block(Gpp1Block *Block, Gpp1Visit *Visit) {
 ToolStatus ReadGpp1Record(UINT8 *Destination) {
   if (Destination == nullptr) {
     ReportInternalError(InternalCheck::ReadGpp1Destination);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   Gpp1Block Block;
   ToolStatus Status = ReadGpp1Block(&Block);
@@ -186,7 +186,7 @@ ToolStatus WriteGpp1Record(const UINT8 *Image, Gpp1Visit *Visit) {
   if (Image == nullptr) {
     if (DebugEnabled)
       ReportInternalError(InternalCheck::WriteGpp1Image);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return WriteGpp1(Image, BoardRecordSize, false, Visit);
 }

@@ -31,7 +31,7 @@ ToolStatus Unchecked(Asked &, RunStory &) {
 
 ToolStatus RefuseCommandLine(Asked &, RunStory &) {
   PrintConsole(u"ERROR: Invalid CLI option(s)!\n");
-  return ToolInvalidParameter;
+  return ToolBadCommandLine;
 }
 
 // Whether the command line asks for anything beside the help: an operation, a job, a field, a
@@ -55,7 +55,7 @@ ToolStatus ShowHelp(Asked &A, RunStory &Story) {
     return ToolSuccess;
   PrintConsole(u"ERROR: The help was asked for beside other options: nothing was done!\n");
   Story.Reason = "help beside other options, nothing done";
-  return ToolInvalidParameter;
+  return ToolBadCommandLine;
 }
 
 // A station job's own checks; it runs on GPP1 with its own guard and files.
@@ -131,7 +131,7 @@ ToolStatus RunOperation(ToolOperation Operation, const CliOptions &Options, cons
   // The script's form of a job's values means nothing to any other operation.
   if (Options.FromScriptRequested && !IsStationJob(Operation) && Operation != ToolOperation::Help) {
     PrintConsole(u"ERROR: --from-script goes with a station job only!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   ToolStatus Status = Row.Check(A, Story);
   if (Status == ToolSuccess && Row.OnGpp1)

@@ -112,7 +112,7 @@ ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story) {
     // The bytes as stored, so that a record no reader accepts can still be seen and saved.
     if (DebugEnabled)
       DumpRecordHex(Seen.Record);
-    return ToolVolumeCorrupted;
+    return ToolRecordFailsCrc;
   }
   ShowBoardRecord(Seen.Record);
   if (DebugEnabled)
@@ -128,14 +128,14 @@ ToolStatus InspectCommand(const RecordJob &Job, const CHAR16 *SavePath, RunStory
   auto Json = PoolPtr<CHAR8>::Allocate(RecordJsonSize);
   if (!Json) {
     PrintConsole(u"ERROR: Failed to allocate pool!\n");
-    return ToolOutOfResources;
+    return ToolOutOfMemory;
   }
   JsonText Text = JsonTextIn(Json.Get(), RecordJsonSize);
   JsonAppendRecord(&Text, Story.Before);
   JsonAppendRaw(&Text, "\n");
   if (Text.Overflowed) {
     PrintConsole(u"ERROR: The record of %s does not fit its file!\n", SavePath);
-    return ToolBackupFailed;
+    return ToolFileNotKept;
   }
   Status = SaveNewFile(SavePath, reinterpret_cast<const UINT8 *>(Json.Get()), Text.Used,
                        RecordFileWords, &Story.Saved);

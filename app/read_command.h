@@ -8,7 +8,7 @@
 ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story);
 // --inspect: the record shown as -r shows it under Job's guard (the serial inspected), then saved
 // as one JSON object, as the run log and the Linux front end's --json give records, in a new file
-// SavePath (or the first free numbered name beside it), which Story names. ToolBackupFailed when
+// SavePath (or the first free numbered name beside it), which Story names. ToolFileNotKept when
 // it cannot be saved whole.
 ToolStatus InspectCommand(const RecordJob &Job, const CHAR16 *SavePath, RunStory &Story);
 VOID ShowBoardRecord(const UINT8 *Record);

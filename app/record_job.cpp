@@ -65,5 +65,5 @@ ToolStatus CheckGuard(const RecordJob &Job, BlockKind Kind, const UINT8 *Stored,
                  u"Serial #%s!\n",
                  Job.GuardSerial);
   }
-  return ToolAborted;
+  return ToolGuardRefused;
 }

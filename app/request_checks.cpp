@@ -11,7 +11,7 @@ ToolStatus CheckRequiredValues(const CliOptions &Options) {
   for (const ToolOption *Option : Required) {
     if (Options.*Option->Given && Options.*Option->Value == nullptr) {
       PrintConsole(u"ERROR: You can't write without %s!\n", Option->Label);
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
   }
   return ToolSuccess;
@@ -21,11 +21,11 @@ ToolStatus CheckRequiredValues(const CliOptions &Options) {
 ToolStatus CheckWriteRequired(const CliOptions &Options) {
   if (Options.ReadRequested) {
     PrintConsole(u"ERROR: You can't write and read at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   if (!(Options.*ModuleSerialOption.Given) || !(Options.*MmOption.Given)) {
     PrintConsole(u"ERROR: You can't write without both Pylon Serial # and MM #!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return CheckRequiredValues(Options);
 }
@@ -46,7 +46,7 @@ ToolStatus CheckWriteOptional(const CliOptions &Options) {
   for (const Missing &Check : Checks) {
     if (Options.*Check.Option->Given && Options.*Check.Option->Value == nullptr) {
       PrintConsole(Check.Line);
-      Status = ToolInvalidParameter;
+      Status = ToolBadCommandLine;
     }
   }
   return Status;
@@ -58,7 +58,7 @@ ToolStatus CheckNoUnknownEntry(const CliOptions &Options, const CHAR16 *Operatio
     return ToolSuccess;
   PrintConsole(u"ERROR: Unknown argument Argv[%d] \"%s\": GPP1 is not %s!\n",
                static_cast<int>(Options.FirstUnknownIndex), Options.FirstUnknownText, Operation);
-  return ToolInvalidParameter;
+  return ToolBadCommandLine;
 }
 
 // An ID option's value as the record stores it: AbsentId when the option is not given.
@@ -81,7 +81,7 @@ ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
   const ToolOption *const Texts[] = {&ModuleSerialOption, &MmOption, &CarrierSerialOption};
   for (const ToolOption *Option : Texts) {
     if (Options.*Option->Given && !CheckStorable(Option->Label, Options.*Option->Value))
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
   }
   Request->ModuleSerial = Options.*ModuleSerialOption.Value;
   Request->Mm = Options.*MmOption.Value;
@@ -90,7 +90,7 @@ ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
   if (!ConvertId(Options, BoardOption, &Request->BoardId) ||
       !ConvertId(Options, BomOption, &Request->BomId) ||
       !ConvertId(Options, FabOption, &Request->FabId))
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   return ToolSuccess;
 }
 
@@ -98,19 +98,19 @@ ToolStatus CheckWriteValues(const CliOptions &Options, WriteRequest *Request) {
 ToolStatus CheckJobOptions(const CliOptions &Options, RecordJob *Job) {
   if (Options.IfBlankRequested && Options.IfSerialGiven) {
     PrintConsole(u"ERROR: You can't ask for a blank GPP1 and a Pylon Serial # at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   if (Options.NoSandrelRequested && Options.CarrierSerialGiven) {
     PrintConsole(u"ERROR: You can't write and remove the Sandrel Serial # at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   if (Options.IfSerialGiven) {
     if (Options.IfSerialText == nullptr) {
       PrintConsole(u"ERROR: You can't guard a change without Pylon Serial #!\n");
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
     if (!CheckStorable(IfSerialOption.Label, Options.IfSerialText))
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
   }
   Job->Guard = Options.IfBlankRequested ? Gpp1Guard::Blank
                : Options.IfSerialGiven  ? Gpp1Guard::Serial
@@ -127,7 +127,7 @@ ToolStatus CheckFileOption(const CliOptions &Options, const ToolOption &Option) 
   if (Options.*Option.Given &&
       (Options.*Option.Value == nullptr || *(Options.*Option.Value) == 0)) {
     PrintConsole(u"ERROR: You can't use %s without a file name!\n", Option.Long);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return ToolSuccess;
 }
@@ -148,7 +148,7 @@ ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
       (LogOnly && CompareWideStrings(Options.RepeatedOption, LogOption.Long) != 0))
     return ToolSuccess;
   PrintConsole(u"ERROR: You can't give %s more than once!\n", Options.RepeatedOption);
-  return ToolInvalidParameter;
+  return ToolBadCommandLine;
 }
 
 // How the run ends, when asked: values that say something else are refused, not taken for the
@@ -159,11 +159,11 @@ ToolStatus CheckRunEnding(const CliOptions &Options) {
   if (Options.WaitGiven && !ParseWait(Options.WaitText, &Seconds)) {
     PrintConsole(u"ERROR: %s takes a whole number of seconds from 0 to %d!\n", WaitOption.Long,
                  static_cast<int>(MaxWaitSeconds));
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   if (Options.ThenGiven && !ParseThen(Options.ThenText, &Then)) {
     PrintConsole(u"ERROR: %s takes return, reset or off!\n", ThenOption.Long);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return ToolSuccess;
 }
@@ -213,13 +213,13 @@ ToolStatus CheckWriteRequest(const CliOptions &Options, WriteRequest *Request) {
 ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, RecordEdit *Edit) {
   if (Options.ReadRequested) {
     PrintConsole(u"ERROR: You can't write and read at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   // A write stores every field; an edit keeps those not given. Asked for both, either would do
   // something the other did not.
   if (Options.WriteRequested) {
     PrintConsole(u"ERROR: You can't write and edit at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   Edit->ModuleSerial = Options.*ModuleSerialOption.Given != 0;
   Edit->Mm = Options.*MmOption.Given != 0;
@@ -230,7 +230,7 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
   if (!Edit->ModuleSerial && !Edit->Mm && !Edit->CarrierSerial && !Edit->BoardId && !Edit->FabId &&
       !Edit->BomId) {
     PrintConsole(u"ERROR: You can't edit without a field to change!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   ToolStatus Status = CheckRequiredValues(Options);
   return Status != ToolSuccess ? Status : CheckWriteRest(Options, u"edited", Request);
@@ -243,7 +243,7 @@ ToolStatus CheckRestoreRequest(const CliOptions &Options) {
   if (Options.ClearRequested || Options.EditRequested || Options.WriteRequested ||
       Options.ReadRequested || FieldGiven(Options)) {
     PrintConsole(u"ERROR: You can't restore a block and read or change fields at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return CheckNoUnknownEntry(Options, u"restored");
 }
@@ -252,7 +252,7 @@ ToolStatus CheckClearRequest(const CliOptions &Options) {
   if (Options.WriteRequested || Options.EditRequested || Options.ReadRequested ||
       FieldGiven(Options)) {
     PrintConsole(u"ERROR: You can't clear and write, read or change fields at the same time!\n");
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   return CheckNoUnknownEntry(Options, u"cleared");
 }
@@ -264,14 +264,14 @@ ToolStatus CheckLogOption(const CliOptions &Options) {
   // What the line names of the run must fit it: a guard's serial is one a record can hold, and a
   // file's name is no longer than a file system takes.
   if (Options.IfSerialText != nullptr && !CheckStorable(IfSerialOption.Label, Options.IfSerialText))
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   const ToolOption *const Named[] = {&LogOption, &BackupOption, &RestoreOption};
   for (const ToolOption *File : Named) {
     const CHAR16 *Name = Options.*File->Value;
     if (Name != nullptr && WideStringLength(Name) > MaxFileNameLength) {
       PrintConsole(u"ERROR: The file name of %s is longer than %d characters!\n", File->Long,
                    static_cast<int>(MaxFileNameLength));
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
   }
   const ToolOption *const Files[] = {&BackupOption, &RestoreOption};
@@ -279,7 +279,7 @@ ToolStatus CheckLogOption(const CliOptions &Options) {
     if (Options.*File->Value != nullptr && SameWithoutCase(Options.LogText, Options.*File->Value)) {
       PrintConsole(u"ERROR: The log %s can't also be the %s file!\n", Options.LogText,
                    File->Long + 2);
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
   }
   return ToolSuccess;

@@ -284,7 +284,7 @@ ToolStatus ReserveStationLog(StationLog *Log, const CHAR16 *Path, const RunLogEn
     PrintConsole(u"ERROR: Cannot open log %s for appending: %r; GPP1 untouched!\n", Path, Status);
     // A name the file system will not let the run write through (another user's link) is a
     // log the command line should not have named.
-    return Status == EFI_SECURITY_VIOLATION ? ToolInvalidParameter : ToolNotLoggedNothingWritten;
+    return Status == EFI_SECURITY_VIOLATION ? ToolBadCommandLine : ToolNotLoggedNothingWritten;
   }
   Status = ReserveLine(Log, File, Entry);
   if (EFI_ERROR(Status)) {

@@ -20,40 +20,14 @@ ToolStatus ReadBlockZero(RunStory &Story, Gpp1Block *Block) {
 
 const CHAR8 *RunReason(ToolStatus Status, const RunStory &Story) {
   // A run whose line is not in its log says so, whatever else it had to say.
-  if (Status == ToolNotLoggedNothingWritten)
-    return "not logged, nothing written";
-  if (Status == ToolNotLoggedWritten)
-    return "written, not logged";
-  if (Story.Reason != nullptr)
-    return Story.Reason;
-  switch (Status) {
-  case ToolSuccess:
-    return Story.DryRun        ? "dry run, nothing written"
-           : Story.AlreadyHeld ? "already holds this record"
-                               : "ok";
-  case ToolInvalidParameter:
-    return "bad arguments";
-  case ToolDeviceError:
-    return Story.Gpp1Missing ? "GPP1 not found" : "GPP1 cannot be used";
-  case ToolWriteProtected:
-    return "write-protected";
-  case ToolOutOfResources:
-    return "out of memory, nothing written";
-  case ToolVolumeCorrupted:
-    return "record fails its CRC";
-  case ToolCrcError:
-    return "written, verify failed";
-  case ToolBackupFailed:
-    return "backup failed, nothing written";
-  case ToolReadFailed:
-    return "device error, nothing written";
-  case ToolWriteFailedUnchanged:
-    return "write failed, GPP1 unchanged";
-  case ToolWrittenUnconfirmed:
-    return "written, unconfirmed by the device";
-  case ToolWrittenUnknown:
-    return "write failed, GPP1 unknown";
-  default:
-    return "failed";
+  if (Status != ToolNotLoggedNothingWritten && Status != ToolNotLoggedWritten) {
+    if (Story.Reason != nullptr)
+      return Story.Reason;
+    if (Status == ToolSuccess && (Story.DryRun || Story.AlreadyHeld))
+      return Story.DryRun ? "dry run, nothing written" : "already holds this record";
+    if (Status == ToolNoGpp1 && !Story.Gpp1Missing)
+      return "GPP1 cannot be used";
   }
+  const ToolStatusRow *Row = StatusRow(Status);
+  return Row != nullptr ? Row->Reason : "failed";
 }

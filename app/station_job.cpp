@@ -171,7 +171,7 @@ ToolStatus TypingEnded(TypedEnd End, RunStory &Story) {
     PrintConsole(u"ERROR: There is no console to type the values on: nothing was done!\n");
     Story.Reason = "no console to type on, nothing written";
   }
-  return ToolInvalidParameter;
+  return ToolBadCommandLine;
 }
 
 // The values a board's labels carry, asked for one at a time on the console and each checked as
@@ -206,12 +206,12 @@ ToolStatus AskForValues(const JobShape &Shape, JobValues *Values, RunStory &Stor
         return ToolSuccess;
       if (*Line == 0) {
         Values->Words[Values->Count++] = Line;
-        return CheckJobValue(Role, Line) ? ToolSuccess : ToolInvalidParameter;
+        return CheckJobValue(Role, Line) ? ToolSuccess : ToolBadCommandLine;
       }
       Taken = CheckJobValue(Role, Line);
     }
     if (!Taken)
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     Values->Words[Values->Count++] = Line;
   }
   return ToolSuccess;
@@ -229,7 +229,7 @@ VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *V
     NullEntry = NullEntry || Options.JobValues[I] == nullptr;
   if (NullEntry) {
     ReportInternalError(InternalCheck::ParseNullEntry);
-    Values->Refused = ToolInvalidParameter;
+    Values->Refused = ToolBadCommandLine;
     return;
   }
   if (Options.FromScriptRequested) {
@@ -239,7 +239,7 @@ VOID GatherJobValues(const CliOptions &Options, ToolOperation *Job, JobValues *V
       PrintConsole(u"ERROR: The script's values came as %d words, not %d: a value holds a space "
                    u"or a quote!\n",
                    static_cast<int>(Count), static_cast<int>(ScriptPositions));
-      Values->Refused = ToolInvalidParameter;
+      Values->Refused = ToolBadCommandLine;
     } else {
       while (Count > 0 && Options.JobValues[Count - 1][0] == 0)
         Count--;
@@ -279,7 +279,7 @@ ToolStatus CheckJobRequest(const CliOptions &Options, ToolOperation Job, const J
   if (Others) {
     PrintConsole(u"ERROR: Only --log, --wait, --then and --from-script may come before %s!\n",
                  Shape.Name);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   ToolStatus Status = CheckRunOptions(Options);
   if (Status != ToolSuccess)
@@ -288,11 +288,11 @@ ToolStatus CheckJobRequest(const CliOptions &Options, ToolOperation Job, const J
       Values.Count != Shape.Counts[2]) {
     PrintConsole(u"ERROR: %s takes %s, not %d values!\n", Shape.Name, Shape.Usage,
                  static_cast<int>(Values.Count));
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   for (UINTN I = 0; I < Values.Count; I++) {
     if (!CheckJobValue(RoleOf(Shape, I), Values.Words[I]))
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
   }
   *Request = {nullptr, nullptr, nullptr, AbsentId, AbsentId, AbsentId};
   UINT32 *const Ids[] = {&Request->BoardId, &Request->FabId, &Request->BomId};

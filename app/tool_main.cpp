@@ -44,7 +44,7 @@ ToolStatus RunLogged(const CliOptions &Options, ToolOperation Operation, const J
 ToolStatus RunTool(UINTN Argc, CHAR16 **Argv, RunStory &Story) {
   if (Argv == nullptr) {
     ReportInternalError(InternalCheck::ToolMainVector);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   CliOptions Options;
   ZeroBytes(&Options, sizeof(Options));
@@ -134,9 +134,9 @@ ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UIN
     break;
   }
   constexpr const CHAR8 *Refused = "arguments file refused, nothing written";
-  const ToolStatus Status = Argc > 1 ? LogRunWithoutGpp1(Argc, Argv, ToolInvalidParameter, Refused)
-                                     : ToolInvalidParameter;
-  Finished.Reason = Status == ToolInvalidParameter ? Refused : RunReason(Status, RunStory{});
+  const ToolStatus Status = Argc > 1 ? LogRunWithoutGpp1(Argc, Argv, ToolBadCommandLine, Refused)
+                                     : ToolBadCommandLine;
+  Finished.Reason = Status == ToolBadCommandLine ? Refused : RunReason(Status, RunStory{});
   return Status;
 }
 

@@ -17,7 +17,7 @@ ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const
 
 // A start without a shell whose arguments file (File) cannot be taken, for Fault: the banner, one
 // "ERROR: " line, and the run's line in the log its first line names, when that line could be
-// read (Argc, Argv); ToolInvalidParameter, or the log's own failure. LastRun() then gives its
+// read (Argc, Argv); ToolBadCommandLine, or the log's own failure. LastRun() then gives its
 // reason for the outcome line.
 ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UINTN Argc,
                                CHAR16 **Argv);

@@ -55,7 +55,7 @@ ToolStatus MergeStored(const UINT8 *Stored, const RecordEdit &Edit, StoredTexts 
     if (K.Text != nullptr && CheckStorableText(K.Text) != TextFault::None) {
       PrintConsole(u"ERROR: The stored %s cannot be written back as it is; give a new one!\n",
                    K.Label);
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
   }
   return ToolSuccess;
@@ -96,7 +96,7 @@ ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length, RunStory &Story) {
   if (Block.Size < Length || !BytesEqual(Block.Data, Data, Length) ||
       !AllBytesZero(Block.Data + Length, Block.Size - Length)) {
     PrintConsole(u"ERROR: Failed to verify GPP1!\n");
-    return ToolCrcError;
+    return ToolVerifyFailed;
   }
   return ToolSuccess;
 }
@@ -203,7 +203,7 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob &Job, RunSt
     return Status;
   if (Request == nullptr) {
     ReportInternalError(InternalCheck::WriteCommandOptions);
-    return ToolInvalidParameter;
+    return ToolBadCommandLine;
   }
   WriteRequest Merged = *Request;
   StoredTexts Texts;
@@ -231,11 +231,11 @@ ToolStatus WriteCommand(const WriteRequest *Request, const RecordJob &Job, RunSt
     }
     if (Edit != nullptr && Kind == BlockKind::Corrupt) {
       PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
-      return ToolVolumeCorrupted;
+      return ToolRecordFailsCrc;
     }
     if (Edit != nullptr && Kind != BlockKind::Record) {
       PrintConsole(u"ERROR: GPP1 holds a blank record: there is nothing to edit!\n");
-      return ToolInvalidParameter;
+      return ToolBadCommandLine;
     }
   }
 
@@ -294,7 +294,7 @@ ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &St
     Saved = PoolPtr<UINT8>::Allocate(Size);
     if (!Saved) {
       PrintConsole(u"ERROR: Failed to allocate pool!\n");
-      return ToolOutOfResources;
+      return ToolOutOfMemory;
     }
     Status = LoadBackupFile(Path, Saved.Get(), Size);
     if (Status != ToolSuccess) {

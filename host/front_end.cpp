@@ -78,7 +78,7 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
   if (Medium == nullptr) {
     // As the default search finding nothing: there is no GPP1 at that name.
     if (OpenError.Missing)
-      *Failure = {OpenError.Message + "; GPP1 cannot be found", ToolDeviceError};
+      *Failure = {OpenError.Message + "; GPP1 cannot be found", ToolNoGpp1};
     else
       *Failure = {OpenError.Message, FrontEndErrorExit};
     return nullptr;
@@ -88,7 +88,7 @@ std::unique_ptr<Gpp1Medium> OpenNamedDevice(const FrontEndOptions &Options,
   std::string What =
       Options.DevicePath + " is not eMMC GPP1 (" + DescribeIdentity(Medium->Identity()) + ")";
   if (!Options.Force) {
-    *Failure = {What + "; nothing was read or written", ToolDeviceError};
+    *Failure = {What + "; nothing was read or written", ToolNoGpp1};
     return nullptr;
   }
   Warn("warning: " + What + "; used as GPP1 because of --force", Err);
@@ -287,7 +287,7 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
                                   ? std::string("GPP1 is in use by another process")
                                   : "cannot lock " + Medium.Path() + ": " + strerror(errno)) +
                                  "; nothing was read or written");
-  *Exit = LogRefusedRun(Command, Console, ToolDeviceError,
+  *Exit = LogRefusedRun(Command, Console, ToolNoGpp1,
                         "GPP1 in use by another process, nothing written");
   return false;
 }
@@ -300,7 +300,7 @@ void ShowRecordJson(const ToolCommand &Command, int ToolExit, OutputStream &StdO
                        Op == ToolOperation::Provision || Op == ToolOperation::Rework;
   const bool Shown =
       (Op == ToolOperation::Inspect && ToolExit == ToolSuccess) ||
-      (Op == ToolOperation::Read && (ToolExit == ToolSuccess || ToolExit == ToolVolumeCorrupted)) ||
+      (Op == ToolOperation::Read && (ToolExit == ToolSuccess || ToolExit == ToolRecordFailsCrc)) ||
       (Changed && ToolExit == ToolSuccess && !Command.DryRun);
   if (Shown && LastRun().Record.Known)
     StdOut.Send(RecordJson(LastRun().Record) + "\n");

@@ -12,10 +12,10 @@
 
 // Exit status of a front-end error (usage, a medium that cannot be used, an argument that is not
 // UTF-8), the tool's own for bad arguments; nothing is written. A GPP1 that cannot be found, is
-// not what the kernel calls GPP1, or is in use ends the run with the tool's ToolDeviceError, and
+// not what the kernel calls GPP1, or is in use ends the run with the tool's ToolNoGpp1, and
 // an output that failed with ToolOutputFailed, which no outcome of the tool shares, so a script
 // can tell "the tool's result is unknown to you" from any result.
-constexpr int FrontEndErrorExit = ToolInvalidParameter;
+constexpr int FrontEndErrorExit = ToolBadCommandLine;
 // How long a run waits for another holder of the medium's lock (another run, or udev probing
 // the device after a write) before it gives up.
 constexpr int DefaultLockWaitMilliseconds = 5000;

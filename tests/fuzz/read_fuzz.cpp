@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     std::vector<uint8_t> Seen(Contents.begin(), Contents.begin() + BoardRecordSize);
     if (FlipBit && FlipAt < BoardRecordSize * 8)
       Seen[FlipAt / 8] ^= static_cast<uint8_t>(1u << (FlipAt % 8));
-    FUZZ_CHECK(R.Status == (RecordIsValid(Seen.data()) ? 0u : ToolVolumeCorrupted));
+    FUZZ_CHECK(R.Status == (RecordIsValid(Seen.data()) ? 0u : ToolRecordFailsCrc));
   }
   return 0;
 }
