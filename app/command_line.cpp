@@ -135,7 +135,26 @@ bool OperationWrites(ToolOperation Operation) {
          Operation == ToolOperation::Provision || Operation == ToolOperation::Rework;
 }
 
-VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseReport Report) {
+namespace {
+
+VOID Note(ParseNotes *Notes, UINTN Entry) {
+  if (Notes != nullptr && Notes->Count < MaxParseNotes)
+    Notes->Entry[Notes->Count++] = Entry;
+}
+
+} // namespace
+
+VOID SayParseNotes(const ParseNotes &Notes, CHAR16 *const *Argv) {
+  for (UINTN I = 0; I < Notes.Count; I++) {
+    const UINTN Entry = Notes.Entry[I];
+    if (Argv[Entry] == nullptr)
+      ReportInternalError(InternalCheck::ParseNullEntry);
+    else
+      PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(Entry), Argv[Entry]);
+  }
+}
+
+VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseNotes *Notes) {
   if (Options == nullptr) {
     ReportInternalError(InternalCheck::ParseOptionsRecord);
     return;
@@ -145,7 +164,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
   for (UINTN I = 1; I < Argc; I++) {
     CHAR16 *Entry = Argv[I];
     if (Entry == nullptr) {
-      ReportInternalError(InternalCheck::ParseNullEntry);
+      Note(Notes, I);
       continue;
     }
     // A long option's name ends at its '=', if it has one; the value after it keeps its case.
@@ -174,8 +193,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseRepor
     if (Match != nullptr && Equals != 0 && Match->Value == nullptr)
       Match = nullptr;
     if (Match == nullptr) {
-      if (Report == ParseReport::Print)
-        PrintConsole(u"Unknown! - Argv[%d]: \"%s\"\n", static_cast<int>(I), Entry);
+      Note(Notes, I);
       if (Options->FirstUnknownIndex == 0) {
         Options->FirstUnknownIndex = I;
         Options->FirstUnknownText = Entry;

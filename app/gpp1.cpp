@@ -35,8 +35,8 @@ struct BlockBuffer {
 // transfers, which Buffer owns.
 ToolStatus OpenGpp1Block(EFI_BLOCK_IO_PROTOCOL **BlockIo, BlockBuffer *Buffer, UINT32 *BlockSize,
                          Gpp1Visit *Visit, UINTN Count = 1) {
-  PrintDebug(u"- GetBlockIo()...\n");
-  *BlockIo = GetBlockIo();
+  PrintDebug(Visit->Debug, u"- GetBlockIo()...\n");
+  *BlockIo = GetBlockIo(Visit->Debug);
   if (*BlockIo == nullptr) {
     Visit->Missing = true;
     PrintConsole(u"ERROR: Failed to open eMMC driver!\n");
@@ -99,10 +99,10 @@ ToolStatus WriteGpp1(const UINT8 *Data, UINTN Length, bool WholeBlock, Gpp1Visit
     ReportTransferFailure(u"ERROR: Failed to read GPP1!\n", Status);
     return ToolGpp1Unreadable;
   }
-  PrintDebug(u"- Copying data...\n");
+  PrintDebug(Visit->Debug, u"- Copying data...\n");
   // The data fills the start of the block; the rest of the block is written as zeros.
   CopyBytes(New, Data, Length);
-  PrintDebug(u"- Writing data...\n");
+  PrintDebug(Visit->Debug, u"- Writing data...\n");
   Visit->WriteReached = true;
   Status = BlockIo->WriteBlocks(BlockIo, BlockIo->Media->MediaId, 0, BlockSize, New);
   // A device may hold the block in its write cache and report success; until the flush has
@@ -184,7 +184,7 @@ ToolStatus ReadGpp1Record(UINT8 *Destination) {
 
 ToolStatus WriteGpp1Record(const UINT8 *Image, Gpp1Visit *Visit) {
   if (Image == nullptr) {
-    if (DebugEnabled)
+    if (Visit != nullptr && Visit->Debug)
       ReportInternalError(InternalCheck::WriteGpp1Image);
     return ToolBadCommandLine;
   }

@@ -11,6 +11,7 @@
 // GPP1 found, a block handed to the device, and after a write the device failed, block 0 as read
 // once more (Known false when that read failed too, or was not made).
 struct Gpp1Visit {
+  bool Debug; // asked: the search's and the transfer's --debug lines are shown
   bool Missing;
   bool WriteReached;
   SeenRecord Again;
@@ -34,7 +35,7 @@ ToolStatus WriteGpp1Block(const UINT8 *Data, UINT32 Size, Gpp1Visit *Visit = nul
 // the new block is Data (Length bytes) followed by zeros, Old the block before the write (null
 // when unknown). Says which on the console and gives the status: ToolWrittenUnconfirmed (the new
 // block), ToolWriteFailedUnchanged (the old one), ToolWrittenUnknown (unreadable, or neither), or
-// ToolVerifyFailed when Old is unknown and the block is not the new one: the write did not hold, as a
-// verify finds.
+// ToolVerifyFailed when Old is unknown and the block is not the new one: the write did not hold, as
+// a verify finds.
 ToolStatus JudgeReadOnceMore(const UINT8 *Again, UINT32 Size, const UINT8 *Data, UINTN Length,
                              const UINT8 *Old);

@@ -80,7 +80,7 @@ bool DevicePathHasNoMediaNode(const EFI_DEVICE_PATH_PROTOCOL *Path) {
   return Sound && PastPci;
 }
 
-EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
+EFI_BLOCK_IO_PROTOCOL *GetBlockIo(bool Debug) {
   EFI_BOOT_SERVICES *Bs = PlatformContext.BootServices;
   UINTN HandleCount = 0;
   EFI_HANDLE *Handles = nullptr;
@@ -92,7 +92,7 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
   }
   const PoolPtr<EFI_HANDLE> Owned(Handles);
   // "#460" is a fixed tag that log readers search for (see docs/kept-on-purpose.md).
-  PrintDebug(u"%a(#%d) - BlockIo handle count is: %d\n", "GetBlockIo", 460,
+  PrintDebug(Debug, u"%a(#%d) - BlockIo handle count is: %d\n", "GetBlockIo", 460,
              static_cast<int>(HandleCount));
 
   EFI_BLOCK_IO_PROTOCOL *Found = nullptr;
@@ -102,7 +102,7 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
     Status = Bs->HandleProtocol(Handles[I], &EfiBlockIoProtocolGuid,
                                 reinterpret_cast<VOID **>(&BlockIo));
     if (EFI_ERROR(Status)) {
-      PrintDebug(u"Failed to Handle BlockIo Protocol. Status = %r\n", Status);
+      PrintDebug(Debug, u"Failed to Handle BlockIo Protocol. Status = %r\n", Status);
       SearchFailed = true;
       break;
     }
@@ -114,13 +114,13 @@ EFI_BLOCK_IO_PROTOCOL *GetBlockIo() {
       continue;
     }
     UINT64 Partition = EmmcPartitionNumber(BlockIo);
-    PrintDebug(u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
+    PrintDebug(Debug, u"Get eMMC Partition number is: %d\n", static_cast<int>(Partition));
     if (Partition != Gpp1PartitionNumber)
       continue;
     // A partition table's entry inside the user area can sit on the same controller and, by
     // chance of its driver's memory, compute to the same number; its path gives it away.
     if (!DevicePathHasNoMediaNode(Path)) {
-      PrintDebug(u"Not an eMMC hardware partition: passed over.\n");
+      PrintDebug(Debug, u"Not an eMMC hardware partition: passed over.\n");
       continue;
     }
     Found = BlockIo;

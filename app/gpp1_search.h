@@ -20,7 +20,8 @@ constexpr UINT64 EmmcPartitionRecordSize = 136;
 constexpr UINTN MaxDevicePathNodes = 0x400;
 
 // GPP1's interface, or null after an "ERROR: " line (none found, or the search failed).
-EFI_BLOCK_IO_PROTOCOL *GetBlockIo();
+// Debug: the search's --debug lines.
+EFI_BLOCK_IO_PROTOCOL *GetBlockIo(bool Debug = false);
 
 // The partition number the eMMC driver's private record gives an interface.
 UINT64 EmmcPartitionNumber(const EFI_BLOCK_IO_PROTOCOL *BlockIo);

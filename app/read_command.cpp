@@ -110,12 +110,12 @@ ToolStatus ReadCommand(const RecordJob &Job, RunStory &Story) {
   if (!PassesCrc(Seen.Check.Kind)) {
     PrintConsole(u"ERROR: GPP1 data is corrupted! CRC32 fails.\n");
     // The bytes as stored, so that a record no reader accepts can still be seen and saved.
-    if (DebugEnabled)
+    if (Story.Debug)
       DumpRecordHex(Seen.Record);
     return ToolRecordFailsCrc;
   }
   ShowBoardRecord(Seen.Record);
-  if (DebugEnabled)
+  if (Story.Debug)
     DumpRecordHex(Seen.Record);
   return ToolSuccess;
 }

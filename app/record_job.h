@@ -21,6 +21,6 @@ struct RecordJob {
 };
 
 // ToolSuccess when the job's guard holds over what block 0 holds (Kind, its record Stored);
-// otherwise ToolGuardRefused, with one "ERROR: " line saying what GPP1 holds instead and the story's
-// reason set.
+// otherwise ToolGuardRefused, with one "ERROR: " line saying what GPP1 holds instead and the
+// story's reason set.
 ToolStatus CheckGuard(const RecordJob &Job, BlockKind Kind, const UINT8 *Stored, RunStory &Story);

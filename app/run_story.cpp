@@ -11,6 +11,7 @@ VOID RunStory::Tell(const Gpp1Visit &Visit) {
 
 ToolStatus ReadBlockZero(RunStory &Story, Gpp1Block *Block) {
   Gpp1Visit Visit = {};
+  Visit.Debug = Story.Debug;
   ToolStatus Status = ReadGpp1Block(Block, &Visit);
   Story.Tell(Visit);
   if (Status != ToolSuccess)

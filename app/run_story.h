@@ -7,6 +7,7 @@
 #include "shell/memory.h"
 
 struct RunStory {
+  bool Debug;        // asked with --debug: progress lines and hex dumps are shown
   bool Gpp1Missing;  // the search found no GPP1
   bool WriteReached; // a write was handed to the device
   bool DryRun;       // stopped before writing, as asked

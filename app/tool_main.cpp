@@ -9,8 +9,6 @@ namespace {
 
 constexpr const CHAR16 *ToolYear = u"2017";
 
-FinishedRun Finished = {};
-
 VOID PrintBanner() {
   // Factory logs match this banner as printed, spelling included (see docs/kept-on-purpose.md).
   PrintConsole(u"Kestrel for Tarnm - Version #%s\n", ToolVersion);
@@ -20,11 +18,11 @@ VOID PrintBanner() {
 
 // The run's line takes its place in the log before anything else is done, so that a stick that
 // cannot take it stops the run before GPP1 is touched, and one that fills up later still does. A
-// station job always has its line, in the station's log by default.
-ToolStatus RunLogged(const CliOptions &Options, ToolOperation Operation, const JobValues &Values,
-                     RunStory &Story) {
-  const CHAR16 *LogPath = RunLogPath(Options, Operation);
-  if (LogPath == nullptr)
+// station job always has its line, in the station's log by default. Line is where it stands.
+ToolStatus RunUnderLogLine(const ToolRequest &Request, ToolOperation Operation,
+                           const JobValues &Values, RunStory &Story, StationLog *Line) {
+  const CliOptions &Options = Request.Options;
+  if (Request.LogPath == nullptr)
     return RunOperation(Operation, Options, Values, Story);
   ToolStatus Status = Options.LogGiven ? CheckLogOption(Options) : ToolSuccess;
   if (Status != ToolSuccess)
@@ -32,34 +30,31 @@ ToolStatus RunLogged(const CliOptions &Options, ToolOperation Operation, const J
   LoggedValue Asked[ToolOptionCount];
   const RunLogEntry Entry = LogEntryOf(Options, Operation, Values, Asked);
   StationLog Log = {};
-  Status = ReserveStationLog(&Log, LogPath, Entry);
+  Status = ReserveStationLog(&Log, Request.LogPath, Entry);
   if (Status != ToolSuccess)
     return Status;
   Status = FinishStationLog(&Log, Entry, Story, RunOperation(Operation, Options, Values, Story));
   if (Status != ToolNotLoggedNothingWritten && Status != ToolNotLoggedWritten)
-    Finished.Line = Log;
+    *Line = Log;
   return Status;
 }
 
-ToolStatus RunTool(UINTN Argc, CHAR16 **Argv, RunStory &Story) {
-  if (Argv == nullptr) {
+ToolStatus RunRequestedOperation(const ToolRequest &Request, RunStory &Story, StationLog *Line) {
+  if (Request.Argv == nullptr) {
     ReportInternalError(InternalCheck::ToolMainVector);
     return ToolBadCommandLine;
   }
-  CliOptions Options;
-  ZeroBytes(&Options, sizeof(Options));
-  ParseCommandLine(Argc, Argv, &Options);
-  DebugEnabled = Options.DebugRequested;
+  SayParseNotes(Request.Notes, Request.Argv);
 
   PrintBanner();
 
-  ToolOperation Operation = OperationOf(Options);
+  ToolOperation Operation = Request.Operation;
   // A job's values come before its line: they are what the line says was asked.
   JobValues Values;
   ZeroBytes(&Values, sizeof(Values));
   if (IsStationJob(Operation))
-    GatherJobValues(Options, &Operation, &Values, Story);
-  ToolStatus Status = RunLogged(Options, Operation, Values, Story);
+    GatherJobValues(Request.Options, &Operation, &Values, Story);
+  ToolStatus Status = RunUnderLogLine(Request, Operation, Values, Story, Line);
   // A dry run has said "Dry run: nothing was written." itself; nothing was done to succeed at.
   if (Status == ToolSuccess && !Story.DryRun)
     PrintConsole(u"Operation successful!\n");
@@ -70,46 +65,39 @@ ToolStatus RunTool(UINTN Argc, CHAR16 **Argv, RunStory &Story) {
 
 } // namespace
 
-ToolStatus ToolMain(UINTN Argc, CHAR16 **Argv) {
-  // Every invocation starts afresh, also when the host runs several in one process.
-  Finished = {};
-  DebugEnabled = 0;
+RunResult ToolMain(const ToolRequest &Request) {
   RunStory Story = {};
-  ToolStatus Status = RunTool(Argc, Argv, Story);
-  Finished.Reason = RunReason(Status, Story);
-  Finished.Record = Story.After.Known ? Story.After : Story.Before;
-  Finished.WriteReached = Story.WriteReached;
-  return Status;
+  Story.Debug = Request.Options.DebugRequested != 0;
+  RunResult Result = {};
+  Result.Ending = Request.Ending;
+  Result.Status = RunRequestedOperation(Request, Story, &Result.Line);
+  Result.Reason = RunReason(Result.Status, Story);
+  Result.Record = Story.After.Known ? Story.After : Story.Before;
+  Result.WriteReached = Story.WriteReached;
+  return Result;
 }
 
-ToolStatus LogRunWithoutGpp1(UINTN Argc, CHAR16 **Argv, ToolStatus Status, const CHAR8 *Reason) {
-  if (Argv == nullptr)
+ToolStatus LogRunWithoutGpp1(const ToolRequest &Request, ToolStatus Status, const CHAR8 *Reason) {
+  if (Request.LogPath == nullptr || *Request.LogPath == 0)
     return Status;
-  CliOptions Options;
-  ZeroBytes(&Options, sizeof(Options));
-  ParseCommandLine(Argc, Argv, &Options, ParseReport::Silent);
-  ToolOperation Operation = OperationOf(Options);
+  ToolOperation Operation = Request.Operation;
   RunStory Story = {};
   JobValues Values;
   ZeroBytes(&Values, sizeof(Values));
   if (IsStationJob(Operation))
-    GatherJobValues(Options, &Operation, &Values, Story, false);
-  const CHAR16 *LogPath = RunLogPath(Options, Operation);
-  if (LogPath == nullptr || *LogPath == 0)
-    return Status;
+    GatherJobValues(Request.Options, &Operation, &Values, Story, false);
   LoggedValue Asked[ToolOptionCount];
-  const RunLogEntry Entry = LogEntryOf(Options, Operation, Values, Asked);
+  const RunLogEntry Entry = LogEntryOf(Request.Options, Operation, Values, Asked);
   StationLog Log = {};
-  ToolStatus Reserved = ReserveStationLog(&Log, LogPath, Entry);
+  ToolStatus Reserved = ReserveStationLog(&Log, Request.LogPath, Entry);
   if (Reserved != ToolSuccess)
     return Reserved;
   Story.Reason = Reason;
   return FinishStationLog(&Log, Entry, Story, Status);
 }
 
-ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UINTN Argc,
-                               CHAR16 **Argv) {
-  Finished = {};
+RunResult RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault,
+                              const ToolRequest &Request) {
   PrintBanner();
   const CHAR16 *Name = File != nullptr ? File : u"kestrel.args";
   switch (Fault) {
@@ -134,29 +122,11 @@ ToolStatus RefuseArgumentsFile(const CHAR16 *File, ArgumentsFileFault Fault, UIN
     break;
   }
   constexpr const CHAR8 *Refused = "arguments file refused, nothing written";
-  const ToolStatus Status = Argc > 1 ? LogRunWithoutGpp1(Argc, Argv, ToolBadCommandLine, Refused)
-                                     : ToolBadCommandLine;
-  Finished.Reason = Status == ToolBadCommandLine ? Refused : RunReason(Status, RunStory{});
-  return Status;
-}
-
-const CHAR16 *RunLogPath(const CliOptions &Options, ToolOperation Operation) {
-  if (Options.LogGiven)
-    return Options.LogText;
-  return IsStationJob(Operation) ? DefaultJobLog : nullptr;
-}
-
-const FinishedRun &LastRun() {
-  return Finished;
-}
-
-RunEnding RunEndingOf(UINTN Argc, CHAR16 **Argv) {
-  CliOptions Options;
-  ZeroBytes(&Options, sizeof(Options));
-  ParseCommandLine(Argc, Argv, &Options, ParseReport::Silent);
-  RunEnding Ending = {false, 0, RunEnd::Return};
-  Ending.WaitGiven = Options.WaitGiven && ParseWait(Options.WaitText, &Ending.WaitSeconds);
-  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Ending.Then))
-    Ending.Then = RunEnd::Return;
-  return Ending;
+  RunResult Result = {};
+  // Nothing the file asks for is trusted, not even how the run ends.
+  Result.Ending = {false, 0, RunEnd::Return};
+  Result.Status = LogRunWithoutGpp1(Request, ToolBadCommandLine, Refused);
+  Result.Reason =
+      Result.Status == ToolBadCommandLine ? Refused : RunReason(Result.Status, RunStory{});
+  return Result;
 }

@@ -87,6 +87,7 @@ ToolStatus VerifyBlock(const UINT8 *Data, UINTN Length, RunStory &Story) {
   Gpp1Block Block;
   if (ReadBlockZero(Story, &Block) != ToolSuccess) {
     Gpp1Visit Visit = {};
+    Visit.Debug = Story.Debug;
     if (ReadGpp1Block(&Block, &Visit) != ToolSuccess)
       return JudgeReadOnceMore(nullptr, 0, Data, Length, nullptr);
     Story.After = SeeBlock(Block.Data, Block.Size);
@@ -126,12 +127,12 @@ VOID DropUnneededBackup(ToolStatus Status, RunStory &Story) {
 
 // The record a change stores, or a restore puts back, as -r shows it; a restored block that held
 // no valid record when it was saved is put back all the same, and said so.
-VOID ShowRecord(const UINT8 *Shown, bool Restore) {
+VOID ShowRecord(const UINT8 *Shown, bool Restore, bool Debug) {
   if (!Restore || RecordCrcMatches(Shown, nullptr, nullptr))
     ShowBoardRecord(Shown);
   else
     PrintConsole(u"The restored block holds no record that passes its CRC check.\n");
-  if (DebugEnabled)
+  if (Debug)
     DumpRecordHex(Shown);
 }
 
@@ -154,7 +155,7 @@ ToolStatus EndInDryRun(const RecordJob &Job, const BlockChange &Change, RunStory
     return Status;
   Story.DryRun = true;
   DropUnneededBackup(Status, Story);
-  ShowRecord(Change.Data, Change.Restore);
+  ShowRecord(Change.Data, Change.Restore, Story.Debug);
   PrintConsole(u"Dry run: nothing was written.\n");
   return ToolSuccess;
 }
@@ -170,13 +171,14 @@ ToolStatus MakeChange(const RecordJob &Job, bool Held, const BlockChange &Change
     PrintConsole(u"- GPP1 already holds this record: nothing was written.\n");
     return ToolSuccess;
   }
-  if (DebugEnabled && Change.DumpFirst)
+  if (Story.Debug && Change.DumpFirst)
     DumpRecordHex(Change.Data);
   ToolStatus Status = BackUpBlock(Job, Story);
   if (Status != ToolSuccess)
     return Status;
   PrintConsole(Change.Progress);
   Gpp1Visit Visit = {};
+  Visit.Debug = Story.Debug;
   Status = Change.Restore ? WriteGpp1Block(Change.Data, static_cast<UINT32>(Change.Length), &Visit)
                           : WriteGpp1Record(Change.Data, &Visit);
   Story.Tell(Visit);
@@ -312,6 +314,6 @@ ToolStatus RestoreCommand(const CHAR16 *Path, const RecordJob &Job, RunStory &St
                        u"- Verifying GPP1 block 0...\n"},
                       Story);
   if (Status == ToolSuccess && !Story.DryRun && !Story.AlreadyHeld)
-    ShowRecord(Saved.Get(), true);
+    ShowRecord(Saved.Get(), true, Story.Debug);
   return Status;
 }

@@ -199,7 +199,9 @@ void MeasureOperation(benchmark::State &State, const std::vector<std::string> &A
   const auto ByNameBefore = B.Sim.Calls;
   for (auto _ : State) {
     B.Sim.ClearConsole();
-    if (ToolMain(Vector.Argc(), Vector.Argv()) != 0)
+    ToolRequest Request;
+    ParseToolRequest(Vector.Argc(), Vector.Argv(), &Request);
+    if (ToolMain(Request).Status != 0)
       State.SkipWithError("the operation failed");
   }
   const double Runs = static_cast<double>(State.iterations());

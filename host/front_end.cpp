@@ -136,49 +136,60 @@ std::unique_ptr<Gpp1Medium> OpenMedium(const FrontEndOptions &Options,
   return Medium;
 }
 
-// What the tool's own command line asks for, as the tool's parser reads it once: its words as the
-// shell would hand them over, the operation, and the files it names as Linux paths (empty when
-// not given).
+// The tool's own command line, parsed once by the tool's parser: its words as the shell would
+// hand them over (UCS-2; the parse lowers option words in place), the request the run is given,
+// and the files it names as Linux paths (empty when not given). It stays where it was made: the
+// request points into its words.
 struct ToolCommand {
-  std::vector<std::u16string> Args;
-  ToolOperation Operation = ToolOperation::None;
-  bool DryRun = false;
+  ToolCommand() = default;
+  ToolCommand(const ToolCommand &) = delete;
+  std::vector<std::u16string> Words;
+  std::vector<CHAR16 *> Argv;
+  ToolRequest Request;
   std::string Log;
   std::string Restore;
 };
 
-// The shell hands the tool UCS-2; a Linux command line is UTF-8. A board's screen and power
-// (--wait, --then) are the firmware's: on Linux they would silently do nothing, and are refused.
+// The shell hands the tool UCS-2; a Linux command line is UTF-8. A front-end option among the
+// tool's words (before a station job's values, which are the tool's to refuse and log) is out of
+// place. A board's screen and power (--wait, --then) are the firmware's: on Linux they would
+// silently do nothing, and are refused.
 bool ReadToolCommand(const std::vector<std::string> &Args, ToolCommand *Command,
                      std::string *Error) {
+  Command->Words = {u"kestrel"};
+  std::string NotText;
   for (const std::string &Arg : Args) {
     std::u16string Wide;
-    if (!DecodeUtf8Argument(Arg, &Wide)) {
-      *Error = "argument \"" + ConsoleToUnix({WideText(Arg)}) +
-               "\" is not UTF-8 text of characters up to U+FFFF";
+    if (!DecodeUtf8Argument(Arg, &Wide) && NotText.empty())
+      NotText = Arg.empty() ? " " : Arg;
+    Command->Words.push_back(Wide);
+  }
+  for (std::u16string &Word : Command->Words)
+    Command->Argv.push_back(Word.data());
+  Command->Argv.push_back(nullptr);
+  ToolRequest &Request = Command->Request;
+  ParseToolRequest(Command->Argv.size() - 1, Command->Argv.data(), &Request);
+  const size_t Options = Request.Options.JobIndex != 0 ? Request.Options.JobIndex : Args.size();
+  for (size_t I = 0; I < Options && I < Args.size(); I++) {
+    if (LooksLikeFrontEndWord(Args[I])) {
+      *Error = Args[I] + " is a front-end option: it must come before the tool's options";
       return false;
     }
-    Command->Args.push_back(Wide);
   }
-  // The parser lowers option words in place: it works on a copy.
-  std::vector<std::u16string> Words = {u"kestrel"};
-  Words.insert(Words.end(), Command->Args.begin(), Command->Args.end());
-  std::vector<CHAR16 *> Argv;
-  for (std::u16string &Word : Words)
-    Argv.push_back(Word.data());
-  CliOptions Options{};
-  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
-  if (Options.WaitGiven != 0 || Options.ThenGiven != 0) {
+  if (!NotText.empty()) {
+    *Error = "argument \"" + ConsoleToUnix({WideText(NotText)}) +
+             "\" is not UTF-8 text of characters up to U+FFFF";
+    return false;
+  }
+  if (Request.Options.WaitGiven != 0 || Request.Options.ThenGiven != 0) {
     *Error = "--wait and --then end a run on the board; they have no meaning on Linux";
     return false;
   }
   const auto Path = [](const CHAR16 *Text) {
     return Text == nullptr ? std::string() : EncodeUtf8(Text);
   };
-  Command->Operation = OperationOf(Options);
-  Command->DryRun = Options.DryRunRequested != 0;
-  Command->Log = Path(RunLogPath(Options, Command->Operation));
-  Command->Restore = Path(Options.RestoreText);
+  Command->Log = Path(Request.LogPath);
+  Command->Restore = Path(Request.Options.RestoreText);
   return true;
 }
 
@@ -205,10 +216,9 @@ bool CheckLogPath(const ToolCommand &Command, const Gpp1Medium *Medium, std::str
 }
 
 // The tool run on Board, its console reaching Console as it is printed (also what the board says
-// afterwards, in AmendLog) and its prompts Errors, its keys from standard input; the tool's exit
-// status.
-int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console,
-               OutputStream &Errors) {
+// afterwards, in AmendLog) and its prompts Errors, its keys from standard input; the run's result.
+RunResult RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Console,
+                     OutputStream &Errors) {
   auto Converter = std::make_shared<ConsoleConverter>();
   auto Prompts = std::make_shared<ConsoleConverter>(true);
   Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
@@ -218,20 +228,19 @@ int RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream &Conso
     Errors.Send(Prompts->Feed(Text));
   };
   Board.KeyboardFd = STDIN_FILENO;
-  const int Exit = ExitStatusOf(Board.Run(Command.Args));
+  const RunResult Result = Board.Run(Command.Request);
   Console.Send(Converter->Finish());
   Errors.Send(Prompts->Finish());
-  return Exit;
+  return Result;
 }
 
 // The tool's line in its log made to say Reason and Status, the run's exit status, when the run
-// ends otherwise than the tool said (a signal, output that failed, a medium it was not let near).
-// The amendment's own failure is the exit status then.
-int AmendLog(HostBoard &Board, int Status, const std::string &Reason) {
-  const FinishedRun &Last = LastRun();
+// ends otherwise than the tool said (a signal, output that failed). The amendment's own failure is
+// the exit status then.
+int AmendLog(HostBoard &Board, const RunResult &Result, int Status, const std::string &Reason) {
   ToolStatus Amended = ToolSuccess;
   Board.Attend([&] {
-    Amended = AmendStationLog(Last.Line, Last.WriteReached, static_cast<ToolStatus>(Status),
+    Amended = AmendStationLog(Result.Line, Result.WriteReached, static_cast<ToolStatus>(Status),
                               Reason.c_str());
   });
   return Amended == ToolSuccess ? Status : ExitStatusOf(Amended);
@@ -248,16 +257,9 @@ int LogRefusedRun(const ToolCommand &Command, OutputStream &Console, int Status,
   Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
     Console.Send(Converter->Feed(Text));
   };
-  std::vector<std::u16string> Words = {u"kestrel"};
-  Words.insert(Words.end(), Command.Args.begin(), Command.Args.end());
-  std::vector<CHAR16 *> Argv;
-  for (std::u16string &Word : Words)
-    Argv.push_back(Word.data());
-  Argv.push_back(nullptr);
   ToolStatus Logged = ToolSuccess;
   Board.Attend([&] {
-    Logged = LogRunWithoutGpp1(Words.size(), Argv.data(), static_cast<ToolStatus>(Status),
-                               Reason.c_str());
+    Logged = LogRunWithoutGpp1(Command.Request, static_cast<ToolStatus>(Status), Reason.c_str());
   });
   Console.Send(Converter->Finish());
   return ExitStatusOf(Logged);
@@ -268,8 +270,9 @@ int LogRefusedRun(const ToolCommand &Command, OutputStream &Console, int Status,
 // not go on.
 bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPlatform &Platform,
                 OutputStream &Console, OutputStream &Errors, int *Exit) {
-  LockResult Locked = Medium.Lock(OperationWrites(Command.Operation), Platform.LockWaitMilliseconds,
-                                  [] { return HeldInterrupt() != 0; });
+  LockResult Locked =
+      Medium.Lock(OperationWrites(Command.Request.Operation), Platform.LockWaitMilliseconds,
+                  [] { return HeldInterrupt() != 0; });
   if (Locked == LockResult::Locked && HeldInterrupt() != 0)
     Locked = LockResult::Interrupted;
   if (Locked == LockResult::Locked) {
@@ -294,31 +297,34 @@ bool LockMedium(Gpp1Medium &Medium, const ToolCommand &Command, const FrontEndPl
 
 // The record as block 0 holds it now, for --json: after a read that found it (valid or not), or
 // after a write or an edit verified or found in place already; the tool saw it last.
-void ShowRecordJson(const ToolCommand &Command, int ToolExit, OutputStream &StdOut) {
-  const ToolOperation Op = Command.Operation;
+void ShowRecordJson(const ToolCommand &Command, const RunResult &Result, OutputStream &StdOut) {
+  const ToolOperation Op = Command.Request.Operation;
+  const ToolStatus ToolExit = Result.Status;
   const bool Changed = Op == ToolOperation::Write || Op == ToolOperation::Edit ||
                        Op == ToolOperation::Provision || Op == ToolOperation::Rework;
   const bool Shown =
       (Op == ToolOperation::Inspect && ToolExit == ToolSuccess) ||
       (Op == ToolOperation::Read && (ToolExit == ToolSuccess || ToolExit == ToolRecordFailsCrc)) ||
-      (Changed && ToolExit == ToolSuccess && !Command.DryRun);
-  if (Shown && LastRun().Record.Known)
-    StdOut.Send(RecordJson(LastRun().Record) + "\n");
+      (Changed && ToolExit == ToolSuccess && !Command.Request.Options.DryRunRequested);
+  if (Shown && Result.Record.Known)
+    StdOut.Send(RecordJson(Result.Record) + "\n");
 }
 
 // How the run ends once the tool is done: its own status, unless an output failed or a signal is
 // held, each said on stderr (on stdout when stderr failed, unless stdout is the JSON object's
 // alone) and in the log's line.
-int EndRun(HostBoard &Board, const ToolCommand &Command, const Gpp1Medium *Medium, int ToolExit,
-           const OutputStream &StdOut, const OutputStream &StdErr, bool Json) {
+int ExitAfterRun(HostBoard &Board, const ToolCommand &Command, const Gpp1Medium *Medium,
+                 const RunResult &Result, const OutputStream &StdOut, const OutputStream &StdErr,
+                 bool Json) {
+  const int ToolExit = ExitStatusOf(Result.Status);
   auto Report = [&](const std::string &Line) {
     if (!Emit(StdErr.File, Line) && !Json)
       Emit(StdOut.File, Line);
   };
   const bool Wrote = Medium != nullptr && Medium->OpenedForWriting();
   const std::string Outcome =
-      OutcomeOf(Command.Operation, ToolExit, Wrote ? Medium->WritesAttempted() : 0);
-  const std::string ToolReason = LastRun().Reason != nullptr ? LastRun().Reason : "failed";
+      OutcomeOf(Command.Request.Operation, ToolExit, Wrote ? Medium->WritesAttempted() : 0);
+  const std::string ToolReason = Result.Reason != nullptr ? Result.Reason : "failed";
   int Exit = ToolExit;
   std::string Reason;
   if (StdOut.Failed || StdErr.Failed) {
@@ -339,7 +345,7 @@ int EndRun(HostBoard &Board, const ToolCommand &Command, const Gpp1Medium *Mediu
     Reason = Wrote ? "ended by " + Name + " after the write: " + ToolReason
                    : "interrupted by " + Name + ", nothing written";
   }
-  return Exit != ToolExit && !Command.Log.empty() ? AmendLog(Board, Exit, Reason) : Exit;
+  return Exit != ToolExit && !Command.Log.empty() ? AmendLog(Board, Result, Exit, Reason) : Exit;
 }
 
 int ShowVersion(const FrontEndOptions &Options, FILE *Out, FILE *Err) {
@@ -405,10 +411,10 @@ int RunFrontEnd(const std::vector<std::string> &Args, FILE *Out, FILE *Err,
   bool WriteProtected = Options.WriteProtect || (Medium != nullptr && Medium->KernelReadOnly());
   HostBoard Board(Medium.get(), Medium != nullptr ? Medium->BlockSize() : DefaultImageBlockSize,
                   WriteProtected);
-  const int ToolExit = RunOnBoard(Board, Command, Console, StdErr);
-  if (Command.Operation == ToolOperation::Help && ToolExit == 0)
+  const RunResult Result = RunOnBoard(Board, Command, Console, StdErr);
+  if (Command.Request.Operation == ToolOperation::Help && Result.Status == ToolSuccess)
     Console.Send(FrontEndHelp);
   if (Options.Json && Medium != nullptr)
-    ShowRecordJson(Command, ToolExit, StdOut);
-  return EndRun(Board, Command, Medium.get(), ToolExit, StdOut, StdErr, Options.Json);
+    ShowRecordJson(Command, Result, StdOut);
+  return ExitAfterRun(Board, Command, Medium.get(), Result, StdOut, StdErr, Options.Json);
 }

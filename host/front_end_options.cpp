@@ -2,8 +2,6 @@
 
 #include <cctype>
 
-#include "host/host_text.h"
-
 namespace {
 
 enum class Word { Device, Image, WriteProtect, BlockSize, Json, Version, Force };
@@ -53,10 +51,8 @@ const FrontEndWord *FindFrontEndWord(const std::string &Arg, std::string *Value,
   return nullptr;
 }
 
-// Any spelling of a front-end option: one or two dashes, any case, with or without "=VALUE".
-// Among the tool's words such a word is a front-end option out of place; handed to the tool it
-// would be an unknown word while the front end went on with its defaults, possibly with another
-// medium than the one named.
+} // namespace
+
 bool LooksLikeFrontEndWord(const std::string &Arg) {
   std::string Lower = Lowered(Arg.substr(0, Arg.find('=')));
   if (Lower.rfind("--", 0) == 0)
@@ -72,6 +68,8 @@ bool LooksLikeFrontEndWord(const std::string &Arg) {
   return false;
 }
 
+namespace {
+
 bool IsToolLongOption(const std::string &Arg) {
   // GNU's "--name=value" names the option before its '='.
   std::string Lower = Lowered(Arg.substr(0, Arg.find('=')));
@@ -85,22 +83,6 @@ bool IsToolLongOption(const std::string &Arg) {
       return true;
   }
   return false;
-}
-
-// How many of the tool's words are its options: all of them, or those before a station job's
-// values, as the tool's own parser reads the words.
-size_t ToolOptionWords(const std::vector<std::string> &Args) {
-  std::vector<std::u16string> Words = {u"kestrel"};
-  for (const std::string &Arg : Args) {
-    std::u16string Wide;
-    Words.push_back(DecodeUtf8Argument(Arg, &Wide) ? Wide : u"?");
-  }
-  std::vector<CHAR16 *> Argv;
-  for (std::u16string &Word : Words)
-    Argv.push_back(Word.data());
-  CliOptions Options{};
-  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
-  return Options.JobIndex != 0 ? Options.JobIndex : Args.size();
 }
 
 // Decimal, with any number of leading zeros: 512, 0512 and 000512 are the same size, and every
@@ -225,16 +207,6 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
   if (Options->BlockSize != 0 && Options->ImagePath.empty()) {
     *Error = "--block-size applies to --image only; a device's block size comes from the kernel";
     return false;
-  }
-  // Also after "--": the tool has no such option, so the word can only be a misplaced one. A
-  // station job's values are the tool's to refuse and log, as the tool's parser finds them.
-  const size_t OptionWords = ToolOptionWords(Options->ToolArgs);
-  for (size_t I = 0; I < OptionWords; I++) {
-    const std::string &Arg = Options->ToolArgs[I];
-    if (LooksLikeFrontEndWord(Arg)) {
-      *Error = Arg + " is a front-end option: it must come before the tool's options";
-      return false;
-    }
   }
   return true;
 }

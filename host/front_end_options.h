@@ -29,6 +29,12 @@ constexpr uint32_t MaxBlockSize = 65536;
 bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions *Options,
                           std::string *Error);
 
+// Any spelling of a front-end option: one or two dashes, any case, with or without "=VALUE".
+// Among the tool's options such a word is a front-end option out of place (also after "--"):
+// handed to the tool it would be an unknown word while the front end went on with its defaults,
+// possibly with another medium than the one named.
+bool LooksLikeFrontEndWord(const std::string &Arg);
+
 // The synopsis line that usage errors point to.
 extern const char *const FrontEndUsage;
 // The front end's part of `kestrel -h`, after the tool's own help.

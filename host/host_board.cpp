@@ -203,19 +203,22 @@ HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtec
   Hobs.InstallIn(Sim);
 }
 
-uint64_t HostBoard::Run(const std::vector<std::u16string> &ToolArgs) {
-  std::vector<std::u16string> Argv{WideText(ProgramName)};
-  Argv.insert(Argv.end(), ToolArgs.begin(), ToolArgs.end());
+RunResult HostBoard::Run(const ToolRequest &Request) {
   if (Shell != nullptr) {
-    Warn("a simulated board starts its image once");
+    Warn("a hosted board runs its tool once");
     abort();
   }
-  Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{Argv});
+  Shell =
+      std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{{WideText(ProgramName)}});
   ServeLinuxFiles(&Shell->Protocol);
   ConsoleTee Tee(*this);
-  const uint64_t Status = AppEntry(Sim.ImageHandle, &Sim.SystemTable);
+  // As the image's entry does, with the request the front end parsed: the start-up (the debug
+  // port, the platform context, the shell connection), the tool, the tear-down.
+  SetUpEnvironment(Sim.ImageHandle, &Sim.SystemTable);
+  const RunResult Result = ToolMain(Request);
+  DisconnectShell(Sim.ImageHandle);
   KeyReader.reset();
-  return Status;
+  return Result;
 }
 
 HostBoard::~HostBoard() {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/tool_main.h"
 #include "sim/sim_emmc.h"
 #include "sim/sim_firmware.h"
 #include "sim/sim_hob.h"
@@ -30,11 +31,10 @@ public:
   HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected);
   ~HostBoard();
 
-  // Starts the application through its firmware entry with "kestrel" and ToolArgs as the shell's
-  // argument vector; returns the image's exit status. One run per board: the shell that starts
-  // the image stays installed on the image handle.
-  uint64_t Run(const std::vector<std::u16string> &ToolArgs);
-  uint64_t Run(const std::vector<std::string> &ToolArgs) { return Run(WideTexts(ToolArgs)); }
+  // Runs the tool with Request (which the front end parsed from its words) as the image does:
+  // its start-up, the tool, its tear-down; the run's result. One run per board: the shell that
+  // started it stays installed on the image handle.
+  RunResult Run(const ToolRequest &Request);
 
   // Runs Work as the image would after its tool has run (the amendment of the run's log line), or
   // instead of it (the line of a run that never reached GPP1), with this board's firmware in the

@@ -15,18 +15,18 @@
 //
 // A run opens each of its files by name once: a log at its first open for writing, a new file
 // when it gets its name; every later open of that name in the run reopens that held descriptor
-// (through /proc/self/fd), never the name again, until EndLinuxFileRun. Only a regular file is opened, and a
-// symlink as the last part of a name is followed only when the run's own user made it (another
-// user's link: EFI_SECURITY_VIOLATION; a FIFO, a folder, a device or a link to nowhere:
+// (through /proc/self/fd), never the name again, until EndLinuxFileRun. Only a regular file is
+// opened, and a symlink as the last part of a name is followed only when the run's own user made it
+// (another user's link: EFI_SECURITY_VIOLATION; a FIFO, a folder, a device or a link to nowhere:
 // EFI_ACCESS_DENIED, unopened). A name is removed only while it still holds the run's file.
 //
 // A file opened for writing (a log) is opened with O_APPEND and holds an exclusive flock until it
-// is let go of with the run's files, so that runs sharing a log put their lines one run at a time: a write at the end lands
-// at the file's real end, whoever wrote last, and one before the end (a line put over the line a
-// run reserved) is made in place, which a file marked append-only refuses with EFI_ACCESS_DENIED.
-// The volume's room comes from fstatvfs, as EFI_FILE_SYSTEM_INFO through the handle's GetInfo.
-// A failure is said once on standard error, naming the file and the system's reason; the tool
-// adds its own line.
+// is let go of with the run's files, so that runs sharing a log put their lines one run at a time:
+// a write at the end lands at the file's real end, whoever wrote last, and one before the end (a
+// line put over the line a run reserved) is made in place, which a file marked append-only refuses
+// with EFI_ACCESS_DENIED. The volume's room comes from fstatvfs, as EFI_FILE_SYSTEM_INFO through
+// the handle's GetInfo. A failure is said once on standard error, naming the file and the system's
+// reason; the tool adds its own line.
 #pragma once
 
 #include "uefi/uefi.h"

@@ -18,6 +18,6 @@ bool DecodeUtf8Argument(const std::string &Text, std::u16string *Wide);
 // shown as \xHH escapes, so that a name or a value can never steer the terminal it is shown on.
 std::string Shown(const std::string &Text);
 
-// "kestrel: Text" on Stream (Text as Shown), standard error unless the caller has its own: a warning, a refusal,
-// or a failure said once with the system's reason.
+// "kestrel: Text" on Stream (Text as Shown), standard error unless the caller has its own: a
+// warning, a refusal, or a failure said once with the system's reason.
 void Warn(const std::string &Text, FILE *Stream = stderr);

@@ -163,7 +163,7 @@ bool ArgumentsFileFor(const std::vector<std::string> &Words, std::string *Bytes,
   for (std::u16string &Word : Parsed)
     Argv.push_back(Word.data());
   CliOptions Options{};
-  ParseCommandLine(Argv.size(), Argv.data(), &Options, ParseReport::Silent);
+  ParseCommandLine(Argv.size(), Argv.data(), &Options);
   if (Options.FirstUnknownIndex != 0) {
     *Why = "the tool option \"" + Words[Options.FirstUnknownIndex - 1] +
            "\" is not one Kestrel.efi takes";

@@ -36,9 +36,11 @@ VOID WaitForKeyOrTime(UINT32 Seconds) {
 // How the run ends once the tool is done: the outcome in one line when no shell shows the status,
 // the wait, then a return to whoever started the image, or a reset or power-off of the board (a
 // station's next board). ResetSystem does not come back; a firmware without it returns.
-VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
+VOID EndRun(const RunResult &Result, bool FromBootManager) {
+  const RunEnding &Ending = Result.Ending;
   if (FromBootManager)
-    PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", Status, LastRun().Reason);
+    PrintConsole(u"Kestrel.efi ended with status 0x%lx: %a.\n", static_cast<UINT64>(Result.Status),
+                 Result.Reason);
   WaitForKeyOrTime(Ending.WaitGiven  ? Ending.WaitSeconds
                    : FromBootManager ? DefaultBootWaitSeconds
                                      : 0);
@@ -54,9 +56,11 @@ VOID EndRun(UINT64 Status, const RunEnding &Ending, bool FromBootManager) {
 // line in the log, for one power-on. Once the outcome is shown on the screen and in the log, the
 // boot manager is told the start succeeded; a shell gets the tool's own status.
 UINT64 RunAndEnd(UINTN Argc, CHAR16 **Argv, bool FromBootManager) {
-  UINT64 Result = ToolMain(Argc, Argv);
-  EndRun(Result, RunEndingOf(Argc, Argv), FromBootManager);
-  return FromBootManager ? EFI_SUCCESS : Result;
+  ToolRequest Request;
+  ParseToolRequest(Argc, Argv, &Request);
+  const RunResult Result = ToolMain(Request);
+  EndRun(Result, FromBootManager);
+  return FromBootManager ? EFI_SUCCESS : Result.Status;
 }
 
 // The tool with the arguments of the shell interface Guid (a Shell type with Argc and Argv) on the
@@ -113,8 +117,9 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   if (Source == BootArgumentSource::Refused) {
     // An arguments file that is there but is not one command line is said, never ignored; it
     // ends as a start by the boot manager ends, with nothing it asked for trusted.
-    const ToolStatus Status = RefuseArgumentsFile(Boot.File, Boot.Fault, Boot.Argc, Boot.Argv);
-    EndRun(Status, RunEnding{false, 0, RunEnd::Return}, true);
+    ToolRequest Request;
+    ParseToolRequest(Boot.Argc, Boot.Argv, &Request);
+    EndRun(RefuseArgumentsFile(Boot.File, Boot.Fault, Request), true);
     return EFI_SUCCESS;
   }
   return RunAndEnd(Boot.Argc, Boot.Argv, true);

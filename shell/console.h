@@ -32,9 +32,8 @@ template <typename... T> UINT64 PrintPrompt(ConsoleFormat<T...> Format, const T 
   return PrintPromptArgs(Format.Text, FormatArgList{Items, sizeof...(T)});
 }
 
-// Set from --debug at the start of every run: the console then also shows the lines below.
-inline UINT8 DebugEnabled = 0;
-// A progress line or report that only --debug shows.
-template <typename... T> UINT64 PrintDebug(ConsoleFormat<T...> Format, const T &...Values) {
-  return DebugEnabled ? PrintConsole(Format, Values...) : 0;
+// A progress line or report that only a run with --debug shows (Shown).
+template <typename... T>
+UINT64 PrintDebug(bool Shown, ConsoleFormat<T...> Format, const T &...Values) {
+  return Shown ? PrintConsole(Format, Values...) : 0;
 }

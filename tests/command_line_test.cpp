@@ -47,7 +47,7 @@ TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   Board B(512, WriteProtect::On);
   B.SetBlock0(std::vector<uint8_t>(512, 0x42));
   const auto Check = [&](const auto &Args, uint64_t Status, const std::string &Output) {
-    RunResult R = B.Run(Args);
+    BoardRun R = B.Run(Args);
     EXPECT_EQ(R.Status, Status) << Output;
     EXPECT_EQ(R.Output, Output);
   };
@@ -59,15 +59,22 @@ TEST(ToolMain, HelpNoOperationAndWriteChecksNeverReachTheDevice) {
   EXPECT_EQ(B.Block0(), std::vector<uint8_t>(512, 0x42));
 }
 
+// The request as the run gets it, from one parse.
+RunResult RunParsed(UINTN Argc, CHAR16 **Argv) {
+  ToolRequest Request;
+  ParseToolRequest(Argc, Argv, &Request);
+  return ToolMain(Request);
+}
+
 TEST(ToolMain, NullVectorAndNullEntriesAreInternalErrors) {
   Board B;
-  EXPECT_EQ(ToolMain(3, nullptr), 2u);
+  EXPECT_EQ(RunParsed(3, nullptr).Status, 2u);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()), "ERROR: [#52] Internal coding error!\n");
   B.Sim.ClearConsole();
   CHAR16 Name[] = u"Kestrel.efi";
   CHAR16 Help[] = u"-h";
   CHAR16 *Argv[] = {Name, nullptr, Help, nullptr};
-  EXPECT_EQ(ToolMain(3, Argv), 0u);
+  EXPECT_EQ(RunParsed(3, Argv).Status, 0u);
   EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind("ERROR: [#845] Internal coding error!\n" + Banner, 0),
             0u);
   B.Sim.ClearConsole();
@@ -79,7 +86,9 @@ TEST(ParseCommandLine, LowersOptionWordsButNeverValues) {
   Board B;
   ArgVector V({"--READ", "-M", "AbC", "--Pylon", "XyZ", "-B", "-Q"});
   CliOptions O{};
-  ParseCommandLine(V.Argc(), V.Argv(), &O);
+  ParseNotes Notes{};
+  ParseCommandLine(V.Argc(), V.Argv(), &O, &Notes);
+  SayParseNotes(Notes, V.Argv());
   EXPECT_TRUE(O.ReadRequested);
   EXPECT_EQ(std::u16string(O.MmText), u"AbC");
   EXPECT_EQ(std::u16string(O.ModuleSerialText), u"XyZ");
@@ -94,7 +103,9 @@ TEST(ParseCommandLine, ExactWordsOnlyAndLastValueWins) {
   Board B;
   ArgVector V({"-rr", "--rea", "-p", "1", "-p", "2", "--debug"});
   CliOptions O{};
-  ParseCommandLine(V.Argc(), V.Argv(), &O);
+  ParseNotes Notes{};
+  ParseCommandLine(V.Argc(), V.Argv(), &O, &Notes);
+  SayParseNotes(Notes, V.Argv());
   EXPECT_FALSE(O.ReadRequested);
   EXPECT_EQ(std::u16string(O.ModuleSerialText), u"2");
   EXPECT_EQ(O.DebugRequested, 1);

@@ -135,7 +135,7 @@ Outcome RunOnce(SweepBoard &S, const Args &A) {
   SimFirmware &Sim = S.B.Sim;
   const size_t Before = Sim.AllocationCount;
   Inject.Seen = {};
-  const RunResult R = S.B.Start(A);
+  const BoardRun R = S.B.Start(A);
   return Outcome{R.Status,       Sim.ConsoleCalls, S.B.Block0(), Sim.AllocationCount - Before,
                  Leftovers(Sim), Inject.Seen,      R.Output};
 }
@@ -344,7 +344,7 @@ TEST(FaultSweep, ExactMessagesOfDeviceFaults) {
     B.SetBlock0(std::vector<uint8_t>(512, 0x11));
     B.Gpp1().Faults = R.Faults;
     B.Sim.Handles.LocateHandleBufferStatus = R.LocateHandleBuffer;
-    const RunResult Result = B.Run(R.A);
+    const BoardRun Result = B.Run(R.A);
     EXPECT_EQ(Result.Status, R.Status) << R.Name;
     EXPECT_EQ(Result.Output, Expected().Banner + R.Lines) << R.Name;
   }

@@ -39,9 +39,7 @@ struct BareBoard {
 
 // The search for GPP1, as the tool runs it with or without --debug.
 EFI_BLOCK_IO_PROTOCOL *SearchGpp1(bool Debug) {
-  DebugEnabled = Debug;
-  EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo();
-  DebugEnabled = 0;
+  EFI_BLOCK_IO_PROTOCOL *Found = GetBlockIo(Debug);
   return Found;
 }
 
@@ -265,9 +263,9 @@ TEST(Gpp1Transfers, NullBuffersAreInternalErrors) {
   BareBoard B;
   EXPECT_EQ(ReadGpp1Record(nullptr), 2u);
   EXPECT_EQ(WriteGpp1Record(nullptr), 2u); // reported only under --debug
-  DebugEnabled = 1;
-  EXPECT_EQ(WriteGpp1Record(nullptr), 2u);
-  DebugEnabled = 0;
+  Gpp1Visit Debug = {};
+  Debug.Debug = true;
+  EXPECT_EQ(WriteGpp1Record(nullptr, &Debug), 2u);
   EXPECT_EQ(B.Output(), "ERROR: [#739] Internal coding error!\n"
                         "ERROR: [#918] Internal coding error!\n");
 }
@@ -317,7 +315,7 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
     PlatformContext.HobList = H.Data();
     B.SetBlock0(std::vector<uint8_t>(512, 0x42));
     for (const Args &A : {Args{"-w", "-p", "1", "-m", "2"}, Args{"-c"}}) {
-      RunResult R = B.Run(A);
+      BoardRun R = B.Run(A);
       EXPECT_EQ(R.Status, 8u);
       EXPECT_EQ(R.Output, Expected().Banner + "ERROR: GPP1 write protection is unknown: the "
                                               "firmware's HOB list is damaged!\n");

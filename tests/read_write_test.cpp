@@ -123,7 +123,7 @@ TEST(ReadWrite, StepsOnOneBoard) {
     if (!S.Before.empty())
       B.SetBlock0(S.Before);
     for (const Step &Step : S.Steps) {
-      const RunResult R = B.Run(Step.A);
+      const BoardRun R = B.Run(Step.A);
       EXPECT_EQ(R.Status, Step.Status) << R.Output;
       EXPECT_EQ(R.Output, Banner + Step.Output);
       EXPECT_EQ(B.Sim.LiveAllocations(), 0u);

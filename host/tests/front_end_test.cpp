@@ -434,7 +434,15 @@ TEST_F(ImageRun, ReadsAndHelpNeverOpenTheMediumForWriting) {
     auto M = Gpp1Medium::OpenImage(Image, 512, &E);
     ASSERT_NE(M, nullptr);
     HostBoard Board(M.get(), 512, false);
-    Board.Run(Words);
+    std::vector<std::u16string> Wide = {u"kestrel"};
+    for (const std::string &Word : Words)
+      Wide.push_back(WideText(Word));
+    std::vector<CHAR16 *> Argv;
+    for (std::u16string &Word : Wide)
+      Argv.push_back(Word.data());
+    ToolRequest Request;
+    ParseToolRequest(Argv.size(), Argv.data(), &Request);
+    Board.Run(Request);
     EXPECT_FALSE(M->OpenedForWriting()) << Words[0];
     EXPECT_EQ(M->WritesAttempted(), 0u);
   }

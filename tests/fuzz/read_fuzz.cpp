@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     B.Gpp1().Faults.FlipBitOnRead = FlipAt;
 
   const std::vector<uint8_t> Before = B.Gpp1Medium.Bytes;
-  const RunResult R =
+  const BoardRun R =
       B.Run(Debug ? std::vector<std::string>{"--debug", "-r"} : std::vector<std::string>{"-r"});
 
   FUZZ_CHECK(B.Gpp1().WriteCalls == 0);

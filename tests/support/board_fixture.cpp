@@ -25,10 +25,12 @@ Board::Board(uint32_t BlockSizeIn, WriteProtect Protect, size_t Blocks)
   Sim.InstallInPlatformContext();
 }
 
-RunResult Board::Run(const std::vector<std::u16string> &Args) {
+BoardRun Board::Run(const std::vector<std::u16string> &Args) {
   Sim.ClearConsole();
   ArgVector Vector(Args);
-  return {ToolMain(Vector.Argc(), Vector.Argv()), Unix(Sim.ConsoleText())};
+  ToolRequest Request;
+  ParseToolRequest(Vector.Argc(), Vector.Argv(), &Request);
+  return {ToolMain(Request).Status, Unix(Sim.ConsoleText())};
 }
 
 void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
@@ -39,7 +41,7 @@ void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
     Shell11 = std::make_unique<SimShell11>(Sim, Sim.ImageHandle, None, Placement);
 }
 
-RunResult Board::Start(ArgVector &Vector) {
+BoardRun Board::Start(ArgVector &Vector) {
   if (Shell20) {
     Shell20->Parameters.Argv = Vector.Argv();
     Shell20->Parameters.Argc = Vector.Argc();

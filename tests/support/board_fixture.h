@@ -11,7 +11,7 @@
 #include "sim/sim_hob.h"
 #include "sim/sim_shell.h"
 
-struct RunResult {
+struct BoardRun {
   uint64_t Status;
   std::string Output; // console text, narrowed, in Unix form (see Unix)
 };
@@ -33,16 +33,16 @@ public:
                  size_t Blocks = 4);
 
   // Runs ToolMain with Kestrel.efi followed by Args; the console is cleared first.
-  RunResult Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
-  RunResult Run(const std::vector<std::u16string> &Args);
+  BoardRun Run(const std::vector<std::string> &Args) { return Run(WideTexts(Args)); }
+  BoardRun Run(const std::vector<std::u16string> &Args);
   // Installs the shell that starts the image, as it usually is: UEFI Shell 2.0 with its protocol
   // on the image too, or the EFI 1.1 shell with its environment at Placement.
   void InstallShell(ShellKind Kind,
                     EnvironmentPlacement Placement = EnvironmentPlacement::OnOtherHandles);
   // Starts the image as the firmware does (AppEntry), the shell handing it Kestrel.efi followed
   // by Args, or Vector; the console is cleared first.
-  RunResult Start(ArgVector &Vector);
-  RunResult Start(const std::vector<std::string> &Args) {
+  BoardRun Start(ArgVector &Vector);
+  BoardRun Start(const std::vector<std::string> &Args) {
     ArgVector Vector(Args);
     return Start(Vector);
   }

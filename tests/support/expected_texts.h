@@ -8,7 +8,7 @@
 
 struct ExpectedRefusal {
   std::vector<std::u16string> Args; // the command line's words, without the tool's name
-  std::string Output;               // console text (narrowed as RunResult's), "\n" line ends
+  std::string Output;               // console text (narrowed as BoardRun's), "\n" line ends
   uint64_t Status;
 };
 
