@@ -3,14 +3,25 @@
 
 #include "app/tool_status.h"
 
+// A value that the parse has read into the number the run uses (an ID, seconds, how the run ends),
+// or the fault that kept it from being read (0 when there was none; what a fault means is the
+// parser's).
+struct ParsedValue {
+  UINT32 Number;
+  UINT8 Fault;
+};
+
 struct CliOptions {
   UINT8 BoardGiven;
   const CHAR16 *BoardText;
+  ParsedValue Board;
   UINT8 BomGiven;
   const CHAR16 *BomText;
+  ParsedValue Bom;
   UINT8 ClearRequested;
   UINT8 FabGiven;
   const CHAR16 *FabText;
+  ParsedValue Fab;
   UINT8 HelpRequested;
   UINT8 DebugRequested; // --debug: extra progress lines and hex dumps
   UINT8 ModuleSerialGiven;
@@ -38,8 +49,10 @@ struct CliOptions {
   // How the run ends, long options only.
   UINT8 WaitGiven; // --wait: seconds the outcome stays on the screen, or until a key
   const CHAR16 *WaitText;
+  ParsedValue Wait;
   UINT8 ThenGiven; // --then: return, reset or off once the run is over
   const CHAR16 *ThenText;
+  ParsedValue Then; // a RunEnd
   // The station's jobs, long options only. Every word after a job's name is one of its values,
   // never an option: parsing stops there.
   UINT8 ProvisionRequested;  // --provision SERIAL MM [CARRIER|none [BOARD FAB BOM]]

@@ -76,7 +76,7 @@ bool WordIs(const CHAR16 *Entry, UINTN Length, const CHAR16 *Word) {
 // station jobs' own.
 enum class HelpGroup { Short, Long, Jobs };
 HelpGroup GroupOf(const ToolOption &Option) {
-  if (Option.Kind != OptionKind::Plain)
+  if (Option.Kind == OptionKind::JobName || Option.Kind == OptionKind::JobOption)
     return HelpGroup::Jobs;
   return Option.Short != nullptr ? HelpGroup::Short : HelpGroup::Long;
 }
@@ -177,10 +177,6 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseNotes
     if (Equals != 0)
       NameLength = Equals;
     LowerInPlace(Entry, NameLength);
-    if (Equals == 0 && CompareWideStrings(Entry, u"--debug") == 0) {
-      Options->DebugRequested = 1;
-      continue;
-    }
     const ToolOption *Match = nullptr;
     for (const ToolOption &Option : ToolOptions) {
       if ((Equals == 0 && WordIs(Entry, NameLength, Option.Short)) ||
@@ -208,7 +204,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseNotes
       Options->JobIndex = I;
       Options->JobValues = Argv + I + 1;
       Options->JobValueCount = Argc - I - 1;
-      return;
+      break;
     }
     if (Match->Value == nullptr)
       continue;
@@ -222,6 +218,14 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseNotes
         (TakesAnyValue(*Match) || Argv[I + 1][0] != u'-')) {
       Options->*(Match->Value) = Argv[I + 1];
       I++;
+    }
+  }
+  // The values the run uses as numbers are read here, once; a check that refuses one says the
+  // fault found now.
+  for (const ToolOption &Option : ToolOptions) {
+    if (Option.Parse != nullptr && Options->*(Option.Given)) {
+      ParsedValue &Parsed = Options->*(Option.Parsed);
+      Parsed.Fault = Option.Parse(Options->*(Option.Value), &Parsed.Number);
     }
   }
 }

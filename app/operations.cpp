@@ -40,9 +40,8 @@ ToolStatus RefuseCommandLine(Asked &, RunStory &) {
 bool AskedBesideHelp(const CliOptions &Options) {
   bool Beside = Options.FirstUnknownIndex != 0;
   for (const ToolOption &Option : ToolOptions) {
-    const bool OfTheRun = &Option == &HelpOption || &Option == &LogOption ||
-                          &Option == &WaitOption || &Option == &ThenOption;
-    Beside = Beside || (!OfTheRun && Options.*Option.Given);
+    const bool Alone = &Option == &HelpOption || Option.Kind == OptionKind::OfTheRun;
+    Beside = Beside || (!Alone && Options.*Option.Given);
   }
   return Beside;
 }

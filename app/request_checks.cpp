@@ -66,11 +66,12 @@ bool ConvertId(const CliOptions &Options, const ToolOption &Option, UINT32 *Id) 
   *Id = AbsentId;
   if (!(Options.*Option.Given))
     return true;
-  const CHAR16 *Text = Options.*Option.Value;
-  IdFault Fault = ParseIdValue(Text, Id);
-  if (Fault == IdFault::None)
+  const ParsedValue &Parsed = Options.*Option.Parsed;
+  if (Parsed.Fault == 0) {
+    *Id = Parsed.Number;
     return true;
-  ReportIdFault(Fault, Option.Label, Text);
+  }
+  ReportIdFault(static_cast<IdFault>(Parsed.Fault), Option.Label, Options.*Option.Value);
   return false;
 }
 
@@ -154,14 +155,12 @@ ToolStatus CheckRepeated(const CliOptions &Options, bool LogOnly) {
 // How the run ends, when asked: values that say something else are refused, not taken for the
 // default.
 ToolStatus CheckRunEnding(const CliOptions &Options) {
-  UINT32 Seconds = 0;
-  RunEnd Then = RunEnd::Return;
-  if (Options.WaitGiven && !ParseWait(Options.WaitText, &Seconds)) {
+  if (Options.WaitGiven && Options.Wait.Fault != 0) {
     PrintConsole(u"ERROR: %s takes a whole number of seconds from 0 to %d!\n", WaitOption.Long,
                  static_cast<int>(MaxWaitSeconds));
     return ToolBadCommandLine;
   }
-  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Then)) {
+  if (Options.ThenGiven && Options.Then.Fault != 0) {
     PrintConsole(u"ERROR: %s takes return, reset or off!\n", ThenOption.Long);
     return ToolBadCommandLine;
   }
@@ -293,31 +292,35 @@ ToolStatus CheckSharedOptions(const CliOptions &Options, RecordJob *Job) {
   return Status != ToolSuccess ? Status : CheckJobOptions(Options, Job);
 }
 
-bool ParseWait(const CHAR16 *Text, UINT32 *Seconds) {
-  UINT32 Value = 0;
-  if (Text == nullptr || *Text == 0)
-    return false;
-  for (; *Text != 0; Text++) {
-    if (*Text < u'0' || *Text > u'9')
-      return false;
-    Value = Value * 10 + static_cast<UINT32>(*Text - u'0');
-    if (Value > MaxWaitSeconds)
-      return false;
-  }
-  *Seconds = Value;
-  return true;
+UINT8 ParseIdOption(const CHAR16 *Text, UINT32 *Id) {
+  return static_cast<UINT8>(ParseIdValue(Text, Id));
 }
 
-bool ParseThen(const CHAR16 *Text, RunEnd *Then) {
+UINT8 ParseWaitOption(const CHAR16 *Text, UINT32 *Seconds) {
+  UINT32 Value = 0;
+  if (Text == nullptr || *Text == 0)
+    return 1;
+  for (; *Text != 0; Text++) {
+    if (*Text < u'0' || *Text > u'9')
+      return 1;
+    Value = Value * 10 + static_cast<UINT32>(*Text - u'0');
+    if (Value > MaxWaitSeconds)
+      return 1;
+  }
+  *Seconds = Value;
+  return 0;
+}
+
+UINT8 ParseThenOption(const CHAR16 *Text, UINT32 *Then) {
   const struct {
     const CHAR16 *Word;
     RunEnd End;
   } Words[] = {{u"return", RunEnd::Return}, {u"reset", RunEnd::Reset}, {u"off", RunEnd::PowerOff}};
   for (const auto &W : Words) {
     if (Text != nullptr && SameWithoutCase(Text, W.Word)) {
-      *Then = W.End;
-      return true;
+      *Then = static_cast<UINT32>(W.End);
+      return 0;
     }
   }
-  return false;
+  return 1;
 }

@@ -37,8 +37,3 @@ ToolStatus CheckLogOption(const CliOptions &Options);
 // How a run ends once the tool is done (--wait, --then): a return to whoever started the image,
 // or a reset or power-off of the board.
 enum class RunEnd { Return, Reset, PowerOff };
-constexpr UINT32 MaxWaitSeconds = 3600;
-// --wait's seconds: a whole decimal number up to MaxWaitSeconds.
-bool ParseWait(const CHAR16 *Text, UINT32 *Seconds);
-// --then's word, without regard to case.
-bool ParseThen(const CHAR16 *Text, RunEnd *Then);

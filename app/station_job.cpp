@@ -104,8 +104,9 @@ ValueRole RoleOf(const JobShape &Shape, UINTN Position) {
   return {FieldOptions[Field]->Label, Field == 0, Field == CarrierField, Field >= FirstIdField};
 }
 
-// One value of a job: given at all, never an option, a single word, and storable as given.
-bool CheckJobValue(const ValueRole &Role, const CHAR16 *Text) {
+// One value of a job: given at all, never an option, a single word, and storable as given. An ID
+// is read once, here, into Id when asked for.
+bool CheckJobValue(const ValueRole &Role, const CHAR16 *Text, UINT32 *Id = nullptr) {
   if (*Text == 0) {
     PrintConsole(u"ERROR: %s is empty!\n", Role.Label);
     return false;
@@ -123,8 +124,8 @@ bool CheckJobValue(const ValueRole &Role, const CHAR16 *Text) {
   if (Role.Carrier && SameWithoutCase(Text, NoCarrier))
     return true;
   if (Role.Id) {
-    UINT32 Id = 0;
-    const IdFault Fault = ParseIdValue(Text, &Id);
+    UINT32 Number = 0;
+    const IdFault Fault = ParseIdValue(Text, Id != nullptr ? Id : &Number);
     if (Fault != IdFault::None)
       ReportIdFault(Fault, Role.Label, Text);
     return Fault == IdFault::None;
@@ -272,8 +273,7 @@ ToolStatus CheckJobRequest(const CliOptions &Options, ToolOperation Job, const J
   // Before the job's name only what says how the run is logged and how it ends.
   bool Others = Options.FirstUnknownIndex != 0;
   for (const ToolOption &Option : ToolOptions) {
-    const bool Allowed = Option.Kind != OptionKind::Plain || &Option == &LogOption ||
-                         &Option == &WaitOption || &Option == &ThenOption;
+    const bool Allowed = Option.Kind != OptionKind::Plain;
     Others = Others || (!Allowed && Options.*Option.Given);
   }
   if (Others) {
@@ -290,12 +290,14 @@ ToolStatus CheckJobRequest(const CliOptions &Options, ToolOperation Job, const J
                  static_cast<int>(Values.Count));
     return ToolBadCommandLine;
   }
-  for (UINTN I = 0; I < Values.Count; I++) {
-    if (!CheckJobValue(RoleOf(Shape, I), Values.Words[I]))
-      return ToolBadCommandLine;
-  }
   *Request = {nullptr, nullptr, nullptr, AbsentId, AbsentId, AbsentId};
   UINT32 *const Ids[] = {&Request->BoardId, &Request->FabId, &Request->BomId};
+  for (UINTN I = 0; I < Values.Count; I++) {
+    const ValueRole Role = RoleOf(Shape, I);
+    if (!CheckJobValue(Role, Values.Words[I],
+                       Role.Id ? Ids[I - Shape.Lead - FirstIdField] : nullptr))
+      return ToolBadCommandLine;
+  }
   for (UINTN Field = 0; Shape.Job != ToolOperation::Inspect && Field < FieldCount; Field++) {
     const UINTN At = Shape.Lead + Field;
     const CHAR16 *Text = At < Values.Count ? Values.Words[At] : nullptr;
@@ -306,8 +308,6 @@ ToolStatus CheckJobRequest(const CliOptions &Options, ToolOperation Job, const J
     else if (Field == CarrierField)
       Request->CarrierSerial =
           Text != nullptr && !SameWithoutCase(Text, NoCarrier) ? Text : nullptr;
-    else if (Text != nullptr)
-      ParseIdValue(Text, Ids[Field - FirstIdField]);
   }
   *Record = {Shape.Guard, Shape.Guard == Gpp1Guard::Serial ? Values.Words[0] : nullptr, false,
              Values.Backup[0] != 0 ? Values.Backup : nullptr, true};

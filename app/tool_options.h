@@ -5,12 +5,25 @@
 #include "app/cli_options.h"
 #include "shell/console.h"
 
-// What an option is besides its value: most are plain; a station job's name ends the options
-// (every word after it is one of the job's values), and a few options belong to the jobs alone.
-enum class OptionKind : UINT8 { Plain, JobName, JobOption };
+// What an option is besides its value: most are plain; a few say only how the run is logged and
+// how it ends (no request of their own: they may stand beside the help and before a job); a
+// station job's name ends the options (every word after it is one of the job's values), and a few
+// options belong to the jobs alone.
+enum class OptionKind : UINT8 { Plain, OfTheRun, JobName, JobOption };
 
-// One option: its two words, where it records itself, and what the help and the messages say
-// about it. Value is null for a switch.
+// Reads an option's text into the number the run uses: 0 when it was read, else a fault of the
+// parser's own (an IdFault for the IDs). Each is called once, by the parse, for a given option.
+using ValueParser = UINT8 (*)(const CHAR16 *Text, UINT32 *Number);
+UINT8 ParseIdOption(const CHAR16 *Text, UINT32 *Id);
+// --wait's seconds: a whole decimal number up to MaxWaitSeconds.
+constexpr UINT32 MaxWaitSeconds = 3600;
+UINT8 ParseWaitOption(const CHAR16 *Text, UINT32 *Seconds);
+// --then's word, without regard to case, as a RunEnd.
+UINT8 ParseThenOption(const CHAR16 *Text, UINT32 *Then);
+
+// One option: its two words, where it records itself, what the help and the messages say about
+// it, and, for a value the run uses as a number, the parser that reads it and where the number
+// goes. Value is null for a switch.
 struct ToolOption {
   const CHAR16 *Short;
   const CHAR16 *Long;
@@ -21,25 +34,30 @@ struct ToolOption {
   ConsoleFormat<> MoreHelp;  // further help lines, or empty
   const CHAR16 *Label;       // how a message names the value ("Board ID"), or null
   OptionKind Kind = OptionKind::Plain;
+  ValueParser Parse = nullptr;
+  ParsedValue CliOptions::*Parsed = nullptr;
 };
 
 // The options, in the order the help lists them: first those with a short form, then those
 // with a long form only.
-constexpr UINTN ToolOptionCount = 24;
+constexpr UINTN ToolOptionCount = 25;
 inline constexpr ToolOption ToolOptions[ToolOptionCount] = {
     {u"-b", u"--board", &CliOptions::BoardGiven, &CliOptions::BoardText, u"ID",
-     u"Programs the Pylon Board ID", u"", u"Board ID"},
+     u"Programs the Pylon Board ID", u"", u"Board ID", OptionKind::Plain, ParseIdOption,
+     &CliOptions::Board},
     {u"-c", u"--clear", &CliOptions::ClearRequested, nullptr, u"", u"Clears the GPP1 data", u"",
      nullptr},
     {u"-f", u"--fab", &CliOptions::FabGiven, &CliOptions::FabText, u"ID",
-     u"Programs the Pylon Fab ID", u"", u"Fab ID"},
+     u"Programs the Pylon Fab ID", u"", u"Fab ID", OptionKind::Plain, ParseIdOption,
+     &CliOptions::Fab},
     {u"-h", u"--help", &CliOptions::HelpRequested, nullptr, u"", u"Prints this", u"", nullptr},
     {u"-p", u"--pylon", &CliOptions::ModuleSerialGiven, &CliOptions::ModuleSerialText, u"Serial #",
      u"Programs the Pylon serial #", u"", u"Pylon Serial #"},
     {u"-m", u"--mm", &CliOptions::MmGiven, &CliOptions::MmText, u"MM #", u"Programs the Pylon MM #",
      u"", u"MM #"},
     {u"-o", u"--bom", &CliOptions::BomGiven, &CliOptions::BomText, u"ID",
-     u"Programs the Pylon BOM ID", u"", u"BOM ID"},
+     u"Programs the Pylon BOM ID", u"", u"BOM ID", OptionKind::Plain, ParseIdOption,
+     &CliOptions::Bom},
     {u"-r", u"--read", &CliOptions::ReadRequested, nullptr, u"", u"Prints out the data in GPP1",
      u"", nullptr},
     {u"-s", u"--sandrel", &CliOptions::CarrierSerialGiven, &CliOptions::CarrierSerialText,
@@ -65,12 +83,16 @@ inline constexpr ToolOption ToolOptions[ToolOptionCount] = {
     {nullptr, u"--restore", &CliOptions::RestoreGiven, &CliOptions::RestoreText, u"File",
      u"Writes a block saved by --backup back", u"", nullptr},
     {nullptr, u"--log", &CliOptions::LogGiven, &CliOptions::LogText, u"File",
-     u"Appends one JSON line about the run to File", u"", nullptr},
+     u"Appends one JSON line about the run to File", u"", nullptr, OptionKind::OfTheRun},
     {nullptr, u"--wait", &CliOptions::WaitGiven, &CliOptions::WaitText, u"Seconds",
      u"Keeps the outcome on the screen, or to a key",
-     u"                                   0: none; 10 when started without a shell.\n", nullptr},
+     u"                                   0: none; 10 when started without a shell.\n", nullptr,
+     OptionKind::OfTheRun, ParseWaitOption, &CliOptions::Wait},
     {nullptr, u"--then", &CliOptions::ThenGiven, &CliOptions::ThenText, u"return|reset|off",
-     u"Returns, resets or powers off when done", u"", nullptr},
+     u"Returns, resets or powers off when done", u"", nullptr, OptionKind::OfTheRun,
+     ParseThenOption, &CliOptions::Then},
+    {nullptr, u"--debug", &CliOptions::DebugRequested, nullptr, u"",
+     u"Adds progress lines and hex dumps", u"", nullptr, OptionKind::OfTheRun},
     {nullptr, u"--provision", &CliOptions::ProvisionRequested, nullptr, u"SERIAL MM [...]",
      u"Provisions a blank board, kept and logged",
      u"                                   [CARRIER|none [BOARD FAB BOM]]\n", nullptr,

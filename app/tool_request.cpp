@@ -13,10 +13,11 @@ VOID ParseToolRequest(UINTN Argc, CHAR16 **Argv, ToolRequest *Request) {
   CliOptions &Options = Request->Options;
   ParseCommandLine(Argc, Argv, &Options, &Request->Notes);
   Request->Operation = OperationOf(Options);
-  Request->Ending.WaitGiven =
-      Options.WaitGiven && ParseWait(Options.WaitText, &Request->Ending.WaitSeconds);
-  if (Options.ThenGiven && !ParseThen(Options.ThenText, &Request->Ending.Then))
-    Request->Ending.Then = RunEnd::Return;
+  // Values the checks refuse leave the defaults.
+  Request->Ending.WaitGiven = Options.WaitGiven && Options.Wait.Fault == 0;
+  Request->Ending.WaitSeconds = Request->Ending.WaitGiven ? Options.Wait.Number : 0;
+  if (Options.ThenGiven && Options.Then.Fault == 0)
+    Request->Ending.Then = static_cast<RunEnd>(Options.Then.Number);
   Request->LogPath = Options.LogGiven                   ? Options.LogText
                      : IsStationJob(Request->Operation) ? DefaultJobLog
                                                         : nullptr;

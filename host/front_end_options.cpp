@@ -73,8 +73,6 @@ namespace {
 bool IsToolLongOption(const std::string &Arg) {
   // GNU's "--name=value" names the option before its '='.
   std::string Lower = Lowered(Arg.substr(0, Arg.find('=')));
-  if (Lower == "--debug")
-    return true;
   for (const ToolOption &Option : ToolOptions) {
     std::string Long;
     for (const CHAR16 *C = Option.Long; *C != 0; C++)
