@@ -71,29 +71,29 @@ TEST(BoardRecordCrc, BlankRecordIsValidAndLengthsBeyondTheRecordAreNot) {
   EXPECT_TRUE(RecordCrcMatches(R.data(), nullptr, nullptr));
 }
 
-// The number forms the tool takes for an ID; a refused text leaves the value as it was. (Plain
-// hexadecimal numbers, up to 64 bits and beyond, are the parse_hex fuzz target's seeds, which it
-// judges by its own rule: 1A, 0x1a, 00ff, 123456789, FFFFFFFFFFFFFFFF, 10000000000000000.)
-TEST(ParseHexId, AcceptsTheToolsNumberFormsAndRefusesTheRest) {
-  constexpr uint64_t Left = 0xDEAD;
+// The number forms an ID option takes: hexadecimal digits after an optional 0x, up to the
+// record's 32 bits; a refused text leaves the value as it was.
+TEST(ParseIdValue, TakesHexadecimalUpToThirtyTwoBitsAndNothingElse) {
+  constexpr UINT32 Left = 0xDEAD;
   const struct {
     const char16_t *Text;
-    EFI_STATUS Status;
-    uint64_t Value;
+    IdFault Fault;
+    UINT32 Value;
   } Cases[] = {
       // clang-format off
-      {u"0X1A", EFI_SUCCESS, 0x1A}, {u"0", EFI_SUCCESS, 0}, {u"0x", EFI_SUCCESS, 0},
-      {u"  12", EFI_SUCCESS, 0x12}, {u"1A 77", EFI_SUCCESS, 0x1A}, {u"-5", EFI_SUCCESS, 0},
-      {u"000000000000000000000001", EFI_SUCCESS, 1},
-      {u"", EFI_INVALID_PARAMETER, Left}, {u"   ", EFI_INVALID_PARAMETER, Left},
-      {u"x12", EFI_INVALID_PARAMETER, Left}, {u"1x2", EFI_INVALID_PARAMETER, Left},
-      {u"12G", EFI_INVALID_PARAMETER, Left}, {u"0x 5", EFI_INVALID_PARAMETER, Left},
-      {u"-x1", EFI_INVALID_PARAMETER, Left}, {u"\t5", EFI_INVALID_PARAMETER, Left},
+      {u"0X1A", IdFault::None, 0x1A}, {u"0", IdFault::None, 0}, {u"ffffffff", IdFault::None, 0xFFFFFFFF},
+      {u"000000000000000000000001", IdFault::None, 1},
+      {u"100000000", IdFault::TooLarge, Left}, {u"FFFFFFFFFFFFFFFF", IdFault::TooLarge, Left},
+      {u"10000000000000000", IdFault::NotANumber, Left},
+      {u"", IdFault::NotANumber, Left}, {u"0x", IdFault::NotANumber, Left},
+      {u"  12", IdFault::NotANumber, Left}, {u"1A 77", IdFault::NotANumber, Left},
+      {u"-5", IdFault::NotANumber, Left}, {u"12G", IdFault::NotANumber, Left},
+      {u"0x 5", IdFault::NotANumber, Left}, {u"\t5", IdFault::NotANumber, Left},
       // clang-format on
   };
   for (const auto &C : Cases) {
-    uint64_t V = Left;
-    EXPECT_EQ(ParseHexId(C.Text, &V), C.Status) << NarrowText(C.Text);
+    UINT32 V = Left;
+    EXPECT_EQ(ParseIdValue(C.Text, &V), C.Fault) << NarrowText(C.Text);
     EXPECT_EQ(V, C.Value) << NarrowText(C.Text);
   }
 }

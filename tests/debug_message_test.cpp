@@ -94,15 +94,16 @@ TEST_F(DebugBoard, MessageGoesToTheTraceHubThenTheUartExactlyAsFormatted) {
     const char *Format;
     FormatArgList Args;
     std::string Text;
-  } Rows[] = {{"Status: 0x%08x\r\n", {Status, 1}, "Status: 0x0000001F\r\n"},
-              {Long.c_str(), {}, Long.substr(0, 255)},
-              {"", {}, ""}};
+    std::vector<unsigned> Widths; // of the trace record's payload stores
+  } Rows[] = {{"Status: 0x%08x\r\n", {Status, 1}, "Status: 0x0000001F\r\n", {64, 64, 32}},
+              {Long.c_str(), {}, Long.substr(0, 255), StoreWidths(31, {32, 16, 8})},
+              {"", {}, "", {}}};
   for (const Row &R : Rows) {
     SCOPED_TRACE(R.Text);
     Hw.ClearLog();
     Uart->Transmitted.clear();
     EmitDebugMessageArgs(DebugLevelError, R.Format, R.Args);
-    EXPECT_ACCESSES(TraceStores(), R.Text.empty() ? InlineRecord("") : DebugRecord(R.Text));
+    EXPECT_ACCESSES(TraceStores(), R.Text.empty() ? InlineRecord("") : DebugRecord(R.Text, R.Widths));
     EXPECT_EQ(Uart->Transmitted, R.Text);
     // The record is complete before the first byte reaches the UART.
     const std::vector<A> Stores = AccessesIn(Hw.Log, MemWrites);

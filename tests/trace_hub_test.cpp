@@ -27,19 +27,26 @@ TEST_F(TraceRecord, ThirteenBytesGoOutAsEightFourOneWithEveryStoreReadingTheWind
   // The probe reads the vendor ID and the window, then the window is read before every store.
   const A WindowRead = R32(EcamOf(0, 2) + 0x18, TraceWindow);
   std::vector<A> Expected = {R16(EcamOf(0, 2), PlatformVendorId), WindowRead};
-  for (const A &Store : DebugRecord(Text))
+  for (const A &Store : DebugRecord(Text, {64, 32, 8}))
     Expected.insert(Expected.end(), {WindowRead, Store});
   EXPECT_ACCESSES(Hw.Log, Expected);
-  EXPECT_EQ(DebugRecord(Text).size(), 8u); // header, 2 GUID, length, 64, 32, 8, end
 }
 
 TEST_F(TraceRecord, PayloadWidthsFollowTheRemainderOfTheLengthCutToSixteenBits) {
-  for (size_t Length : {1u, 7u, 8u, 15u, 255u}) {
-    SCOPED_TRACE(Length);
+  const struct {
+    size_t Length;
+    std::vector<unsigned> Widths;
+  } Rows[] = {{1, {8}},
+              {7, {32, 16, 8}},
+              {8, {64}},
+              {15, {64, 32, 16, 8}},
+              {255, StoreWidths(31, {32, 16, 8})}};
+  for (const auto &Row : Rows) {
+    SCOPED_TRACE(Row.Length);
     Hw.ClearLog();
-    std::string Text = TextOf(Length);
+    std::string Text = TextOf(Row.Length);
     SendDebugTrace(0, Text.data(), Text.size());
-    EXPECT_ACCESSES(Writes(Hw), DebugRecord(Text));
+    EXPECT_ACCESSES(Writes(Hw), DebugRecord(Text, Row.Widths));
   }
   // 255 bytes: 31 64-bit stores, then 4, 2 and 1: 39 stores, 40 window reads and the vendor ID.
   EXPECT_EQ(Writes(Hw).size(), 39u);
@@ -56,7 +63,7 @@ TEST_F(TraceRecord, PayloadWidthsFollowTheRemainderOfTheLengthCutToSixteenBits) 
   const char Unterminated[4] = {'a', 'b', 'c', 'd'};
   Hw.ClearLog();
   SendDebugTrace(0, Unterminated, 0x10000 + 3);
-  EXPECT_ACCESSES(Writes(Hw), DebugRecord("abc"));
+  EXPECT_ACCESSES(Writes(Hw), DebugRecord("abc", {16, 8}));
 }
 
 // A length of 0 sends the text inline, without a length.

@@ -91,20 +91,27 @@ inline uint64_t Le(const std::string &Text, size_t At, unsigned Size) {
   return SimLoadLe(reinterpret_cast<const uint8_t *>(Text.data()) + At, Size);
 }
 
-// The stores of a debug record for Text, as the hub must see them.
-inline std::vector<SimAccess> DebugRecord(const std::string &Text) {
+// The stores of a debug record for Text whose payload goes out in stores of Widths bits, in
+// order. The widths are each test's own expectation, written out; nothing here works them out.
+inline std::vector<SimAccess> DebugRecord(const std::string &Text,
+                                          const std::vector<unsigned> &Widths) {
   std::vector<SimAccess> Seq = {W32(TraceChannel + 0x10, 0x01FF0202), W64(TraceChannel, GuidLow),
                                 W64(TraceChannel, GuidHigh), W16(TraceChannel, Text.size())};
   size_t At = 0;
-  for (; Text.size() - At >= 8; At += 8)
-    Seq.push_back(W64(TraceChannel, Le(Text, At, 8)));
-  for (size_t Size = 4; Size > 0; Size /= 2)
-    if (Text.size() - At >= Size) {
-      Seq.push_back({SimAccessKind::MemWrite, uint8_t(Size * 8), TraceChannel, Le(Text, At, Size)});
-      At += Size;
-    }
+  for (unsigned Bits : Widths) {
+    if (At + Bits / 8 > Text.size())
+      break; // widths beyond the text: the record cannot match
+    Seq.push_back({SimAccessKind::MemWrite, uint8_t(Bits), TraceChannel, Le(Text, At, Bits / 8)});
+    At += Bits / 8;
+  }
   Seq.push_back(W32(TraceChannel + 0x30, 0));
   return Seq;
+}
+// Eights 64-bit stores, then Tail.
+inline std::vector<unsigned> StoreWidths(size_t Eights, std::initializer_list<unsigned> Tail) {
+  std::vector<unsigned> Widths(Eights, 64);
+  Widths.insert(Widths.end(), Tail);
+  return Widths;
 }
 
 // The stores of a record sent with a length of 0: its text goes inline, in three 64-bit stores
