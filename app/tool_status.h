@@ -7,8 +7,8 @@ typedef UINTN ToolStatus;
 
 // Every status the tool (and the Linux front end, 0x4A) ends with, by what it means here: its
 // number, its name, the reason a log line and the outcome line give for it, and what GPP1 holds
-// afterwards. README's and kestrel(8)'s tables are checked against this one. The numbers up to
-// 0x1B are those of the firmware status codes of the same meaning without the error bit, so that
+// afterwards. The tables of README, docs/ and kestrel(8) are checked against this one. The
+// numbers up to 0x1B are those of the firmware status codes of the same meaning without the error bit, so that
 // a script reading the shell's %lasterror% sees familiar values; those from 0x40 on lie above
 // every firmware status code, so that no device's own code can pass for one of them.
 struct ToolStatusRow {

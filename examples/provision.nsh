@@ -11,7 +11,7 @@
 # itself. Kestrel.efi checks the values, refuses a board that is not blank (new board) or not
 # OLD-SERIAL's (rework) with status 0x15, keeps the replaced block in SERIAL.bin, writes the
 # record, reads the whole block back and compares it, puts one line in provision.log and ends
-# with a PASS or FAIL banner; the script's status is Kestrel.efi's (README: the status table).
+# with a PASS or FAIL banner; the script's status is Kestrel.efi's (docs/using.md: the status table).
 # Copy it to the root of the station's FAT stick beside Kestrel.efi, change to the stick (for
 # example fs0:) and run it there: it runs the Kestrel.efi of the current folder and no other copy.
 #

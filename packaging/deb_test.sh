@@ -38,6 +38,14 @@ expected="./usr/sbin/kestrel
 ./usr/share/doc/kestrel/README.md
 ./usr/share/doc/kestrel/changelog.gz
 ./usr/share/doc/kestrel/copyright
+./usr/share/doc/kestrel/docs/building.md
+./usr/share/doc/kestrel/docs/code-shape.md
+./usr/share/doc/kestrel/docs/factory-line.md
+./usr/share/doc/kestrel/docs/firmware.md
+./usr/share/doc/kestrel/docs/kept-on-purpose.md
+./usr/share/doc/kestrel/docs/linux.md
+./usr/share/doc/kestrel/docs/reliability.md
+./usr/share/doc/kestrel/docs/using.md
 ./usr/share/kestrel/Kestrel.efi
 ./usr/share/kestrel/inspect.nsh
 ./usr/share/kestrel/provision.nsh
