@@ -142,6 +142,17 @@ VOID Note(ParseNotes *Notes, UINTN Entry) {
     Notes->Entry[Notes->Count++] = Entry;
 }
 
+// The values the run uses as numbers are read here, once; a check that refuses one says the
+// fault found now.
+VOID ParseValues(CliOptions *Options) {
+  for (const ToolOption &Option : ToolOptions) {
+    if (Option.Parse != nullptr && Options->*(Option.Given)) {
+      ParsedValue &Parsed = Options->*(Option.Parsed);
+      Parsed.Fault = Option.Parse(Options->*(Option.Value), &Parsed.Number);
+    }
+  }
+}
+
 } // namespace
 
 VOID SayParseNotes(const ParseNotes &Notes, CHAR16 *const *Argv) {
@@ -220,14 +231,7 @@ VOID ParseCommandLine(UINTN Argc, CHAR16 **Argv, CliOptions *Options, ParseNotes
       I++;
     }
   }
-  // The values the run uses as numbers are read here, once; a check that refuses one says the
-  // fault found now.
-  for (const ToolOption &Option : ToolOptions) {
-    if (Option.Parse != nullptr && Options->*(Option.Given)) {
-      ParsedValue &Parsed = Options->*(Option.Parsed);
-      Parsed.Fault = Option.Parse(Options->*(Option.Value), &Parsed.Number);
-    }
-  }
+  ParseValues(Options);
 }
 
 VOID PrintHelp() {
