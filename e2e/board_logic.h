@@ -3,7 +3,7 @@
 #pragma once
 
 #include "uefi/uefi.h"
-#include "sim/sim_board.h"
+#include "hosted/board.h"
 
 namespace board {
 

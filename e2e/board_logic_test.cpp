@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "e2e/board_logic.h"
-#include "sim/sim_firmware.h"
-#include "sim/sim_hob.h"
+#include "hosted/firmware.h"
+#include "hosted/hob_list.h"
 
 using namespace board;
 
@@ -27,26 +27,26 @@ TEST(EmmcCardLayout, EveryInterfaceYieldsItsPartitionNumberOnDevice28) {
         FirstPciDevice(reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL *>(Record.DevicePath),
                        DevicePathBytes, &Device));
     EXPECT_EQ(Device, EmmcPciDevice);
-    const auto Path = SimDevicePath().Acpi().Pci(0x1C).Emmc(0).Controller(I).End().Bytes;
+    const auto Path = DevicePathBuilder().Acpi().Pci(0x1C).Emmc(0).Controller(I).End().Bytes;
     EXPECT_EQ(std::vector<UINT8>(Record.DevicePath, Record.DevicePath + Path.size()), Path);
   }
 }
 
 TEST(FirstPciDevice, TakesTheFirstPciNodeAndStopsAtTheEndOrAMalformedNode) {
   UINT8 Device = 0;
-  auto Nested = SimDevicePath().Acpi().Pci(0x05).Pci(0x1C).End();
+  auto Nested = DevicePathBuilder().Acpi().Pci(0x05).Pci(0x1C).End();
   ASSERT_TRUE(FirstPciDevice(Nested.Data(), Nested.Bytes.size(), &Device));
   EXPECT_EQ(Device, 0x05);
 
-  auto NoPci = SimDevicePath().Acpi().End();
+  auto NoPci = DevicePathBuilder().Acpi().End();
   EXPECT_FALSE(FirstPciDevice(NoPci.Data(), NoPci.Bytes.size(), &Device));
 
   // A node that claims no length must not loop or be skipped.
-  auto ZeroLength = SimDevicePath().RawNode(MEDIA_DEVICE_PATH, 1, 0, {}).Pci(0x1C).End();
+  auto ZeroLength = DevicePathBuilder().RawNode(MEDIA_DEVICE_PATH, 1, 0, {}).Pci(0x1C).End();
   EXPECT_FALSE(FirstPciDevice(ZeroLength.Data(), ZeroLength.Bytes.size(), &Device));
 
   // A path cut short by the byte limit is not read past it.
-  auto Pci = SimDevicePath().Pci(0x1C).End();
+  auto Pci = DevicePathBuilder().Pci(0x1C).End();
   EXPECT_FALSE(FirstPciDevice(Pci.Data(), 5, &Device));
 }
 
@@ -81,7 +81,7 @@ TEST(BoardSettings, ReadsKeysCommentsAndBlanksAndRejectsAnythingElse) {
 // A firmware-like list: hand-off table (56 bytes), memory and resource blocks (48 each), a GUID
 // block of another kind (120), end block.
 std::vector<uint8_t> FirmwareList() {
-  return SimHobList().AddFirmwareBlocks().End().Bytes;
+  return HobListBuilder().AddFirmwareBlocks().End().Bytes;
 }
 
 TEST(HobList, MeasuresUpToTheEndBlockAndRefusesListsWithoutOne) {

@@ -221,10 +221,10 @@ RunResult RunOnBoard(HostBoard &Board, const ToolCommand &Command, OutputStream 
                      OutputStream &Errors) {
   auto Converter = std::make_shared<ConsoleConverter>();
   auto Prompts = std::make_shared<ConsoleConverter>(true);
-  Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
+  Board.Firmware.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
     Console.Send(Converter->Feed(Text));
   };
-  Board.ErrorSink = [Prompts, &Errors](const std::u16string &Text) {
+  Board.Firmware.ErrorSink = [Prompts, &Errors](const std::u16string &Text) {
     Errors.Send(Prompts->Feed(Text));
   };
   Board.KeyboardFd = STDIN_FILENO;
@@ -254,7 +254,7 @@ int LogRefusedRun(const ToolCommand &Command, OutputStream &Console, int Status,
     return Status;
   HostBoard Board(nullptr, DefaultImageBlockSize, false);
   auto Converter = std::make_shared<ConsoleConverter>();
-  Board.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
+  Board.Firmware.ConsoleSink = [Converter, &Console](const std::u16string &Text) {
     Console.Send(Converter->Feed(Text));
   };
   ToolStatus Logged = ToolSuccess;

@@ -1,5 +1,5 @@
 // The Linux front end: reads its own options, opens GPP1 (an image file, a block device, or the
-// board's first /dev/mmcblkNgp0), runs the tool on the simulated board over it and turns the
+// board's first /dev/mmcblkNgp0), runs the tool on the hosted board over it and turns the
 // console and the status into stdout and an exit status.
 #pragma once
 

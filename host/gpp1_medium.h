@@ -1,5 +1,5 @@
 // GPP1 on Linux: block 0 of an image file or of a block device (the eMMC's first general
-// purpose partition appears as /dev/mmcblkNgp0), behind the simulated eMMC card's Block I/O.
+// purpose partition appears as /dev/mmcblkNgp0), behind the hosted eMMC card's Block I/O.
 //
 // The medium is opened read-only; it is opened for writing only when the tool actually writes,
 // so a read or the help never holds a writable descriptor. Every write is the whole of block 0,
@@ -25,7 +25,7 @@
 
 #include "host/block_device_identity.h"
 #include "host/descriptor.h"
-#include "sim/sim_block.h"
+#include "hosted/block_device.h"
 
 enum class MediumKind { Image, Device };
 
@@ -37,7 +37,7 @@ struct MediumError {
 // Interrupted: a signal arrived while the run waited.
 enum class LockResult { Locked, Busy, Failed, Interrupted };
 
-class Gpp1Medium : public SimBlockBackend {
+class Gpp1Medium : public BlockBackend {
 public:
   // An image file: a regular file whose size is a non-zero multiple of BlockSize.
   static std::unique_ptr<Gpp1Medium> OpenImage(const std::string &Path, uint32_t BlockSize,

@@ -22,25 +22,9 @@ constexpr uint8_t BootVolumePciDevice = 3;
 constexpr uint8_t Gpp1DiskPciDevice = 5;
 constexpr const char *ProgramName = "kestrel";
 
-// The board whose tool is running: the console's firmware entries have no other way to find it.
+// The board whose tool is running: the keyboard's firmware entry has no other way to find it.
 HostBoard *RunningBoard = nullptr;
-EFI_TEXT_STRING FirmwareOutputString = nullptr;
-EFI_TEXT_STRING FirmwareErrorString = nullptr;
 EFI_INPUT_READ_KEY FirmwareReadKeyStroke = nullptr;
-
-EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
-  EFI_STATUS Status = FirmwareOutputString(This, String);
-  if (String != nullptr && RunningBoard != nullptr && RunningBoard->ConsoleSink)
-    RunningBoard->ConsoleSink(String);
-  return Status;
-}
-
-EFI_STATUS EFIAPI TeeErrorString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const CHAR16 *String) {
-  EFI_STATUS Status = FirmwareErrorString(This, String);
-  if (String != nullptr && RunningBoard != nullptr && RunningBoard->ErrorSink)
-    RunningBoard->ErrorSink(String);
-  return Status;
-}
 
 } // namespace
 
@@ -153,45 +137,35 @@ EFI_STATUS EFIAPI KeyboardReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *This, EF
   return RunningBoard->KeyReader->Read(Key);
 }
 
-// While it lives, Board's console is passed on to its ConsoleSink and ErrorSink as well, and its
-// keys come from its KeyboardFd.
-class ConsoleTee {
+// While it lives, Board's keys come from its KeyboardFd.
+class KeyboardAttached {
 public:
-  explicit ConsoleTee(HostBoard &Board)
-      : Console(Board.Sim.ConOut), Errors(Board.Sim.StdErr), Keys(Board.Sim.ConIn) {
-    FirmwareOutputString = Console.OutputString;
-    Console.OutputString = TeeOutputString;
-    FirmwareErrorString = Errors.OutputString;
-    Errors.OutputString = TeeErrorString;
+  explicit KeyboardAttached(HostBoard &Board) : Keys(Board.Firmware.ConIn) {
     FirmwareReadKeyStroke = Keys.ReadKeyStroke;
     Keys.ReadKeyStroke = KeyboardReadKeyStroke;
     RunningBoard = &Board;
   }
-  ~ConsoleTee() {
+  ~KeyboardAttached() {
     RunningBoard = nullptr;
-    Console.OutputString = FirmwareOutputString;
-    Errors.OutputString = FirmwareErrorString;
     Keys.ReadKeyStroke = FirmwareReadKeyStroke;
   }
 
 private:
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Console;
-  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL &Errors;
   EFI_SIMPLE_TEXT_INPUT_PROTOCOL &Keys;
 };
 
 } // namespace
 
-HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Sim) {
+HostBoard::HostBoard(BlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Firmware) {
   BootVolume =
-      std::make_unique<SimPlainDisk>(Sim, SimDevicePath().Acpi().Pci(BootVolumePciDevice).End());
+      std::make_unique<PlainDisk>(Firmware, DevicePathBuilder().Acpi().Pci(BootVolumePciDevice).End());
   if (Gpp1 != nullptr) {
     // The same medium as GPP1: the tool never picks this handle, being on another PCI device.
     Gpp1DiskPath.Acpi().Pci(Gpp1DiskPciDevice).End();
-    Gpp1Disk = std::make_unique<SimBlockDevice>(Gpp1, BlockSize);
-    EFI_HANDLE Disk = Sim.Handles.CreateHandle();
-    Sim.Handles.Install(Disk, EfiBlockIoProtocolGuid, Gpp1Disk->Interface);
-    Sim.Handles.Install(Disk, EfiDevicePathProtocolGuid, Gpp1DiskPath.Data());
+    Gpp1Disk = std::make_unique<HostedBlockDevice>(Gpp1, BlockSize);
+    EFI_HANDLE Disk = Firmware.Handles.CreateHandle();
+    Firmware.Handles.Install(Disk, EfiBlockIoProtocolGuid, Gpp1Disk->Interface);
+    Firmware.Handles.Install(Disk, EfiDevicePathProtocolGuid, Gpp1DiskPath.Data());
     Card.PublishAll(Gpp1, BlockSize);
   } else {
     for (uint8_t P = 0; P < PartitionsBeforeGpp; P++)
@@ -200,7 +174,7 @@ HostBoard::HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtec
   // The platform block is always there, as the board's firmware always publishes it; only its
   // flag varies.
   Hobs.AddFirmwareBlocks().AddPlatformInfo(WriteProtected ? 1 : 0).End();
-  Hobs.InstallIn(Sim);
+  Hobs.InstallIn(Firmware);
 }
 
 RunResult HostBoard::Run(const ToolRequest &Request) {
@@ -209,14 +183,14 @@ RunResult HostBoard::Run(const ToolRequest &Request) {
     abort();
   }
   Shell =
-      std::make_unique<SimShell20>(Sim, Sim.ImageHandle, SimShell20::Ucs2{{WideText(ProgramName)}});
+      std::make_unique<HostedShell20>(Firmware, Firmware.ImageHandle, HostedShell20::Ucs2{{WideText(ProgramName)}});
   ServeLinuxFiles(&Shell->Protocol);
-  ConsoleTee Tee(*this);
+  KeyboardAttached Keyboard(*this);
   // As the image's entry does, with the request the front end parsed: the start-up (the debug
   // port, the platform context, the shell connection), the tool, the tear-down.
-  SetUpEnvironment(Sim.ImageHandle, &Sim.SystemTable);
+  SetUpEnvironment(Firmware.ImageHandle, &Firmware.SystemTable);
   const RunResult Result = ToolMain(Request);
-  DisconnectShell(Sim.ImageHandle);
+  DisconnectShell(Firmware.ImageHandle);
   KeyReader.reset();
   return Result;
 }
@@ -228,16 +202,16 @@ HostBoard::~HostBoard() {
 void HostBoard::Attend(const std::function<void()> &Work) {
   // A board whose tool never ran still has its shell, and the Linux files behind it.
   if (Shell == nullptr) {
-    Shell = std::make_unique<SimShell20>(Sim, Sim.ImageHandle,
-                                         SimShell20::Ucs2{{WideText(ProgramName)}});
+    Shell = std::make_unique<HostedShell20>(Firmware, Firmware.ImageHandle,
+                                         HostedShell20::Ucs2{{WideText(ProgramName)}});
     ServeLinuxFiles(&Shell->Protocol);
   }
-  Sim.InstallInPlatformContext();
-  ConsoleTee Tee(*this);
+  Firmware.InstallInPlatformContext();
+  KeyboardAttached Keyboard(*this);
   EFI_STATUS EnvironmentStatus = EFI_SUCCESS;
-  ConnectShell(Sim.ImageHandle, &EnvironmentStatus);
+  ConnectShell(Firmware.ImageHandle, &EnvironmentStatus);
   Work();
-  DisconnectShell(Sim.ImageHandle);
+  DisconnectShell(Firmware.ImageHandle);
 }
 
 namespace {

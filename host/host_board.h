@@ -1,4 +1,4 @@
-// The board the Linux front end presents to the tool: simulated firmware with an eMMC card on
+// The board the Linux front end presents to the tool: the hosted firmware with an eMMC card on
 // PCI device 28 whose partition 4 (GPP1) is the given medium, a HOB list whose platform block
 // carries the write-protect flag, and a Shell 2.0 that starts the application with an argument
 // vector.
@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "app/tool_main.h"
-#include "sim/sim_emmc.h"
-#include "sim/sim_firmware.h"
-#include "sim/sim_hob.h"
-#include "sim/sim_shell.h"
+#include "hosted/emmc_card.h"
+#include "hosted/firmware.h"
+#include "hosted/hob_list.h"
+#include "hosted/shell.h"
 
 class HostKeyboard;
 
@@ -28,7 +28,7 @@ public:
   // A null Gpp1 gives a card without general purpose partitions: the user area, the boot
   // partitions and RPMB only, as on a board whose eMMC was never partitioned; there is then no
   // GPP1 disk either.
-  HostBoard(SimBlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected);
+  HostBoard(BlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected);
   ~HostBoard();
 
   // Runs the tool with Request (which the front end parsed from its words) as the image does:
@@ -38,29 +38,27 @@ public:
 
   // Runs Work as the image would after its tool has run (the amendment of the run's log line), or
   // instead of it (the line of a run that never reached GPP1), with this board's firmware in the
-  // platform context, its shell connected and the console passed on to ConsoleSink.
+  // platform context and its shell connected. The console reaches Firmware's sinks, as the tool's
+  // does while it runs, and its prompts' keys come from KeyboardFd.
   void Attend(const std::function<void()> &Work);
 
-  // Called with each OutputString text as the tool prints it, so that the console reaches the
-  // user while the tool runs (Sim.ConsoleCalls still keeps every call); ErrorSink the same for
-  // StdErr, where the tool's prompts and what is typed at them go.
-  std::function<void(const std::u16string &)> ConsoleSink;
-  std::function<void(const std::u16string &)> ErrorSink;
+  // The console reaches the user through Firmware.ConsoleSink (and StdErr, where the tool's
+  // prompts and what is typed at them go, through Firmware.ErrorSink) as the tool prints it.
   // The descriptor the console's keys are read from (the front end's standard input), or -1 for
-  // none: the simulated firmware's keys then. A terminal there is put in character mode without
+  // none: the hosted console's (none) then. A terminal there is put in character mode without
   // echo while the tool reads it, as a firmware console is, and put back afterwards.
   int KeyboardFd = -1;
   std::unique_ptr<HostKeyboard> KeyReader; // made at the first key read
 
-  SimFirmware Sim;
-  SimEmmcCard Card;
-  SimHobList Hobs;
+  HostedFirmware Firmware;
+  EmmcCardDriver Card;
+  HobListBuilder Hobs;
 
 private:
-  std::unique_ptr<SimPlainDisk> BootVolume;
-  SimDevicePath Gpp1DiskPath;
-  std::unique_ptr<SimBlockDevice> Gpp1Disk;
-  std::unique_ptr<SimShell20> Shell;
+  std::unique_ptr<PlainDisk> BootVolume;
+  DevicePathBuilder Gpp1DiskPath;
+  std::unique_ptr<HostedBlockDevice> Gpp1Disk;
+  std::unique_ptr<HostedShell20> Shell;
 };
 
 // Console text as a Linux terminal wants it: UTF-8, "\r\n" as "\n". Characters that would steer

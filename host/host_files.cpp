@@ -17,7 +17,7 @@
 
 #include "host/descriptor.h"
 #include "host/host_text.h"
-#include "sim/sim_firmware.h"
+#include "hosted/firmware.h"
 
 namespace {
 
@@ -533,7 +533,7 @@ EFI_FILE_INFO *EFIAPI GetFileInfo(SHELL_FILE_HANDLE H) {
   if (EFI_ERROR(GetFileSize(H, &Size)))
     return nullptr;
   auto *Info =
-      static_cast<EFI_FILE_INFO *>(SimFirmware::Active().PoolAllocate(sizeof(EFI_FILE_INFO)));
+      static_cast<EFI_FILE_INFO *>(HostedFirmware::Active().PoolAllocate(sizeof(EFI_FILE_INFO)));
   if (Info == nullptr)
     return nullptr;
   memset(Info, 0, sizeof(EFI_FILE_INFO));

@@ -1,5 +1,5 @@
 // The shell's file functions on Linux: the tool's --backup, --restore and --log reach real files
-// through the simulated UEFI Shell 2.0, so the same product code runs as under the firmware.
+// through the hosted UEFI Shell 2.0, so the same product code runs as under the firmware.
 //
 // A file the tool creates as new (the shell's CreateFile: backups, and the one-byte probe of a
 // volume's room) never goes over another file. Where the file system has unnamed files it is made

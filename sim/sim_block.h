@@ -1,33 +1,12 @@
-// Simulated block devices: an EFI_BLOCK_IO_PROTOCOL whose blocks live in memory or in a file,
-// with faults a real device can show (failed transfers or flushes, dropped or partial writes, bit
-// flips). Like a firmware block driver, a transfer into a buffer that misses the media's IoAlign
-// is refused.
+// Block devices with the faults a real device can show: failed transfers or flushes, dropped or
+// partial writes, bit flips. Each transfer is counted and every written block kept, in order.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "uefi/uefi.h"
-
-// Where the blocks live. Offsets and lengths are in bytes.
-class SimBlockBackend {
-public:
-  virtual ~SimBlockBackend() = default;
-  virtual bool Read(uint64_t Offset, void *Buffer, size_t Length) = 0;
-  virtual bool Write(uint64_t Offset, const void *Buffer, size_t Length) = 0;
-  virtual uint64_t Size() const = 0;
-};
-
-class SimMemoryBackend : public SimBlockBackend {
-public:
-  explicit SimMemoryBackend(size_t Size) : Bytes(Size) {}
-  bool Read(uint64_t Offset, void *Buffer, size_t Length) override;
-  bool Write(uint64_t Offset, const void *Buffer, size_t Length) override;
-  uint64_t Size() const override { return Bytes.size(); }
-  std::vector<uint8_t> Bytes;
-};
+#include "hosted/block_device.h"
 
 struct SimBlockFaults {
   EFI_STATUS ReadStatus = EFI_SUCCESS;  // an error fails every ReadBlocks
@@ -38,25 +17,17 @@ struct SimBlockFaults {
   int FlipBitOnRead = -1;               // >= 0: this bit of the transfer reads inverted
 };
 
-class SimBlockDevice {
+class SimBlockDevice : public HostedBlockDevice {
 public:
-  // The interface is placed by the caller (an eMMC partition record keeps it at a fixed spot
-  // inside its private data); null lets the device own a standalone one.
-  SimBlockDevice(SimBlockBackend *Backend, uint32_t BlockSize,
-                 EFI_BLOCK_IO_PROTOCOL *Interface = nullptr);
-  ~SimBlockDevice();
-  SimBlockDevice(const SimBlockDevice &) = delete;
-  SimBlockDevice &operator=(const SimBlockDevice &) = delete;
+  using HostedBlockDevice::HostedBlockDevice;
+  // An injected fault first, then the driver's checks, then the medium.
+  EFI_STATUS Read(UINT32 MediaId, EFI_LBA Lba, UINTN Size, VOID *Buffer) override;
+  EFI_STATUS Write(UINT32 MediaId, EFI_LBA Lba, UINTN Size, const VOID *Buffer) override;
+  EFI_STATUS Flush() override;
 
-  EFI_BLOCK_IO_PROTOCOL *Interface;
-  EFI_BLOCK_IO_MEDIA Media{};
-  SimBlockBackend *Backend;
   SimBlockFaults Faults;
   size_t ReadCalls = 0;
   size_t WriteCalls = 0;
   size_t FlushCalls = 0;
   std::vector<uint64_t> WrittenLbas;
-
-private:
-  EFI_BLOCK_IO_PROTOCOL OwnInterface{};
 };

@@ -1,41 +1,25 @@
-// The platform's eMMC driver as the tool meets it: one Block I/O interface per partition, each
-// kept inside the per-partition record of the board description (sim_board.h).
+// The eMMC card of a test board: the hosted driver's card, each partition a device that can be
+// made to fail (sim_block.h).
 #pragma once
 
-#include <cstdint>
-#include <memory>
-
+#include "hosted/emmc_card.h"
 #include "sim/sim_block.h"
-#include "sim/sim_board.h"
-#include "sim/sim_firmware.h"
 
-class SimEmmcCard {
+class SimEmmcCard : public EmmcCardDriver {
 public:
-  explicit SimEmmcCard(SimFirmware &Sim);
+  using EmmcCardDriver::EmmcCardDriver;
+  SimBlockDevice *Publish(uint8_t Partition, BlockBackend *Backend = nullptr,
+                          uint32_t BlockSize = 512, bool WithPath = true) {
+    return static_cast<SimBlockDevice *>(
+        EmmcCardDriver::Publish(Partition, Backend, BlockSize, WithPath));
+  }
+  SimBlockDevice *PublishAll(BlockBackend *Gpp1, uint32_t BlockSize = 512) {
+    return static_cast<SimBlockDevice *>(EmmcCardDriver::PublishAll(Gpp1, BlockSize));
+  }
 
-  // Publishes one partition as a Block I/O handle (handles come in publication order). A null
-  // backend gives a small zero-filled medium of its own. WithPath false leaves the handle
-  // without a device path.
-  SimBlockDevice *Publish(uint8_t Partition, SimBlockBackend *Backend = nullptr,
-                          uint32_t BlockSize = 512, bool WithPath = true);
-  // All eight partitions, GPP1 on the given backend.
-  SimBlockDevice *PublishAll(SimBlockBackend *Gpp1, uint32_t BlockSize = 512);
-
-  EFI_HANDLE HandleOf(uint8_t Partition) const { return Handles[Partition]; }
-
-private:
-  SimFirmware &Sim;
-  std::unique_ptr<board::EmmcCard> Storage;
-  std::unique_ptr<SimBlockDevice> Devices[board::EmmcPartitionCount];
-  std::unique_ptr<SimMemoryBackend> OwnBackends[board::EmmcPartitionCount];
-  EFI_HANDLE Handles[board::EmmcPartitionCount] = {};
-};
-
-// A plain block device on some other controller (its own handle and path).
-class SimPlainDisk {
-public:
-  SimPlainDisk(SimFirmware &Sim, SimDevicePath Path); // 4 KiB in blocks of 512 bytes
-  SimMemoryBackend Backend;
-  SimBlockDevice Device;
-  SimDevicePath Path;
+protected:
+  std::unique_ptr<HostedBlockDevice> MakeDevice(BlockBackend *Backend, uint32_t BlockSize,
+                                                EFI_BLOCK_IO_PROTOCOL *Interface) override {
+    return std::make_unique<SimBlockDevice>(Backend, BlockSize, Interface);
+  }
 };

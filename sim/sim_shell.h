@@ -1,7 +1,6 @@
-// The two shells an application can be started from, as the firmware presents them: UEFI Shell
-// 2.0 (shell protocol published system-wide, parameters protocol on the image handle) and the
-// EFI 1.1 shell (environment on the image handle or on other handles, shell interface on the
-// image handle). Plus the FAT volume whose files they work on.
+// The EFI 1.1 shell an application can also be started from (environment on the image handle or
+// on other handles, shell interface on the image handle), and the FAT volume whose files the two
+// shells work on. UEFI Shell 2.0 is the hosted firmware's (hosted/shell.h).
 #pragma once
 
 #include <map>
@@ -9,41 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hosted/shell.h"
 #include "sim/sim_firmware.h"
-
-// The shell's argument vector (the shell owns the strings; the tool may lower them in place).
-class SimArguments {
-public:
-  explicit SimArguments(const std::vector<std::u16string> &Args);
-  CHAR16 **Argv() { return Pointers.data(); }
-  UINTN Argc() const { return Pointers.size() - 1; }
-
-private:
-  std::vector<std::u16string> Storage;
-  std::vector<CHAR16 *> Pointers;
-};
-
-enum class ShellProtocolPlacement { OnImage, ElsewhereOnly };
-
-// The shell's handle file functions work on the handle's own EFI_FILE_PROTOCOL, as in the shell;
-// opening by name needs a volume (SimVolume::Serve).
-class SimShell20 {
-public:
-  // Arguments already in UCS-2, as a shell holds them.
-  struct Ucs2 {
-    const std::vector<std::u16string> &Args;
-  };
-  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, Ucs2 Args,
-             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
-             bool WithParameters = true);
-  SimShell20(SimFirmware &Sim, EFI_HANDLE Image, const std::vector<std::string> &Args,
-             ShellProtocolPlacement Placement = ShellProtocolPlacement::OnImage,
-             bool WithParameters = true)
-      : SimShell20(Sim, Image, Ucs2{WideTexts(Args)}, Placement, WithParameters) {}
-  EFI_SHELL_PROTOCOL Protocol{};
-  EFI_SHELL_PARAMETERS_PROTOCOL Parameters{};
-  SimArguments Arguments;
-};
 
 enum class EnvironmentPlacement { OnImage, OnOtherHandles };
 
@@ -56,7 +22,7 @@ public:
   std::vector<std::unique_ptr<EFI_SHELL_ENVIRONMENT2>> Environments;
   std::vector<EFI_HANDLE> EnvironmentHandles;
   EFI_SHELL_INTERFACE Interface{};
-  SimArguments Arguments;
+  ShellArguments Arguments;
 };
 
 // A FAT volume as the firmware presents it: files by name behind EFI_FILE_PROTOCOL handles, the

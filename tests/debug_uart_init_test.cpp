@@ -282,9 +282,9 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
       for (uint8_t Port : {0x90, 0xC5, 0xC6})
         Hw.Sideband.AddPort(Port);
       Board B;
-      std::unique_ptr<SimShell20> Shell;
+      std::unique_ptr<HostedShell20> Shell;
       if (WithShell)
-        Shell = std::make_unique<SimShell20>(B.Sim, B.Sim.ImageHandle,
+        Shell = std::make_unique<HostedShell20>(B.Sim, B.Sim.ImageHandle,
                                              std::vector<std::string>{"Kestrel.efi", "-r"});
       EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable),
                 WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));

@@ -29,7 +29,7 @@ TEST(AppEntry, Shell20WithBothProtocolsRunsTheToolWithItsArguments) {
     SCOPED_TRACE(static_cast<int>(Placement));
     DebugBoard Debug;
     Board B;
-    SimShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"}, Placement);
+    HostedShell20 Shell(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"}, Placement);
     EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
     EXPECT_EQ(Unix(B.Sim.ConsoleText()).rfind(Expected().Banner, 0), 0u);
     EXPECT_EQ(ShellFileOps.ReadFile, Shell.Protocol.ReadFile);
@@ -94,7 +94,7 @@ TEST(AppEntry, BothShellsOnTheImage) {
   for (bool WithParameters : {true, false}) {
     SCOPED_TRACE(WithParameters);
     Board B;
-    SimShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"},
+    HostedShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"},
                        ShellProtocolPlacement::OnImage, WithParameters);
     SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
                        EnvironmentPlacement::OnImage);
@@ -195,7 +195,7 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
         B.Sim.Handles.Find(B.Sim.ImageHandle, EfiLoadedImageProtocolGuid));
     std::vector<uint8_t> File = {'\\', 0, 'E',  0, 'F', 0, 'I', 0, '\\', 0, 'B', 0, 'O', 0, 'O', 0,
                                  'T',  0, '\\', 0, 'X', 0, '.', 0, 'E',  0, 'F', 0, 'I', 0};
-    SimDevicePath Path;
+    DevicePathBuilder Path;
     Path.Node(MEDIA_DEVICE_PATH, 4, File).End();
     Image->FilePath = Path.Data();
     Image->LoadOptions = const_cast<uint8_t *>(R.Options.data());
@@ -227,12 +227,12 @@ TEST(AppEntry, WithoutAShellTheBootManagersCommandLine) {
 
 TEST(AppEntry, NoHobListLeavesItNullAndWritesAllowed) {
   SimFirmware Sim;
-  SimMemoryBackend Medium(2048);
+  MemoryBackend Medium(2048);
   SimEmmcCard Card(Sim);
   Card.PublishAll(&Medium);
   int Other = 0;
   Sim.AddConfigurationTable(EFI_GUID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}}, &Other);
-  SimShell20 Shell(Sim, Sim.ImageHandle, {"Kestrel.efi", "-c"});
+  HostedShell20 Shell(Sim, Sim.ImageHandle, {"Kestrel.efi", "-c"});
   EXPECT_EQ(AppEntry(Sim.ImageHandle, &Sim.SystemTable), 0u);
   EXPECT_EQ(PlatformContext.HobList, nullptr);
 }

@@ -343,7 +343,7 @@ TEST(FaultSweep, ExactMessagesOfDeviceFaults) {
     Board B;
     B.SetBlock0(std::vector<uint8_t>(512, 0x11));
     B.Gpp1().Faults = R.Faults;
-    B.Sim.Handles.LocateHandleBufferStatus = R.LocateHandleBuffer;
+    B.Sim.LocateHandleBufferStatus = R.LocateHandleBuffer;
     const BoardRun Result = B.Run(R.A);
     EXPECT_EQ(Result.Status, R.Status) << R.Name;
     EXPECT_EQ(Result.Output, Expected().Banner + R.Lines) << R.Name;

@@ -19,9 +19,9 @@ using Args = std::vector<std::string>;
 // A board whose handles are laid out by each test; whatever the tool allocated is freed again.
 struct BareBoard {
   SimFirmware Sim;
-  SimMemoryBackend Gpp1{4096};
+  MemoryBackend Gpp1{4096};
   SimEmmcCard Card{Sim};
-  std::list<SimPlainDisk> Disks; // block devices on other controllers
+  std::list<PlainDisk> Disks; // block devices on other controllers
   SimBlockDevice *Gpp1Device = nullptr;
   BareBoard() { Sim.InstallInPlatformContext(); }
   ~BareBoard() { EXPECT_EQ(Sim.LiveAllocations(), 0u); }
@@ -34,7 +34,7 @@ struct BareBoard {
     for (uint8_t P : Partitions)
       P == 4 ? PublishGpp1() : Card.Publish(P);
   }
-  void Disk(const SimDevicePath &Path) { Disks.emplace_back(Sim, Path); }
+  void Disk(const DevicePathBuilder &Path) { Disks.emplace_back(Sim, Path); }
 };
 
 // The search for GPP1, as the tool runs it with or without --debug.
@@ -57,13 +57,13 @@ std::string Searched(size_t Handles, std::initializer_list<int> Partitions) {
 // or without a PCI node is passed over.
 TEST(GetBlockIo, FindsPartition4OnDevice28AndSaysWhyNot) {
   using Bare = BareBoard &;
-  const SimDevicePath Pci5 = SimDevicePath().Acpi().Pci(5).End();
-  const SimDevicePath Bridge = SimDevicePath().Acpi().Pci(3).Pci(28).End();
-  const SimDevicePath NoPci = SimDevicePath().Acpi().End();
+  const DevicePathBuilder Pci5 = DevicePathBuilder().Acpi().Pci(5).End();
+  const DevicePathBuilder Bridge = DevicePathBuilder().Acpi().Pci(3).Pci(28).End();
+  const DevicePathBuilder NoPci = DevicePathBuilder().Acpi().End();
   const std::string NoPartition = "ERROR: Failed to find partition!\n";
   const auto LookupFails = [](Bare B) {
     B.PublishGpp1();
-    B.Sim.Handles.FailLookup(nullptr, EfiBlockIoProtocolGuid, EFI_DEVICE_ERROR);
+    B.Sim.FailLookup(nullptr, EfiBlockIoProtocolGuid, EFI_DEVICE_ERROR);
   };
   const struct {
     const char *Name;
@@ -113,22 +113,22 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
   const std::vector<uint8_t> HardDrive(38, 0);
   struct {
     EFI_BLOCK_IO_PROTOCOL *Interface;
-    SimDevicePath Path;
+    DevicePathBuilder Path;
     bool IsGpp1;
   } Cases[] = {
       // clang-format off
       {&Fake.Records[4].BlockIo,
-       SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(0).Node(MEDIA_DEVICE_PATH, 1, HardDrive)
+       DevicePathBuilder().Acpi().Pci(28).Emmc(0).Controller(0).Node(MEDIA_DEVICE_PATH, 1, HardDrive)
            .End(), false},
-      {&Fake.Records[4].BlockIo, SimDevicePath().Acpi().Pci(28, 3).Pci(9, 1).Emmc(0).End(), true},
-      {Shifted, SimDevicePath().Acpi().Pci(28).Emmc(0).Controller(4).End(), true},
+      {&Fake.Records[4].BlockIo, DevicePathBuilder().Acpi().Pci(28, 3).Pci(9, 1).Emmc(0).End(), true},
+      {Shifted, DevicePathBuilder().Acpi().Pci(28).Emmc(0).Controller(4).End(), true},
       // clang-format on
   };
   const std::string PassedOver =
       "Not an eMMC hardware partition: passed over.\nGet eMMC Partition number is: 4\n";
   for (auto &Case : Cases) {
     BareBoard B;
-    SimMemoryBackend Medium(4096);
+    MemoryBackend Medium(4096);
     SimBlockDevice Device(&Medium, 512, Case.Interface);
     EXPECT_EQ(EmmcPartitionNumber(Case.Interface), 4u);
     EFI_HANDLE Handle = B.Sim.Handles.CreateHandle();
@@ -148,13 +148,13 @@ TEST(GetBlockIo, Partition4OnDevice28IsGpp1UnlessAMediaNodeFollows) {
 // whole path: a malformed or endless one is no evidence. (Nodes of zero length, or too short for
 // a PCI node, at the start of a path: the device_path fuzz target's seeds.)
 TEST(GetBlockIo, MalformedPathNodesEndTheWalk) {
-  SimDevicePath Endless, BadTail;
+  DevicePathBuilder Endless, BadTail;
   for (int I = 0; I < 2000; I++)
     Endless.Acpi();
   UINT8 Device = 0xAA;
   EXPECT_FALSE(DevicePathPciDevice(Endless.Data(), &Device));
   BadTail.Acpi().Pci(28).RawNode(MESSAGING_DEVICE_PATH, MSG_EMMC_DP, 2, {}).End();
-  for (SimDevicePath *Path : {&Endless, &BadTail})
+  for (DevicePathBuilder *Path : {&Endless, &BadTail})
     EXPECT_FALSE(DevicePathHasNoMediaNode(Path->Data()));
 }
 
@@ -282,10 +282,10 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   constexpr auto U = Gpp1Protection::Unknown;
   std::vector<uint8_t> GuidInBody(16 + 96, 1);
   memcpy(GuidInBody.data(), &PlatformInfoHobGuid, 16);
-  using L = SimHobList &;
+  using L = HobListBuilder &;
   const struct {
     const char *Name;
-    std::function<void(SimHobList &)> Build;
+    std::function<void(HobListBuilder &)> Build;
     Gpp1Protection Expected;
   } Cases[] = {
       // clang-format off
@@ -305,7 +305,7 @@ TEST(WriteProtect, TheFirstPlatformBlockDecidesAndADamagedListFailsClosed) {
   };
   for (const auto &C : Cases) {
     SCOPED_TRACE(C.Name);
-    SimHobList H;
+    HobListBuilder H;
     C.Build(H);
     EXPECT_EQ(Gpp1WriteProtection(H.Data()), C.Expected);
     EXPECT_EQ(IsGpp1WriteProtected(H.Data()), C.Expected != W);

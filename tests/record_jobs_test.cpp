@@ -305,7 +305,7 @@ TEST(RecordJobs, GuardsEditsDryRunsBackupsRestoresAndLogs) {
     S.B.Gpp1().Faults.WriteStatus = C.Device == FailsWrites ? EFI_DEVICE_ERROR : EFI_SUCCESS;
     S.B.Gpp1().Faults.DropWrites = C.Device == DropsWrites;
     if (C.Device == Missing)
-      S.B.Sim.Handles.LocateHandleBufferStatus = EFI_NOT_FOUND;
+      S.B.Sim.LocateHandleBufferStatus = EFI_NOT_FOUND;
 
     const Bytes Before = S.B.Block0();
     const auto [Status, Output] = S.B.Start(C.Command);

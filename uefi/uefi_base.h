@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 // The firmware calling convention on x86-64 is the PE/COFF one (ms_abi). On the image target it
-// is the default; on the host the simulated firmware is entered through the same convention, so
+// is the default; on the host the hosted firmware is entered through the same convention, so
 // the product code cannot tell the two apart.
 #define EFIAPI __attribute__((ms_abi))
 

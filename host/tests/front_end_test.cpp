@@ -18,7 +18,6 @@
 #include "host/host_files.h"
 #include "host/host_board.h"
 #include "host/record_json.h"
-#include "sim/sim_firmware.h"
 
 namespace {
 
@@ -124,13 +123,15 @@ TEST(FrontEndOptions, ToolLongOptionsPassThroughAndAreKnownToTheTool) {
     ASSERT_TRUE(ParseFrontEndOptions({Word}, &O, &E)) << Word;
     ASSERT_EQ(O.ToolArgs.size(), 1u);
 
-    SimFirmware Sim;
-    Sim.InstallInPlatformContext();
+    HostedFirmware Firmware;
+    std::u16string Said;
+    Firmware.ConsoleSink = [&Said](const std::u16string &Text) { Said += Text; };
+    Firmware.InstallInPlatformContext();
     std::u16string Wide = WideText(Word);
     CHAR16 *Argv[] = {const_cast<CHAR16 *>(u"kestrel"), Wide.data(), nullptr};
     CliOptions Parsed{};
     ParseCommandLine(2, Argv, &Parsed);
-    EXPECT_EQ(Sim.ConsoleText().find("Unknown!"), std::string::npos) << Word;
+    EXPECT_EQ(NarrowText(Said).find("Unknown!"), std::string::npos) << Word;
   }
 }
 
@@ -509,7 +510,7 @@ TEST_F(ImageRun, TextCrossesTheFrontEndAsUtf8AndNeverSteersTheTerminal) {
   std::copy(std::begin(Steering), std::end(Steering), Disk.begin() + RecordOffset::ModuleSerial);
   StoreLe32(Disk.data() + RecordOffset::Crc32, 0);
   uint32_t Crc = 0;
-  SimFirmware().BootServices.CalculateCrc32(Disk.data(), BoardRecordSize, &Crc);
+  HostedFirmware().BootServices.CalculateCrc32(Disk.data(), BoardRecordSize, &Crc);
   StoreLe32(Disk.data() + RecordOffset::Crc32, Crc);
   WriteFile(Image, Disk);
   Expect(Run({"-r"}), 0, "Pylon Serial   #?[2J??\t\xc3\xa9\n");

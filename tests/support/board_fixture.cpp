@@ -8,7 +8,7 @@
 #include "shell/shell_connection.h"
 
 ArgVector::ArgVector(const std::vector<std::u16string> &Args)
-    : SimArguments([&] {
+    : ShellArguments([&] {
         std::vector<std::u16string> All = {u"Kestrel.efi"};
         All.insert(All.end(), Args.begin(), Args.end());
         return All;
@@ -36,7 +36,7 @@ BoardRun Board::Run(const std::vector<std::u16string> &Args) {
 void Board::InstallShell(ShellKind Kind, EnvironmentPlacement Placement) {
   const std::vector<std::string> None;
   if (Kind == ShellKind::Uefi20)
-    Shell20 = std::make_unique<SimShell20>(Sim, Sim.ImageHandle, None);
+    Shell20 = std::make_unique<HostedShell20>(Sim, Sim.ImageHandle, None);
   else
     Shell11 = std::make_unique<SimShell11>(Sim, Sim.ImageHandle, None, Placement);
 }

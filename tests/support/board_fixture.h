@@ -8,7 +8,7 @@
 
 #include "sim/sim_emmc.h"
 #include "sim/sim_firmware.h"
-#include "sim/sim_hob.h"
+#include "hosted/hob_list.h"
 #include "sim/sim_shell.h"
 
 struct BoardRun {
@@ -18,7 +18,7 @@ struct BoardRun {
 
 // The shell's argument vector for the tool: "Kestrel.efi" followed by Args, as UCS-2 strings the
 // tool may lower in place.
-class ArgVector : public SimArguments {
+class ArgVector : public ShellArguments {
 public:
   explicit ArgVector(const std::vector<std::u16string> &Args);
   explicit ArgVector(const std::vector<std::string> &Args) : ArgVector(WideTexts(Args)) {}
@@ -52,11 +52,11 @@ public:
   SimBlockDevice &Gpp1() { return *Gpp1Device; }
 
   SimFirmware Sim;
-  SimMemoryBackend Gpp1Medium;
+  MemoryBackend Gpp1Medium;
   SimEmmcCard Card;
-  SimHobList Hobs;
+  HobListBuilder Hobs;
   uint32_t BlockSize;
-  std::unique_ptr<SimShell20> Shell20;
+  std::unique_ptr<HostedShell20> Shell20;
   std::unique_ptr<SimShell11> Shell11;
 
 private:

@@ -7,23 +7,23 @@
 
 #include "uefi/uefi.h"
 
-class SimFirmware;
+class HostedFirmware;
 
-class SimHobList {
+class HobListBuilder {
 public:
   // A block with the given type and body; HobLength covers the 8-byte header and the body.
-  SimHobList &Add(uint16_t Type, const std::vector<uint8_t> &Body);
+  HobListBuilder &Add(uint16_t Type, const std::vector<uint8_t> &Body);
   // A block whose HobLength field says Length whatever the bytes that follow (malformed lists).
-  SimHobList &AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body);
-  SimHobList &AddGuid(const EFI_GUID &Guid, const std::vector<uint8_t> &Data);
+  HobListBuilder &AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body);
+  HobListBuilder &AddGuid(const EFI_GUID &Guid, const std::vector<uint8_t> &Data);
   // The platform-information block with the GPP1 write-protect flag at data byte 89.
-  SimHobList &AddPlatformInfo(uint8_t WriteProtect);
+  HobListBuilder &AddPlatformInfo(uint8_t WriteProtect);
   // The blocks a firmware puts first: hand-off information, memory and resource descriptors.
-  SimHobList &AddFirmwareBlocks();
-  SimHobList &End() { return Add(EFI_HOB_TYPE_END_OF_HOB_LIST, {}); }
+  HobListBuilder &AddFirmwareBlocks();
+  HobListBuilder &End() { return Add(EFI_HOB_TYPE_END_OF_HOB_LIST, {}); }
 
   void *Data() { return Bytes.data(); }
-  void InstallIn(SimFirmware &Sim);
+  void InstallIn(HostedFirmware &Firmware);
 
   std::vector<uint8_t> Bytes;
 };

@@ -1,16 +1,20 @@
-// The Tarn board as the tool meets it, described from the board's side with constants of its
-// own: the eMMC driver's per-partition records, the partitions' device paths, and the HOB list
-// with the platform-information block. Freestanding, so that the host's simulated firmware
-// (sim_emmc, sim_hob) and the end-to-end board driver (SimBoard.efi) build the same board; the
-// tool's own reading of it is checked against this only by running the tool over it.
+// The Tarn board as the tool meets it, described from the board's side: the eMMC driver's
+// per-partition records, the partitions' device paths, and the HOB list with the
+// platform-information block. Freestanding, so that the hosted firmware the Linux front end runs
+// the tool in, the test boards and the end-to-end board driver (SimBoard.efi) build the same
+// board; the tool's own reading of the layout is checked against this only by running the tool
+// over it.
 #pragma once
 
+#include "app/gpp1_search.h"
 #include "uefi/uefi.h"
 
 namespace board {
 
-// PCI device of the on-board eMMC controller on the Tarn board.
-constexpr UINT8 EmmcPciDevice = 0x1C;
+// PCI device of the on-board eMMC controller: the tool's own number, so that a board build that
+// moves the controller moves it on the hosted board too. The sessions' recorded transcripts,
+// which print the partitions' paths, hold the number independently.
+using ::EmmcPciDevice;
 // Partition numbers in the eMMC standard's order: 0 user area, 1-2 boot, 3 RPMB, 4-7 GPP1-4.
 constexpr UINTN EmmcPartitionCount = 8;
 constexpr UINT32 Gpp1Partition = 4;

@@ -1,5 +1,5 @@
 // The board description's builders: the eMMC card's records and paths, and the HOB list.
-#include "sim/sim_board.h"
+#include "hosted/board.h"
 
 namespace board {
 namespace {
