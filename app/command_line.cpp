@@ -104,37 +104,6 @@ VOID PrintOptionHelp(HelpGroup Group) {
 
 } // namespace
 
-bool IsStationJob(ToolOperation Operation) {
-  return Operation == ToolOperation::Provision || Operation == ToolOperation::Rework ||
-         Operation == ToolOperation::Inspect;
-}
-
-ToolOperation OperationOf(const CliOptions &Options) {
-  if (Options.HelpRequested)
-    return ToolOperation::Help;
-  if (Options.ProvisionRequested)
-    return ToolOperation::Provision;
-  if (Options.ReworkRequested)
-    return ToolOperation::Rework;
-  if (Options.InspectRequested)
-    return ToolOperation::Inspect;
-  if (Options.RestoreGiven)
-    return ToolOperation::Restore;
-  if (Options.ClearRequested)
-    return ToolOperation::Clear;
-  if (Options.EditRequested)
-    return ToolOperation::Edit;
-  if (Options.WriteRequested)
-    return ToolOperation::Write;
-  return Options.ReadRequested ? ToolOperation::Read : ToolOperation::None;
-}
-
-bool OperationWrites(ToolOperation Operation) {
-  return Operation == ToolOperation::Write || Operation == ToolOperation::Edit ||
-         Operation == ToolOperation::Clear || Operation == ToolOperation::Restore ||
-         Operation == ToolOperation::Provision || Operation == ToolOperation::Rework;
-}
-
 namespace {
 
 VOID Note(ParseNotes *Notes, UINTN Entry) {

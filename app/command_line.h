@@ -5,10 +5,7 @@
 
 #include "app/tool_options.h"
 
-// The one operation a command line selects: help over a station job, a job over restore, restore
-// over clear, clear over edit, edit over write, write over read. (The operations' checks then
-// refuse a job, a clear, a restore or an edit given with another operation, and the help given
-// with anything else.)
+// The operations a command line can select (operations.h says which one it does).
 enum class ToolOperation {
   None,
   Help,
@@ -21,11 +18,6 @@ enum class ToolOperation {
   Write,
   Read
 };
-// The station's jobs: one run each from the values to the proof, its log line and its banner.
-bool IsStationJob(ToolOperation Operation);
-ToolOperation OperationOf(const CliOptions &Options);
-// Whether the operation may write GPP1.
-bool OperationWrites(ToolOperation Operation);
 
 // What the parse noted about entries it did not take, in the vector's order, for the run to say
 // ("Unknown! - Argv[n]: ..." or, for a null entry, an internal error); the words stay in the

@@ -19,8 +19,11 @@ using Step = ToolStatus (*)(Asked &A, RunStory &Story);
 
 struct OperationRow {
   ToolOperation Operation;
-  const CHAR8 *Name; // in the run log
-  bool OnGpp1;       // the checks every operation on GPP1 shares come before it runs
+  UINT8 CliOptions::*SelectedBy; // null: what runs when nothing is selected
+  const CHAR8 *Name;             // in the run log
+  bool Writes;
+  bool Job;
+  bool OnGpp1; // the checks every operation on GPP1 shares come before it runs
   Step Check;
   Step Run;
 };
@@ -62,43 +65,62 @@ ToolStatus CheckJob(ToolOperation Job, Asked &A) {
   return CheckJobRequest(A.Options, Job, A.Values, &A.Write, &A.Job);
 }
 
+// In the order in which one selected operation wins over the next.
 constexpr OperationRow Operations[] = {
-    {ToolOperation::None, "none", false, Unchecked, RefuseCommandLine},
-    {ToolOperation::Help, "help", false, Unchecked, ShowHelp},
-    {ToolOperation::Provision, "provision", false,
+    {ToolOperation::Help, &CliOptions::HelpRequested, "help", false, false, false, Unchecked,
+     ShowHelp},
+    {ToolOperation::Provision, &CliOptions::ProvisionRequested, "provision", true, true, false,
      [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Provision, A); },
      [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
-    {ToolOperation::Rework, "rework", false,
+    {ToolOperation::Rework, &CliOptions::ReworkRequested, "rework", true, true, false,
      [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Rework, A); },
      [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
-    {ToolOperation::Inspect, "inspect", false,
+    {ToolOperation::Inspect, &CliOptions::InspectRequested, "inspect", false, true, false,
      [](Asked &A, RunStory &) { return CheckJob(ToolOperation::Inspect, A); },
      [](Asked &A, RunStory &S) { return InspectCommand(A.Job, A.Values.Saved, S); }},
-    {ToolOperation::Restore, "restore", true,
+    {ToolOperation::Restore, &CliOptions::RestoreGiven, "restore", true, false, true,
      [](Asked &A, RunStory &) { return CheckRestoreRequest(A.Options); },
      [](Asked &A, RunStory &S) { return RestoreCommand(A.Options.RestoreText, A.Job, S); }},
-    {ToolOperation::Clear, "clear", true,
+    {ToolOperation::Clear, &CliOptions::ClearRequested, "clear", true, false, true,
      [](Asked &A, RunStory &) { return CheckClearRequest(A.Options); },
      [](Asked &A, RunStory &S) { return ClearCommand(A.Job, S); }},
-    {ToolOperation::Edit, "edit", true,
+    {ToolOperation::Edit, &CliOptions::EditRequested, "edit", true, false, true,
      [](Asked &A, RunStory &) { return CheckEditRequest(A.Options, &A.Write, &A.Edit); },
      [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S, &A.Edit); }},
-    {ToolOperation::Write, "write", true,
+    {ToolOperation::Write, &CliOptions::WriteRequested, "write", true, false, true,
      [](Asked &A, RunStory &) { return CheckWriteRequest(A.Options, &A.Write); },
      [](Asked &A, RunStory &S) { return WriteCommand(&A.Write, A.Job, S); }},
-    {ToolOperation::Read, "read", true, Unchecked,
+    {ToolOperation::Read, &CliOptions::ReadRequested, "read", false, false, true, Unchecked,
      [](Asked &A, RunStory &S) { return ReadCommand(A.Job, S); }},
+    {ToolOperation::None, nullptr, "none", false, false, false, Unchecked, RefuseCommandLine},
 };
+constexpr const OperationRow &Unselected = Operations[sizeof(Operations) / sizeof(Operations[0]) - 1];
 
 const OperationRow &RowOf(ToolOperation Operation) {
   for (const OperationRow &Row : Operations) {
     if (Row.Operation == Operation)
       return Row;
   }
-  return Operations[0];
+  return Unselected;
 }
 
 } // namespace
+
+ToolOperation OperationOf(const CliOptions &Options) {
+  for (const OperationRow &Row : Operations) {
+    if (Row.SelectedBy == nullptr || Options.*Row.SelectedBy)
+      return Row.Operation;
+  }
+  return Unselected.Operation;
+}
+
+bool OperationWrites(ToolOperation Operation) {
+  return RowOf(Operation).Writes;
+}
+
+bool IsStationJob(ToolOperation Operation) {
+  return RowOf(Operation).Job;
+}
 
 RunLogEntry LogEntryOf(const CliOptions &Options, ToolOperation Operation, const JobValues &Values,
                        LoggedValue *Asked) {

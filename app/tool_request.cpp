@@ -1,5 +1,6 @@
 #include "app/tool_request.h"
 
+#include "app/operations.h"
 #include "app/station_job.h"
 #include "shell/memory.h"
 

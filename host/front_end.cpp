@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/operations.h"
 #include "app/tool_main.h"
 #include "app/version.h"
 #include "host/descriptor.h"
