@@ -94,7 +94,8 @@ constexpr OperationRow Operations[] = {
      [](Asked &A, RunStory &S) { return ReadCommand(A.Job, S); }},
     {ToolOperation::None, nullptr, "none", false, false, false, Unchecked, RefuseCommandLine},
 };
-constexpr const OperationRow &Unselected = Operations[sizeof(Operations) / sizeof(Operations[0]) - 1];
+constexpr const OperationRow &Unselected =
+    Operations[sizeof(Operations) / sizeof(Operations[0]) - 1];
 
 const OperationRow &RowOf(ToolOperation Operation) {
   for (const OperationRow &Row : Operations) {

@@ -226,8 +226,7 @@ ToolStatus CheckEditRequest(const CliOptions &Options, WriteRequest *Request, Re
   Edit->BoardId = Options.*BoardOption.Given != 0;
   Edit->FabId = Options.*FabOption.Given != 0;
   Edit->BomId = Options.*BomOption.Given != 0;
-  if (!Edit->ModuleSerial && !Edit->Mm && !Edit->CarrierSerial && !Edit->BoardId && !Edit->FabId &&
-      !Edit->BomId) {
+  if (!FieldGiven(Options)) {
     PrintConsole(u"ERROR: You can't edit without a field to change!\n");
     return ToolBadCommandLine;
   }

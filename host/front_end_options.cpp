@@ -4,22 +4,23 @@
 
 namespace {
 
-enum class Word { Device, Image, WriteProtect, BlockSize, Json, Version, Force };
-
+// Each word fills one field: a flag, a text, or a number (the block size, by ParseBlockSize).
 struct FrontEndWord {
   const char *Name; // without the leading "--"
-  Word Which;
-  bool TakesValue;
+  bool FrontEndOptions::*Flag;
+  std::string FrontEndOptions::*Text;
+  uint32_t FrontEndOptions::*Number;
+  bool TakesValue() const { return Flag == nullptr; }
 };
 
 constexpr FrontEndWord FrontEndWords[] = {
-    {"device", Word::Device, true},
-    {"image", Word::Image, true},
-    {"write-protect", Word::WriteProtect, false},
-    {"block-size", Word::BlockSize, true},
-    {"json", Word::Json, false},
-    {"version", Word::Version, false},
-    {"force", Word::Force, false},
+    {"device", nullptr, &FrontEndOptions::DevicePath, nullptr},
+    {"image", nullptr, &FrontEndOptions::ImagePath, nullptr},
+    {"write-protect", &FrontEndOptions::WriteProtect, nullptr, nullptr},
+    {"block-size", nullptr, nullptr, &FrontEndOptions::BlockSize},
+    {"json", &FrontEndOptions::Json, nullptr, nullptr},
+    {"version", &FrontEndOptions::Version, nullptr, nullptr},
+    {"force", &FrontEndOptions::Force, nullptr, nullptr},
 };
 constexpr size_t FrontEndWordCount = sizeof(FrontEndWords) / sizeof(FrontEndWords[0]);
 
@@ -151,44 +152,26 @@ bool ParseFrontEndOptions(const std::vector<std::string> &Args, FrontEndOptions 
       return false;
     }
     Seen[Index] = true;
-    if (W->TakesValue && !HasValue) {
+    if (W->TakesValue() && !HasValue) {
       if (I + 1 >= Args.size()) {
         *Error = Name + " needs a value";
         return false;
       }
       Value = Args[++I];
-    } else if (!W->TakesValue && HasValue) {
+    } else if (!W->TakesValue() && HasValue) {
       *Error = Name + " takes no value";
       return false;
     }
-    if (W->TakesValue && Value.empty()) {
+    if (W->TakesValue() && Value.empty()) {
       *Error = Name + " needs a value";
       return false;
     }
-    switch (W->Which) {
-    case Word::Device:
-      Options->DevicePath = Value;
-      break;
-    case Word::Image:
-      Options->ImagePath = Value;
-      break;
-    case Word::WriteProtect:
-      Options->WriteProtect = true;
-      break;
-    case Word::BlockSize:
-      if (!ParseBlockSize(Value, &Options->BlockSize, Error))
-        return false;
-      break;
-    case Word::Json:
-      Options->Json = true;
-      break;
-    case Word::Version:
-      Options->Version = true;
-      break;
-    case Word::Force:
-      Options->Force = true;
-      break;
-    }
+    if (W->Flag != nullptr)
+      Options->*W->Flag = true;
+    else if (W->Text != nullptr)
+      Options->*W->Text = Value;
+    else if (!ParseBlockSize(Value, &(Options->*W->Number), Error))
+      return false;
   }
   Options->ToolArgs.assign(Args.begin() + static_cast<long>(I), Args.end());
 

@@ -157,8 +157,8 @@ private:
 } // namespace
 
 HostBoard::HostBoard(BlockBackend *Gpp1, uint32_t BlockSize, bool WriteProtected) : Card(Firmware) {
-  BootVolume =
-      std::make_unique<PlainDisk>(Firmware, DevicePathBuilder().Acpi().Pci(BootVolumePciDevice).End());
+  BootVolume = std::make_unique<PlainDisk>(
+      Firmware, DevicePathBuilder().Acpi().Pci(BootVolumePciDevice).End());
   if (Gpp1 != nullptr) {
     // The same medium as GPP1: the tool never picks this handle, being on another PCI device.
     Gpp1DiskPath.Acpi().Pci(Gpp1DiskPciDevice).End();
@@ -182,9 +182,7 @@ RunResult HostBoard::Run(const ToolRequest &Request) {
     Warn("a hosted board runs its tool once");
     abort();
   }
-  Shell =
-      std::make_unique<HostedShell20>(Firmware, Firmware.ImageHandle, HostedShell20::Ucs2{{WideText(ProgramName)}});
-  ServeLinuxFiles(&Shell->Protocol);
+  StartShell();
   KeyboardAttached Keyboard(*this);
   // As the image's entry does, with the request the front end parsed: the start-up (the debug
   // port, the platform context, the shell connection), the tool, the tear-down.
@@ -195,17 +193,20 @@ RunResult HostBoard::Run(const ToolRequest &Request) {
   return Result;
 }
 
+void HostBoard::StartShell() {
+  Shell = std::make_unique<HostedShell20>(Firmware, Firmware.ImageHandle,
+                                          HostedShell20::Ucs2{{WideText(ProgramName)}});
+  ServeLinuxFiles(&Shell->Protocol);
+}
+
 HostBoard::~HostBoard() {
   EndLinuxFileRun();
 }
 
 void HostBoard::Attend(const std::function<void()> &Work) {
   // A board whose tool never ran still has its shell, and the Linux files behind it.
-  if (Shell == nullptr) {
-    Shell = std::make_unique<HostedShell20>(Firmware, Firmware.ImageHandle,
-                                         HostedShell20::Ucs2{{WideText(ProgramName)}});
-    ServeLinuxFiles(&Shell->Protocol);
-  }
+  if (Shell == nullptr)
+    StartShell();
   Firmware.InstallInPlatformContext();
   KeyboardAttached Keyboard(*this);
   EFI_STATUS EnvironmentStatus = EFI_SUCCESS;

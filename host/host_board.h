@@ -55,6 +55,7 @@ public:
   HobListBuilder Hobs;
 
 private:
+  void StartShell(); // the shell that starts the tool, its files the Linux ones
   std::unique_ptr<PlainDisk> BootVolume;
   DevicePathBuilder Gpp1DiskPath;
   std::unique_ptr<HostedBlockDevice> Gpp1Disk;

@@ -58,8 +58,7 @@ std::vector<EFI_HANDLE> HandleDatabase::HandlesWith(const EFI_GUID &Guid) const 
   return Out;
 }
 
-EFI_STATUS HandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid,
-                                     void **Interface) const {
+EFI_STATUS HandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid, void **Interface) const {
   void *Found = Find(Handle, Guid);
   if (Found == nullptr)
     return EFI_UNSUPPORTED;
@@ -68,7 +67,7 @@ EFI_STATUS HandleDatabase::LookUp(EFI_HANDLE Handle, const EFI_GUID &Guid,
 }
 
 DevicePathBuilder &DevicePathBuilder::RawNode(uint8_t Type, uint8_t SubType, uint16_t Length,
-                                      const std::vector<uint8_t> &Payload) {
+                                              const std::vector<uint8_t> &Payload) {
   Bytes.insert(Bytes.end(), {Type, SubType, uint8_t(Length), uint8_t(Length >> 8)});
   Bytes.insert(Bytes.end(), Payload.begin(), Payload.end());
   return *this;
@@ -89,7 +88,8 @@ HandleDatabase &Db() {
   return HostedFirmware::Active().Handles;
 }
 
-EFI_STATUS EFIAPI ServeHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface) {
+EFI_STATUS EFIAPI ServeHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                      VOID **Interface) {
   HostedFirmware::Active().CountCall("HandleProtocol");
   if (Protocol == nullptr || Interface == nullptr)
     return EFI_INVALID_PARAMETER;
@@ -104,8 +104,9 @@ EFI_STATUS Search(const EFI_GUID *Protocol, std::vector<EFI_HANDLE> *Found) {
   return Found->empty() ? EFI_NOT_FOUND : EFI_SUCCESS;
 }
 
-EFI_STATUS EFIAPI ServeLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
-                                        VOID *, UINTN *NoHandles, EFI_HANDLE **Buffer) {
+EFI_STATUS EFIAPI ServeLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                          const EFI_GUID *Protocol, VOID *, UINTN *NoHandles,
+                                          EFI_HANDLE **Buffer) {
   HostedFirmware &Firmware = HostedFirmware::Active();
   Firmware.CountCall("LocateHandleBuffer");
   if (NoHandles == nullptr || Buffer == nullptr || SearchType != ByProtocol || Protocol == nullptr)
@@ -124,7 +125,7 @@ EFI_STATUS EFIAPI ServeLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, con
 }
 
 EFI_STATUS EFIAPI ServeLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID *Protocol,
-                                  VOID *, UINTN *BufferSize, EFI_HANDLE *Buffer) {
+                                    VOID *, UINTN *BufferSize, EFI_HANDLE *Buffer) {
   HostedFirmware::Active().CountCall("LocateHandle");
   if (BufferSize == nullptr || SearchType != ByProtocol)
     return EFI_INVALID_PARAMETER;
@@ -144,7 +145,7 @@ EFI_STATUS EFIAPI ServeLocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI
 }
 
 EFI_STATUS EFIAPI ServeOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
-                                  EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
+                                    EFI_HANDLE AgentHandle, EFI_HANDLE, UINT32 Attributes) {
   HostedFirmware::Active().CountCall("OpenProtocol");
   // Interface may be null only for a test of the protocol's presence (attribute 0x4).
   if (Protocol == nullptr || (Interface == nullptr && Attributes != 0x4) || !Db().Exists(Handle))
@@ -157,7 +158,7 @@ EFI_STATUS EFIAPI ServeOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
 }
 
 EFI_STATUS EFIAPI ServeCloseProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                   EFI_HANDLE AgentHandle, EFI_HANDLE) {
+                                     EFI_HANDLE AgentHandle, EFI_HANDLE) {
   HostedFirmware::Active().CountCall("CloseProtocol");
   if (Protocol == nullptr)
     return EFI_INVALID_PARAMETER;
@@ -278,7 +279,7 @@ HostedFirmware::HostedFirmware() {
   ActiveFirmware = this;
 
   FillUnsupported(&BootServices.RaiseTPL,
-                   (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
+                  (sizeof(EFI_BOOT_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
   BootServices.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
   BootServices.Hdr.Revision = 0x00020046;
   BootServices.Hdr.HeaderSize = sizeof(EFI_BOOT_SERVICES);
@@ -294,7 +295,7 @@ HostedFirmware::HostedFirmware() {
   BootServices.Stall = ServeStall;
 
   FillUnsupported(&RuntimeServices.GetTime,
-                   (sizeof(EFI_RUNTIME_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
+                  (sizeof(EFI_RUNTIME_SERVICES) - sizeof(EFI_TABLE_HEADER)) / sizeof(void *));
   RuntimeServices.ResetSystem = ServeResetSystem;
   FillUnsupported(&ConIn, sizeof(ConIn) / sizeof(void *));
   ConIn.ReadKeyStroke = ServeReadKeyStroke;

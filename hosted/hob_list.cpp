@@ -5,7 +5,8 @@
 #include "hosted/board.h"
 #include "hosted/firmware.h"
 
-HobListBuilder &HobListBuilder::AddRaw(uint16_t Type, uint16_t Length, const std::vector<uint8_t> &Body) {
+HobListBuilder &HobListBuilder::AddRaw(uint16_t Type, uint16_t Length,
+                                       const std::vector<uint8_t> &Body) {
   Bytes.insert(Bytes.end(), {uint8_t(Type), uint8_t(Type >> 8), uint8_t(Length),
                              uint8_t(Length >> 8), 0, 0, 0, 0});
   Bytes.insert(Bytes.end(), Body.begin(), Body.end());

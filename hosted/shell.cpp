@@ -46,7 +46,7 @@ ShellArguments::ShellArguments(const std::vector<std::u16string> &Args) : Storag
 }
 
 HostedShell20::HostedShell20(HostedFirmware &Firmware, EFI_HANDLE Image, Ucs2 Args,
-                       ShellProtocolPlacement Placement, bool WithParameters)
+                             ShellProtocolPlacement Placement, bool WithParameters)
     : Arguments(Args.Args) {
   FillUnsupported(&Protocol, offsetof(EFI_SHELL_PROTOCOL, ExecutionBreak) / sizeof(void *));
   Protocol.OpenFileByName = NoFileByName;
@@ -71,4 +71,3 @@ HostedShell20::HostedShell20(HostedFirmware &Firmware, EFI_HANDLE Image, Ucs2 Ar
   if (WithParameters)
     Firmware.Handles.Install(Image, EfiShellParametersProtocolGuid, &Parameters);
 }
-

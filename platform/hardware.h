@@ -1,6 +1,6 @@
 // The one seam between the product and the hardware: I/O ports, physical memory and the
-// processor's interrupt flag. Declared here once and defined three times, chosen at link time: by x86
-// instructions for the image (platform/x86_hardware.cpp) and by the recorded hardware model for
+// processor's interrupt flag. Declared here once and defined three times, chosen at link time: by
+// x86 instructions for the image (platform/x86_hardware.cpp) and by the recorded hardware model for
 // the tests (sim/hardware_platform.cpp) and by a machine without the board's devices for the
 // Linux front end (hosted/no_devices.cpp). Only the diagnostics channel calls these.
 #pragma once

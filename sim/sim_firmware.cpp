@@ -13,9 +13,8 @@ EFI_STATUS EFIAPI FaultyHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Protoc
   return *Fault;
 }
 
-EFI_STATUS EFIAPI FaultyOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol,
-                                     VOID **Interface, EFI_HANDLE Agent, EFI_HANDLE Controller,
-                                     UINT32 Attributes) {
+EFI_STATUS EFIAPI FaultyOpenProtocol(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID **Interface,
+                                     EFI_HANDLE Agent, EFI_HANDLE Controller, UINT32 Attributes) {
   SimFirmware &Sim = SimFirmware::Active();
   // A fault answers only a call the firmware would otherwise look up.
   const bool Valid = Protocol != nullptr && (Interface != nullptr || Attributes == 0x4) &&
@@ -31,8 +30,8 @@ EFI_STATUS EFIAPI FaultyLocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
                                            const EFI_GUID *Protocol, VOID *Key, UINTN *NoHandles,
                                            EFI_HANDLE **Buffer) {
   SimFirmware &Sim = SimFirmware::Active();
-  const bool Valid = NoHandles != nullptr && Buffer != nullptr && SearchType == ByProtocol &&
-                     Protocol != nullptr;
+  const bool Valid =
+      NoHandles != nullptr && Buffer != nullptr && SearchType == ByProtocol && Protocol != nullptr;
   if (!Valid || !EFI_ERROR(Sim.LocateHandleBufferStatus))
     return Sim.Hosted.LocateHandleBuffer(SearchType, Protocol, Key, NoHandles, Buffer);
   Sim.CountCall("LocateHandleBuffer");

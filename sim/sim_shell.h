@@ -47,7 +47,7 @@ public:
   std::map<std::u16string, std::vector<uint8_t>> Files; // by name, without a leading '\'
   uint64_t Capacity = UINT64_MAX;                       // bytes all files together may hold
   bool ReadOnly = false;
-  bool AccountsSpace = true; // false: reports the whole volume free, as some FAT drivers do
+  bool AccountsSpace = true;    // false: reports the whole volume free, as some FAT drivers do
   size_t WritesLeft = SIZE_MAX; // writes the volume takes before it fails them (a dying stick)
   bool GarblesReads = false;    // every read gives its first byte with one bit flipped
   uint64_t UsedBytes() const;

@@ -285,7 +285,7 @@ TEST(OtherBoards, WholeRunOnlyReadsConfigurationSpace) {
       std::unique_ptr<HostedShell20> Shell;
       if (WithShell)
         Shell = std::make_unique<HostedShell20>(B.Sim, B.Sim.ImageHandle,
-                                             std::vector<std::string>{"Kestrel.efi", "-r"});
+                                                std::vector<std::string>{"Kestrel.efi", "-r"});
       EXPECT_EQ(AppEntry(B.Sim.ImageHandle, &B.Sim.SystemTable),
                 WithShell ? EFI_SUCCESS : static_cast<EFI_STATUS>(-1));
       EXPECT_ACCESSES(Writes(Hw));

@@ -95,7 +95,7 @@ TEST(AppEntry, BothShellsOnTheImage) {
     SCOPED_TRACE(WithParameters);
     Board B;
     HostedShell20 Shell20(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-w"},
-                       ShellProtocolPlacement::OnImage, WithParameters);
+                          ShellProtocolPlacement::OnImage, WithParameters);
     SimShell11 Shell11(B.Sim, B.Sim.ImageHandle, {"Kestrel.efi", "-h"},
                        EnvironmentPlacement::OnImage);
     EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
