@@ -7,8 +7,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "host/host_files.h"
-#include "host/host_text.h"
+#include "hosted/linux_files.h"
+#include "hosted/text.h"
 #include "host/interruption.h"
 #include "main/kestrel.h"
 #include "shell/shell_connection.h"

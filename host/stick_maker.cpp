@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include "app/command_line.h"
-#include "host/descriptor.h"
-#include "host/host_text.h"
+#include "hosted/descriptor.h"
+#include "hosted/text.h"
 #include "shell/boot_arguments.h"
 
 namespace {

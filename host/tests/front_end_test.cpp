@@ -11,11 +11,11 @@
 
 #include "app/board_record.h"
 #include "app/command_line.h"
-#include "host/block_device_identity.h"
+#include "hosted/block_device_identity.h"
 #include "host/front_end.h"
 #include "host/front_end_options.h"
-#include "host/gpp1_medium.h"
-#include "host/host_files.h"
+#include "hosted/gpp1_medium.h"
+#include "hosted/linux_files.h"
 #include "host/host_board.h"
 #include "host/record_json.h"
 

@@ -1,4 +1,4 @@
-#include "host/host_text.h"
+#include "hosted/text.h"
 
 #include <cstdint>
 #include <cstdio>

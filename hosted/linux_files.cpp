@@ -1,4 +1,4 @@
-#include "host/host_files.h"
+#include "hosted/linux_files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -15,8 +15,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "host/descriptor.h"
-#include "host/host_text.h"
+#include "hosted/descriptor.h"
+#include "hosted/text.h"
 #include "hosted/firmware.h"
 
 namespace {

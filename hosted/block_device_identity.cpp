@@ -1,4 +1,4 @@
-#include "host/block_device_identity.h"
+#include "hosted/block_device_identity.h"
 
 #include <cctype>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "host/gpp1_medium.h"
+#include "hosted/gpp1_medium.h"
 
 #include <algorithm>
 #include <map>
@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "host/host_text.h"
+#include "hosted/text.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 
 #include <sys/stat.h>
 
-#include "host/block_device_identity.h"
-#include "host/descriptor.h"
+#include "hosted/block_device_identity.h"
+#include "hosted/descriptor.h"
 #include "hosted/block_device.h"
 
 enum class MediumKind { Image, Device };
