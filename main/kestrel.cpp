@@ -95,7 +95,7 @@ EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTabl
   return Status;
 }
 
-UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+UINT64 RunFromArgumentSource(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   // UEFI Shell 2.0 hands the arguments over in the parameters protocol; it wins over the EFI 1.1
   // shell interface when both are present. The connection holds them open already; this second
   // open is kept on purpose (see docs/kept-on-purpose.md). The opens are given back once the tool
@@ -127,7 +127,7 @@ UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
 
 EFI_STATUS AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   SetUpEnvironment(ImageHandle, SystemTable);
-  UINT64 Result = RunToolMain(ImageHandle, SystemTable);
+  UINT64 Result = RunFromArgumentSource(ImageHandle, SystemTable);
   // 4. The tear-down: every protocol the connection opened is closed again.
   DisconnectShell(ImageHandle);
   return Result;

@@ -10,7 +10,8 @@ EFI_STATUS AppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 // The start-up: the debug UART, the platform context, the shell connection. The shell
 // connection's status.
 EFI_STATUS SetUpEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
-// The tool with the arguments of the shell that started the image.
-UINT64 RunToolMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
+// The tool with the arguments of what started the image: a shell's, or a boot entry's or arguments
+// file's when the boot manager did.
+UINT64 RunFromArgumentSource(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 
 constexpr UINT64 NoArgumentSourceStatus = ~0ULL;

@@ -80,7 +80,7 @@ TEST(AppEntry, Efi11EnvironmentSearch) {
     EXPECT_EQ(Debug.Uart.Transmitted, R.Debug);
     if (R.Status == EFI_SUCCESS) {
       EXPECT_EQ(ShellFileOps.ReadFile, &FileFallback::ReadFile);
-      EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
+      EXPECT_EQ(RunFromArgumentSource(B.Sim.ImageHandle, &B.Sim.SystemTable), 0u);
     }
     DisconnectShell(B.Sim.ImageHandle);
     EXPECT_EQ(Leftovers(B.Sim), "");
@@ -100,7 +100,8 @@ TEST(AppEntry, BothShellsOnTheImage) {
                        EnvironmentPlacement::OnImage);
     EXPECT_EQ(SetUpEnvironment(B.Sim.ImageHandle, &B.Sim.SystemTable), EFI_SUCCESS);
     EXPECT_EQ(ShellFileOps.FlushFile, Shell20.Protocol.FlushFile);
-    EXPECT_EQ(RunToolMain(B.Sim.ImageHandle, &B.Sim.SystemTable), WithParameters ? 2u : 0u);
+    EXPECT_EQ(RunFromArgumentSource(B.Sim.ImageHandle, &B.Sim.SystemTable),
+              WithParameters ? 2u : 0u);
     DisconnectShell(B.Sim.ImageHandle);
     EXPECT_EQ(Leftovers(B.Sim), "");
   }
